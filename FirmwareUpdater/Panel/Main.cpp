@@ -1,0 +1,6 @@
+#include "ProductInfo.h"
+
+int main()
+{
+    return 0;
+}

@@ -1,0 +1,37 @@
+# The project's entry points. Each target installs what is missing, configures and builds in its
+# own build folder, then does its job. See README.md.
+
+SHELL := /bin/bash
+.PHONY: all deps build run test test-asan test-tsan bench fuzz install clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	@bash scripts/build.sh build
+
+run: build
+	@bash scripts/run.sh
+
+test: deps
+	@bash scripts/test.sh build
+
+test-asan: deps
+	@bash scripts/test.sh build-asan
+
+test-tsan: deps
+	@bash scripts/test.sh build-tsan
+
+bench: deps
+	@bash scripts/bench.sh
+
+fuzz: deps
+	@bash scripts/fuzz.sh
+
+install: build
+	@bash scripts/install.sh
+
+clean:
+	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -1,0 +1,42 @@
+#pragma once
+// A re-entrant lock: the thread that holds it may lock it again, and it is free again after as
+// many unlocks as locks. The notification classes rely on re-entrancy (a distributor's detach
+// calls back into its own removal on the same thread).
+
+#include <mutex>
+
+namespace ZT {
+
+class Mutex {
+public:
+    Mutex() = default;
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+    virtual ~Mutex() = default;
+
+    void Lock() { mMutex.lock(); }
+    void Unlock() { mMutex.unlock(); }
+    bool TryLock() { return mMutex.try_lock(); }
+
+    // For std::lock_guard / std::unique_lock / std::scoped_lock.
+    void lock() { mMutex.lock(); }
+    void unlock() { mMutex.unlock(); }
+    bool try_lock() { return mMutex.try_lock(); }
+
+private:
+    std::recursive_mutex mMutex;
+};
+
+// Holds a Mutex for one scope, and lets it go when an exception passes.
+class CMutexLock {
+public:
+    explicit CMutexLock(Mutex& mutex) : mMutex(mutex) { mMutex.Lock(); }
+    ~CMutexLock() { mMutex.Unlock(); }
+    CMutexLock(const CMutexLock&) = delete;
+    CMutexLock& operator=(const CMutexLock&) = delete;
+
+private:
+    Mutex& mMutex;
+};
+
+} // namespace ZT

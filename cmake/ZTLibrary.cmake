@@ -1,0 +1,34 @@
+# zt_library(NAME DIR [DIR ...] [DEPS ...]): one static library from the .cpp files of its folders.
+# A folder with headers only becomes an interface library. New files are picked up at build time,
+# so adding a class never means editing a CMakeLists file.
+function(zt_library name)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    set(sources "")
+    foreach(dir ${ARG_UNPARSED_ARGUMENTS})
+        file(GLOB dir_sources CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/${dir}/*.cpp")
+        list(APPEND sources ${dir_sources})
+    endforeach()
+    if(sources)
+        add_library(${name} STATIC ${sources})
+        target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}")
+        target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    else()
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE "${CMAKE_SOURCE_DIR}")
+        target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    endif()
+endfunction()
+
+# zt_test(NAME DIR [DEPS ...]): one GoogleTest program from the .cpp files of one test folder.
+function(zt_test name dir)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/${dir}/*.cpp")
+    if(NOT sources)
+        return()
+    endif()
+    add_executable(${name} ${sources})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+    target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 300)
+endfunction()

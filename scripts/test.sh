@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds one build folder and runs every test in it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}
+bash scripts/build.sh "$dir"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+ctest --test-dir "$dir" --output-on-failure -j "$(nproc)"
