@@ -122,12 +122,21 @@ void ConvertWideToUTF8(std::wstring_view wide, std::string& utf8)
 // ---------------------------------------------------------------------------------------------
 // Character buffers.
 
+// A copy holds the text up to its first 0: a buffer that is locked for writing may hold a longer
+// area whose tail is not text yet.
 template <class C>
 LCharBufferT<C>::LCharBufferT(const LCharBufferT& other) : LRefCountedObject(other)
 {
-    const std::int32_t count = other.mSizeInBytes / static_cast<std::int32_t>(sizeof(C));
-    if (count > 0 && Resize(count))
-        std::memcpy(mData, other.mData, static_cast<std::size_t>(other.mSizeInBytes));
+    const std::int32_t capacity = other.mSizeInBytes / static_cast<std::int32_t>(sizeof(C));
+    if (capacity <= 0 || !other.mData)
+        return;
+    std::int32_t length = 0;
+    while (length < capacity && other.mData[length] != 0)
+        ++length;
+    if (!Resize(length + 1))
+        return;
+    std::memcpy(mData, other.mData, static_cast<std::size_t>(length) * sizeof(C));
+    mData[length] = 0;
 }
 
 template <class C>
