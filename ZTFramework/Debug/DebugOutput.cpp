@@ -1,0 +1,88 @@
+#include "ZTFramework/Debug/DebugOutput.h"
+
+#include <iostream>
+#include <syslog.h>
+
+namespace ZT {
+
+DebugOutput& DebugOutput::Instance()
+{
+    // Never destroyed: detached threads and static destructors may still write at exit.
+    static DebugOutput* const instance = new DebugOutput();
+    return *instance;
+}
+
+DebugOutput::DebugOutput() = default;
+
+void DebugOutput::SetTarget(const char* host, int port)
+{
+    CMutexLock lock(mMutex);
+    if (host)
+        mHost = host;
+    mPort = port;
+}
+
+std::string DebugOutput::GetTargetHost() const
+{
+    CMutexLock lock(mMutex);
+    return mHost;
+}
+
+int DebugOutput::GetTargetPort() const
+{
+    CMutexLock lock(mMutex);
+    return mPort;
+}
+
+void DebugOutput::OpenConsole()
+{
+    CMutexLock lock(mMutex);
+    mNarrowLog.store(&std::cerr, std::memory_order_release);
+    mWideLog.store(&mWideConsoleStream, std::memory_order_release);
+    mConsoleOpen.store(true, std::memory_order_release);
+}
+
+bool DebugOutput::IsConsoleOpen() const
+{
+    return mConsoleOpen.load(std::memory_order_acquire);
+}
+
+void DebugOutput::SetLogStreams(std::ostream& narrow, std::wostream& wide)
+{
+    CMutexLock lock(mMutex);
+    mNarrowLog.store(&narrow, std::memory_order_release);
+    mWideLog.store(&wide, std::memory_order_release);
+}
+
+void DebugOutput::UseDebugStreams()
+{
+    CMutexLock lock(mMutex);
+    mNarrowLog.store(&mNarrowStream, std::memory_order_release);
+    mWideLog.store(&mWideStream, std::memory_order_release);
+    mConsoleOpen.store(false, std::memory_order_release);
+}
+
+void DebugOutput::SetSystemLogWriter(SystemLogWriter writer)
+{
+    CMutexLock lock(mMutex);
+    mSystemLogWriter = std::move(writer);
+}
+
+void DebugOutput::Deliver(std::string_view text)
+{
+    CMutexLock lock(mMutex);
+    if (mPort < 1) {
+        if (text.empty())
+            return;
+        if (mSystemLogWriter) {
+            mSystemLogWriter(text);
+            return;
+        }
+        const std::string terminated(text);
+        syslog(LOG_DEBUG, "%s", terminated.c_str());
+        return;
+    }
+    mSender.Send(mHost.empty() ? nullptr : mHost.c_str(), mPort, text);
+}
+
+} // namespace ZT
