@@ -1,0 +1,141 @@
+#include "ZTFramework/Utilities/Storage/RCPtrQueue.h"
+
+#include "ZTFramework/ObjectBase/RCPtr.h"
+#include "ZTFramework/Threads/Mutex.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace RCPtrQueueTest {
+
+class LItem : public virtual ZT::LRefCountedObject {
+public:
+    explicit LItem(int value) : mValue(value) { ++sLive; }
+    ~LItem() override { --sLive; }
+    int mValue;
+    static inline std::atomic<int> sLive = 0;
+};
+
+using Queue = ZT::RCPtrQueue<LItem, 256, ZT::Mutex>;
+
+TEST(RCPtrQueue, DequeueOnEmptyThrowsTheRuntimeErrorNamingTheInstance)
+{
+    ZT::Mutex mutex;
+    Queue queue(&mutex);
+    for (int round = 0; round < 2; ++round) {
+        try {
+            (void)queue.Dequeue();
+            FAIL() << "no exception";
+        } catch (const ZT::Exception<std::runtime_error>& e) {
+            EXPECT_TRUE(std::regex_match(
+                e.what(), std::regex(R"(Runtime Error : ZT::RCPtrQueue<class RCPtrQueueTest::LItem,256,class ZT::Mutex>)"
+                                     R"(::Dequeue : ZTFramework/Utilities/Storage/RCPtrQueue : Line [0-9]+)")))
+                << e.what();
+        }
+        // Emptied again after use, it still refuses, and the mutex was let go on the way out.
+        queue.Enqueue(ZT::MakeRC<LItem>(1));
+        EXPECT_EQ(queue.Dequeue()->mValue, 1);
+        EXPECT_TRUE(mutex.TryLock());
+        mutex.Unlock();
+    }
+}
+
+// Fills and drains in the given steps (positive: enqueue that many, negative: dequeue) and
+// checks every item comes out in the order it went in.
+void RunPattern(const std::vector<int>& steps)
+{
+    Queue queue;
+    int next = 0;
+    int expected = 0;
+    for (int step : steps) {
+        for (int i = 0; i < step; ++i)
+            queue.Enqueue(ZT::MakeRC<LItem>(next++));
+        for (int i = 0; i < -step; ++i)
+            ASSERT_EQ(queue.Dequeue()->mValue, expected++);
+        ASSERT_EQ(queue.GetCount(), static_cast<std::size_t>(next - expected));
+        ASSERT_LT(queue.GetCount(), queue.GetSlotCount()) << "one slot always stays empty";
+    }
+    while (!queue.IsEmpty())
+        ASSERT_EQ(queue.Dequeue()->mValue, expected++);
+    EXPECT_EQ(expected, next);
+}
+
+TEST(RCPtrQueue, GrowingKeepsTheOrderWhetherOrNotTheItemsWrap)
+{
+    const std::vector<std::vector<int>> patterns = {
+        {300},                     // grows from the start, never wraps
+        {1, -1, 1, -1, 1, 5},      // head in the middle of the first ring when it grows
+        {3, -2, 5, -4, 20, -19, 600},
+        {100, -60, 300, -200, 500, -640},
+        {2, -1, 2, -2, 1, 1, 1, 1, 1},
+    };
+    for (const auto& pattern : patterns) {
+        SCOPED_TRACE(::testing::PrintToString(pattern));
+        RunPattern(pattern);
+    }
+    EXPECT_EQ(LItem::sLive, 0);
+}
+
+TEST(RCPtrQueue, AFullRingGrowsByOneSlotInsideBlocksOf256)
+{
+    Queue queue;
+    queue.Enqueue(ZT::MakeRC<LItem>(0));
+    EXPECT_EQ(queue.GetSlotCount(), 2u);
+    for (int i = 1; i < 300; ++i)
+        queue.Enqueue(ZT::MakeRC<LItem>(i));
+    EXPECT_EQ(queue.GetSlotCount(), 301u);
+    EXPECT_EQ(queue.GetCapacity(), 512u);
+    // Draining never shrinks it.
+    while (!queue.IsEmpty())
+        (void)queue.Dequeue();
+    EXPECT_EQ(queue.GetSlotCount(), 301u);
+}
+
+TEST(RCPtrQueue, ReleasesWhatItStillHoldsWhenDestroyed)
+{
+    {
+        Queue queue;
+        for (int i = 0; i < 10; ++i)
+            queue.Enqueue(ZT::MakeRC<LItem>(i));
+        (void)queue.Dequeue();
+        EXPECT_EQ(LItem::sLive, 9);
+    }
+    EXPECT_EQ(LItem::sLive, 0);
+}
+
+TEST(RCPtrQueue, ProducersOnSeveralThreadsKeepTheirOwnOrder)
+{
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 2000;
+    ZT::Mutex mutex;
+    Queue queue(&mutex);
+    std::vector<std::thread> producers;
+    for (int t = 0; t < kThreads; ++t)
+        producers.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i)
+                queue.Enqueue(ZT::MakeRC<LItem>(t * kPerThread + i));
+        });
+    std::vector<int> lastSeen(kThreads, -1);
+    int received = 0;
+    while (received < kThreads * kPerThread) {
+        if (queue.IsEmpty()) {
+            std::this_thread::yield();
+            continue;
+        }
+        const int value = queue.Dequeue()->mValue;
+        const int thread = value / kPerThread;
+        ASSERT_GT(value % kPerThread, lastSeen[thread]);
+        lastSeen[thread] = value % kPerThread;
+        ++received;
+    }
+    for (auto& producer : producers)
+        producer.join();
+    EXPECT_EQ(LItem::sLive, 0);
+}
+
+} // namespace RCPtrQueueTest
