@@ -1,0 +1,18 @@
+#include "FirmwareUpdater/Panel/Engine/DeviceStateChangeNotificationData.h"
+
+namespace ZT {
+
+WString LDeviceStateChangeNotificationData::ToString() const
+{
+    WString text;
+    (void)text.Format(L"%ls %s -> %s", LUpdateEngineInterface::kNidDeviceStateChange, ::ToString(mOldState),
+                      ::ToString(mNewState));
+    return text;
+}
+
+LRefCountedObject* LDeviceStateChangeNotificationData::CreateCopy() const
+{
+    return new LDeviceStateChangeNotificationData(mNewState, mOldState);
+}
+
+} // namespace ZT

@@ -1,0 +1,20 @@
+#include "FirmwareUpdater/Panel/Engine/FirmwareUpdateProgressNotificationData.h"
+
+#include "FirmwareUpdater/Panel/Engine/UpdateEngineInterface.h"
+
+namespace ZT {
+
+WString LFirmwareUpdateProgressNotificationData::ToString() const
+{
+    WString text;
+    (void)text.Format(L"%ls %.4f", LUpdateEngineInterface::kNidFirmwareUpdateProgress, mFractionComplete);
+    return text;
+}
+
+LRefCountedObject* LFirmwareUpdateProgressNotificationData::CreateCopy() const
+{
+    return new LFirmwareUpdateProgressNotificationData(mStage, mFractionComplete, mSecondsRemaining, mTimeUnknown,
+                                                       mFlag2, mMessage);
+}
+
+} // namespace ZT
