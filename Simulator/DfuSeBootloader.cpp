@@ -1,0 +1,370 @@
+#include "Simulator/DfuSeBootloader.h"
+
+#include "Simulator/SimulatedBus.h"
+#include "Simulator/SimulatedFlash.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr std::size_t kStatusReplyLength = 6;
+constexpr std::size_t kDfuSeCommandLength = 5;
+constexpr std::uint32_t kKiB = 1024;
+
+std::uint32_t ReadLittleEndian32(std::span<const std::uint8_t> bytes)
+{
+    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+           (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+// A request for another interface or of a type the bootloader does not know: a protocol stall
+// that leaves the DFU state machine alone.
+DfuSeReply ProtocolStall()
+{
+    DfuSeReply reply;
+    reply.outcome = DfuSeReply::Outcome::Stalled;
+    return reply;
+}
+
+} // namespace
+
+LDfuSeBootloader::LDfuSeBootloader(LSimulatedFlash& flash, const SimulatedDeviceFaults& faults,
+                                   const SimulatedDeviceTimings& timings, const LSimulatedBus& bus)
+    : mFlash(flash),
+      mFaults(faults),
+      mTimings(timings),
+      mBus(bus),
+      mState(faults.bootloaderStartsInError ? DfuState::DfuError : DfuState::DfuIdle),
+      mStatus(faults.bootloaderStartsInError ? DfuStatus::ErrUnknown : DfuStatus::Ok),
+      mAddressPointer(LSimulatedFlash::kBaseAddress)
+{
+}
+
+DfuSeReply LDfuSeBootloader::Handle(const DfuSeRequest& request, std::uint64_t nowMs)
+{
+    if (mHung) {
+        DfuSeReply reply;
+        reply.outcome = DfuSeReply::Outcome::NoAnswer;
+        return reply;
+    }
+    if (request.index != 0)
+        return ProtocolStall();
+    const bool deviceToHost = request.requestType == kDfuRequestTypeIn;
+    if (!deviceToHost && request.requestType != kDfuRequestTypeOut)
+        return ProtocolStall();
+    if (request.request > static_cast<std::uint8_t>(DfuRequest::Abort))
+        return Stall();
+
+    const bool busy = mState == DfuState::DfuDnbusy;
+    switch (static_cast<DfuRequest>(request.request)) {
+    case DfuRequest::Detach:
+        return Stall();
+    case DfuRequest::Dnload:
+        if (deviceToHost || busy)
+            return Stall();
+        return HandleDnload(request);
+    case DfuRequest::Upload:
+        if (!deviceToHost || busy)
+            return Stall();
+        return HandleUpload(request);
+    case DfuRequest::GetStatus:
+        if (!deviceToHost)
+            return Stall();
+        return HandleGetStatus(request, nowMs);
+    case DfuRequest::ClrStatus:
+        if (deviceToHost || busy)
+            return Stall();
+        return HandleClrStatus();
+    case DfuRequest::GetState:
+        if (!deviceToHost || request.length < 1)
+            return Stall();
+        return Answer({static_cast<std::uint8_t>(mState)});
+    case DfuRequest::Abort:
+        if (deviceToHost || busy)
+            return Stall();
+        return HandleAbort();
+    }
+    return Stall();
+}
+
+DfuSeReply LDfuSeBootloader::Stall(DfuStatus status)
+{
+    mState = DfuState::DfuError;
+    mStatus = status;
+    mPending.reset();
+    mForcedBusyReplies = 0;
+    DfuSeReply reply;
+    reply.outcome = DfuSeReply::Outcome::Stalled;
+    return reply;
+}
+
+DfuSeReply LDfuSeBootloader::Answer(std::vector<std::uint8_t> dataIn)
+{
+    DfuSeReply reply;
+    reply.dataIn = std::move(dataIn);
+    return reply;
+}
+
+DfuSeReply LDfuSeBootloader::StatusAnswer(std::uint32_t pollTimeoutMs)
+{
+    return Answer({static_cast<std::uint8_t>(mStatus), static_cast<std::uint8_t>(pollTimeoutMs & 0xFF),
+                   static_cast<std::uint8_t>((pollTimeoutMs >> 8) & 0xFF),
+                   static_cast<std::uint8_t>((pollTimeoutMs >> 16) & 0xFF), static_cast<std::uint8_t>(mState), 0});
+}
+
+DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
+{
+    if (request.length == 0) {
+        // The leave: only after a download, never straight from dfuIDLE.
+        if (mState != DfuState::DfuDnloadIdle)
+            return Stall();
+        mState = DfuState::DfuManifestSync;
+        return Answer();
+    }
+    if (mState != DfuState::DfuIdle && mState != DfuState::DfuDnloadIdle)
+        return Stall();
+    if (request.length > kTransferSize || request.dataOut.size() < request.length)
+        return Stall();
+    const auto payload = request.dataOut.first(request.length);
+
+    Operation operation;
+    if (request.value == 0) {
+        if (payload.size() != kDfuSeCommandLength)
+            return Stall();
+        if (payload[0] == kDfuSeCommandSetAddress) {
+            operation.kind = OperationKind::SetAddress;
+        } else if (payload[0] == kDfuSeCommandErase) {
+            if (mFaults.stallOnErase)
+                return Stall();
+            operation.kind = OperationKind::Erase;
+        } else {
+            return Stall();
+        }
+        operation.address = ReadLittleEndian32(payload.subspan(1));
+    } else if (request.value == 1) {
+        return Stall();
+    } else {
+        const std::uint32_t block = mBlocksReceived;
+        if (mFaults.unplugAfterBlocks && block >= *mFaults.unplugAfterBlocks) {
+            DfuSeReply reply;
+            reply.outcome = DfuSeReply::Outcome::Unplug;
+            return reply;
+        }
+        if (mFaults.noAnswerAfterBlocks && block >= *mFaults.noAnswerAfterBlocks) {
+            mHung = true;
+            DfuSeReply reply;
+            reply.outcome = DfuSeReply::Outcome::NoAnswer;
+            return reply;
+        }
+        if (mFaults.stallAfterBlocks && block >= *mFaults.stallAfterBlocks)
+            return Stall();
+        operation.kind = OperationKind::Write;
+        operation.address = static_cast<std::uint64_t>(request.value - 2) * kTransferSize + mAddressPointer;
+        operation.data.assign(payload.begin(), payload.end());
+        operation.blockIndex = block;
+        ++mBlocksReceived;
+    }
+    mPending = std::move(operation);
+    mState = DfuState::DfuDnloadSync;
+    return Answer();
+}
+
+DfuSeReply LDfuSeBootloader::HandleUpload(const DfuSeRequest& request)
+{
+    if (mState != DfuState::DfuIdle && mState != DfuState::DfuUploadIdle)
+        return Stall();
+    if (request.length == 0) {
+        mState = DfuState::DfuIdle;
+        return Answer();
+    }
+    if (request.length > kTransferSize)
+        return Stall();
+    if (request.value == 0) {
+        std::vector<std::uint8_t> commands{kDfuSeCommandGetCommands, kDfuSeCommandSetAddress, kDfuSeCommandErase,
+                                           kDfuSeCommandReadUnprotect};
+        commands.resize(std::min<std::size_t>(commands.size(), request.length));
+        mState = DfuState::DfuUploadIdle;
+        return Answer(std::move(commands));
+    }
+    if (request.value == 1)
+        return Stall();
+    const std::uint64_t address = static_cast<std::uint64_t>(request.value - 2) * request.length + mAddressPointer;
+    if (address > std::numeric_limits<std::uint32_t>::max())
+        return Stall(DfuStatus::ErrAddress);
+    auto bytes = mFlash.Read(static_cast<std::uint32_t>(address), request.length);
+    if (!bytes)
+        return Stall(DfuStatus::ErrAddress);
+    mState = DfuState::DfuUploadIdle;
+    return Answer(std::move(*bytes));
+}
+
+DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::uint64_t nowMs)
+{
+    if (request.length < kStatusReplyLength)
+        return Stall();
+
+    switch (mState) {
+    case DfuState::DfuDnloadSync: {
+        const Operation& operation = *mPending;
+        mPendingOutcome = Validate(operation);
+        const std::uint64_t duration = DurationOf(operation);
+        mBusyUntilMs = nowMs + duration;
+        mForcedBusyReplies = 0;
+        if (operation.kind == OperationKind::Write && mFaults.busyBlockIndex == operation.blockIndex &&
+            mFaults.busyBlockStatusReplies > 0)
+            mForcedBusyReplies = mFaults.busyBlockStatusReplies - 1; // this answer is the first
+        mState = DfuState::DfuDnbusy;
+        return StatusAnswer(static_cast<std::uint32_t>(std::min<std::uint64_t>(duration, 0xFFFFFF)));
+    }
+    case DfuState::DfuDnbusy: {
+        if (mForcedBusyReplies > 0) {
+            --mForcedBusyReplies;
+            return StatusAnswer(static_cast<std::uint32_t>(mBus.DurationMs(mTimings.blockWriteMs)));
+        }
+        if (nowMs < mBusyUntilMs) {
+            if (mPending->kind == OperationKind::Erase) {
+                DfuSeReply reply;
+                reply.outcome = DfuSeReply::Outcome::HoldUntil;
+                reply.holdUntilMs = mBusyUntilMs;
+                return reply;
+            }
+            return StatusAnswer(static_cast<std::uint32_t>(std::min<std::uint64_t>(mBusyUntilMs - nowMs, 0xFFFFFF)));
+        }
+        DfuStatus outcome = mPendingOutcome;
+        if (outcome == DfuStatus::Ok)
+            outcome = Apply(*mPending);
+        mPending.reset();
+        mStatus = outcome;
+        mState = outcome == DfuStatus::Ok ? DfuState::DfuDnloadIdle : DfuState::DfuError;
+        return StatusAnswer(0);
+    }
+    case DfuState::DfuManifestSync: {
+        mState = DfuState::DfuManifest;
+        DfuSeReply reply = StatusAnswer(0);
+        reply.resetAfterReply = true;
+        return reply;
+    }
+    case DfuState::AppIdle:
+    case DfuState::AppDetach:
+    case DfuState::DfuIdle:
+    case DfuState::DfuDnloadIdle:
+    case DfuState::DfuManifest:
+    case DfuState::DfuManifestWaitReset:
+    case DfuState::DfuUploadIdle:
+    case DfuState::DfuError:
+        return StatusAnswer(0);
+    }
+    return StatusAnswer(0);
+}
+
+DfuSeReply LDfuSeBootloader::HandleClrStatus()
+{
+    if (mState == DfuState::DfuError) {
+        mState = DfuState::DfuIdle;
+        mStatus = DfuStatus::Ok;
+    } else {
+        mState = DfuState::DfuError;
+        mStatus = DfuStatus::ErrUnknown;
+    }
+    return Answer();
+}
+
+DfuSeReply LDfuSeBootloader::HandleAbort()
+{
+    switch (mState) {
+    case DfuState::DfuIdle:
+    case DfuState::DfuDnloadSync:
+    case DfuState::DfuDnloadIdle:
+    case DfuState::DfuManifestSync:
+    case DfuState::DfuUploadIdle:
+        mPending.reset();
+        mState = DfuState::DfuIdle;
+        return Answer();
+    case DfuState::AppIdle:
+    case DfuState::AppDetach:
+    case DfuState::DfuDnbusy:
+    case DfuState::DfuManifest:
+    case DfuState::DfuManifestWaitReset:
+    case DfuState::DfuError:
+        return Stall();
+    }
+    return Stall();
+}
+
+std::uint64_t LDfuSeBootloader::DurationOf(const Operation& operation) const
+{
+    switch (operation.kind) {
+    case OperationKind::SetAddress:
+        return 0;
+    case OperationKind::Erase: {
+        const auto sector = LSimulatedFlash::SectorIndexOf(static_cast<std::uint32_t>(operation.address));
+        if (!sector)
+            return 0;
+        const std::uint32_t size = LSimulatedFlash::SectorSize(*sector);
+        if (size <= 16 * kKiB)
+            return mBus.DurationMs(mTimings.erase16KiBMs);
+        if (size <= 64 * kKiB)
+            return mBus.DurationMs(mTimings.erase64KiBMs);
+        return mBus.DurationMs(mTimings.erase128KiBMs);
+    }
+    case OperationKind::Write: {
+        const std::uint64_t nominal =
+            (static_cast<std::uint64_t>(operation.data.size()) * mTimings.blockWriteMs + kTransferSize - 1) / kTransferSize;
+        return mBus.DurationMs(static_cast<std::uint32_t>(nominal));
+    }
+    }
+    return 0;
+}
+
+DfuStatus LDfuSeBootloader::Validate(const Operation& operation) const
+{
+    switch (operation.kind) {
+    case OperationKind::SetAddress:
+        return DfuStatus::Ok;
+    case OperationKind::Erase:
+        return LSimulatedFlash::SectorIndexOf(static_cast<std::uint32_t>(operation.address)) ? DfuStatus::Ok
+                                                                                              : DfuStatus::ErrTarget;
+    case OperationKind::Write:
+        if (operation.address > std::numeric_limits<std::uint32_t>::max())
+            return DfuStatus::ErrAddress;
+        switch (mFlash.CheckProgram(static_cast<std::uint32_t>(operation.address), operation.data.size())) {
+        case LSimulatedFlash::ProgramResult::Ok:
+            return DfuStatus::Ok;
+        case LSimulatedFlash::ProgramResult::OutsideFlash:
+            return DfuStatus::ErrAddress;
+        case LSimulatedFlash::ProgramResult::NotErased:
+            return DfuStatus::ErrWrite;
+        }
+        return DfuStatus::ErrWrite;
+    }
+    return DfuStatus::ErrUnknown;
+}
+
+DfuStatus LDfuSeBootloader::Apply(const Operation& operation)
+{
+    switch (operation.kind) {
+    case OperationKind::SetAddress:
+        mAddressPointer = static_cast<std::uint32_t>(operation.address);
+        return DfuStatus::Ok;
+    case OperationKind::Erase: {
+        const auto sector = LSimulatedFlash::SectorIndexOf(static_cast<std::uint32_t>(operation.address));
+        if (!sector)
+            return DfuStatus::ErrTarget;
+        mFlash.EraseSector(*sector);
+        return DfuStatus::Ok;
+    }
+    case OperationKind::Write:
+        // Checked again: a factory write by a test may have touched the flash in between.
+        switch (mFlash.Program(static_cast<std::uint32_t>(operation.address), operation.data)) {
+        case LSimulatedFlash::ProgramResult::Ok:
+            return DfuStatus::Ok;
+        case LSimulatedFlash::ProgramResult::OutsideFlash:
+            return DfuStatus::ErrAddress;
+        case LSimulatedFlash::ProgramResult::NotErased:
+            return DfuStatus::ErrWrite;
+        }
+        return DfuStatus::ErrWrite;
+    }
+    return DfuStatus::ErrUnknown;
+}

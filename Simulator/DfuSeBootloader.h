@@ -1,0 +1,109 @@
+#pragma once
+// The DFU 1.1 state machine of an STM32F4-style DfuSe bootloader, over the device's flash.
+//
+// Requests go to interface 0. DNLOAD with block number 0 carries a DfuSe command (0x21 set the
+// address pointer, 0x41 erase the sector that holds an address); DNLOAD with block number n >= 2
+// writes its data at ((n - 2) x 2048) + address pointer; a DNLOAD of length 0 in dfuDNLOAD-IDLE
+// starts the leave, which the next GETSTATUS completes (the device then resets). UPLOAD reads
+// back in the same way (block 0 lists the supported commands). The first GETSTATUS after a DNLOAD
+// starts the operation and answers dfuDNBUSY with the operation's time as poll time-out; while a
+// write is busy further GETSTATUS requests answer dfuDNBUSY, while an erase is busy a GETSTATUS is
+// held back until the erase is done, as the real bootloader does. A request the current state
+// does not allow is stalled and leaves the machine in dfuERROR with errSTALLEDPKT. CLRSTATUS
+// outside dfuERROR leaves it in dfuERROR with errUNKNOWN, as ST's device library does.
+//
+// Time is passed in: the machine itself never waits. Not thread-safe: the owning device guards it
+// and its flash with its lock.
+
+#include "Simulator/DfuDefinitions.h"
+#include "Simulator/SimulatedDeviceFaults.h"
+#include "Simulator/SimulatedDeviceTimings.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+class LSimulatedBus;
+class LSimulatedFlash;
+
+struct DfuSeRequest {
+    std::uint8_t requestType = 0;
+    std::uint8_t request = 0;
+    std::uint16_t value = 0;
+    std::uint16_t index = 0;
+    std::uint16_t length = 0;
+    std::span<const std::uint8_t> dataOut; // host-to-device payload (length bytes)
+};
+
+struct DfuSeReply {
+    enum class Outcome {
+        Answered, // the request completed; dataIn holds the answer of a device-to-host request
+        Stalled,  // the device stalled the request
+        NoAnswer, // the device does not answer (the host's transfer times out)
+        HoldUntil,// answer the same request again once the clock has reached holdUntilMs
+        Unplug,   // the device leaves the bus instead of answering
+    };
+    Outcome outcome = Outcome::Answered;
+    std::vector<std::uint8_t> dataIn;
+    std::uint64_t holdUntilMs = 0;
+    bool resetAfterReply = false; // the leave is complete: the device resets after this answer
+};
+
+class LDfuSeBootloader {
+public:
+    static constexpr std::uint16_t kTransferSize = 2048;
+
+    // faults and timings belong to the owning device and may change between requests; bus
+    // scales the timings to the simulation's clock.
+    LDfuSeBootloader(LSimulatedFlash& flash, const SimulatedDeviceFaults& faults,
+                     const SimulatedDeviceTimings& timings, const LSimulatedBus& bus);
+
+    [[nodiscard]] DfuSeReply Handle(const DfuSeRequest& request, std::uint64_t nowMs);
+
+    [[nodiscard]] DfuState GetState() const noexcept { return mState; }
+    [[nodiscard]] DfuStatus GetStatus() const noexcept { return mStatus; }
+    [[nodiscard]] std::uint32_t GetAddressPointer() const noexcept { return mAddressPointer; }
+    // Data blocks received in this session.
+    [[nodiscard]] std::uint32_t GetBlocksReceived() const noexcept { return mBlocksReceived; }
+
+private:
+    enum class OperationKind { SetAddress, Erase, Write };
+    struct Operation {
+        OperationKind kind = OperationKind::SetAddress;
+        std::uint64_t address = 0;       // wide enough for a block number far past the flash
+        std::vector<std::uint8_t> data;  // Write only
+        std::uint32_t blockIndex = 0;    // Write only: counted from 0 in this session
+    };
+
+    DfuSeReply Stall(DfuStatus status = DfuStatus::ErrStalledPkt);
+    DfuSeReply Answer(std::vector<std::uint8_t> dataIn = {});
+    DfuSeReply StatusAnswer(std::uint32_t pollTimeoutMs);
+
+    DfuSeReply HandleDnload(const DfuSeRequest& request);
+    DfuSeReply HandleUpload(const DfuSeRequest& request);
+    DfuSeReply HandleGetStatus(const DfuSeRequest& request, std::uint64_t nowMs);
+    DfuSeReply HandleClrStatus();
+    DfuSeReply HandleAbort();
+
+    std::uint64_t DurationOf(const Operation& operation) const;
+    // The outcome an operation will have, decided when it starts.
+    DfuStatus Validate(const Operation& operation) const;
+    // Carries the operation out on the flash; the status it ends with.
+    DfuStatus Apply(const Operation& operation);
+
+    LSimulatedFlash& mFlash;
+    const SimulatedDeviceFaults& mFaults;
+    const SimulatedDeviceTimings& mTimings;
+    const LSimulatedBus& mBus;
+
+    DfuState mState;
+    DfuStatus mStatus;
+    std::uint32_t mAddressPointer;
+    std::uint32_t mBlocksReceived = 0;
+    bool mHung = false;                 // stopped answering (noAnswerAfterBlocks)
+    std::optional<Operation> mPending;  // received by DNLOAD, started by GETSTATUS
+    DfuStatus mPendingOutcome = DfuStatus::Ok;
+    std::uint64_t mBusyUntilMs = 0;
+    std::uint32_t mForcedBusyReplies = 0; // busyBlockIndex fault: dfuDNBUSY answers still owed
+};

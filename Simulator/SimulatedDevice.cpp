@@ -1,0 +1,466 @@
+#include "Simulator/SimulatedDevice.h"
+
+#include "Simulator/FirmwareVersionRecord.h"
+#include "ZTFramework/Usb/UsbDeviceConnection.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// The release number the microcontroller's built-in bootloader reports (bcdDevice).
+constexpr std::uint16_t kBootloaderReleaseNumber = 0x2200;
+// Size of the application image a device leaves the factory with.
+constexpr std::size_t kFactoryImageSize = 0x10000;
+
+std::vector<std::uint8_t> MakeFactoryImage(SimulatedDeviceKind kind, std::uint16_t releaseNumber)
+{
+    std::vector<std::uint8_t> image(kFactoryImageSize);
+    const std::uint8_t seed = kind == SimulatedDeviceKind::Controller ? 0x31 : 0x50;
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>((i * 131 + seed) ^ (i >> 8));
+    WriteVersionRecord(image, releaseNumber);
+    return image;
+}
+
+std::string HexBytes(std::span<const std::uint8_t> bytes)
+{
+    std::string text;
+    char digits[4];
+    for (std::uint8_t byte : bytes) {
+        std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned>(byte));
+        if (!text.empty())
+            text += ' ';
+        text += digits;
+    }
+    return text;
+}
+
+std::string Hex4(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string DescribeRequest(std::uint8_t request)
+{
+    if (request <= static_cast<std::uint8_t>(DfuRequest::Abort))
+        return DfuRequestName(static_cast<DfuRequest>(request));
+    return "request " + std::to_string(request);
+}
+
+} // namespace
+
+const char* SimulatedDeviceModeName(SimulatedDeviceMode mode)
+{
+    switch (mode) {
+    case SimulatedDeviceMode::Application:
+        return "Application";
+    case SimulatedDeviceMode::SwitchingToBootloader:
+        return "SwitchingToBootloader";
+    case SimulatedDeviceMode::Bootloader:
+        return "Bootloader";
+    case SimulatedDeviceMode::Restarting:
+        return "Restarting";
+    case SimulatedDeviceMode::Unplugged:
+        return "Unplugged";
+    }
+    return "unknown mode";
+}
+
+LSimulatedDevice::LSimulatedDevice(ZT::RCPtr<LSimulatedBus> bus, SimulatedDeviceKind kind,
+                                   std::optional<std::uint16_t> releaseNumber)
+    : mBus(std::move(bus)), mKind(kind), mIdentity(IdentityOf(kind))
+{
+    if (!mBus)
+        ZT_THROW_NULL_POINTER("bus", "LSimulatedDevice::LSimulatedDevice");
+    if (releaseNumber) {
+        const bool programmed = mFlash.FactoryProgram(kApplicationStartAddress, MakeFactoryImage(kind, *releaseNumber));
+        (void)programmed; // the factory image fits the flash by construction
+    }
+    std::lock_guard lock(mMutex);
+    StartLocked(mBus->NowMs());
+}
+
+SimulatedDeviceMode LSimulatedDevice::GetMode()
+{
+    std::lock_guard lock(mMutex);
+    AdvanceLocked(mBus->NowMs());
+    return mMode;
+}
+
+std::optional<ZT::UsbDeviceInfo> LSimulatedDevice::GetUsbInfo()
+{
+    std::lock_guard lock(mMutex);
+    AdvanceLocked(mBus->NowMs());
+    if (!IsOnBusLocked())
+        return std::nullopt;
+    ZT::UsbDeviceInfo info;
+    info.path = mPath;
+    if (mMode == SimulatedDeviceMode::Bootloader) {
+        info.vendorId = kBootloaderVendorId;
+        info.productId = kBootloaderProductId;
+        info.releaseNumber = kBootloaderReleaseNumber;
+    } else {
+        info.vendorId = mIdentity.vendorId;
+        info.productId = mIdentity.productId;
+        info.releaseNumber = mReleaseNumber;
+    }
+    return info;
+}
+
+std::optional<std::string> LSimulatedDevice::GetMidiPortName()
+{
+    std::lock_guard lock(mMutex);
+    AdvanceLocked(mBus->NowMs());
+    if (mMode != SimulatedDeviceMode::Application || mFaults.noMidiPort)
+        return std::nullopt;
+    return std::string(mIdentity.midiPortName);
+}
+
+std::optional<DfuState> LSimulatedDevice::GetDfuState()
+{
+    std::lock_guard lock(mMutex);
+    AdvanceLocked(mBus->NowMs());
+    if (!mBootloader)
+        return std::nullopt;
+    return mBootloader->GetState();
+}
+
+void LSimulatedDevice::SetFaults(const SimulatedDeviceFaults& faults)
+{
+    std::lock_guard lock(mMutex);
+    mFaults = faults;
+}
+
+SimulatedDeviceFaults LSimulatedDevice::GetFaults() const
+{
+    std::lock_guard lock(mMutex);
+    return mFaults;
+}
+
+void LSimulatedDevice::SetTimings(const SimulatedDeviceTimings& timings)
+{
+    std::lock_guard lock(mMutex);
+    mTimings = timings;
+}
+
+SimulatedDeviceTimings LSimulatedDevice::GetTimings() const
+{
+    std::lock_guard lock(mMutex);
+    return mTimings;
+}
+
+void LSimulatedDevice::Unplug()
+{
+    std::lock_guard lock(mMutex);
+    const std::uint64_t now = mBus->NowMs();
+    AdvanceLocked(now);
+    if (mMode == SimulatedDeviceMode::Unplugged)
+        return;
+    LogLocked(now, "unplugged");
+    LeaveBusLocked(SimulatedDeviceMode::Unplugged, std::nullopt, now);
+}
+
+void LSimulatedDevice::Plug()
+{
+    std::lock_guard lock(mMutex);
+    const std::uint64_t now = mBus->NowMs();
+    AdvanceLocked(now);
+    if (mMode != SimulatedDeviceMode::Unplugged)
+        return;
+    LogLocked(now, "plugged in");
+    StartLocked(now);
+}
+
+bool LSimulatedDevice::ProgramFlash(std::uint32_t address, std::span<const std::uint8_t> bytes)
+{
+    std::lock_guard lock(mMutex);
+    return mFlash.FactoryProgram(address, bytes);
+}
+
+std::vector<std::uint8_t> LSimulatedDevice::GetFlashDump() const
+{
+    std::lock_guard lock(mMutex);
+    const auto bytes = mFlash.Bytes();
+    return {bytes.begin(), bytes.end()};
+}
+
+std::optional<std::vector<std::uint8_t>> LSimulatedDevice::ReadFlash(std::uint32_t address, std::size_t length) const
+{
+    std::lock_guard lock(mMutex);
+    return mFlash.Read(address, length);
+}
+
+std::optional<std::uint16_t> LSimulatedDevice::GetFlashReleaseNumber() const
+{
+    std::lock_guard lock(mMutex);
+    return FlashReleaseLocked();
+}
+
+std::vector<std::string> LSimulatedDevice::GetLog() const
+{
+    std::lock_guard lock(mMutex);
+    return mLog;
+}
+
+std::vector<SimulatedUsbRequest> LSimulatedDevice::GetRequestLog() const
+{
+    std::lock_guard lock(mMutex);
+    return mRequestLog;
+}
+
+void LSimulatedDevice::ClearLogs()
+{
+    std::lock_guard lock(mMutex);
+    mLog.clear();
+    mRequestLog.clear();
+}
+
+ZT::UsbError LSimulatedDevice::OpenUsb(const std::string& path, std::uint64_t& appearance)
+{
+    std::lock_guard lock(mMutex);
+    const std::uint64_t now = mBus->NowMs();
+    AdvanceLocked(now);
+    if (!IsOnBusLocked() || path != mPath)
+        return ZT::UsbError::NotFound;
+    if (mOpenConnections > 0) {
+        LogLocked(now, "USB open refused: already open");
+        return ZT::UsbError::Busy;
+    }
+    ++mOpenConnections;
+    appearance = mAppearance;
+    LogLocked(now, "USB opened at " + mPath);
+    return ZT::UsbError::None;
+}
+
+void LSimulatedDevice::CloseUsb(std::uint64_t appearance)
+{
+    std::lock_guard lock(mMutex);
+    if (appearance != mAppearance || mOpenConnections == 0)
+        return;
+    --mOpenConnections;
+    LogLocked(mBus->NowMs(), "USB closed");
+}
+
+bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t requestType, std::uint8_t request,
+                                       std::uint16_t value, std::uint16_t index, std::uint8_t* data,
+                                       std::uint16_t length, ZT::UsbError& error, std::uint16_t& transferred)
+{
+    transferred = 0;
+    const bool deviceToHost = (requestType & 0x80) != 0;
+    Lock lock(mMutex);
+
+    SimulatedUsbRequest entry;
+    entry.timeMs = mBus->NowMs();
+    entry.requestType = requestType;
+    entry.request = request;
+    entry.value = value;
+    entry.index = index;
+    entry.length = length;
+    if (!deviceToHost && length > 0)
+        entry.dataOut.assign(data, data + length);
+
+    for (;;) {
+        const std::uint64_t now = mBus->NowMs();
+        AdvanceLocked(now);
+        if (!IsOnBusLocked() || appearance != mAppearance) {
+            error = ZT::UsbError::NoDevice;
+            return false;
+        }
+        if (mMode == SimulatedDeviceMode::Application) {
+            // The application has no DFU interface: class requests to interface 0 are stalled.
+            entry.error = ZT::UsbError::Pipe;
+            mRequestLog.push_back(std::move(entry));
+            error = ZT::UsbError::Pipe;
+            return false;
+        }
+
+        DfuSeRequest dfuRequest;
+        dfuRequest.requestType = requestType;
+        dfuRequest.request = request;
+        dfuRequest.value = value;
+        dfuRequest.index = index;
+        dfuRequest.length = length;
+        dfuRequest.dataOut = entry.dataOut;
+        DfuSeReply reply = mBootloader->Handle(dfuRequest, now);
+
+        switch (reply.outcome) {
+        case DfuSeReply::Outcome::HoldUntil: {
+            // The bootloader answers only when its erase is done; the host's request waits.
+            const std::uint64_t until = reply.holdUntilMs;
+            lock.unlock();
+            mBus->SleepUntilMs(until);
+            lock.lock();
+            continue;
+        }
+        case DfuSeReply::Outcome::NoAnswer:
+            entry.error = ZT::UsbError::Timeout;
+            entry.stateAfter = mBootloader->GetState();
+            mRequestLog.push_back(std::move(entry));
+            LogLocked(now, DescribeRequest(request) + " not answered");
+            lock.unlock();
+            mBus->SleepMs(ZT::kUsbControlTransferTimeoutMs);
+            error = ZT::UsbError::Timeout;
+            return false;
+        case DfuSeReply::Outcome::Unplug:
+            entry.error = ZT::UsbError::NoDevice;
+            entry.stateAfter = mBootloader->GetState();
+            mRequestLog.push_back(std::move(entry));
+            LogLocked(now, "unplugged during " + DescribeRequest(request) + " of block " + std::to_string(value));
+            LeaveBusLocked(SimulatedDeviceMode::Unplugged, std::nullopt, now);
+            error = ZT::UsbError::NoDevice;
+            return false;
+        case DfuSeReply::Outcome::Stalled:
+            entry.error = ZT::UsbError::Pipe;
+            entry.stateAfter = mBootloader->GetState();
+            mRequestLog.push_back(std::move(entry));
+            LogLocked(now, DescribeRequest(request) + " stalled; " + DfuStateName(mBootloader->GetState()) + ", " +
+                               DfuStatusName(mBootloader->GetStatus()));
+            error = ZT::UsbError::Pipe;
+            return false;
+        case DfuSeReply::Outcome::Answered: {
+            if (deviceToHost) {
+                const std::size_t count = std::min<std::size_t>(reply.dataIn.size(), length);
+                if (count > 0)
+                    std::copy_n(reply.dataIn.begin(), count, data);
+                reply.dataIn.resize(count);
+                transferred = static_cast<std::uint16_t>(count);
+                entry.dataIn = std::move(reply.dataIn);
+            } else {
+                transferred = length;
+            }
+            entry.stateAfter = mBootloader->GetState();
+            mRequestLog.push_back(std::move(entry));
+            if (reply.resetAfterReply) {
+                LogLocked(now, "leaving the bootloader to 0x" + Hex4(mBootloader->GetAddressPointer() >> 16) +
+                                   Hex4(mBootloader->GetAddressPointer() & 0xFFFF) + ", resetting");
+                std::optional<std::uint64_t> returnAt;
+                if (!mFaults.noReturnAfterLeave)
+                    returnAt = now + mBus->DurationMs(mFaults.slowReturn ? mTimings.slowReturnMs : mTimings.returnMs);
+                LeaveBusLocked(SimulatedDeviceMode::Restarting, returnAt, now);
+            }
+            error = ZT::UsbError::None;
+            return true;
+        }
+        }
+        error = ZT::UsbError::Io;
+        return false;
+    }
+}
+
+bool LSimulatedDevice::OpenMidi(const std::string& name, std::uint64_t& appearance)
+{
+    std::lock_guard lock(mMutex);
+    const std::uint64_t now = mBus->NowMs();
+    AdvanceLocked(now);
+    if (mMode != SimulatedDeviceMode::Application || mFaults.noMidiPort || name != mIdentity.midiPortName)
+        return false;
+    appearance = mAppearance;
+    LogLocked(now, "MIDI port opened");
+    return true;
+}
+
+LSimulatedDevice::MidiDelivery LSimulatedDevice::ReceiveMidi(std::uint64_t appearance, std::span<const std::uint8_t> message)
+{
+    std::lock_guard lock(mMutex);
+    const std::uint64_t now = mBus->NowMs();
+    AdvanceLocked(now);
+    if (mMode != SimulatedDeviceMode::Application || appearance != mAppearance || mFaults.noMidiPort)
+        return MidiDelivery::Gone;
+    if (mFaults.midiSendNeverCompletes) {
+        LogLocked(now, "MIDI " + HexBytes(message) + " lost: completion never reported");
+        return MidiDelivery::NeverCompletes;
+    }
+    LogLocked(now, "MIDI " + HexBytes(message));
+    if (!std::equal(message.begin(), message.end(), kUpdateModeRequest.begin(), kUpdateModeRequest.end()))
+        return MidiDelivery::Delivered;
+    if (mFaults.ignoresUpdateModeRequest) {
+        LogLocked(now, "update-mode request ignored");
+        return MidiDelivery::Delivered;
+    }
+    std::optional<std::uint64_t> appearAt;
+    if (!mFaults.bootloaderNeverAppears)
+        appearAt = now + mBus->DurationMs(mTimings.bootloaderAppearMs);
+    LogLocked(now, "update-mode request: restarting in the bootloader");
+    LeaveBusLocked(SimulatedDeviceMode::SwitchingToBootloader, appearAt, now);
+    return MidiDelivery::Delivered;
+}
+
+void LSimulatedDevice::AdvanceLocked(std::uint64_t nowMs)
+{
+    if (!mNextEventMs || nowMs < *mNextEventMs)
+        return;
+    const std::uint64_t dueMs = *mNextEventMs;
+    mNextEventMs.reset();
+    switch (mMode) {
+    case SimulatedDeviceMode::SwitchingToBootloader:
+        EnumerateLocked(SimulatedDeviceMode::Bootloader, dueMs);
+        return;
+    case SimulatedDeviceMode::Restarting:
+        StartLocked(dueMs);
+        return;
+    case SimulatedDeviceMode::Application:
+    case SimulatedDeviceMode::Bootloader:
+    case SimulatedDeviceMode::Unplugged:
+        return;
+    }
+}
+
+void LSimulatedDevice::StartLocked(std::uint64_t timeMs)
+{
+    if (const auto release = FlashReleaseLocked()) {
+        mReleaseNumber = *release;
+        EnumerateLocked(SimulatedDeviceMode::Application, timeMs);
+        return;
+    }
+    LogLocked(timeMs, "no valid application in flash: staying in the bootloader");
+    EnumerateLocked(SimulatedDeviceMode::Bootloader, timeMs);
+}
+
+void LSimulatedDevice::EnumerateLocked(SimulatedDeviceMode mode, std::uint64_t timeMs)
+{
+    mMode = mode;
+    ++mAppearance;
+    mOpenConnections = 0;
+    mNextEventMs.reset();
+    mPath = mBus->NextDevicePath();
+    if (mode == SimulatedDeviceMode::Bootloader) {
+        mBootloader = std::make_unique<LDfuSeBootloader>(mFlash, mFaults, mTimings, *mBus);
+        LogLocked(timeMs, "enumerated as bootloader " + Hex4(kBootloaderVendorId) + ":" + Hex4(kBootloaderProductId) +
+                              " at " + mPath + " in " + DfuStateName(mBootloader->GetState()));
+        return;
+    }
+    mBootloader.reset();
+    LogLocked(timeMs, "enumerated as " + Hex4(mIdentity.vendorId) + ":" + Hex4(mIdentity.productId) + " release " +
+                          Hex4(mReleaseNumber) + " at " + mPath);
+}
+
+void LSimulatedDevice::LeaveBusLocked(SimulatedDeviceMode mode, std::optional<std::uint64_t> returnAtMs, std::uint64_t timeMs)
+{
+    mMode = mode;
+    ++mAppearance;
+    mOpenConnections = 0;
+    mPath.clear();
+    mBootloader.reset();
+    mNextEventMs = returnAtMs;
+    LogLocked(timeMs, std::string("left the bus: ") + SimulatedDeviceModeName(mode) +
+                          (returnAtMs ? ", back at " + std::to_string(*returnAtMs) + " ms" : ", not coming back"));
+}
+
+bool LSimulatedDevice::IsOnBusLocked() const
+{
+    return mMode == SimulatedDeviceMode::Application || mMode == SimulatedDeviceMode::Bootloader;
+}
+
+std::optional<std::uint16_t> LSimulatedDevice::FlashReleaseLocked() const
+{
+    const auto bytes = mFlash.Bytes();
+    return ReadVersionRecord(bytes.subspan(kApplicationStartAddress - LSimulatedFlash::kBaseAddress));
+}
+
+void LSimulatedDevice::LogLocked(std::uint64_t timeMs, const std::string& text)
+{
+    mLog.push_back("[" + std::to_string(timeMs) + " ms] " + text);
+}

@@ -1,0 +1,144 @@
+#pragma once
+// One simulated device of the controller: the controller itself or the wheel display.
+//
+// In normal mode the device is on the bus with its own IDs (2C1A:8010 or 2C1A:B010), reports the
+// version of the firmware in its flash as its USB release number and has a MIDI output port.
+// The update-mode message on that port makes it leave the bus and, after bootloaderAppearMs,
+// enumerate as the DfuSe bootloader (0483:DF11). The bootloader's leave request makes it reset:
+// after returnMs it enumerates again, in normal mode when its flash holds an intact version record
+// at kApplicationStartAddress + kVersionRecordOffset, in its bootloader otherwise. Each time the
+// device enumerates it gets a new path, so connections and ports of an earlier appearance fail
+// with "no device".
+//
+// Timed events are not waited for by any thread: each call compares the simulator's clock with the
+// time the next event falls due. Every member may be called from any thread; all state is guarded
+// by mMutex, which is never held while the device waits on the clock (a held-back status request,
+// an unanswered request).
+
+#include "Simulator/DfuSeBootloader.h"
+#include "Simulator/SimulatedBus.h"
+#include "Simulator/SimulatedDeviceFaults.h"
+#include "Simulator/SimulatedDeviceKind.h"
+#include "Simulator/SimulatedDeviceTimings.h"
+#include "Simulator/SimulatedFlash.h"
+#include "Simulator/SimulatedUsbRequest.h"
+#include "ZTFramework/Errors/Result.h"
+#include "ZTFramework/ObjectBase/RCPtr.h"
+#include "ZTFramework/ObjectBase/RefCountedObject.h"
+#include "ZTFramework/Usb/UsbDeviceInfo.h"
+#include "ZTFramework/Usb/UsbError.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+enum class SimulatedDeviceMode {
+    Application,           // normal mode: on the bus with its own IDs, MIDI port present
+    SwitchingToBootloader, // off the bus after the update-mode message
+    Bootloader,            // on the bus as 0483:DF11
+    Restarting,            // off the bus after the bootloader's leave request
+    Unplugged,             // off the bus until Plug
+};
+
+[[nodiscard]] const char* SimulatedDeviceModeName(SimulatedDeviceMode mode);
+
+class LSimulatedDevice : public virtual ZT::LRefCountedObject {
+public:
+    // What became of a MIDI message sent to the device.
+    enum class MidiDelivery { Delivered, Gone, NeverCompletes };
+
+    // A device fresh from the factory: its flash holds an application image whose version record
+    // carries releaseNumber, and it is on the bus in normal mode. Without a release number the
+    // flash is empty and the device starts in its bootloader.
+    LSimulatedDevice(ZT::RCPtr<LSimulatedBus> bus, SimulatedDeviceKind kind, std::optional<std::uint16_t> releaseNumber);
+
+    [[nodiscard]] SimulatedDeviceKind GetKind() const noexcept { return mKind; }
+    [[nodiscard]] const ZT::RCPtr<LSimulatedBus>& GetBus() const noexcept { return mBus; }
+
+    // The getters of the present state are not const: asking lets due events happen first.
+    [[nodiscard]] SimulatedDeviceMode GetMode();
+    // The device as the bus lists it now; nothing while it is off the bus.
+    [[nodiscard]] std::optional<ZT::UsbDeviceInfo> GetUsbInfo();
+    // The name of its MIDI output port while it has one.
+    [[nodiscard]] std::optional<std::string> GetMidiPortName();
+    // The bootloader's DFU state while the device runs its bootloader.
+    [[nodiscard]] std::optional<DfuState> GetDfuState();
+
+    void SetFaults(const SimulatedDeviceFaults& faults);
+    [[nodiscard]] SimulatedDeviceFaults GetFaults() const;
+    void SetTimings(const SimulatedDeviceTimings& timings);
+    [[nodiscard]] SimulatedDeviceTimings GetTimings() const;
+
+    // Pulls the cable: the device leaves the bus at once, whatever it was doing.
+    void Unplug();
+    // Plugs it in (again): it starts at once, in normal mode when its flash holds an intact
+    // version record, in its bootloader otherwise. Does nothing while it is plugged in.
+    void Plug();
+
+    // Writes bytes into the flash as a factory programmer does. False when they leave the flash.
+    [[nodiscard]] bool ProgramFlash(std::uint32_t address, std::span<const std::uint8_t> bytes);
+    // The whole flash from LSimulatedFlash::kBaseAddress.
+    [[nodiscard]] std::vector<std::uint8_t> GetFlashDump() const;
+    // length bytes from address; nothing when the range leaves the flash.
+    [[nodiscard]] std::optional<std::vector<std::uint8_t>> ReadFlash(std::uint32_t address, std::size_t length) const;
+    // The release number of the version record in flash; nothing when there is no intact record.
+    [[nodiscard]] std::optional<std::uint16_t> GetFlashReleaseNumber() const;
+
+    // What the device saw and did, one line each, "[1500 ms] ..." (times of the simulator clock).
+    [[nodiscard]] std::vector<std::string> GetLog() const;
+    // Every control transfer that reached the device, in order.
+    [[nodiscard]] std::vector<SimulatedUsbRequest> GetRequestLog() const;
+    void ClearLogs();
+
+    // For the simulated backends.
+    // Opens the device if path is its current path: None with the appearance to use for
+    // transfers; NotFound when path is not its path; Busy while another connection holds it.
+    [[nodiscard]] ZT::UsbError OpenUsb(const std::string& path, std::uint64_t& appearance);
+    void CloseUsb(std::uint64_t appearance);
+    // One control transfer for the connection opened on appearance. Blocks on the simulator clock
+    // while the bootloader holds a status request back, and for the control-transfer time-out
+    // when the device does not answer.
+    [[nodiscard]] bool ControlTransfer(std::uint64_t appearance, std::uint8_t requestType, std::uint8_t request,
+                                       std::uint16_t value, std::uint16_t index, std::uint8_t* data,
+                                       std::uint16_t length, ZT::UsbError& error, std::uint16_t& transferred);
+    // Opens the MIDI port if the device has one named name; the appearance to send with.
+    [[nodiscard]] bool OpenMidi(const std::string& name, std::uint64_t& appearance);
+    // Takes one MIDI message sent on the port opened on appearance. Never blocks.
+    [[nodiscard]] MidiDelivery ReceiveMidi(std::uint64_t appearance, std::span<const std::uint8_t> message);
+
+private:
+    using Lock = std::unique_lock<std::mutex>;
+
+    // Lets due events happen: the bootloader appearing, the device returning after a reset.
+    void AdvanceLocked(std::uint64_t nowMs);
+    // Powers the device up from its flash at timeMs.
+    void StartLocked(std::uint64_t timeMs);
+    void EnumerateLocked(SimulatedDeviceMode mode, std::uint64_t timeMs);
+    void LeaveBusLocked(SimulatedDeviceMode mode, std::optional<std::uint64_t> returnAtMs, std::uint64_t timeMs);
+    [[nodiscard]] bool IsOnBusLocked() const;
+    [[nodiscard]] std::optional<std::uint16_t> FlashReleaseLocked() const;
+    void LogLocked(std::uint64_t timeMs, const std::string& text);
+
+    const ZT::RCPtr<LSimulatedBus> mBus;
+    const SimulatedDeviceKind mKind;
+    const SimulatedDeviceIdentity mIdentity;
+
+    mutable std::mutex mMutex;
+    // Everything below is guarded by mMutex.
+    SimulatedDeviceFaults mFaults;
+    SimulatedDeviceTimings mTimings;
+    LSimulatedFlash mFlash;
+    SimulatedDeviceMode mMode = SimulatedDeviceMode::Unplugged;
+    std::optional<std::uint64_t> mNextEventMs; // when SwitchingToBootloader or Restarting ends
+    std::uint64_t mAppearance = 0;             // counts enumerations; connections remember theirs
+    std::string mPath;                         // current device node while on the bus
+    std::uint16_t mReleaseNumber = 0;          // reported in normal mode
+    std::unique_ptr<LDfuSeBootloader> mBootloader; // while in Bootloader mode
+    std::uint32_t mOpenConnections = 0;        // on the current appearance
+    std::vector<std::string> mLog;
+    std::vector<SimulatedUsbRequest> mRequestLog;
+};
