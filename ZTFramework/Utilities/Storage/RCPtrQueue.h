@@ -60,6 +60,19 @@ public:
         return item;
     }
 
+    // Moves the item at the head into item and returns true, or returns false when the queue is
+    // empty (for consumers that may find the queue emptied under them).
+    [[nodiscard]] bool TryDequeue(RCPtr<T>& item)
+    {
+        Guard guard(mMutex);
+        if (CountLocked() == 0)
+            return false;
+        item = mSlots[mHead];
+        mSlots.SetAt(mHead, static_cast<T*>(nullptr));
+        mHead = (mHead + 1) % mSlots.GetCount();
+        return true;
+    }
+
     [[nodiscard]] std::size_t GetCount() const
     {
         Guard guard(mMutex);

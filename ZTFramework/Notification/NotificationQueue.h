@@ -1,0 +1,115 @@
+#pragma once
+// Deferred delivery: notifications posted here (from any thread) are sent through the queue's
+// distributor later, when the user-interface thread runs ProcessQueue in its idle step.
+//
+// Each ProcessQueue round delivers the notifications that were waiting when it started, in the
+// order they were posted; notifications posted during the round wait for the next one. The
+// queue has no upper bound and never drops a notification. Every queue owns an idle
+// notification, "NID_IDLE", which ProcessQueue(true) sends through the distributor each round.
+//
+// The posting receiver is a receiver that reposts what it is handed into this queue:
+// registering it with a distributor turns that distributor's sends of an ID into deferred
+// deliveries through the queue.
+//
+// Ownership: the posting receiver holds the queue by a plain pointer, and the queue holds one
+// reference on itself for it (an internal reference). When the last outside reference goes,
+// ReleaseInternalReferences shuts the queue down, which breaks that cycle.
+//
+// Threads: Post may be called on any thread; ProcessQueue, Flush, SetDistributor and Shutdown
+// belong to the user-interface thread. Every queue's ring, its distributor and its posting
+// receiver are guarded by one process-wide mutex (GetNotificationQueueMutex). No lock is held
+// while a notification is sent. After every successful post the wake hook is called
+// (NotificationWakeHook.h).
+
+#include "ZTFramework/Errors/Result.h"
+#include "ZTFramework/Notification/Notification.h"
+#include "ZTFramework/Notification/NotificationReceiver.h"
+#include "ZTFramework/ObjectBase/RCPtr.h"
+#include "ZTFramework/ObjectBase/RefCountedObject.h"
+#include "ZTFramework/Threads/Mutex.h"
+#include "ZTFramework/Utilities/Storage/RCPtrQueue.h"
+
+#include <atomic>
+#include <cstddef>
+
+namespace ZT {
+
+class LNotificationDistributor;
+
+// The mutex shared by every notification queue of the process. Never destroyed.
+Mutex& GetNotificationQueueMutex();
+
+class LNotificationQueue : public virtual LRefCountedObject {
+public:
+    class LPostingReceiver : public LNotificationReceiver {
+    public:
+        explicit LPostingReceiver(LNotificationQueue* queue) noexcept : mQueue(queue) {}
+
+        // Posts a new notification with the same ID and payload into the queue; does nothing
+        // once the queue has shut down. Always S_OK.
+        ZTRESULT HandleNotification(LNotificationDistributor* source, const RCPtr<LNotification>& notification) override;
+        // A posting receiver is unregistered by whoever registered it: E_FAIL.
+        ZTRESULT Unregister(LNotificationDistributor* source, NotificationID id) override;
+
+    private:
+        friend class LNotificationQueue;
+        std::atomic<LNotificationQueue*> mQueue;
+    };
+
+    LNotificationQueue();
+    LNotificationQueue(const LNotificationQueue&) = delete;
+    LNotificationQueue& operator=(const LNotificationQueue&) = delete;
+    ~LNotificationQueue() override;
+
+    // E_INVALIDARG for a null notification or one already pending in a queue; E_FAIL when the
+    // queue has no distributor (never set, or shut down); S_OK when queued.
+    [[nodiscard]] ZTRESULT Post(const RCPtr<LNotification>& notification);
+
+    // Delivers what was waiting when it started (nothing when called from inside a delivery of
+    // this queue), then, when idle, sends the idle notification. True when notifications
+    // remain afterwards.
+    bool ProcessQueue(bool idle);
+    // Discards what is waiting without delivering it. True when notifications remain.
+    bool Flush();
+
+    // E_FAIL when a distributor is already set or the queue has shut down; S_OK otherwise (a
+    // null distributor changes nothing).
+    [[nodiscard]] ZTRESULT SetDistributor(LNotificationDistributor* distributor);
+    // Discards what is waiting, lets go of the distributor and the posting receiver. Posts fail
+    // afterwards. A second call does nothing.
+    void Shutdown();
+
+    [[nodiscard]] RCPtr<LNotificationDistributor> GetDistributor() const;
+    // Null once the queue has shut down.
+    [[nodiscard]] RCPtr<LPostingReceiver> GetPostingReceiver() const;
+    [[nodiscard]] const RCPtr<LNotification>& GetIdleNotification() const noexcept { return mIdleNotification; }
+    // How many notifications wait.
+    [[nodiscard]] std::size_t GetCount() const { return mQueue.GetCount(); }
+
+    // Shuts the queue down when its last outside reference goes.
+    ZTRESULT ReleaseInternalReferences() override;
+
+    // The two halves of ProcessQueue, for the center manager, which runs them per center.
+    void DeliverPosted();
+    void SendIdle();
+
+protected:
+    // Makes the queue deliver through the object it is part of (a notification center): the
+    // reference the queue then holds on it is counted as internal.
+    [[nodiscard]] ZTRESULT SetOwnDistributor(LNotificationDistributor* self);
+
+private:
+    // Posts the slow way, marking latest-posted-only clients first.
+    ZTRESULT PostMarkingLatest(const RCPtr<LNotification>& notification,
+                               const RCPtr<LNotificationDistributor>& distributor);
+
+    std::atomic<bool> mProcessing{false};
+    RCPtrQueue<LNotification, 256, Mutex> mQueue;
+    // Guarded by the queue mutex.
+    RCPtr<LNotificationDistributor> mDistributor;
+    RCPtr<LPostingReceiver> mPostingReceiver;
+    bool mDistributorIsSelf = false;
+    const RCPtr<LNotification> mIdleNotification;
+};
+
+} // namespace ZT

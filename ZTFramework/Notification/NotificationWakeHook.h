@@ -1,0 +1,22 @@
+#pragma once
+// The one process-wide hook that every successful post calls after enqueuing, so that whoever
+// waits for work on the user-interface thread wakes up and runs ProcessAllQueues instead of
+// polling: a condition variable for the command-line run (CNotificationWaiter), a user event
+// for the window's event loop.
+//
+// Threads: the hook runs on the posting thread (often a worker), under a lock that serialises
+// it with other posts' calls and with SetNotificationWakeHook. It must be quick and must not
+// post notifications or set the hook itself.
+
+#include <functional>
+
+namespace ZT {
+
+// Installs hook (an empty function removes it) and returns the one it replaces. Once this
+// returns, the replaced hook is not running and is not called again.
+std::function<void()> SetNotificationWakeHook(std::function<void()> hook);
+
+// Calls the hook, if one is set. Queues call this after each successful post.
+void CallNotificationWakeHook();
+
+} // namespace ZT

@@ -1,0 +1,209 @@
+#include "ZTFramework/Notification/NotificationQueue.h"
+
+#include "ZTFramework/Notification/NotificationCenter.h"
+#include "ZTFramework/Notification/NotificationDistributor.h"
+#include "NotificationTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace NotificationTestSupport;
+
+constexpr const wchar_t* kProgress = L"NID_QUEUE_PROGRESS";
+
+// A center with one recording client for kProgress.
+struct Fixture {
+    Fixture() { client->Register(center.Get(), kProgress); }
+    ZT::RCPtr<ZT::LNotificationCenter> center = ZT::MakeRC<ZT::LNotificationCenter>(ZT::WString(L"queue test"));
+    ZT::RCPtr<LRecorder> client = ZT::MakeRC<LRecorder>();
+};
+
+TEST(NotificationQueue, ThreeHundredPostsAreDeliveredInPostingOrderByOneRound)
+{
+    Fixture f;
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
+    EXPECT_EQ(f.center->GetCount(), 300u);
+    EXPECT_TRUE(f.client->mValues.empty()) << "posting delivers nothing by itself";
+    EXPECT_FALSE(f.center->ProcessQueue(false));
+    ASSERT_EQ(f.client->mValues.size(), 300u);
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(f.client->mValues[static_cast<std::size_t>(i)], i);
+}
+
+TEST(NotificationQueue, ANotificationCanBeInOneQueueOnlyOnceAtATime)
+{
+    Fixture f;
+    const auto other = ZT::MakeRC<ZT::LNotificationCenter>(ZT::WString(L"queue test other"));
+    const ZT::RCPtr<ZT::LNotification> notification = Make(kProgress, 1);
+    EXPECT_EQ(f.center->Post(notification), ZT::S_OK);
+    EXPECT_TRUE(notification->IsPending());
+    EXPECT_EQ(f.center->Post(notification), ZT::E_INVALIDARG);
+    EXPECT_EQ(other->Post(notification), ZT::E_INVALIDARG);
+    EXPECT_EQ(f.center->Post(nullptr), ZT::E_INVALIDARG);
+    f.center->ProcessQueue(false);
+    EXPECT_FALSE(notification->IsPending());
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{1}));
+    // Delivered, it may be posted again.
+    EXPECT_EQ(f.center->Post(notification), ZT::S_OK);
+    f.center->ProcessQueue(false);
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{1, 1}));
+}
+
+TEST(NotificationQueue, ALatestPostedOnlyClientGetsOnlyTheLastOfSeveralPosts)
+{
+    Fixture f;
+    const auto latest = ZT::MakeRC<LRecorder>();
+    latest->Register(f.center.Get(), kProgress, ZT::kNotifyLatestPostedOnly);
+    for (int i = 1; i <= 3; ++i)
+        ASSERT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
+    f.center->ProcessQueue(false);
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(latest->mValues, (std::vector<int>{3}));
+
+    // A direct send never reaches it.
+    f.center->Send(Make(kProgress, 4));
+    EXPECT_EQ(latest->mValues, (std::vector<int>{3}));
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST(NotificationQueue, ProcessingFromInsideADeliveryDeliversNothingAndTellsWhetherItemsRemain)
+{
+    Fixture f;
+    std::vector<bool> nestedResults;
+    f.client->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& n) {
+        const std::size_t before = f.client->mValues.size();
+        nestedResults.push_back(f.center->ProcessQueue(false));
+        EXPECT_EQ(f.client->mValues.size(), before);
+        if (ValueOf(n) == 1) {
+            EXPECT_EQ(f.center->Post(Make(kProgress, 3)), ZT::S_OK);
+        }
+    };
+    ASSERT_EQ(f.center->Post(Make(kProgress, 1)), ZT::S_OK);
+    ASSERT_EQ(f.center->Post(Make(kProgress, 2)), ZT::S_OK);
+    EXPECT_TRUE(f.center->ProcessQueue(false)) << "the post made during the round waits";
+    EXPECT_EQ(nestedResults, (std::vector<bool>{true, true}));
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{1, 2}));
+    EXPECT_FALSE(f.center->ProcessQueue(false));
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(NotificationQueue, AnIdleRoundSendsTheIdleNotificationEvenWhenNothingWaits)
+{
+    Fixture f;
+    const auto idle = ZT::MakeRC<LRecorder>();
+    idle->Register(f.center.Get(), L"NID_IDLE");
+    EXPECT_FALSE(f.center->ProcessQueue(true));
+    EXPECT_EQ(idle->mCalls, 1);
+    EXPECT_FALSE(f.center->ProcessQueue(false));
+    EXPECT_EQ(idle->mCalls, 1);
+    EXPECT_EQ(f.center->GetIdleNotification()->GetID(), ZT::InternNotificationID(L"NID_IDLE"));
+}
+
+TEST(NotificationQueue, AClientThatThrowsLeavesTheRestWaitingAndNothingStuckPending)
+{
+    Fixture f;
+    f.client->mOnNotify = [](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& n) {
+        if (ValueOf(n) == 1)
+            throw std::runtime_error("client failed");
+    };
+    const auto first = Make(kProgress, 1);
+    ASSERT_EQ(f.center->Post(first), ZT::S_OK);
+    ASSERT_EQ(f.center->Post(Make(kProgress, 2)), ZT::S_OK);
+    EXPECT_THROW(f.center->ProcessQueue(false), std::runtime_error);
+    EXPECT_FALSE(first->IsPending());
+    EXPECT_EQ(f.center->GetCount(), 1u);
+    EXPECT_FALSE(f.center->ProcessQueue(false)) << "not left marked as processing";
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{1, 2}));
+}
+
+TEST(NotificationQueue, FlushDiscardsWithoutDeliveringAndFreesTheNotificationsForReposting)
+{
+    Fixture f;
+    const auto notification = Make(kProgress, 1);
+    ASSERT_EQ(f.center->Post(notification), ZT::S_OK);
+    ASSERT_EQ(f.center->Post(Make(kProgress, 2)), ZT::S_OK);
+    EXPECT_FALSE(f.center->Flush());
+    EXPECT_FALSE(notification->IsPending());
+    f.center->ProcessQueue(false);
+    EXPECT_TRUE(f.client->mValues.empty());
+    EXPECT_EQ(f.center->Post(notification), ZT::S_OK);
+}
+
+TEST(NotificationQueue, AfterShutdownPostsFailAndNothingIsDelivered)
+{
+    Fixture f;
+    const auto waiting = Make(kProgress, 1);
+    ASSERT_EQ(f.center->Post(waiting), ZT::S_OK);
+    f.center->Shutdown();
+    EXPECT_FALSE(waiting->IsPending());
+    EXPECT_EQ(f.center->Post(Make(kProgress, 2)), ZT::E_FAIL);
+    EXPECT_FALSE(f.center->GetPostingReceiver());
+    EXPECT_EQ(f.center->SetDistributor(f.center.Get()), ZT::E_FAIL);
+    f.center->Shutdown(); // twice is harmless
+    EXPECT_FALSE(f.center->ProcessQueue(true));
+    EXPECT_TRUE(f.client->mValues.empty());
+}
+
+TEST(NotificationQueue, APlainQueueDeliversThroughTheDistributorItIsGiven)
+{
+    const auto queue = ZT::MakeRC<ZT::LNotificationQueue>();
+    const auto distributor = ZT::MakeRC<ZT::LNotificationDistributor>();
+    const auto client = ZT::MakeRC<LRecorder>();
+    client->Register(distributor.Get(), kProgress);
+    EXPECT_EQ(queue->Post(Make(kProgress, 1)), ZT::E_FAIL) << "no distributor yet";
+    EXPECT_EQ(queue->SetDistributor(nullptr), ZT::S_OK);
+    EXPECT_EQ(queue->SetDistributor(distributor.Get()), ZT::S_OK);
+    EXPECT_EQ(queue->SetDistributor(distributor.Get()), ZT::E_FAIL);
+    EXPECT_EQ(queue->Post(Make(kProgress, 2)), ZT::S_OK);
+    queue->ProcessQueue(false);
+    EXPECT_EQ(client->mValues, (std::vector<int>{2}));
+}
+
+TEST(NotificationQueue, ThePostingReceiverTurnsASendIntoADeferredDelivery)
+{
+    Fixture f;
+    const auto control = ZT::MakeRC<ZT::LNotificationDistributor>();
+    const auto receiver = f.center->GetPostingReceiver();
+    ASSERT_EQ(control->AddClient(receiver.Get(), ZT::InternNotificationID(kProgress), 0), ZT::S_OK);
+    EXPECT_EQ(control->Send(Make(kProgress, 7)), ZT::S_OK);
+    EXPECT_TRUE(f.client->mValues.empty());
+    EXPECT_EQ(f.center->GetCount(), 1u);
+    f.center->ProcessQueue(false);
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{7}));
+    EXPECT_EQ(receiver->Unregister(control.Get(), ZT::InternNotificationID(kProgress)), ZT::E_FAIL);
+    EXPECT_EQ(control->RemoveClient(receiver.Get(), ZT::InternNotificationID(kProgress)), ZT::S_OK);
+}
+
+// The queue's ring and its storage name themselves in their errors.
+TEST(NotificationQueue, TheRingTypesNameTheirInstancesInErrorMessages)
+{
+    ZT::RCPtrQueue<ZT::LNotification, 256, ZT::Mutex> ring(&ZT::GetNotificationQueueMutex());
+    try {
+        (void)ring.Dequeue();
+        FAIL() << "no exception";
+    } catch (const ZT::Exception<std::runtime_error>& e) {
+        EXPECT_TRUE(std::regex_match(
+            e.what(), std::regex(R"(Runtime Error : ZT::RCPtrQueue<class ZT::LNotification,256,class ZT::Mutex>::Dequeue : )"
+                                 R"(ZTFramework/Utilities/Storage/RCPtrQueue : Line [0-9]+)")))
+            << e.what();
+    }
+    ZT::RCPtrArray<ZT::LNotification, 256, 256> storage;
+    try {
+        storage.RemoveItem(0);
+        FAIL() << "no exception";
+    } catch (const ZT::Exception<std::out_of_range>& e) {
+        EXPECT_TRUE(std::regex_match(
+            e.what(), std::regex(R"(Out of Range : ZT::RCPtrArray<class ZT::LNotification,256,256>::RemoveItem : )"
+                                 R"(ZTFramework/Utilities/Storage/RCPtrArray : Line [0-9]+)")))
+            << e.what();
+    }
+}
+
+} // namespace

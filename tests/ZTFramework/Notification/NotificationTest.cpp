@@ -1,0 +1,84 @@
+#include "ZTFramework/Notification/Notification.h"
+
+#include "NotificationTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace NotificationTestSupport;
+
+TEST(Notification, WithoutPoolingTheLastReleaseDestroysItAndItsPayload)
+{
+    const int live = LValue::sLive;
+    ASSERT_FALSE(ZT::IsNotificationPoolingOn());
+    {
+        const ZT::RCPtr<ZT::LNotification> notification = Make(L"NID_PLAIN", 5);
+        ASSERT_TRUE(notification);
+        EXPECT_EQ(notification->GetID(), ZT::InternNotificationID(L"NID_PLAIN"));
+        EXPECT_EQ(ValueOf(notification), 5);
+        EXPECT_FALSE(notification->IsPending());
+        EXPECT_TRUE(notification->ToString() == L"LNotification NID_PLAIN");
+    }
+    EXPECT_EQ(LValue::sLive, live);
+    EXPECT_EQ(ZT::GetNotificationPoolSize(), 0u);
+    EXPECT_FALSE(ZT::CreateNotification(L""));
+    EXPECT_FALSE(ZT::CreateNotification(static_cast<const wchar_t*>(nullptr)));
+}
+
+TEST(Notification, WithPoolingTheObjectComesBackWithoutItsPayloadAndIsReused)
+{
+    const int live = LValue::sLive;
+    CPoolingScope pooling;
+    const ZT::LNotification* first = nullptr;
+    {
+        const ZT::RCPtr<ZT::LNotification> notification = Make(L"NID_POOLED_A", 1);
+        first = notification.Get();
+    }
+    EXPECT_EQ(LValue::sLive, live) << "the payload is dropped when the notification is pooled";
+    EXPECT_EQ(ZT::GetNotificationPoolSize(), 1u);
+
+    const ZT::RCPtr<ZT::LNotification> again = Make(L"NID_POOLED_B", 2);
+    EXPECT_EQ(again.Get(), first);
+    EXPECT_EQ(again->GetID(), ZT::InternNotificationID(L"NID_POOLED_B"));
+    EXPECT_EQ(ValueOf(again), 2);
+    EXPECT_EQ(again->GetRefCount(), 1);
+    EXPECT_EQ(ZT::GetNotificationPoolSize(), 0u);
+    // An empty ID text gives no notification and leaves the pool alone.
+    EXPECT_FALSE(ZT::CreateNotification(L""));
+}
+
+TEST(Notification, TurningPoolingOffEmptiesThePool)
+{
+    const int live = LValue::sLive;
+    {
+        CPoolingScope pooling;
+        for (int i = 0; i < 3; ++i)
+            (void)Make(L"NID_POOLED_OFF", i);
+        // Released one by one: the same object goes round.
+        EXPECT_EQ(ZT::GetNotificationPoolSize(), 1u);
+        std::vector<ZT::RCPtr<ZT::LNotification>> held;
+        for (int i = 0; i < 3; ++i)
+            held.push_back(Make(L"NID_POOLED_OFF"));
+        held.clear();
+        EXPECT_EQ(ZT::GetNotificationPoolSize(), 3u);
+    }
+    EXPECT_EQ(ZT::GetNotificationPoolSize(), 0u);
+    const ZT::RCPtr<ZT::LNotification> fresh = Make(L"NID_POOLED_OFF");
+    fresh->SetPayload(new LValue(1));
+    EXPECT_EQ(LValue::sLive, live + 1);
+}
+
+TEST(Notification, ACopySharesThePayloadAndIsNotPending)
+{
+    const int live = LValue::sLive;
+    const ZT::RCPtr<ZT::LNotification> original = Make(L"NID_COPY", 3);
+    const ZT::RCPtr<ZT::LNotification> copy(dynamic_cast<ZT::LNotification*>(original->CreateCopy()));
+    ASSERT_TRUE(copy);
+    EXPECT_NE(copy.Get(), original.Get());
+    EXPECT_EQ(copy->GetID(), original->GetID());
+    EXPECT_EQ(copy->GetPayload().Get(), original->GetPayload().Get());
+    EXPECT_EQ(LValue::sLive, live + 1);
+}
+
+} // namespace

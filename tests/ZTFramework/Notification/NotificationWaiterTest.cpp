@@ -1,0 +1,58 @@
+#include "ZTFramework/Notification/NotificationWaiter.h"
+
+#include "ZTFramework/Notification/NotificationCenter.h"
+#include "ZTFramework/Notification/NotificationWakeHook.h"
+#include "NotificationTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace NotificationTestSupport;
+using std::chrono::milliseconds;
+
+TEST(NotificationWaiter, APostBeforeTheWaitIsNotLostAndOneWaitConsumesIt)
+{
+    const auto center = ZT::MakeRC<ZT::LNotificationCenter>(ZT::WString(L"waiter test"));
+    ZT::CNotificationWaiter waiter;
+    EXPECT_FALSE(waiter.WaitForWork(milliseconds(0))) << "nothing posted yet";
+    ASSERT_EQ(center->Post(Make(L"NID_WAITER")), ZT::S_OK);
+    ASSERT_EQ(center->Post(Make(L"NID_WAITER")), ZT::S_OK);
+    EXPECT_TRUE(waiter.WaitForWork(milliseconds(0)));
+    EXPECT_FALSE(waiter.WaitForWork(milliseconds(0))) << "two posts before one wait wake it once";
+    // A refused post wakes nobody.
+    center->Shutdown();
+    EXPECT_EQ(center->Post(Make(L"NID_WAITER")), ZT::E_FAIL);
+    EXPECT_FALSE(waiter.WaitForWork(milliseconds(0)));
+}
+
+TEST(NotificationWaiter, APostFromAnotherThreadWakesASleepingWaiter)
+{
+    const auto center = ZT::MakeRC<ZT::LNotificationCenter>(ZT::WString(L"waiter thread test"));
+    ZT::CNotificationWaiter waiter;
+    std::thread worker([&] { EXPECT_EQ(center->Post(Make(L"NID_WAITER")), ZT::S_OK); });
+    // Generous bound: the test only fails this way when the wake-up is lost.
+    EXPECT_TRUE(waiter.WaitForWork(std::chrono::seconds(10)));
+    worker.join();
+    EXPECT_EQ(center->GetCount(), 1u);
+}
+
+TEST(NotificationWaiter, WaitersNestAndGiveTheHookBackWhenDestroyed)
+{
+    int outerHookCalls = 0;
+    const auto previous = ZT::SetNotificationWakeHook([&] { ++outerHookCalls; });
+    {
+        ZT::CNotificationWaiter waiter;
+        ZT::CallNotificationWakeHook();
+        EXPECT_EQ(outerHookCalls, 0);
+        EXPECT_TRUE(waiter.WaitForWork(milliseconds(0)));
+    }
+    ZT::CallNotificationWakeHook();
+    EXPECT_EQ(outerHookCalls, 1);
+    (void)ZT::SetNotificationWakeHook(previous);
+}
+
+} // namespace
