@@ -1,0 +1,515 @@
+// The DfuSe reader on files written into a temporary folder of each test: which headers it
+// accepts, how it cuts the element into blocks, the command payloads, and the images that the
+// firmware-image tool makes.
+
+#include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
+#include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "Simulator/FirmwareVersionRecord.h"
+#include "tools/DfuSeImage.h"
+#include "tools/SimulationImageSpec.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace Layout = DfuSeFileLayout;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint16_t kBlockSize = 2048;
+constexpr std::uint8_t kUntouched = 0xEE;
+
+Bytes Payload(std::size_t size)
+{
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>((i * 131 + i / 256) & 0xFF);
+    return bytes;
+}
+
+DfuSeImage Image(std::size_t elementSize, std::uint32_t address = 0x08008000)
+{
+    DfuSeImage image;
+    image.ElementAddress = address;
+    image.ElementData = Payload(elementSize);
+    image.TargetName = "test target";
+    return image;
+}
+
+void Store32(Bytes& bytes, std::size_t offset, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+class DfuSeFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::path(::testing::TempDir()) / "dfuse-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        mFolder = pattern;
+        mReader = LDfuSeFirmwareFile::Create();
+    }
+    void TearDown() override
+    {
+        mReader = nullptr; // closes the file before its folder goes
+        std::error_code ignored;
+        fs::remove_all(mFolder, ignored);
+    }
+
+    ZT::WString Write(const Bytes& bytes, const std::string& name = "image.dfu") const
+    {
+        const fs::path path = mFolder / name;
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return ZT::WString(path.string().c_str());
+    }
+
+    // Every block, each checked against the element's bytes in the image.
+    void ExpectBlocksServeTheElement(const Bytes& element)
+    {
+        std::size_t offset = 0;
+        for (std::uint16_t i = 0; i < mReader->GetBlockCount(); ++i) {
+            std::array<std::uint8_t, kBlockSize> buffer{};
+            std::uint16_t length = kBlockSize;
+            ASSERT_EQ(mReader->ReadBlock(i, buffer.data(), length), ZT::S_OK) << "block " << i;
+            ASSERT_LE(offset + length, element.size()) << "block " << i;
+            EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + length, element.begin() + offset)) << "block " << i;
+            offset += length;
+        }
+        EXPECT_EQ(offset, element.size());
+    }
+
+    fs::path mFolder;
+    ZT::RCPtr<LDfuSeFirmwareFile> mReader;
+};
+
+// Every operation but Open refuses and leaves the caller's buffer and length as they were.
+void ExpectEverythingRefused(LDfuSeFirmwareFile& reader)
+{
+    EXPECT_FALSE(reader.IsValid());
+    std::array<std::uint8_t, kBlockSize> buffer;
+    buffer.fill(kUntouched);
+    std::uint16_t length = kBlockSize;
+    EXPECT_EQ(reader.ReadBlock(0, buffer.data(), length), ZT::E_INVALIDARG);
+    EXPECT_EQ(reader.GetSetAddressCommand(0, buffer.data(), length), ZT::E_INVALIDARG);
+    EXPECT_EQ(reader.GetEraseCommand(0x08008000, buffer.data(), length), ZT::E_INVALIDARG);
+    EXPECT_EQ(length, kBlockSize);
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == kUntouched; }));
+}
+
+// ---- Files that are refused ---------------------------------------------------------------
+
+struct RejectCase {
+    const char* name;
+    std::function<void(Bytes&)> breakFile;
+};
+void PrintTo(const RejectCase& c, std::ostream* out) { *out << c.name; }
+
+class DfuSeRejects : public DfuSeFileTest, public ::testing::WithParamInterface<RejectCase> {};
+
+TEST_P(DfuSeRejects, AFileThatBreaksOneRule)
+{
+    // Each case starts from a file the reader accepts and breaks one thing in it.
+    Bytes bytes = Image(5000).ToBytes();
+    GetParam().breakFile(bytes);
+    EXPECT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::E_FAIL);
+    ExpectEverythingRefused(*mReader);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, DfuSeRejects,
+    ::testing::Values(
+        // All five signature bytes are compared, the last as well as the first.
+        RejectCase{"SignatureFirstByte", [](Bytes& b) { b[0] = 'd'; }},
+        RejectCase{"SignatureLastByte", [](Bytes& b) { b[4] = 'E'; }},
+        RejectCase{"FormatVersion0", [](Bytes& b) { b[5] = 0; }},
+        RejectCase{"FormatVersion2", [](Bytes& b) { b[5] = 2; }},
+        RejectCase{"NoTarget", [](Bytes& b) { b[10] = 0; }},
+        RejectCase{"TwoTargets", [](Bytes& b) { b[10] = 2; }},
+        // Without the suffix, the file is then one byte short of its element.
+        RejectCase{"TruncatedByOneByte", [](Bytes& b) { b.resize(Layout::kElementDataOffset + 5000 - 1); }},
+        RejectCase{"ElementSizeOneMoreThanTheFile",
+                   [](Bytes& b) { Store32(b, Layout::kElementSizeOffset, static_cast<std::uint32_t>(b.size() - 292)); }},
+        // An element size near 4 GiB in a small file: the length it requires must not wrap round.
+        RejectCase{"ElementSizeNear4GiB", [](Bytes& b) { Store32(b, Layout::kElementSizeOffset, 0xFFFFFF00u); }},
+        RejectCase{"OnlyThePrefix", [](Bytes& b) { b.resize(Layout::kPrefixSize); }},
+        RejectCase{"CutInsideTheElementHeader", [](Bytes& b) { b.resize(Layout::kElementSizeOffset + 2); }},
+        RejectCase{"Empty", [](Bytes& b) { b.clear(); }}),
+    [](const ::testing::TestParamInfo<RejectCase>& info) { return std::string(info.param.name); });
+
+TEST_F(DfuSeFileTest, RefusesPathsThatAreNoFile)
+{
+    EXPECT_EQ(mReader->Open(ZT::WString((mFolder / "missing.dfu").string().c_str()), kBlockSize), ZT::E_FAIL);
+    ExpectEverythingRefused(*mReader);
+    EXPECT_EQ(mReader->Open(ZT::WString(mFolder.string().c_str()), kBlockSize), ZT::E_FAIL);
+    ExpectEverythingRefused(*mReader);
+    EXPECT_EQ(mReader->Open(ZT::WString(), kBlockSize), ZT::E_FAIL);
+    ExpectEverythingRefused(*mReader);
+}
+
+TEST_F(DfuSeFileTest, RefusesABlockSizeOfZero)
+{
+    EXPECT_EQ(mReader->Open(Write(Image(100).ToBytes()), 0), ZT::E_INVALIDARG);
+    ExpectEverythingRefused(*mReader);
+}
+
+TEST_F(DfuSeFileTest, NothingWorksBeforeOpen)
+{
+    ExpectEverythingRefused(*mReader);
+}
+
+TEST_F(DfuSeFileTest, ARejectedFileAfterAGoodOneLeavesTheReaderNotValid)
+{
+    ASSERT_EQ(mReader->Open(Write(Image(3000).ToBytes(), "good.dfu"), kBlockSize), ZT::S_OK);
+    Bytes bad = Image(3000).ToBytes();
+    bad[10] = 2;
+    EXPECT_EQ(mReader->Open(Write(bad, "bad.dfu"), kBlockSize), ZT::E_FAIL);
+    ExpectEverythingRefused(*mReader);
+
+    // And a good file after that works again, with its own element.
+    const DfuSeImage other = Image(700, 0x08010000);
+    ASSERT_EQ(mReader->Open(Write(other.ToBytes(), "other.dfu"), kBlockSize), ZT::S_OK);
+    EXPECT_EQ(mReader->GetElementAddress(), 0x08010000u);
+    EXPECT_EQ(mReader->GetElementSize(), 700u);
+    ExpectBlocksServeTheElement(other.ElementData);
+}
+
+// ---- Files that are accepted --------------------------------------------------------------
+
+struct AcceptCase {
+    const char* name;
+    std::size_t elementSize;
+    std::uint16_t blockCount;
+    std::uint16_t lastBlockLength;
+    std::function<void(Bytes&)> change;
+};
+void PrintTo(const AcceptCase& c, std::ostream* out) { *out << c.name; }
+
+class DfuSeAccepts : public DfuSeFileTest, public ::testing::WithParamInterface<AcceptCase> {};
+
+TEST_P(DfuSeAccepts, AndServesTheElementInBlocks)
+{
+    const AcceptCase& c = GetParam();
+    const DfuSeImage image = Image(c.elementSize, 0x08008000);
+    Bytes bytes = image.ToBytes();
+    if (c.change)
+        c.change(bytes);
+
+    ASSERT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::S_OK);
+    EXPECT_TRUE(mReader->IsValid());
+    EXPECT_EQ(mReader->GetElementAddress(), 0x08008000u);
+    EXPECT_EQ(mReader->GetElementSize(), c.elementSize);
+    ASSERT_EQ(mReader->GetBlockCount(), c.blockCount);
+    ExpectBlocksServeTheElement(image.ElementData);
+
+    if (c.blockCount > 0) {
+        std::array<std::uint8_t, kBlockSize> buffer{};
+        std::uint16_t length = kBlockSize;
+        ASSERT_EQ(mReader->ReadBlock(c.blockCount - 1, buffer.data(), length), ZT::S_OK);
+        EXPECT_EQ(length, c.lastBlockLength);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DfuSeAccepts,
+    ::testing::Values(
+        AcceptCase{"WellFormed", 5000, 3, 904, nullptr},
+        // A whole number of blocks: every block is full.
+        AcceptCase{"ExactMultipleOfTheBlockSize", 3 * 2048, 3, 2048, nullptr},
+        // One byte more adds a last block of one byte.
+        AcceptCase{"OneByteMoreThanAMultiple", 3 * 2048 + 1, 4, 1, nullptr},
+        AcceptCase{"SmallerThanOneBlock", 100, 1, 100, nullptr},
+        // An empty element in a file of exactly 293 bytes: accepted, with no block at all.
+        AcceptCase{"EmptyElementWithoutSuffix", 0, 0, 0,
+                   [](Bytes& b) { b.resize(Layout::kElementDataOffset); }},
+        // The target prefix is never read: anything may stand there.
+        AcceptCase{"GarbageInTheTargetPrefix", 5000, 3, 904,
+                   [](Bytes& b) {
+                       for (std::size_t i = Layout::kTargetPrefixOffset; i < Layout::kElementAddressOffset; ++i)
+                           b[i] = static_cast<std::uint8_t>(i * 37);
+                   }},
+        AcceptCase{"NoSuffix", 5000, 3, 904, [](Bytes& b) { b.resize(b.size() - Layout::kSuffixSize); }},
+        AcceptCase{"WrongSuffixCrc", 5000, 3, 904, [](Bytes& b) { b.back() ^= 0xFF; }},
+        // The prefix's image size is read but not checked.
+        AcceptCase{"WrongImageSize", 5000, 3, 904, [](Bytes& b) { Store32(b, 6, 12345); }},
+        // Further data after the element is ignored.
+        AcceptCase{"TrailingData", 5000, 3, 904, [](Bytes& b) { b.insert(b.end(), 4096, 0x5A); }}),
+    [](const ::testing::TestParamInfo<AcceptCase>& info) { return std::string(info.param.name); });
+
+TEST_F(DfuSeFileTest, AnElementOf65535BlocksIsServedAndOneMoreIsRefused)
+{
+    // With one-byte blocks the 16-bit block index runs out at 65535.
+    Bytes fits = Image(65535).ToBytes();
+    ASSERT_EQ(mReader->Open(Write(fits, "fits.dfu"), 1), ZT::S_OK);
+    EXPECT_EQ(mReader->GetBlockCount(), 65535);
+    std::uint8_t buffer[8] = {};
+    std::uint16_t length = sizeof buffer;
+    ASSERT_EQ(mReader->ReadBlock(65534, buffer, length), ZT::S_OK);
+    EXPECT_EQ(length, 1);
+    EXPECT_EQ(buffer[0], Payload(65535)[65534]);
+
+    Bytes tooLong = Image(65536).ToBytes();
+    EXPECT_EQ(mReader->Open(Write(tooLong, "toolong.dfu"), 1), ZT::E_FAIL);
+    ExpectEverythingRefused(*mReader);
+}
+
+TEST_F(DfuSeFileTest, AFileThatShrinksAfterOpenGivesAShortRead)
+{
+    const DfuSeImage image = Image(5000);
+    const ZT::WString path = Write(image.ToBytes());
+    ASSERT_EQ(mReader->Open(path, kBlockSize), ZT::S_OK);
+    // Cut the file inside the last block (which starts at element offset 4096).
+    fs::resize_file(mFolder / "image.dfu", Layout::kElementDataOffset + 4096 + 100);
+
+    std::array<std::uint8_t, kBlockSize> buffer{};
+    std::uint16_t length = kBlockSize;
+    EXPECT_EQ(mReader->ReadBlock(2, buffer.data(), length), ZT::E_FAIL);
+    EXPECT_EQ(length, 100);
+    // Blocks still wholly inside the file are served.
+    length = kBlockSize;
+    EXPECT_EQ(mReader->ReadBlock(1, buffer.data(), length), ZT::S_OK);
+    EXPECT_EQ(length, kBlockSize);
+}
+
+// ---- Command payloads and refusals --------------------------------------------------------
+
+TEST_F(DfuSeFileTest, SetAddressPayloadsPointAtEachBlock)
+{
+    ASSERT_EQ(mReader->Open(Write(Image(5000, 0x08008000).ToBytes()), kBlockSize), ZT::S_OK);
+    struct Expected {
+        std::uint16_t block;
+        std::array<std::uint8_t, 5> payload;
+    };
+    for (const Expected& e : {Expected{0, {0x21, 0x00, 0x80, 0x00, 0x08}}, Expected{1, {0x21, 0x00, 0x88, 0x00, 0x08}},
+                              Expected{2, {0x21, 0x00, 0x90, 0x00, 0x08}}}) {
+        std::array<std::uint8_t, 8> buffer;
+        buffer.fill(kUntouched);
+        std::uint16_t length = buffer.size();
+        ASSERT_EQ(mReader->GetSetAddressCommand(e.block, buffer.data(), length), ZT::S_OK) << e.block;
+        EXPECT_EQ(length, 5);
+        EXPECT_TRUE(std::equal(e.payload.begin(), e.payload.end(), buffer.begin())) << e.block;
+        EXPECT_EQ(buffer[5], kUntouched) << "wrote past the payload";
+    }
+}
+
+TEST_F(DfuSeFileTest, SetAddressForBlock3OfAnElementAt08008000)
+{
+    // Block 3 needs an element of at least four blocks.
+    ASSERT_EQ(mReader->Open(Write(Image(4 * 2048).ToBytes()), kBlockSize), ZT::S_OK);
+    std::uint8_t buffer[5] = {};
+    std::uint16_t length = 5;
+    ASSERT_EQ(mReader->GetSetAddressCommand(3, buffer, length), ZT::S_OK);
+    const std::uint8_t expected[5] = {0x21, 0x00, 0x98, 0x00, 0x08};
+    EXPECT_EQ(std::memcmp(buffer, expected, 5), 0);
+}
+
+TEST_F(DfuSeFileTest, SetAddressWrapsAt32BitsWithLargeBlocks)
+{
+    // 65535 blocks of 65535 bytes: block size × index must not overflow a signed int, and the
+    // sum with the element address wraps at 32 bits as the device's address pointer does. The
+    // element is a sparse file, so this takes no real disk space.
+    Bytes header = Image(0, 0x00030000).ToBytes();
+    header.resize(Layout::kElementDataOffset);
+    const std::uint32_t elementSize = 65535u * 65535u;
+    Store32(header, Layout::kElementSizeOffset, elementSize);
+    const ZT::WString path = Write(header);
+    fs::resize_file(mFolder / "image.dfu", Layout::kElementDataOffset + static_cast<std::uint64_t>(elementSize));
+
+    ASSERT_EQ(mReader->Open(path, 65535), ZT::S_OK);
+    ASSERT_EQ(mReader->GetBlockCount(), 65535);
+    std::uint8_t buffer[5] = {};
+    std::uint16_t length = 5;
+    ASSERT_EQ(mReader->GetSetAddressCommand(65534, buffer, length), ZT::S_OK);
+    // 65535 × 65534 = 0xFFFD0002; plus 0x30000 is 0x1'0000'0002.
+    const std::uint8_t expected[5] = {0x21, 0x02, 0x00, 0x00, 0x00};
+    EXPECT_EQ(std::memcmp(buffer, expected, 5), 0);
+}
+
+TEST_F(DfuSeFileTest, ErasePayloadTakesAnyAddress)
+{
+    ASSERT_EQ(mReader->Open(Write(Image(100).ToBytes()), kBlockSize), ZT::S_OK);
+    std::uint8_t buffer[5] = {};
+    std::uint16_t length = 5;
+    // Far outside the element: the reader does not judge which sectors the download erases.
+    ASSERT_EQ(mReader->GetEraseCommand(0x08060000, buffer, length), ZT::S_OK);
+    const std::uint8_t expected[5] = {0x41, 0x00, 0x00, 0x06, 0x08};
+    EXPECT_EQ(std::memcmp(buffer, expected, 5), 0);
+    EXPECT_EQ(length, 5);
+}
+
+struct RefusalCase {
+    const char* name;
+    std::uint16_t block;
+    std::uint16_t capacity;
+};
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
+
+class DfuSeRefusals : public DfuSeFileTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(DfuSeRefusals, LeaveTheBufferUntouched)
+{
+    // Three blocks: 2048, 2048, 904 bytes.
+    ASSERT_EQ(mReader->Open(Write(Image(5000).ToBytes()), kBlockSize), ZT::S_OK);
+    const RefusalCase& c = GetParam();
+    std::array<std::uint8_t, kBlockSize> buffer;
+    buffer.fill(kUntouched);
+    const auto untouched = [&] {
+        return std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == kUntouched; });
+    };
+
+    std::uint16_t length = c.capacity;
+    EXPECT_EQ(mReader->ReadBlock(c.block, buffer.data(), length), ZT::E_INVALIDARG);
+    EXPECT_EQ(length, c.capacity);
+    EXPECT_TRUE(untouched());
+
+    // The payloads refuse the same index and capacity, except that a capacity of five is
+    // always enough for them.
+    if (c.capacity < 5 || c.block >= 3) {
+        EXPECT_EQ(mReader->GetSetAddressCommand(c.block, buffer.data(), length), ZT::E_INVALIDARG);
+        EXPECT_EQ(length, c.capacity);
+        EXPECT_TRUE(untouched());
+    }
+    if (c.capacity < 5) {
+        EXPECT_EQ(mReader->GetEraseCommand(0x08008000, buffer.data(), length), ZT::E_INVALIDARG);
+        EXPECT_EQ(length, c.capacity);
+        EXPECT_TRUE(untouched());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, DfuSeRefusals,
+                         ::testing::Values(RefusalCase{"IndexEqualToTheBlockCount", 3, kBlockSize},
+                                           RefusalCase{"IndexFarPastTheEnd", 0xFFFF, kBlockSize},
+                                           RefusalCase{"CapacityOfFour", 0, 4},
+                                           RefusalCase{"CapacityOfZero", 2, 0},
+                                           // A buffer smaller than the block would be overrun.
+                                           RefusalCase{"CapacityBelowAFullBlock", 0, 2047},
+                                           RefusalCase{"CapacityBelowTheLastBlock", 2, 903}),
+                         [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+// ---- The simulation mark ------------------------------------------------------------------
+
+TEST_F(DfuSeFileTest, TheSimulationMarkIsReadFromTheTargetName)
+{
+    DfuSeImage image = Image(3000);
+    image.TargetName = std::string("Halvard XR4000 NOVA - ") + Layout::kSimulationMark;
+    const ZT::WString marked = Write(image.ToBytes(), "marked.dfu");
+    EXPECT_TRUE(LDfuSeFirmwareFile::IsSimulationImage(marked));
+    ASSERT_EQ(mReader->Open(marked, kBlockSize), ZT::S_OK);
+    EXPECT_TRUE(mReader->IsSimulationImage());
+    // Reading the mark does not disturb the blocks.
+    ExpectBlocksServeTheElement(image.ElementData);
+
+    image.TargetName = "ST...";
+    const ZT::WString plain = Write(image.ToBytes(), "plain.dfu");
+    EXPECT_FALSE(LDfuSeFirmwareFile::IsSimulationImage(plain));
+    ASSERT_EQ(mReader->Open(plain, kBlockSize), ZT::S_OK);
+    EXPECT_FALSE(mReader->IsSimulationImage());
+
+    // The mark counts only inside a name that is flagged as used and only before its end.
+    image.TargetName = Layout::kSimulationMark;
+    Bytes unnamed = image.ToBytes();
+    Store32(unnamed, Layout::kTargetNamedOffset, 0);
+    EXPECT_FALSE(LDfuSeFirmwareFile::IsSimulationImage(Write(unnamed, "unnamed.dfu")));
+    image.TargetName = std::string("x") + '\0' + Layout::kSimulationMark;
+    EXPECT_FALSE(LDfuSeFirmwareFile::IsSimulationImage(Write(image.ToBytes(), "hidden.dfu")));
+
+    // A mark in a file that is no DfuSe file does not count, nor does a missing file.
+    image.TargetName = Layout::kSimulationMark;
+    Bytes notDfuSe = image.ToBytes();
+    notDfuSe[0] = 'X';
+    EXPECT_FALSE(LDfuSeFirmwareFile::IsSimulationImage(Write(notDfuSe, "notdfuse.dfu")));
+    EXPECT_FALSE(LDfuSeFirmwareFile::IsSimulationImage(ZT::WString((mFolder / "missing.dfu").string().c_str())));
+
+    // A reader that is not valid reports no mark.
+    EXPECT_EQ(mReader->Open(Write(notDfuSe, "notdfuse.dfu"), kBlockSize), ZT::E_FAIL);
+    EXPECT_FALSE(mReader->IsSimulationImage());
+}
+
+// ---- Images made by the firmware-image tool -----------------------------------------------
+
+class ToolImage : public DfuSeFileTest, public ::testing::WithParamInterface<ProductDevice::Kind> {};
+
+TEST_P(ToolImage, ReadsBackWithItsAddressSizeVersionRecordAndMark)
+{
+    const ProductDevice& device = ProductDevice::Get(GetParam());
+    const SimulationImageSpec spec = SimulationImageSpec::ForDevice(device);
+    const DfuSeImage image = spec.Build();
+    const Bytes bytes = image.ToBytes();
+    const ZT::WString path = Write(bytes, "tool.dfu");
+
+    ASSERT_EQ(mReader->Open(path, kBlockSize), ZT::S_OK);
+    EXPECT_EQ(mReader->GetElementAddress(), 0x08008000u);
+    EXPECT_EQ(mReader->GetElementSize(), spec.ElementSize);
+    EXPECT_TRUE(mReader->IsSimulationImage());
+
+    // The element must end inside the last flash sector the engine erases for this device,
+    // which is no larger than 128 KiB and starts at the list's last address.
+    const std::uint32_t lastSector = device.EraseSectors.back();
+    const std::uint32_t sectorEnd = lastSector < 0x08010000 ? lastSector + 0x4000
+                                    : lastSector < 0x08020000 ? lastSector + 0x10000
+                                                              : lastSector + 0x20000;
+    EXPECT_LE(mReader->GetElementAddress() + mReader->GetElementSize(), sectorEnd);
+
+    // The element as the download sends it carries the device's release in its version record.
+    Bytes element;
+    for (std::uint16_t i = 0; i < mReader->GetBlockCount(); ++i) {
+        std::array<std::uint8_t, kBlockSize> buffer{};
+        std::uint16_t length = kBlockSize;
+        ASSERT_EQ(mReader->ReadBlock(i, buffer.data(), length), ZT::S_OK);
+        element.insert(element.end(), buffer.begin(), buffer.begin() + length);
+    }
+    EXPECT_EQ(ReadVersionRecord(element), device.FirmwareRelease);
+
+    // The suffix names the device's normal-mode IDs and release, and its CRC covers the rest.
+    ASSERT_GE(bytes.size(), Layout::kSuffixSize);
+    const std::uint8_t* suffix = bytes.data() + bytes.size() - Layout::kSuffixSize;
+    EXPECT_EQ(suffix[0] | (suffix[1] << 8), device.FirmwareRelease);
+    EXPECT_EQ(suffix[2] | (suffix[3] << 8), static_cast<int>(device.ProductId));
+    EXPECT_EQ(suffix[4] | (suffix[5] << 8), static_cast<int>(device.VendorId));
+    EXPECT_EQ(suffix[6] | (suffix[7] << 8), 0x011A);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(suffix + 8), 3), "UFD");
+    EXPECT_EQ(suffix[11], 16);
+    const std::uint32_t storedCrc = static_cast<std::uint32_t>(suffix[12]) | (suffix[13] << 8) |
+                                    (suffix[14] << 16) | (static_cast<std::uint32_t>(suffix[15]) << 24);
+    EXPECT_EQ(storedCrc, DfuSeImage::SuffixCrc({bytes.data(), bytes.size() - 4}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, ToolImage,
+                         ::testing::Values(ProductDevice::Kind::Controller, ProductDevice::Kind::WheelDisplay),
+                         [](const ::testing::TestParamInfo<ProductDevice::Kind>& info) {
+                             return std::string(ToString(info.param));
+                         });
+
+TEST(ToolImage, IsTheSameOnEveryBuildAndDiffersBetweenDevices)
+{
+    const Bytes controller = SimulationImageSpec::ForDevice(kControllerDevice).Build().ToBytes();
+    EXPECT_EQ(controller, SimulationImageSpec::ForDevice(kControllerDevice).Build().ToBytes());
+    const Bytes display = SimulationImageSpec::ForDevice(kWheelDisplayDevice).Build().ToBytes();
+    EXPECT_NE(Bytes(controller.begin() + 2000, controller.begin() + 4000),
+              Bytes(display.begin() + 2000, display.begin() + 4000));
+}
+
+TEST(DfuSuffixCrc, MatchesTheDfuFileConvention)
+{
+    // The standard CRC-32 check value of "123456789" is 0xCBF43926; a DFU suffix stores it
+    // without the final inversion.
+    const std::string text = "123456789";
+    const auto crc = DfuSeImage::SuffixCrc({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    EXPECT_EQ(crc, ~0xCBF43926u);
+}
+
+} // namespace

@@ -1,0 +1,34 @@
+#pragma once
+// What goes into a firmware image for simulated devices, and the image made from it.
+//
+// The element holds a deterministic pseudo-random payload, so that every build writes the same
+// bytes, with the simulated firmware's version record (Simulator/FirmwareVersionRecord.h) at its
+// fixed offset; the target name carries DfuSeFileLayout::kSimulationMark; the DFU suffix names
+// the device's normal-mode IDs and the firmware's release.
+
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "tools/DfuSeImage.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct SimulationImageSpec {
+    // Where the application starts in the devices' flash: the first sector the engine erases.
+    static constexpr std::uint32_t kApplicationAddress = 0x08008000;
+
+    std::uint32_t ElementAddress = kApplicationAddress;
+    std::size_t ElementSize = 0;
+    std::uint16_t Release = 0;
+    std::uint32_t Seed = 0;
+    std::uint16_t VendorId = 0xFFFF;
+    std::uint16_t ProductId = 0xFFFF;
+    std::string TargetName;
+
+    // The product file of one device: its release, its IDs, a size that fits the sectors the
+    // engine erases for it, and a seed of its own.
+    [[nodiscard]] static SimulationImageSpec ForDevice(const ProductDevice& device);
+
+    // The image; an element too short for the version record is grown to hold it.
+    [[nodiscard]] DfuSeImage Build() const;
+};
