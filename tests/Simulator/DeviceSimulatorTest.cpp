@@ -1,0 +1,303 @@
+// Enumeration, the MIDI side and the switch into update mode, driven through the USB and MIDI
+// backends as the engine drives them.
+
+#include "SimulatorTestSupport.h"
+
+#include "ZTFramework/Midi/MidiOutputBackend.h"
+#include "ZTFramework/Usb/UsbBackend.h"
+
+#include <cmath>
+#include <regex>
+
+namespace {
+
+using namespace SimTest;
+
+class DeviceSimulator : public SimulatorTest {};
+
+TEST_F(DeviceSimulator, ListsBothDevicesWithTheirIdsReleasesAndPorts)
+{
+    const auto devices = List();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(ZT::MakeHardwareId(devices[0]), "USB\\VID_2C1A&PID_8010&REV_0031");
+    EXPECT_EQ(ZT::MakeHardwareId(devices[1]), "USB\\VID_2C1A&PID_B010&REV_0050");
+    const std::regex pathPattern(R"(/dev/bus/usb/001/\d{3})");
+    EXPECT_TRUE(std::regex_match(devices[0].path, pathPattern)) << devices[0].path;
+    EXPECT_TRUE(std::regex_match(devices[1].path, pathPattern)) << devices[1].path;
+    EXPECT_NE(devices[0].path, devices[1].path);
+
+    EXPECT_EQ(mMidi->ListOutputNames(), (std::vector<std::string>{"Halvard XR4000 NOVA", "Halvard XR4000 NOVA WD"}));
+}
+
+TEST_F(DeviceSimulator, UpdateModeMessageBringsTheBootloaderAfterOneAndAHalfSeconds)
+{
+    const std::string applicationPath = List()[0].path;
+    ASSERT_EQ(SendUpdateModeRequest("Halvard XR4000 NOVA"), 10);
+
+    // The controller leaves the bus and its MIDI port goes with it; the wheel display stays.
+    auto devices = List();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].productId, 0xB010);
+    EXPECT_EQ(mMidi->ListOutputNames(), std::vector<std::string>{"Halvard XR4000 NOVA WD"});
+
+    // The engine's wait: 1000 ms, then a search every 500 ms.
+    mClock.SleepMs(1000);
+    EXPECT_FALSE(FindBootloader());
+    mClock.SleepMs(499);
+    EXPECT_FALSE(FindBootloader());
+    mClock.SleepMs(1);
+    const auto bootloader = FindBootloader();
+    ASSERT_TRUE(bootloader);
+    EXPECT_EQ(ZT::MakeHardwareId(*bootloader).substr(0, 21), "USB\\VID_0483&PID_DF11");
+    EXPECT_NE(bootloader->path, applicationPath);
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Bootloader);
+    EXPECT_EQ(mController->GetDfuState(), DfuState::DfuIdle);
+    EXPECT_EQ(mWheelDisplay->GetMode(), SimulatedDeviceMode::Application);
+
+    const auto log = mController->GetLog();
+    const auto saw = [&log](const std::string& text) {
+        return std::any_of(log.begin(), log.end(), [&](const std::string& line) { return line == text; });
+    };
+    EXPECT_TRUE(saw("[100000 ms] MIDI F0 00 01 7A 01 10 72 00 00 F7"));
+    EXPECT_TRUE(saw("[101500 ms] enumerated as bootloader 0483:DF11 at " + bootloader->path + " in dfuIDLE"));
+}
+
+TEST_F(DeviceSimulator, WheelDisplayAnswersOnItsOwnPortOnly)
+{
+    ASSERT_EQ(SendUpdateModeRequest("Halvard XR4000 NOVA WD"), 10);
+    mClock.AdvanceMs(1500);
+    EXPECT_EQ(mWheelDisplay->GetMode(), SimulatedDeviceMode::Bootloader);
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+}
+
+TEST_F(DeviceSimulator, OtherMessagesAreLoggedButChangeNothing)
+{
+    auto port = mMidi->Open("Halvard XR4000 NOVA");
+    ASSERT_TRUE(port);
+    const std::uint8_t noteOn[] = {0x90, 0x40, 0x7F, 0x00, 0x55};
+    EXPECT_EQ(port->Send(noteOn, 5), 5);
+    std::uint8_t almost[kUpdateModeRequest.size()];
+    std::copy(kUpdateModeRequest.begin(), kUpdateModeRequest.end(), almost);
+    almost[6] = 0x73;
+    EXPECT_EQ(port->Send(almost, sizeof almost), 10);
+    EXPECT_EQ(port->Send(kUpdateModeRequest.data(), 9), 9); // missing its end byte
+
+    mClock.AdvanceMs(5000);
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+    const auto log = mController->GetLog();
+    // A channel message goes out as at most four bytes.
+    EXPECT_NE(std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.ends_with("MIDI 90 40 7F 00"); }),
+              log.end());
+}
+
+TEST_F(DeviceSimulator, PortRefusesEmptySendsAndDiesWithItsDevice)
+{
+    auto port = mMidi->Open("Halvard XR4000 NOVA");
+    ASSERT_TRUE(port);
+    EXPECT_EQ(port->GetName(), "Halvard XR4000 NOVA");
+    EXPECT_EQ(port->Send(kUpdateModeRequest.data(), 0), ZT::E_INVALIDARG);
+    EXPECT_EQ(port->Send(nullptr, 10), ZT::E_INVALIDARG);
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+
+    EXPECT_EQ(port->Send(kUpdateModeRequest.data(), 10), 10);
+    // The port belonged to the application, which is gone; not even its return revives it.
+    EXPECT_EQ(port->Send(kUpdateModeRequest.data(), 10), ZT::E_FAIL);
+
+    auto wheelPort = mMidi->Open("Halvard XR4000 NOVA WD");
+    ASSERT_TRUE(wheelPort);
+    wheelPort->Close();
+    wheelPort->Close();
+    EXPECT_EQ(wheelPort->Send(kUpdateModeRequest.data(), 10), ZT::E_FAIL);
+    EXPECT_EQ(mWheelDisplay->GetMode(), SimulatedDeviceMode::Application);
+}
+
+TEST_F(DeviceSimulator, OpenNeedsTheExactNameOfAPresentPort)
+{
+    EXPECT_FALSE(mMidi->Open("halvard xr4000 nova"));
+    EXPECT_FALSE(mMidi->Open("Halvard XR4000"));
+    EXPECT_FALSE(mMidi->Open(""));
+    ASSERT_EQ(SendUpdateModeRequest("Halvard XR4000 NOVA"), 10);
+    EXPECT_FALSE(mMidi->Open("Halvard XR4000 NOVA"));
+}
+
+TEST_F(DeviceSimulator, UsbOpenTellsUnknownGoneAndBusyPathsApart)
+{
+    const std::string path = List()[0].path;
+    ZT::UsbError error = ZT::UsbError::None;
+    EXPECT_FALSE(mUsb->Open("/dev/bus/usb/002/001", error));
+    EXPECT_EQ(error, ZT::UsbError::NotFound);
+
+    auto first = mUsb->Open(path, error);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(error, ZT::UsbError::None);
+    EXPECT_FALSE(mUsb->Open(path, error));
+    EXPECT_EQ(error, ZT::UsbError::Busy);
+    first->Close();
+    auto second = mUsb->Open(path, error);
+    ASSERT_TRUE(second);
+
+    // The application has no DFU interface: a DFU request is stalled.
+    std::uint8_t status[6];
+    EXPECT_FALSE(second->ControlTransfer(kDfuRequestTypeIn, 3, 0, 0, status, 6));
+    EXPECT_EQ(second->GetLastError(), ZT::UsbError::Pipe);
+
+    ASSERT_EQ(SendUpdateModeRequest("Halvard XR4000 NOVA"), 10);
+    EXPECT_FALSE(second->ControlTransfer(kDfuRequestTypeIn, 3, 0, 0, status, 6));
+    EXPECT_EQ(second->GetLastError(), ZT::UsbError::NoDevice);
+    EXPECT_FALSE(mUsb->Open(path, error));
+    EXPECT_EQ(error, ZT::UsbError::NoDevice);
+
+    second->Close();
+    EXPECT_FALSE(second->ControlTransfer(kDfuRequestTypeIn, 3, 0, 0, status, 6));
+    EXPECT_EQ(second->GetLastError(), ZT::UsbError::NotOpen);
+}
+
+TEST_F(DeviceSimulator, EnumerationFailureIsReportedAndClears)
+{
+    mSimulator->SetEnumerationFails(true);
+    std::vector<ZT::UsbDeviceInfo> devices{{"stale", 1, 2, 3}};
+    EXPECT_EQ(mUsb->ListDevices(devices), ZT::E_FAIL);
+    EXPECT_TRUE(devices.empty());
+    mSimulator->SetEnumerationFails(false);
+    EXPECT_EQ(List().size(), 2u);
+}
+
+TEST_F(DeviceSimulator, InstallMakesItTheBackendOfTheProcess)
+{
+    mSimulator->Install();
+    std::vector<ZT::UsbDeviceInfo> devices;
+    EXPECT_EQ(ZT::GetUsbBackend()->ListDevices(devices), ZT::S_OK);
+    EXPECT_EQ(devices.size(), 2u);
+    EXPECT_EQ(ZT::GetMidiOutputBackend()->ListOutputNames().size(), 2u);
+
+    ZT::SetUsbBackend(nullptr);
+    ZT::SetMidiOutputBackend(nullptr);
+    EXPECT_EQ(ZT::GetUsbBackend()->ListDevices(devices), ZT::E_FAIL);
+    EXPECT_TRUE(ZT::GetMidiOutputBackend()->ListOutputNames().empty());
+    EXPECT_FALSE(ZT::GetMidiOutputBackend()->Open("Halvard XR4000 NOVA"));
+}
+
+TEST_F(DeviceSimulator, ADeviceWithoutApplicationStartsInItsBootloader)
+{
+    auto blank = mSimulator->AddDevice(SimulatedDeviceKind::Controller, std::nullopt);
+    EXPECT_EQ(blank->GetMode(), SimulatedDeviceMode::Bootloader);
+    EXPECT_EQ(List().size(), 3u);
+    EXPECT_TRUE(FindBootloader());
+    EXPECT_EQ(mMidi->ListOutputNames().size(), 2u);
+}
+
+TEST_F(DeviceSimulator, UnplugAndPlugReenumerate)
+{
+    const std::string oldPath = List()[0].path;
+    mController->Unplug();
+    EXPECT_EQ(List().size(), 1u);
+    EXPECT_EQ(mMidi->ListOutputNames().size(), 1u);
+    mController->Plug();
+    const auto devices = List();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].releaseNumber, 0x0031);
+    EXPECT_NE(devices[0].path, oldPath);
+}
+
+// Faults of the normal-mode side.
+
+TEST_F(DeviceSimulator, FaultNoMidiPort)
+{
+    SimulatedDeviceFaults faults;
+    faults.noMidiPort = true;
+    mController->SetFaults(faults);
+    EXPECT_EQ(mMidi->ListOutputNames(), std::vector<std::string>{"Halvard XR4000 NOVA WD"});
+    EXPECT_FALSE(mMidi->Open("Halvard XR4000 NOVA"));
+    EXPECT_TRUE(Find(0x2C1A, 0x8010)); // still on USB
+}
+
+TEST_F(DeviceSimulator, FaultUpdateModeMessageIgnored)
+{
+    SimulatedDeviceFaults faults;
+    faults.ignoresUpdateModeRequest = true;
+    mController->SetFaults(faults);
+    EXPECT_EQ(SendUpdateModeRequest("Halvard XR4000 NOVA"), 10);
+    mClock.AdvanceMs(10500);
+    EXPECT_FALSE(FindBootloader());
+    EXPECT_TRUE(Find(0x2C1A, 0x8010));
+}
+
+TEST_F(DeviceSimulator, FaultBootloaderNeverAppears)
+{
+    SimulatedDeviceFaults faults;
+    faults.bootloaderNeverAppears = true;
+    mController->SetFaults(faults);
+    EXPECT_EQ(SendUpdateModeRequest("Halvard XR4000 NOVA"), 10);
+    mClock.AdvanceMs(600000);
+    EXPECT_FALSE(FindBootloader());
+    EXPECT_FALSE(Find(0x2C1A, 0x8010));
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::SwitchingToBootloader);
+}
+
+TEST_F(DeviceSimulator, FaultMidiCompletionNeverArrivesCostsTenSecondsAndFails)
+{
+    SimulatedDeviceFaults faults;
+    faults.midiSendNeverCompletes = true;
+    mController->SetFaults(faults);
+    auto port = mMidi->Open("Halvard XR4000 NOVA");
+    ASSERT_TRUE(port);
+    const std::uint64_t before = mClock.NowMs();
+    EXPECT_EQ(port->Send(kUpdateModeRequest.data(), 10), ZT::E_FAIL);
+    EXPECT_EQ(mClock.NowMs() - before, ZT::kMidiSendCompletionTimeoutMs);
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+
+    // The port stays usable once the device behaves again.
+    mController->SetFaults({});
+    EXPECT_EQ(port->Send(kUpdateModeRequest.data(), 10), 10);
+}
+
+TEST_F(DeviceSimulator, FaultTwoDevicesWithTheSameIds)
+{
+    auto twin = mSimulator->AddDevice(SimulatedDeviceKind::Controller, 0x0030);
+    const auto devices = List();
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[2].vendorId, devices[0].vendorId);
+    EXPECT_EQ(devices[2].productId, devices[0].productId);
+    EXPECT_EQ(devices[2].releaseNumber, 0x0030);
+    EXPECT_NE(devices[2].path, devices[0].path);
+    EXPECT_EQ(mMidi->ListOutputNames(),
+              (std::vector<std::string>{"Halvard XR4000 NOVA", "Halvard XR4000 NOVA WD", "Halvard XR4000 NOVA"}));
+
+    // The message reaches the first device of that name only.
+    EXPECT_EQ(SendUpdateModeRequest("Halvard XR4000 NOVA"), 10);
+    mClock.AdvanceMs(1500);
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Bootloader);
+    EXPECT_EQ(twin->GetMode(), SimulatedDeviceMode::Application);
+}
+
+TEST(SimulatedBus, TimeFactorScalesDelaysOnlyInRealTime)
+{
+    ZT::VirtualClock clock;
+    EXPECT_EQ(LSimulatedBus(0.0, &clock).DurationMs(1500), 1500u);
+    EXPECT_EQ(LSimulatedBus(1.0).DurationMs(1500), 1500u);
+    EXPECT_EQ(LSimulatedBus(0.1).DurationMs(1500), 150u);
+    EXPECT_EQ(LSimulatedBus(2.0).DurationMs(1200), 2400u);
+    EXPECT_THROW(LSimulatedBus(-1.0), std::invalid_argument);
+    EXPECT_THROW(LSimulatedBus(std::nan("")), std::invalid_argument);
+
+    // Virtual time follows the given clock, or the process clock when none is given.
+    clock.AdvanceMs(777);
+    EXPECT_EQ(LSimulatedBus(0.0, &clock).NowMs(), 777u);
+    ZT::SetClock(&clock);
+    EXPECT_EQ(LSimulatedBus().NowMs(), 777u);
+    ZT::SetClock(nullptr);
+}
+
+TEST(SimulatedBus, AddressesCountUpAndWrapAfter127)
+{
+    LSimulatedBus bus;
+    EXPECT_EQ(bus.NextDevicePath(), "/dev/bus/usb/001/002");
+    EXPECT_EQ(bus.NextDevicePath(), "/dev/bus/usb/001/003");
+    for (int i = 4; i <= 127; ++i)
+        (void)bus.NextDevicePath();
+    EXPECT_EQ(bus.NextDevicePath(), "/dev/bus/usb/001/002");
+    EXPECT_TRUE(bus.WasIssued("/dev/bus/usb/001/127"));
+    EXPECT_FALSE(bus.WasIssued("/dev/bus/usb/001/128"));
+}
+
+} // namespace
