@@ -111,7 +111,7 @@ std::unique_ptr<XNode> CIniFileManagerProxy::LoadDocument(const NString& path, b
     }
     if (read.mRoot->GetType() != XNode::Type::Dictionary) {
         ReportLine(path, read.mRootLine,
-                   std::string("the top-level value is a ") + ToString(read.mRoot->GetType()) + ", not a dictionary");
+                   std::string("the top-level value is of type ") + ToString(read.mRoot->GetType()) + ", not a dictionary");
         keepOriginal = true;
         return nullptr;
     }

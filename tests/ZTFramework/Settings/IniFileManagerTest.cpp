@@ -1,0 +1,376 @@
+#include "ZTFramework/Settings/IniFileManager.h"
+
+#include "ZTFramework/ObjectBase/RCPtr.h"
+#include "ZTFramework/Settings/PropertyListWriter.h"
+
+#include "SettingsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace ZT;
+using SettingsTest::ReadFile;
+using SettingsTest::WriteFile;
+
+namespace {
+
+constexpr ZTRESULT kDone = IIniFileManager::kDone;
+constexpr ZTRESULT kFailed = IIniFileManager::kFailed;
+constexpr ZTRESULT kUnknownHandle = IIniFileManager::kUnknownHandle;
+
+WString W(const std::string& text)
+{
+    return WString(NString(text.c_str()));
+}
+
+class IniFileManagerTest : public ::testing::Test {
+protected:
+    IniFileHandle Open(const std::string& name, const char* section = "A.B", const char* title = "T")
+    {
+        IniFileHandle handle = IniFileHandle::None;
+        EXPECT_EQ(mManager->OpenFile(W(mFolder.File(name)), W(section), W(title), handle), kDone);
+        EXPECT_NE(handle, IniFileHandle::None);
+        return handle;
+    }
+
+    std::int32_t Integer(IniFileHandle file, const char* key, std::int32_t fallback = -99)
+    {
+        std::int32_t value = 0;
+        EXPECT_EQ(mManager->GetInteger(file, W(key), fallback, value), kDone);
+        return value;
+    }
+
+    std::string String(IniFileHandle file, const char* key, const char* fallback = "<default>")
+    {
+        WString value;
+        EXPECT_EQ(mManager->GetString(file, W(key), W(fallback), value), kDone);
+        return value.ToUTF8();
+    }
+
+    SettingsTest::TempFolder mFolder;
+    RCPtr<LIniFileManager> mManager = MakeRC<LIniFileManager>();
+};
+
+} // namespace
+
+TEST_F(IniFileManagerTest, WritesTheSectionBelowTheApplicationEntryExactly)
+{
+    const IniFileHandle file = Open("settings.ini");
+    ASSERT_EQ(mManager->SetInteger(file, L"CurrentSkinIndex", 2), kDone);
+    ASSERT_EQ(mManager->SaveFile(file), kDone);
+    EXPECT_EQ(ReadFile(mFolder.File("settings.ini")), std::string(CPropertyListWriter::kHeader) +
+                                                          "<dict>\n"
+                                                          "\t<key>Application</key><string>T</string>\n"
+                                                          "\t<key>A_B</key><dict>\n"
+                                                          "\t\t<key>CurrentSkinIndex</key><integer>2</integer>\n"
+                                                          "\t</dict>\n"
+                                                          "</dict>\n"
+                                                          "</plist>\n");
+    if (!SettingsTest::HavePython())
+        GTEST_SKIP() << "python3 is not installed";
+    EXPECT_TRUE(SettingsTest::ParsesAsPropertyList(mFolder.File("settings.ini")));
+}
+
+TEST_F(IniFileManagerTest, OpeningAnOpenPathGivesTheFirstHandle)
+{
+    const IniFileHandle first = Open("a.ini");
+    const IniFileHandle other = Open("b.ini");
+    EXPECT_NE(first, other);
+    IniFileHandle again = IniFileHandle::None;
+    EXPECT_EQ(mManager->OpenFile(W(mFolder.File("a.ini")), L"Other", L"Other", again), IIniFileManager::kAlreadyOpen);
+    EXPECT_EQ(again, first);
+
+    // Paths are compared as they are written: another spelling is another file.
+    const std::string sameFile = mFolder.Path().string() + "/./a.ini";
+    IniFileHandle spelledOtherwise = IniFileHandle::None;
+    EXPECT_EQ(mManager->OpenFile(W(sameFile), L"A.B", L"T", spelledOtherwise), kDone);
+    EXPECT_NE(spelledOtherwise, first);
+}
+
+TEST_F(IniFileManagerTest, AFreshDocumentReachesTheDiskOnlyAfterAChange)
+{
+    const IniFileHandle file = Open("fresh.ini", "A.B", "Title & <Co>");
+    EXPECT_EQ(String(file, "..Application"), "<default>"); // keys are below the section
+    EXPECT_EQ(mManager->SaveFile(file), kDone);
+    EXPECT_EQ(mManager->CloseFile(file, true), kDone);
+    EXPECT_FALSE(std::filesystem::exists(mFolder.File("fresh.ini")));
+
+    const IniFileHandle changed = Open("fresh.ini", "A.B", "Title & <Co>");
+    ASSERT_EQ(mManager->SetString(changed, L"x", L"y"), kDone);
+    EXPECT_EQ(mManager->CloseFile(changed, true), kDone);
+    EXPECT_NE(ReadFile(mFolder.File("fresh.ini")).find("<key>Application</key><string>Title &amp; &lt;Co&gt;</string>"),
+              std::string::npos);
+}
+
+TEST_F(IniFileManagerTest, EveryOperationRefusesAnUnknownHandle)
+{
+    const IniFileHandle closed = Open("x.ini");
+    ASSERT_EQ(mManager->CloseFile(closed, false), kDone);
+    const IniFileHandle reopened = Open("x.ini");
+    EXPECT_NE(reopened, closed) << "handles of closed files are not reused";
+
+    for (const IniFileHandle handle : {closed, IniFileHandle::None, static_cast<IniFileHandle>(12345)}) {
+        std::int32_t number = 7;
+        WString text(L"unchanged");
+        EXPECT_EQ(mManager->SaveFile(handle), kUnknownHandle);
+        EXPECT_FALSE(mManager->KeyExists(handle, L""));
+        EXPECT_EQ(mManager->CloseFile(handle, true), kUnknownHandle);
+        EXPECT_EQ(mManager->GetInteger(handle, L"k", 5, number), kUnknownHandle);
+        EXPECT_EQ(number, 5);
+        EXPECT_EQ(mManager->SetInteger(handle, L"k", 1), kUnknownHandle);
+        EXPECT_EQ(mManager->GetString(handle, L"k", L"d", text), kUnknownHandle);
+        EXPECT_EQ(text.ToUTF8(), "d");
+        EXPECT_EQ(mManager->SetString(handle, L"k", L"v"), kUnknownHandle);
+        EXPECT_EQ(mManager->GetChildCount(handle, L"", number), kUnknownHandle);
+        EXPECT_EQ(mManager->GetChildName(handle, L"", 0, text), kUnknownHandle);
+        EXPECT_EQ(mManager->GetArraySize(handle, L"k", number), kUnknownHandle);
+        EXPECT_EQ(mManager->SetArraySize(handle, L"k", 1), kUnknownHandle);
+        EXPECT_EQ(mManager->GetArrayString(handle, L"k", 0, text), kUnknownHandle);
+        EXPECT_EQ(mManager->SetArrayString(handle, L"k", 0, L"v"), kUnknownHandle);
+        EXPECT_EQ(mManager->RemoveArrayItem(handle, L"k", 0), kUnknownHandle);
+    }
+    EXPECT_EQ(mManager->Reserved(nullptr), kDone);
+}
+
+TEST_F(IniFileManagerTest, GetIntegerConvertsEachTypeAsItAlwaysHas)
+{
+    WriteFile(mFolder.File("types.ini"), std::string(CPropertyListWriter::kHeader) +
+                                             "<dict><key>S</key><dict>"
+                                             "<key>real</key><real>2.9</real>"
+                                             "<key>negative</key><real>-2.9</real>"
+                                             "<key>huge</key><real>1e20</real>"
+                                             "<key>nan</key><real>nan</real>"
+                                             "<key>yes</key><true/>"
+                                             "<key>no</key><false/>"
+                                             "<key>text</key><string>42</string>"
+                                             "<key>list</key><array><integer>1</integer></array>"
+                                             "<key>int</key><integer>-17</integer>"
+                                             "</dict></dict></plist>");
+    const IniFileHandle file = Open("types.ini", "S");
+    EXPECT_EQ(Integer(file, "real"), 2);
+    EXPECT_EQ(Integer(file, "negative"), -2);
+    EXPECT_EQ(Integer(file, "huge"), INT32_MAX);
+    EXPECT_EQ(Integer(file, "nan"), 0);
+    EXPECT_EQ(Integer(file, "yes"), 1);
+    EXPECT_EQ(Integer(file, "no"), 0);
+    EXPECT_EQ(Integer(file, "text"), 0);
+    EXPECT_EQ(Integer(file, "list"), 0);
+    EXPECT_EQ(Integer(file, "int"), -17);
+    EXPECT_EQ(Integer(file, "missing", 31), 31);
+
+    EXPECT_EQ(String(file, "text"), "42");
+    EXPECT_EQ(String(file, "int"), "");
+    EXPECT_EQ(String(file, "missing"), "<default>");
+}
+
+TEST_F(IniFileManagerTest, KeysIgnoreAsciiCase)
+{
+    const IniFileHandle file = Open("case.ini");
+    ASSERT_EQ(mManager->SetInteger(file, L"currentskinindex", 1), kDone);
+    ASSERT_EQ(mManager->SetInteger(file, L"CurrentSkinIndex", 2), kDone);
+    EXPECT_EQ(Integer(file, "CURRENTSKININDEX"), 2);
+    std::int32_t count = 0;
+    EXPECT_EQ(mManager->GetChildCount(file, L"", count), kDone);
+    EXPECT_EQ(count, 1);
+    WString name;
+    EXPECT_EQ(mManager->GetChildName(file, L"", 0, name), kDone);
+    EXPECT_EQ(name.ToUTF8(), "currentskinindex") << "the first spelling stays";
+}
+
+TEST_F(IniFileManagerTest, SetArrayStringGrowsTheArrayWithEmptyStrings)
+{
+    const IniFileHandle file = Open("list.ini");
+    ASSERT_EQ(mManager->SetArrayString(file, L"List", 3, L"fourth"), kDone);
+    std::int32_t size = 0;
+    EXPECT_EQ(mManager->GetArraySize(file, L"List", size), kDone);
+    EXPECT_EQ(size, 4);
+    for (std::int32_t i = 0; i < 3; ++i) {
+        WString item(L"unchanged");
+        EXPECT_EQ(mManager->GetArrayString(file, L"list", i, item), kDone);
+        EXPECT_TRUE(item.IsEmpty());
+    }
+    EXPECT_EQ(String(file, "List[3]"), "fourth");
+
+    // Writing inside the array leaves its size alone.
+    ASSERT_EQ(mManager->SetArrayString(file, L"List", 1, L"second"), kDone);
+    EXPECT_EQ(mManager->GetArraySize(file, L"List", size), kDone);
+    EXPECT_EQ(size, 4);
+    EXPECT_EQ(String(file, "List[1]"), "second");
+
+    WString outOfRange(L"unchanged");
+    EXPECT_EQ(mManager->GetArrayString(file, L"List", 4, outOfRange), kFailed);
+    EXPECT_TRUE(outOfRange.IsEmpty());
+    EXPECT_EQ(mManager->GetArrayString(file, L"List", -1, outOfRange), kFailed);
+    EXPECT_EQ(mManager->SetArrayString(file, L"List", -1, L"x"), kFailed);
+}
+
+TEST_F(IniFileManagerTest, SetArraySizeTruncatesOrPadsAndReplacesOtherValues)
+{
+    const IniFileHandle file = Open("size.ini");
+    ASSERT_EQ(mManager->SetArrayString(file, L"List", 2, L"c"), kDone);
+    ASSERT_EQ(mManager->SetArraySize(file, L"List", 1), kDone);
+    std::int32_t size = 0;
+    EXPECT_EQ(mManager->GetArraySize(file, L"List", size), kDone);
+    EXPECT_EQ(size, 1);
+    ASSERT_EQ(mManager->SetArraySize(file, L"List", 0), kDone);
+    EXPECT_EQ(mManager->GetArraySize(file, L"List", size), kDone);
+    EXPECT_EQ(size, 0);
+
+    ASSERT_EQ(mManager->SetInteger(file, L"Dict.Entry", 5), kDone);
+    EXPECT_EQ(mManager->GetArraySize(file, L"Dict", size), kFailed) << "a dictionary is not an array";
+    EXPECT_EQ(size, 0);
+    ASSERT_EQ(mManager->SetArraySize(file, L"Dict", 2), kDone);
+    EXPECT_FALSE(mManager->KeyExists(file, L"Dict.Entry"));
+    EXPECT_EQ(mManager->GetArraySize(file, L"Dict", size), kDone);
+    EXPECT_EQ(size, 2);
+
+    EXPECT_EQ(mManager->SetArraySize(file, L"List", -1), kFailed);
+    EXPECT_EQ(mManager->SetArraySize(file, L"List", 65537), kFailed);
+    EXPECT_EQ(mManager->GetArraySize(file, L"Missing", size), kFailed);
+}
+
+TEST_F(IniFileManagerTest, RemoveArrayItemShiftsTheRestAndRefusesWhatIsNoItem)
+{
+    const IniFileHandle file = Open("remove.ini");
+    ASSERT_EQ(mManager->SetArrayString(file, L"L", 0, L"a"), kDone);
+    ASSERT_EQ(mManager->SetArrayString(file, L"L", 1, L"b"), kDone);
+    ASSERT_EQ(mManager->SetArrayString(file, L"L", 2, L"c"), kDone);
+    EXPECT_EQ(mManager->RemoveArrayItem(file, L"L", 1), kDone);
+    EXPECT_EQ(String(file, "L[1]"), "c");
+    EXPECT_EQ(mManager->RemoveArrayItem(file, L"L", 2), kFailed);
+    EXPECT_EQ(mManager->RemoveArrayItem(file, L"L", -1), kFailed);
+    ASSERT_EQ(mManager->SetInteger(file, L"N", 1), kDone);
+    EXPECT_EQ(mManager->RemoveArrayItem(file, L"N", 0), kFailed);
+    EXPECT_EQ(mManager->RemoveArrayItem(file, L"Missing", 0), kFailed);
+}
+
+TEST_F(IniFileManagerTest, ChildCountAndNamesCoverDictionariesAndArrays)
+{
+    const IniFileHandle file = Open("children.ini");
+    ASSERT_EQ(mManager->SetInteger(file, L"Window.Left", 1), kDone);
+    ASSERT_EQ(mManager->SetInteger(file, L"Window.Top", 2), kDone);
+    ASSERT_EQ(mManager->SetArraySize(file, L"Recent", 3), kDone);
+
+    std::int32_t count = -1;
+    EXPECT_EQ(mManager->GetChildCount(file, L"Window", count), kDone);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(mManager->GetChildCount(file, L"Recent", count), kDone);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(mManager->GetChildCount(file, L"Window.Left", count), kDone);
+    EXPECT_EQ(count, 0);
+    count = -1;
+    EXPECT_EQ(mManager->GetChildCount(file, L"Nowhere", count), kFailed);
+    EXPECT_EQ(count, 0);
+
+    WString name;
+    EXPECT_EQ(mManager->GetChildName(file, L"Window", 1, name), kDone);
+    EXPECT_EQ(name.ToUTF8(), "Top");
+    EXPECT_EQ(mManager->GetChildName(file, L"Recent", 2, name), kDone);
+    EXPECT_TRUE(name.IsEmpty());
+    EXPECT_EQ(mManager->GetChildName(file, L"Window", 2, name), kFailed);
+    EXPECT_EQ(mManager->GetChildName(file, L"Window", -1, name), kFailed);
+    EXPECT_EQ(mManager->GetChildName(file, L"Window.Left", 0, name), kFailed);
+}
+
+TEST_F(IniFileManagerTest, KeysThatCannotBeMadeChangeNothing)
+{
+    const IniFileHandle file = Open("bad-keys.ini");
+    EXPECT_EQ(mManager->SetInteger(file, L"a[x]", 1), kFailed);
+    EXPECT_EQ(mManager->SetString(file, L"a[", L"v"), kFailed);
+    EXPECT_EQ(mManager->SetString(file, L"a[70000]", L"v"), kFailed);
+    EXPECT_EQ(mManager->SetArrayString(file, L"a", 70000, L"v"), kFailed);
+    EXPECT_FALSE(mManager->KeyExists(file, L"a"));
+    EXPECT_EQ(Integer(file, "a[x]", 9), 9);
+    // Nothing changed, so nothing is written.
+    EXPECT_EQ(mManager->CloseFile(file, true), kDone);
+    EXPECT_FALSE(std::filesystem::exists(mFolder.File("bad-keys.ini")));
+}
+
+TEST_F(IniFileManagerTest, ValuesSurviveAWriteAndARead)
+{
+    const IniFileHandle file = Open("roundtrip.ini", "Maker.Product.1_0_0");
+    const WString unicode(L"Caf\u00e9 \u65e5\u672c \U0001F3A7 & <tags> \"quotes\" 'apostrophes'");
+    ASSERT_EQ(mManager->SetString(file, L"Text", unicode), kDone);
+    ASSERT_EQ(mManager->SetString(file, L"Deck.Left.Name", L"A"), kDone);
+    ASSERT_EQ(mManager->SetInteger(file, L"Deck.Left.Pitch", -8), kDone);
+    ASSERT_EQ(mManager->SetArrayString(file, L"Deck.Recent", 1, L"second"), kDone);
+    ASSERT_EQ(mManager->SetInteger(file, L"Deck.Recent[0]", 11), kDone);
+    ASSERT_EQ(mManager->SetString(file, L"Matrix[1][1]", L"inner"), kDone);
+    EXPECT_EQ(mManager->CloseAll(), kDone);
+
+    const std::string written = ReadFile(mFolder.File("roundtrip.ini"));
+    EXPECT_NE(written.find("\t<key>Maker_Product_1_0_0</key><dict>\n"), std::string::npos);
+
+    auto reader = MakeRC<LIniFileManager>();
+    IniFileHandle again = IniFileHandle::None;
+    ASSERT_EQ(reader->OpenFile(W(mFolder.File("roundtrip.ini")), L"Maker.Product.1_0_0", L"T", again), kDone);
+    WString text;
+    EXPECT_EQ(reader->GetString(again, L"Text", L"", text), kDone);
+    EXPECT_EQ(text.View(), unicode.View());
+    std::int32_t number = 0;
+    EXPECT_EQ(reader->GetInteger(again, L"deck.left.pitch", 0, number), kDone);
+    EXPECT_EQ(number, -8);
+    EXPECT_EQ(reader->GetInteger(again, L"Deck.Recent[0]", 0, number), kDone);
+    EXPECT_EQ(number, 11);
+    EXPECT_EQ(reader->GetArrayString(again, L"Deck.Recent", 1, text), kDone);
+    EXPECT_EQ(text.ToUTF8(), "second");
+    EXPECT_EQ(reader->GetString(again, L"Matrix[1][1]", L"", text), kDone);
+    EXPECT_EQ(text.ToUTF8(), "inner");
+    EXPECT_EQ(reader->GetChildCount(again, L"Matrix", number), kDone);
+    EXPECT_EQ(number, 2);
+}
+
+TEST_F(IniFileManagerTest, SaveWritesOnlyDirtyFilesAndAFailedWriteStaysDirty)
+{
+    const std::filesystem::path sub = mFolder.Path() / "sub";
+    std::filesystem::create_directory(sub);
+    IniFileHandle file = IniFileHandle::None;
+    ASSERT_EQ(mManager->OpenFile(W((sub / "s.ini").string()), L"S", L"T", file), kDone);
+    ASSERT_EQ(mManager->SetInteger(file, L"v", 1), kDone);
+    ASSERT_EQ(mManager->SaveFile(file), kDone);
+
+    // Unchanged: no write at all, even when the file vanished meanwhile.
+    std::filesystem::remove(sub / "s.ini");
+    EXPECT_EQ(mManager->SaveFile(file), kDone);
+    EXPECT_FALSE(std::filesystem::exists(sub / "s.ini"));
+
+    // A folder that is gone makes the write fail; the change is kept for the next try.
+    ASSERT_EQ(mManager->SetInteger(file, L"v", 2), kDone);
+    std::filesystem::remove(sub);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(mManager->SaveFile(file), kFailed);
+    const std::string message = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(message, (sub / "s.ini").string() + ": cannot save the settings: No such file or directory\n");
+    std::filesystem::create_directory(sub);
+    EXPECT_EQ(mManager->SaveFile(file), kDone);
+    EXPECT_NE(ReadFile((sub / "s.ini").string()).find("<integer>2</integer>"), std::string::npos);
+}
+
+TEST_F(IniFileManagerTest, CloseFileWithoutSaveDropsTheChanges)
+{
+    const IniFileHandle file = Open("drop.ini");
+    ASSERT_EQ(mManager->SetInteger(file, L"v", 1), kDone);
+    EXPECT_EQ(mManager->CloseFile(file, false), kDone);
+    EXPECT_FALSE(std::filesystem::exists(mFolder.File("drop.ini")));
+    EXPECT_EQ(mManager->SaveFile(file), kUnknownHandle);
+}
+
+TEST_F(IniFileManagerTest, CloseAllWritesEveryDirtyFileAndForgetsThemAllEvenAfterAFailure)
+{
+    const IniFileHandle clean = Open("clean.ini");
+    const IniFileHandle dirty = Open("dirty.ini");
+    IniFileHandle unwritable = IniFileHandle::None;
+    ASSERT_EQ(mManager->OpenFile(W(mFolder.File("missing-folder/x.ini")), L"S", L"T", unwritable), kDone);
+    ASSERT_EQ(mManager->SetInteger(dirty, L"v", 1), kDone);
+    ASSERT_EQ(mManager->SetInteger(unwritable, L"v", 1), kDone);
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(mManager->CloseAll(), kDone);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("missing-folder/x.ini: cannot save the settings"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(mFolder.File("dirty.ini")));
+    EXPECT_FALSE(std::filesystem::exists(mFolder.File("clean.ini")));
+    for (const IniFileHandle handle : {clean, dirty, unwritable})
+        EXPECT_EQ(mManager->SaveFile(handle), kUnknownHandle);
+}
