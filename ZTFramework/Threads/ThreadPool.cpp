@@ -27,6 +27,13 @@ LThreadPool::~LThreadPool()
     }
     // The dispatch, if one runs, finds the queue empty at its next look and ends.
     mQueueThreader.reset();
+    // A task already handed to a threader runs to its end: a threader destroyed between its
+    // trigger and its wake-up would drop it.
+    for (std::uint32_t slot = 0; slot < mThreaders.size(); ++slot) {
+        if (mThreaders[slot]->IsBusy() && mFreeEvents.Get(slot)->Wait(kShutdownJoinTimeoutMs) == kWaitTimeout)
+            CDebugLine() << "ZT::LThreadPool \"" << ToString().ToUTF8() << "\": a task did not end within "
+                         << kShutdownJoinTimeoutMs << " ms";
+    }
     mThreaders.clear();
 }
 

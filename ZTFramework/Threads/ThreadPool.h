@@ -8,9 +8,11 @@
 // while its threader is free, so the dispatch never takes the queue mutex while it waits.
 //
 // The pool is reference counted and must be held through RCPtr (MakeRC): the queue threader
-// holds a reference to it while it dispatches. Destroying the pool drops the tasks still queued
-// and joins the queue threader and every threader (each for at most 60000 ms, see
-// RetriggerableThreader).
+// holds a reference to it while it dispatches, so a pool whose last outside reference goes while
+// tasks are queued lives on until its queue is empty, and is then destroyed on the queue
+// threader's thread. The destructor drops the tasks still queued, lets the tasks already handed
+// to a threader end (waiting at most 60000 ms for each) and joins the queue threader and every
+// threader (see RetriggerableThreader for one that does not end).
 //
 // Threads: QueueWork and the accessors may be called from any thread. mQueueMutex guards the
 // queue, the name and the dispatch flag.

@@ -1,0 +1,155 @@
+#include "ZTFramework/Threads/Event.h"
+#include "ZTFramework/Threads/EventPool.h"
+#include "ZTFramework/Threads/TrafficLight.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace ZT {
+namespace {
+
+// Spins (yielding) until the event has the given number of waiters; the waiters block without a
+// time-out, so this only orders the test's threads.
+void WaitForWaiters(const Event& event, std::int32_t count)
+{
+    while (event.GetWaiterCount() != count)
+        std::this_thread::yield();
+}
+
+TEST(Event, AutoResetEventIsConsumedByTheWaitThatSucceeds)
+{
+    Event event(true);
+    EXPECT_EQ(event.Wait(0), kWaitTimeout);
+    event.Set();
+    EXPECT_EQ(event.Wait(0), kWaitObject0);
+    EXPECT_EQ(event.Wait(0), kWaitTimeout);
+    event.Set();
+    EXPECT_TRUE(event.IsSet());
+    EXPECT_FALSE(event.IsSet()) << "IsSet is a wait, so it consumes an auto-reset signal";
+}
+
+TEST(Event, ManualResetEventStaysSignalledUntilReset)
+{
+    Event event(false);
+    EXPECT_FALSE(event.IsSet());
+    event.Set();
+    EXPECT_EQ(event.Wait(0), kWaitObject0);
+    EXPECT_EQ(event.Wait(5), kWaitObject0);
+    EXPECT_TRUE(event.IsSet());
+    event.Reset();
+    EXPECT_EQ(event.Wait(0), kWaitTimeout);
+}
+
+TEST(Event, TimedWaitOnAnUnsignalledEventTimesOut)
+{
+    Event automatic(true);
+    Event manual(false);
+    EXPECT_EQ(automatic.Wait(20), kWaitTimeout);
+    EXPECT_EQ(manual.Wait(20), kWaitTimeout);
+    EXPECT_EQ(automatic.GetWaiterCount(), 0);
+}
+
+TEST(Event, OneSetOfAnAutoResetEventReleasesExactlyOneWaiter)
+{
+    Event event(true);
+    Event woke(true);
+    std::atomic<int> released{0};
+    auto waiter = [&] {
+        EXPECT_EQ(event.Wait(kInfinite), kWaitObject0);
+        released.fetch_add(1);
+        woke.Set();
+    };
+    std::thread first(waiter);
+    std::thread second(waiter);
+    WaitForWaiters(event, 2);
+
+    event.Set();
+    ASSERT_EQ(woke.Wait(kInfinite), kWaitObject0);
+    WaitForWaiters(event, 1);
+    EXPECT_EQ(released.load(), 1);
+
+    event.Set();
+    ASSERT_EQ(woke.Wait(kInfinite), kWaitObject0);
+    first.join();
+    second.join();
+    EXPECT_EQ(released.load(), 2);
+    EXPECT_EQ(event.Wait(0), kWaitTimeout);
+}
+
+TEST(Event, OneSetOfAManualResetEventReleasesEveryWaiter)
+{
+    Event event(false);
+    std::atomic<int> released{0};
+    std::thread first([&] { EXPECT_EQ(event.Wait(kInfinite), kWaitObject0); released.fetch_add(1); });
+    std::thread second([&] { EXPECT_EQ(event.Wait(kInfinite), kWaitObject0); released.fetch_add(1); });
+    WaitForWaiters(event, 2);
+    event.Set();
+    first.join();
+    second.join();
+    EXPECT_EQ(released.load(), 2);
+    EXPECT_TRUE(event.IsSet());
+}
+
+TEST(Event, WaitWithoutTimeOutReturnsWhenAnotherThreadSets)
+{
+    Event event(true);
+    std::thread setter([&] {
+        WaitForWaiters(event, 1);
+        event.Set();
+    });
+    EXPECT_EQ(event.Wait(kInfinite), kWaitObject0);
+    setter.join();
+}
+
+TEST(Event, LEventIsAutoResetWhateverItIsAskedFor)
+{
+    const RCPtr<LEvent> event = MakeRC<LEvent>(false);
+    EXPECT_TRUE(event->IsAutoReset());
+    event->Set();
+    EXPECT_EQ(event->Wait(0), kWaitObject0);
+    EXPECT_EQ(event->Wait(0), kWaitTimeout);
+}
+
+TEST(Event, TrafficLightIsManualResetAndStartsRed)
+{
+    TrafficLight light;
+    EXPECT_EQ(light.Wait(0), kWaitTimeout);
+    light.Set();
+    EXPECT_EQ(light.Wait(0), kWaitObject0);
+    EXPECT_EQ(light.Wait(0), kWaitObject0);
+}
+
+TEST(EventPool, WaitAnyGivesTheLowestSignalledIndexAndConsumesIt)
+{
+    EventPool pool(4);
+    pool.Get(3)->Set();
+    pool.Get(1)->Set();
+    EXPECT_EQ(pool.WaitAny(0), 1u);
+    EXPECT_EQ(pool.WaitAny(0), 3u);
+    EXPECT_EQ(pool.WaitAny(0), kWaitAnyNone);
+    EXPECT_EQ(pool.WaitAny(10), kWaitAnyNone);
+    EXPECT_FALSE(pool.Get(4));
+}
+
+TEST(EventPool, WaitAnyWakesWhenAnotherThreadSetsOneEvent)
+{
+    EventPool pool(3);
+    std::thread setter([&] {
+        WaitForWaiters(*pool.Get(2), 1);
+        pool.Get(2)->Set();
+    });
+    EXPECT_EQ(pool.WaitAny(kInfinite), 2u);
+    setter.join();
+    EXPECT_EQ(pool.Get(2)->GetWaiterCount(), 0);
+}
+
+TEST(EventPool, EmptyPoolNeverReportsAnEvent)
+{
+    EventPool pool(0);
+    EXPECT_EQ(pool.WaitAny(kInfinite), kWaitAnyNone);
+}
+
+} // namespace
+} // namespace ZT
