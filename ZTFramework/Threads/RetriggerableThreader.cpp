@@ -72,6 +72,10 @@ ZTRESULT RetriggerableThreader::Trigger(const RCPtr<LThreadWorker>& worker, cons
         if (state.mBusy.load())
             return E_FAIL;
     }
+    // A thread that could not be created (or has ended) would never run the task nor set the
+    // caller's done event.
+    if (mThread.IsFinished())
+        return E_FAIL;
 
     mThread.SetPriority(priority);
     {

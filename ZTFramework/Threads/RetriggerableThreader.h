@@ -42,8 +42,8 @@ public:
     RetriggerableThreader& operator=(const RetriggerableThreader&) = delete;
     ~RetriggerableThreader() override;
 
-    // S_OK when the task was handed over. E_FAIL, with nothing stored, while a task runs or the
-    // threader is stopping. The done event (may be null) is reset here and set when the task has
+    // S_OK when the task was handed over. E_FAIL, with nothing stored, while a task runs, while
+    // the threader is stopping, or when its thread could not be created. The done event (may be null) is reset here and set when the task has
     // ended. priority is a kThreadPriority... value for the thread (best effort).
     [[nodiscard]] ZTRESULT Trigger(const RCPtr<LThreadWorker>& worker, const RCPtr<LRefCountedObject>& parameter,
                                    const RCPtr<LEvent>& doneEvent, int priority = kThreadPriorityNormal);
