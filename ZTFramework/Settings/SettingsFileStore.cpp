@@ -1,5 +1,6 @@
 #include "ZTFramework/Settings/SettingsFileStore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
