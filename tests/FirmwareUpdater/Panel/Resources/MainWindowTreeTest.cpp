@@ -1,0 +1,176 @@
+// Builds the main window's control tree from the shipped skin and tables, as the application
+// does at start-up, with a plain control standing in for the main control.
+
+#include "FirmwareUpdater/Panel/UI/ControlNames.h"
+#include "FirmwareUpdater/Panel/UI/UpdaterTexts.h"
+#include "ZTFramework/ControlBase/ControlFactory.h"
+#include "ZTFramework/ControlBase/RootWindow.h"
+#include "ZTFramework/Controls/Button.h"
+#include "ZTFramework/Controls/FrameworkControls.h"
+#include "ZTFramework/Controls/Label.h"
+#include "ZTFramework/Controls/MainMenu.h"
+#include "ZTFramework/Controls/Panel.h"
+#include "ZTFramework/Controls/ProgressBar.h"
+#include "ZTFramework/Controls/StatusBar.h"
+#include "ZTFramework/Debug/DebugOutput.h"
+#include "ZTFramework/Notification/Notification.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+namespace {
+
+using ZT::LControl;
+using ZT::RCPtr;
+using ZT::WString;
+
+class StandInMainControl : public LControl {
+public:
+    static RCPtr<LControl> Create() { return ZT::MakeRC<StandInMainControl>(); }
+};
+
+// Whether the control is of the C++ class its skin class name stands for.
+bool IsOfClass(const LControl& control, const WString& className)
+{
+    if (className == WString(MainControlNames::kButtonClass))
+        return dynamic_cast<const ZT::LButton*>(&control) != nullptr;
+    if (className == WString(MainControlNames::kLabelClass))
+        return dynamic_cast<const ZT::LLabel*>(&control) != nullptr;
+    if (className == WString(MainControlNames::kProgressBarClass))
+        return dynamic_cast<const ZT::LProgressBar*>(&control) != nullptr;
+    if (className == WString(MainControlNames::kPanelClass))
+        return dynamic_cast<const ZT::LPanel*>(&control) != nullptr;
+    if (className == WString(MainControlNames::kMainMenuClass))
+        return dynamic_cast<const ZT::LMainMenu*>(&control) != nullptr;
+    if (className == WString(MainControlNames::kStatusBarClass))
+        return dynamic_cast<const ZT::LStatusBar*>(&control) != nullptr;
+    return false;
+}
+
+RCPtr<LControl> BuildMainWindow(std::uint32_t lcid)
+{
+    std::ostringstream narrow;
+    std::wostringstream wide;
+    ZT::DebugOutput::Instance().SetLogStreams(narrow, wide);
+    const auto factory = ZT::MakeRC<ZT::LControlFactory>();
+    const ZT::ZTRESULT loaded = factory->Load(WString(L"::"), lcid);
+    ZT::DebugOutput::Instance().UseDebugStreams();
+    EXPECT_EQ(loaded, ZT::S_OK);
+    EXPECT_EQ(ZT::CFrameworkControls::Register(*factory), ZT::S_OK);
+    EXPECT_EQ(factory->RegisterControlClass(WString(MainControlNames::kMainControlClass), &StandInMainControl::Create),
+              ZT::S_OK);
+    return factory->CreateControl(WString(MainControlNames::kMainControl));
+}
+
+std::string Utf8(const WString& text) { return text.ToUTF8(); }
+
+TEST(MainWindowTree, TheShippedSkinBuildsEveryNamedControlAsItsClass)
+{
+    const RCPtr<LControl> main = BuildMainWindow(0x0409);
+    ASSERT_TRUE(main);
+    EXPECT_EQ(main->GetClassName(), WString(MainControlNames::kMainControlClass));
+    EXPECT_EQ(main->GetBounds(), (ZT::Rect{0, 0, 400, 450}));
+    EXPECT_EQ(main->GetText(), WString(L"XR4000 NOVA Firmware Updater"));
+
+    for (const MainControlNames::NamedControl& named : MainControlNames::kMainControlChildren) {
+        const RCPtr<LControl> child = main->FindChildByName(WString(named.mName));
+        if (!named.mInShippedSkin) {
+            EXPECT_FALSE(child) << Utf8(WString(named.mName));
+            continue;
+        }
+        ASSERT_TRUE(child) << Utf8(WString(named.mName));
+        EXPECT_TRUE(IsOfClass(*child, WString(named.mClassName))) << Utf8(WString(named.mName));
+        // Every control lies inside the window.
+        const ZT::Rect area = child->GetAreaInWindow();
+        EXPECT_TRUE(area.mLeft >= 0 && area.mTop >= 0 && area.mRight <= 400 && area.mBottom <= 450 && !area.IsEmpty())
+            << Utf8(WString(named.mName));
+    }
+    const RCPtr<LControl> progress = main->FindChildByName(WString(MainControlNames::kProgressBar));
+    ASSERT_TRUE(progress);
+    for (const MainControlNames::NamedControl& named : MainControlNames::kProgressBarChildren)
+        EXPECT_TRUE(progress->FindChildByName(WString(named.mName))) << Utf8(WString(named.mName));
+}
+
+TEST(MainWindowTree, CaptionsComeFromTheTablesInTheUsersLanguage)
+{
+    struct Row {
+        std::uint32_t lcid;
+        const wchar_t* exit;
+        const wchar_t* update;
+        const char* menuTitle;
+    };
+    const Row rows[] = {{0x0409, L"EXIT", L"UPDATE FIRMWARE", "File"},
+                        {0x0407, L"BEENDEN", L"FIRMWARE AKTUALISIEREN", "Datei"},
+                        {0x080C, L"QUITTER", L"LANCER LA MISE \u00C0 JOUR", "Fichier"},
+                        {0x0410, L"EXIT", L"UPDATE FIRMWARE", "File"}};   // Italian: English texts
+    for (const Row& row : rows) {
+        const RCPtr<LControl> main = BuildMainWindow(row.lcid);
+        ASSERT_TRUE(main);
+        EXPECT_EQ(main->FindChildByName(WString(MainControlNames::kButtonExit))->GetText(), WString(row.exit));
+        EXPECT_EQ(main->FindChildByName(WString(MainControlNames::kButtonUpdateFirmware))->GetText(), WString(row.update));
+        const auto menu = RCPtr<ZT::LMainMenu>(main->FindChildByName(WString(MainControlNames::kMainMenu)));
+        ASSERT_TRUE(menu);
+        ASSERT_EQ(menu->GetMenus().size(), 1u);
+        EXPECT_EQ(Utf8(menu->GetMenus()[0].mTitle), row.menuTitle);
+    }
+
+    const RCPtr<LControl> main = BuildMainWindow(0x0409);
+    const auto version = RCPtr<ZT::LLabel>(main->FindChildByName(WString(MainControlNames::kUpdaterVersionLabel)));
+    ASSERT_TRUE(version);
+    EXPECT_TRUE(version->SetTextFromDefault(WString(L"1.0.0")));
+    EXPECT_EQ(version->GetText(), WString(L"Updater: 1.0.0"));
+    // The progress bar's time label keeps its unit.
+    const auto progress = RCPtr<ZT::LProgressBar>(main->FindChildByName(WString(MainControlNames::kProgressBar)));
+    progress->SetTimeUnknown(false);
+    progress->SetSecondsRemaining(37);
+    EXPECT_EQ(progress->FindChildByName(WString(MainControlNames::kTimeRemainingLabel))->GetText(), WString(L"37 seconds"));
+}
+
+// Receives the window's commands.
+class CommandRecorder : public ZT::LNotificationClient {
+public:
+    ZT::ZTRESULT HandleNotification(ZT::LNotificationDistributor*, const RCPtr<ZT::LNotification>& notification) override
+    {
+        mCommands.push_back(Utf8(ZT::GetNotificationName(notification->GetID())));
+        return ZT::S_OK;
+    }
+    std::vector<std::string> mCommands;
+};
+
+class DisablingTarget : public ZT::UITarget {
+public:
+    ZT::ZTRESULT QueryMenuItemState(ZT::NotificationID, MenuItemState& state) override
+    {
+        state.mEnabled = false;
+        return ZT::S_OK;
+    }
+};
+
+TEST(MainWindowTree, TheMenuSendsItsItemsCommandThroughTheWindow)
+{
+    const RCPtr<LControl> main = BuildMainWindow(0x0409);
+    const auto window = ZT::MakeRC<ZT::LRootWindow>();
+    ASSERT_EQ(window->SetRootControl(main), ZT::S_OK);
+    const auto recorder = ZT::MakeRC<CommandRecorder>();
+    recorder->Register(window.Get(), L"NID_MENU_FILE_ITEM_1");
+
+    const auto menu = RCPtr<ZT::LMainMenu>(main->FindChildByName(WString(MainControlNames::kMainMenu)));
+    ASSERT_TRUE(menu);
+    ASSERT_EQ(menu->GetMenus()[0].mItems.size(), 1u);
+    EXPECT_EQ(Utf8(menu->GetMenus()[0].mItems[0].mText), "Select Firmware File");
+    EXPECT_EQ(menu->ChooseItem(0, 0), ZT::S_OK);
+    EXPECT_EQ(recorder->mCommands, std::vector<std::string>{"NID_MENU_FILE_ITEM_1"});
+    EXPECT_EQ(menu->ChooseItem(0, 1), ZT::E_INVALIDARG);
+    EXPECT_EQ(menu->ChooseItem(1, 0), ZT::E_INVALIDARG);
+
+    const auto target = ZT::MakeRC<DisablingTarget>();
+    menu->SetCommandTarget(target.Get());
+    EXPECT_EQ(menu->UpdateMenuStates(0), ZT::S_OK);
+    EXPECT_EQ(menu->ChooseItem(0, 0), ZT::E_FAIL);
+    EXPECT_EQ(recorder->mCommands.size(), 1u);
+    menu->SetCommandTarget(nullptr);
+}
+
+} // namespace
