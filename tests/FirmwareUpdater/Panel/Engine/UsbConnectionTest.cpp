@@ -1,0 +1,207 @@
+// The engine's DFU requests on the simulated bootloader: setup values, payloads, status decoding
+// and the error numbers a failed request leaves behind.
+
+#include "FirmwareUpdater/Panel/Engine/UsbConnection.h"
+
+#include "tests/Simulator/SimulatorTestSupport.h"
+#include "ZTFramework/Usb/UsbBackend.h"
+
+#include <functional>
+
+namespace {
+
+using namespace SimTest;
+
+class UsbConnectionOnSimulator : public SimulatorTest {
+protected:
+    UsbConnectionOnSimulator() { ZT::SetUsbBackend(mUsb); }
+    ~UsbConnectionOnSimulator() override { ZT::SetUsbBackend(nullptr); }
+
+    // Switches the controller into its bootloader and gives its path.
+    ZT::WString BootloaderPath()
+    {
+        EXPECT_EQ(SendUpdateModeRequest("Halvard XR4000 NOVA"), 10);
+        mClock.AdvanceMs(1500);
+        const auto bootloader = FindBootloader();
+        EXPECT_TRUE(bootloader.has_value());
+        return ZT::WString(bootloader ? bootloader->path.c_str() : "");
+    }
+};
+
+TEST_F(UsbConnectionOnSimulator, RequestsOnAClosedConnectionFailWithNotOpenAndSendNothing)
+{
+    const std::uint8_t payload[5] = {0x41, 0x00, 0x80, 0x00, 0x08};
+    UsbConnection::DfuStatus status;
+    const std::vector<std::pair<const char*, std::function<std::int32_t(UsbConnection&)>>> requests = {
+        {"Download", [&](UsbConnection& c) { return c.Download(payload, 5, 0); }},
+        {"GetStatus", [&](UsbConnection& c) { return c.GetStatus(status); }},
+        {"ClearStatus", [](UsbConnection& c) { return c.ClearStatus(); }},
+        {"Abort", [](UsbConnection& c) { return c.Abort(); }},
+        {"Leave", [](UsbConnection& c) { return c.Leave(); }},
+    };
+    const ZT::WString path = BootloaderPath();
+    for (const auto& [name, request] : requests) {
+        UsbConnection neverOpened;
+        EXPECT_EQ(request(neverOpened), UsbConnection::kRequestFailed) << name;
+        EXPECT_EQ(neverOpened.GetLastError(), UsbConnection::kNotOpenError) << name;
+
+        UsbConnection closed;
+        ASSERT_TRUE(closed.Open(path));
+        closed.Close();
+        EXPECT_FALSE(closed.IsOpen());
+        EXPECT_EQ(request(closed), UsbConnection::kRequestFailed) << name;
+        EXPECT_EQ(closed.GetLastError(), UsbConnection::kNotOpenError) << name;
+    }
+    EXPECT_TRUE(mController->GetRequestLog().empty());
+    EXPECT_STREQ(UsbConnection::ErrorName(UsbConnection::kNotOpenError), "ConnectionNotOpen");
+}
+
+TEST_F(UsbConnectionOnSimulator, OpenFailsWithTheBackendsReason)
+{
+    const ZT::WString path = BootloaderPath();
+
+    UsbConnection connection;
+    EXPECT_FALSE(connection.Open(ZT::WString("/dev/bus/usb/001/099")));
+    EXPECT_FALSE(connection.IsOpen());
+    EXPECT_EQ(connection.GetLastError(), static_cast<std::int32_t>(ZT::UsbError::NotFound));
+
+    // The simulated device, like a claimed interface, admits one connection at a time.
+    ASSERT_TRUE(connection.Open(path));
+    UsbConnection second;
+    EXPECT_FALSE(second.Open(path));
+    EXPECT_EQ(second.GetLastError(), static_cast<std::int32_t>(ZT::UsbError::Busy));
+
+    // Opening again first lets go of what was open, so the same path opens a second time.
+    EXPECT_TRUE(connection.Open(path));
+    connection.Close();
+    EXPECT_TRUE(second.Open(path));
+}
+
+TEST_F(UsbConnectionOnSimulator, EachRequestCarriesItsSetupValuesAndDecodesTheStatus)
+{
+    UsbConnection connection;
+    ASSERT_TRUE(connection.Open(BootloaderPath()));
+
+    const std::uint8_t erase[5] = {0x41, 0x00, 0x80, 0x00, 0x08}; // the 16 KiB sector at 0x08008000
+    ASSERT_EQ(connection.Download(erase, 5, 0), UsbConnection::kRequestSucceeded);
+
+    UsbConnection::DfuStatus busy;
+    ASSERT_EQ(connection.GetStatus(busy), UsbConnection::kRequestSucceeded);
+    EXPECT_EQ(busy.State, UsbConnection::kStateDfuDownloadBusy);
+    EXPECT_EQ(busy.Status, 0u);
+    EXPECT_EQ(busy.PollTimeout, 250u); // the erase time of a 16 KiB sector, bytes 1..3 little-endian
+
+    UsbConnection::DfuStatus idle;
+    ASSERT_EQ(connection.GetStatus(idle), UsbConnection::kRequestSucceeded);
+    EXPECT_EQ(idle.State, UsbConnection::kStateDfuDownloadIdle);
+
+    std::vector<std::uint8_t> block(300);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<std::uint8_t>(i * 7);
+    ASSERT_EQ(connection.Download(block.data(), 300, 2), UsbConnection::kRequestSucceeded);
+    ASSERT_EQ(connection.Abort(), UsbConnection::kRequestSucceeded);
+
+    // A leave request in dfuIDLE is not allowed: the bootloader stalls it.
+    EXPECT_EQ(connection.Leave(), UsbConnection::kRequestFailed);
+    EXPECT_EQ(connection.GetLastError(), static_cast<std::int32_t>(ZT::UsbError::Pipe));
+    EXPECT_STREQ(UsbConnection::ErrorName(connection.GetLastError()), "Pipe");
+
+    UsbConnection::DfuStatus error;
+    ASSERT_EQ(connection.GetStatus(error), UsbConnection::kRequestSucceeded);
+    EXPECT_EQ(error.State, UsbConnection::kStateDfuError);
+    EXPECT_EQ(error.Status, 0x0Fu); // errSTALLEDPKT
+    ASSERT_EQ(connection.ClearStatus(), UsbConnection::kRequestSucceeded);
+    UsbConnection::DfuStatus cleared;
+    ASSERT_EQ(connection.GetStatus(cleared), UsbConnection::kRequestSucceeded);
+    EXPECT_EQ(cleared.State, UsbConnection::kStateDfuIdle);
+
+    struct Expected {
+        std::uint8_t requestType;
+        std::uint8_t request;
+        std::uint16_t value;
+        std::uint16_t length;
+        std::vector<std::uint8_t> dataOut;
+    };
+    const std::vector<Expected> expected = {
+        {0x21, 0x01, 0, 5, {erase, erase + 5}},
+        {0xA1, 0x03, 0, 6, {}},
+        {0xA1, 0x03, 0, 6, {}},
+        {0x21, 0x01, 2, 300, block},
+        {0x21, 0x06, 0, 0, {}},
+        {0x21, 0x01, 0, 0, {}},
+        {0xA1, 0x03, 0, 6, {}},
+        {0x21, 0x04, 0, 0, {}},
+        {0xA1, 0x03, 0, 6, {}},
+    };
+    const auto log = mController->GetRequestLog();
+    ASSERT_EQ(log.size(), expected.size());
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        SCOPED_TRACE("request " + std::to_string(i));
+        EXPECT_EQ(log[i].requestType, expected[i].requestType);
+        EXPECT_EQ(log[i].request, expected[i].request);
+        EXPECT_EQ(log[i].value, expected[i].value);
+        EXPECT_EQ(log[i].index, 0);
+        EXPECT_EQ(log[i].length, expected[i].length);
+        EXPECT_EQ(log[i].dataOut, expected[i].dataOut);
+    }
+}
+
+TEST_F(UsbConnectionOnSimulator, FailedStatusRequestLeavesTheCallersStatusAsItWas)
+{
+    UsbConnection connection;
+    ASSERT_TRUE(connection.Open(BootloaderPath()));
+    mController->Unplug();
+
+    UsbConnection::DfuStatus status{1, 2, 3};
+    EXPECT_EQ(connection.GetStatus(status), UsbConnection::kRequestFailed);
+    EXPECT_EQ(connection.GetLastError(), static_cast<std::int32_t>(ZT::UsbError::NoDevice));
+    EXPECT_EQ(status.Status, 1u);
+    EXPECT_EQ(status.PollTimeout, 2u);
+    EXPECT_EQ(status.State, 3u);
+}
+
+// A device that answers GETSTATUS with fewer than six bytes: what it did not send must read as
+// 0xFF, never as what happened to be in memory.
+class ShortStatusDevice final : public ZT::IUsbDeviceConnection, public ZT::IUsbBackend {
+public:
+    bool ControlTransfer(std::uint8_t, std::uint8_t, std::uint16_t, std::uint16_t, std::uint8_t* data,
+                         std::uint16_t wLength) override
+    {
+        const std::uint8_t reply[3] = {0x00, 0x34, 0x12};
+        std::copy_n(reply, std::min<std::uint16_t>(wLength, 3), data);
+        return true;
+    }
+    ZT::UsbError GetLastError() const override { return ZT::UsbError::None; }
+    std::uint16_t GetLastTransferredLength() const override { return 3; }
+    void Close() override {}
+
+    ZT::ZTRESULT ListDevices(std::vector<ZT::UsbDeviceInfo>& devices) override
+    {
+        devices.clear();
+        return ZT::S_OK;
+    }
+    ZT::RCPtr<ZT::IUsbDeviceConnection> Open(const std::string&, ZT::UsbError& error) override
+    {
+        error = ZT::UsbError::None;
+        return ZT::RCPtr<ZT::IUsbDeviceConnection>(this);
+    }
+};
+
+TEST(UsbConnection, ShortStatusReplyDecodesTheMissingBytesAsFF)
+{
+    auto device = ZT::MakeRC<ShortStatusDevice>();
+    ZT::SetUsbBackend(ZT::RCPtr<ZT::IUsbBackend>(device.Get()));
+    UsbConnection connection;
+    ASSERT_TRUE(connection.Open(ZT::WString("short")));
+
+    UsbConnection::DfuStatus status;
+    EXPECT_EQ(connection.GetStatus(status), UsbConnection::kRequestSucceeded);
+    EXPECT_EQ(status.Status, 0u);
+    EXPECT_EQ(status.PollTimeout, 0xFF1234u);
+    EXPECT_EQ(status.State, 0xFFu);
+
+    connection.Close();
+    ZT::SetUsbBackend(nullptr);
+}
+
+} // namespace
