@@ -1,0 +1,331 @@
+// LUpdateEngine's DfuSe download: the first image element of the firmware file goes into the
+// selected device, which already runs its DFU bootloader.
+//
+// The run, on the engine's worker thread:
+//   1. open the firmware file (2048-byte blocks) and the bootloader's USB path;
+//   2. bring the bootloader's DFU state machine to dfuIDLE (one CLRSTATUS at most);
+//   3. erase, in the order of the dual updater's list, the sectors that start inside the element;
+//   4. write the element: the DfuSe set-address command before block 0, and again before a last
+//      block shorter than 2048 bytes, each block numbered from 2 after its set-address command;
+//   5. ask the bootloader to leave DFU mode; then either honour a cancel (DFU_ABORT, back to
+//      DeviceInUpdateMode) or find the device again and report success.
+// Progress runs from 0 to just under 0.5 over the erase list and from 0.5 to just under 1 over
+// the blocks. The device restarts about 1.2 s after the leave request; RefreshDevice here sees it
+// as it is at that moment, and WaitForDeviceToReturn is the wait for it to come back.
+//
+// No request is retried. The only repetition is the wait for a written block: up to 20 status
+// polls, 10 ms apart on ZT::GetClock(). Any failed request, failed block read or unexpected DFU
+// state ends the run with the reason DeviceAccessFailure, and one line on the debug output says
+// where it broke.
+
+#include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
+
+#include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
+#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "FirmwareUpdater/Panel/Engine/UsbConnection.h"
+#include "ZTFramework/Debug/DebugLine.h"
+#include "ZTFramework/Time/Clock.h"
+
+#include <array>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace {
+
+using DeviceState = LUpdateEngineInterface::DeviceState;
+using FirmwareFileState = LUpdateEngineInterface::FirmwareFileState;
+using DeviceErrorReason = LUpdateEngineInterface::DeviceErrorReason;
+using UpdateRunState = LUpdateEngineInterface::UpdateRunState;
+using DfuStatus = UsbConnection::DfuStatus;
+
+// The transfer size the bootloader places blocks by: block n lands at (n - 2) x 2048 + the
+// address pointer.
+constexpr std::uint16_t kBlockSize = 2048;
+// DfuSe commands travel as DNLOAD block 0; data blocks are numbered from 2.
+constexpr std::uint16_t kCommandBlockNumber = 0;
+constexpr std::uint16_t kFirstDataBlockNumber = 2;
+// Between the two status requests of an erase, and between the status polls of a block.
+constexpr std::uint32_t kStatusPollWaitMs = 10;
+// Status polls after the first status request of a block before the block counts as failed.
+constexpr std::uint32_t kBlockStatusPollLimit = 20;
+// The erase phase fills the first half of the progress, the write phase the second.
+constexpr double kEraseShare = 0.5;
+
+// What every step of one run works with.
+struct DownloadRun {
+    UsbConnection& Usb;
+    LDfuSeFirmwareFile& File;
+    // The one buffer for every request's payload: a command or a block.
+    std::array<std::uint8_t, kBlockSize>& Buffer;
+    std::function<bool()> CancelRequested;
+    std::function<void(double fraction)> PostProgress;
+    // "0483:DF11 at /dev/bus/usb/001/012", for log lines.
+    std::string Device;
+};
+
+enum class PhaseEnd {
+    Completed,
+    Cancelled,
+    DeviceFailed,
+};
+
+std::string Hex32(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string DescribeDevice(const LUpdateEngine::DeviceDefinitionEx& record)
+{
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04X:%04X", static_cast<unsigned>(record.BootloaderVendorId),
+                  static_cast<unsigned>(record.BootloaderProductId));
+    return std::string(ids) + " at " + (record.UpdateModePath.IsEmpty() ? "(no path)" : record.UpdateModePath.ToUTF8());
+}
+
+// Writes the one line a failed run leaves, "Engine: download to 0483:DF11 at /dev/...: erasing
+// the sector at 0x08010000: second status request: Pipe (-9)", and gives false for the caller
+// to return.
+bool FailedRequest(const DownloadRun& run, const std::string& step, const char* request)
+{
+    const std::int32_t error = run.Usb.GetLastError();
+    ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step << ": " << request
+                     << ": " << UsbConnection::ErrorName(error) << " (" << error << ")";
+    return false;
+}
+
+bool UnexpectedState(const DownloadRun& run, const std::string& step, const char* request, const DfuStatus& status,
+                     std::uint32_t expected)
+{
+    ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step << ": " << request
+                     << ": DFU state " << status.State << " where " << expected << " was expected (status "
+                     << status.Status << ")";
+    return false;
+}
+
+// One GETSTATUS whose reply must show the DFU state expected.
+bool ExpectState(DownloadRun& run, const std::string& step, const char* request, std::uint32_t expected)
+{
+    DfuStatus status;
+    if (run.Usb.GetStatus(status) != UsbConnection::kRequestSucceeded)
+        return FailedRequest(run, step, request);
+    if (status.State != expected)
+        return UnexpectedState(run, step, request, status, expected);
+    return true;
+}
+
+// A bootloader may start in dfuERROR (an earlier session ended badly): one CLRSTATUS is allowed
+// to bring it back to dfuIDLE.
+bool BringBootloaderToIdle(DownloadRun& run)
+{
+    const std::string step = "checking that the bootloader is idle";
+    DfuStatus status;
+    if (run.Usb.GetStatus(status) != UsbConnection::kRequestSucceeded)
+        return FailedRequest(run, step, "status request");
+    if (status.State == UsbConnection::kStateDfuIdle)
+        return true;
+    if (run.Usb.ClearStatus() != UsbConnection::kRequestSucceeded)
+        return FailedRequest(run, step, "clear-status request");
+    return ExpectState(run, step, "status request after clear-status", UsbConnection::kStateDfuIdle);
+}
+
+// DNLOAD of the 5-byte DfuSe command now in the buffer, as block 0.
+bool SendCommand(DownloadRun& run, const std::string& step, std::uint16_t length)
+{
+    if (run.Usb.Download(run.Buffer.data(), length, kCommandBlockNumber) != UsbConnection::kRequestSucceeded)
+        return FailedRequest(run, step, "command request");
+    return true;
+}
+
+// The first status request starts the erase (dfuDNBUSY); the bootloader holds the second one
+// back until the sector is erased (dfuDNLOAD-IDLE).
+bool EraseSector(DownloadRun& run, std::uint32_t address)
+{
+    const std::string step = "erasing the sector at " + Hex32(address);
+    std::uint16_t length = static_cast<std::uint16_t>(run.Buffer.size());
+    if (ZT::Failed(run.File.GetEraseCommand(address, run.Buffer.data(), length)))
+        return false;
+    if (!SendCommand(run, step, length))
+        return false;
+    if (!ExpectState(run, step, "first status request", UsbConnection::kStateDfuDownloadBusy))
+        return false;
+    ZT::GetClock().SleepMs(kStatusPollWaitMs);
+    return ExpectState(run, step, "second status request", UsbConnection::kStateDfuDownloadIdle);
+}
+
+// Erases the sectors of the dual updater's list that start at or after the element's address and
+// before its end. A sector that starts below the element is skipped even when the element begins
+// inside it; the list is in address order, so the first sector past the end ends the phase.
+PhaseEnd EraseSectors(DownloadRun& run)
+{
+    const std::uint32_t sectorCount = LDualUpdater::GetEraseSectorCount();
+    const std::uint64_t elementStart = run.File.GetElementAddress();
+    const std::uint64_t elementEnd = elementStart + run.File.GetElementSize();
+    for (std::uint32_t i = 0; i < sectorCount; ++i) {
+        if (run.CancelRequested())
+            return PhaseEnd::Cancelled;
+        run.PostProgress(kEraseShare * i / sectorCount);
+        std::uint32_t address = 0;
+        if (!LDualUpdater::GetEraseSectorAddress(i, address))
+            return PhaseEnd::Completed;
+        if (address < elementStart)
+            continue;
+        if (address >= elementEnd)
+            return PhaseEnd::Completed;
+        if (!EraseSector(run, address))
+            return PhaseEnd::DeviceFailed;
+    }
+    return PhaseEnd::Completed;
+}
+
+// Points the bootloader at block i's flash address. Setting the address takes it no time, so
+// the second status request follows the first at once.
+bool SetAddressForBlock(DownloadRun& run, std::uint16_t blockIndex)
+{
+    const std::string step = "setting the address of block " + std::to_string(blockIndex);
+    std::uint16_t length = static_cast<std::uint16_t>(run.Buffer.size());
+    if (ZT::Failed(run.File.GetSetAddressCommand(blockIndex, run.Buffer.data(), length)))
+        return false;
+    if (!SendCommand(run, step, length))
+        return false;
+    if (!ExpectState(run, step, "first status request", UsbConnection::kStateDfuDownloadBusy))
+        return false;
+    return ExpectState(run, step, "second status request", UsbConnection::kStateDfuDownloadIdle);
+}
+
+// The first status request starts programming; then up to kBlockStatusPollLimit more, 10 ms
+// apart, until the bootloader reports dfuDNLOAD-IDLE.
+bool WaitForBlockWritten(DownloadRun& run, const std::string& step)
+{
+    DfuStatus status;
+    if (run.Usb.GetStatus(status) != UsbConnection::kRequestSucceeded)
+        return FailedRequest(run, step, "status request");
+    for (std::uint32_t poll = 0; poll < kBlockStatusPollLimit; ++poll) {
+        if (status.State == UsbConnection::kStateDfuDownloadIdle)
+            return true;
+        ZT::GetClock().SleepMs(kStatusPollWaitMs);
+        if (run.Usb.GetStatus(status) != UsbConnection::kRequestSucceeded)
+            return FailedRequest(run, step, "status poll");
+    }
+    if (status.State == UsbConnection::kStateDfuDownloadIdle)
+        return true;
+    return UnexpectedState(run, step, "last of 20 status polls", status, UsbConnection::kStateDfuDownloadIdle);
+}
+
+bool WriteBlock(DownloadRun& run, std::uint16_t blockIndex, std::uint16_t blockNumber)
+{
+    const std::string step = "writing block " + std::to_string(blockIndex) + " as block number " +
+                             std::to_string(blockNumber);
+    std::uint16_t length = static_cast<std::uint16_t>(run.Buffer.size());
+    if (ZT::Failed(run.File.ReadBlock(blockIndex, run.Buffer.data(), length))) {
+        ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step
+                         << ": the firmware file ended early";
+        return false;
+    }
+    if (run.Usb.Download(run.Buffer.data(), length, blockNumber) != UsbConnection::kRequestSucceeded)
+        return FailedRequest(run, step, "data request");
+    return WaitForBlockWritten(run, step);
+}
+
+// Block 0 and a last block shorter than the transfer size each get a set-address command of
+// their own, and the short block goes out as block number 2 again: it then lands at its own
+// address even on a bootloader that would count the blocks before it in another transfer size.
+PhaseEnd WriteBlocks(DownloadRun& run)
+{
+    const std::uint16_t blockCount = run.File.GetBlockCount();
+    const bool lastBlockIsPartial = run.File.GetElementSize() % kBlockSize != 0;
+    std::uint16_t baseBlock = 0;
+    for (std::uint16_t i = 0; i < blockCount; ++i) {
+        if (run.CancelRequested())
+            return PhaseEnd::Cancelled;
+        run.PostProgress(static_cast<double>(i + blockCount) / (2.0 * blockCount));
+        if (i == 0 || (i == blockCount - 1 && lastBlockIsPartial)) {
+            if (!SetAddressForBlock(run, i))
+                return PhaseEnd::DeviceFailed;
+            baseBlock = i;
+        }
+        if (!WriteBlock(run, i, static_cast<std::uint16_t>(i - baseBlock + kFirstDataBlockNumber)))
+            return PhaseEnd::DeviceFailed;
+    }
+    return PhaseEnd::Completed;
+}
+
+// The zero-length DNLOAD, then the status request that makes the bootloader act on it; the
+// device resets after answering, so that answer is not examined. On a closed connection nothing
+// is sent and the connection's last error says so.
+void LeaveDfuMode(UsbConnection& usb)
+{
+    if (usb.Leave() != UsbConnection::kRequestSucceeded)
+        return;
+    DfuStatus ignored;
+    (void)usb.GetStatus(ignored);
+}
+
+} // namespace
+
+ZT::ZTRESULT LUpdateEngine::PerformUpdate()
+{
+    const FirmwareFileState fileState = GetFirmwareFileState();
+    if (GetDeviceState() != DeviceState::Updating ||
+        (fileState != FirmwareFileState::FileFoundVersionUnknown && fileState != FirmwareFileState::FileFoundVersionKnown))
+        return ZT::E_FAIL;
+
+    SetUpdateRunState(UpdateRunState::Running);
+    // Without a valid selection the record stays empty: its empty path opens nothing and the
+    // first request fails as a device failure.
+    DeviceDefinitionEx record;
+    (void)GetSelectedFoundDevice(record);
+    UsbConnection& usb = GetUsbConnection();
+    usb.SetCurrentDevice(record);
+
+    // Held only by this run: every return below releases it, which closes the file.
+    const ZT::RCPtr<LDfuSeFirmwareFile> file = LDfuSeFirmwareFile::Create();
+    ZT::WString path;
+    (void)GetFirmwareFilePath(path); // an empty path fails to open just below
+    if (ZT::Failed(file->Open(path, kBlockSize))) {
+        ZT::CDebugLine() << "Engine: the firmware file " << path.View() << " cannot be used";
+        SetUpdateRunState(UpdateRunState::Failed);
+        SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);
+        SetDeviceState(DeviceState::DeviceCannotBeUpdated);
+        return ZT::E_FAIL;
+    }
+
+    // A connection that does not open makes the first request fail with kNotOpenError.
+    (void)usb.Open(record.UpdateModePath);
+
+    std::array<std::uint8_t, kBlockSize> buffer{};
+    DownloadRun run{usb,
+                    *file,
+                    buffer,
+                    [this] { return IsCancelRequested(); },
+                    [this](double fraction) { PostUpdateProgress(0, fraction, true, 0xFFFFFFFFu, false, ZT::WString()); },
+                    DescribeDevice(record)};
+
+    PhaseEnd end = BringBootloaderToIdle(run) ? EraseSectors(run) : PhaseEnd::DeviceFailed;
+    if (end == PhaseEnd::Completed)
+        end = WriteBlocks(run);
+    if (end == PhaseEnd::DeviceFailed) {
+        // The device stays in its bootloader, where a new update can start.
+        SetUpdateRunState(UpdateRunState::Failed);
+        SetSelectedDeviceErrorReason(DeviceErrorReason::DeviceAccessFailure);
+        SetDeviceState(DeviceState::DeviceCannotBeUpdated);
+        return ZT::E_FAIL;
+    }
+
+    LeaveDfuMode(usb);
+    // Read once more: a cancel that came during the last block still counts.
+    if (IsCancelRequested()) {
+        (void)usb.Abort(); // a device that already left answers nothing, and nothing more is asked
+        SetUpdateRunState(UpdateRunState::Cancelled);
+        SetDeviceState(DeviceState::DeviceInUpdateMode);
+        return ZT::E_ABORT;
+    }
+
+    // Right after the leave request the device is usually still restarting: the refresh then
+    // reports it gone, and whoever waits for its return (WaitForDeviceToReturn) refreshes again.
+    (void)RefreshDevice();
+    SetUpdateRunState(UpdateRunState::Succeeded);
+    return ZT::S_OK;
+}
