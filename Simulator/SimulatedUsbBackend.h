@@ -15,6 +15,7 @@ public:
     // NotFound for a path never seen on the bus, NoDevice for one whose device has since left it,
     // Busy while another connection holds the device.
     [[nodiscard]] ZT::RCPtr<ZT::IUsbDeviceConnection> Open(const std::string& path, ZT::UsbError& error) override;
+    [[nodiscard]] bool IsSimulated() const override { return true; }
 
 private:
     const ZT::RCPtr<LDeviceSimulator> mSimulator;

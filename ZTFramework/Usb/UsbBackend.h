@@ -34,6 +34,10 @@ public:
     // since it was listed), Access (no permission), Busy (held by another connection).
     // error is None on success. Blocks briefly, well under a second.
     [[nodiscard]] virtual RCPtr<IUsbDeviceConnection> Open(const std::string& path, UsbError& error) = 0;
+
+    // True only for a backend whose devices are simulated. The engine refuses to write an image
+    // made for simulated devices through any other backend. Never blocks.
+    [[nodiscard]] virtual bool IsSimulated() const { return false; }
 };
 
 // The backend of the process. Never null: until a backend is selected it is one that cannot
