@@ -1,0 +1,326 @@
+#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+
+#include "FirmwareUpdater/Panel/Engine/ApplicationFolder.h"
+#include "FirmwareUpdater/Panel/Engine/DualUpdaterHost.h"
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
+
+#include <mutex>
+#include <new>
+
+using ZT::E_FAIL;
+using ZT::S_OK;
+using ZT::ZTRESULT;
+
+namespace {
+
+std::mutex gInstanceMutex;
+ZT::RCPtr<LDualUpdater> gInstance; // guarded by gInstanceMutex
+
+bool IsBusyState(LUpdateEngineInterface::DeviceState state)
+{
+    using DeviceState = LUpdateEngineInterface::DeviceState;
+    return state == DeviceState::Scanning || state == DeviceState::EnteringUpdateMode ||
+           state == DeviceState::Updating;
+}
+
+} // namespace
+
+LDualUpdater::LDualUpdater() = default;
+
+ZT::RCPtr<LDualUpdater> LDualUpdater::GetInstance()
+{
+    std::lock_guard lock(gInstanceMutex);
+    return gInstance;
+}
+
+ZT::RCPtr<LDualUpdater> LDualUpdater::CreateInstance()
+{
+    std::lock_guard lock(gInstanceMutex);
+    if (!gInstance)
+        gInstance = ZT::RCPtr<LDualUpdater>(new LDualUpdater());
+    return gInstance;
+}
+
+void LDualUpdater::ReleaseInstance()
+{
+    ZT::RCPtr<LDualUpdater> released;
+    {
+        std::lock_guard lock(gInstanceMutex);
+        released = std::move(gInstance);
+    }
+    // Released outside the lock: the probe engine's destruction joins its worker thread.
+}
+
+ZTRESULT LDualUpdater::Prepare(LUpdateEngineInterface& mainEngine)
+{
+    ZT::RCPtr<LDualUpdater> instance;
+    try {
+        instance = CreateInstance();
+    } catch (const std::bad_alloc&) {
+        return E_FAIL;
+    }
+    return instance->PrepareTarget(mainEngine);
+}
+
+void LDualUpdater::OnUpdateCompleted(LUpdateEngineInterface& mainEngine, bool succeeded)
+{
+    if (const ZT::RCPtr<LDualUpdater> instance = GetInstance())
+        instance->ContinueAfterUpdate(mainEngine, succeeded);
+}
+
+void LDualUpdater::RefreshLabels(UpdateRunState runState, DeviceState deviceState, FirmwareFileState /*fileState*/)
+{
+    if (const ZT::RCPtr<LDualUpdater> instance = GetInstance())
+        instance->WriteLabels(runState, deviceState);
+}
+
+ZT::WString LDualUpdater::GetMidiPortName(std::uint32_t index)
+{
+    const ZT::RCPtr<LDualUpdater> instance = GetInstance();
+    if (!instance || index != 0)
+        return ZT::WString();
+    return ZT::WString(instance->Target().MidiPortName);
+}
+
+std::uint32_t LDualUpdater::GetDefaultProductId(std::uint32_t index)
+{
+    const ZT::RCPtr<LDualUpdater> instance = GetInstance();
+    if (!instance || index != 0)
+        return 0;
+    return instance->Target().ProductId;
+}
+
+std::uint32_t LDualUpdater::GetEraseSectorCount()
+{
+    const ZT::RCPtr<LDualUpdater> instance = GetInstance();
+    if (!instance)
+        return 1;
+    return static_cast<std::uint32_t>(instance->Target().EraseSectors.size());
+}
+
+bool LDualUpdater::GetEraseSectorAddress(std::uint32_t i, std::uint32_t& address)
+{
+    address = 0;
+    const ZT::RCPtr<LDualUpdater> instance = GetInstance();
+    if (!instance)
+        return false;
+    const auto sectors = instance->Target().EraseSectors;
+    if (i >= sectors.size())
+        return false;
+    address = sectors[i];
+    return true;
+}
+
+void LDualUpdater::SetHost(IDualUpdaterHost* host)
+{
+    CreateInstance()->mHost = host;
+}
+
+const ProductDevice& LDualUpdater::Target() const noexcept
+{
+    return mUpdatingController.load() ? kControllerDevice : kWheelDisplayDevice;
+}
+
+ZT::WString LDualUpdater::ToString() const
+{
+    return ZT::WString(L"LDualUpdater target ") + ZT::WString(::ToString(Target().DeviceKind));
+}
+
+// ---- Probe and configuration ------------------------------------------------------------------
+
+std::uint32_t LDualUpdater::ProbeFor(std::uint32_t vendorId, std::uint32_t productId, FirmwareVersion& version)
+{
+    LUpdateEngineInterface::DeviceDefinition definition;
+    definition.VendorId = vendorId;
+    definition.ProductId = productId;
+    // Refused only in a busy state, which the probe engine never enters.
+    (void)mProbeEngine->SetDeviceDefinitions({definition});
+    // A listing that fails finds nothing, which is what the count then says.
+    (void)mProbeEngine->ScanDevices();
+    const std::uint32_t found = mProbeEngine->GetFoundDeviceCount();
+    if (found == 1)
+        (void)mProbeEngine->GetDeviceVersion(0, version);
+    return found;
+}
+
+void LDualUpdater::Probe()
+{
+    mProbe.AnyDeviceFound = false;
+    mProbe.ControllerNeedsUpdate = false;
+    mProbe.DisplayNeedsUpdate = false;
+    mProbe.DisplayInUpdateMode = false;
+    mProbe.DeviceSetIncomplete = false;
+
+    if (!mProbeEngine) {
+        mProbeEngine = ZT::MakeRC<LUpdateEngine>();
+        (void)mProbeEngine->Initialize(ZT::WString()); // always S_OK
+    }
+
+    // A version is written only when its device is found; otherwise the last one seen stays.
+    FirmwareVersion controllerVersion;
+    const bool controllerFound =
+        ProbeFor(kControllerDevice.VendorId, kControllerDevice.ProductId, controllerVersion) == 1;
+    if (controllerFound)
+        mProbe.ControllerVersion = controllerVersion;
+    FirmwareVersion displayVersion;
+    const bool displayFound =
+        ProbeFor(kWheelDisplayDevice.VendorId, kWheelDisplayDevice.ProductId, displayVersion) == 1;
+    if (displayFound)
+        mProbe.DisplayVersion = displayVersion;
+    FirmwareVersion unused;
+    const bool updateModeFound =
+        ProbeFor(kControllerDevice.BootloaderVendorId, kControllerDevice.BootloaderProductId, unused) != 0;
+    mProbe.AnyDeviceFound = controllerFound || displayFound || updateModeFound;
+
+    const FirmwareVersion controllerReference = kControllerDevice.GetFirmwareVersion();
+    const FirmwareVersion displayReference = kWheelDisplayDevice.GetFirmwareVersion();
+    if (updateModeFound) {
+        if (controllerFound) {
+            mProbe.DisplayNeedsUpdate = true;
+            mProbe.DisplayInUpdateMode = true;
+            mProbe.ControllerNeedsUpdate = controllerReference.IsNewerThan(mProbe.ControllerVersion);
+        } else if (displayFound) {
+            mProbe.ControllerNeedsUpdate = true;
+            mProbe.DisplayNeedsUpdate = displayReference.IsNewerThan(mProbe.DisplayVersion);
+        } else {
+            mProbe.DeviceSetIncomplete = true;
+        }
+        return;
+    }
+    if (controllerFound && displayFound) {
+        mProbe.ControllerNeedsUpdate = controllerReference.IsNewerThan(mProbe.ControllerVersion);
+        mProbe.DisplayNeedsUpdate = displayReference.IsNewerThan(mProbe.DisplayVersion);
+        return;
+    }
+    if (controllerFound || displayFound)
+        mProbe.DeviceSetIncomplete = true;
+}
+
+void LDualUpdater::Configure(LUpdateEngineInterface& mainEngine) const
+{
+    const ProductDevice& target = Target();
+    const ZT::WString path = GetApplicationFolder() + L"/" + target.FirmwareFileName;
+    // A missing file shows as FileInvalid in the engine; the sequence goes on regardless.
+    (void)mainEngine.SetFirmwareFileWithVersion(path, target.GetFirmwareVersion());
+    // Refused only in the busy states, in which the caller does not configure.
+    (void)mainEngine.SetDeviceDefinitions({target.GetDeviceDefinition()});
+}
+
+ZTRESULT LDualUpdater::PrepareTarget(LUpdateEngineInterface& mainEngine)
+{
+    if (mTargetChosenAfterUpdate)
+        return S_OK;
+    // Never re-aim an engine in the middle of a mode switch or a download: the download reads
+    // the target's erase list while it runs. The engine refuses the scan itself.
+    if (IsBusyState(mainEngine.GetDeviceState()))
+        return S_OK;
+
+    mUpdatingController.store(true);
+    Probe();
+    if (mProbe.AnyDeviceFound) {
+        if (mProbe.DeviceSetIncomplete) {
+            mainEngine.SetDeviceState(DeviceState::DeviceCannotBeUpdated);
+            return E_FAIL;
+        }
+        if (mProbe.DisplayInUpdateMode || (!mProbe.ControllerNeedsUpdate && mProbe.DisplayNeedsUpdate))
+            mUpdatingController.store(false);
+    }
+    Configure(mainEngine);
+    mControllerAttempted = false;
+    mDisplayAttempted = false;
+    return S_OK;
+}
+
+void LDualUpdater::ContinueAfterUpdate(LUpdateEngineInterface& mainEngine, bool succeeded)
+{
+    mTargetChosenAfterUpdate = false;
+    if (!succeeded)
+        return;
+    Probe();
+
+    const bool wasController = mUpdatingController.load();
+    bool confirmed = false;
+    if (wasController) {
+        mControllerAttempted = true;
+        confirmed = mProbe.ControllerVersion.HasSameNumberAs(kControllerDevice.GetFirmwareVersion());
+        if (!mProbe.DisplayNeedsUpdate || mDisplayAttempted)
+            return;
+        mUpdatingController.store(false);
+    } else {
+        mDisplayAttempted = true;
+        confirmed = mProbe.DisplayVersion.HasSameNumberAs(kWheelDisplayDevice.GetFirmwareVersion());
+        if (!mProbe.ControllerNeedsUpdate || mControllerAttempted)
+            return;
+        mUpdatingController.store(true);
+    }
+    // An update that does not show on the device ends the cycle; the next Prepare probes and
+    // chooses again, so the switched target has no lasting effect.
+    if (!confirmed)
+        return;
+
+    Configure(mainEngine);
+    mTargetChosenAfterUpdate = true;
+    // Prepare returns at once now; what the scan finds shows in the engine's state, which the
+    // host reads when it continues.
+    (void)mainEngine.ScanForDevices();
+    if (mHost)
+        mHost->ContinueUpdateProcess();
+}
+
+// ---- Labels -----------------------------------------------------------------------------------
+
+ZT::WString LDualUpdater::FormatLabel(const ZT::WString& format, const ZT::WString& text)
+{
+    const std::wstring_view in = format.View();
+    std::wstring out;
+    out.reserve(in.size() + static_cast<std::size_t>(text.GetLength()));
+    bool substituted = false;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        if (in[i] == L'%' && i + 1 < in.size()) {
+            if (in[i + 1] == L'%') {
+                out.push_back(L'%');
+                ++i;
+                continue;
+            }
+            if (in[i + 1] == L's' && !substituted) {
+                out.append(text.View());
+                substituted = true;
+                ++i;
+                continue;
+            }
+        }
+        out.push_back(in[i]);
+    }
+    return ZT::WString(std::wstring_view(out));
+}
+
+void LDualUpdater::WriteLabels(UpdateRunState runState, DeviceState deviceState)
+{
+    if (!mHost)
+        return;
+    const ZT::WString fileLabel(kLabelFileFirmwareVersion);
+    if (mHost->HasLabel(fileLabel)) {
+        ZT::WString text;
+        if (deviceState == DeviceState::Updating) {
+            const wchar_t* id = mUpdatingController.load() ? kUpdatingControllerFirmwareId : kUpdatingWheelDisplayFirmwareId;
+            (void)mHost->GetLabelString(fileLabel, ZT::WString(id), text); // a missing entry shows as empty
+        } else {
+            ZT::WString format;
+            (void)mHost->GetLabelString(fileLabel, ZT::WString(kLabelStringId), format);
+            text = FormatLabel(format, kControllerDevice.GetFirmwareVersion().Text) +
+                   kWheelDisplayDevice.GetFirmwareVersion().Text;
+        }
+        mHost->SetLabelText(fileLabel, text);
+    }
+
+    const ZT::WString deviceLabel(kLabelDeviceFirmwareVersion);
+    if (mHost->HasLabel(deviceLabel) && mProbe.AnyDeviceFound) {
+        ZT::WString format;
+        (void)mHost->GetLabelString(deviceLabel, ZT::WString(kLabelStringId), format);
+        mHost->SetLabelText(deviceLabel, FormatLabel(format, mProbe.ControllerVersion.Text) + mProbe.DisplayVersion.Text);
+    }
+
+    if (runState == UpdateRunState::Succeeded && deviceState == DeviceState::DeviceInUpdateMode)
+        mHost->HideButton(ZT::WString(kButtonManualDeviceHasUpdatedRescan));
+}

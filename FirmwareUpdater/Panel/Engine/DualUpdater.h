@@ -1,0 +1,149 @@
+#pragma once
+// Sequences the two devices of the product: decides which image the main engine writes next,
+// configures the engine for that device, and after a successful update goes on with the other
+// device when it still needs its image.
+//
+// The controller goes first whenever it needs its image, unless the wheel display is already in
+// update mode. What is plugged in is learnt by a probe with a private engine that only lists
+// devices: the controller (2C1A:8010) and the wheel display (2C1A:B010) in normal mode, and any
+// device in update mode (0483:DF11). Both bootloaders look alike, so a device in update mode is
+// taken to be the one of the two that is not visible in normal mode. Exactly one of the two in
+// normal mode and none in update mode, or a device in update mode with neither in normal mode,
+// is an incomplete set: the main engine then cannot update anything. A cycle flashes at most two
+// images, each at most once.
+//
+// There is one dual updater per process, reached through the static operations below; Prepare
+// (or CreateInstance) makes it. Every operation but the erase-list ones runs on the user-interface
+// thread; GetEraseSectorCount and GetEraseSectorAddress are read by the engine's worker during a
+// download, while the target cannot change. gInstanceMutex guards only the process's pointer to
+// the instance and is never held while the instance works.
+
+#include "FirmwareUpdater/Panel/Engine/UpdateEngineInterface.h"
+#include "ZTFramework/Errors/Result.h"
+#include "ZTFramework/ObjectBase/RCPtr.h"
+#include "ZTFramework/ObjectBase/RefCountedObject.h"
+#include "ZTFramework/Utilities/Storage/StringT.h"
+
+#include <atomic>
+#include <cstdint>
+
+class IDualUpdaterHost;
+class LUpdateEngine;
+struct ProductDevice;
+
+class LDualUpdater : public virtual ZT::LRefCountedObject {
+public:
+    using FirmwareVersion = LUpdateEngineInterface::FirmwareVersion;
+    using DeviceState = LUpdateEngineInterface::DeviceState;
+    using FirmwareFileState = LUpdateEngineInterface::FirmwareFileState;
+    using UpdateRunState = LUpdateEngineInterface::UpdateRunState;
+
+    // What the last probe saw.
+    struct ProbeResult {
+        bool AnyDeviceFound = false;
+        bool ControllerNeedsUpdate = false;
+        // As the controller reported it in normal mode at the last probe that found it.
+        FirmwareVersion ControllerVersion;
+        bool DisplayNeedsUpdate = false;
+        // The device in update mode is taken to be the wheel display.
+        bool DisplayInUpdateMode = false;
+        // As the wheel display reported it in normal mode at the last probe that found it.
+        FirmwareVersion DisplayVersion;
+        bool DeviceSetIncomplete = false;
+    };
+
+    // The label and button names and the string-table entries RefreshLabels uses.
+    static constexpr const wchar_t* kLabelFileFirmwareVersion = L"labelFileFirmwareVersion";
+    static constexpr const wchar_t* kLabelDeviceFirmwareVersion = L"labelDeviceFirmwareVersion";
+    static constexpr const wchar_t* kButtonManualDeviceHasUpdatedRescan = L"buttonManualDeviceHasUpdatedRescanButton";
+    static constexpr const wchar_t* kLabelStringId = L"LABEL";
+    static constexpr const wchar_t* kUpdatingControllerFirmwareId = L"LABEL_UPDATING_CONTROLLER_FIRMWARE";
+    static constexpr const wchar_t* kUpdatingWheelDisplayFirmwareId = L"LABEL_UPDATING_WHEEL_DISPLAY_FIRMWARE";
+
+    // ---- The process's instance --------------------------------------------------------------
+
+    // The instance, or null before the first Prepare or CreateInstance.
+    [[nodiscard]] static ZT::RCPtr<LDualUpdater> GetInstance();
+    // The instance, made on the first call (the main control's initialisation, or the first scan).
+    [[nodiscard]] static ZT::RCPtr<LDualUpdater> CreateInstance();
+    // Lets the instance go, with its probe engine and its worker thread: at the end of the
+    // program, and between tests. The next Prepare starts afresh.
+    static void ReleaseInstance();
+
+    // ---- Operations on the instance ---------------------------------------------------------
+
+    // Called by the main engine's ScanForDevices before it lists devices. Makes the instance
+    // when there is none. Right after OnUpdateCompleted has chosen the next target: S_OK and
+    // nothing else. Otherwise probes, chooses the target and configures mainEngine for it: its
+    // firmware file (the target's file in the application's folder, with the target's version)
+    // and its one device definition; S_OK. An incomplete device set: mainEngine goes to
+    // DeviceCannotBeUpdated and the result is E_FAIL, with nothing configured. While mainEngine
+    // is busy (a scan, a mode switch or a download runs) nothing is probed or changed: S_OK.
+    // E_FAIL when the instance cannot be made. Blocks while the probe lists devices.
+    [[nodiscard]] static ZT::ZTRESULT Prepare(LUpdateEngineInterface& mainEngine);
+
+    // Called by the main control when it has handled the end of an update. After a success,
+    // probes again and, when the update is confirmed (the device now reports the version of its
+    // image) and the other device still needs its image and has not had it in this cycle,
+    // configures mainEngine for that device, rescans and asks the host to continue. Nothing
+    // without an instance.
+    static void OnUpdateCompleted(LUpdateEngineInterface& mainEngine, bool succeeded);
+
+    // Called by the main control after each refresh of its display, with the main engine's
+    // states: writes the two version labels and hides the rescan button after a success. Nothing
+    // without an instance or a host.
+    static void RefreshLabels(UpdateRunState runState, DeviceState deviceState, FirmwareFileState fileState);
+
+    // Index 0: the MIDI port name of the current target. Empty for other indices and without an
+    // instance.
+    [[nodiscard]] static ZT::WString GetMidiPortName(std::uint32_t index);
+    // Index 0: the normal-mode product ID of the current target. 0 for other indices and without
+    // an instance.
+    [[nodiscard]] static std::uint32_t GetDefaultProductId(std::uint32_t index);
+    // The number of flash sectors that may be erased for the current target: 3 for the
+    // controller, 6 for the wheel display; 1 without an instance (whose address lookup fails).
+    [[nodiscard]] static std::uint32_t GetEraseSectorCount();
+    // The start address of sector i of the current target's list; false with address 0 when i is
+    // not below the count, and false without an instance.
+    [[nodiscard]] static bool GetEraseSectorAddress(std::uint32_t i, std::uint32_t& address);
+
+    // The main control (or null when it goes). Makes the instance when there is none.
+    static void SetHost(IDualUpdaterHost* host);
+
+    // ---- Inspection of the instance -------------------------------------------------------------
+
+    [[nodiscard]] const ProbeResult& GetProbeResult() const noexcept { return mProbe; }
+    // True while the controller is the target, false for the wheel display.
+    [[nodiscard]] bool IsUpdatingController() const noexcept { return mUpdatingController.load(); }
+    [[nodiscard]] bool IsTargetChosenAfterUpdate() const noexcept { return mTargetChosenAfterUpdate; }
+
+    // "LDualUpdater target Controller".
+    ZT::WString ToString() const override;
+
+    // The label's "LABEL" entry used as a format with text for its %s: the first "%s" becomes
+    // text and "%%" becomes "%"; every other character stays as it is. A table text can
+    // therefore never make the formatting read an argument that is not there.
+    [[nodiscard]] static ZT::WString FormatLabel(const ZT::WString& format, const ZT::WString& text);
+
+private:
+    LDualUpdater();
+
+    [[nodiscard]] ZT::ZTRESULT PrepareTarget(LUpdateEngineInterface& mainEngine);
+    void ContinueAfterUpdate(LUpdateEngineInterface& mainEngine, bool succeeded);
+    void WriteLabels(UpdateRunState runState, DeviceState deviceState);
+    void Probe();
+    // Lists the devices of one pair with the probe engine; the number found (0 or 1) and the
+    // version of the first.
+    [[nodiscard]] std::uint32_t ProbeFor(std::uint32_t vendorId, std::uint32_t productId, FirmwareVersion& version);
+    void Configure(LUpdateEngineInterface& mainEngine) const;
+    [[nodiscard]] const ProductDevice& Target() const noexcept;
+
+    ProbeResult mProbe;
+    ZT::RCPtr<LUpdateEngine> mProbeEngine;
+    // Read by the worker through the erase-list operations.
+    std::atomic<bool> mUpdatingController{false};
+    bool mTargetChosenAfterUpdate = false;
+    bool mControllerAttempted = false;
+    bool mDisplayAttempted = false;
+    IDualUpdaterHost* mHost = nullptr; // the main control, which clears it before it goes
+};

@@ -1,0 +1,169 @@
+#pragma once
+// The engine that reaches the product's devices: USB discovery, the switch into update mode and
+// the check after an update here, the DfuSe download in UpdateEngineDownload.cpp.
+//
+// A device is identified only by the two vendor/product pairs of its definition: found with its
+// normal-mode pair it runs its application firmware, found with its update-mode pair it runs
+// its DFU bootloader. Nothing is read from the device to decide this. A device in normal mode
+// reports its firmware version as the USB release number of its hardware ID
+// ("USB\VID_2C1A&PID_8010&REV_0031" is version {0,0,3,1} "00.31").
+//
+// The switch into update mode sends the device's MIDI port the system-exclusive message
+// F0 00 01 7A 01 10 72 00 00 F7, waits 1000 ms, then looks for the bootloader every 500 ms until
+// 10000 ms of those waits have passed: the searches run at 1.0 s, 1.5 s, ... 10.5 s after the
+// message. Every wait goes through ZT::GetClock().
+//
+// Threads: as LUpdateEngineInterface. The found-device list is rebuilt by ScanDevices on the
+// user-interface thread and its records are updated by the mode switch (that thread) and by
+// RefreshDevice and the download (the worker); mFoundDevicesMutex guards it and is held only to
+// copy a record in or out, never while USB or MIDI is used. The USB connection is used by one
+// thread at a time: the mode switch names its device, the download opens it.
+
+#include "FirmwareUpdater/Panel/Engine/UpdateEngineInterface.h"
+#include "ZTFramework/Errors/Result.h"
+#include "ZTFramework/Usb/UsbDeviceInfo.h"
+#include "ZTFramework/Utilities/Storage/ArrayUtils.h"
+#include "ZTFramework/Utilities/Storage/StringT.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+class UsbConnection;
+
+class LUpdateEngine : public LUpdateEngineInterface {
+public:
+    // A device found by a scan: its definition, and what the scan and the update learned of it.
+    // Copying a record copies every field.
+    class DeviceDefinitionEx : public DeviceDefinition {
+    public:
+        DeviceDefinitionEx() = default;
+        // A record made from a definition: empty texts, zero release, not in update mode, no
+        // error reason.
+        explicit DeviceDefinitionEx(const DeviceDefinition& definition) : DeviceDefinition(definition) {}
+        DeviceDefinitionEx(const DeviceDefinitionEx&) = default;
+        DeviceDefinitionEx& operator=(const DeviceDefinitionEx&) = default;
+        virtual ~DeviceDefinitionEx() = default;
+
+        // The release the device reported in normal mode, one hexadecimal digit per part; zero
+        // with an empty text when none was read (always so in update mode).
+        FirmwareVersion FirmwareRelease;
+        // Found with its update-mode pair.
+        bool InUpdateMode = false;
+        // Set by the mode switch, the refresh after an update and the download.
+        DeviceErrorReason ErrorReason = DeviceErrorReason::NoReason;
+        // Carried with the record and not used by the engine.
+        ZT::WString Text6;
+        // Carried with the record; emptied whenever the device is found in normal mode.
+        ZT::WString Text7;
+        // The device node of the device in normal mode, as the USB backend lists it.
+        ZT::WString NormalModePath;
+        // The device node of its bootloader; the download opens this one.
+        ZT::WString UpdateModePath;
+    };
+    using FoundDevices = ZT::Array<DeviceDefinitionEx>;
+
+    // The MIDI message that makes a device in normal mode restart in its bootloader.
+    static constexpr std::array<std::uint8_t, 10> kUpdateModeRequest{0xF0, 0x00, 0x01, 0x7A, 0x01,
+                                                                      0x10, 0x72, 0x00, 0x00, 0xF7};
+    // The mode switch's waits, in ms of ZT::GetClock().
+    static constexpr std::uint32_t kModeSwitchFirstWaitMs = 1000;
+    static constexpr std::uint32_t kModeSwitchPollIntervalMs = 500;
+    static constexpr std::uint32_t kModeSwitchPollLimitMs = 10000;
+
+    // Creates the USB connection; posts nothing.
+    LUpdateEngine();
+    ~LUpdateEngine() override;
+
+    // The base's initialisation, and the USB connection closed unless a download is using it.
+    [[nodiscard]] ZT::ZTRESULT Initialize(const ZT::WString& parameter) override;
+    // Gives definition i the dual updater's MIDI port name for index i (the current target's
+    // port for index 0, empty otherwise or without a dual updater), then as the base.
+    [[nodiscard]] ZT::ZTRESULT SetDeviceDefinitions(const DeviceDefinitions& definitions) override;
+
+    // Lists the present USB devices once and, for each definition in order, records the first
+    // device that matches either of its pairs. S_OK whether or not anything was found; E_FAIL
+    // with an empty list when the devices cannot be listed.
+    [[nodiscard]] ZT::ZTRESULT ScanDevices() override;
+    [[nodiscard]] ZT::ZTRESULT GetFoundDevices(DeviceDefinitions& devices) const override;
+    [[nodiscard]] std::uint32_t GetFoundDeviceCount() const override;
+    [[nodiscard]] ZT::ZTRESULT GetDeviceVersion(std::uint32_t index, FirmwareVersion& version) const override;
+    // False past the found devices.
+    [[nodiscard]] bool IsDeviceInUpdateMode(std::uint32_t index) const override;
+    // Below the count: the record's reason, S_OK. Past it: DriverTooOld (1) and S_OK while the
+    // state is DeviceCannotBeUpdated, otherwise 0 and E_FAIL.
+    [[nodiscard]] ZT::ZTRESULT GetDeviceErrorCode(std::uint32_t index, std::uint32_t& reason) const override;
+
+    // The switch into update mode (see the header comment), on the calling thread:
+    //   - S_FALSE at once in DeviceInUpdateMode; E_FAIL, changing nothing, in any state other
+    //     than DeviceNotInUpdateMode and EnteringUpdateMode, or without a selected device;
+    //   - otherwise EnteringUpdateMode, then S_OK and DeviceInUpdateMode once the bootloader is
+    //     found;
+    //   - the send's failure (E_INVALIDARG when the port cannot be found or opened, E_FAIL when
+    //     the message did not go out), or E_FAIL when no bootloader appeared: the record's
+    //     reason DeviceAccessFailure and DeviceCannotBeUpdated;
+    //   - E_ABORT after CancelUpdate (checked before each search and after a failed send): run
+    //     state Cancelled and DeviceCannotBeUpdated.
+    // Blocks up to 11 s, and up to 10 s more while the MIDI completion is waited for.
+    [[nodiscard]] ZT::ZTRESULT EnterUpdateMode() override;
+    // Finds the selected device again (after an update; worker thread) and sets
+    // DeviceInUpdateMode or DeviceNotInUpdateMode from the pair it is found with, or the reason
+    // DeviceAccessFailure and DeviceCannotBeUpdated when it is gone. S_OK; E_FAIL in
+    // DevicesAvailableNoneSelected and below, or without a valid selection.
+    [[nodiscard]] ZT::ZTRESULT RefreshDevice() override;
+    // In EnteringUpdateMode and Updating: sets the cancel flag that the running step polls, S_OK.
+    // E_FAIL in every other state, leaving the flag as it is. Never blocks; any thread.
+    [[nodiscard]] ZT::ZTRESULT CancelUpdate() override;
+
+    // The DfuSe download; defined in UpdateEngineDownload.cpp.
+    [[nodiscard]] ZT::ZTRESULT PerformUpdate() override;
+
+    // A copy of the found-device record at index; false past the end.
+    [[nodiscard]] bool GetFoundDevice(std::uint32_t index, DeviceDefinitionEx& record) const;
+
+    // The four hexadecimal digits that follow tag ("VID_", "PID_", "REV_") in a hardware ID. The
+    // tag is looked for in upper case; the digits may be either case, any other character counts
+    // 0 and still takes its place, and so does a character missing at the end. 0 without the tag.
+    [[nodiscard]] static std::uint16_t ReadHardwareIdNumber(std::string_view hardwareId, std::string_view tag);
+    // The release a device reports through its hardware ID: in update mode none (zero, empty
+    // text) and S_FALSE; otherwise the digits after "REV_" as FirmwareVersion::FromReleaseNumber
+    // makes them and S_OK, or the unknown version and E_FAIL without "REV_".
+    [[nodiscard]] static ZT::ZTRESULT ReadFirmwareRelease(std::string_view hardwareId, bool inUpdateMode,
+                                                          FirmwareVersion& release);
+
+    // "LUpdateEngine DeviceInUpdateMode, 1 device found".
+    ZT::WString ToString() const override;
+
+protected:
+    // For the download.
+    // A copy of the record at the selected index; false without a valid selection.
+    [[nodiscard]] bool GetSelectedFoundDevice(DeviceDefinitionEx& record) const;
+    // Writes record back at the selected index; false without a valid selection.
+    bool StoreSelectedFoundDevice(const DeviceDefinitionEx& record);
+    void SetSelectedDeviceErrorReason(DeviceErrorReason reason) override;
+    // The engine's one USB connection, made with the engine.
+    [[nodiscard]] UsbConnection& GetUsbConnection() noexcept { return *mUsbConnection; }
+    // Also at hand for the download, from the base: GetDeviceState / SetDeviceState,
+    // SetUpdateRunState, IsCancelRequested, GetFirmwareFileState, GetFirmwareFilePath and
+    // PostUpdateProgress.
+
+private:
+    // Looks for the record's device among devices (a fresh listing when null): the first whose
+    // pair is the record's normal-mode or update-mode pair. On a match updates the record's
+    // flag, path and release and returns S_OK; E_FAIL when nothing matches or the listing fails.
+    [[nodiscard]] static ZT::ZTRESULT SearchDevice(DeviceDefinitionEx& record,
+                                                   const std::vector<ZT::UsbDeviceInfo>* devices);
+    // Looks only for the update-mode pair, in a fresh listing: S_FALSE at once when the record
+    // already has an update-mode path, S_OK when found (the path is stored), E_FAIL otherwise.
+    [[nodiscard]] static ZT::ZTRESULT SearchBootloader(DeviceDefinitionEx& record);
+    // The ends of a mode switch that found no bootloader.
+    [[nodiscard]] ZT::ZTRESULT EndModeSwitchCancelled();
+    [[nodiscard]] ZT::ZTRESULT EndModeSwitchFailed(DeviceDefinitionEx& record, ZT::ZTRESULT result);
+
+    mutable std::mutex mFoundDevicesMutex;
+    FoundDevices mFoundDevices; // guarded by mFoundDevicesMutex
+    const std::unique_ptr<UsbConnection> mUsbConnection;
+};
