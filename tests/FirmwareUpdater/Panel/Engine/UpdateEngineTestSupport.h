@@ -1,0 +1,223 @@
+#pragma once
+// What the engine tests share: the simulated controller pair in virtual time, the product's two
+// firmware files in a folder of their own, and a client that records the engine's notifications
+// as the user-interface thread receives them.
+
+#include "FirmwareUpdater/Panel/Engine/ApplicationFolder.h"
+#include "FirmwareUpdater/Panel/Engine/DeviceStateChangeNotificationData.h"
+#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "FirmwareUpdater/Panel/Engine/FirmwareFileStateChangeNotificationData.h"
+#include "FirmwareUpdater/Panel/Engine/FirmwareUpdateCompletedNotificationData.h"
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
+#include "Simulator/DeviceSimulator.h"
+#include "ZTFramework/Midi/MidiComm.h"
+#include "ZTFramework/Midi/MidiOutputBackend.h"
+#include "ZTFramework/Notification/NotificationCenterManager.h"
+#include "ZTFramework/Notification/NotificationClient.h"
+#include "ZTFramework/Time/Clock.h"
+#include "ZTFramework/Time/VirtualClock.h"
+#include "ZTFramework/Usb/UsbBackend.h"
+#include "tools/SimulationImageSpec.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace EngineTest {
+
+using DeviceState = LUpdateEngineInterface::DeviceState;
+using FirmwareFileState = LUpdateEngineInterface::FirmwareFileState;
+using UpdateRunState = LUpdateEngineInterface::UpdateRunState;
+using DeviceErrorReason = LUpdateEngineInterface::DeviceErrorReason;
+using FirmwareVersion = LUpdateEngineInterface::FirmwareVersion;
+using StateChange = std::pair<DeviceState, DeviceState>; // new, old
+
+// Virtual time with a hook that runs after every sleep, on the sleeping thread: what a test uses
+// to act at a chosen moment of a wait loop.
+class HookedClock final : public ZT::IClock {
+public:
+    [[nodiscard]] std::uint64_t NowMs() const override { return mClock.NowMs(); }
+    void SleepMs(std::uint32_t ms) override
+    {
+        mClock.SleepMs(ms);
+        if (mAfterSleep)
+            mAfterSleep(mClock.NowMs());
+    }
+    void AdvanceMs(std::uint64_t ms) { mClock.AdvanceMs(ms); }
+    // Set before the engine runs; not guarded.
+    std::function<void(std::uint64_t nowMs)> mAfterSleep;
+
+private:
+    ZT::VirtualClock mClock;
+};
+
+// Records the engine's notifications as the user-interface thread receives them.
+class LEngineRecorder : public ZT::LNotificationClient {
+public:
+    ZT::ZTRESULT HandleNotification(ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& notification) override
+    {
+        mReceived.push_back(notification);
+        return ZT::S_OK;
+    }
+
+    // The device-state changes received, in order.
+    std::vector<StateChange> DeviceStateChanges() const
+    {
+        std::vector<StateChange> changes;
+        for (const auto& notification : mReceived) {
+            if (const auto data = notification->GetPayloadAs<ZT::LDeviceStateChangeNotificationData>())
+                changes.emplace_back(data->GetNewState(), data->GetOldState());
+        }
+        return changes;
+    }
+    std::vector<std::pair<FirmwareFileState, FirmwareFileState>> FileStateChanges() const
+    {
+        std::vector<std::pair<FirmwareFileState, FirmwareFileState>> changes;
+        for (const auto& notification : mReceived) {
+            if (const auto data = notification->GetPayloadAs<ZT::LFirmwareFileStateChangeNotificationData>())
+                changes.emplace_back(data->GetNewState(), data->GetOldState());
+        }
+        return changes;
+    }
+    std::vector<bool> Completions() const
+    {
+        std::vector<bool> completions;
+        for (const auto& notification : mReceived) {
+            if (const auto data = notification->GetPayloadAs<ZT::LFirmwareUpdateCompletedNotificationData>())
+                completions.push_back(data->GetSucceeded());
+        }
+        return completions;
+    }
+
+    std::vector<ZT::RCPtr<ZT::LNotification>> mReceived;
+};
+
+// A USB backend that reaches the simulated devices but does not say so: the process then
+// behaves as it would with real hardware.
+class LUnmarkedUsbBackend final : public ZT::IUsbBackend {
+public:
+    explicit LUnmarkedUsbBackend(ZT::RCPtr<ZT::IUsbBackend> inner) : mInner(std::move(inner)) {}
+    ZT::ZTRESULT ListDevices(std::vector<ZT::UsbDeviceInfo>& devices) override { return mInner->ListDevices(devices); }
+    ZT::RCPtr<ZT::IUsbDeviceConnection> Open(const std::string& path, ZT::UsbError& error) override
+    {
+        return mInner->Open(path, error);
+    }
+
+private:
+    const ZT::RCPtr<ZT::IUsbBackend> mInner;
+};
+
+inline std::filesystem::path MakeTestFolder()
+{
+    static std::atomic<int> counter{0};
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("zt-engine-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The simulated pair (added by each test), the product's firmware files in the application
+// folder, virtual time as the process clock, and a recorder on the "application" center. The
+// dual updater starts afresh in every test.
+class EngineFixture : public ::testing::Test {
+protected:
+    EngineFixture()
+    {
+        ZT::SetClock(&mClock);
+        LDualUpdater::ReleaseInstance();
+        mCenter = ZT::LNotificationCenterManager::GetInstance()->GetCenter(
+            ZT::WString(LUpdateEngineInterface::kApplicationCenterName));
+        (void)mCenter->Flush();
+        for (const wchar_t* id : {LUpdateEngineInterface::kNidDeviceStateChange,
+                                  LUpdateEngineInterface::kNidFirmwareFileStateChange,
+                                  LUpdateEngineInterface::kNidFirmwareUpdateCompleted})
+            mRecorder->Register(mCenter.Get(), id);
+
+        mFolder = MakeTestFolder();
+        for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice})
+            WriteBytes(mFolder / device->FirmwareFileName, SimulationImageSpec::ForDevice(*device).Build().ToBytes());
+        SetApplicationFolder(ZT::WString(mFolder.string().c_str()));
+        mSimulator->Install();
+    }
+
+    ~EngineFixture() override
+    {
+        mEngine = nullptr;
+        LDualUpdater::ReleaseInstance();
+        ZT::LMidiComm::GetInstance()->CloseAllRenderPorts();
+        ZT::SetUsbBackend(nullptr);
+        ZT::SetMidiOutputBackend(nullptr);
+        SetApplicationFolder(ZT::WString());
+        std::error_code ignored;
+        std::filesystem::remove_all(mFolder, ignored);
+        mRecorder = nullptr;
+        (void)mCenter->Flush();
+        ZT::SetClock(nullptr);
+    }
+
+    ZT::RCPtr<LSimulatedDevice> AddController(std::uint16_t release)
+    {
+        return mSimulator->AddDevice(SimulatedDeviceKind::Controller, release);
+    }
+    ZT::RCPtr<LSimulatedDevice> AddDisplay(std::uint16_t release)
+    {
+        return mSimulator->AddDevice(SimulatedDeviceKind::WheelDisplay, release);
+    }
+    // A device of kind that is in its bootloader.
+    ZT::RCPtr<LSimulatedDevice> AddBootloader(SimulatedDeviceKind kind)
+    {
+        return mSimulator->AddDevice(kind, std::nullopt);
+    }
+
+    // Runs the user-interface thread's delivery of what the engine has posted.
+    void Deliver() { (void)mCenter->ProcessQueue(false); }
+    // Delivers, and gives (and forgets) the device-state changes received.
+    std::vector<StateChange> TakeStateChanges()
+    {
+        Deliver();
+        auto changes = mRecorder->DeviceStateChanges();
+        mRecorder->mReceived.clear();
+        return changes;
+    }
+
+    ZT::WString FilePath(const ProductDevice& device) const
+    {
+        return ZT::WString((mFolder / device.FirmwareFileName).string().c_str());
+    }
+
+    HookedClock mClock;
+    ZT::RCPtr<ZT::LNotificationCenter> mCenter;
+    ZT::RCPtr<LEngineRecorder> mRecorder = ZT::MakeRC<LEngineRecorder>();
+    std::filesystem::path mFolder;
+    ZT::RCPtr<LDeviceSimulator> mSimulator = ZT::MakeRC<LDeviceSimulator>(0.0, &mClock);
+    ZT::RCPtr<LUpdateEngine> mEngine = ZT::MakeRC<LUpdateEngine>();
+};
+
+} // namespace EngineTest
+
+inline std::ostream& operator<<(std::ostream& out, LUpdateEngineInterface::DeviceState state)
+{
+    return out << ToString(state);
+}
+inline std::ostream& operator<<(std::ostream& out, LUpdateEngineInterface::FirmwareFileState state)
+{
+    return out << ToString(state);
+}
+inline std::ostream& operator<<(std::ostream& out, LUpdateEngineInterface::UpdateRunState state)
+{
+    return out << ToString(state);
+}
