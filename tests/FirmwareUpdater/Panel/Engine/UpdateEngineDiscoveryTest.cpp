@@ -1,0 +1,379 @@
+// USB discovery and the switch into update mode against the simulated pair, in virtual time.
+
+#include "UpdateEngineTestSupport.h"
+
+#include "ZTFramework/Threads/Event.h"
+
+#include <thread>
+
+namespace {
+
+using namespace EngineTest;
+
+// ---- Hardware IDs -----------------------------------------------------------------------------
+
+struct HardwareIdCase {
+    const char* hardwareId;
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+    ZT::ZTRESULT releaseResult;
+    FirmwareVersion release;
+};
+
+void PrintTo(const HardwareIdCase& c, std::ostream* out)
+{
+    *out << c.hardwareId;
+}
+
+class HardwareId : public ::testing::TestWithParam<HardwareIdCase> {};
+
+TEST_P(HardwareId, GivesIdsAndTheReleaseOfADeviceInNormalMode)
+{
+    const HardwareIdCase& c = GetParam();
+    EXPECT_EQ(LUpdateEngine::ReadHardwareIdNumber(c.hardwareId, "VID_"), c.vendorId);
+    EXPECT_EQ(LUpdateEngine::ReadHardwareIdNumber(c.hardwareId, "PID_"), c.productId);
+    FirmwareVersion release{9, 9, 9, 9, L"stale"};
+    EXPECT_EQ(LUpdateEngine::ReadFirmwareRelease(c.hardwareId, false, release), c.releaseResult);
+    EXPECT_TRUE(release.HasSameNumberAs(c.release));
+    EXPECT_EQ(release.Text, c.release.Text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ids, HardwareId,
+    ::testing::Values(
+        HardwareIdCase{"USB\\VID_2C1A&PID_8010&REV_0031", 0x2C1A, 0x8010, ZT::S_OK, {0, 0, 3, 1, L"00.31"}},
+        // Lower-case digits, and even lower-case tags, read the same.
+        HardwareIdCase{"USB\\VID_2c1a&PID_b010&REV_0050", 0x2C1A, 0xB010, ZT::S_OK, {0, 0, 5, 0, L"00.50"}},
+        HardwareIdCase{"usb\\vid_2c1a&pid_8010&rev_0031", 0x2C1A, 0x8010, ZT::S_OK, {0, 0, 3, 1, L"00.31"}},
+        // A character that is no hexadecimal digit counts 0 and keeps its place.
+        HardwareIdCase{"USB\\VID_2C1A&PID_8010&REV_00G1", 0x2C1A, 0x8010, ZT::S_OK, {0, 0, 0, 1, L"00.01"}},
+        // Each digit is written in decimal: 0x1A05 is "110.05".
+        HardwareIdCase{"USB\\VID_2C1A&PID_8010&REV_1A05", 0x2C1A, 0x8010, ZT::S_OK, {1, 10, 0, 5, L"110.05"}},
+        // Release 0 is the unknown version, with an empty text.
+        HardwareIdCase{"USB\\VID_0483&PID_DF11&REV_0000", 0x0483, 0xDF11, ZT::S_OK, {}},
+        // Missing tags read as 0.
+        HardwareIdCase{"USB\\PID_8010&REV_0031", 0, 0x8010, ZT::S_OK, {0, 0, 3, 1, L"00.31"}},
+        HardwareIdCase{"USB\\VID_2C1A&PID_8010", 0x2C1A, 0x8010, ZT::E_FAIL, {}},
+        HardwareIdCase{"", 0, 0, ZT::E_FAIL, {}},
+        // Digits missing at the end count 0 in their places.
+        HardwareIdCase{"USB\\VID_2C", 0x2C00, 0, ZT::E_FAIL, {}}));
+
+TEST(HardwareIdInUpdateMode, CarriesNoRelease)
+{
+    FirmwareVersion release{0, 0, 3, 1, L"00.31"};
+    EXPECT_EQ(LUpdateEngine::ReadFirmwareRelease("USB\\VID_0483&PID_DF11&REV_2200", true, release), ZT::S_FALSE);
+    EXPECT_TRUE(release.HasSameNumberAs({}));
+    EXPECT_TRUE(release.Text.IsEmpty());
+}
+
+// ---- Scans ---------------------------------------------------------------------------------------
+
+class DiscoveryTest : public EngineFixture {
+protected:
+    // The engine set up for definitions without the dual updater's choice.
+    void Define(std::initializer_list<LUpdateEngineInterface::DeviceDefinition> definitions)
+    {
+        ASSERT_EQ(mEngine->SetDeviceDefinitions(LUpdateEngineInterface::DeviceDefinitions(definitions)), ZT::S_OK);
+    }
+    LUpdateEngine::DeviceDefinitionEx Found(std::uint32_t index)
+    {
+        LUpdateEngine::DeviceDefinitionEx record;
+        EXPECT_TRUE(mEngine->GetFoundDevice(index, record));
+        return record;
+    }
+};
+
+TEST_F(DiscoveryTest, KeepsTheFirstMatchOfEachDefinitionInDefinitionOrder)
+{
+    auto first = AddController(0x0030);
+    AddController(0x0031);
+    auto bootloader = AddBootloader(SimulatedDeviceKind::WheelDisplay);
+    AddDisplay(0x0050);
+    Define({kWheelDisplayDevice.GetDeviceDefinition(), kControllerDevice.GetDeviceDefinition()});
+
+    ASSERT_EQ(mEngine->ScanDevices(), ZT::S_OK);
+    ASSERT_EQ(mEngine->GetFoundDeviceCount(), 2u);
+    // The display's definition also matches the bootloader, which comes first on the bus: a
+    // device in update mode.
+    const auto display = Found(0);
+    EXPECT_TRUE(display.InUpdateMode);
+    EXPECT_TRUE(mEngine->IsDeviceInUpdateMode(0));
+    EXPECT_EQ(display.UpdateModePath, ZT::WString(bootloader->GetUsbInfo()->path.c_str()));
+    EXPECT_TRUE(display.NormalModePath.IsEmpty());
+    EXPECT_TRUE(display.FirmwareRelease.Text.IsEmpty());
+    // Of the two controllers the first listed.
+    const auto controller = Found(1);
+    EXPECT_FALSE(controller.InUpdateMode);
+    EXPECT_EQ(controller.NormalModePath, ZT::WString(first->GetUsbInfo()->path.c_str()));
+    EXPECT_EQ(controller.FirmwareRelease.Text, ZT::WString(L"00.30"));
+    EXPECT_EQ(controller.ErrorReason, DeviceErrorReason::NoReason);
+    // The MIDI port names come from the dual updater, which does not exist yet.
+    EXPECT_TRUE(controller.MidiPortName.IsEmpty());
+
+    LUpdateEngineInterface::DeviceDefinitions definitions;
+    ASSERT_EQ(mEngine->GetFoundDevices(definitions), ZT::S_OK);
+    ASSERT_EQ(definitions.GetCount(), 2u);
+    EXPECT_EQ(definitions[1].ProductId, 0x8010u);
+    FirmwareVersion version;
+    EXPECT_EQ(mEngine->GetDeviceVersion(2, version), ZT::E_FAIL);
+    EXPECT_FALSE(mEngine->IsDeviceInUpdateMode(2));
+}
+
+TEST_F(DiscoveryTest, AFailedListingLeavesNothingFound)
+{
+    AddController(0x0030);
+    Define({kControllerDevice.GetDeviceDefinition()});
+    ASSERT_EQ(mEngine->ScanDevices(), ZT::S_OK);
+    ASSERT_EQ(mEngine->GetFoundDeviceCount(), 1u);
+
+    mSimulator->SetEnumerationFails(true);
+    EXPECT_EQ(mEngine->ScanDevices(), ZT::E_FAIL);
+    EXPECT_EQ(mEngine->GetFoundDeviceCount(), 0u);
+}
+
+TEST_F(DiscoveryTest, ErrorCodesPastTheFoundDevicesDependOnTheState)
+{
+    std::uint32_t reason = 7;
+    EXPECT_EQ(mEngine->GetDeviceErrorCode(0, reason), ZT::E_FAIL);
+    EXPECT_EQ(reason, 0u);
+    mEngine->SetDeviceState(DeviceState::DeviceCannotBeUpdated);
+    EXPECT_EQ(mEngine->GetDeviceErrorCode(0, reason), ZT::S_OK);
+    EXPECT_EQ(reason, static_cast<std::uint32_t>(DeviceErrorReason::DriverTooOld));
+}
+
+// ---- The switch into update mode ---------------------------------------------------------------
+
+class ModeSwitchTest : public EngineFixture {
+protected:
+    // The pair with the controller at 00.30, scanned: the controller is selected in normal mode.
+    void ScanPair()
+    {
+        mController = AddController(0x0030);
+        mDisplay = AddDisplay(0x0050);
+        ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+        ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+        (void)TakeStateChanges();
+    }
+    void SetBootloaderAppearMs(std::uint32_t ms)
+    {
+        auto timings = mController->GetTimings();
+        timings.bootloaderAppearMs = ms;
+        mController->SetTimings(timings);
+    }
+    std::uint32_t SelectedErrorReason()
+    {
+        std::uint32_t reason = 0;
+        EXPECT_EQ(mEngine->GetDeviceErrorReason(reason), ZT::S_OK);
+        return reason;
+    }
+
+    ZT::RCPtr<LSimulatedDevice> mController;
+    ZT::RCPtr<LSimulatedDevice> mDisplay;
+};
+
+// The done-when of the engine: scan the pair, let the dual updater choose, switch the chosen
+// device into update mode and find its bootloader.
+TEST_F(ModeSwitchTest, ScansThePairPicksTheControllerAndFindsItsBootloader)
+{
+    mController = AddController(0x0030);
+    mDisplay = AddDisplay(0x0050);
+
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    const auto dual = LDualUpdater::GetInstance();
+    ASSERT_TRUE(dual);
+    EXPECT_TRUE(dual->IsUpdatingController());
+    ASSERT_EQ(mEngine->GetDeviceDefinitions().GetCount(), 1u);
+    EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].ProductId, 0x8010u);
+    EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].MidiPortName, ZT::WString(L"Halvard XR4000 NOVA"));
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+    EXPECT_TRUE(mEngine->IsUpdateNeeded());
+
+    const std::uint64_t start = mClock.NowMs();
+    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
+    // The bootloader appears 1.5 s after the message: found by the second search.
+    EXPECT_EQ(mClock.NowMs() - start, 1500u);
+
+    LUpdateEngine::DeviceDefinitionEx record;
+    ASSERT_TRUE(mEngine->GetFoundDevice(0, record));
+    EXPECT_TRUE(record.InUpdateMode);
+    EXPECT_EQ(record.UpdateModePath, ZT::WString(mController->GetUsbInfo()->path.c_str()));
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Bootloader);
+    EXPECT_EQ(mDisplay->GetMode(), SimulatedDeviceMode::Application);
+    // Still needed: a bootloader's release is unknown, and the record keeps the one it had.
+    EXPECT_TRUE(mEngine->IsUpdateNeeded());
+
+    // A second request finds the device already there.
+    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::S_FALSE);
+}
+
+struct TimingCase {
+    std::uint32_t bootloaderAppearMs;
+    bool found;
+    std::uint64_t elapsedMs;
+};
+
+void PrintTo(const TimingCase& c, std::ostream* out)
+{
+    *out << "bootloader after " << c.bootloaderAppearMs << " ms";
+}
+
+class ModeSwitchTiming : public ModeSwitchTest, public ::testing::WithParamInterface<TimingCase> {};
+
+// Searches at 1.0 s and every 500 ms after, the last at 10.5 s; giving up at 11 s.
+TEST_P(ModeSwitchTiming, SearchesAfterOneSecondThenEveryHalfSecondForTenSeconds)
+{
+    const TimingCase& c = GetParam();
+    ScanPair();
+    SetBootloaderAppearMs(c.bootloaderAppearMs);
+
+    const std::uint64_t start = mClock.NowMs();
+    const ZT::ZTRESULT result = mEngine->RequestUpdateMode();
+    EXPECT_EQ(mClock.NowMs() - start, c.elapsedMs);
+    if (c.found) {
+        EXPECT_EQ(result, ZT::S_OK);
+        EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
+        EXPECT_EQ(TakeStateChanges(),
+                  (std::vector<StateChange>{{DeviceState::EnteringUpdateMode, DeviceState::DeviceNotInUpdateMode},
+                                            {DeviceState::DeviceInUpdateMode, DeviceState::EnteringUpdateMode}}));
+        return;
+    }
+    EXPECT_EQ(result, ZT::E_FAIL);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
+    EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::DeviceAccessFailure));
+    EXPECT_EQ(mEngine->GetUpdateRunState(false), UpdateRunState::Idle);
+    EXPECT_EQ(TakeStateChanges(),
+              (std::vector<StateChange>{{DeviceState::EnteringUpdateMode, DeviceState::DeviceNotInUpdateMode},
+                                        {DeviceState::DeviceCannotBeUpdated, DeviceState::EnteringUpdateMode}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Times, ModeSwitchTiming,
+                         ::testing::Values(TimingCase{500, true, 1000}, TimingCase{1001, true, 1500},
+                                           TimingCase{10400, true, 10500}, TimingCase{10600, false, 11000}));
+
+TEST_F(ModeSwitchTest, CancelBetweenSearchesEndsTheSwitchAtTheNextCheck)
+{
+    ScanPair();
+    SetBootloaderAppearMs(8000);
+    const std::uint64_t start = mClock.NowMs();
+    ZT::ZTRESULT cancelResult = ZT::S_FALSE;
+    mClock.mAfterSleep = [&](std::uint64_t now) {
+        if (now - start == 3000)
+            cancelResult = mEngine->CancelUpdate();
+    };
+
+    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_ABORT);
+    mClock.mAfterSleep = nullptr;
+    EXPECT_EQ(cancelResult, ZT::S_OK);
+    EXPECT_EQ(mClock.NowMs() - start, 3000u);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
+    EXPECT_EQ(mEngine->GetUpdateRunState(true), UpdateRunState::Cancelled);
+    EXPECT_EQ(mEngine->GetUpdateRunState(true), UpdateRunState::Idle);
+    // A cancel is not a device fault.
+    EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::NoReason));
+}
+
+TEST_F(ModeSwitchTest, CancelFromAnotherThreadIsSeenByTheSwitch)
+{
+    ScanPair();
+    SetBootloaderAppearMs(8000);
+    ZT::Event reached(false);
+    ZT::Event resume(false);
+    mClock.mAfterSleep = [&](std::uint64_t) {
+        // Once, at the first wait: hold the switch until the other thread has cancelled.
+        if (!reached.IsSet()) {
+            reached.Set();
+            (void)resume.Wait(ZT::kInfinite);
+        }
+    };
+    ZT::ZTRESULT cancelResult = ZT::S_FALSE;
+    std::thread canceller([&] {
+        (void)reached.Wait(ZT::kInfinite);
+        cancelResult = mEngine->CancelUpdate();
+        resume.Set();
+    });
+
+    const ZT::ZTRESULT result = mEngine->RequestUpdateMode();
+    canceller.join();
+    mClock.mAfterSleep = nullptr;
+    EXPECT_EQ(cancelResult, ZT::S_OK);
+    EXPECT_EQ(result, ZT::E_ABORT);
+    EXPECT_EQ(mEngine->GetUpdateRunState(false), UpdateRunState::Cancelled);
+    // The device was never searched for: the cancel came during the first wait.
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::SwitchingToBootloader);
+}
+
+TEST_F(ModeSwitchTest, CancelIsRefusedOutsideTheSwitchAndTheDownload)
+{
+    ScanPair();
+    EXPECT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
+    // The refused cancel left nothing behind for the switch to trip over.
+    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    EXPECT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
+}
+
+TEST_F(ModeSwitchTest, IsRefusedOutsideNormalMode)
+{
+    ScanPair();
+    mEngine->SetDeviceState(DeviceState::DevicesAvailableNoneSelected);
+    (void)TakeStateChanges();
+    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
+    EXPECT_TRUE(TakeStateChanges().empty());
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+}
+
+TEST_F(ModeSwitchTest, AMissingMidiPortFailsAtOnceAsADeviceFault)
+{
+    ScanPair();
+    // Both ports gone: with only the display's left, its name would contain the controller's.
+    for (const auto& device : {mController, mDisplay}) {
+        auto faults = device->GetFaults();
+        faults.noMidiPort = true;
+        device->SetFaults(faults);
+    }
+
+    const std::uint64_t start = mClock.NowMs();
+    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_INVALIDARG);
+    EXPECT_EQ(mClock.NowMs(), start);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
+    EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::DeviceAccessFailure));
+    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+}
+
+TEST_F(ModeSwitchTest, AMessageThatNeverCompletesFailsAfterTheMidiTimeout)
+{
+    ScanPair();
+    auto faults = mController->GetFaults();
+    faults.midiSendNeverCompletes = true;
+    mController->SetFaults(faults);
+
+    const std::uint64_t start = mClock.NowMs();
+    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
+    EXPECT_EQ(mClock.NowMs() - start, ZT::kMidiSendCompletionTimeoutMs);
+    EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::DeviceAccessFailure));
+}
+
+TEST_F(ModeSwitchTest, RefreshFindsTheDeviceAgainOrMarksItGone)
+{
+    ScanPair();
+    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    (void)TakeStateChanges();
+
+    ASSERT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
+
+    mController->Unplug();
+    ASSERT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
+    EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::DeviceAccessFailure));
+
+    // Plugged in again it starts from its flash: normal mode, as after an update.
+    mController->Plug();
+    ASSERT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+
+    mEngine->SetDeviceState(DeviceState::DevicesAvailableNoneSelected);
+    EXPECT_EQ(mEngine->RefreshDevice(), ZT::E_FAIL);
+}
+
+} // namespace
