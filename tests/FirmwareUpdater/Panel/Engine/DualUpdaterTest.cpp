@@ -1,0 +1,401 @@
+// The dual updater: which device the engine is aimed at for every combination of what is
+// plugged in, the move to the second device after an update, its constants and its labels.
+
+#include "UpdateEngineTestSupport.h"
+
+#include "FirmwareUpdater/Panel/Engine/DualUpdaterHost.h"
+
+#include <map>
+#include <optional>
+
+namespace {
+
+using namespace EngineTest;
+
+struct PluggedDevice {
+    SimulatedDeviceKind kind;
+    std::optional<std::uint16_t> release; // none: in its bootloader
+};
+
+struct TargetCase {
+    const char* what;
+    std::vector<PluggedDevice> devices;
+    ZT::ZTRESULT scanResult;
+    bool targetIsController;
+    LDualUpdater::ProbeResult probe; // the flags only; versions are checked separately
+    DeviceState stateAfterScan;
+};
+
+void PrintTo(const TargetCase& c, std::ostream* out)
+{
+    *out << c.what;
+}
+
+LDualUpdater::ProbeResult Flags(bool any, bool controllerNeeds, bool displayNeeds, bool displayInUpdateMode,
+                                bool incomplete)
+{
+    LDualUpdater::ProbeResult probe;
+    probe.AnyDeviceFound = any;
+    probe.ControllerNeedsUpdate = controllerNeeds;
+    probe.DisplayNeedsUpdate = displayNeeds;
+    probe.DisplayInUpdateMode = displayInUpdateMode;
+    probe.DeviceSetIncomplete = incomplete;
+    return probe;
+}
+
+constexpr auto C = SimulatedDeviceKind::Controller;
+constexpr auto D = SimulatedDeviceKind::WheelDisplay;
+constexpr std::optional<std::uint16_t> kBoot = std::nullopt;
+
+class DualUpdaterTarget : public EngineFixture, public ::testing::WithParamInterface<TargetCase> {};
+
+TEST_P(DualUpdaterTarget, FollowsWhatIsPluggedIn)
+{
+    const TargetCase& c = GetParam();
+    for (const PluggedDevice& device : c.devices)
+        mSimulator->AddDevice(device.kind, device.release);
+
+    EXPECT_EQ(mEngine->ScanForDevices(), c.scanResult);
+    const auto dual = LDualUpdater::GetInstance();
+    ASSERT_TRUE(dual);
+    const LDualUpdater::ProbeResult& probe = dual->GetProbeResult();
+    EXPECT_EQ(probe.AnyDeviceFound, c.probe.AnyDeviceFound);
+    EXPECT_EQ(probe.ControllerNeedsUpdate, c.probe.ControllerNeedsUpdate);
+    EXPECT_EQ(probe.DisplayNeedsUpdate, c.probe.DisplayNeedsUpdate);
+    EXPECT_EQ(probe.DisplayInUpdateMode, c.probe.DisplayInUpdateMode);
+    EXPECT_EQ(probe.DeviceSetIncomplete, c.probe.DeviceSetIncomplete);
+    EXPECT_EQ(dual->IsUpdatingController(), c.targetIsController);
+    EXPECT_EQ(mEngine->GetDeviceState(), c.stateAfterScan);
+    if (ZT::Failed(c.scanResult)) {
+        // Nothing was configured.
+        EXPECT_EQ(mEngine->GetDeviceDefinitions().GetCount(), 0u);
+        return;
+    }
+
+    const ProductDevice& target = c.targetIsController ? kControllerDevice : kWheelDisplayDevice;
+    ASSERT_EQ(mEngine->GetDeviceDefinitions().GetCount(), 1u);
+    const auto& definition = mEngine->GetDeviceDefinitions()[0];
+    EXPECT_EQ(definition.VendorId, 0x2C1Au);
+    EXPECT_EQ(definition.ProductId, target.ProductId);
+    EXPECT_EQ(definition.BootloaderVendorId, 0x0483u);
+    EXPECT_EQ(definition.BootloaderProductId, 0xDF11u);
+    EXPECT_EQ(definition.MidiPortName, ZT::WString(target.MidiPortName));
+    ZT::WString path;
+    ASSERT_EQ(mEngine->GetFirmwareFilePath(path), ZT::S_OK);
+    EXPECT_EQ(path, FilePath(target));
+    ZT::WString versionText;
+    ASSERT_EQ(mEngine->GetFirmwareFileVersionText(versionText), ZT::S_OK);
+    EXPECT_EQ(versionText, target.GetFirmwareVersion().Text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PluggedIn, DualUpdaterTarget,
+    ::testing::Values(
+        TargetCase{"both up to date", {{C, 0x0031}, {D, 0x0050}}, ZT::S_OK, true,
+                   Flags(true, false, false, false, false), DeviceState::DeviceNotInUpdateMode},
+        TargetCase{"controller old", {{C, 0x0030}, {D, 0x0050}}, ZT::S_OK, true,
+                   Flags(true, true, false, false, false), DeviceState::DeviceNotInUpdateMode},
+        TargetCase{"both old: the controller first", {{C, 0x0030}, {D, 0x0049}}, ZT::S_OK, true,
+                   Flags(true, true, true, false, false), DeviceState::DeviceNotInUpdateMode},
+        TargetCase{"only the display old", {{C, 0x0031}, {D, 0x0049}}, ZT::S_OK, false,
+                   Flags(true, false, true, false, false), DeviceState::DeviceNotInUpdateMode},
+        TargetCase{"a newer controller needs nothing", {{C, 0x0100}, {D, 0x0050}}, ZT::S_OK, true,
+                   Flags(true, false, false, false, false), DeviceState::DeviceNotInUpdateMode},
+        TargetCase{"controller plus a bootloader: the display is in update mode", {{C, 0x0031}, {D, kBoot}},
+                   ZT::S_OK, false, Flags(true, false, true, true, false), DeviceState::DeviceInUpdateMode},
+        TargetCase{"an old controller does not go before a display in update mode", {{C, 0x0030}, {D, kBoot}},
+                   ZT::S_OK, false, Flags(true, true, true, true, false), DeviceState::DeviceInUpdateMode},
+        TargetCase{"display plus a bootloader: the controller is in update mode", {{D, 0x0050}, {C, kBoot}},
+                   ZT::S_OK, true, Flags(true, true, false, false, false), DeviceState::DeviceInUpdateMode},
+        TargetCase{"an old display waits for the controller in update mode", {{D, 0x0049}, {C, kBoot}},
+                   ZT::S_OK, true, Flags(true, true, true, false, false), DeviceState::DeviceInUpdateMode},
+        TargetCase{"nothing plugged in: aimed at the controller", {}, ZT::S_OK, true,
+                   Flags(false, false, false, false, false), DeviceState::NoDeviceFound},
+        TargetCase{"only the controller", {{C, 0x0030}}, ZT::E_FAIL, true, Flags(true, false, false, false, true),
+                   DeviceState::DeviceCannotBeUpdated},
+        TargetCase{"only the display", {{D, 0x0049}}, ZT::E_FAIL, true, Flags(true, false, false, false, true),
+                   DeviceState::DeviceCannotBeUpdated},
+        TargetCase{"only a bootloader", {{C, kBoot}}, ZT::E_FAIL, true, Flags(true, false, false, false, true),
+                   DeviceState::DeviceCannotBeUpdated},
+        // A scan keeps one device per definition, so two controllers read as one: without a
+        // display that is an incomplete set.
+        TargetCase{"two controllers", {{C, 0x0030}, {C, 0x0030}}, ZT::E_FAIL, true,
+                   Flags(true, false, false, false, true), DeviceState::DeviceCannotBeUpdated},
+        TargetCase{"two controllers and a display", {{C, 0x0030}, {C, 0x0031}, {D, 0x0050}}, ZT::S_OK, true,
+                   Flags(true, true, false, false, false), DeviceState::DeviceNotInUpdateMode}));
+
+// ---- After an update -----------------------------------------------------------------------------
+
+// The main control as far as the dual updater sees it: labels with their string tables.
+class RecordingHost final : public IDualUpdaterHost {
+public:
+    void ContinueUpdateProcess() override { ++mContinued; }
+    bool HasLabel(const ZT::WString& labelName) override { return mStrings.count(labelName.ToUTF8()) != 0; }
+    bool GetLabelString(const ZT::WString& labelName, const ZT::WString& stringId, ZT::WString& text) override
+    {
+        const auto label = mStrings.find(labelName.ToUTF8());
+        if (label == mStrings.end())
+            return false;
+        const auto entry = label->second.find(stringId.ToUTF8());
+        if (entry == label->second.end())
+            return false;
+        text = ZT::WString(entry->second.c_str());
+        return true;
+    }
+    void SetLabelText(const ZT::WString& labelName, const ZT::WString& text) override
+    {
+        mTexts[labelName.ToUTF8()] = text.ToUTF8();
+    }
+    void HideButton(const ZT::WString& buttonName) override { mHidden.push_back(buttonName.ToUTF8()); }
+
+    int mContinued = 0;
+    std::map<std::string, std::map<std::string, std::string>> mStrings;
+    std::map<std::string, std::string> mTexts;
+    std::vector<std::string> mHidden;
+};
+
+class DualUpdaterCycle : public EngineFixture {
+protected:
+    DualUpdaterCycle() { LDualUpdater::SetHost(&mHost); }
+    ~DualUpdaterCycle() override { LDualUpdater::SetHost(nullptr); }
+
+    // What a successful download leaves behind: the device back in normal mode with release.
+    ZT::RCPtr<LSimulatedDevice> Reflash(const ZT::RCPtr<LSimulatedDevice>& device, std::uint16_t release)
+    {
+        device->Unplug();
+        return mSimulator->AddDevice(device->GetKind(), release);
+    }
+    bool TargetIsController() { return LDualUpdater::GetInstance()->IsUpdatingController(); }
+
+    RecordingHost mHost;
+};
+
+TEST_F(DualUpdaterCycle, BothOldGoesOnWithTheDisplayWithoutUserAction)
+{
+    auto controller = AddController(0x0030);
+    auto display = AddDisplay(0x0049);
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_TRUE(TargetIsController());
+
+    controller = Reflash(controller, 0x0031);
+    LDualUpdater::OnUpdateCompleted(*mEngine, true);
+    EXPECT_FALSE(TargetIsController());
+    EXPECT_TRUE(LDualUpdater::GetInstance()->IsTargetChosenAfterUpdate());
+    EXPECT_EQ(mHost.mContinued, 1);
+    // Reconfigured and rescanned: the display is selected in normal mode.
+    EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].ProductId, 0xB010u);
+    EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].MidiPortName, ZT::WString(L"Halvard XR4000 NOVA WD"));
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+    ZT::WString text;
+    ASSERT_EQ(mEngine->GetSelectedDeviceVersionText(text), ZT::S_OK);
+    EXPECT_EQ(text, ZT::WString(L"00.49"));
+    EXPECT_TRUE(mEngine->IsUpdateNeeded());
+
+    // The next scan keeps the target the update chose, even though a probe would choose the
+    // controller again if its image had not been confirmed.
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    EXPECT_FALSE(TargetIsController());
+
+    // The display done too: the cycle ends there.
+    display = Reflash(display, 0x0050);
+    LDualUpdater::OnUpdateCompleted(*mEngine, true);
+    EXPECT_FALSE(LDualUpdater::GetInstance()->IsTargetChosenAfterUpdate());
+    EXPECT_EQ(mHost.mContinued, 1);
+    EXPECT_EQ(LDualUpdater::GetInstance()->GetProbeResult().DisplayVersion.Text, ZT::WString(L"00.50"));
+}
+
+TEST_F(DualUpdaterCycle, ControllerOldAloneEndsAfterTheController)
+{
+    auto controller = AddController(0x0030);
+    AddDisplay(0x0050);
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    controller = Reflash(controller, 0x0031);
+    LDualUpdater::OnUpdateCompleted(*mEngine, true);
+    EXPECT_TRUE(TargetIsController());
+    EXPECT_FALSE(LDualUpdater::GetInstance()->IsTargetChosenAfterUpdate());
+    EXPECT_EQ(mHost.mContinued, 0);
+}
+
+TEST_F(DualUpdaterCycle, AnUpdateThatDoesNotShowOnTheDeviceEndsTheCycle)
+{
+    AddController(0x0030);
+    AddDisplay(0x0049);
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    // Reported as succeeded, but the controller still says 00.30.
+    LDualUpdater::OnUpdateCompleted(*mEngine, true);
+    EXPECT_FALSE(LDualUpdater::GetInstance()->IsTargetChosenAfterUpdate());
+    EXPECT_EQ(mHost.mContinued, 0);
+    // The engine stays aimed at the controller; the next scan probes and chooses afresh.
+    EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].ProductId, 0x8010u);
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    EXPECT_TRUE(TargetIsController());
+}
+
+TEST_F(DualUpdaterCycle, AFailedUpdateEndsTheCycleWithoutAProbe)
+{
+    AddController(0x0030);
+    AddDisplay(0x0049);
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    mSimulator->SetEnumerationFails(true);
+    LDualUpdater::OnUpdateCompleted(*mEngine, false);
+    // A probe would have found nothing now.
+    EXPECT_TRUE(LDualUpdater::GetInstance()->GetProbeResult().AnyDeviceFound);
+    EXPECT_EQ(mHost.mContinued, 0);
+}
+
+TEST_F(DualUpdaterCycle, DisplayFirstThenTheControllerEachOnce)
+{
+    // The display in update mode goes first; the old controller follows.
+    auto controller = AddController(0x0030);
+    auto display = AddBootloader(SimulatedDeviceKind::WheelDisplay);
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_FALSE(TargetIsController());
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
+
+    display = Reflash(display, 0x0050);
+    LDualUpdater::OnUpdateCompleted(*mEngine, true);
+    EXPECT_TRUE(TargetIsController());
+    EXPECT_EQ(mHost.mContinued, 1);
+
+    // The controller's update is confirmed; the display was attempted already: the end.
+    controller = Reflash(controller, 0x0031);
+    LDualUpdater::OnUpdateCompleted(*mEngine, true);
+    EXPECT_EQ(mHost.mContinued, 1);
+    EXPECT_FALSE(LDualUpdater::GetInstance()->IsTargetChosenAfterUpdate());
+}
+
+TEST_F(DualUpdaterCycle, AMainEngineThatIsBusyIsNotReaimed)
+{
+    AddController(0x0031);
+    AddDisplay(0x0049);
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_FALSE(TargetIsController());
+    mEngine->SetDeviceState(DeviceState::Updating);
+    EXPECT_EQ(LDualUpdater::Prepare(*mEngine), ZT::S_OK);
+    EXPECT_FALSE(TargetIsController());
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::Updating);
+    EXPECT_EQ(LDualUpdater::GetEraseSectorCount(), 6u);
+}
+
+// ---- Constants and labels -----------------------------------------------------------------------
+
+TEST_F(EngineFixture, WithoutAnInstanceEveryConstantIsNeutral)
+{
+    ASSERT_FALSE(LDualUpdater::GetInstance());
+    EXPECT_TRUE(LDualUpdater::GetMidiPortName(0).IsEmpty());
+    EXPECT_EQ(LDualUpdater::GetDefaultProductId(0), 0u);
+    EXPECT_EQ(LDualUpdater::GetEraseSectorCount(), 1u);
+    std::uint32_t address = 5;
+    EXPECT_FALSE(LDualUpdater::GetEraseSectorAddress(0, address));
+    EXPECT_EQ(address, 0u);
+    // Nothing happens, and nothing is made.
+    LDualUpdater::OnUpdateCompleted(*mEngine, true);
+    LDualUpdater::RefreshLabels(UpdateRunState::Succeeded, DeviceState::DeviceInUpdateMode,
+                                FirmwareFileState::FileFoundVersionKnown);
+    EXPECT_FALSE(LDualUpdater::GetInstance());
+}
+
+TEST_F(EngineFixture, TheConstantsFollowTheTarget)
+{
+    AddController(0x0031);
+    AddDisplay(0x0049);
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_FALSE(LDualUpdater::GetInstance()->IsUpdatingController());
+    EXPECT_EQ(LDualUpdater::GetMidiPortName(0), ZT::WString(L"Halvard XR4000 NOVA WD"));
+    EXPECT_TRUE(LDualUpdater::GetMidiPortName(1).IsEmpty());
+    EXPECT_EQ(LDualUpdater::GetDefaultProductId(0), 0xB010u);
+    EXPECT_EQ(LDualUpdater::GetDefaultProductId(1), 0u);
+    ASSERT_EQ(LDualUpdater::GetEraseSectorCount(), 6u);
+    std::vector<std::uint32_t> sectors;
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        std::uint32_t address = 0;
+        ASSERT_TRUE(LDualUpdater::GetEraseSectorAddress(i, address));
+        sectors.push_back(address);
+    }
+    EXPECT_EQ(sectors, (std::vector<std::uint32_t>{0x08008000, 0x0800C000, 0x08010000, 0x08020000, 0x08040000,
+                                                   0x08060000}));
+    std::uint32_t address = 1;
+    EXPECT_FALSE(LDualUpdater::GetEraseSectorAddress(6, address));
+    EXPECT_EQ(address, 0u);
+
+    // Aimed at the controller: three sectors.
+    ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+    mSimulator->GetDevices()[0]->Unplug();
+    AddController(0x0030);
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    EXPECT_EQ(LDualUpdater::GetEraseSectorCount(), 3u);
+    EXPECT_FALSE(LDualUpdater::GetEraseSectorAddress(3, address));
+    EXPECT_EQ(LDualUpdater::GetMidiPortName(0), ZT::WString(L"Halvard XR4000 NOVA"));
+}
+
+class DualUpdaterLabels : public DualUpdaterCycle {
+protected:
+    DualUpdaterLabels()
+    {
+        mHost.mStrings[LabelName(LDualUpdater::kLabelFileFirmwareVersion)] = {
+            {"LABEL", "Updating to Controller Firmware Version: %s\r\nUpdating to Display Firmware Version: "},
+            {"LABEL_UPDATING_CONTROLLER_FIRMWARE", "Updating Controller Firmware"},
+            {"LABEL_UPDATING_WHEEL_DISPLAY_FIRMWARE", "Updating Display Firmware"}};
+        mHost.mStrings[LabelName(LDualUpdater::kLabelDeviceFirmwareVersion)] = {
+            {"LABEL", "Current Controller Firmware Version: %s\r\nCurrent Display Firmware Version: "}};
+    }
+    static std::string LabelName(const wchar_t* name) { return ZT::WString(name).ToUTF8(); }
+    std::string Text(const wchar_t* label) { return mHost.mTexts[LabelName(label)]; }
+};
+
+TEST_F(DualUpdaterLabels, ShowTheTargetVersionsAndWhatTheDevicesReport)
+{
+    AddController(0x0030);
+    AddDisplay(0x0049);
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+
+    LDualUpdater::RefreshLabels(UpdateRunState::Idle, DeviceState::DeviceNotInUpdateMode,
+                                FirmwareFileState::FileFoundVersionKnown);
+    EXPECT_EQ(Text(LDualUpdater::kLabelFileFirmwareVersion),
+              "Updating to Controller Firmware Version: 00.31\r\nUpdating to Display Firmware Version: 00.50");
+    EXPECT_EQ(Text(LDualUpdater::kLabelDeviceFirmwareVersion),
+              "Current Controller Firmware Version: 00.30\r\nCurrent Display Firmware Version: 00.49");
+    EXPECT_TRUE(mHost.mHidden.empty());
+
+    LDualUpdater::RefreshLabels(UpdateRunState::Running, DeviceState::Updating, FirmwareFileState::FileFoundVersionKnown);
+    EXPECT_EQ(Text(LDualUpdater::kLabelFileFirmwareVersion), "Updating Controller Firmware");
+
+    LDualUpdater::RefreshLabels(UpdateRunState::Succeeded, DeviceState::DeviceInUpdateMode,
+                                FirmwareFileState::FileFoundVersionKnown);
+    EXPECT_EQ(mHost.mHidden, std::vector<std::string>{"buttonManualDeviceHasUpdatedRescanButton"});
+}
+
+TEST_F(DualUpdaterLabels, LeaveTheDeviceLabelAloneWhenNothingWasFound)
+{
+    mHost.mStrings.erase(LabelName(LDualUpdater::kLabelFileFirmwareVersion));
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    LDualUpdater::RefreshLabels(UpdateRunState::Succeeded, DeviceState::DeviceNotInUpdateMode,
+                                FirmwareFileState::FileInvalid);
+    EXPECT_TRUE(mHost.mTexts.empty());
+    EXPECT_TRUE(mHost.mHidden.empty());
+}
+
+TEST(DualUpdaterFormat, SubstitutesTheFirstTextOnlyAndNeverReadsAnArgument)
+{
+    EXPECT_EQ(LDualUpdater::FormatLabel(ZT::WString(L"Version: %s!"), ZT::WString(L"00.31")),
+              ZT::WString(L"Version: 00.31!"));
+    EXPECT_EQ(LDualUpdater::FormatLabel(ZT::WString(L"%s and %s, 100%% %d"), ZT::WString(L"A")),
+              ZT::WString(L"A and %s, 100% %d"));
+    EXPECT_EQ(LDualUpdater::FormatLabel(ZT::WString(L"no format %"), ZT::WString(L"A")), ZT::WString(L"no format %"));
+}
+
+// ---- The application folder -----------------------------------------------------------------------
+
+TEST(ApplicationFolder, IsTheProgramsFolderUnlessAnotherIsSet)
+{
+    const ZT::WString program = GetApplicationFolder();
+    ASSERT_FALSE(program.IsEmpty());
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(program.ToUTF8()) / "test_engine"));
+
+    SetApplicationFolder(ZT::WString(L"/opt/samples/"));
+    EXPECT_EQ(GetApplicationFolder(), ZT::WString(L"/opt/samples"));
+    SetApplicationFolder(ZT::WString());
+    EXPECT_EQ(GetApplicationFolder(), program);
+}
+
+} // namespace
