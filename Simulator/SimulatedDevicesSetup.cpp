@@ -1,0 +1,258 @@
+#include "Simulator/SimulatedDevicesSetup.h"
+
+#include "Simulator/SimulatedDevice.h"
+#include "Simulator/SimulatorStateFile.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+std::string Lower(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+std::optional<std::uint32_t> ParseCount(std::string_view text)
+{
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> ParseFactor(std::string_view text)
+{
+    // from_chars for double is not in every standard library this builds with; strtod needs a
+    // terminated copy.
+    const std::string copy(text);
+    if (copy.empty())
+        return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || !std::isfinite(value) || value <= 0.0 ||
+        value > SimulatedDevicesSetup::kMaxTimeFactor)
+        return std::nullopt;
+    return value;
+}
+
+// Applies one fault (name and the number after "=", when any); false for an unknown name or a
+// missing or malformed number.
+bool ApplyFault(SimulatedDeviceFaults& faults, const std::string& name, std::optional<std::string_view> number)
+{
+    const std::optional<std::uint32_t> count = number ? ParseCount(*number) : std::nullopt;
+    const auto flag = [&](bool& field) {
+        if (number)
+            return false;
+        field = true;
+        return true;
+    };
+    const auto counted = [&](std::optional<std::uint32_t>& field) {
+        if (!count)
+            return false;
+        field = *count;
+        return true;
+    };
+    if (name == "no-midi-port")
+        return flag(faults.noMidiPort);
+    if (name == "ignores-update-mode-request")
+        return flag(faults.ignoresUpdateModeRequest);
+    if (name == "midi-send-never-completes")
+        return flag(faults.midiSendNeverCompletes);
+    if (name == "bootloader-never-appears")
+        return flag(faults.bootloaderNeverAppears);
+    if (name == "bootloader-starts-in-error")
+        return flag(faults.bootloaderStartsInError);
+    if (name == "stall-on-erase")
+        return flag(faults.stallOnErase);
+    if (name == "no-return-after-leave")
+        return flag(faults.noReturnAfterLeave);
+    if (name == "slow-return")
+        return flag(faults.slowReturn);
+    if (name == "stall-after-blocks")
+        return counted(faults.stallAfterBlocks);
+    if (name == "no-answer-after-blocks")
+        return counted(faults.noAnswerAfterBlocks);
+    if (name == "unplug-after-blocks")
+        return counted(faults.unplugAfterBlocks);
+    if (name == "busy-block")
+        return counted(faults.busyBlockIndex);
+    if (name == "busy-replies") {
+        if (!count)
+            return false;
+        faults.busyBlockStatusReplies = *count;
+        return true;
+    }
+    return false;
+}
+
+// A device item: a version, "dfu" or "-"; an empty item keeps the default.
+bool ParseDeviceItem(std::string_view item, SimulatedDevicesSetup::Device& device)
+{
+    if (item.empty())
+        return true;
+    const std::string lower = Lower(item);
+    if (lower == "-") {
+        device.Present = false;
+        return true;
+    }
+    if (lower == "dfu") {
+        device.ReleaseNumber.reset();
+        return true;
+    }
+    const std::optional<std::uint16_t> release = SimulatedDevicesSetup::ParseVersion(item);
+    if (!release)
+        return false;
+    device.ReleaseNumber = release;
+    return true;
+}
+
+} // namespace
+
+std::optional<std::uint16_t> SimulatedDevicesSetup::ParseVersion(std::string_view text)
+{
+    const std::size_t dot = text.find('.');
+    if (dot == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view major = text.substr(0, dot);
+    const std::string_view minor = text.substr(dot + 1);
+    const auto digits = [](std::string_view part) {
+        if (part.empty() || part.size() > 2)
+            return false;
+        for (const char c : part) {
+            if (c < '0' || c > '9')
+                return false;
+        }
+        return true;
+    };
+    if (!digits(major) || !digits(minor))
+        return std::nullopt;
+    // Each decimal digit is one hexadecimal digit of the release number: "00.31" is 0x0031.
+    const auto nibbles = [](std::string_view part) {
+        std::uint16_t value = 0;
+        for (const char c : part)
+            value = static_cast<std::uint16_t>((value << 4) | static_cast<std::uint16_t>(c - '0'));
+        return value;
+    };
+    return static_cast<std::uint16_t>((nibbles(major) << 8) | nibbles(minor));
+}
+
+SimulatedDevicesSetup SimulatedDevicesSetup::Parse(std::string_view value)
+{
+    SimulatedDevicesSetup setup;
+    std::size_t index = 0;
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        std::size_t comma = value.find(',', start);
+        if (comma == std::string_view::npos)
+            comma = value.size();
+        const std::string_view item = value.substr(start, comma - start);
+        start = comma + 1;
+        const std::size_t position = index++;
+
+        if (position == 0 || position == 1) {
+            if (!ParseDeviceItem(item, position == 0 ? setup.Controller : setup.Display))
+                setup.Unrecognised.emplace_back(item);
+            continue;
+        }
+        if (item.empty())
+            continue;
+
+        const std::size_t equals = item.find('=');
+        const std::string key = Lower(item.substr(0, equals));
+        const std::optional<std::string_view> argument =
+            equals == std::string_view::npos ? std::nullopt : std::optional(item.substr(equals + 1));
+        if (key == "state" && argument) {
+            if (argument->empty())
+                setup.Unrecognised.emplace_back(item);
+            else
+                setup.StateFile = std::string(*argument); // the path keeps its case
+            continue;
+        }
+        if (key == "time-factor" && argument) {
+            if (const std::optional<double> factor = ParseFactor(*argument))
+                setup.TimeFactor = *factor;
+            else
+                setup.Unrecognised.emplace_back(item);
+            continue;
+        }
+        if (key == "enumeration-fails" && !argument) {
+            setup.EnumerationFails = true;
+            continue;
+        }
+
+        std::string fault = key;
+        bool controller = true;
+        bool display = true;
+        if (fault.rfind("controller:", 0) == 0) {
+            fault.erase(0, 11);
+            display = false;
+        } else if (fault.rfind("display:", 0) == 0) {
+            fault.erase(0, 8);
+            controller = false;
+        }
+        SimulatedDeviceFaults controllerFaults = setup.Controller.Faults;
+        SimulatedDeviceFaults displayFaults = setup.Display.Faults;
+        const bool known = (!controller || ApplyFault(controllerFaults, fault, argument)) &&
+                           (!display || ApplyFault(displayFaults, fault, argument));
+        if (!known) {
+            setup.Unrecognised.emplace_back(item);
+            continue;
+        }
+        setup.Controller.Faults = controllerFaults;
+        setup.Display.Faults = displayFaults;
+    }
+    return setup;
+}
+
+ZT::RCPtr<LDeviceSimulator> SimulatedDevicesSetup::CreateSimulator(std::string& stateMessage) const
+{
+    stateMessage.clear();
+    auto simulator = ZT::MakeRC<LDeviceSimulator>(TimeFactor);
+    simulator->SetEnumerationFails(EnumerationFails);
+
+    std::vector<ZT::RCPtr<LSimulatedDevice>> devices;
+    bool restored = false;
+    if (!StateFile.empty()) {
+        std::error_code ignored;
+        if (!std::filesystem::exists(StateFile, ignored)) {
+            stateMessage = "Simulator: " + StateFile + " does not exist yet; it will keep the devices of this run";
+        } else {
+            std::string error;
+            if (const auto saved = CSimulatorStateFile::Read(StateFile, error)) {
+                devices = CSimulatorStateFile::Restore(*simulator, *saved);
+                restored = true;
+                stateMessage = "Simulator: devices restored from " + StateFile;
+            } else {
+                stateMessage = "Simulator: state not used (" + error + "); starting from the command line's devices";
+            }
+        }
+    }
+    if (!restored) {
+        if (Controller.Present)
+            devices.push_back(simulator->AddDevice(SimulatedDeviceKind::Controller, Controller.ReleaseNumber));
+        if (Display.Present)
+            devices.push_back(simulator->AddDevice(SimulatedDeviceKind::WheelDisplay, Display.ReleaseNumber));
+    }
+    for (const ZT::RCPtr<LSimulatedDevice>& device : devices)
+        device->SetFaults(device->GetKind() == SimulatedDeviceKind::Controller ? Controller.Faults : Display.Faults);
+    return simulator;
+}
+
+bool SimulatedDevicesSetup::SaveState(LDeviceSimulator& simulator, std::string& message) const
+{
+    message.clear();
+    if (StateFile.empty())
+        return true;
+    if (!CSimulatorStateFile::Write(StateFile, CSimulatorStateFile::Capture(simulator), message))
+        return false;
+    message = "Simulator: devices kept in " + StateFile;
+    return true;
+}
