@@ -1,33 +1,209 @@
-// Process entry of the updater.
+// Process entry of the updater: the single-instance check, the debug-output switch, the choice
+// of device backends, the application's start-up (where the processor does the whole job in
+// query and silent mode), the shutdown, and the exit status as the process exit code.
 
 #include "ProductInfo.h"
 
+#include "FirmwareUpdater/Panel/Application.h"
+#include "FirmwareUpdater/Panel/CommandLineRun.h"
+#include "FirmwareUpdater/Panel/Engine/CommandLineOption.h"
+#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
+#include "FirmwareUpdater/Panel/PrinterLogStreams.h"
+#include "FirmwareUpdater/Panel/ProgressPrinter.h"
+#include "Simulator/SimulatedDevicesSetup.h"
+#include "ZTFramework/Application/ApplicationFolders.h"
+#include "ZTFramework/Application/SingleInstance.h"
 #include "ZTFramework/Debug/DebugConsoleSwitch.h"
 #include "ZTFramework/Debug/DebugLine.h"
+#include "ZTFramework/Debug/DebugOutput.h"
+#include "ZTFramework/Midi/MidiOutputBackend.h"
+#include "ZTFramework/Usb/UsbBackend.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <optional>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
+constexpr const wchar_t* kSimulateDevicesValue = L"-SIMULATE_DEVICES=";
+constexpr const wchar_t* kSimulateDevicesFlag = L"-SIMULATE_DEVICES";
+
+// One argument as the command-line text carries it. An argument with a blank is quoted so that
+// it stays one option: "-NAME=value" as -NAME="value" (the option lookup reads a quoted value),
+// anything else as a whole. An argument that already holds a double quote is taken as written.
+std::string QuoteArgument(const char* argument)
+{
+    const std::string text(argument);
+    if (text.find(' ') == std::string::npos || text.find('"') != std::string::npos)
+        return text;
+    const std::size_t equals = text.find('=');
+    if (!text.empty() && text.front() == '-' && equals != std::string::npos && text.find(' ') > equals)
+        return text.substr(0, equals + 1) + '"' + text.substr(equals + 1) + '"';
+    return '"' + text + '"';
+}
+
 // The command line as one text, the way installers and the single-instance hand-over see it:
-// arguments joined by blanks, an argument that holds a blank wrapped in double quotes.
+// the arguments joined by blanks.
 std::string JoinCommandLine(int argc, char** argv)
 {
     std::string line;
     for (int i = 0; i < argc; ++i) {
         if (i > 0)
             line += ' ';
-        const bool quote = std::strchr(argv[i], ' ') != nullptr && std::strchr(argv[i], '"') == nullptr;
-        if (quote)
-            line += '"';
-        line += argv[i];
-        if (quote)
-            line += '"';
+        line += QuoteArgument(argv[i]);
     }
     return line;
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+void WriteToStandardError(std::string_view bytes)
+{
+    std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+    std::fflush(stderr);
+}
+
+// The simulator when the command line asks for it; the process's backends stay the default
+// ones (which find no device) otherwise.
+std::optional<SimulatedDevicesSetup> ReadSimulatorOption(const ZT::WString& commandLine)
+{
+    ZT::WString value;
+    if (CommandLineOption::Get(commandLine, ZT::WString(kSimulateDevicesValue), value))
+        return SimulatedDevicesSetup::Parse(value.ToUTF8());
+    if (CommandLineOption::Get(commandLine, ZT::WString(kSimulateDevicesFlag), value))
+        return SimulatedDevicesSetup::Parse("");
+    return std::nullopt;
+}
+
+const char* QueryStatusMeaning(std::int32_t status)
+{
+    switch (status) {
+    case LUpdateProcessor::kStatusNoUsableDevice:
+        return "no device that can be updated was found";
+    case LUpdateProcessor::kStatusInUpdateModeNotNeeded:
+        return "the device is in update mode; no update needed";
+    case LUpdateProcessor::kStatusInUpdateModeNeeded:
+        return "the device is in update mode; an update is needed";
+    case LUpdateProcessor::kStatusNormalModeNotNeeded:
+        return "the device is up to date";
+    case LUpdateProcessor::kStatusNormalModeNeeded:
+        return "an update is needed";
+    default:
+        return "the device's state was not decided";
+    }
+}
+
+// The last line a person sees on the debug console.
+void ReportOutcome(const LApplication& application, bool queryMode)
+{
+    if (queryMode) {
+        const std::int32_t status = LUpdateProcessor::GetExitStatus();
+        ZT::CDebugLine() << "Exit status " << status << ": " << QueryStatusMeaning(status) << ".";
+        return;
+    }
+    const LCommandLineRun::Summary summary =
+        application.GetCommandLineRun() ? application.GetCommandLineRun()->GetSummary() : LCommandLineRun::Summary();
+    if (summary.Failed > 0) {
+        ZT::CDebugLine() << "Finished: " << summary.Succeeded << " device(s) updated, " << summary.Failed
+                         << " update(s) failed.";
+        return;
+    }
+    if (summary.Succeeded > 0) {
+        ZT::CDebugLine() << "Finished: " << summary.Succeeded << " device(s) updated.";
+        return;
+    }
+    ZT::DebugLine("Finished: nothing was updated.");
+}
+
+int RunUpdater(const std::string& commandLine)
+{
+    const ZT::WString wideCommandLine(commandLine.c_str());
+
+    // Single instance: a second copy hands its command line to a first copy's window and ends.
+    // The name stays bound while instance lives, to the end of the run.
+    const std::string instanceName = ZT::CSingleInstance::SocketName(LApplication::GetWindowClassName());
+    ZT::CSingleInstance instance(instanceName);
+    if (!instance.Claim() && ZT::CSingleInstance::HandOverCommandLine(instanceName, commandLine))
+        return 0;
+
+    // The debug-output switch, looked for in an upper-cased copy of the command line.
+    ZT::ApplyDebugConsoleSwitch(Upper(commandLine));
+    std::unique_ptr<CProgressPrinter> printer;
+    std::unique_ptr<CPrinterLogStreams> logStreams;
+    ZT::DebugOutput& debugOutput = ZT::DebugOutput::Instance();
+    if (debugOutput.IsConsoleOpen()) {
+        const auto style = ::isatty(STDERR_FILENO) ? CProgressPrinter::Style::Terminal : CProgressPrinter::Style::Lines;
+        printer = std::make_unique<CProgressPrinter>(style, WriteToStandardError);
+        logStreams = std::make_unique<CPrinterLogStreams>(*printer);
+        debugOutput.SetLogStreams(logStreams->Narrow(), logStreams->Wide());
+    }
+    ZT::CDebugLine() << ZT_COMPANY_NAME << " " << ZT_PRODUCT_NAME << " " << ZT_PRODUCT_VERSION;
+
+    const std::optional<SimulatedDevicesSetup> simulation = ReadSimulatorOption(wideCommandLine);
+    ZT::RCPtr<LDeviceSimulator> simulator;
+    if (simulation) {
+        std::string message;
+        simulator = simulation->CreateSimulator(message);
+        simulator->Install();
+        for (const std::string& item : simulation->Unrecognised)
+            ZT::CDebugLine() << "Simulator: ignoring \"" << item << "\"";
+        if (!message.empty())
+            ZT::DebugLine(message);
+    }
+
+    const bool queryMode = [&] {
+        ZT::WString ignored;
+        return CommandLineOption::Get(wideCommandLine, ZT::WString(CommandLineOption::kReturnUpdateModeStatus), ignored);
+    }();
+    {
+        auto application = ZT::MakeRC<LApplication>(
+            wideCommandLine,
+            ZT::CApplicationFolders(ZT::CApplicationFolders::Environment::FromProcess(), ZT::WString(ZT_COMPANY_NAME),
+                                    ZT::WString(ZT_PRODUCT_NAME)),
+            ZT::WString(ZT_COMPANY_NAME), ZT::WString(ZT_PRODUCT_NAME), printer.get());
+        try {
+            const ZT::ZTRESULT result = application->Startup();
+            if (ZT::Failed(result) && !LApplication::IsQuitResult(result))
+                ZT_THROW_FAILED_RESULT(result, "LApplication::Startup");
+            if (!LApplication::IsQuitResult(result)) {
+                // There is no window in this program yet: what the window would have shown is
+                // over once a download that start-up began has ended.
+                ZT::DebugLine("No window to show; the run ends here.");
+                application->FinishWithoutWindow();
+            }
+            ReportOutcome(*application, queryMode);
+        } catch (const std::exception& error) {
+            // Shown whether or not the debug console is open: the run could not do its job.
+            const std::string text = std::string(ZT_PROGRAM_NAME) + ": " + error.what();
+            ZT::DebugLine(text);
+            if (!debugOutput.IsConsoleOpen())
+                std::fprintf(stderr, "%s\n", text.c_str());
+        }
+        application->Shutdown();
+    }
+    LDualUpdater::ReleaseInstance();
+
+    if (simulation && simulator) {
+        std::string message;
+        if (!simulation->SaveState(*simulator, message) || !message.empty())
+            ZT::DebugLine(message);
+        ZT::SetUsbBackend(nullptr);
+        ZT::SetMidiOutputBackend(nullptr);
+    }
+    if (logStreams)
+        debugOutput.UseDebugStreams();
+    return LUpdateProcessor::GetExitStatus();
 }
 
 } // namespace
@@ -38,13 +214,5 @@ int main(int argc, char** argv)
         std::printf("%s %s\n", ZT_PRODUCT_NAME, ZT_PRODUCT_VERSION);
         return 0;
     }
-
-    const std::string commandLine = JoinCommandLine(argc, argv);
-    std::string upper = commandLine;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    ZT::ApplyDebugConsoleSwitch(upper);
-
-    ZT::CDebugLine() << ZT_COMPANY_NAME << " " << ZT_PRODUCT_NAME << " " << ZT_PRODUCT_VERSION << " started";
-    return 0;
+    return RunUpdater(JoinCommandLine(argc, argv));
 }

@@ -1,0 +1,94 @@
+#include "FirmwareUpdater/Panel/Application.h"
+
+#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "ZTFramework/Debug/DebugLine.h"
+
+#include <utility>
+
+using ZT::ZTRESULT;
+
+std::string LApplication::GetWindowClassName()
+{
+    // The family name's text stands as it is in the product's own resources.
+    return std::string("Halvard") + "_" + "DEVICE_FAMILY_NAME_String" + "_FirmwareUpdater";
+}
+
+bool LApplication::IsQuitResult(ZTRESULT result) noexcept
+{
+    switch (static_cast<std::uint32_t>(result)) {
+    case 0x8000A000u:
+    case 0x8000A001u:
+    case 0x8000A002u:
+    case 0x8000A003u:
+    case 0x8000A010u:
+    case 0x8000A020u:
+        return true;
+    default:
+        return false;
+    }
+}
+
+LApplication::LApplication(ZT::WString commandLine, ZT::CApplicationFolders folders, ZT::WString companyName,
+                           ZT::WString productName, CProgressPrinter* printer)
+    : mCommandLine(std::move(commandLine)), mFolders(std::move(folders)), mCompanyName(std::move(companyName)),
+      mProductName(std::move(productName)), mPrinter(printer)
+{
+}
+
+LApplication::~LApplication()
+{
+    Shutdown();
+}
+
+ZTRESULT LApplication::Startup()
+{
+    mProcessor = ZT::MakeRC<LUpdateProcessor>();
+    // Until a window shows, this run does the main control's part.
+    mRun = ZT::MakeRC<LCommandLineRun>(mProcessor->GetEngine(), mPrinter);
+    mRun->Attach();
+    mProcessor->SetHost(mRun.Get());
+
+    const ZTRESULT result = mProcessor->Initialize(mCommandLine);
+    if (ZT::Failed(result))
+        return result;
+    return ZT::S_OK;
+}
+
+void LApplication::FinishWithoutWindow()
+{
+    if (!mProcessor || !mRun)
+        return;
+    LCommandLineRun::DeliverNotifications();
+    (void)mRun->WaitForUpdate(*mProcessor->GetEngine(), LUpdateProcessor::kSilentWaitMs);
+}
+
+void LApplication::Shutdown()
+{
+    if (mSettingsManager)
+        (void)mSettingsManager->CloseAll();
+    if (mProcessor)
+        mProcessor->SetHost(nullptr);
+    if (mRun) {
+        mRun->Detach();
+        mRun = nullptr;
+    }
+    // The engine goes with the processor; its worker is joined for at most 60000 ms.
+    mProcessor = nullptr;
+}
+
+bool LApplication::CanExit() const
+{
+    return !mProcessor || mProcessor->IsNotUpdating();
+}
+
+ZT::CApplicationSettingsFiles& LApplication::GetSettingsFiles()
+{
+    if (!mSettingsFiles) {
+        mSettingsManager = ZT::MakeRC<ZT::LIniFileManager>();
+        mSettingsFiles = std::make_unique<ZT::CApplicationSettingsFiles>(
+            *mSettingsManager, mFolders.GetFolder(ZT::CApplicationFolders::kAppSettingsFolder),
+            mFolders.GetFolder(ZT::CApplicationFolders::kUserSettingsFolder), mCompanyName, mProductName,
+            ZT::WString(kSettingsVersion));
+    }
+    return *mSettingsFiles;
+}

@@ -1,0 +1,84 @@
+#pragma once
+// The updater's application object: its folders, its two settings files, the update processor
+// and the run without a window that stands in for the window's main control until (unless) a
+// window shows.
+//
+// Start-up hands the command line to the processor, whose result decides the rest: one of the
+// quit results (IsQuitResult) ends the process without a window; anything else non-negative
+// lets the window show. Shutdown releases the processor and with it the engine, whose worker is
+// joined for at most 60000 ms.
+//
+// Threads: the user-interface thread's, all of it.
+
+#include "FirmwareUpdater/Panel/CommandLineRun.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
+#include "ZTFramework/Application/ApplicationFolders.h"
+#include "ZTFramework/Errors/Result.h"
+#include "ZTFramework/ObjectBase/RCPtr.h"
+#include "ZTFramework/ObjectBase/RefCountedObject.h"
+#include "ZTFramework/Settings/ApplicationSettingsFiles.h"
+#include "ZTFramework/Settings/IniFileManager.h"
+#include "ZTFramework/Utilities/Storage/StringT.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CProgressPrinter;
+
+class LApplication : public virtual ZT::LRefCountedObject {
+public:
+    static constexpr const wchar_t* kRootControlName = L"mainControl";
+    static constexpr const wchar_t* kStatusBarName = L"statusBar";
+    static constexpr const wchar_t* kSettingsVersion = L"1_0_0";
+
+    // The window class name: also the base of the single-instance name.
+    [[nodiscard]] static std::string GetWindowClassName();
+
+    // True for the results that end the process at once, without a window: 0x8000A000,
+    // 0x8000A001, 0x8000A002, 0x8000A003, 0x8000A010 and ZT::ZTRESULT_EXIT_APPLICATION.
+    [[nodiscard]] static bool IsQuitResult(ZT::ZTRESULT result) noexcept;
+
+    // printer: where a person sees the run without a window (null: the debug output).
+    LApplication(ZT::WString commandLine, ZT::CApplicationFolders folders, ZT::WString companyName,
+                 ZT::WString productName, CProgressPrinter* printer);
+    ~LApplication() override;
+    LApplication(const LApplication&) = delete;
+    LApplication& operator=(const LApplication&) = delete;
+
+    // Creates the processor, puts the run without a window in place and calls the processor's
+    // Initialize with the command line. Returns a negative result unchanged (the quit results
+    // among them), else 0. Throws what Initialize throws.
+    [[nodiscard]] ZT::ZTRESULT Startup();
+
+    // Without a window to show the rest, waits for a download that start-up left running
+    // ("-START_UPDATE_AUTOMATICALLY"), and for what follows from it, at most
+    // LUpdateProcessor::kSilentWaitMs. Returns at once when none runs.
+    void FinishWithoutWindow();
+
+    // Writes the settings files that were opened, lets the run go and releases the processor;
+    // the engine's worker is joined then, for at most 60000 ms.
+    void Shutdown();
+
+    // The exit check of the window: false while a download runs.
+    [[nodiscard]] bool CanExit() const;
+
+    [[nodiscard]] ZT::WString GetFolder(std::uint32_t pathId) const { return mFolders.GetFolder(pathId); }
+    [[nodiscard]] const ZT::CApplicationFolders& GetFolders() const noexcept { return mFolders; }
+    // The two settings files, made on first use (that creates folders 2 and 3).
+    [[nodiscard]] ZT::CApplicationSettingsFiles& GetSettingsFiles();
+    [[nodiscard]] const ZT::RCPtr<LUpdateProcessor>& GetProcessor() const noexcept { return mProcessor; }
+    [[nodiscard]] const ZT::WString& GetCommandLine() const noexcept { return mCommandLine; }
+    [[nodiscard]] const ZT::RCPtr<LCommandLineRun>& GetCommandLineRun() const noexcept { return mRun; }
+
+private:
+    const ZT::WString mCommandLine;
+    const ZT::CApplicationFolders mFolders;
+    const ZT::WString mCompanyName;
+    const ZT::WString mProductName;
+    CProgressPrinter* const mPrinter;
+    ZT::RCPtr<ZT::LIniFileManager> mSettingsManager;
+    std::unique_ptr<ZT::CApplicationSettingsFiles> mSettingsFiles;
+    ZT::RCPtr<LUpdateProcessor> mProcessor;
+    ZT::RCPtr<LCommandLineRun> mRun;
+};
