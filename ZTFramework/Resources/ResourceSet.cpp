@@ -7,6 +7,8 @@
 #include "ZTFramework/Resources/ResourceDocument.h"
 #include "ZTFramework/Resources/SkinParser.h"
 
+#include <new>
+
 #include <sys/stat.h>
 
 namespace ZT {
@@ -85,7 +87,12 @@ ZTRESULT LResourceSet::LoadStringDocument(const std::string& path, const Documen
         if ((i > 0 && candidate == candidates[0]) || (i > 1 && candidate == candidates[1]))
             continue;
         CStringTableParser parser(candidate);
-        const ZTRESULT parsed = parser.Parse(document.GetBytes());
+        ZTRESULT parsed = E_FAIL;
+        try {
+            parsed = parser.Parse(document.GetBytes());
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
         if (parsed == E_OUTOFMEMORY)
             return parsed;
         if (Failed(parsed)) {
@@ -169,6 +176,8 @@ ZTRESULT LResourceSet::LoadSkinDocument(const std::string& path, const std::stri
     ZTRESULT parsed = E_FAIL;
     try {
         parsed = parser.Parse(document.GetBytes());
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     } catch (const ExceptionBase& error) {
         Report(path, kSkin, parser.GetErrorLine(), error.GetMessage());
         outcome = Outcome::Refused;
@@ -202,6 +211,20 @@ RCPtr<LStringTable> LResourceSet::GetStringTable(const WString& ownerName, const
     tableId += L"|";
     tableId += controlName;
     return GetStringTable(tableId);
+}
+
+RCPtr<LStringTable> LResourceSet::GetApplicationStringTable() const
+{
+    return GetStringTable(WString(L"|") + mApplicationName);
+}
+
+WString LResourceSet::GetText(const WString& tableId, const WString& stringId, const WString& fallback) const
+{
+    const auto table = mTables.find(tableId);
+    if (table == mTables.end())
+        return fallback;
+    const auto text = table->second.find(stringId);
+    return text == table->second.end() ? fallback : text->second;
 }
 
 void LResourceSet::Report(const std::string& path, const DocumentKind& kind, int line, const std::string& reason)
