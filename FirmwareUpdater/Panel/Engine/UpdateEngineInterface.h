@@ -39,7 +39,7 @@
 #include <mutex>
 #include <utility>
 
-class LUpdateEngineInterface : virtual ZT::LThreadWorker, public virtual ZT::LRefCountedObject {
+class LUpdateEngineInterface : protected virtual ZT::LThreadWorker, public virtual ZT::LRefCountedObject {
 public:
     // ---- Records and enumerations ---------------------------------------------------------
 
