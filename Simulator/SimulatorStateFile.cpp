@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <span>
@@ -213,12 +215,23 @@ bool CSimulatorStateFile::Write(const std::string& path, const std::vector<Devic
 std::optional<std::vector<CSimulatorStateFile::Device>> CSimulatorStateFile::Read(const std::string& path,
                                                                                   std::string& error)
 {
+    std::error_code fileError;
+    if (!std::filesystem::is_regular_file(path, fileError)) {
+        error = path + " is no file";
+        return std::nullopt;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::exception& readError) {
+        error = "cannot read " + path + ": " + readError.what();
+        return std::nullopt;
+    }
     if (file.bad()) {
         error = "cannot read " + path;
         return std::nullopt;

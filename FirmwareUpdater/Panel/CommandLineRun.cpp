@@ -279,6 +279,12 @@ void LCommandLineRun::ShowState(DeviceState state)
         (void)mEngine->SelectDevice(0);
         return;
     case DeviceState::DeviceCannotBeUpdated: {
+        const ZT::RCPtr<LDualUpdater> dualUpdater = LDualUpdater::GetInstance();
+        if (dualUpdater && dualUpdater->GetProbeResult().DeviceSetIncomplete) {
+            Say("Only part of the controller was found: the controller and its wheel display must both be "
+                "connected.");
+            return;
+        }
         std::uint32_t reason = 0;
         (void)mEngine->GetDeviceErrorReason(reason);
         Say(TargetName() + ": cannot be updated (" +

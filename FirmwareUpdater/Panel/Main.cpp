@@ -176,6 +176,8 @@ int RunUpdater(const std::string& commandLine)
             const ZT::ZTRESULT result = application->Startup();
             if (ZT::Failed(result) && !LApplication::IsQuitResult(result))
                 ZT_THROW_FAILED_RESULT(result, "LApplication::Startup");
+            // What start-up found and did, for a person on the debug console.
+            LCommandLineRun::DeliverNotifications();
             if (!LApplication::IsQuitResult(result)) {
                 // There is no window in this program yet: what the window would have shown is
                 // over once a download that start-up began has ended.

@@ -18,7 +18,8 @@ double Clamp(double fraction)
 
 int Percent(double fraction)
 {
-    return static_cast<int>(std::floor(Clamp(fraction) * 100.0));
+    // The small bias keeps 0.3 (0.29999...) at 30 %.
+    return static_cast<int>(std::floor(Clamp(fraction) * 100.0 + 1e-9));
 }
 
 } // namespace
@@ -54,7 +55,8 @@ void CProgressPrinter::Progress(std::string_view device, double fraction)
     std::lock_guard lock(mMutex);
     const int percent = Percent(fraction);
     const bool writing = Clamp(fraction) >= 0.5;
-    const bool newRun = device != mDevice || (mLastPercent >= 0 && percent < mLastPercent);
+    const bool newRun = device != mDevice || percent < mSeenPercent;
+    mSeenPercent = percent;
     if (newRun) {
         EndProgressLocked();
         mDevice = std::string(device);
@@ -93,6 +95,7 @@ void CProgressPrinter::EndProgress()
     EndProgressLocked();
     mDevice.clear();
     mLastPercent = -1;
+    mSeenPercent = -1;
 }
 
 void CProgressPrinter::EndProgressLocked()

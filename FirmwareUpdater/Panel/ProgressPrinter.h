@@ -54,5 +54,6 @@ private:
     std::string mProgressText;   // the progress line as last drawn, without "\r"
     std::string mDevice;         // of the download in progress
     int mLastPercent = -1;       // last figure drawn (Terminal) or printed (Lines)
+    int mSeenPercent = -1;       // last figure given, drawn or not: a lower one starts a new run
     bool mWriting = false;       // the phase last shown: writing, else erasing
 };

@@ -1,0 +1,53 @@
+#pragma once
+// Runs the real updater binary as a child process, the way an installer does, in a sandbox of
+// its own: HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR point into a fresh temporary
+// folder, so runs never share settings or the single-instance name with each other or with the
+// user's own copy.
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace UpdaterProcess {
+
+// The binary the build made (set by the build as ZT_UPDATER_BINARY).
+[[nodiscard]] std::string BinaryPath();
+
+struct Result {
+    int ExitCode = -1;   // the process's exit status; -1 when it was killed or did not end
+    int Signal = 0;      // the signal that ended it, 0 when it exited
+    bool TimedOut = false;
+    std::string StandardOutput;
+    std::string StandardError;
+    std::chrono::milliseconds Duration{0};
+};
+
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& Folder() const noexcept { return mFolder; }
+    // The environment the child gets: the test's own, with the sandbox's folders in place.
+    [[nodiscard]] std::vector<std::string> Environment() const;
+    [[nodiscard]] std::string RuntimeDir() const { return (mFolder / "run").string(); }
+
+    // Runs program with arguments (argv[0] is program). A child still running after timeout is
+    // killed (TimedOut). stdin is /dev/null.
+    [[nodiscard]] Result Run(const std::string& program, const std::vector<std::string>& arguments,
+                             std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;
+    // The same with the updater binary.
+    [[nodiscard]] Result RunUpdater(const std::vector<std::string>& arguments,
+                                    std::chrono::milliseconds timeout = std::chrono::seconds(60)) const
+    {
+        return Run(BinaryPath(), arguments, timeout);
+    }
+
+private:
+    std::filesystem::path mFolder;
+};
+
+} // namespace UpdaterProcess

@@ -1,0 +1,225 @@
+// The -SIMULATE_DEVICES value and the state file that keeps simulated devices between runs.
+
+#include "Simulator/SimulatedDevice.h"
+#include "Simulator/SimulatedDevicesSetup.h"
+#include "Simulator/SimulatorStateFile.h"
+#include "ZTFramework/Time/Clock.h"
+#include "ZTFramework/Time/VirtualClock.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ParseCase {
+    const char* value;
+    bool controllerPresent;
+    std::optional<std::uint16_t> controller;
+    bool displayPresent;
+    std::optional<std::uint16_t> display;
+    std::size_t unrecognised;
+};
+
+class SimulateDevicesValue : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(SimulateDevicesValue, NamesTheDevicesPluggedIn)
+{
+    const ParseCase& c = GetParam();
+    const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(c.value);
+    EXPECT_EQ(setup.Controller.Present, c.controllerPresent);
+    EXPECT_EQ(setup.Display.Present, c.displayPresent);
+    if (c.controllerPresent) {
+        EXPECT_EQ(setup.Controller.ReleaseNumber, c.controller);
+    }
+    if (c.displayPresent) {
+        EXPECT_EQ(setup.Display.ReleaseNumber, c.display);
+    }
+    EXPECT_EQ(setup.Unrecognised.size(), c.unrecognised);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, SimulateDevicesValue,
+    ::testing::Values(ParseCase{"", true, 0x0030, true, 0x0049, 0}, ParseCase{"00.31,00.50", true, 0x0031, true, 0x0050, 0},
+                      ParseCase{"0.31,1.5", true, 0x0031, true, 0x0105, 0}, ParseCase{"99.99", true, 0x9999, true, 0x0049, 0},
+                      ParseCase{"-,DFU", false, {}, true, std::nullopt, 0}, ParseCase{"dfu,-", true, std::nullopt, false, {}, 0},
+                      ParseCase{",00.50", true, 0x0030, true, 0x0050, 0},
+                      // Not versions: the defaults stay and the items are reported.
+                      ParseCase{"0031,1.2.3", true, 0x0030, true, 0x0049, 2},
+                      ParseCase{"100.00,a.b", true, 0x0030, true, 0x0049, 2},
+                      ParseCase{".31,00.", true, 0x0030, true, 0x0049, 2}));
+
+TEST(SimulateDevicesItems, SetFaultsStateAndPace)
+{
+    const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(
+        "00.30,00.49,STATE=/tmp/Some Folder/State.bin,time-factor=0.25,controller:unplug-after-blocks=7,"
+        "display:Stall-On-Erase,slow-return,busy-block=3,busy-replies=40,enumeration-fails");
+    EXPECT_EQ(setup.StateFile, "/tmp/Some Folder/State.bin");
+    EXPECT_DOUBLE_EQ(setup.TimeFactor, 0.25);
+    EXPECT_TRUE(setup.EnumerationFails);
+    EXPECT_EQ(setup.Controller.Faults.unplugAfterBlocks, std::optional<std::uint32_t>(7));
+    EXPECT_FALSE(setup.Display.Faults.unplugAfterBlocks.has_value());
+    EXPECT_FALSE(setup.Controller.Faults.stallOnErase);
+    EXPECT_TRUE(setup.Display.Faults.stallOnErase);
+    for (const SimulatedDevicesSetup::Device* device : {&setup.Controller, &setup.Display}) {
+        EXPECT_TRUE(device->Faults.slowReturn);
+        EXPECT_EQ(device->Faults.busyBlockIndex, std::optional<std::uint32_t>(3));
+        EXPECT_EQ(device->Faults.busyBlockStatusReplies, 40u);
+    }
+    EXPECT_TRUE(setup.Unrecognised.empty());
+}
+
+TEST(SimulateDevicesItems, WhatCannotBeReadIsReportedAndChangesNothing)
+{
+    const char* bad[] = {"state=",        "time-factor=0",   "time-factor=101",   "time-factor=nan", "time-factor=1x",
+                         "stall-on-erase=3", "unplug-after-blocks", "unplug-after-blocks=-1", "busy-block=",
+                         "printer:slow-return", "no-such-fault", "controller:"};
+    for (const char* item : bad) {
+        const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(std::string("00.30,00.49,") + item);
+        ASSERT_EQ(setup.Unrecognised.size(), 1u) << item;
+        EXPECT_EQ(setup.Unrecognised.front(), item);
+        EXPECT_TRUE(setup.StateFile.empty()) << item;
+        EXPECT_DOUBLE_EQ(setup.TimeFactor, 1.0) << item;
+        EXPECT_FALSE(setup.Controller.Faults.stallOnErase || setup.Controller.Faults.slowReturn ||
+                     setup.Controller.Faults.unplugAfterBlocks || setup.Controller.Faults.busyBlockIndex)
+            << item;
+    }
+}
+
+// ---- The state file ---------------------------------------------------------------------------
+
+class SimulatorState : public ::testing::Test {
+protected:
+    SimulatorState()
+    {
+        ZT::SetClock(&mClock);
+        static std::atomic<int> counter{0};
+        mFolder = fs::temp_directory_path() / ("zt-simstate-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::create_directories(mFolder);
+    }
+    ~SimulatorState() override
+    {
+        std::error_code ignored;
+        fs::remove_all(mFolder, ignored);
+        ZT::SetClock(nullptr);
+    }
+
+    ZT::VirtualClock mClock;
+    fs::path mFolder;
+};
+
+TEST_F(SimulatorState, DevicesComeBackWithTheirFlashAndMode)
+{
+    auto simulator = ZT::MakeRC<LDeviceSimulator>();
+    auto controller = simulator->AddDevice(SimulatedDeviceKind::Controller, 0x0031);
+    auto display = simulator->AddDevice(SimulatedDeviceKind::WheelDisplay, std::nullopt); // in its bootloader
+    const std::vector<std::uint8_t> marker{1, 2, 3, 0xFF, 4};
+    ASSERT_TRUE(display->ProgramFlash(0x08020000, marker));
+
+    const std::string path = (mFolder / "state.bin").string();
+    std::string error;
+    ASSERT_TRUE(CSimulatorStateFile::Write(path, CSimulatorStateFile::Capture(*simulator), error)) << error;
+    EXPECT_FALSE(fs::exists(path + ".tmp"));
+
+    const auto saved = CSimulatorStateFile::Read(path, error);
+    ASSERT_TRUE(saved.has_value()) << error;
+    auto restoredSimulator = ZT::MakeRC<LDeviceSimulator>();
+    const auto restored = CSimulatorStateFile::Restore(*restoredSimulator, *saved);
+    ASSERT_EQ(restored.size(), 2u);
+    EXPECT_EQ(restored[0]->GetKind(), SimulatedDeviceKind::Controller);
+    EXPECT_EQ(restored[0]->GetMode(), SimulatedDeviceMode::Application);
+    EXPECT_EQ(restored[0]->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031));
+    EXPECT_EQ(restored[0]->GetFlashDump(), controller->GetFlashDump());
+    EXPECT_EQ(restored[1]->GetKind(), SimulatedDeviceKind::WheelDisplay);
+    EXPECT_EQ(restored[1]->GetMode(), SimulatedDeviceMode::Bootloader);
+    EXPECT_EQ(restored[1]->GetFlashDump(), display->GetFlashDump());
+}
+
+TEST_F(SimulatorState, ADeviceCaughtOnItsWayIntoTheBootloaderIsFoundThere)
+{
+    auto simulator = ZT::MakeRC<LDeviceSimulator>();
+    auto controller = simulator->AddDevice(SimulatedDeviceKind::Controller, 0x0030);
+    std::uint64_t appearance = 0;
+    ASSERT_TRUE(controller->OpenMidi("Halvard XR4000 NOVA", appearance));
+    ASSERT_EQ(controller->ReceiveMidi(appearance, kUpdateModeRequest), LSimulatedDevice::MidiDelivery::Delivered);
+    ASSERT_EQ(controller->GetMode(), SimulatedDeviceMode::SwitchingToBootloader);
+    const auto captured = CSimulatorStateFile::Capture(*simulator);
+    ASSERT_EQ(captured.size(), 1u);
+    EXPECT_TRUE(captured[0].InBootloader);
+
+    // An unplugged device is plugged in again at the next run and starts from its flash.
+    controller->Unplug();
+    auto restoredSimulator = ZT::MakeRC<LDeviceSimulator>();
+    const auto restored = CSimulatorStateFile::Restore(*restoredSimulator, CSimulatorStateFile::Capture(*simulator));
+    ASSERT_EQ(restored.size(), 1u);
+    EXPECT_EQ(restored[0]->GetMode(), SimulatedDeviceMode::Application);
+}
+
+TEST_F(SimulatorState, EveryDamagedFileIsRefusedWhole)
+{
+    auto simulator = ZT::MakeRC<LDeviceSimulator>();
+    simulator->AddDevice(SimulatedDeviceKind::Controller, 0x0031);
+    const std::vector<std::uint8_t> good = CSimulatorStateFile::Encode(CSimulatorStateFile::Capture(*simulator));
+    std::string error;
+    ASSERT_TRUE(CSimulatorStateFile::Decode(good, error).has_value()) << error;
+
+    std::vector<std::vector<std::uint8_t>> damaged;
+    damaged.push_back({});
+    damaged.push_back(std::vector<std::uint8_t>(good.begin(), good.begin() + 10));
+    damaged.push_back(std::vector<std::uint8_t>(good.begin(), good.end() - 1));
+    for (const std::size_t offset : {std::size_t{0}, std::size_t{9}, std::size_t{13}, good.size() / 2, good.size() - 1}) {
+        std::vector<std::uint8_t> flipped = good;
+        flipped[offset] ^= 0x40;
+        damaged.push_back(flipped);
+    }
+    std::vector<std::uint8_t> extended = good;
+    extended.push_back(0);
+    damaged.push_back(extended);
+    for (const auto& bytes : damaged) {
+        error.clear();
+        EXPECT_FALSE(CSimulatorStateFile::Decode(bytes, error).has_value()) << bytes.size();
+        EXPECT_FALSE(error.empty());
+    }
+
+    EXPECT_FALSE(CSimulatorStateFile::Read((mFolder / "missing").string(), error).has_value());
+    EXPECT_FALSE(CSimulatorStateFile::Read(mFolder.string(), error).has_value()) << "a folder is no state file";
+    EXPECT_FALSE(CSimulatorStateFile::Write((mFolder / "no/such/folder/state").string(), {}, error));
+}
+
+TEST_F(SimulatorState, TheSetupUsesAReadableStateFileAndElseItsOwnDevices)
+{
+    const std::string path = (mFolder / "devices.state").string();
+    SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse("00.30,00.49,state=" + path + ",display:slow-return");
+    std::string message;
+
+    // First run: no file yet, the command line's devices.
+    auto first = setup.CreateSimulator(message);
+    EXPECT_NE(message.find("does not exist yet"), std::string::npos) << message;
+    ASSERT_EQ(first->GetDevices().size(), 2u);
+    EXPECT_TRUE(first->GetDevices()[1]->GetFaults().slowReturn);
+    first->GetDevices()[0]->Unplug(); // something happens to them
+    ASSERT_TRUE(setup.SaveState(*first, message)) << message;
+
+    // Next run with other versions on its command line: the file wins, the faults still apply.
+    SimulatedDevicesSetup next = SimulatedDevicesSetup::Parse("00.31,00.50,state=" + path + ",display:slow-return");
+    auto second = next.CreateSimulator(message);
+    EXPECT_NE(message.find("restored"), std::string::npos) << message;
+    ASSERT_EQ(second->GetDevices().size(), 2u);
+    EXPECT_EQ(second->GetDevices()[0]->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0030));
+    EXPECT_EQ(second->GetDevices()[1]->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0049));
+    EXPECT_TRUE(second->GetDevices()[1]->GetFaults().slowReturn);
+
+    // A damaged file is reported and the command line's devices are used.
+    std::ofstream(path, std::ios::trunc) << "garbage";
+    auto third = next.CreateSimulator(message);
+    EXPECT_NE(message.find("not used"), std::string::npos) << message;
+    ASSERT_EQ(third->GetDevices().size(), 2u);
+    EXPECT_EQ(third->GetDevices()[0]->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031));
+}
+
+} // namespace

@@ -1,0 +1,418 @@
+// The real program, run as an installer runs it, on simulated devices: exit statuses, silent
+// updates across processes, options that choose files and devices, the hand-over to a first
+// copy, the UDP debug output and command lines that must not break anything.
+
+#include "tests/FirmwareUpdater/Panel/ProcessRunner.h"
+
+#include "FirmwareUpdater/Panel/Application.h"
+#include "ZTFramework/Application/SingleInstance.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <filesystem>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using UpdaterProcess::Result;
+using UpdaterProcess::Sandbox;
+
+// Simulated devices move 20 times faster than real ones: the engine's own waits stay as they
+// are, so a two-device update still takes a few seconds.
+constexpr const char* kFast = ",time-factor=0.05";
+
+std::string Describe(const Result& result)
+{
+    return "exit " + std::to_string(result.ExitCode) + ", signal " + std::to_string(result.Signal) +
+           (result.TimedOut ? ", timed out" : "") + "\n--- stderr:\n" + result.StandardError;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// ---- Query mode: one row per exit status --------------------------------------------------------
+
+struct QueryCase {
+    const char* name;
+    std::string devices; // the -SIMULATE_DEVICES= value; empty: no simulator at all
+    bool withFirmwareFiles;
+    int exitCode;
+};
+
+class QueryMode : public ::testing::TestWithParam<QueryCase> {};
+
+TEST_P(QueryMode, ExitStatusTellsWhatTheDevicesNeed)
+{
+    const QueryCase& c = GetParam();
+    Sandbox sandbox;
+    std::string program = UpdaterProcess::BinaryPath();
+    if (!c.withFirmwareFiles) {
+        // A copy of the program in a folder of its own, without the firmware files beside it.
+        const auto copy = sandbox.Folder() / "bare" / "xr4000-nova-updater";
+        std::filesystem::create_directories(copy.parent_path());
+        std::filesystem::copy_file(program, copy);
+        program = copy.string();
+    }
+    std::vector<std::string> arguments{program, "-RETURN_UPDATE_MODE_STATUS"};
+    if (!c.devices.empty())
+        arguments.push_back("-SIMULATE_DEVICES=" + c.devices);
+    const Result result = sandbox.Run(program, arguments);
+    EXPECT_EQ(result.ExitCode, c.exitCode) << Describe(result);
+    EXPECT_EQ(result.StandardOutput, "");
+    EXPECT_EQ(result.StandardError, "") << "nothing is printed without -DEBUG_CONSOLE";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, QueryMode,
+    ::testing::Values(
+        QueryCase{"RealBackendsFindNothing", "", true, 1},
+        QueryCase{"NothingPluggedIn", "-,-", true, 1},
+        QueryCase{"OnlyTheControllerIsAnIncompleteSet", "00.30,-", true, 1},
+        QueryCase{"EnumerationFails", "00.30,00.49,enumeration-fails", true, 1},
+        QueryCase{"InUpdateModeWithoutAFileToCompare", "00.31,dfu", false, 2},
+        QueryCase{"InUpdateModeNeedsItsImage", "00.31,dfu", true, 3},
+        QueryCase{"ControllerInUpdateModeNeedsItsImage", "dfu,00.50", true, 3},
+        QueryCase{"UpToDate", "00.31,00.50", true, 4},
+        QueryCase{"OldDevicesWithoutAFileNeedNothing", "00.30,00.49", false, 4},
+        QueryCase{"NewerThanTheFiles", "01.00,00.50", true, 4},
+        QueryCase{"ControllerOld", "00.30,00.50", true, 5},
+        QueryCase{"OnlyTheDisplayOld", "00.31,00.49", true, 5},
+        QueryCase{"BothOld", "00.30,00.49", true, 5}),
+    [](const ::testing::TestParamInfo<QueryCase>& info) { return std::string(info.param.name); });
+
+// ---- Silent updates ------------------------------------------------------------------------------
+
+TEST(SilentUpdate, QueryThenSilentThenQueryAsThreeProcessesUpdatesBothDevices)
+{
+    Sandbox sandbox;
+    const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + (sandbox.Folder() / "devices.state").string() + kFast;
+    const std::string program = UpdaterProcess::BinaryPath();
+
+    const Result before = sandbox.RunUpdater({program, "-RETURN_UPDATE_MODE_STATUS", devices});
+    EXPECT_EQ(before.ExitCode, 5) << Describe(before);
+
+    const Result silent = sandbox.RunUpdater({program, "-SILENT", "-DEBUG_CONSOLE", devices});
+    ASSERT_EQ(silent.ExitCode, 0) << Describe(silent);
+    EXPECT_TRUE(Contains(silent.StandardError, "Controller: back in normal mode with firmware 00.31.")) << Describe(silent);
+    EXPECT_TRUE(Contains(silent.StandardError, "Wheel display: back in normal mode with firmware 00.50.")) << Describe(silent);
+    EXPECT_TRUE(Contains(silent.StandardError, "Finished: 2 device(s) updated.")) << Describe(silent);
+    // The controller goes first.
+    EXPECT_LT(silent.StandardError.find("Controller: switching to update mode"),
+              silent.StandardError.find("Wheel display: switching to update mode"));
+    EXPECT_EQ(silent.StandardOutput, "");
+
+    const Result after = sandbox.RunUpdater({program, "-RETURN_UPDATE_MODE_STATUS", devices});
+    EXPECT_EQ(after.ExitCode, 4) << Describe(after);
+}
+
+struct SilentCase {
+    const char* name;
+    std::string devices;
+    std::vector<std::string> options;
+    std::vector<std::string> expectedLines; // each must appear on the debug console
+    std::vector<std::string> absentLines;   // none of these may appear
+    int queryAfter;                         // the exit status of a query afterwards
+};
+
+class SilentOptions : public ::testing::TestWithParam<SilentCase> {};
+
+TEST_P(SilentOptions, DoWhatTheyPromise)
+{
+    const SilentCase& c = GetParam();
+    Sandbox sandbox;
+    const std::string program = UpdaterProcess::BinaryPath();
+    const std::string devices =
+        "-SIMULATE_DEVICES=" + c.devices + ",state=" + (sandbox.Folder() / "devices.state").string() + kFast;
+    std::vector<std::string> arguments{program, "-DEBUG_CONSOLE", devices};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    const Result run = sandbox.RunUpdater(arguments);
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    for (const std::string& line : c.expectedLines)
+        EXPECT_TRUE(Contains(run.StandardError, line)) << "missing \"" << line << "\"\n" << Describe(run);
+    for (const std::string& line : c.absentLines)
+        EXPECT_FALSE(Contains(run.StandardError, line)) << "unexpected \"" << line << "\"\n" << Describe(run);
+
+    const Result after = sandbox.RunUpdater({program, "-RETURN_UPDATE_MODE_STATUS", devices});
+    EXPECT_EQ(after.ExitCode, c.queryAfter) << Describe(after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SilentOptions,
+    ::testing::Values(
+        SilentCase{"SilentIfNotNeededQuitsWithAnUpToDateDevice",
+                   "00.31,00.50",
+                   {"-SILENT_IF_UPDATE_NOT_NEEDED"},
+                   {"no update wanted"},
+                   {"switching to update mode"},
+                   4},
+        SilentCase{"SilentIfNotNeededWithAlwaysUpdateRewritesTheController",
+                   "00.31,00.50",
+                   // -SILENT goes first: only the first "-SILENT" in the line counts.
+                   {"-SILENT", "-ALWAYS_UPDATE", "-SILENT_IF_UPDATE_NOT_NEEDED"},
+                   {"Controller: back in normal mode with firmware 00.31.", "Finished: 1 device(s) updated."},
+                   {"Wheel display: switching"},
+                   4},
+        SilentCase{"SilentWithAnUpToDateDeviceDoesNothing",
+                   "00.31,00.50",
+                   {"-SILENT"},
+                   {"Finished: nothing was updated."},
+                   {"switching to update mode"},
+                   4},
+        SilentCase{"SilentAndStartAutomaticallyBehaveAsSilent",
+                   "00.31,00.49",
+                   {"-START_UPDATE_AUTOMATICALLY", "-SILENT"},
+                   {"Wheel display: back in normal mode with firmware 00.50.", "Finished: 1 device(s) updated."},
+                   {"Controller: switching"},
+                   4},
+        SilentCase{"AWheelDisplayLeftInUpdateModeIsFinished",
+                   "00.31,dfu",
+                   {"-SILENT", "-silent_if_update_not_needed"},
+                   {"Wheel display: back in normal mode with firmware 00.50."},
+                   {"switching to update mode"},
+                   4},
+        SilentCase{"ADeviceThatDisappearsEndsTheRunWithoutHanging",
+                   "00.30,00.49,controller:unplug-after-blocks=0",
+                   {"-SILENT"},
+                   {"Controller: the update failed", "update(s) failed."},
+                   {"Wheel display: switching"},
+                   // Erased and unwritten, it powers up in its bootloader next time.
+                   3},
+        SilentCase{"ABootloaderThatNeverAppearsEndsTheRun",
+                   "00.30,00.49,controller:bootloader-never-appears",
+                   {"-SILENT"},
+                   {"Controller: cannot be updated", "Finished: nothing was updated."},
+                   {"Wheel display: switching"},
+                   // It left for its bootloader and is found there next time.
+                   3}),
+    [](const ::testing::TestParamInfo<SilentCase>& info) { return std::string(info.param.name); });
+
+TEST(StartAutomatically, WithoutAWindowTheRunStillWaitsForTheDownloadItStarted)
+{
+    Sandbox sandbox;
+    const std::string program = UpdaterProcess::BinaryPath();
+    const std::string devices =
+        "-SIMULATE_DEVICES=00.30,00.50,state=" + (sandbox.Folder() / "devices.state").string() + kFast;
+    const Result run = sandbox.RunUpdater({program, "-START_UPDATE_AUTOMATICALLY", "-DEBUG_CONSOLE", devices});
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "Controller: back in normal mode with firmware 00.31.")) << Describe(run);
+    EXPECT_EQ(sandbox.RunUpdater({program, "-RETURN_UPDATE_MODE_STATUS", devices}).ExitCode, 4);
+}
+
+// ---- Options that choose the file and the device -------------------------------------------------
+
+TEST(FirmwareFileOption, AQuotedPathWithBlanksIsOneValueAndAMissingFileIsInvalid)
+{
+    Sandbox sandbox;
+    const std::string program = UpdaterProcess::BinaryPath();
+    const auto folder = sandbox.Folder() / "My Firmware Files";
+    std::filesystem::create_directories(folder);
+    const auto file = folder / "controller image.dfu";
+    std::filesystem::copy_file(std::filesystem::path(program).parent_path() / "qx31_tp_update_00_31_120936.dfu", file);
+
+    // Only the controller: the device set is incomplete, so the file the command line chose stays
+    // the engine's file (with a full set the product's own pair replaces it at the scan).
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string expected;
+        int exitCode;
+    };
+    const std::vector<Case> cases{
+        // As the shell passes it after the user wrote -ABSOLUTE_FIRMWARE_FILE_PATH="<path>".
+        {{"-ABSOLUTE_FIRMWARE_FILE_PATH=" + file.string()}, "firmware file " + file.string() + ": FileFoundVersionKnown", 1},
+        // As an installer that quotes it itself writes it.
+        {{"-absolute_firmware_file_path=\"" + file.string() + "\""}, "firmware file " + file.string() + ": FileFoundVersionKnown", 1},
+        {{"-ABSOLUTE_FIRMWARE_FILE_PATH=" + (folder / "missing file.dfu").string()},
+         "firmware file " + (folder / "missing file.dfu").string() + ": FileInvalid", 1},
+        // A blank right after "=" makes the option absent: the default file next to the program.
+        {{"-ABSOLUTE_FIRMWARE_FILE_PATH=", file.string()},
+         "firmware file " + std::filesystem::path(program).parent_path().string() + "/qx31_tp_update_00_31_120936.dfu", 1},
+        {{"-FIRMWARE_IMAGE_NAME=Other.DFU"}, "firmware file " + std::filesystem::path(program).parent_path().string() +
+                                               "/Other.DFU: FileInvalid", 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{program, "-RETURN_UPDATE_MODE_STATUS", "-DEBUG_CONSOLE",
+                                           "-SIMULATE_DEVICES=00.30,-"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const Result run = sandbox.RunUpdater(arguments);
+        EXPECT_EQ(run.ExitCode, c.exitCode) << c.arguments.front() << "\n" << Describe(run);
+        EXPECT_TRUE(Contains(run.StandardError, c.expected)) << c.arguments.front() << "\nmissing: " << c.expected
+                                                             << "\n" << Describe(run);
+    }
+}
+
+TEST(DeviceOptions, AProductIdAloneTakesTheDefaultVendorForBothModes)
+{
+    Sandbox sandbox;
+    const std::string program = UpdaterProcess::BinaryPath();
+    struct Case {
+        std::vector<std::string> options;
+        std::string expected;
+    };
+    const std::vector<Case> cases{
+        {{"-DEVICE_PID=32784"}, "device 2C1A:8010, in update mode 2C1A:DF11"},
+        {{"-DEVICE_PID=32784", "-DEVICE_VID=1155"}, "device 0483:8010, in update mode 0483:DF11"},
+        {{"-DEVICE_VID=1155"}, "in update mode 0483:DF11"}, // no effect without -DEVICE_PID=
+        {{"-DEVICE_PID=0x8010"}, "device 2C1A:0000, in update mode 2C1A:DF11"},
+        {{"-DEVICE_BOOTLOADER_PID=57105"}, "device 0000:0000, in update mode 0000:DF11"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{program, "-RETURN_UPDATE_MODE_STATUS", "-DEBUG_CONSOLE",
+                                           "-SIMULATE_DEVICES=-,-"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const Result run = sandbox.RunUpdater(arguments);
+        EXPECT_EQ(run.ExitCode, 1) << Describe(run);
+        EXPECT_TRUE(Contains(run.StandardError, c.expected)) << c.options.front() << "\n" << Describe(run);
+    }
+}
+
+// ---- One copy at a time --------------------------------------------------------------------------
+
+// The single-instance name as the child computes it from its own runtime folder.
+std::string InstanceNameFor(const Sandbox& sandbox)
+{
+    const char* previous = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = previous ? previous : "";
+    ::setenv("XDG_RUNTIME_DIR", sandbox.RuntimeDir().c_str(), 1);
+    const std::string name = ZT::CSingleInstance::SocketName(LApplication::GetWindowClassName());
+    if (previous)
+        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+    return name;
+}
+
+TEST(SecondCopy, HandsItsCommandLineToAFirstCopyWithAWindowAndEnds)
+{
+    Sandbox sandbox;
+    const std::string program = UpdaterProcess::BinaryPath();
+    ZT::CSingleInstance first(InstanceNameFor(sandbox));
+    ASSERT_TRUE(first.Claim());
+    ASSERT_TRUE(first.StartListening()); // the first copy shows its window
+
+    const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + (sandbox.Folder() / "devices.state").string();
+    const Result second = sandbox.RunUpdater({program, "-SILENT", "-DEBUG_CONSOLE", devices, "-FIRMWARE_IMAGE_NAME=a b.dfu"});
+    EXPECT_EQ(second.ExitCode, 0) << Describe(second);
+    EXPECT_EQ(second.StandardError, "") << "the second copy does nothing of its own";
+    EXPECT_FALSE(std::filesystem::exists(sandbox.Folder() / "devices.state")) << "no simulator ran";
+
+    const std::optional<std::string> handed = first.AcceptCommandLine(std::chrono::seconds(5));
+    ASSERT_TRUE(handed.has_value());
+    EXPECT_EQ(*handed, program + " -SILENT -DEBUG_CONSOLE " + devices + " -FIRMWARE_IMAGE_NAME=\"a b.dfu\"");
+}
+
+TEST(SecondCopy, StartsNormallyWhileTheFirstRunsWithoutAWindow)
+{
+    Sandbox sandbox;
+    ZT::CSingleInstance first(InstanceNameFor(sandbox));
+    ASSERT_TRUE(first.Claim()); // bound, not listening: a silent run of the first copy
+    const Result second =
+        sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", "-SIMULATE_DEVICES=00.30,00.49"});
+    EXPECT_EQ(second.ExitCode, 5) << Describe(second);
+}
+
+// ---- Debug output over UDP ------------------------------------------------------------------------
+
+TEST(DebugConsolePort, SendsTheRunsLinesAsDatagrams)
+{
+    const int listener = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int port = ntohs(address.sin_port);
+
+    Sandbox sandbox;
+    const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS",
+                                           "-debug_console:" + std::to_string(port) + ":127.0.0.1",
+                                           "-SIMULATE_DEVICES=00.30,00.49"});
+    EXPECT_EQ(run.ExitCode, 5) << Describe(run);
+    EXPECT_EQ(run.StandardError, "") << "the lines go to the port, not to the terminal";
+
+    std::string received;
+    for (;;) {
+        pollfd entry{listener, POLLIN, 0};
+        if (::poll(&entry, 1, 0) <= 0)
+            break; // the child has ended: everything it sent is here
+        char buffer[65536];
+        const ssize_t count = ::recv(listener, buffer, sizeof(buffer), 0);
+        if (count <= 0)
+            break;
+        received.append(buffer, static_cast<std::size_t>(count));
+        received += '\n';
+    }
+    ::close(listener);
+    EXPECT_TRUE(Contains(received, "query mode, DeviceNotInUpdateMode, update needed: yes: exit status 5")) << received;
+    EXPECT_TRUE(Contains(received, "Exit status 5: an update is needed.")) << received;
+}
+
+// ---- Bad input ------------------------------------------------------------------------------------
+
+TEST(BadInput, NoCommandLineCrashesOrHangs)
+{
+    Sandbox sandbox;
+    const std::string program = UpdaterProcess::BinaryPath();
+    const std::vector<std::vector<std::string>> lines{
+        {},
+        {"-"},
+        {"--"},
+        {"-SILENT"},
+        {"-silentX", "-RETURN_UPDATE_MODE_STATUSES"},
+        {"-ABSOLUTE_FIRMWARE_FILE_PATH=\""},
+        {"-ABSOLUTE_FIRMWARE_FILE_PATH=\"\"", "-SILENT"},
+        {"-ABSOLUTE_FIRMWARE_FILE_PATH=/", "-SIMULATE_DEVICES=00.30,00.49", "-RETURN_UPDATE_MODE_STATUS"},
+        {"-FIRMWARE_IMAGE_NAME=../../../../etc/passwd", "-SIMULATE_DEVICES=00.30,-", "-SILENT"},
+        {"-DEVICE_PID=99999999999999999999", "-DEVICE_VID=-1", "-DEVICE_BOOTLOADER_PID=", "-SILENT"},
+        {"-DEBUG_CONSOLE:", "-DEBUG_CONSOLE:1", "-DEBUG_CONSOLE:99999999999:"},
+        {"-SIMULATE_DEVICES=\"", "-RETURN_UPDATE_MODE_STATUS"},
+        {"-SIMULATE_DEVICES=,,,,,,", "-RETURN_UPDATE_MODE_STATUS"},
+        {"-SIMULATE_DEVICES=99.999,abc,state=,time-factor=-1,time-factor=nan,busy-block=x,display:nope",
+         "-RETURN_UPDATE_MODE_STATUS"},
+        {"-SIMULATE_DEVICES=00.30,00.49,state=/proc/version", "-RETURN_UPDATE_MODE_STATUS"},
+        {"-SIMULATE_DEVICES=00.30,00.49,state=/nonexistent/folder/state", "-SILENT_IF_UPDATE_NOT_NEEDED"},
+        {"\xff\xfe\x80 -SILENT \xc3", "-SIMULATE_DEVICES=\xe2\x82"},
+        {std::string(100000, 'A'), "-ABSOLUTE_FIRMWARE_FILE_PATH=" + std::string(5000, '/')},
+    };
+    for (const std::vector<std::string>& options : lines) {
+        std::vector<std::string> arguments{program};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const Result run = sandbox.RunUpdater(arguments, std::chrono::seconds(60));
+        std::string shown;
+        for (const std::string& option : options)
+            shown += option.substr(0, 80) + " ";
+        EXPECT_FALSE(run.TimedOut) << shown;
+        EXPECT_EQ(run.Signal, 0) << shown << "\n" << Describe(run);
+        // 0, or a query's status: nothing else.
+        EXPECT_TRUE(run.ExitCode >= 0 && run.ExitCode <= 5) << shown << "\n" << Describe(run);
+    }
+}
+
+TEST(BadInput, ADamagedStateFileIsReportedAndTheCommandLinesDevicesAreUsed)
+{
+    Sandbox sandbox;
+    const auto state = sandbox.Folder() / "devices.state";
+    {
+        std::FILE* file = std::fopen(state.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs("XRSIMST1 this is not what the simulator wrote", file);
+        std::fclose(file);
+    }
+    const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", "-DEBUG_CONSOLE",
+                                           "-SIMULATE_DEVICES=00.31,00.49,state=" + state.string()});
+    EXPECT_EQ(run.ExitCode, 5) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "state not used")) << Describe(run);
+}
+
+} // namespace

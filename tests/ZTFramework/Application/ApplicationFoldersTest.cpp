@@ -1,0 +1,166 @@
+#include "ZTFramework/Application/ApplicationFolders.h"
+
+#include "ZTFramework/Errors/Exception.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using ZT::CApplicationFolders;
+
+class ApplicationFolders : public ::testing::Test {
+protected:
+    ApplicationFolders()
+    {
+        static std::atomic<int> counter{0};
+        mRoot = fs::temp_directory_path() /
+                ("zt-folders-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::create_directories(mRoot / "home");
+    }
+    ~ApplicationFolders() override
+    {
+        std::error_code ignored;
+        fs::remove_all(mRoot, ignored);
+    }
+
+    CApplicationFolders::Environment Environment() const
+    {
+        CApplicationFolders::Environment environment;
+        environment.Home = (mRoot / "home").string();
+        environment.ProgramPath = "/opt/halvard/bin/xr4000-nova-updater";
+        return environment;
+    }
+    static std::string Folder(const CApplicationFolders& folders, std::uint32_t id)
+    {
+        return folders.GetFolder(id).ToUTF8();
+    }
+
+    fs::path mRoot;
+};
+
+TEST_F(ApplicationFolders, EachPathIdGivesItsFolderAndCreatesTheWritableOnes)
+{
+    struct Case {
+        const char* name;
+        std::string configHome; // XDG_CONFIG_HOME, empty: unset
+        std::string dataHome;
+        std::string expectedSettings; // relative to mRoot
+        std::string expectedUser;
+    };
+    const std::string root = mRoot.string();
+    const Case cases[] = {
+        {"defaults below home", "", "", "home/.config/Halvard/XR4000 NOVA Firmware Updater",
+         "home/.local/share/Halvard/XR4000 NOVA Firmware Updater"},
+        {"the variables win", root + "/cfg", root + "/dat/", "cfg/Halvard/XR4000 NOVA Firmware Updater",
+         "dat/Halvard/XR4000 NOVA Firmware Updater"},
+        {"relative variables are invalid and ignored", "cfg", "dat", "home/.config/Halvard/XR4000 NOVA Firmware Updater",
+         "home/.local/share/Halvard/XR4000 NOVA Firmware Updater"},
+    };
+    for (const Case& c : cases) {
+        CApplicationFolders::Environment environment = Environment();
+        environment.XdgConfigHome = c.configHome;
+        environment.XdgDataHome = c.dataHome;
+        const CApplicationFolders folders(environment, ZT::WString(L"Halvard"), ZT::WString(L"XR4000 NOVA Firmware Updater"));
+
+        EXPECT_EQ(Folder(folders, CApplicationFolders::kProgramFolder), "/opt/halvard/bin") << c.name;
+        EXPECT_EQ(Folder(folders, CApplicationFolders::kResourceFolder), "::") << c.name;
+        const std::string settings = Folder(folders, CApplicationFolders::kAppSettingsFolder);
+        const std::string user = Folder(folders, CApplicationFolders::kUserSettingsFolder);
+        EXPECT_EQ(settings, (mRoot / c.expectedSettings).string()) << c.name;
+        EXPECT_EQ(user, (mRoot / c.expectedUser).string()) << c.name;
+        EXPECT_TRUE(fs::is_directory(settings)) << c.name;
+        EXPECT_TRUE(fs::is_directory(user)) << c.name;
+        const std::string documents = Folder(folders, CApplicationFolders::kDocumentsFolder);
+        EXPECT_EQ(documents, (mRoot / "home/Documents").string()) << c.name;
+        EXPECT_TRUE(fs::is_directory(documents)) << c.name;
+    }
+}
+
+TEST_F(ApplicationFolders, AnUnknownPathIdIsOutOfRange)
+{
+    const CApplicationFolders folders(Environment(), ZT::WString(L"Halvard"), ZT::WString(L"P"));
+    for (const std::uint32_t id : {5u, 6u, 0xFFFFFFFFu}) {
+        try {
+            (void)folders.GetFolder(id);
+            ADD_FAILURE() << "no error for " << id;
+        } catch (const std::out_of_range& error) {
+            const std::string message = error.what();
+            EXPECT_EQ(message.rfind("Out of Range : Unknown Path ID. : ZT::CApplicationFolders::GetFolder : ", 0), 0u)
+                << message;
+        }
+    }
+}
+
+TEST_F(ApplicationFolders, TheProgramFolderIsTheResolvedProgramsFolder)
+{
+    struct Case {
+        std::string programPath;
+        std::string folder;
+    };
+    const Case cases[] = {
+        {"/usr/lib/halvard/xr4000-nova-updater", "/usr/lib/halvard"},
+        {"/xr4000-nova-updater", "/"},
+        {"", ""},
+        {"no-slash", ""},
+    };
+    for (const Case& c : cases) {
+        CApplicationFolders::Environment environment = Environment();
+        environment.ProgramPath = c.programPath;
+        const CApplicationFolders folders(environment, ZT::WString(L"Halvard"), ZT::WString(L"P"));
+        EXPECT_EQ(Folder(folders, CApplicationFolders::kProgramFolder), c.folder) << c.programPath;
+    }
+    // The process's own: /proc/self/exe already names the file a symbolic link leads to.
+    const auto process = CApplicationFolders::Environment::FromProcess();
+    EXPECT_EQ(process.ProgramPath, fs::canonical("/proc/self/exe").string());
+}
+
+TEST_F(ApplicationFolders, TheDocumentsFolderComesFromUserDirs)
+{
+    struct Case {
+        const char* text;
+        std::string expected; // "$HOME" stands for the home folder
+    };
+    const Case cases[] = {
+        {"XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "$HOME/Dokumente"},
+        {"# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n  XDG_DOCUMENTS_DIR=\"/srv/docs/\"\r\n", "/srv/docs"},
+        {"XDG_DOCUMENTS_DIR=\"$HOME\"\n", "$HOME"},
+        {"XDG_DOCUMENTS_DIR=\"$HOME/A\"\nXDG_DOCUMENTS_DIR=\"$HOME/B\"\n", "$HOME/B"},
+        {"XDG_DOCUMENTS_DIR=\"relative/docs\"\n", ""},
+        {"XDG_DOCUMENTS_DIR=$HOME/unquoted\n", ""},
+        {"XDG_DOCUMENTS_DIR=\"$HOMEWORK\"\n", ""},
+        {"XDG_DOCUMENTS_DIR=\"\n", ""},
+        {"", ""},
+    };
+    const std::string home = (mRoot / "home").string();
+    for (const Case& c : cases) {
+        std::string expected = c.expected;
+        if (expected.rfind("$HOME", 0) == 0)
+            expected = home + expected.substr(5);
+        EXPECT_EQ(CApplicationFolders::ReadDocumentsDir(c.text, home), expected) << c.text;
+    }
+
+    // Read from the configuration folder, and created.
+    fs::create_directories(mRoot / "home/.config");
+    std::ofstream(mRoot / "home/.config/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Papiere\"\n";
+    const CApplicationFolders folders(Environment(), ZT::WString(L"Halvard"), ZT::WString(L"P"));
+    EXPECT_EQ(Folder(folders, CApplicationFolders::kDocumentsFolder), home + "/Papiere");
+    EXPECT_TRUE(fs::is_directory(home + "/Papiere"));
+}
+
+TEST_F(ApplicationFolders, AFolderThatCannotBeCreatedIsStillNamed)
+{
+    std::ofstream(mRoot / "home/.config") << "a file where a folder belongs";
+    const CApplicationFolders folders(Environment(), ZT::WString(L"Halvard"), ZT::WString(L"P"));
+    EXPECT_EQ(Folder(folders, CApplicationFolders::kAppSettingsFolder), (mRoot / "home/.config/Halvard/P").string());
+    EXPECT_FALSE(fs::exists(mRoot / "home/.config/Halvard"));
+}
+
+} // namespace
