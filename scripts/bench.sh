@@ -8,3 +8,5 @@ for b in build-bench/bench/bench_*; do
     echo "== $(basename "$b")"
     "$b" --benchmark_min_time=0.2
 done
+echo "== query mode as a whole process"
+bash scripts/bench-query-mode.sh build-bench/bin/xr4000-nova-updater

@@ -208,8 +208,12 @@ ZTRESULT LCommandLineRun::OnCompleted(ZT::LNotificationDistributor* /*source*/,
 {
     const auto payload = notification->GetPayloadAs<ZT::LFirmwareUpdateCompletedNotificationData>();
     const bool succeeded = payload && payload->GetSucceeded();
-    if (mPrinter)
+    if (mPrinter) {
+        // The last progress the download posts is that of its last block, short of 100 %.
+        if (succeeded)
+            mPrinter->Progress(TargetName(), 1.0);
         mPrinter->EndProgress();
+    }
     mLoggedProgressStep = -1;
     if (succeeded) {
         ++mSummary.Succeeded;
