@@ -1,0 +1,39 @@
+#pragma once
+// The kernel's ALSA sequencer, opened once as an output-only client with one source port.
+//
+// A machine without a sequencer (no /dev/snd/seq, the snd-seq module not loaded) gives a sequencer
+// that lists nothing and refuses every send with -ENODEV; one line on the debug output says so.
+//
+// Threads: mMutex guards the sequencer handle and is held for a whole send, including its wait
+// of at most the caller's time-out, so sends through one sequencer are serialised.
+
+#include "ZTFramework/Midi/Alsa/AlsaSequencer.h"
+
+#include <mutex>
+#include <string>
+
+struct _snd_seq;
+
+namespace ZT {
+
+class LSystemAlsaSequencer final : public IAlsaSequencer {
+public:
+    // Opens the sequencer by its ALSA name ("default" for the system's one).
+    explicit LSystemAlsaSequencer(const std::string& sequencerName = "default");
+    ~LSystemAlsaSequencer() override;
+
+    [[nodiscard]] bool IsAvailable() const;
+    [[nodiscard]] std::vector<AlsaSequencerOutput> ListOutputs() override;
+    [[nodiscard]] int Send(int client, int port, MessageKind kind, std::span<const std::uint8_t> bytes,
+                           std::uint32_t timeoutMs) override;
+
+private:
+    [[nodiscard]] int DrainOutput(std::uint32_t timeoutMs);
+
+    mutable std::mutex mMutex;
+    _snd_seq* mSequencer = nullptr; // guarded by mMutex; null without a sequencer
+    int mClient = -1;               // our own client number
+    int mSourcePort = -1;
+};
+
+} // namespace ZT
