@@ -89,6 +89,18 @@ INSTANTIATE_TEST_SUITE_P(
         QueryCase{"BothOld", "00.30,00.49", true, 5}),
     [](const ::testing::TestParamInfo<QueryCase>& info) { return std::string(info.param.name); });
 
+TEST(ProgramFolder, ASymbolicLinkStillFindsTheFilesBesideTheRealProgram)
+{
+    Sandbox sandbox;
+    const auto link = sandbox.Folder() / "bin" / "xr4000-nova-updater";
+    std::filesystem::create_directories(link.parent_path());
+    std::filesystem::create_symlink(UpdaterProcess::BinaryPath(), link);
+    // Without the files the old devices would need nothing (4).
+    const Result run =
+        sandbox.Run(link.string(), {link.string(), "-RETURN_UPDATE_MODE_STATUS", "-SIMULATE_DEVICES=00.30,00.49"});
+    EXPECT_EQ(run.ExitCode, 5) << Describe(run);
+}
+
 // ---- Silent updates ------------------------------------------------------------------------------
 
 TEST(SilentUpdate, QueryThenSilentThenQueryAsThreeProcessesUpdatesBothDevices)
