@@ -72,6 +72,10 @@ public:
     // empty), "|", controlName.
     [[nodiscard]] RCPtr<LStringTable> GetStringTable(const WString& ownerName, const WString& controlName) const;
     [[nodiscard]] RCPtr<LStringTable> GetFrameworkStringTable() const { return GetStringTable(WString(kFrameworkTableId)); }
+    // The application's general texts (dialog titles, messages): the table "|" + application name.
+    [[nodiscard]] RCPtr<LStringTable> GetApplicationStringTable() const;
+    // The text of stringId in the table tableId, or fallback when either does not exist.
+    [[nodiscard]] WString GetText(const WString& tableId, const WString& stringId, const WString& fallback = WString()) const;
     [[nodiscard]] const StringTableMap& GetAllStringTables() const noexcept { return mTables; }
 
     // The loaded skin, or null.
