@@ -17,7 +17,9 @@
 #include "ZTFramework/Debug/DebugConsoleSwitch.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Debug/DebugOutput.h"
+#include "ZTFramework/Midi/Alsa/AlsaMidiOutputBackend.h"
 #include "ZTFramework/Midi/MidiOutputBackend.h"
+#include "ZTFramework/Usb/Linux/LinuxUsbBackend.h"
 #include "ZTFramework/Usb/UsbBackend.h"
 
 #include <cctype>
@@ -74,8 +76,7 @@ void WriteToStandardError(std::string_view bytes)
     std::fflush(stderr);
 }
 
-// The simulator when the command line asks for it; the process's backends stay the default
-// ones (which find no device) otherwise.
+// The simulator when the command line asks for it; the real USB and MIDI backends otherwise.
 std::optional<SimulatedDevicesSetup> ReadSimulatorOption(const ZT::WString& commandLine)
 {
     ZT::WString value;
@@ -160,6 +161,9 @@ int RunUpdater(const std::string& commandLine)
             ZT::CDebugLine() << "Simulator: ignoring \"" << item << "\"";
         if (!message.empty())
             ZT::DebugLine(message);
+    } else {
+        ZT::SetUsbBackend(ZT::MakeRC<ZT::LLinuxUsbBackend>());
+        ZT::SetMidiOutputBackend(ZT::MakeRC<ZT::LAlsaMidiOutputBackend>());
     }
 
     const bool queryMode = [&] {
