@@ -1,0 +1,372 @@
+// The libusb backend against an emulated DfuSe bootloader: umockdev gives the real libusb a
+// /sys and /dev/bus/usb of the test's making, and CEmulatedDfuSeBootloader answers the device's
+// usbfs ioctls. No hardware and no root are needed.
+
+#include "EmulatedDfuSeBootloader.h"
+
+#include "ZTFramework/Debug/DebugOutput.h"
+#include "ZTFramework/Usb/Linux/LinuxUsbBackend.h"
+
+#include <gtest/gtest.h>
+#include <umockdev.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using UsbTest::CEmulatedDfuSeBootloader;
+
+bool PreloadLoaded()
+{
+    const char* preload = std::getenv("LD_PRELOAD");
+    return preload && std::string(preload).find("libumockdev-preload") != std::string::npos;
+}
+
+// umockdev's preload library must be in the process before anything opens a device; a test binary
+// started without it starts itself again with it, so that ctest and a developer's shell both work.
+struct CPreloadUmockdev {
+    CPreloadUmockdev()
+    {
+        if (PreloadLoaded())
+            return;
+        if (std::getenv("ZT_UMOCKDEV_REEXEC")) // the preload did not take: fail in the tests, not here
+            return;
+        std::ifstream commandLine("/proc/self/cmdline", std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(commandLine)), std::istreambuf_iterator<char>());
+        std::vector<std::string> arguments;
+        std::stringstream split(text);
+        for (std::string argument; std::getline(split, argument, '\0');)
+            arguments.push_back(argument);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        const char* previous = std::getenv("LD_PRELOAD");
+        const std::string preload =
+            std::string("libumockdev-preload.so.0") + (previous && *previous ? std::string(":") + previous : "");
+        ::setenv("LD_PRELOAD", preload.c_str(), 1);
+        ::setenv("ZT_UMOCKDEV_REEXEC", "1", 1);
+        ::execv("/proc/self/exe", argv.data());
+    }
+} gPreloadUmockdev;
+
+// The testbed lives for the whole test program: libusb's one context of the process watches it.
+class CTestbedEnvironment final : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        // The testbed gets a temporary folder of its own, away from other tests' files.
+        char folder[] = "/tmp/zt-umockdev-XXXXXX";
+        if (::mkdtemp(folder))
+            mTemporaryFolder = folder;
+        ::setenv("TMPDIR", mTemporaryFolder.c_str(), 1);
+        sTestbed = umockdev_testbed_new();
+    }
+    void TearDown() override
+    {
+        g_clear_object(&sTestbed);
+        std::error_code ignored;
+        std::filesystem::remove_all(mTemporaryFolder, ignored);
+    }
+    static UMockdevTestbed* sTestbed;
+
+private:
+    std::string mTemporaryFolder;
+};
+UMockdevTestbed* CTestbedEnvironment::sTestbed = nullptr;
+[[maybe_unused]] auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new CTestbedEnvironment);
+
+constexpr const char* kBootloaderDescriptors =
+    "12010002000000408304" "11df0002010203" "01"   // device: 0483:DF11, bcdDevice 2.00
+    "0902" "1b00" "010100c032"                       // configuration
+    "090400000" "0fe010204"                          // interface 0: DFU mode
+    "09210bff000008" "1a01";                         // DFU functional: 2048-byte transfers
+constexpr const char* kControllerDescriptors =
+    "12010002000000401a2c" "10803100010203" "01"   // device: 2C1A:8010, bcdDevice 0.31
+    "0902" "1200" "0101008032"
+    "09040000000" "1010000";
+
+std::string DevicePath(int address)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "/dev/bus/usb/001/%03d", address);
+    return text;
+}
+
+// Adds a device at bus 1, address, under /sys/devices/<sysname>.
+void Plug(const std::string& sysname, int address, const char* descriptors)
+{
+    char number[8];
+    std::snprintf(number, sizeof number, "%03d", address);
+    std::ostringstream record;
+    record << "P: /devices/" << sysname << "\n"
+           << "N: bus/usb/001/" << number << "\n"
+           << "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
+           << "E: BUSNUM=001\nE: DEVNUM=" << number << "\nE: DEVNAME=/dev/bus/usb/001/" << number << "\n"
+           << "A: busnum=1\\n\nA: devnum=" << address << "\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\n"
+           << "H: descriptors=" << descriptors << "\n";
+    GError* error = nullptr;
+    const bool added = umockdev_testbed_add_from_string(CTestbedEnvironment::sTestbed, record.str().c_str(), &error);
+    ASSERT_TRUE(added) << (error ? error->message : "");
+}
+
+// What the kernel does when a device leaves: a "remove" event, then the device is gone from /sys.
+void Unplug(const std::string& sysname)
+{
+    const std::string syspath = "/sys/devices/" + sysname;
+    umockdev_testbed_uevent(CTestbedEnvironment::sTestbed, syspath.c_str(), "remove");
+    umockdev_testbed_remove_device(CTestbedEnvironment::sTestbed, syspath.c_str());
+}
+
+class CDebugCapture {
+public:
+    CDebugCapture() { ZT::DebugOutput::Instance().SetLogStreams(mNarrow, mWide); }
+    ~CDebugCapture() { ZT::DebugOutput::Instance().UseDebugStreams(); }
+    std::string Text() const
+    {
+        ZT::CMutexLock lock(ZT::DebugOutput::Instance().GetMutex());
+        return mNarrow.str();
+    }
+
+private:
+    std::ostringstream mNarrow;
+    std::wostringstream mWide;
+};
+
+// Each test gets its own bootloader at an address no earlier test used, as a real bus hands out
+// new addresses.
+class LinuxUsbBackendTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(PreloadLoaded()) << "umockdev's preload library is not loaded";
+        static int nextAddress = 5;
+        mAddress = nextAddress;
+        nextAddress += 2;
+        mSysname = "1-" + std::to_string(mAddress);
+        mPath = DevicePath(mAddress);
+        // The handler must be in place before the node appears, or an early open finds no device.
+        ASSERT_TRUE(mBootloader.Attach(CTestbedEnvironment::sTestbed, mPath));
+        Plug(mSysname, mAddress, kBootloaderDescriptors);
+        mBackend = ZT::MakeRC<ZT::LLinuxUsbBackend>();
+    }
+    void TearDown() override
+    {
+        if (mConnection)
+            mConnection->Close();
+        mConnection = nullptr;
+        if (!mUnplugged)
+            Unplug(mSysname);
+        mBootloader.Detach(CTestbedEnvironment::sTestbed, mPath);
+    }
+
+    [[nodiscard]] bool Listed(std::uint16_t vendor, std::uint16_t product, std::uint16_t release, const std::string& path)
+    {
+        std::vector<ZT::UsbDeviceInfo> devices;
+        if (mBackend->ListDevices(devices) != ZT::S_OK)
+            return false;
+        for (const ZT::UsbDeviceInfo& device : devices) {
+            if (device.path == path)
+                return device.vendorId == vendor && device.productId == product && device.releaseNumber == release;
+        }
+        return false;
+    }
+
+    // libusb's event thread applies a uevent shortly after it was sent, as on a real system where
+    // the engine polls for a returning device; this waits for the listing to agree, at most 5 s.
+    [[nodiscard]] bool EventuallyListed(bool present, std::uint16_t vendor, std::uint16_t product,
+                                        std::uint16_t release, const std::string& path)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (Listed(vendor, product, release, path) != present) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+    void OpenBootloader()
+    {
+        ZT::UsbError error = ZT::UsbError::Other;
+        mConnection = mBackend->Open(mPath, error);
+        ASSERT_TRUE(mConnection) << ZT::UsbErrorName(error);
+        EXPECT_EQ(error, ZT::UsbError::None);
+    }
+
+    // One DFU request to interface 0; the DFU state of a status reply in state.
+    bool Request(std::uint8_t type, std::uint8_t request, std::uint16_t value, std::vector<std::uint8_t> data = {})
+    {
+        return mConnection->ControlTransfer(type, request, value, 0, data.empty() ? nullptr : data.data(),
+                                            static_cast<std::uint16_t>(data.size()));
+    }
+    bool GetStatus(std::uint8_t& state)
+    {
+        std::uint8_t reply[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        if (!mConnection->ControlTransfer(0xA1, 0x03, 0, 0, reply, 6))
+            return false;
+        state = reply[4];
+        return mConnection->GetLastTransferredLength() == 6;
+    }
+    static std::vector<std::uint8_t> Command(std::uint8_t command, std::uint32_t address)
+    {
+        return {command, static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
+                static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 24)};
+    }
+
+    CEmulatedDfuSeBootloader mBootloader;
+    ZT::RCPtr<ZT::LLinuxUsbBackend> mBackend;
+    ZT::RCPtr<ZT::IUsbDeviceConnection> mConnection;
+    int mAddress = 0;
+    std::string mSysname;
+    std::string mPath;
+    bool mUnplugged = false;
+};
+
+TEST_F(LinuxUsbBackendTest, ListsTheBootloaderWithItsIdsAndReleaseNumberWithoutOpeningIt)
+{
+    EXPECT_TRUE(Listed(0x0483, 0xDF11, 0x0200, mPath));
+    EXPECT_EQ(mBootloader.GetClaimCount(), 0);
+}
+
+TEST_F(LinuxUsbBackendTest, OpensByPathClaimsInterfaceZeroAndRefusesUnknownPaths)
+{
+    ZT::UsbError error = ZT::UsbError::None;
+    EXPECT_FALSE(mBackend->Open("/dev/bus/usb/001/250", error));
+    EXPECT_EQ(error, ZT::UsbError::NotFound);
+    EXPECT_FALSE(mBackend->Open("/dev/bus/usb/1/5", error));
+    EXPECT_EQ(error, ZT::UsbError::NotFound);
+
+    OpenBootloader();
+    EXPECT_EQ(mBootloader.GetClaimCount(), 1);
+    mConnection->Close();
+    mConnection->Close();
+    std::uint8_t state = 0;
+    EXPECT_FALSE(GetStatus(state));
+    EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::NotOpen);
+}
+
+TEST_F(LinuxUsbBackendTest, ABusyInterfaceFailsTheOpenWithOneLineAndLeavesNothingOpen)
+{
+    CDebugCapture capture;
+    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::BusyOnClaim);
+    ZT::UsbError error = ZT::UsbError::None;
+    EXPECT_FALSE(mBackend->Open(mPath, error));
+    EXPECT_EQ(error, ZT::UsbError::Busy);
+    EXPECT_NE(capture.Text().find("is in use by another program"), std::string::npos) << capture.Text();
+
+    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::None);
+    OpenBootloader();
+}
+
+TEST_F(LinuxUsbBackendTest, ErasesAndWritesTheFlashThroughDfuSeRequests)
+{
+    OpenBootloader();
+    std::uint8_t state = 0;
+    ASSERT_TRUE(GetStatus(state));
+    EXPECT_EQ(state, 2);
+
+    ASSERT_TRUE(Request(0x21, 0x01, 0, Command(0x41, 0x08008000)));
+    ASSERT_TRUE(GetStatus(state));
+    EXPECT_EQ(state, 4);
+    ASSERT_TRUE(GetStatus(state));
+    EXPECT_EQ(state, 5);
+    EXPECT_EQ(mBootloader.GetErasedSectors(), std::vector<std::uint32_t>{0x08008000});
+    EXPECT_EQ(mBootloader.ReadFlash(0x0800BFFF, 2), (std::vector<std::uint8_t>{0xFF, 0x00}));
+
+    ASSERT_TRUE(Request(0x21, 0x01, 0, Command(0x21, 0x08008000)));
+    ASSERT_TRUE(GetStatus(state));
+    ASSERT_TRUE(GetStatus(state));
+    std::vector<std::uint8_t> block(UsbTest::kTransferSize);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    ASSERT_TRUE(Request(0x21, 0x01, 3, block)); // the second block of the element
+    ASSERT_TRUE(GetStatus(state));
+    ASSERT_TRUE(GetStatus(state));
+    EXPECT_EQ(state, 5);
+    EXPECT_EQ(mBootloader.ReadFlash(0x08008000 + UsbTest::kTransferSize, block.size()), block);
+}
+
+TEST_F(LinuxUsbBackendTest, AStalledRequestFailsWithPipeAndTheNextOneWorks)
+{
+    OpenBootloader();
+    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::StallNextRequest);
+    std::uint8_t state = 0;
+    EXPECT_FALSE(GetStatus(state));
+    EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::Pipe);
+    EXPECT_TRUE(GetStatus(state));
+    EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::None);
+}
+
+TEST_F(LinuxUsbBackendTest, ADeviceThatNeverAnswersTimesOutWithOneLine)
+{
+    OpenBootloader();
+    CDebugCapture capture;
+    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::NeverAnswer);
+    std::uint8_t state = 0;
+    EXPECT_FALSE(GetStatus(state));
+    EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::Timeout);
+    EXPECT_NE(capture.Text().find("did not answer request 0x03 within 5000 ms"), std::string::npos) << capture.Text();
+}
+
+TEST_F(LinuxUsbBackendTest, ADeviceUnpluggedMidTransferFailsWithNoDeviceAndOneLine)
+{
+    OpenBootloader();
+    CDebugCapture capture;
+    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::GoneOnNextRequest);
+    EXPECT_FALSE(Request(0x21, 0x01, 0, Command(0x41, 0x08008000)));
+    EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::NoDevice);
+    std::uint8_t state = 0;
+    EXPECT_FALSE(GetStatus(state));
+    const std::string text = capture.Text();
+    EXPECT_NE(text.find("left the bus during request 0x01"), std::string::npos) << text;
+    EXPECT_EQ(text.find("left the bus"), text.rfind("left the bus")) << text;
+}
+
+TEST_F(LinuxUsbBackendTest, AfterTheLeaveRequestTheDeviceReturnsInNormalModeWithItsNewRelease)
+{
+    ASSERT_TRUE(Listed(0x0483, 0xDF11, 0x0200, mPath));
+    OpenBootloader();
+    ASSERT_TRUE(Request(0x21, 0x01, 0));
+    std::uint8_t state = 0;
+    ASSERT_TRUE(GetStatus(state));
+    EXPECT_TRUE(mBootloader.HasLeft());
+
+    mBootloader.LeaveBus();
+    Unplug(mSysname);
+    mUnplugged = true;
+    EXPECT_FALSE(GetStatus(state));
+    EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::NoDevice);
+
+    const std::string returnedSysname = mSysname + ".1";
+    const std::string returnedPath = DevicePath(mAddress + 1);
+    Plug(returnedSysname, mAddress + 1, kControllerDescriptors);
+    EXPECT_TRUE(EventuallyListed(true, 0x2C1A, 0x8010, 0x0031, returnedPath));
+    EXPECT_TRUE(EventuallyListed(false, 0x0483, 0xDF11, 0x0200, mPath));
+    ZT::UsbError error = ZT::UsbError::None;
+    EXPECT_FALSE(mBackend->Open(mPath, error));
+    EXPECT_EQ(error, ZT::UsbError::NoDevice);
+    Unplug(returnedSysname);
+}
+
+TEST(LinuxUsbBackendPaths, MakesAndParsesOnlyTheUsbfsNodeForm)
+{
+    EXPECT_EQ(ZT::LLinuxUsbBackend::MakeDevicePath(1, 7), "/dev/bus/usb/001/007");
+    EXPECT_EQ(ZT::LLinuxUsbBackend::MakeDevicePath(255, 127), "/dev/bus/usb/255/127");
+    const auto parsed = ZT::LLinuxUsbBackend::ParseDevicePath("/dev/bus/usb/003/120");
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->bus, 3);
+    EXPECT_EQ(parsed->address, 120);
+    for (const char* bad : {"", "/dev/bus/usb/3/120", "/dev/bus/usb/003/1200", "/dev/bus/usb/003-120",
+                            "/dev/bus/usb/256/001", "/dev/bus/usb/0x3/001", "/dev/bus/usb/003/12a"})
+        EXPECT_FALSE(ZT::LLinuxUsbBackend::ParseDevicePath(bad)) << bad;
+}
+
+} // namespace
