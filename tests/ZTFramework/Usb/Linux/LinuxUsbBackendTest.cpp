@@ -4,6 +4,8 @@
 
 #include "EmulatedDfuSeBootloader.h"
 
+#include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
+#include "tools/DfuSeImage.h"
 #include "ZTFramework/Debug/DebugOutput.h"
 #include "ZTFramework/Usb/Linux/LinuxUsbBackend.h"
 
@@ -354,6 +356,80 @@ TEST_F(LinuxUsbBackendTest, AfterTheLeaveRequestTheDeviceReturnsInNormalModeWith
     EXPECT_FALSE(mBackend->Open(mPath, error));
     EXPECT_EQ(error, ZT::UsbError::NoDevice);
     Unplug(returnedSysname);
+}
+
+// What the engine's download does with the emulated bootloader through the libusb backend.
+struct EngineOutcome {
+    LUpdateEngineInterface::UpdateRunState runState = LUpdateEngineInterface::UpdateRunState::Idle;
+    LUpdateEngineInterface::DeviceState deviceState = LUpdateEngineInterface::DeviceState::NoDeviceDefined;
+};
+
+// 4097 bytes at 0x08008000: two whole blocks and a last block of one byte, which needs its own
+// set-address request.
+DfuSeImage MakeTestImage()
+{
+    DfuSeImage image;
+    image.ElementAddress = 0x08008000;
+    image.ElementData.resize(2 * UsbTest::kTransferSize + 1);
+    for (std::size_t i = 0; i < image.ElementData.size(); ++i)
+        image.ElementData[i] = static_cast<std::uint8_t>((i * 31) ^ (i >> 8));
+    return image;
+}
+
+EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const DfuSeImage& image)
+{
+    using DeviceState = LUpdateEngineInterface::DeviceState;
+    const std::string file = std::string(std::getenv("TMPDIR")) + "/image.dfu";
+    {
+        const std::vector<std::uint8_t> bytes = image.ToBytes();
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    EngineOutcome outcome;
+    ZT::SetUsbBackend(backend);
+    {
+        auto engine = ZT::MakeRC<LUpdateEngine>();
+        LUpdateEngine::DeviceDefinitions definitions;
+        LUpdateEngine::DeviceDefinition controller;
+        controller.VendorId = 0x2C1A;
+        controller.ProductId = 0x8010;
+        controller.BootloaderVendorId = 0x0483;
+        controller.BootloaderProductId = 0xDF11;
+        definitions.Append(controller);
+        // The scan without the dual updater, which needs the whole product (controller and
+        // wheel display) to choose a target.
+        EXPECT_EQ(engine->SetDeviceDefinitions(definitions), ZT::S_OK);
+        EXPECT_EQ(engine->ScanDevices(), ZT::S_OK);
+        EXPECT_EQ(engine->GetFoundDeviceCount(), 1u);
+        engine->SetDeviceState(DeviceState::DevicesAvailableNoneSelected);
+        EXPECT_EQ(engine->SelectDevice(0), ZT::S_OK);
+        EXPECT_EQ(engine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
+        EXPECT_EQ(engine->SetFirmwareFile(ZT::WString(file.c_str())), ZT::S_OK);
+        if (engine->StartUpdate() == ZT::S_OK && engine->WaitForUpdate(60000) == ZT::S_OK) {
+            outcome.runState = engine->GetUpdateRunState(false);
+            outcome.deviceState = engine->GetDeviceState();
+        }
+    }
+    ZT::SetUsbBackend(nullptr);
+    return outcome;
+}
+
+TEST_F(LinuxUsbBackendTest, TheEngineWritesAnImageThroughLibusbIntoTheEmulatedFlash)
+{
+    const DfuSeImage image = MakeTestImage();
+    const EngineOutcome outcome = RunEngineDownload(mBackend, image);
+    EXPECT_EQ(outcome.runState, LUpdateEngineInterface::UpdateRunState::Succeeded);
+    EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, image.ElementData.size()), image.ElementData);
+    EXPECT_TRUE(mBootloader.HasLeft());
+}
+
+TEST_F(LinuxUsbBackendTest, AStallDuringTheEnginesDownloadFailsItAsADeviceFailure)
+{
+    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::StallNextRequest);
+    const EngineOutcome outcome = RunEngineDownload(mBackend, MakeTestImage());
+    EXPECT_EQ(outcome.runState, LUpdateEngineInterface::UpdateRunState::Failed);
+    EXPECT_EQ(outcome.deviceState, LUpdateEngineInterface::DeviceState::DeviceCannotBeUpdated);
+    EXPECT_FALSE(mBootloader.HasLeft());
 }
 
 TEST(LinuxUsbBackendPaths, MakesAndParsesOnlyTheUsbfsNodeForm)
