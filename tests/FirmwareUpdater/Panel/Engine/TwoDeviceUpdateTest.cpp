@@ -23,9 +23,8 @@ public:
             return;
         if (mEngine.GetDeviceState() == DeviceState::DeviceNotInUpdateMode)
             (void)mEngine.RequestUpdateMode(); // its outcome shows in the device state
-        if (mEngine.GetDeviceState() == DeviceState::DeviceInUpdateMode) {
-            EXPECT_EQ(mEngine.StartUpdate(), ZT::S_OK);
-        }
+        if (mEngine.GetDeviceState() == DeviceState::DeviceInUpdateMode && ZT::Succeeded(mEngine.StartUpdate()))
+            ++mStarted;
     }
     bool HasLabel(const ZT::WString&) override { return false; }
     bool GetLabelString(const ZT::WString&, const ZT::WString&, ZT::WString&) override { return false; }
@@ -33,6 +32,9 @@ public:
     void HideButton(const ZT::WString&) override {}
 
     int mContinued = 0;
+    // Downloads handed to the worker. In virtual time the worker may finish one before the test
+    // looks at the engine, so the state Updating is never waited for.
+    int mStarted = 0;
 
 private:
     LUpdateEngine& mEngine;
@@ -62,18 +64,19 @@ TEST_F(TwoDeviceUpdate, ControllerThenWheelDisplayWithoutUserAction)
     ASSERT_TRUE(LDualUpdater::GetInstance()->IsUpdatingController());
     ASSERT_TRUE(mEngine->IsUpdateNeeded());
     mHost.ContinueUpdateProcess(); // the user presses "UPDATE FIRMWARE" once
-    ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::Updating);
+    ASSERT_EQ(mHost.mStarted, 1);
 
     CompleteUpdate();
     // The controller is done and the display's download is under way, started by the dual updater.
     EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
     EXPECT_FALSE(LDualUpdater::GetInstance()->IsUpdatingController());
     EXPECT_EQ(mHost.mContinued, 2);
+    ASSERT_EQ(mHost.mStarted, 2);
     EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].ProductId, 0xB010u);
-    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::Updating);
 
     CompleteUpdate();
     EXPECT_EQ(mHost.mContinued, 2); // nothing left to do: the cycle ends
+    EXPECT_EQ(mHost.mStarted, 2);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
     EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
     EXPECT_TRUE(FlashHolds(*mDisplay, mDisplayImage));
