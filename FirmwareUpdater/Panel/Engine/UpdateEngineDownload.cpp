@@ -85,9 +85,9 @@ std::string DescribeDevice(const LUpdateEngine::DeviceDefinitionEx& record)
     return std::string(ids) + " at " + (record.UpdateModePath.IsEmpty() ? "(no path)" : record.UpdateModePath.ToUTF8());
 }
 
-// Writes the one line a failed run leaves, "Engine: download to 0483:DF11 at /dev/...: erasing
-// the sector at 0x08010000: second status request: Pipe (-9)", and gives false for the caller
-// to return.
+// Writes the one line a failed run leaves, "Engine: download to 0483:DF11 at /dev/... failed while
+// erasing the sector at 0x08010000: second status request: Pipe (-9)", and gives false for the
+// caller to return.
 bool FailedRequest(const DownloadRun& run, const std::string& step, const char* request)
 {
     const std::int32_t error = run.Usb.GetLastError();
@@ -131,9 +131,15 @@ bool BringBootloaderToIdle(DownloadRun& run)
     return ExpectState(run, step, "status request after clear-status", UsbConnection::kStateDfuIdle);
 }
 
-// DNLOAD of the 5-byte DfuSe command now in the buffer, as block 0.
-bool SendCommand(DownloadRun& run, const std::string& step, std::uint16_t length)
+// DNLOAD, as block 0, of the 5-byte DfuSe command that the firmware file has just built in the
+// buffer (built: the file's result).
+bool SendCommand(DownloadRun& run, const std::string& step, ZT::ZTRESULT built, std::uint16_t length)
 {
+    if (ZT::Failed(built)) {
+        ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step
+                         << ": the firmware file gave no command (" << ZT::ResultToText(built) << ")";
+        return false;
+    }
     if (run.Usb.Download(run.Buffer.data(), length, kCommandBlockNumber) != UsbConnection::kRequestSucceeded)
         return FailedRequest(run, step, "command request");
     return true;
@@ -145,9 +151,8 @@ bool EraseSector(DownloadRun& run, std::uint32_t address)
 {
     const std::string step = "erasing the sector at " + Hex32(address);
     std::uint16_t length = static_cast<std::uint16_t>(run.Buffer.size());
-    if (ZT::Failed(run.File.GetEraseCommand(address, run.Buffer.data(), length)))
-        return false;
-    if (!SendCommand(run, step, length))
+    const ZT::ZTRESULT built = run.File.GetEraseCommand(address, run.Buffer.data(), length);
+    if (!SendCommand(run, step, built, length))
         return false;
     if (!ExpectState(run, step, "first status request", UsbConnection::kStateDfuDownloadBusy))
         return false;
@@ -186,9 +191,8 @@ bool SetAddressForBlock(DownloadRun& run, std::uint16_t blockIndex)
 {
     const std::string step = "setting the address of block " + std::to_string(blockIndex);
     std::uint16_t length = static_cast<std::uint16_t>(run.Buffer.size());
-    if (ZT::Failed(run.File.GetSetAddressCommand(blockIndex, run.Buffer.data(), length)))
-        return false;
-    if (!SendCommand(run, step, length))
+    const ZT::ZTRESULT built = run.File.GetSetAddressCommand(blockIndex, run.Buffer.data(), length);
+    if (!SendCommand(run, step, built, length))
         return false;
     if (!ExpectState(run, step, "first status request", UsbConnection::kStateDfuDownloadBusy))
         return false;
