@@ -11,6 +11,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +26,11 @@ struct ParseCase {
     std::optional<std::uint16_t> display;
     std::size_t unrecognised;
 };
+
+void PrintTo(const ParseCase& c, std::ostream* out)
+{
+    *out << '"' << c.value << '"';
+}
 
 class SimulateDevicesValue : public ::testing::TestWithParam<ParseCase> {};
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <netinet/in.h>
+#include <ostream>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -47,6 +48,12 @@ struct QueryCase {
     bool withFirmwareFiles;
     int exitCode;
 };
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const QueryCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class QueryMode : public ::testing::TestWithParam<QueryCase> {};
 
@@ -135,6 +142,11 @@ struct SilentCase {
     std::vector<std::string> absentLines;   // none of these may appear
     int queryAfter;                         // the exit status of a query afterwards
 };
+
+void PrintTo(const SilentCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class SilentOptions : public ::testing::TestWithParam<SilentCase> {};
 
