@@ -33,6 +33,38 @@ std::uint32_t ReadLittleEndian32(const std::uint8_t* bytes)
            (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
+// String descriptors: languages, then the texts. A DfuSe tool reads the flash layout from the
+// interface's name (index 4).
+std::vector<std::uint8_t> StringDescriptor(std::uint8_t index)
+{
+    if (index == 0)
+        return {0x04, 0x03, 0x09, 0x04};
+    const char* text = "";
+    switch (index) {
+    case 1:
+        text = "Halvard";
+        break;
+    case 2:
+        text = "DFU in FS Mode";
+        break;
+    case 3:
+        text = "0000ZT000001";
+        break;
+    case 4:
+        text = "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg";
+        break;
+    default:
+        return {};
+    }
+    std::vector<std::uint8_t> descriptor{0, 0x03};
+    for (const char* c = text; *c; ++c) {
+        descriptor.push_back(static_cast<std::uint8_t>(*c));
+        descriptor.push_back(0);
+    }
+    descriptor[0] = static_cast<std::uint8_t>(descriptor.size());
+    return descriptor;
+}
+
 } // namespace
 
 CEmulatedDfuSeBootloader::CEmulatedDfuSeBootloader() : mFlash(kFlashSize, 0x00)
@@ -133,6 +165,7 @@ bool CEmulatedDfuSeBootloader::HandleIoctl(UMockdevIoctlClient* client)
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
     case USBDEVFS_RELEASEINTERFACE:
+    case USBDEVFS_SETINTERFACE:
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESET:
     case USBDEVFS_RESETEP:
@@ -181,6 +214,8 @@ bool CEmulatedDfuSeBootloader::SubmitUrb(UMockdevIoctlClient* client)
         pending.completed = true;
     } else {
         pending.status = Execute(buffer->data, buffer->data + 8, pending.reply);
+        if ((buffer->data[0] & 0x80) == 0)
+            pending.sentLength = static_cast<std::size_t>(urb->buffer_length) - 8;
         pending.completed = true;
     }
     g_object_unref(buffer);
@@ -205,7 +240,7 @@ void CEmulatedDfuSeBootloader::ReapUrb(UMockdevIoctlClient* client)
     if (length > 0)
         std::memcpy(static_cast<std::uint8_t*>(urb->buffer) + 8, pending.reply.data(), length);
     urb->status = pending.status;
-    urb->actual_length = pending.status == 0 ? static_cast<int>(length) : 0;
+    urb->actual_length = pending.status == 0 ? static_cast<int>(length + pending.sentLength) : 0;
     UMockdevIoctlData* pointer =
         umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*), nullptr);
     umockdev_ioctl_data_set_ptr(pointer, 0, pending.urb);
@@ -277,8 +312,14 @@ int CEmulatedDfuSeBootloader::Execute(const std::uint8_t* setup, const std::uint
         reply = {mState};
         return 0;
     }
+    if (requestType == 0x80 && request == 0x06 && (value >> 8) == 0x03) { // GET_DESCRIPTOR, string
+        reply = StringDescriptor(static_cast<std::uint8_t>(value & 0xFF));
+        if (reply.size() > length)
+            reply.resize(length);
+        return 0;
+    }
     if (requestType == 0xA1 && request == 0x02 && value >= 2) { // UPLOAD
-        const std::uint32_t address = mAddressPointer + static_cast<std::uint32_t>(value - 2) * length;
+        const std::uint32_t address = mAddressPointer + static_cast<std::uint32_t>(value - 2) * kTransferSize;
         if (address < kFlashBase || address + length > kFlashBase + kFlashSize)
             return -EPIPE;
         reply.assign(mFlash.begin() + (address - kFlashBase), mFlash.begin() + (address - kFlashBase + length));

@@ -63,6 +63,7 @@ private:
         UMockdevIoctlData* urb = nullptr; // referenced
         int status = 0;
         std::vector<std::uint8_t> reply;  // data stage of an IN transfer
+        std::size_t sentLength = 0;       // data stage of an OUT transfer, all taken
         bool completed = false;
     };
 
