@@ -1,0 +1,71 @@
+#include "FirmwareUpdater/Panel/Application.h"
+
+#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "ZTFramework/Usb/UsbBackend.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Application, TheQuitFamilyEndsTheRunAndNothingElseDoes)
+{
+    const struct {
+        std::uint32_t result;
+        bool quits;
+    } cases[] = {
+        {0x8000A000u, true},  {0x8000A001u, true},  {0x8000A002u, true},  {0x8000A003u, true},
+        {0x8000A010u, true},  {0x8000A020u, true},  {0x8000A004u, false}, {0x8000A011u, false},
+        {0x8000A021u, false}, {0x80004005u, false}, {0x80004004u, false}, {0u, false},
+        {1u, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LApplication::IsQuitResult(static_cast<ZT::ZTRESULT>(c.result)), c.quits) << std::hex << c.result;
+    EXPECT_EQ(LApplication::GetWindowClassName(), "Halvard_DEVICE_FAMILY_NAME_String_FirmwareUpdater");
+}
+
+TEST(Application, SettingsFilesLiveInTheSettingsFoldersAndAreMadeOnFirstUse)
+{
+    static std::atomic<int> counter{0};
+    const fs::path root = fs::temp_directory_path() / ("zt-application-" + std::to_string(::getpid()) + "-" +
+                                                       std::to_string(counter++));
+    ZT::CApplicationFolders::Environment environment;
+    environment.Home = (root / "home").string();
+    environment.XdgConfigHome = (root / "config").string();
+    environment.XdgDataHome = (root / "data").string();
+    environment.ProgramPath = "/opt/halvard/xr4000-nova-updater";
+    {
+        auto application = ZT::MakeRC<LApplication>(
+            ZT::WString(L"updater -RETURN_UPDATE_MODE_STATUS"),
+            ZT::CApplicationFolders(environment, ZT::WString(L"Halvard"), ZT::WString(L"Updater")),
+            ZT::WString(L"Halvard"), ZT::WString(L"Updater"), nullptr);
+        EXPECT_FALSE(fs::exists(root / "config")) << "nothing is made before it is needed";
+        EXPECT_TRUE(application->CanExit()) << "no processor, nothing running";
+
+        ZT::CApplicationSettingsFiles& settings = application->GetSettingsFiles();
+        EXPECT_EQ(settings.GetAppSettingsPath().ToUTF8(), (root / "config/Halvard/Updater/AppSettings.ini").string());
+        EXPECT_EQ(settings.GetUserSettingsPath().ToUTF8(), (root / "data/Halvard/Updater/UserSettings.ini").string());
+        EXPECT_EQ(&application->GetSettingsFiles(), &settings) << "made once, then kept";
+        ASSERT_TRUE(ZT::Succeeded(settings.SetCurrentSkinIndex(2)));
+
+        // Start-up in query mode on the process's default backend, which lists nothing.
+        LUpdateProcessor::SetExitStatus(0);
+        EXPECT_EQ(application->Startup(), ZT::ZTRESULT_EXIT_APPLICATION);
+        EXPECT_EQ(LUpdateProcessor::GetExitStatus(), LUpdateProcessor::kStatusNoUsableDevice);
+        EXPECT_TRUE(application->CanExit());
+        application->Shutdown();
+        EXPECT_FALSE(application->GetProcessor());
+        EXPECT_TRUE(fs::exists(root / "data/Halvard/Updater/UserSettings.ini")) << "written at shutdown";
+    }
+    LDualUpdater::ReleaseInstance();
+    LUpdateProcessor::SetExitStatus(0);
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}
+
+} // namespace
