@@ -174,10 +174,11 @@ ZTRESULT LCommandLineRun::OnDeviceStateChange(ZT::LNotificationDistributor* /*so
     const DeviceState state = mEngine->GetDeviceState();
     if (mShownState && *mShownState == state)
         return 1;
-    // Right after a successful download the device is off the bus while it restarts; the
-    // completion handler waits for it and tells how that ended.
-    if (state == DeviceState::DeviceCannotBeUpdated &&
-        mEngine->GetUpdateRunState(false) == LUpdateEngineInterface::UpdateRunState::Succeeded)
+    // At the end of a download the device is off the bus for a while (it restarts, or it is
+    // gone); the completion handler tells how the download and the restart ended.
+    const LUpdateEngineInterface::UpdateRunState run = mEngine->GetUpdateRunState(false);
+    if (state == DeviceState::DeviceCannotBeUpdated && (run == LUpdateEngineInterface::UpdateRunState::Running ||
+                                                        run == LUpdateEngineInterface::UpdateRunState::Succeeded))
         return 1;
     mShownState = state;
     ShowState(state);
