@@ -67,6 +67,8 @@ std::vector<std::uint8_t> StringDescriptor(std::uint8_t index)
 
 } // namespace
 
+std::mutex CEmulatedDfuSeBootloader::mMutex;
+
 CEmulatedDfuSeBootloader::CEmulatedDfuSeBootloader() : mFlash(kFlashSize, 0x00)
 {
     mHandler = umockdev_ioctl_base_new();
@@ -75,6 +77,8 @@ CEmulatedDfuSeBootloader::CEmulatedDfuSeBootloader() : mFlash(kFlashSize, 0x00)
 
 CEmulatedDfuSeBootloader::~CEmulatedDfuSeBootloader()
 {
+    // The worker's last changes reach this thread through mMutex (see Attach).
+    std::lock_guard lock(mMutex);
     for (PendingUrb& pending : mUrbs)
         g_object_unref(pending.urb);
     g_object_unref(mHandler);
@@ -82,6 +86,11 @@ CEmulatedDfuSeBootloader::~CEmulatedDfuSeBootloader()
 
 bool CEmulatedDfuSeBootloader::Attach(UMockdevTestbed* testbed, const std::string& devnode)
 {
+    // umockdev hands the handler to its worker thread through GLib, which ThreadSanitizer cannot
+    // see; passing through mMutex publishes everything built so far to that thread.
+    {
+        std::lock_guard lock(mMutex);
+    }
     return umockdev_testbed_attach_ioctl(testbed, devnode.c_str(), mHandler, nullptr) != FALSE;
 }
 

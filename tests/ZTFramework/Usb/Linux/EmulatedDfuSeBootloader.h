@@ -9,7 +9,7 @@
 // a request, hold back a reply so the transfer times out, or vanish from the bus.
 //
 // Threads: umockdev calls HandleIoctl on its own worker thread; the test thread reads the flash
-// and sets faults. mMutex guards everything below it.
+// and sets faults. mMutex guards everything below mHandler.
 
 #include <cstdint>
 #include <map>
@@ -76,8 +76,12 @@ private:
     int Execute(const std::uint8_t* setup, const std::uint8_t* dataOut, std::vector<std::uint8_t>& reply);
     void ExecuteDfuSeCommand(const std::uint8_t* data, std::uint16_t length);
 
+    // One lock for all instances, constant-initialised before umockdev's worker thread exists:
+    // the worker reaches an instance through GLib, which ThreadSanitizer cannot follow, so the
+    // lock itself must be visible to that thread before any instance is.
+    static std::mutex mMutex;
+
     UMockdevIoctlBase* mHandler = nullptr;
-    mutable std::mutex mMutex;
     Fault mFault = Fault::None;
     bool mGone = false;
     std::vector<std::uint8_t> mFlash;
