@@ -105,10 +105,11 @@ void CEmulatedDfuSeBootloader::LeaveBus()
     mGone = true;
 }
 
-void CEmulatedDfuSeBootloader::SetFault(Fault fault)
+void CEmulatedDfuSeBootloader::SetFault(Fault fault, int afterRequests)
 {
     std::lock_guard lock(mMutex);
     mFault = fault;
+    mRequestsBeforeFault = afterRequests;
 }
 
 std::vector<std::uint8_t> CEmulatedDfuSeBootloader::ReadFlash(std::uint32_t address, std::size_t length) const
@@ -205,7 +206,11 @@ bool CEmulatedDfuSeBootloader::SubmitUrb(UMockdevIoctlClient* client)
         umockdev_ioctl_client_complete(client, -1, EINVAL);
         return true;
     }
-    if (mFault == Fault::GoneOnNextRequest) {
+    // Faults of transfers wait for their turn; a busy interface is a claim's business.
+    const Fault fault = mRequestsBeforeFault > 0 ? Fault::None : mFault;
+    if (mRequestsBeforeFault > 0)
+        --mRequestsBeforeFault;
+    if (fault == Fault::GoneOnNextRequest) {
         mGone = true;
         g_object_unref(urbData);
         umockdev_ioctl_client_complete(client, -1, ENODEV);
@@ -215,9 +220,9 @@ bool CEmulatedDfuSeBootloader::SubmitUrb(UMockdevIoctlClient* client)
         umockdev_ioctl_data_resolve(urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length), nullptr);
     PendingUrb pending;
     pending.urb = urbData;
-    if (mFault == Fault::NeverAnswer) {
+    if (fault == Fault::NeverAnswer) {
         pending.completed = false;
-    } else if (mFault == Fault::StallNextRequest) {
+    } else if (fault == Fault::StallNextRequest) {
         mFault = Fault::None;
         pending.status = -EPIPE;
         pending.completed = true;

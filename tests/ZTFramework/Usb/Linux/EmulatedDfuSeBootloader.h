@@ -47,7 +47,8 @@ public:
     bool Attach(UMockdevTestbed* testbed, const std::string& devnode);
     void Detach(UMockdevTestbed* testbed, const std::string& devnode);
 
-    void SetFault(Fault fault);
+    // The fault strikes at the request after the next afterRequests control requests.
+    void SetFault(Fault fault, int afterRequests = 0);
     // From now on every request on an open handle fails with ENODEV, as after an unplug.
     void LeaveBus();
     // Bytes of the flash from address; erased flash reads 0xFF, never-written flash 0x00.
@@ -83,6 +84,7 @@ private:
 
     UMockdevIoctlBase* mHandler = nullptr;
     Fault mFault = Fault::None;
+    int mRequestsBeforeFault = 0;
     bool mGone = false;
     std::vector<std::uint8_t> mFlash;
     std::vector<std::uint32_t> mErased;

@@ -438,6 +438,23 @@ TEST_F(LinuxUsbBackendTest, TheEngineWritesAnImageThroughLibusbIntoTheEmulatedFl
     EXPECT_TRUE(mBootloader.HasLeft());
 }
 
+TEST_F(LinuxUsbBackendTest, AnUnplugDuringTheEnginesWritePhaseFailsItWithOneLine)
+{
+    CDebugCapture capture;
+    // The idle check (1 request), the set-address request and its two status requests (3), the
+    // first block (1): the device leaves with the second status request of that block.
+    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::GoneOnNextRequest, 6);
+    const DfuSeImage image = MakeTestImage();
+    const EngineOutcome outcome = RunEngineDownload(mBackend, image);
+    EXPECT_EQ(outcome.runState, LUpdateEngineInterface::UpdateRunState::Failed);
+    EXPECT_EQ(outcome.deviceState, LUpdateEngineInterface::DeviceState::DeviceCannotBeUpdated);
+    EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, UsbTest::kTransferSize),
+              std::vector<std::uint8_t>(image.ElementData.begin(), image.ElementData.begin() + UsbTest::kTransferSize));
+    const std::string text = capture.Text();
+    EXPECT_NE(text.find("left the bus during request 0x03"), std::string::npos) << text;
+    EXPECT_EQ(text.find("left the bus"), text.rfind("left the bus")) << text;
+}
+
 TEST_F(LinuxUsbBackendTest, AStallDuringTheEnginesDownloadFailsItAsADeviceFailure)
 {
     mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::StallNextRequest);
