@@ -99,15 +99,16 @@ private:
 UMockdevTestbed* CTestbedEnvironment::sTestbed = nullptr;
 [[maybe_unused]] auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new CTestbedEnvironment);
 
+// The descriptors as sysfs gives them, in hexadecimal.
 constexpr const char* kBootloaderDescriptors =
-    "12010002000000408304" "11df0002010203" "01"   // device: 0483:DF11, bcdDevice 2.00
-    "0902" "1b00" "010100c032"                       // configuration
-    "090400000" "0fe010204"                          // interface 0: DFU mode
-    "09210bff000008" "1a01";                         // DFU functional: 2048-byte transfers
+    "1201000200000040830411df0002010203" "01"  // device: 0483:DF11, bcdDevice 2.00
+    "09021b00010100c032"                        // configuration: one interface
+    "0904000000fe010204"                        // interface 0: application-specific, DFU mode
+    "09210bff0000081a01";                       // DFU functional: 2048-byte transfers, DfuSe 1.1a
 constexpr const char* kControllerDescriptors =
-    "12010002000000401a2c" "10803100010203" "01"   // device: 2C1A:8010, bcdDevice 0.31
-    "0902" "1200" "0101008032"
-    "09040000000" "1010000";
+    "12010002000000401a2c1080310001020301"      // device: 2C1A:8010, bcdDevice 0.31
+    "0902120001010080" "32"                     // configuration: one interface
+    "090400000001010000";                       // interface 0: audio control
 
 std::string DevicePath(int address)
 {
