@@ -20,7 +20,7 @@
 #include "FirmwareUpdater/Panel/Engine/WaitForDeviceToReturn.h"
 #include "Simulator/DeviceSimulator.h"
 #include "Simulator/SimulatedFlash.h"
-#include "tools/SimulationImageSpec.h"
+#include "tools/SimulationImagePlan.h"
 #include "ZTFramework/Midi/MidiComm.h"
 #include "ZTFramework/Midi/MidiOutputBackend.h"
 #include "ZTFramework/Notification/NotificationCenterManager.h"
@@ -132,8 +132,8 @@ int main()
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("xr4000-download-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    const DfuSeImage controllerImage = SimulationImageSpec::ForDevice(kControllerDevice).Build();
-    const DfuSeImage displayImage = SimulationImageSpec::ForDevice(kWheelDisplayDevice).Build();
+    const DfuSeImage controllerImage = SimulationImagePlan::ForDevice(kControllerDevice).Build();
+    const DfuSeImage displayImage = SimulationImagePlan::ForDevice(kWheelDisplayDevice).Build();
     for (const auto& [device, image] : {std::pair{&kControllerDevice, &controllerImage}, {&kWheelDisplayDevice, &displayImage}}) {
         const std::vector<std::uint8_t> bytes = image->ToBytes();
         std::ofstream(folder / device->FirmwareFileName, std::ios::binary)

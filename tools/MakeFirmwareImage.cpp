@@ -8,7 +8,7 @@
 // then renamed, so a build that is interrupted never leaves half a file behind.
 
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
-#include "tools/SimulationImageSpec.h"
+#include "tools/SimulationImagePlan.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -115,17 +115,17 @@ int main(int argc, char** argv)
     if (output.empty())
         return Fail("--output is required");
 
-    SimulationImageSpec spec = SimulationImageSpec::ForDevice(*device);
+    SimulationImagePlan plan = SimulationImagePlan::ForDevice(*device);
     if (address)
-        spec.ElementAddress = static_cast<std::uint32_t>(*address);
+        plan.ElementAddress = static_cast<std::uint32_t>(*address);
     if (size)
-        spec.ElementSize = static_cast<std::size_t>(*size);
+        plan.ElementSize = static_cast<std::size_t>(*size);
     if (release)
-        spec.Release = static_cast<std::uint16_t>(*release);
+        plan.Release = static_cast<std::uint16_t>(*release);
     if (seed)
-        spec.Seed = static_cast<std::uint32_t>(*seed);
+        plan.Seed = static_cast<std::uint32_t>(*seed);
 
-    const DfuSeImage image = spec.Build();
+    const DfuSeImage image = plan.Build();
     if (const int error = WriteFile(output, image.ToBytes()); error != 0) {
         std::fprintf(stderr, "make-firmware-image: cannot write %s: %s\n", output.c_str(), std::strerror(error));
         return 1;

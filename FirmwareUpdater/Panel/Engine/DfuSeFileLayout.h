@@ -20,7 +20,7 @@
 //      ...         further elements and targets, then the 16-byte DFU suffix
 //
 // The suffix is the last 16 bytes: device release (2), product ID (2), vendor ID (2), DFU
-// specification release (2, 0x011A for DfuSe), signature "UFD" (3), suffix length (1, 16) and a
+// DFU version (bcdDFU) (2, 0x011A for DfuSe), signature "UFD" (3), suffix length (1, 16) and a
 // CRC-32 (4) over every byte of the file before it.
 //
 // Header-only constants, so that the firmware-image tool writes what the reader reads.

@@ -15,7 +15,7 @@
 #include "ZTFramework/Time/Clock.h"
 #include "ZTFramework/Time/VirtualClock.h"
 #include "ZTFramework/Usb/UsbBackend.h"
-#include "tools/SimulationImageSpec.h"
+#include "tools/SimulationImagePlan.h"
 
 #include <gtest/gtest.h>
 
@@ -107,7 +107,7 @@ protected:
         mFolder = fs::temp_directory_path() / ("zt-processor-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
         fs::create_directories(mFolder);
         for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice}) {
-            const auto bytes = SimulationImageSpec::ForDevice(*device).Build().ToBytes();
+            const auto bytes = SimulationImagePlan::ForDevice(*device).Build().ToBytes();
             std::ofstream(mFolder / device->FirmwareFileName, std::ios::binary)
                 .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         }

@@ -7,7 +7,7 @@
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 #include "Simulator/FirmwareVersionRecord.h"
 #include "tools/DfuSeImage.h"
-#include "tools/SimulationImageSpec.h"
+#include "tools/SimulationImagePlan.h"
 
 #include <gtest/gtest.h>
 
@@ -446,14 +446,14 @@ class ToolImage : public DfuSeFileTest, public ::testing::WithParamInterface<Pro
 TEST_P(ToolImage, ReadsBackWithItsAddressSizeVersionRecordAndMark)
 {
     const ProductDevice& device = ProductDevice::Get(GetParam());
-    const SimulationImageSpec spec = SimulationImageSpec::ForDevice(device);
-    const DfuSeImage image = spec.Build();
+    const SimulationImagePlan plan = SimulationImagePlan::ForDevice(device);
+    const DfuSeImage image = plan.Build();
     const Bytes bytes = image.ToBytes();
     const ZT::WString path = Write(bytes, "tool.dfu");
 
     ASSERT_EQ(mReader->Open(path, kBlockSize), ZT::S_OK);
     EXPECT_EQ(mReader->GetElementAddress(), 0x08008000u);
-    EXPECT_EQ(mReader->GetElementSize(), spec.ElementSize);
+    EXPECT_EQ(mReader->GetElementSize(), plan.ElementSize);
     EXPECT_TRUE(mReader->IsSimulationImage());
 
     // The element must end inside the last flash sector the engine erases for this device,
@@ -496,9 +496,9 @@ INSTANTIATE_TEST_SUITE_P(Devices, ToolImage,
 
 TEST(ToolImage, IsTheSameOnEveryBuildAndDiffersBetweenDevices)
 {
-    const Bytes controller = SimulationImageSpec::ForDevice(kControllerDevice).Build().ToBytes();
-    EXPECT_EQ(controller, SimulationImageSpec::ForDevice(kControllerDevice).Build().ToBytes());
-    const Bytes display = SimulationImageSpec::ForDevice(kWheelDisplayDevice).Build().ToBytes();
+    const Bytes controller = SimulationImagePlan::ForDevice(kControllerDevice).Build().ToBytes();
+    EXPECT_EQ(controller, SimulationImagePlan::ForDevice(kControllerDevice).Build().ToBytes());
+    const Bytes display = SimulationImagePlan::ForDevice(kWheelDisplayDevice).Build().ToBytes();
     EXPECT_NE(Bytes(controller.begin() + 2000, controller.begin() + 4000),
               Bytes(display.begin() + 2000, display.begin() + 4000));
 }

@@ -133,8 +133,8 @@ DfuSeImage MakeImage(std::uint32_t address, std::size_t size, std::uint16_t rele
 }
 
 DownloadFixture::DownloadFixture(std::uint16_t controllerRelease, std::uint16_t displayRelease)
-    : mControllerImage(SimulationImageSpec::ForDevice(kControllerDevice).Build()),
-      mDisplayImage(SimulationImageSpec::ForDevice(kWheelDisplayDevice).Build()),
+    : mControllerImage(SimulationImagePlan::ForDevice(kControllerDevice).Build()),
+      mDisplayImage(SimulationImagePlan::ForDevice(kWheelDisplayDevice).Build()),
       mController(AddController(controllerRelease)),
       mDisplay(AddDisplay(displayRelease)),
       mUsb(ZT::MakeRC<RecordingUsbBackend>(mSimulator->CreateUsbBackend()))

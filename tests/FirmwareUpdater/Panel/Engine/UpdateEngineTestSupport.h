@@ -18,7 +18,7 @@
 #include "ZTFramework/Time/Clock.h"
 #include "ZTFramework/Time/VirtualClock.h"
 #include "ZTFramework/Usb/UsbBackend.h"
-#include "tools/SimulationImageSpec.h"
+#include "tools/SimulationImagePlan.h"
 
 #include <gtest/gtest.h>
 
@@ -149,7 +149,7 @@ protected:
 
         mFolder = MakeTestFolder();
         for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice})
-            WriteBytes(mFolder / device->FirmwareFileName, SimulationImageSpec::ForDevice(*device).Build().ToBytes());
+            WriteBytes(mFolder / device->FirmwareFileName, SimulationImagePlan::ForDevice(*device).Build().ToBytes());
         SetApplicationFolder(ZT::WString(mFolder.string().c_str()));
         mSimulator->Install();
     }

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-struct SimulationImageSpec {
+struct SimulationImagePlan {
     // Where the application starts in the devices' flash: the first sector the engine erases.
     static constexpr std::uint32_t kApplicationAddress = 0x08008000;
 
@@ -27,7 +27,7 @@ struct SimulationImageSpec {
 
     // The product file of one device: its release, its IDs, a size that fits the sectors the
     // engine erases for it, and a seed of its own.
-    [[nodiscard]] static SimulationImageSpec ForDevice(const ProductDevice& device);
+    [[nodiscard]] static SimulationImagePlan ForDevice(const ProductDevice& device);
 
     // The image; an element too short for the version record is grown to hold it.
     [[nodiscard]] DfuSeImage Build() const;

@@ -1,4 +1,4 @@
-#include "tools/SimulationImageSpec.h"
+#include "tools/SimulationImagePlan.h"
 
 #include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
 #include "Simulator/FirmwareVersionRecord.h"
@@ -23,22 +23,22 @@ std::string Narrow(const wchar_t* text)
 
 } // namespace
 
-SimulationImageSpec SimulationImageSpec::ForDevice(const ProductDevice& device)
+SimulationImagePlan SimulationImagePlan::ForDevice(const ProductDevice& device)
 {
-    SimulationImageSpec spec;
-    spec.Release = device.FirmwareRelease;
-    spec.VendorId = static_cast<std::uint16_t>(device.VendorId);
-    spec.ProductId = static_cast<std::uint16_t>(device.ProductId);
-    spec.TargetName = Narrow(device.MidiPortName) + " - " + DfuSeFileLayout::kSimulationMark;
-    spec.Seed = (device.ProductId << 16) | device.FirmwareRelease;
+    SimulationImagePlan plan;
+    plan.Release = device.FirmwareRelease;
+    plan.VendorId = static_cast<std::uint16_t>(device.VendorId);
+    plan.ProductId = static_cast<std::uint16_t>(device.ProductId);
+    plan.TargetName = Narrow(device.MidiPortName) + " - " + DfuSeFileLayout::kSimulationMark;
+    plan.Seed = (device.ProductId << 16) | device.FirmwareRelease;
     switch (device.DeviceKind) {
-    case ProductDevice::Kind::Controller: spec.ElementSize = kControllerImageSize; break;
-    case ProductDevice::Kind::WheelDisplay: spec.ElementSize = kWheelDisplayImageSize; break;
+    case ProductDevice::Kind::Controller: plan.ElementSize = kControllerImageSize; break;
+    case ProductDevice::Kind::WheelDisplay: plan.ElementSize = kWheelDisplayImageSize; break;
     }
-    return spec;
+    return plan;
 }
 
-DfuSeImage SimulationImageSpec::Build() const
+DfuSeImage SimulationImagePlan::Build() const
 {
     DfuSeImage image;
     image.ElementAddress = ElementAddress;
