@@ -41,7 +41,13 @@ T* Acquire(T* object, const char* pointerTemplate)
     object->AddRef();
     if (object->IsShareable() || object->GetRefCount() < 2)
         return object;
-    LRefCountedObject* copy = object->CreateCopy();
+    LRefCountedObject* copy = nullptr;
+    try {
+        copy = object->CreateCopy();
+    } catch (...) {
+        object->Release(); // the reference taken above was never handed to a pointer
+        throw;
+    }
     auto* typed = dynamic_cast<std::remove_const_t<T>*>(copy);
     if (!typed) {
         delete copy;

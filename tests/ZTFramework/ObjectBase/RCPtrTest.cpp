@@ -211,9 +211,7 @@ TEST(RefCountedObject, UnsharingAClassWithoutCreateCopyThrowsTheLogicError)
     EXPECT_EQ(wrong->GetRefCount(), 1) << "the copy of the wrong class gave its reference back";
 }
 
-// FIXME: RCPtr's Acquire takes its reference before calling CreateCopy and does not give it
-// back when CreateCopy throws, so the object leaks. Enable once Acquire releases on that path.
-TEST(RefCountedObject, DISABLED_AFailedCreateCopyGivesTheReferenceBack)
+TEST(RefCountedObject, AFailedCreateCopyGivesTheReferenceBack)
 {
     const int destroyedBefore = LPlain::sDestroyed;
     {
