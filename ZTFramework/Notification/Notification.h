@@ -16,6 +16,8 @@
 #include "ZTFramework/Notification/NotificationID.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/ObjectBase/RefCountedObject.h"
+#include "ZTFramework/Threads/Mutex.h"
+#include "ZTFramework/Utilities/Storage/RCPtrQueue.h"
 
 #include <atomic>
 #include <cstddef>
@@ -23,7 +25,14 @@
 
 namespace ZT {
 
-class LNotification : public virtual LRefCountedObject {
+// The unit of cache coherence on the machines we run on. Objects written by a posting thread
+// and by the user-interface thread in turn are aligned to it, so that writing one never
+// disturbs the other thread's work on its neighbour.
+inline constexpr std::size_t kCacheLineSize = 64;
+
+// Aligned to a cache line: a worker fills one notification while the user-interface thread
+// delivers the one allocated next to it.
+class alignas(kCacheLineSize) LNotification : public virtual LRefCountedObject {
 public:
     explicit LNotification(NotificationID id = 0, RCPtr<LRefCountedObject> payload = nullptr) noexcept;
     // A copy shares the payload; it is neither pending nor recycling.
@@ -54,8 +63,17 @@ public:
 
 private:
     friend class LNotificationQueue;
-    // Sets the pending flag; false when it was already set.
-    bool MarkPending() noexcept { return !mPending.exchange(true, std::memory_order_acq_rel); }
+    friend void ReleaseNotifications(RCPtrQueue<LNotification, 256, Mutex>::Batch& notifications);
+    // Sets the pending flag; false when it was already set. Called only under the queue mutex,
+    // which makes the test and the set one step for every posting thread; the flag is cleared
+    // without the lock, but only once the notification is out of its queue.
+    bool MarkPendingLocked() noexcept
+    {
+        if (mPending.load(std::memory_order_relaxed))
+            return false;
+        mPending.store(true, std::memory_order_relaxed);
+        return true;
+    }
     void ClearPending() noexcept { mPending.store(false, std::memory_order_release); }
 
     NotificationID mID = 0;
@@ -73,6 +91,16 @@ private:
 {
     return CreateNotification(NotificationIDText(id), payload);
 }
+
+// A round of notifications taken out of a queue's ring.
+using NotificationBatch = RCPtrQueue<LNotification, 256, Mutex>::Batch;
+
+// Drops every reference in notifications and empties the batch (keeping its storage).
+// Notifications whose last reference goes are recycled as a single release would recycle them,
+// but returned to the pool under one hold of its lock: the queues release a whole delivered
+// round this way, so that the user-interface thread does not contend with posting workers
+// for the pool once per notification.
+void ReleaseNotifications(NotificationBatch& notifications);
 
 // Pooling is off at start. Turning it off empties the pool (the pooled objects are destroyed).
 void SetNotificationPooling(bool on);

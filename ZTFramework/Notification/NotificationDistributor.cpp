@@ -2,6 +2,7 @@
 
 #include "ZTFramework/Notification/Notification.h"
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -55,54 +56,72 @@ void ClientPool::Unlink(DeliveryCursor& cursor) noexcept
     UnlinkLocked(cursor);
 }
 
-RCPtr<RegisteredClientInfo> ClientPool::NextEntryLocked(DeliveryCursor& cursor, const LNotification* notification)
+bool ClientPool::TakesLocked(RegisteredClientInfo& entry, const LNotification* notification)
 {
-    for (;; --cursor.mIndex) {
-        if (cursor.mIndex < 0) {
-            UnlinkLocked(cursor);
-            return nullptr;
-        }
-        const auto count = static_cast<std::ptrdiff_t>(mEntries.GetCount());
-        if (cursor.mIndex >= count) {
-            // Entries went away behind the cursor without passing it; go on below them.
-            cursor.mIndex = count;
-            continue;
-        }
-        RegisteredClientInfo* entry = mEntries[static_cast<std::size_t>(cursor.mIndex)];
-        if (entry->mFlags & kNotifyLatestPostedOnly) {
-            if (entry->mLatestPosted.Get() != notification)
-                continue;
-            // The caller holds the notification, so this never destroys it under the lock.
-            entry->mLatestPosted.Reset();
-        }
-        return RCPtr<RegisteredClientInfo>(entry);
+    if (entry.mRemoved)
+        return false;
+    if (entry.mFlags & kNotifyLatestPostedOnly) {
+        if (entry.mLatestPosted.Get() != notification)
+            return false;
+        // The caller holds the notification, so this never destroys it under the lock.
+        entry.mLatestPosted.Reset();
     }
+    return true;
+}
+
+void ClientPool::FillDeliveryList(CDeliveryList& list) const
+{
+    if (list.mPool == this && list.mGeneration == mGeneration.load(std::memory_order_acquire))
+        return;
+    list.Clear();
+    CMutexLock lock(mMutex);
+    list.mPool = this;
+    list.mGeneration = mGeneration.load(std::memory_order_relaxed);
+    for (RegisteredClientInfo* entry : mEntries)
+        list.mItems.push_back({RCPtr<RegisteredClientInfo>(entry), entry->mFlags});
+}
+
+ZTRESULT ClientPool::DistributeFrom(CDeliveryList& list, LNotificationDistributor* distributor,
+                                    const RCPtr<LNotification>& notification)
+{
+    if (list.mItems.empty())
+        return S_FALSE;
+    for (std::size_t i = list.mItems.size(); i-- > 0;) {
+        const CDeliveryList::Item& item = list.mItems[i];
+        // Unchanged since the list was made, the entry is still here with the same flags.
+        if ((item.mFlags & kNotifyLatestPostedOnly) ||
+            mGeneration.load(std::memory_order_acquire) != list.mGeneration) {
+            CMutexLock lock(mMutex);
+            if (!TakesLocked(*item.mEntry, notification.Get()))
+                continue;
+        }
+        (void)item.mEntry->mClient->HandleNotification(distributor, notification);
+    }
+    return S_OK;
 }
 
 ZTRESULT ClientPool::Distribute(LNotificationDistributor* distributor, const RCPtr<LNotification>& notification)
 {
-    DeliveryCursor cursor;
-    RCPtr<RegisteredClientInfo> entry;
-    {
-        CMutexLock lock(mMutex);
-        if (mEntries.IsEmpty())
-            return S_FALSE;
-        cursor.mIndex = static_cast<std::ptrdiff_t>(mEntries.GetCount()) - 1;
-        LinkLocked(cursor);
-        entry = NextEntryLocked(cursor, notification.Get());
+    // One list per delivery in progress on this thread (clients may send from their handlers);
+    // the lists are kept for reuse, so sends do not allocate once the nesting depth was seen.
+    thread_local std::vector<std::unique_ptr<CDeliveryList>> spareLists;
+    std::unique_ptr<CDeliveryList> list;
+    if (spareLists.empty()) {
+        list = std::make_unique<CDeliveryList>();
+    } else {
+        list = std::move(spareLists.back());
+        spareLists.pop_back();
     }
-    while (entry) {
-        try {
-            (void)entry->mClient->HandleNotification(distributor, notification);
-        } catch (...) {
-            Unlink(cursor);
-            throw;
+    struct Lease {
+        std::unique_ptr<CDeliveryList>& mList;
+        ~Lease()
+        {
+            mList->Clear();
+            spareLists.push_back(std::move(mList));
         }
-        CMutexLock lock(mMutex);
-        --cursor.mIndex;
-        entry = NextEntryLocked(cursor, notification.Get());
-    }
-    return S_OK;
+    } lease{list};
+    FillDeliveryList(*list);
+    return DistributeFrom(*list, distributor, notification);
 }
 
 std::ptrdiff_t ClientPool::DeliverAt(LNotificationDistributor* distributor, std::ptrdiff_t index,
@@ -116,11 +135,8 @@ std::ptrdiff_t ClientPool::DeliverAt(LNotificationDistributor* distributor, std:
         if (index < 0 || index >= count)
             return count;
         RegisteredClientInfo* candidate = mEntries[static_cast<std::size_t>(index)];
-        if (candidate->mFlags & kNotifyLatestPostedOnly) {
-            if (candidate->mLatestPosted.Get() != notification.Get())
-                return index;
-            candidate->mLatestPosted.Reset();
-        }
+        if (!TakesLocked(*candidate, notification.Get()))
+            return index;
         entry = candidate;
         cursor.mIndex = index;
         LinkLocked(cursor);
@@ -152,6 +168,7 @@ bool ClientPool::AddClient(LNotificationReceiver* client, std::uint32_t flags)
         RegisteredClientInfo* existing = mEntries[static_cast<std::size_t>(found)];
         if (existing->mFlags != flags) {
             existing->mFlags = flags;
+            mGeneration.fetch_add(1, std::memory_order_acq_rel);
             mFlagsUnion = 0;
             for (RegisteredClientInfo* info : mEntries)
                 mFlagsUnion |= info->mFlags;
@@ -160,6 +177,7 @@ bool ClientPool::AddClient(LNotificationReceiver* client, std::uint32_t flags)
     }
     mEntries.Append(new RegisteredClientInfo(client, flags));
     mFlagsUnion |= flags;
+    mGeneration.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 
@@ -171,7 +189,9 @@ bool ClientPool::RemoveClient(LNotificationReceiver* client, RCPtr<RegisteredCli
         return false;
     // Taken out before the array lets go of it, so nothing is destroyed under the lock.
     removed = mEntries[static_cast<std::size_t>(found)];
+    removed->mRemoved = true;
     mEntries.RemoveItem(static_cast<std::size_t>(found));
+    mGeneration.fetch_add(1, std::memory_order_acq_rel);
     for (DeliveryCursor* cursor = mCursors; cursor; cursor = cursor->mNext)
         if (found < cursor->mIndex)
             --cursor->mIndex;

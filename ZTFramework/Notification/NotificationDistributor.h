@@ -4,8 +4,9 @@
 //
 // Delivery order is the reverse of registration: the client registered last is called first.
 // A client may register or unregister anyone, itself included, while it is being called; every
-// remaining client is still called exactly once, and clients added during a delivery are not
-// called by it.
+// remaining client is still called exactly once, clients removed before their turn are not
+// called, and clients added during a delivery are not called by it. A client may also send
+// again from its handler; each delivery works from its own list of the pool's entries.
 //
 // Ownership: each registration makes the client pool hold a reference to the client, and the
 // distributor holds one reference on itself; both are counted as internal references (see
@@ -29,6 +30,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace ZT {
 
@@ -45,11 +47,44 @@ public:
     public:
         LNotificationRegisteredClientInfo(LNotificationReceiver* client, std::uint32_t flags);
 
-        RCPtr<LNotificationReceiver> mClient;
+        const RCPtr<LNotificationReceiver> mClient;
         // With kNotifyLatestPostedOnly: the notification posted last for this ID and not yet
-        // delivered to this client.
+        // delivered to this client. Guarded by the pool's mutex, as are the two below.
         RCPtr<LNotification> mLatestPosted;
         std::uint32_t mFlags;
+        // Set when the entry leaves its pool, so that deliveries already under way skip it.
+        bool mRemoved = false;
+    };
+
+    class LNotificationClientPool;
+
+    // The entries of one pool as they were at one moment: a delivery works from this list and
+    // takes the pool's lock only when the pool changed meanwhile (or for latest-posted-only
+    // entries), so a client may change the registrations while it is called. The list holds
+    // references to the entries (and through them to the clients) until it is cleared; a queue
+    // keeps one for a whole round of notifications with the same ID and clears it at the end.
+    class CDeliveryList {
+    public:
+        CDeliveryList() = default;
+        CDeliveryList(const CDeliveryList&) = delete;
+        CDeliveryList& operator=(const CDeliveryList&) = delete;
+
+        // Drops the references; keeps the storage for the next use.
+        void Clear() noexcept
+        {
+            mItems.clear();
+            mPool = nullptr;
+        }
+
+    private:
+        friend class LNotificationClientPool;
+        struct Item {
+            RCPtr<LNotificationRegisteredClientInfo> mEntry;
+            std::uint32_t mFlags;
+        };
+        const LNotificationClientPool* mPool = nullptr;
+        std::uint64_t mGeneration = 0;
+        std::vector<Item> mItems;
     };
 
     // The clients of one ID, in registration order. Pools are never removed from their
@@ -66,6 +101,12 @@ public:
         // Calls every client, latest registered first. S_FALSE when the pool is empty, else S_OK;
         // the clients' results are not passed on, their exceptions are.
         ZTRESULT Distribute(LNotificationDistributor* distributor, const RCPtr<LNotification>& notification);
+        // Makes list hold this pool's entries as they are now; keeps it as it is when it already
+        // does (same pool, no entry added, removed or changed since).
+        void FillDeliveryList(CDeliveryList& list) const;
+        // Distribute, working from a list this pool filled.
+        ZTRESULT DistributeFrom(CDeliveryList& list, LNotificationDistributor* distributor,
+                                const RCPtr<LNotification>& notification);
         // Delivers to the one client at index (skipping it, as Distribute would, when it only
         // wants another latest-posted notification) and returns the index that client has
         // afterwards; lower when clients before it were removed during the call, and the client
@@ -85,19 +126,16 @@ public:
         void SetLatestPosted(const RCPtr<LNotification>& notification);
 
     private:
-        // A delivery in progress. Each keeps its own index, so that a client that sends the same
-        // ID again from its handler, or a second thread delivering, does not derail another
-        // delivery; removals move every cursor past the removed entry down by one.
+        // A DeliverAt in progress, with the index of its client; removals move every cursor past
+        // the removed entry down by one.
         struct DeliveryCursor {
             std::ptrdiff_t mIndex = -1;
             DeliveryCursor* mNext = nullptr;
         };
 
-        // Under mMutex: steps the cursor down (when advance), past entries that do not take
-        // notification, and returns the entry to call next; null at the end, when the cursor
-        // has been unlinked.
-        RCPtr<LNotificationRegisteredClientInfo> NextEntryLocked(DeliveryCursor& cursor,
-                                                                 const LNotification* notification);
+        // Under mMutex: whether entry takes notification (it is still here, and when it only
+        // wants the latest posted notification, this is that one, which it then forgets).
+        static bool TakesLocked(LNotificationRegisteredClientInfo& entry, const LNotification* notification);
         void LinkLocked(DeliveryCursor& cursor) noexcept;
         void UnlinkLocked(DeliveryCursor& cursor) noexcept;
         void Unlink(DeliveryCursor& cursor) noexcept;
@@ -108,6 +146,8 @@ public:
         const NotificationID mID;
         RCPtrArray<LNotificationRegisteredClientInfo> mEntries;
         DeliveryCursor* mCursors = nullptr;
+        // Changed under mMutex whenever an entry is added, removed or gets new flags.
+        std::atomic<std::uint64_t> mGeneration{1};
     };
 
     LNotificationDistributor() = default;

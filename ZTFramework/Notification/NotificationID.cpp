@@ -28,26 +28,42 @@ NotificationTable& GetTable()
 
 Mutex& GetNotificationTableMutex()
 {
-    static Mutex* const mutex = new Mutex;
-    return *mutex;
+    // On a cache line of its own: posting threads take it for every notification they make.
+    struct alignas(64) PaddedMutex {
+        Mutex mMutex;
+    };
+    static PaddedMutex* const mutex = new PaddedMutex;
+    return mutex->mMutex;
 }
 
 NotificationID InternNotificationID(const wchar_t* text)
 {
     if (!text || text[0] == 0)
         return 0;
+    // IDs this thread has seen lately: an ID passed as its own text (the usual case in a stream
+    // of posts) is recognised without the lock. Only interned addresses are kept here, and they
+    // stay valid for the life of the process, so a hit is always right.
+    thread_local NotificationID recentIDs[4] = {};
+    thread_local std::size_t nextRecent = 0;
+    const auto asID = reinterpret_cast<NotificationID>(text);
+    for (const NotificationID recent : recentIDs)
+        if (recent == asID)
+            return asID;
+
     CMutexLock lock(GetNotificationTableMutex());
     NotificationTable& table = GetTable();
-
-    const auto asID = reinterpret_cast<NotificationID>(text);
-    if (table.mIndexByID.contains(asID))
+    if (table.mIndexByID.contains(asID)) {
+        recentIDs[nextRecent++ % 4] = asID;
         return asID;
+    }
 
     std::wstring_view view(text);
     if (view.size() > static_cast<std::size_t>(WString::kMaxLength))
         view = view.substr(0, static_cast<std::size_t>(WString::kMaxLength));
-    if (const auto found = table.mIDByText.find(view); found != table.mIDByText.end())
+    if (const auto found = table.mIDByText.find(view); found != table.mIDByText.end()) {
+        recentIDs[nextRecent++ % 4] = found->second;
         return found->second;
+    }
 
     table.mNames.Append(WString(view.data(), static_cast<std::int32_t>(view.size())));
     const std::size_t index = table.mNames.GetCount() - 1;
@@ -55,6 +71,7 @@ NotificationID InternNotificationID(const wchar_t* text)
     const auto id = reinterpret_cast<NotificationID>(interned.GetBuffer());
     table.mIDByText.emplace(interned.View(), id);
     table.mIndexByID.emplace(id, index);
+    recentIDs[nextRecent++ % 4] = id;
     return id;
 }
 

@@ -7,7 +7,7 @@
 // null or empty text gives it.
 //
 // Threads: everything here may be called from any thread; one process-wide mutex guards the
-// table (and the notification pool, see Notification.h).
+// table. Each thread remembers the last few IDs it interned, so that passing an ID takes no lock.
 
 #include "ZTFramework/Threads/Mutex.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
@@ -31,8 +31,8 @@ using NotificationID = std::uintptr_t;
     return reinterpret_cast<const wchar_t*>(id);
 }
 
-// The mutex that guards the ID table and the notification pool. Created on first use and never
-// destroyed, so notifications released by static destructors can still reach it.
+// The mutex that guards the ID table. Created on first use and never destroyed, so code run by
+// static destructors can still intern.
 Mutex& GetNotificationTableMutex();
 
 } // namespace ZT

@@ -9,8 +9,12 @@ namespace ZT {
 
 Mutex& GetNotificationQueueMutex()
 {
-    static Mutex* const mutex = new Mutex;
-    return *mutex;
+    // On a cache line of its own: posting threads take it for every notification they post.
+    struct alignas(kCacheLineSize) PaddedMutex {
+        Mutex mMutex;
+    };
+    static PaddedMutex* const mutex = new PaddedMutex;
+    return mutex->mMutex;
 }
 
 
@@ -52,6 +56,13 @@ ZTRESULT LNotificationQueue::Post(const RCPtr<LNotification>& notification)
 {
     if (!notification || notification->IsPending())
         return E_INVALIDARG;
+    return Post(RCPtr<LNotification>(notification));
+}
+
+ZTRESULT LNotificationQueue::Post(RCPtr<LNotification>&& notification)
+{
+    if (!notification || notification->IsPending())
+        return E_INVALIDARG;
     RCPtr<LNotificationDistributor> markingDistributor;
     {
         CMutexLock lock(GetNotificationQueueMutex());
@@ -60,22 +71,25 @@ ZTRESULT LNotificationQueue::Post(const RCPtr<LNotification>& notification)
         if (mDistributor->HasLatestPostedOnlyClients()) {
             markingDistributor = mDistributor;
         } else {
-            if (!notification->MarkPending())
+            if (!notification->MarkPendingLocked())
                 return E_INVALIDARG; // posted by another thread just now
-            mQueue.Enqueue(notification);
+            mQueue.EnqueueHeld(std::move(notification));
         }
     }
     if (markingDistributor)
-        return PostMarkingLatest(notification, markingDistributor);
+        return PostMarkingLatest(std::move(notification), markingDistributor);
     CallNotificationWakeHook();
     return S_OK;
 }
 
-ZTRESULT LNotificationQueue::PostMarkingLatest(const RCPtr<LNotification>& notification,
+ZTRESULT LNotificationQueue::PostMarkingLatest(RCPtr<LNotification>&& notification,
                                                const RCPtr<LNotificationDistributor>& distributor)
 {
-    if (!notification->MarkPending())
-        return E_INVALIDARG;
+    {
+        CMutexLock lock(GetNotificationQueueMutex());
+        if (!notification->MarkPendingLocked())
+            return E_INVALIDARG;
+    }
     // The distributor's and pools' locks are not taken under the queue mutex: a client that
     // posts from its Unregister (called under the distributor's lock) would otherwise take the
     // two in the other order.
@@ -88,7 +102,7 @@ ZTRESULT LNotificationQueue::PostMarkingLatest(const RCPtr<LNotification>& notif
             notification->ClearPending();
             return E_FAIL; // shut down meanwhile
         }
-        mQueue.Enqueue(notification);
+        mQueue.EnqueueHeld(std::move(notification));
     }
     CallNotificationWakeHook();
     return S_OK;
@@ -98,17 +112,44 @@ void LNotificationQueue::DeliverPosted()
 {
     if (mProcessing.exchange(true, std::memory_order_acq_rel))
         return; // called from inside one of our own deliveries
-    struct ProcessingScope {
-        std::atomic<bool>& mFlag;
-        ~ProcessingScope() { mFlag.store(false, std::memory_order_release); }
-    } scope{mProcessing};
+    mProcessingThread.store(std::this_thread::get_id(), std::memory_order_release);
+    // Ends the round also when a client throws: what was not delivered goes back to the front
+    // of the ring, still pending, and the delivered notifications are released in one batch.
+    struct RoundScope {
+        LNotificationQueue& mQueue;
+        ~RoundScope()
+        {
+            const bool requeued = mQueue.mRoundNext < mQueue.mRound.GetCount();
+            if (requeued)
+                mQueue.mQueue.RequeueFront(mQueue.mRound, mQueue.mRoundNext);
+            mQueue.mRoundRemaining.store(0, std::memory_order_release);
+            mQueue.mDeliveryList.Clear();
+            ReleaseNotifications(mQueue.mRound);
+            mQueue.mRoundNext = 0;
+            mQueue.mProcessingThread.store(std::thread::id(), std::memory_order_release);
+            mQueue.mProcessing.store(false, std::memory_order_release);
+            // Whoever waits for work must come back for what was put back.
+            if (requeued)
+                CallNotificationWakeHook();
+        }
+    } scope{*this};
 
     // Only what is waiting now; what clients post meanwhile waits for the next round.
-    for (std::size_t count = mQueue.GetCount(); count > 0; --count) {
-        RCPtr<LNotification> notification;
-        if (!mQueue.TryDequeue(notification))
-            break; // flushed by a client
-        // Delivered or not (a client may throw), it is no longer pending once out of the ring.
+    RCPtr<LNotificationDistributor> distributor;
+    {
+        CMutexLock lock(GetNotificationQueueMutex());
+        mRoundRemaining.store(mQueue.TakeAll(mRound), std::memory_order_release);
+        distributor = mDistributor;
+    }
+    // Consecutive notifications usually share their ID: the pool found for one, and the list of
+    // its clients, serve the next (pools are never removed, so a found pool stays the right one;
+    // the list is made again when the pool changed).
+    RCPtr<LNotificationDistributor::LNotificationClientPool> pool;
+    NotificationID poolID = 0;
+    while (mRoundNext < mRound.GetCount()) {
+        const RCPtr<LNotification>& notification = mRound[mRoundNext++];
+        mRoundRemaining.store(mRound.GetCount() - mRoundNext, std::memory_order_release);
+        // Delivered or not (a client may throw), it is no longer pending once taken.
         struct PendingClearer {
             LNotification* mNotification;
             ~PendingClearer()
@@ -117,10 +158,25 @@ void LNotificationQueue::DeliverPosted()
                     mNotification->ClearPending();
             }
         } clearer{notification.Get()};
-        const RCPtr<LNotificationDistributor> distributor = GetDistributor();
-        if (distributor && notification)
-            (void)distributor->Send(notification);
+        if (!distributor || !notification)
+            continue;
+        if (!pool || poolID != notification->GetID()) {
+            poolID = notification->GetID();
+            pool = distributor->FindPool(poolID);
+        }
+        if (!pool)
+            continue;
+        pool->FillDeliveryList(mDeliveryList);
+        (void)pool->DistributeFrom(mDeliveryList, distributor.Get(), notification);
     }
+}
+
+void LNotificationQueue::DiscardRestOfRound()
+{
+    for (; mRoundNext < mRound.GetCount(); ++mRoundNext)
+        if (mRound[mRoundNext])
+            mRound[mRoundNext]->ClearPending();
+    mRoundRemaining.store(0, std::memory_order_release);
 }
 
 void LNotificationQueue::SendIdle()
@@ -140,6 +196,9 @@ bool LNotificationQueue::ProcessQueue(bool idle)
 
 bool LNotificationQueue::Flush()
 {
+    if (mProcessing.load(std::memory_order_acquire) &&
+        mProcessingThread.load(std::memory_order_acquire) == std::this_thread::get_id())
+        DiscardRestOfRound();
     for (std::size_t count = mQueue.GetCount(); count > 0; --count) {
         RCPtr<LNotification> notification;
         if (!mQueue.TryDequeue(notification))

@@ -3,7 +3,10 @@
 // distributor later, when the user-interface thread runs ProcessQueue in its idle step.
 //
 // Each ProcessQueue round delivers the notifications that were waiting when it started, in the
-// order they were posted; notifications posted during the round wait for the next one. The
+// order they were posted; notifications posted during the round wait for the next one. A round
+// takes its notifications out of the ring at once but counts them as waiting until each is
+// delivered, so a client that asks, flushes or shuts the queue down from its handler sees the
+// rest of the round as still queued; if a client throws, the rest goes back to the front. The
 // queue has no upper bound and never drops a notification. Every queue owns an idle
 // notification, "NID_IDLE", which ProcessQueue(true) sends through the distributor each round.
 //
@@ -23,6 +26,7 @@
 
 #include "ZTFramework/Errors/Result.h"
 #include "ZTFramework/Notification/Notification.h"
+#include "ZTFramework/Notification/NotificationDistributor.h"
 #include "ZTFramework/Notification/NotificationReceiver.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/ObjectBase/RefCountedObject.h"
@@ -31,10 +35,10 @@
 
 #include <atomic>
 #include <cstddef>
+#include <thread>
+#include <vector>
 
 namespace ZT {
-
-class LNotificationDistributor;
 
 // The mutex shared by every notification queue of the process. Never destroyed.
 Mutex& GetNotificationQueueMutex();
@@ -64,6 +68,9 @@ public:
     // E_INVALIDARG for a null notification or one already pending in a queue; E_FAIL when the
     // queue has no distributor (never set, or shut down); S_OK when queued.
     [[nodiscard]] ZTRESULT Post(const RCPtr<LNotification>& notification);
+    // The same, handing the caller's reference over to the queue (Post(CreateNotification(...))):
+    // the notification's count is not touched on the way in. On failure it stays with the caller.
+    [[nodiscard]] ZTRESULT Post(RCPtr<LNotification>&& notification);
 
     // Delivers what was waiting when it started (nothing when called from inside a delivery of
     // this queue), then, when idle, sends the idle notification. True when notifications
@@ -83,8 +90,11 @@ public:
     // Null once the queue has shut down.
     [[nodiscard]] RCPtr<LPostingReceiver> GetPostingReceiver() const;
     [[nodiscard]] const RCPtr<LNotification>& GetIdleNotification() const noexcept { return mIdleNotification; }
-    // How many notifications wait.
-    [[nodiscard]] std::size_t GetCount() const { return mQueue.GetCount(); }
+    // How many notifications wait, those of a round in progress included.
+    [[nodiscard]] std::size_t GetCount() const
+    {
+        return mQueue.GetCount() + mRoundRemaining.load(std::memory_order_acquire);
+    }
 
     // Shuts the queue down when its last outside reference goes.
     ZTRESULT ReleaseInternalReferences() override;
@@ -100,13 +110,27 @@ protected:
 
 private:
     // Posts the slow way, marking latest-posted-only clients first.
-    ZTRESULT PostMarkingLatest(const RCPtr<LNotification>& notification,
-                               const RCPtr<LNotificationDistributor>& distributor);
+    ZTRESULT PostMarkingLatest(RCPtr<LNotification>&& notification, const RCPtr<LNotificationDistributor>& distributor);
 
-    std::atomic<bool> mProcessing{false};
-    RCPtrQueue<LNotification, 256, Mutex> mQueue;
+    // Discards what is left of the round in progress (a client flushing from its handler).
+    void DiscardRestOfRound();
+
+    // Posting threads write the ring and the user-interface thread the round, both for every
+    // notification: they sit on cache lines of their own, so the two threads do not slow each
+    // other down by writing to one line.
+    alignas(kCacheLineSize) RCPtrQueue<LNotification, 256, Mutex> mQueue;
+    alignas(kCacheLineSize) std::atomic<bool> mProcessing{false};
+    // The round in progress: DeliverPosted takes everything waiting out of the ring at once
+    // and delivers from here. Touched only by the processing thread (while mProcessing is set);
+    // a new round reuses the storage, so rounds do not allocate.
+    RCPtrQueue<LNotification, 256, Mutex>::Batch mRound;
+    std::size_t mRoundNext = 0;
+    std::atomic<std::size_t> mRoundRemaining{0};
+    std::atomic<std::thread::id> mProcessingThread{};
+    // The clients of the round's current ID, kept while consecutive notifications share it.
+    LNotificationDistributor::CDeliveryList mDeliveryList;
     // Guarded by the queue mutex.
-    RCPtr<LNotificationDistributor> mDistributor;
+    alignas(kCacheLineSize) RCPtr<LNotificationDistributor> mDistributor;
     RCPtr<LPostingReceiver> mPostingReceiver;
     bool mDistributorIsSelf = false;
     const RCPtr<LNotification> mIdleNotification;

@@ -16,8 +16,10 @@ CNotificationWaiter::~CNotificationWaiter()
 
 void CNotificationWaiter::Wake()
 {
-    if (mSignalled.exchange(true, std::memory_order_acq_rel))
-        return; // an earlier wake has notified, or will: the waiter sees the flag either way
+    // An earlier wake has notified, or will: the waiter sees the flag either way. The plain load
+    // first keeps a stream of posts from writing the flag's cache line while it is set.
+    if (mSignalled.load(std::memory_order_acquire) || mSignalled.exchange(true, std::memory_order_acq_rel))
+        return;
     // Taking the lock orders this with a waiter between its check of the flag and its sleep.
     std::lock_guard lock(mMutex);
     mCondition.notify_one();

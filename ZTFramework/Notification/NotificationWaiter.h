@@ -40,7 +40,8 @@ public:
 private:
     std::mutex mMutex;
     std::condition_variable mCondition;
-    std::atomic<bool> mSignalled{false};
+    // Read by posting threads for every notification: kept off the lines the waiter writes.
+    alignas(64) std::atomic<bool> mSignalled{false};
     std::function<void()> mPreviousHook;
 };
 

@@ -4,9 +4,9 @@
 // polling: a condition variable for the command-line run (CNotificationWaiter), a user event
 // for the window's event loop.
 //
-// Threads: the hook runs on the posting thread (often a worker), under a lock that serialises
-// it with other posts' calls and with SetNotificationWakeHook. It must be quick and must not
-// post notifications or set the hook itself.
+// Threads: the hook runs on the posting thread (often a worker), possibly on several posting
+// threads at once, and without a lock. It must be quick, must not post notifications and must
+// not set the hook itself (setting waits for running calls to finish).
 
 #include <functional>
 

@@ -1,51 +1,90 @@
 #pragma once
 // A first-in first-out ring of counted references, with no upper bound: it never drops an item.
 //
-// The ring lives in an RCPtrArray<T,N,N>. One slot always stays empty, so head == tail means
-// empty. When the ring is full it grows by one slot, inserted at the head, which keeps the
-// items in order without copying them around the ring; the array's storage underneath grows in
-// blocks of N elements, so the slot insertions only reallocate once per block. The ring is
-// never shrunk.
+// One slot always stays empty, so head == tail means empty. When the ring is full it grows by
+// one slot: at the end when the items do not wrap (nothing moves), just before the head when
+// they do; either way the items keep their order. The storage under the ring grows in blocks of
+// N slots (its capacity is always a multiple of N), so the slot insertions only reallocate once
+// per block; it is never shrunk.
+//
+// The slots hold the references themselves, so items moved in (Enqueue of an rvalue) and out
+// (Dequeue, TakeAll) change no reference count: a hand-over from one thread to another
+// costs the counts nothing.
 //
 // Threads: every operation takes the mutex given to the constructor (when there is one) for its
-// whole duration, so one queue may be filled and emptied on different threads. Without a mutex
-// the queue is not guarded.
+// whole duration, so one queue may be filled and emptied on different threads; GetCount reads
+// a count kept beside the ring without it. Without a mutex the queue is not guarded.
 
 #include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
-#include "ZTFramework/Utilities/Storage/RCPtrArray.h"
 
+#include <atomic>
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace ZT {
 
 template <class T, std::size_t N, class TMutex>
 class RCPtrQueue {
+    static_assert(N > 0, "the storage grows in blocks of N slots");
+
 public:
+    // Every item a queue held at one moment, taken by TakeAll, in queue order. The batch owns a
+    // ring storage of its own, which the next TakeAll hands back to the queue, so that taking
+    // a batch is a swap and batches do not allocate once both storages have grown.
+    class Batch {
+    public:
+        Batch() = default;
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+        [[nodiscard]] std::size_t GetCount() const noexcept { return mCount; }
+        // Item i of the batch, 0 being the one queued first.
+        RCPtr<T>& operator[](std::size_t index) noexcept { return mSlots[(mHead + index) % mSlots.size()]; }
+        // Drops the items [first, count) still held; keeps the storage.
+        void Clear(std::size_t first = 0) noexcept
+        {
+            for (std::size_t i = first; i < mCount; ++i)
+                (*this)[i].Reset();
+            mCount = 0;
+            mHead = 0;
+        }
+
+    private:
+        friend class RCPtrQueue;
+        std::vector<RCPtr<T>> mSlots;
+        std::size_t mHead = 0;
+        std::size_t mCount = 0;
+    };
+
     explicit RCPtrQueue(TMutex* mutex = nullptr) noexcept : mMutex(mutex) {}
     RCPtrQueue(const RCPtrQueue&) = delete;
     RCPtrQueue& operator=(const RCPtrQueue&) = delete;
 
     // Appends item at the tail (a null item is stored like any other).
-    void Enqueue(const RCPtr<T>& item)
+    void Enqueue(const RCPtr<T>& item) { Enqueue(RCPtr<T>(item)); }
+    void Enqueue(RCPtr<T>&& item)
     {
         Guard guard(mMutex);
-        if (mSlots.GetCount() == 0) {
-            mSlots.SetSize(2);
+        EnqueueHeld(std::move(item));
+    }
+    // Enqueue for a caller that already holds the queue's mutex (and decided under it that the
+    // item may go in).
+    void EnqueueHeld(RCPtr<T>&& item)
+    {
+        if (mSlots.empty()) {
+            mSlots.reserve(N);
+            mSlots.resize(2);
             mHead = 0;
             mTail = 0;
         }
-        if (CountLocked() == mSlots.GetCount() - 1) {
-            // Full: open one empty slot just before the head. When the items do not wrap
-            // (head 0, tail at the last slot) the tail moves up with the inserted slot.
-            if (mTail > mHead)
-                ++mTail;
-            mSlots.InsertAt(mHead, static_cast<T*>(nullptr));
-            mHead = (mHead + 1) % mSlots.GetCount();
-        }
-        mSlots.SetAt(mTail, item);
-        mTail = (mTail + 1) % mSlots.GetCount();
+        if (CountLocked() == mSlots.size() - 1)
+            GrowLocked();
+        mSlots[mTail] = std::move(item);
+        mTail = (mTail + 1) % mSlots.size();
+        SetCountLocked();
     }
 
     // Removes and returns the item at the head. Throws a runtime error when the queue is empty.
@@ -54,10 +93,7 @@ public:
         Guard guard(mMutex);
         if (CountLocked() == 0)
             ZT_THROW(Runtime, "", ClassName() + "::Dequeue");
-        RCPtr<T> item(mSlots[mHead]);
-        mSlots.SetAt(mHead, static_cast<T*>(nullptr));
-        mHead = (mHead + 1) % mSlots.GetCount();
-        return item;
+        return TakeHeadLocked();
     }
 
     // Moves the item at the head into item and returns true, or returns false when the queue is
@@ -67,29 +103,70 @@ public:
         Guard guard(mMutex);
         if (CountLocked() == 0)
             return false;
-        item = mSlots[mHead];
-        mSlots.SetAt(mHead, static_cast<T*>(nullptr));
-        mHead = (mHead + 1) % mSlots.GetCount();
+        item = TakeHeadLocked();
         return true;
     }
 
-    [[nodiscard]] std::size_t GetCount() const
+    // Takes every item at once into batch, which must be empty (Clear it after use), by
+    // swapping storages: the mutex is held for a constant time however many items wait, so
+    // producers are not kept waiting by a consumer taking a large round. Returns how many.
+    std::size_t TakeAll(Batch& batch)
+    {
+        if (batch.mCount != 0)
+            ZT_THROW(Logic, "the batch still holds items", ClassName() + "::TakeAll");
+        Guard guard(mMutex);
+        const std::size_t count = CountLocked();
+        if (count == 0)
+            return 0;
+        std::swap(batch.mSlots, mSlots);
+        batch.mHead = mHead;
+        batch.mCount = count;
+        // The batch's old storage holds no items: it becomes the empty ring.
+        mHead = 0;
+        mTail = 0;
+        if (!mSlots.empty() && mSlots.size() < 2)
+            mSlots.resize(2);
+        SetCountLocked();
+        return count;
+    }
+
+    // Moves the batch's items [first, count) back to the head, in their order, ahead of
+    // everything queued since (for a consumer that took a round and could not finish it).
+    void RequeueFront(Batch& batch, std::size_t first)
     {
         Guard guard(mMutex);
-        return CountLocked();
+        for (std::size_t last = batch.mCount; last > first;) {
+            --last;
+            if (mSlots.empty()) {
+                mSlots.reserve(N);
+                mSlots.resize(2);
+                mHead = 0;
+                mTail = 0;
+            }
+            if (CountLocked() == mSlots.size() - 1)
+                GrowLocked();
+            mHead = (mHead + mSlots.size() - 1) % mSlots.size();
+            mSlots[mHead] = std::move(batch[last]);
+        }
+        batch.mCount = first;
+        SetCountLocked();
     }
+
+    // Read without the mutex: the count as of the last change, which another thread may be
+    // making at this moment.
+    [[nodiscard]] std::size_t GetCount() const noexcept { return mCount.load(std::memory_order_acquire); }
     [[nodiscard]] bool IsEmpty() const { return GetCount() == 0; }
     // Slots of the ring, the always-empty one included.
     [[nodiscard]] std::size_t GetSlotCount() const
     {
         Guard guard(mMutex);
-        return mSlots.GetCount();
+        return mSlots.size();
     }
-    // Capacity of the storage under the ring, in elements.
+    // Capacity of the storage under the ring, in slots.
     [[nodiscard]] std::size_t GetCapacity() const
     {
         Guard guard(mMutex);
-        return mSlots.GetCapacity();
+        return mSlots.capacity();
     }
     TMutex* GetMutex() const noexcept { return mMutex; }
 
@@ -119,12 +196,35 @@ private:
     }
     std::size_t CountLocked() const noexcept
     {
-        return mTail >= mHead ? mTail - mHead : mTail + mSlots.GetCount() - mHead;
+        return mTail >= mHead ? mTail - mHead : mTail + mSlots.size() - mHead;
+    }
+    RCPtr<T> TakeHeadLocked() noexcept
+    {
+        RCPtr<T> item = std::move(mSlots[mHead]);
+        mHead = (mHead + 1) % mSlots.size();
+        SetCountLocked();
+        return item;
+    }
+    void SetCountLocked() noexcept { mCount.store(CountLocked(), std::memory_order_release); }
+    // Full: opens one more empty slot. Unwrapped (head 0, the one empty slot at the end) it goes
+    // at the end and nothing moves; wrapped, it goes just before the head, and the items from
+    // the head to the end move up by one.
+    void GrowLocked()
+    {
+        if (mSlots.size() == mSlots.capacity())
+            mSlots.reserve((mSlots.size() + N) / N * N);
+        if (mTail > mHead) {
+            mSlots.emplace_back();
+            return;
+        }
+        mSlots.insert(mSlots.begin() + static_cast<std::ptrdiff_t>(mHead), RCPtr<T>());
+        mHead = (mHead + 1) % mSlots.size();
     }
 
-    RCPtrArray<T, N, N> mSlots;
+    std::vector<RCPtr<T>> mSlots;
     std::size_t mTail = 0;
     std::size_t mHead = 0;
+    std::atomic<std::size_t> mCount{0};
     TMutex* mMutex;
 };
 

@@ -136,6 +136,30 @@ TEST(NotificationQueue, FlushDiscardsWithoutDeliveringAndFreesTheNotificationsFo
     EXPECT_EQ(f.center->Post(notification), ZT::S_OK);
 }
 
+TEST(NotificationQueue, AClientFlushingOrShuttingDownFromItsHandlerDiscardsTheRestOfTheRound)
+{
+    for (const bool shutDown : {false, true}) {
+        SCOPED_TRACE(shutDown ? "shutdown" : "flush");
+        Fixture f;
+        std::vector<ZT::RCPtr<ZT::LNotification>> posted;
+        for (int i = 1; i <= 3; ++i) {
+            posted.push_back(Make(kProgress, i));
+            ASSERT_EQ(f.center->Post(posted.back()), ZT::S_OK);
+        }
+        f.client->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>&) {
+            EXPECT_EQ(f.center->GetCount(), 2u) << "the rest of the round still counts as waiting";
+            if (shutDown)
+                f.center->Shutdown();
+            else
+                EXPECT_FALSE(f.center->Flush());
+        };
+        EXPECT_FALSE(f.center->ProcessQueue(false));
+        EXPECT_EQ(f.client->mValues, (std::vector<int>{1}));
+        for (const auto& notification : posted)
+            EXPECT_FALSE(notification->IsPending());
+    }
+}
+
 TEST(NotificationQueue, AfterShutdownPostsFailAndNothingIsDelivered)
 {
     Fixture f;

@@ -96,6 +96,46 @@ TEST(RCPtrQueue, AFullRingGrowsByOneSlotInsideBlocksOf256)
     EXPECT_EQ(queue.GetSlotCount(), 301u);
 }
 
+TEST(RCPtrQueue, TakingEverythingAtOnceKeepsTheOrderAcrossWrapsAndPutBacks)
+{
+    Queue queue;
+    Queue::Batch batch;
+    int next = 0;
+    // Wrap the ring first: the head sits in the middle when the batch is taken.
+    for (; next < 5; ++next)
+        queue.Enqueue(ZT::MakeRC<LItem>(next));
+    for (int i = 0; i < 3; ++i)
+        (void)queue.Dequeue();
+    for (; next < 9; ++next)
+        queue.Enqueue(ZT::MakeRC<LItem>(next));
+    ASSERT_EQ(queue.TakeAll(batch), 6u);
+    EXPECT_EQ(queue.GetCount(), 0u);
+    for (std::size_t i = 0; i < batch.GetCount(); ++i)
+        EXPECT_EQ(batch[i]->mValue, static_cast<int>(i) + 3);
+
+    // Posted meanwhile, then the unfinished part of the batch goes back in front of it.
+    queue.Enqueue(ZT::MakeRC<LItem>(100));
+    queue.RequeueFront(batch, 4);
+    EXPECT_EQ(batch.GetCount(), 4u);
+    batch.Clear();
+    std::vector<int> order;
+    while (!queue.IsEmpty())
+        order.push_back(queue.Dequeue()->mValue);
+    EXPECT_EQ(order, (std::vector<int>{7, 8, 100}));
+
+    // The batch's storage serves the next round; a batch still holding items is refused.
+    for (int i = 0; i < 300; ++i)
+        queue.Enqueue(ZT::MakeRC<LItem>(i));
+    ASSERT_EQ(queue.TakeAll(batch), 300u);
+    queue.Enqueue(ZT::MakeRC<LItem>(1));
+    EXPECT_THROW(queue.TakeAll(batch), ZT::Exception<std::logic_error>);
+    EXPECT_EQ(batch[299]->mValue, 299);
+    batch.Clear();
+    EXPECT_EQ(queue.TakeAll(batch), 1u);
+    batch.Clear();
+    EXPECT_EQ(LItem::sLive, 0);
+}
+
 TEST(RCPtrQueue, ReleasesWhatItStillHoldsWhenDestroyed)
 {
     {
