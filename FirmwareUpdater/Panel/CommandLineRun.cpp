@@ -284,10 +284,6 @@ void LCommandLineRun::ShowState(DeviceState state)
         (void)mEngine->SelectDevice(0);
         return;
     case DeviceState::DeviceCannotBeUpdated: {
-        // Right after a complete download the device restarts and is briefly absent; the
-        // completion handler waits for its return and says how that ended.
-        if (mEngine->GetUpdateRunState(false) == LUpdateEngineInterface::UpdateRunState::Succeeded)
-            return;
         const ZT::RCPtr<LDualUpdater> dualUpdater = LDualUpdater::GetInstance();
         if (dualUpdater && dualUpdater->GetProbeResult().DeviceSetIncomplete) {
             Say("Only part of the controller was found: the controller and its wheel display must both be "
