@@ -17,9 +17,13 @@ TEST_F(SimulatorThreading, DownloadOnOneThreadWhileAnotherScans)
     DfuHost host = EnterBootloader();
     const auto image = MakeImage(0x6000, 0x0035);
     std::atomic<bool> done{false};
+    std::atomic<bool> scanning{false};
     ::testing::AssertionResult downloaded = ::testing::AssertionFailure();
 
     std::thread worker([&] {
+        // Start only once the scanner runs, so the two always overlap however the threads are
+        // scheduled.
+        scanning.wait(false);
         downloaded = host.EraseSector(0x08008000);
         if (downloaded)
             downloaded = host.EraseSector(0x0800C000);
@@ -32,7 +36,7 @@ TEST_F(SimulatorThreading, DownloadOnOneThreadWhileAnotherScans)
     });
 
     std::size_t scans = 0;
-    while (!done) {
+    do {
         auto devices = List();
         EXPECT_GE(devices.size(), 1u);
         (void)mMidi->ListOutputNames();
@@ -40,12 +44,14 @@ TEST_F(SimulatorThreading, DownloadOnOneThreadWhileAnotherScans)
         (void)mController->GetRequestLog();
         (void)mController->GetDfuState();
         (void)mWheelDisplay->GetMode();
-        ++scans;
+        if (++scans == 1) {
+            scanning = true;
+            scanning.notify_one();
+        }
         std::this_thread::yield();
-    }
+    } while (!done);
     worker.join();
     EXPECT_TRUE(downloaded);
-    EXPECT_GT(scans, 0u);
 
     mClock.AdvanceMs(1200);
     const auto returned = Find(0x2C1A, 0x8010);
