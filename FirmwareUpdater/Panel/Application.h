@@ -13,6 +13,7 @@
 #include "FirmwareUpdater/Panel/CommandLineRun.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
 #include "ZTFramework/Application/ApplicationFolders.h"
+#include "ZTFramework/ControlBase/ControlFactory.h"
 #include "ZTFramework/Errors/Result.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/ObjectBase/RefCountedObject.h"
@@ -70,6 +71,10 @@ public:
     [[nodiscard]] const ZT::RCPtr<LUpdateProcessor>& GetProcessor() const noexcept { return mProcessor; }
     [[nodiscard]] const ZT::WString& GetCommandLine() const noexcept { return mCommandLine; }
     [[nodiscard]] const ZT::RCPtr<LCommandLineRun>& GetCommandLineRun() const noexcept { return mRun; }
+    // The factory that start-up loaded the texts and the skin into (see CStartupResources);
+    // the window's controls are made by it.
+    void SetControlFactory(ZT::RCPtr<ZT::LControlFactory> factory) { mControlFactory = std::move(factory); }
+    [[nodiscard]] const ZT::RCPtr<ZT::LControlFactory>& GetControlFactory() const noexcept { return mControlFactory; }
 
 private:
     const ZT::WString mCommandLine;
@@ -81,4 +86,5 @@ private:
     std::unique_ptr<ZT::CApplicationSettingsFiles> mSettingsFiles;
     ZT::RCPtr<LUpdateProcessor> mProcessor;
     ZT::RCPtr<LCommandLineRun> mRun;
+    ZT::RCPtr<ZT::LControlFactory> mControlFactory;
 };

@@ -11,6 +11,7 @@
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
 #include "FirmwareUpdater/Panel/PrinterLogStreams.h"
 #include "FirmwareUpdater/Panel/ProgressPrinter.h"
+#include "FirmwareUpdater/Panel/StartupResources.h"
 #include "Simulator/SimulatedDevicesSetup.h"
 #include "ZTFramework/Application/ApplicationFolders.h"
 #include "ZTFramework/Application/SingleInstance.h"
@@ -19,11 +20,13 @@
 #include "ZTFramework/Debug/DebugOutput.h"
 #include "ZTFramework/Midi/Alsa/AlsaMidiOutputBackend.h"
 #include "ZTFramework/Midi/MidiOutputBackend.h"
+#include "ZTFramework/Resources/LocaleId.h"
 #include "ZTFramework/Usb/Linux/LinuxUsbBackend.h"
 #include "ZTFramework/Usb/UsbBackend.h"
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -151,6 +154,32 @@ int RunUpdater(const std::string& commandLine)
     }
     ZT::CDebugLine() << ZT_COMPANY_NAME << " " << ZT_PRODUCT_NAME << " " << ZT_PRODUCT_VERSION;
 
+    const ZT::CApplicationFolders folders(ZT::CApplicationFolders::Environment::FromProcess(),
+                                          ZT::WString(ZT_COMPANY_NAME), ZT::WString(ZT_PRODUCT_NAME));
+    // What a person reads when the program cannot start: the user's language once the tables are
+    // in, the technical detail below it.
+    ZT::RCPtr<ZT::LControlFactory> factory;
+    const auto showStartupError = [&](const ZT::WString& text, const std::string& detail) {
+        const std::string line = std::string(ZT_PROGRAM_NAME) + ": " + text.ToUTF8() + "\n" + detail;
+        ZT::DebugLine(line);
+        if (!debugOutput.IsConsoleOpen())
+            std::fprintf(stderr, "%s\n", line.c_str());
+    };
+    // The texts and the skin, in the user's language. Loaded once the debug console is open, so
+    // that a skin author sees on the terminal what the loader could not use.
+    try {
+        factory = CStartupResources::Load(
+            CStartupResources::ChooseLocation(std::getenv(CStartupResources::kFolderVariable),
+                                              folders.GetFolder(ZT::CApplicationFolders::kResourceFolder)),
+            ZT::CLocaleId::FromEnvironment());
+    } catch (const std::exception& error) {
+        showStartupError(CStartupResources::StartupErrorText(nullptr), error.what());
+        if (logStreams)
+            debugOutput.UseDebugStreams();
+        return LUpdateProcessor::GetExitStatus();
+    }
+    const ZT::LResourceSet* const resources = factory->GetResources().Get();
+
     const std::optional<SimulatedDevicesSetup> simulation = ReadSimulatorOption(wideCommandLine);
     ZT::RCPtr<LDeviceSimulator> simulator;
     if (simulation) {
@@ -171,30 +200,28 @@ int RunUpdater(const std::string& commandLine)
         return CommandLineOption::Get(wideCommandLine, ZT::WString(CommandLineOption::kReturnUpdateModeStatus), ignored);
     }();
     {
-        auto application = ZT::MakeRC<LApplication>(
-            wideCommandLine,
-            ZT::CApplicationFolders(ZT::CApplicationFolders::Environment::FromProcess(), ZT::WString(ZT_COMPANY_NAME),
-                                    ZT::WString(ZT_PRODUCT_NAME)),
-            ZT::WString(ZT_COMPANY_NAME), ZT::WString(ZT_PRODUCT_NAME), printer.get());
+        auto application = ZT::MakeRC<LApplication>(wideCommandLine, folders, ZT::WString(ZT_COMPANY_NAME),
+                                                    ZT::WString(ZT_PRODUCT_NAME), printer.get());
+        application->SetControlFactory(factory);
         try {
             const ZT::ZTRESULT result = application->Startup();
-            if (ZT::Failed(result) && !LApplication::IsQuitResult(result))
-                ZT_THROW_FAILED_RESULT(result, "LApplication::Startup");
-            // What start-up found and did, for a person on the debug console.
-            LCommandLineRun::DeliverNotifications();
-            if (!LApplication::IsQuitResult(result)) {
-                // There is no window in this program yet: what the window would have shown is
-                // over once a download that start-up began has ended.
-                ZT::DebugLine("No window to show; the run ends here.");
-                application->FinishWithoutWindow();
+            if (ZT::Failed(result) && !LApplication::IsQuitResult(result)) {
+                showStartupError(CStartupResources::StartupErrorText(resources, result),
+                                 "Start-up ended with " + ZT::ResultToText(result) + ".");
+            } else {
+                // What start-up found and did, for a person on the debug console.
+                LCommandLineRun::DeliverNotifications();
+                if (!LApplication::IsQuitResult(result)) {
+                    // There is no window in this program yet: what the window would have shown
+                    // is over once a download that start-up began has ended.
+                    ZT::DebugLine("No window to show; the run ends here.");
+                    application->FinishWithoutWindow();
+                }
+                ReportOutcome(*application, queryMode);
             }
-            ReportOutcome(*application, queryMode);
         } catch (const std::exception& error) {
             // Shown whether or not the debug console is open: the run could not do its job.
-            const std::string text = std::string(ZT_PROGRAM_NAME) + ": " + error.what();
-            ZT::DebugLine(text);
-            if (!debugOutput.IsConsoleOpen())
-                std::fprintf(stderr, "%s\n", text.c_str());
+            showStartupError(CStartupResources::StartupErrorText(resources), error.what());
         }
         application->Shutdown();
     }

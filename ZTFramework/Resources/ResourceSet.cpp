@@ -230,9 +230,10 @@ WString LResourceSet::GetText(const WString& tableId, const WString& stringId, c
 void LResourceSet::Report(const std::string& path, const DocumentKind& kind, int line, const std::string& reason)
 {
     std::string message = "The " + std::string(kind.mDescription) + " \"" + path + "\"";
+    // "The skin "/x/Skins.xml", line 42, cannot be used: ..."; without a line, no commas.
     if (line > 0)
-        message += ", line " + std::to_string(line);
-    message += ", cannot be used: " + reason + ".";
+        message += ", line " + std::to_string(line) + ",";
+    message += " cannot be used: " + reason + ".";
     Note(std::move(message));
 }
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <netinet/in.h>
@@ -18,6 +19,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -381,6 +383,45 @@ TEST(DebugConsolePort, SendsTheRunsLinesAsDatagrams)
     ::close(listener);
     EXPECT_TRUE(Contains(received, "query mode, DeviceNotInUpdateMode, update needed: yes: exit status 5")) << received;
     EXPECT_TRUE(Contains(received, "Exit status 5: an update is needed.")) << received;
+}
+
+// ---- Texts and skin ---------------------------------------------------------------------------------
+
+TEST(Resources, TheProgramLoadsItsTextsAndSkinInTheUsersLanguage)
+{
+    Sandbox sandbox;
+    const std::vector<std::string> arguments{UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS",
+                                             "-SIMULATE_DEVICES", "-DEBUG_CONSOLE"};
+    const std::pair<const char*, const char*> locales[] = {
+        {"en_US.UTF-8", "0x0409"}, {"de_DE.UTF-8", "0x0407"}, {"fr_FR.UTF-8", "0x040C"},
+        {"es_ES.UTF-8", "0x0C0A"}, {"ja_JP.UTF-8", "0x0411"}, {"C", "0x0409"}};
+    for (const auto& [locale, lcid] : locales) {
+        ::setenv("LC_ALL", locale, 1);
+        const Result run = sandbox.RunUpdater(arguments);
+        EXPECT_EQ(run.ExitCode, 5) << locale << "\n" << Describe(run);
+        EXPECT_TRUE(Contains(run.StandardError, std::string("Resources: texts for locale ") + lcid +
+                                                    " and the skin built into the program.\n"))
+            << locale << "\n" << Describe(run);
+        EXPECT_EQ(run.StandardError.find("cannot be used"), std::string::npos) << locale << "\n" << Describe(run);
+    }
+
+    // A translator's folder with a broken skin: the fault is named, the built-in skin serves, and
+    // the run goes on as before.
+    const auto folder = sandbox.Folder() / "translation";
+    std::filesystem::create_directories(folder);
+    {
+        std::FILE* skin = std::fopen((folder / "Skins.xml").c_str(), "w");
+        ASSERT_TRUE(skin);
+        std::fputs("<?xml version=\"1.0\"?>\n<Corvane_Skin_Definitions>\n  <Application Name=\"Wavecrest\">\n", skin);
+        std::fclose(skin);
+    }
+    ::setenv("XR4000_NOVA_UPDATER_RESOURCES", folder.c_str(), 1);
+    const Result run = sandbox.RunUpdater(arguments);
+    ::unsetenv("XR4000_NOVA_UPDATER_RESOURCES");
+    EXPECT_EQ(run.ExitCode, 5) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "Resources: The skin \"" + (folder / "Skins.xml").string() + "\", line 4,"))
+        << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "Using the built-in skin instead")) << Describe(run);
 }
 
 // ---- Bad input ------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Builds the main window's control tree from the shipped skin and tables, as the application
 // does at start-up, with a plain control standing in for the main control.
 
+#include "FirmwareUpdater/Panel/StartupResources.h"
 #include "FirmwareUpdater/Panel/UI/ControlNames.h"
 #include "FirmwareUpdater/Panel/UI/UpdaterTexts.h"
 #include "ZTFramework/ControlBase/ControlFactory.h"
@@ -14,6 +15,7 @@
 #include "ZTFramework/Controls/StatusBar.h"
 #include "ZTFramework/Debug/DebugOutput.h"
 #include "ZTFramework/Notification/Notification.h"
+#include "ZTFramework/Resources/LocaleId.h"
 
 #include <gtest/gtest.h>
 
@@ -49,22 +51,96 @@ bool IsOfClass(const LControl& control, const WString& className)
     return false;
 }
 
-RCPtr<LControl> BuildMainWindow(std::uint32_t lcid)
+// The program's start-up loading, with what it writes to the debug output.
+struct StartupLoad {
+    RCPtr<ZT::LControlFactory> mFactory;
+    std::string mDebugOutput;
+};
+
+StartupLoad LoadAsAtStartup(const WString& location, std::uint32_t lcid)
 {
     std::ostringstream narrow;
     std::wostringstream wide;
     ZT::DebugOutput::Instance().SetLogStreams(narrow, wide);
-    const auto factory = ZT::MakeRC<ZT::LControlFactory>();
-    const ZT::ZTRESULT loaded = factory->Load(WString(L"::"), lcid);
+    StartupLoad load;
+    load.mFactory = CStartupResources::Load(location, lcid);
     ZT::DebugOutput::Instance().UseDebugStreams();
-    EXPECT_EQ(loaded, ZT::S_OK);
-    EXPECT_EQ(ZT::CFrameworkControls::Register(*factory), ZT::S_OK);
+    load.mDebugOutput = narrow.str();
+    return load;
+}
+
+RCPtr<LControl> BuildMainWindow(std::uint32_t lcid)
+{
+    const RCPtr<ZT::LControlFactory> factory = LoadAsAtStartup(WString(L"::"), lcid).mFactory;
+    EXPECT_TRUE(factory->GetResources()->GetLoadMessages().empty());
     EXPECT_EQ(factory->RegisterControlClass(WString(MainControlNames::kMainControlClass), &StandInMainControl::Create),
               ZT::S_OK);
     return factory->CreateControl(WString(MainControlNames::kMainControl));
 }
 
 std::string Utf8(const WString& text) { return text.ToUTF8(); }
+
+TEST(StartupResources, EveryShippedLanguageLoadsItsOwnTextsAndTheSkin)
+{
+    struct Row {
+        const char* posixLocale;
+        std::uint32_t lcid;
+        const char* exitCaption;
+        const char* startupError;
+    };
+    const Row rows[] = {
+        {"en_GB.UTF-8", 0x0809, "EXIT", "The application encountered problems during startup and will now close.  (Error code = -2147467259)"},
+        {"de_DE.UTF-8", 0x0407, "BEENDEN", "Beim Start der Anwendung sind Probleme aufgetreten. Sie wird jetzt beendet.  (Fehlercode = -2147467259)"},
+        {"fr_CA.UTF-8", 0x0C0C, "QUITTER", "L'application a rencontr\u00E9 des probl\u00E8mes au d\u00E9marrage et va maintenant se fermer.  (Code d'erreur = -2147467259)"},
+        {"es_MX.UTF-8", 0x080A, "SALIR", "La aplicaci\u00F3n ha tenido problemas al iniciarse y se cerrar\u00E1.  (C\u00F3digo de error = -2147467259)"},
+        {"ja_JP.UTF-8", 0x0411, "\u7D42\u4E86", "\u8D77\u52D5\u4E2D\u306B\u554F\u984C\u304C\u767A\u751F\u3057\u305F\u305F\u3081\u3001\u30A2\u30D7\u30EA\u30B1\u30FC\u30B7\u30E7\u30F3\u3092\u7D42\u4E86\u3057\u307E\u3059\u3002  (\u30A8\u30E9\u30FC \u30B3\u30FC\u30C9 = -2147467259)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.posixLocale);
+        // The user's locale as start-up reads it.
+        const std::uint32_t lcid = ZT::CLocaleId::FromPosixLocale(row.posixLocale);
+        ASSERT_EQ(lcid, row.lcid);
+        const StartupLoad load = LoadAsAtStartup(WString(L"::"), lcid);
+        const RCPtr<ZT::LResourceSet> resources = load.mFactory->GetResources();
+        EXPECT_TRUE(resources->GetLoadMessages().empty());
+        ASSERT_TRUE(resources->GetSkin());
+        EXPECT_TRUE(resources->GetSkin()->FindControlDescriptor(WString(MainControlNames::kMainControl)));
+        EXPECT_TRUE(load.mFactory->IsControlClassRegistered(WString(MainControlNames::kButtonClass)));
+        EXPECT_EQ(Utf8(resources->GetText(WString(L"FirmwareUpdater.MainControl|buttonExit"), WString(L"LABEL"))),
+                  row.exitCaption);
+        EXPECT_EQ(Utf8(CStartupResources::StartupErrorText(resources.Get(), ZT::E_FAIL)),
+                  row.startupError);
+        EXPECT_NE(load.mDebugOutput.find("built into the program"), std::string::npos) << load.mDebugOutput;
+    }
+    // Without tables, the English texts.
+    EXPECT_EQ(Utf8(CStartupResources::StartupErrorText(nullptr, ZT::E_FAIL)),
+              "The application encountered problems during startup and will now close.  (Error code = -2147467259)");
+    EXPECT_EQ(Utf8(CStartupResources::StartupErrorText(nullptr)),
+              "The application encountered problems during startup and will now close.");
+}
+
+TEST(StartupResources, AFolderFromTheEnvironmentReplacesTheBuiltInDocumentsWhereItCan)
+{
+    const WString builtIn(L"::");
+    EXPECT_EQ(CStartupResources::ChooseLocation(nullptr, builtIn), builtIn);
+    EXPECT_EQ(CStartupResources::ChooseLocation("", builtIn), builtIn);
+    EXPECT_EQ(CStartupResources::ChooseLocation("\xFF\xFE", builtIn), builtIn) << "not UTF-8: no folder";
+    EXPECT_EQ(Utf8(CStartupResources::ChooseLocation("/home/dj/sk\xC3\xAEn", builtIn)), "/home/dj/sk\xC3\xAEn");
+
+    // A folder without any of the documents: every one is reported and the built-in one used,
+    // so the window can still be made.
+    const std::string folder = ::testing::TempDir() + "startup-resources-empty";
+    const StartupLoad load = LoadAsAtStartup(WString(folder.c_str()), 0x0407);
+    EXPECT_FALSE(load.mFactory->GetResources()->GetLoadMessages().empty());
+    EXPECT_NE(load.mDebugOutput.find("Skins.xml"), std::string::npos) << load.mDebugOutput;
+    EXPECT_NE(load.mDebugOutput.find("from \"" + folder + "\", built-in where that folder's could not be used."), std::string::npos) << load.mDebugOutput;
+    EXPECT_EQ(Utf8(load.mFactory->GetResources()->GetText(WString(L"FirmwareUpdater.MainControl|buttonExit"),
+                                                        WString(L"LABEL"))),
+              "BEENDEN");
+    EXPECT_EQ(load.mFactory->RegisterControlClass(WString(MainControlNames::kMainControlClass), &StandInMainControl::Create),
+              ZT::S_OK);
+    EXPECT_TRUE(load.mFactory->CreateControl(WString(MainControlNames::kMainControl)));
+}
 
 TEST(MainWindowTree, TheShippedSkinBuildsEveryNamedControlAsItsClass)
 {
