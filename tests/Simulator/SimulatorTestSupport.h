@@ -73,34 +73,9 @@ public:
     }
 
     // The engine's erase step: DNLOAD 0x41, GETSTATUS must say dfuDNBUSY, 10 ms, GETSTATUS must
-    // say dfuDNLOAD-IDLE.
-    ::testing::AssertionResult EraseSector(std::uint32_t address)
-    {
-        if (!Download(0, Command(kDfuSeCommandErase, address)))
-            return Failure("erase DNLOAD", address);
-        auto busy = GetStatus();
-        if (!busy || busy->state != 4)
-            return Failure("first status after erase", address, busy);
-        mClock.SleepMs(10);
-        auto idle = GetStatus();
-        if (!idle || idle->state != 5)
-            return Failure("second status after erase", address, idle);
-        return ::testing::AssertionSuccess();
-    }
-
-    // The engine's set-address step: DNLOAD 0x21, GETSTATUS dfuDNBUSY, GETSTATUS at once dfuDNLOAD-IDLE.
-    ::testing::AssertionResult SetAddress(std::uint32_t address)
-    {
-        if (!Download(0, Command(kDfuSeCommandSetAddress, address)))
-            return Failure("set-address DNLOAD", address);
-        auto busy = GetStatus();
-        if (!busy || busy->state != 4)
-            return Failure("first status after set address", address, busy);
-        auto idle = GetStatus();
-        if (!idle || idle->state != 5)
-            return Failure("second status after set address", address, idle);
-        return ::testing::AssertionSuccess();
-    }
+    // say dfuDNLOAD-IDLE. Its set-address step is the same with 0x21 and no wait.
+    ::testing::AssertionResult EraseSector(std::uint32_t address) { return Run(kDfuSeCommandErase, address, 10); }
+    ::testing::AssertionResult SetAddress(std::uint32_t address) { return Run(kDfuSeCommandSetAddress, address, 0); }
 
     // The engine's block step: DNLOAD, GETSTATUS, then up to 20 polls 10 ms apart for dfuDNLOAD-IDLE.
     ::testing::AssertionResult WriteBlock(std::uint16_t blockNumber, std::span<const std::uint8_t> data)
@@ -148,6 +123,21 @@ public:
     ZT::IUsbDeviceConnection& Connection() { return *mConnection; }
 
 private:
+    ::testing::AssertionResult Run(std::uint8_t command, std::uint32_t address, std::uint32_t waitMs)
+    {
+        if (!Download(0, Command(command, address)))
+            return Failure("command DNLOAD", address);
+        auto busy = GetStatus();
+        if (!busy || busy->state != 4)
+            return Failure("first status after command", address, busy);
+        if (waitMs != 0)
+            mClock.SleepMs(waitMs);
+        auto idle = GetStatus();
+        if (!idle || idle->state != 5)
+            return Failure("second status after command", address, idle);
+        return ::testing::AssertionSuccess();
+    }
+
     ::testing::AssertionResult Failure(const char* step, std::uint32_t what,
                                        std::optional<StatusReply> status = std::nullopt)
     {
@@ -219,6 +209,14 @@ protected:
     ZT::RCPtr<ZT::IUsbBackend> mUsb;
     ZT::RCPtr<ZT::IMidiOutputBackend> mMidi;
 };
+
+// A fault set with one more fault: Fault(&SimulatedDeviceFaults::stallOnErase, true).
+template <class T, class V>
+SimulatedDeviceFaults Fault(T SimulatedDeviceFaults::*field, V value, SimulatedDeviceFaults faults = {})
+{
+    faults.*field = value;
+    return faults;
+}
 
 // A firmware image of size bytes whose version record carries releaseNumber (none: no record).
 inline std::vector<std::uint8_t> MakeImage(std::size_t size, std::optional<std::uint16_t> releaseNumber, std::uint8_t seed = 7)
