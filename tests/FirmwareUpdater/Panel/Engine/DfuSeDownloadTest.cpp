@@ -4,6 +4,8 @@
 
 #include "DownloadTestSupport.h"
 
+#include "tests/Simulator/SimulatorTestSupport.h"
+
 #include <algorithm>
 #include <functional>
 #include <iterator>
@@ -11,27 +13,21 @@
 namespace {
 
 using namespace DownloadTest;
+using SimTest::Fault;
+using F = SimulatedDeviceFaults;
 
 std::vector<std::string> Last(const std::vector<std::string>& requests, std::size_t count)
 {
     return {requests.end() - static_cast<std::ptrdiff_t>(std::min(count, requests.size())), requests.end()};
 }
 
-// The DNLOAD requests only: commands, blocks and the leave request, in order.
-std::vector<std::string> Downloads(const std::vector<std::string>& requests)
+// The requests that start with prefix ("DNLOAD": commands, blocks and the leave request), in order.
+std::vector<std::string> Starting(const std::vector<std::string>& requests, const std::string& prefix)
 {
-    std::vector<std::string> downloads;
-    std::copy_if(requests.begin(), requests.end(), std::back_inserter(downloads),
-                 [](const std::string& request) { return request.rfind("DNLOAD", 0) == 0; });
-    return downloads;
-}
-
-std::vector<std::string> Erases(const std::vector<std::string>& requests)
-{
-    std::vector<std::string> erases;
-    std::copy_if(requests.begin(), requests.end(), std::back_inserter(erases),
-                 [](const std::string& request) { return request.rfind("DNLOAD 0 erase", 0) == 0; });
-    return erases;
+    std::vector<std::string> matching;
+    std::copy_if(requests.begin(), requests.end(), std::back_inserter(matching),
+                 [&](const std::string& request) { return request.rfind(prefix, 0) == 0; });
+    return matching;
 }
 
 // Progress as the engine computes it: sector i of n in the first half, block i of b in the second.
@@ -202,7 +198,6 @@ struct BlockCase {
 };
 void PrintTo(const BlockCase& c, std::ostream* out) { *out << c.name; }
 
-
 class DfuSeBlockNumbering : public DfuSeDownload, public ::testing::WithParamInterface<BlockCase> {};
 
 TEST_P(DfuSeBlockNumbering, FollowsEachSetAddressCommand)
@@ -214,7 +209,7 @@ TEST_P(DfuSeBlockNumbering, FollowsEachSetAddressCommand)
     mUsb->Clear();
 
     EXPECT_EQ(RunUpdate(), UpdateRunState::Succeeded);
-    EXPECT_EQ(Downloads(mUsb->GetDescriptions()), c.downloads);
+    EXPECT_EQ(Starting(mUsb->GetDescriptions(), "DNLOAD"), c.downloads);
     EXPECT_TRUE(FlashHolds(*mController, image));
 }
 
@@ -246,18 +241,13 @@ struct EraseCase {
 };
 void PrintTo(const EraseCase& c, std::ostream* out) { *out << c.name; }
 
-
-class DfuSeEraseList : public DfuSeDownload, public ::testing::WithParamInterface<EraseCase> {
-protected:
-    // An old wheel display makes it the dual updater's target.
-    DfuSeEraseList() : DfuSeDownload() {}
-};
+class DfuSeEraseList : public DfuSeDownload, public ::testing::WithParamInterface<EraseCase> {};
 
 TEST_P(DfuSeEraseList, ErasesTheSectorsThatStartInsideTheElement)
 {
     const EraseCase& c = GetParam();
     if (c.display) {
-        // Only the wheel display needs its image: the dual updater aims at it.
+        // An old wheel display beside an up-to-date controller: the dual updater aims at it.
         mController->Unplug();
         mDisplay->Unplug();
         mController = AddController(0x0031);
@@ -272,7 +262,7 @@ TEST_P(DfuSeEraseList, ErasesTheSectorsThatStartInsideTheElement)
     mUsb->Clear();
 
     EXPECT_EQ(RunUpdate(), UpdateRunState::Succeeded);
-    EXPECT_EQ(Erases(mUsb->GetDescriptions()), c.erased);
+    EXPECT_EQ(Starting(mUsb->GetDescriptions(), "DNLOAD 0 erase"), c.erased);
     EXPECT_TRUE(FlashHolds(c.display ? *mDisplay : *mController, image));
 
     // Skipped sectors count for progress as erased ones do.
@@ -313,7 +303,6 @@ struct CancelCase {
     double lastProgress;
 };
 void PrintTo(const CancelCase& c, std::ostream* out) { *out << c.name; }
-
 
 class DfuSeCancel : public DfuSeDownload, public ::testing::WithParamInterface<CancelCase> {};
 
@@ -363,13 +352,6 @@ INSTANTIATE_TEST_SUITE_P(
                    WriteProgress(4, 48)}),
     [](const ::testing::TestParamInfo<CancelCase>& info) { return std::string(info.param.name); });
 
-SimulatedDeviceFaults Faults(std::function<void(SimulatedDeviceFaults&)> set)
-{
-    SimulatedDeviceFaults faults;
-    set(faults);
-    return faults;
-}
-
 struct FailureCase {
     const char* name;
     SimulatedDeviceFaults faults;
@@ -381,7 +363,6 @@ struct FailureCase {
     bool firstRetryFailsAtIdleCheck = false;
 };
 void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
-
 
 class DfuSeDeviceFailure : public DfuSeDownload, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -422,29 +403,24 @@ std::vector<std::string> BusyBlockEnd(std::size_t busyReplies)
 INSTANTIATE_TEST_SUITE_P(
     Faults, DfuSeDeviceFailure,
     ::testing::Values(
-        FailureCase{"StallOnErase", Faults([](auto& f) { f.stallOnErase = true; }),
+        FailureCase{"StallOnErase", Fault(&F::stallOnErase, true),
                     {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000 !Pipe"}, false},
-        FailureCase{"StallAfterThreeBlocks", Faults([](auto& f) { f.stallAfterBlocks = 3; }),
+        FailureCase{"StallAfterThreeBlocks", Fault(&F::stallAfterBlocks, 3u),
                     {"DNLOAD 4 2048 bytes", "GETSTATUS 4", "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 5 2048 bytes !Pipe"}, false},
-        FailureCase{"NoAnswerAfterThreeBlocks", Faults([](auto& f) { f.noAnswerAfterBlocks = 3; }),
+        FailureCase{"NoAnswerAfterThreeBlocks", Fault(&F::noAnswerAfterBlocks, 3u),
                     {"GETSTATUS 5", "DNLOAD 5 2048 bytes !Timeout"}, true},
-        FailureCase{"UnpluggedAfterThreeBlocks", Faults([](auto& f) { f.unplugAfterBlocks = 3; }),
+        FailureCase{"UnpluggedAfterThreeBlocks", Fault(&F::unplugAfterBlocks, 3u),
                     {"GETSTATUS 5", "DNLOAD 5 2048 bytes !NoDevice"}, true},
         // The first status request and 20 polls all answer dfuDNBUSY.
-        FailureCase{"BlockBusyPastTwentyPolls", Faults([](auto& f) {
-                        f.busyBlockIndex = 2;
-                        f.busyBlockStatusReplies = 21;
-                    }),
+        FailureCase{"BlockBusyPastTwentyPolls",
+                    Fault(&F::busyBlockStatusReplies, 21u, Fault(&F::busyBlockIndex, 2u)),
                     BusyBlockEnd(21), false, true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DfuSeDownload, BlockThatBecomesIdleOnTheTwentiethPollIsWritten)
 {
     ScanAndEnterUpdateMode();
-    SimulatedDeviceFaults faults;
-    faults.busyBlockIndex = 2;
-    faults.busyBlockStatusReplies = 20;
-    mController->SetFaults(faults);
+    mController->SetFaults(Fault(&F::busyBlockStatusReplies, 20u, Fault(&F::busyBlockIndex, 2u)));
     mUsb->Clear();
 
     EXPECT_EQ(RunUpdate(), UpdateRunState::Succeeded);
@@ -459,9 +435,7 @@ TEST_F(DfuSeDownload, BlockThatBecomesIdleOnTheTwentiethPollIsWritten)
 
 TEST_F(DfuSeDownload, BootloaderStartingInErrorIsClearedOnce)
 {
-    SimulatedDeviceFaults faults;
-    faults.bootloaderStartsInError = true;
-    mController->SetFaults(faults);
+    mController->SetFaults(Fault(&F::bootloaderStartsInError, true));
     ScanAndEnterUpdateMode();
     mUsb->Clear();
 
@@ -494,7 +468,6 @@ struct ReturnCase {
 };
 void PrintTo(const ReturnCase& c, std::ostream* out) { *out << c.name; }
 
-
 class DfuSeLateReturn : public DfuSeDownload, public ::testing::WithParamInterface<ReturnCase> {};
 
 TEST_P(DfuSeLateReturn, TheWaitGivesUpAfterTenSecondsAndALaterRefreshFindsTheNewVersion)
@@ -522,13 +495,13 @@ TEST_P(DfuSeLateReturn, TheWaitGivesUpAfterTenSecondsAndALaterRefreshFindsTheNew
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, DfuSeLateReturn,
-    ::testing::Values(ReturnCase{"NoReturn", Faults([](auto& f) { f.noReturnAfterLeave = true; }),
+    ::testing::Values(ReturnCase{"NoReturn", Fault(&F::noReturnAfterLeave, true),
                                  [](LSimulatedDevice& device, HookedClock&) {
                                      device.Unplug();
                                      device.Plug();
                                  }},
                       // Back 12 s after the leave request.
-                      ReturnCase{"SlowReturn", Faults([](auto& f) { f.slowReturn = true; }),
+                      ReturnCase{"SlowReturn", Fault(&F::slowReturn, true),
                                  [](LSimulatedDevice&, HookedClock& clock) { clock.AdvanceMs(2000); }}),
     [](const ::testing::TestParamInfo<ReturnCase>& info) { return std::string(info.param.name); });
 

@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -151,24 +150,15 @@ INSTANTIATE_TEST_SUITE_P(
         RejectCase{"Empty", [](Bytes& b) { b.clear(); }}),
     [](const ::testing::TestParamInfo<RejectCase>& info) { return std::string(info.param.name); });
 
-TEST_F(DfuSeFileTest, RefusesPathsThatAreNoFile)
+TEST_F(DfuSeFileTest, NothingWorksBeforeOpenNorAfterOpeningNoFileOrWithBlockSizeZero)
 {
-    EXPECT_EQ(mReader->Open(ZT::WString((mFolder / "missing.dfu").string().c_str()), kBlockSize), ZT::E_FAIL);
     ExpectEverythingRefused(*mReader);
-    EXPECT_EQ(mReader->Open(ZT::WString(mFolder.string().c_str()), kBlockSize), ZT::E_FAIL);
-    ExpectEverythingRefused(*mReader);
-    EXPECT_EQ(mReader->Open(ZT::WString(), kBlockSize), ZT::E_FAIL);
-    ExpectEverythingRefused(*mReader);
-}
-
-TEST_F(DfuSeFileTest, RefusesABlockSizeOfZero)
-{
+    for (const ZT::WString& path : {ZT::WString((mFolder / "missing.dfu").string().c_str()),
+                                    ZT::WString(mFolder.string().c_str()), ZT::WString()}) {
+        EXPECT_EQ(mReader->Open(path, kBlockSize), ZT::E_FAIL) << path.ToUTF8();
+        ExpectEverythingRefused(*mReader);
+    }
     EXPECT_EQ(mReader->Open(Write(Image(100).ToBytes()), 0), ZT::E_INVALIDARG);
-    ExpectEverythingRefused(*mReader);
-}
-
-TEST_F(DfuSeFileTest, NothingWorksBeforeOpen)
-{
     ExpectEverythingRefused(*mReader);
 }
 
@@ -289,13 +279,14 @@ TEST_F(DfuSeFileTest, AFileThatShrinksAfterOpenGivesAShortRead)
 
 TEST_F(DfuSeFileTest, SetAddressPayloadsPointAtEachBlock)
 {
-    ASSERT_EQ(mReader->Open(Write(Image(5000, 0x08008000).ToBytes()), kBlockSize), ZT::S_OK);
+    ASSERT_EQ(mReader->Open(Write(Image(4 * 2048 + 100, 0x08008000).ToBytes()), kBlockSize), ZT::S_OK);
     struct Expected {
         std::uint16_t block;
         std::array<std::uint8_t, 5> payload;
     };
     for (const Expected& e : {Expected{0, {0x21, 0x00, 0x80, 0x00, 0x08}}, Expected{1, {0x21, 0x00, 0x88, 0x00, 0x08}},
-                              Expected{2, {0x21, 0x00, 0x90, 0x00, 0x08}}}) {
+                              Expected{2, {0x21, 0x00, 0x90, 0x00, 0x08}}, Expected{3, {0x21, 0x00, 0x98, 0x00, 0x08}},
+                              Expected{4, {0x21, 0x00, 0xA0, 0x00, 0x08}}}) {
         std::array<std::uint8_t, 8> buffer;
         buffer.fill(kUntouched);
         std::uint16_t length = buffer.size();
@@ -304,17 +295,13 @@ TEST_F(DfuSeFileTest, SetAddressPayloadsPointAtEachBlock)
         EXPECT_TRUE(std::equal(e.payload.begin(), e.payload.end(), buffer.begin())) << e.block;
         EXPECT_EQ(buffer[5], kUntouched) << "wrote past the payload";
     }
-}
-
-TEST_F(DfuSeFileTest, SetAddressForBlock3OfAnElementAt08008000)
-{
-    // Block 3 needs an element of at least four blocks.
-    ASSERT_EQ(mReader->Open(Write(Image(4 * 2048).ToBytes()), kBlockSize), ZT::S_OK);
-    std::uint8_t buffer[5] = {};
+    // The erase payload takes any address, far outside the element too: the reader does not
+    // judge which sectors the download erases.
+    std::uint8_t erase[5] = {};
     std::uint16_t length = 5;
-    ASSERT_EQ(mReader->GetSetAddressCommand(3, buffer, length), ZT::S_OK);
-    const std::uint8_t expected[5] = {0x21, 0x00, 0x98, 0x00, 0x08};
-    EXPECT_EQ(std::memcmp(buffer, expected, 5), 0);
+    ASSERT_EQ(mReader->GetEraseCommand(0x08060000, erase, length), ZT::S_OK);
+    EXPECT_EQ(Bytes(erase, erase + 5), (Bytes{0x41, 0x00, 0x00, 0x06, 0x08}));
+    EXPECT_EQ(length, 5);
 }
 
 TEST_F(DfuSeFileTest, SetAddressWrapsAt32BitsWithLargeBlocks)
@@ -335,20 +322,7 @@ TEST_F(DfuSeFileTest, SetAddressWrapsAt32BitsWithLargeBlocks)
     std::uint16_t length = 5;
     ASSERT_EQ(mReader->GetSetAddressCommand(65534, buffer, length), ZT::S_OK);
     // 65535 × 65534 = 0xFFFD0002; plus 0x30000 is 0x1'0000'0002.
-    const std::uint8_t expected[5] = {0x21, 0x02, 0x00, 0x00, 0x00};
-    EXPECT_EQ(std::memcmp(buffer, expected, 5), 0);
-}
-
-TEST_F(DfuSeFileTest, ErasePayloadTakesAnyAddress)
-{
-    ASSERT_EQ(mReader->Open(Write(Image(100).ToBytes()), kBlockSize), ZT::S_OK);
-    std::uint8_t buffer[5] = {};
-    std::uint16_t length = 5;
-    // Far outside the element: the reader does not judge which sectors the download erases.
-    ASSERT_EQ(mReader->GetEraseCommand(0x08060000, buffer, length), ZT::S_OK);
-    const std::uint8_t expected[5] = {0x41, 0x00, 0x00, 0x06, 0x08};
-    EXPECT_EQ(std::memcmp(buffer, expected, 5), 0);
-    EXPECT_EQ(length, 5);
+    EXPECT_EQ(Bytes(buffer, buffer + 5), (Bytes{0x21, 0x02, 0x00, 0x00, 0x00}));
 }
 
 struct RefusalCase {

@@ -218,9 +218,7 @@ TEST_F(DualUpdaterCycle, ControllerOldAloneEndsAfterTheController)
 
 TEST_F(DualUpdaterCycle, AnUpdateThatDoesNotShowOnTheDeviceEndsTheCycle)
 {
-    AddController(0x0030);
-    AddDisplay(0x0049);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    PlugPairAndScan(0x0030, 0x0049);
     // Reported as succeeded, but the controller still says 00.30.
     LDualUpdater::OnUpdateCompleted(*mEngine, true);
     EXPECT_FALSE(LDualUpdater::GetInstance()->IsTargetChosenAfterUpdate());
@@ -233,9 +231,7 @@ TEST_F(DualUpdaterCycle, AnUpdateThatDoesNotShowOnTheDeviceEndsTheCycle)
 
 TEST_F(DualUpdaterCycle, AFailedUpdateEndsTheCycleWithoutAProbe)
 {
-    AddController(0x0030);
-    AddDisplay(0x0049);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    PlugPairAndScan(0x0030, 0x0049);
     mSimulator->SetEnumerationFails(true);
     LDualUpdater::OnUpdateCompleted(*mEngine, false);
     // A probe would have found nothing now.
@@ -266,9 +262,7 @@ TEST_F(DualUpdaterCycle, DisplayFirstThenTheControllerEachOnce)
 
 TEST_F(DualUpdaterCycle, AMainEngineThatIsBusyIsNotReaimed)
 {
-    AddController(0x0031);
-    AddDisplay(0x0049);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    PlugPairAndScan(0x0031, 0x0049);
     ASSERT_FALSE(TargetIsController());
     mEngine->SetDeviceState(DeviceState::Updating);
     EXPECT_EQ(LDualUpdater::Prepare(*mEngine), ZT::S_OK);
@@ -297,9 +291,7 @@ TEST_F(EngineFixture, WithoutAnInstanceEveryConstantIsNeutral)
 
 TEST_F(EngineFixture, TheConstantsFollowTheTarget)
 {
-    AddController(0x0031);
-    AddDisplay(0x0049);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    PlugPairAndScan(0x0031, 0x0049);
     ASSERT_FALSE(LDualUpdater::GetInstance()->IsUpdatingController());
     EXPECT_EQ(LDualUpdater::GetMidiPortName(0), ZT::WString(L"Halvard XR4000 NOVA WD"));
     EXPECT_TRUE(LDualUpdater::GetMidiPortName(1).IsEmpty());
@@ -345,9 +337,7 @@ protected:
 
 TEST_F(DualUpdaterLabels, ShowTheTargetVersionsAndWhatTheDevicesReport)
 {
-    AddController(0x0030);
-    AddDisplay(0x0049);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    PlugPairAndScan(0x0030, 0x0049);
 
     LDualUpdater::RefreshLabels(UpdateRunState::Idle, DeviceState::DeviceNotInUpdateMode,
                                 FirmwareFileState::FileFoundVersionKnown);

@@ -20,10 +20,7 @@ struct HardwareIdCase {
     FirmwareVersion release;
 };
 
-void PrintTo(const HardwareIdCase& c, std::ostream* out)
-{
-    *out << c.hardwareId;
-}
+void PrintTo(const HardwareIdCase& c, std::ostream* out) { *out << c.hardwareId; }
 
 class HardwareId : public ::testing::TestWithParam<HardwareIdCase> {};
 
@@ -175,17 +172,13 @@ protected:
 // device into update mode and find its bootloader.
 TEST_F(ModeSwitchTest, ScansThePairPicksTheControllerAndFindsItsBootloader)
 {
-    mController = AddController(0x0030);
-    mDisplay = AddDisplay(0x0050);
-
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ScanPair();
     const auto dual = LDualUpdater::GetInstance();
     ASSERT_TRUE(dual);
     EXPECT_TRUE(dual->IsUpdatingController());
     ASSERT_EQ(mEngine->GetDeviceDefinitions().GetCount(), 1u);
     EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].ProductId, 0x8010u);
     EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].MidiPortName, ZT::WString(L"Halvard XR4000 NOVA"));
-    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
     EXPECT_TRUE(mEngine->IsUpdateNeeded());
 
     const std::uint64_t start = mClock.NowMs();
@@ -213,10 +206,7 @@ struct TimingCase {
     std::uint64_t elapsedMs;
 };
 
-void PrintTo(const TimingCase& c, std::ostream* out)
-{
-    *out << "bootloader after " << c.bootloaderAppearMs << " ms";
-}
+void PrintTo(const TimingCase& c, std::ostream* out) { *out << "bootloader after " << c.bootloaderAppearMs << " ms"; }
 
 class ModeSwitchTiming : public ModeSwitchTest, public ::testing::WithParamInterface<TimingCase> {};
 

@@ -16,10 +16,7 @@ class EngineStateTest : public EngineFixture {};
 
 TEST_F(EngineStateTest, OneDeviceFoundGivesOneStateNotificationInTheDeliveredOrder)
 {
-    AddController(0x0030);
-    AddDisplay(0x0050);
-
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    PlugPairAndScan(0x0030, 0x0050);
     // The first scan: the engine is configured (no device found yet), then the controller is
     // selected directly from the quiet "several found" state.
     EXPECT_EQ(TakeStateChanges(), (std::vector<StateChange>{{DeviceState::NoDeviceFound, DeviceState::NoDeviceDefined},
@@ -157,10 +154,7 @@ struct NameCase {
     FirmwareVersion version;
 };
 
-void PrintTo(const NameCase& c, std::ostream* out)
-{
-    *out << ZT::WString(c.path).ToUTF8();
-}
+void PrintTo(const NameCase& c, std::ostream* out) { *out << ZT::WString(c.path).ToUTF8(); }
 
 class FirmwareNameVersion : public EngineFixture, public ::testing::WithParamInterface<NameCase> {};
 
@@ -195,13 +189,9 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{L"qx31_tp_update_00_31_120936.dfu", false, {}},
                       NameCase{L"qx31_wd_update_00_50_3A7CE2CA.dfu", false, {}}));
 
-TEST_F(EngineStateTest, NoPathGivesNoVersionFromTheName)
+TEST_F(EngineStateTest, AFreshEngineHasNoVersionFromANameAndNothingToWaitFor)
 {
     EXPECT_FALSE(mEngine->ParseFirmwareFileVersionFromName());
-}
-
-TEST_F(EngineStateTest, WaitingWithoutAnUpdateReturnsAtOnce)
-{
     EXPECT_EQ(mEngine->WaitForUpdate(0), ZT::S_OK);
     EXPECT_EQ(mEngine->WaitForUpdate(ZT::kInfinite), ZT::S_OK);
     EXPECT_EQ(mEngine->GetUpdateRunState(true), UpdateRunState::Idle);
@@ -209,9 +199,7 @@ TEST_F(EngineStateTest, WaitingWithoutAnUpdateReturnsAtOnce)
 
 TEST_F(EngineStateTest, StartUpdateNeedsAFileAndADeviceInUpdateMode)
 {
-    AddController(0x0030);
-    AddDisplay(0x0050);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    PlugPairAndScan(0x0030, 0x0050);
     ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
     (void)TakeStateChanges();
 
@@ -260,9 +248,7 @@ TEST_F(SimulationImageRefusal, WhenTheFileIsChosen)
 
 TEST_F(SimulationImageRefusal, WhenTheDownloadStarts)
 {
-    AddController(0x0030);
-    AddDisplay(0x0050);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    PlugPairAndScan(0x0030, 0x0050);
     ASSERT_EQ(mEngine->GetFirmwareFileState(), FirmwareFileState::FileFoundVersionKnown);
     ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
     (void)TakeStateChanges();

@@ -177,6 +177,13 @@ protected:
     {
         return mSimulator->AddDevice(SimulatedDeviceKind::WheelDisplay, release);
     }
+    // The controller and the wheel display at these releases, then the user's scan.
+    void PlugPairAndScan(std::uint16_t controller, std::uint16_t display)
+    {
+        AddController(controller);
+        AddDisplay(display);
+        ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    }
     // A device of kind that is in its bootloader.
     ZT::RCPtr<LSimulatedDevice> AddBootloader(SimulatedDeviceKind kind)
     {
