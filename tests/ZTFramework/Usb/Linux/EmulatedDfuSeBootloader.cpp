@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
 
@@ -39,23 +40,11 @@ std::vector<std::uint8_t> StringDescriptor(std::uint8_t index)
 {
     if (index == 0)
         return {0x04, 0x03, 0x09, 0x04};
-    const char* text = "";
-    switch (index) {
-    case 1:
-        text = "Halvard";
-        break;
-    case 2:
-        text = "DFU in FS Mode";
-        break;
-    case 3:
-        text = "0000ZT000001";
-        break;
-    case 4:
-        text = "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg";
-        break;
-    default:
+    static const char* const kTexts[] = {"Halvard", "DFU in FS Mode", "0000ZT000001",
+                                         "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg"};
+    if (index > std::size(kTexts))
         return {};
-    }
+    const char* text = kTexts[index - 1];
     std::vector<std::uint8_t> descriptor{0, 0x03};
     for (const char* c = text; *c; ++c) {
         descriptor.push_back(static_cast<std::uint8_t>(*c));

@@ -3,6 +3,7 @@
 // usbfs ioctls. No hardware and no root are needed.
 
 #include "EmulatedDfuSeBootloader.h"
+#include "tests/ZTFramework/Threads/DebugCapture.h"
 
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 #include "tools/DfuSeImage.h"
@@ -38,6 +39,7 @@ extern "C" const char* __tsan_default_suppressions()
 namespace {
 
 using UsbTest::CEmulatedDfuSeBootloader;
+using ZT::Testing::CDebugCapture;
 
 bool PreloadLoaded()
 {
@@ -141,21 +143,6 @@ void Unplug(const std::string& sysname)
     umockdev_testbed_uevent(CTestbedEnvironment::sTestbed, syspath.c_str(), "remove");
     umockdev_testbed_remove_device(CTestbedEnvironment::sTestbed, syspath.c_str());
 }
-
-class CDebugCapture {
-public:
-    CDebugCapture() { ZT::DebugOutput::Instance().SetLogStreams(mNarrow, mWide); }
-    ~CDebugCapture() { ZT::DebugOutput::Instance().UseDebugStreams(); }
-    std::string Text() const
-    {
-        ZT::CMutexLock lock(ZT::DebugOutput::Instance().GetMutex());
-        return mNarrow.str();
-    }
-
-private:
-    std::ostringstream mNarrow;
-    std::wostringstream mWide;
-};
 
 // Each test gets its own bootloader at an address no earlier test used, as a real bus hands out
 // new addresses.
