@@ -41,6 +41,20 @@ protected:
         return value;
     }
 
+    // The size of an array, or the number of a value's children, with the result checked.
+    std::int32_t ArraySize(IniFileHandle file, const wchar_t* key)
+    {
+        std::int32_t size = -1;
+        EXPECT_EQ(mManager->GetArraySize(file, key, size), kDone) << WString(key).ToUTF8();
+        return size;
+    }
+    std::int32_t ChildCount(IniFileHandle file, const wchar_t* key)
+    {
+        std::int32_t count = -1;
+        EXPECT_EQ(mManager->GetChildCount(file, key, count), kDone) << WString(key).ToUTF8();
+        return count;
+    }
+
     std::string String(IniFileHandle file, const char* key, const char* fallback = "<default>")
     {
         WString value;
@@ -170,9 +184,7 @@ TEST_F(IniFileManagerTest, KeysIgnoreAsciiCase)
     ASSERT_EQ(mManager->SetInteger(file, L"currentskinindex", 1), kDone);
     ASSERT_EQ(mManager->SetInteger(file, L"CurrentSkinIndex", 2), kDone);
     EXPECT_EQ(Integer(file, "CURRENTSKININDEX"), 2);
-    std::int32_t count = 0;
-    EXPECT_EQ(mManager->GetChildCount(file, L"", count), kDone);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(ChildCount(file, L""), 1);
     WString name;
     EXPECT_EQ(mManager->GetChildName(file, L"", 0, name), kDone);
     EXPECT_EQ(name.ToUTF8(), "currentskinindex") << "the first spelling stays";
@@ -182,9 +194,7 @@ TEST_F(IniFileManagerTest, SetArrayStringGrowsTheArrayWithEmptyStrings)
 {
     const IniFileHandle file = Open("list.ini");
     ASSERT_EQ(mManager->SetArrayString(file, L"List", 3, L"fourth"), kDone);
-    std::int32_t size = 0;
-    EXPECT_EQ(mManager->GetArraySize(file, L"List", size), kDone);
-    EXPECT_EQ(size, 4);
+    EXPECT_EQ(ArraySize(file, L"List"), 4);
     for (std::int32_t i = 0; i < 3; ++i) {
         WString item(L"unchanged");
         EXPECT_EQ(mManager->GetArrayString(file, L"list", i, item), kDone);
@@ -194,8 +204,7 @@ TEST_F(IniFileManagerTest, SetArrayStringGrowsTheArrayWithEmptyStrings)
 
     // Writing inside the array leaves its size alone.
     ASSERT_EQ(mManager->SetArrayString(file, L"List", 1, L"second"), kDone);
-    EXPECT_EQ(mManager->GetArraySize(file, L"List", size), kDone);
-    EXPECT_EQ(size, 4);
+    EXPECT_EQ(ArraySize(file, L"List"), 4);
     EXPECT_EQ(String(file, "List[1]"), "second");
 
     WString outOfRange(L"unchanged");
@@ -211,19 +220,16 @@ TEST_F(IniFileManagerTest, SetArraySizeTruncatesOrPadsAndReplacesOtherValues)
     ASSERT_EQ(mManager->SetArrayString(file, L"List", 2, L"c"), kDone);
     ASSERT_EQ(mManager->SetArraySize(file, L"List", 1), kDone);
     std::int32_t size = 0;
-    EXPECT_EQ(mManager->GetArraySize(file, L"List", size), kDone);
-    EXPECT_EQ(size, 1);
+    EXPECT_EQ(ArraySize(file, L"List"), 1);
     ASSERT_EQ(mManager->SetArraySize(file, L"List", 0), kDone);
-    EXPECT_EQ(mManager->GetArraySize(file, L"List", size), kDone);
-    EXPECT_EQ(size, 0);
+    EXPECT_EQ(ArraySize(file, L"List"), 0);
 
     ASSERT_EQ(mManager->SetInteger(file, L"Dict.Entry", 5), kDone);
     EXPECT_EQ(mManager->GetArraySize(file, L"Dict", size), kFailed) << "a dictionary is not an array";
     EXPECT_EQ(size, 0);
     ASSERT_EQ(mManager->SetArraySize(file, L"Dict", 2), kDone);
     EXPECT_FALSE(mManager->KeyExists(file, L"Dict.Entry"));
-    EXPECT_EQ(mManager->GetArraySize(file, L"Dict", size), kDone);
-    EXPECT_EQ(size, 2);
+    EXPECT_EQ(ArraySize(file, L"Dict"), 2);
 
     EXPECT_EQ(mManager->SetArraySize(file, L"List", -1), kFailed);
     EXPECT_EQ(mManager->SetArraySize(file, L"List", 65537), kFailed);
@@ -253,12 +259,9 @@ TEST_F(IniFileManagerTest, ChildCountAndNamesCoverDictionariesAndArrays)
     ASSERT_EQ(mManager->SetArraySize(file, L"Recent", 3), kDone);
 
     std::int32_t count = -1;
-    EXPECT_EQ(mManager->GetChildCount(file, L"Window", count), kDone);
-    EXPECT_EQ(count, 2);
-    EXPECT_EQ(mManager->GetChildCount(file, L"Recent", count), kDone);
-    EXPECT_EQ(count, 3);
-    EXPECT_EQ(mManager->GetChildCount(file, L"Window.Left", count), kDone);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(ChildCount(file, L"Window"), 2);
+    EXPECT_EQ(ChildCount(file, L"Recent"), 3);
+    EXPECT_EQ(ChildCount(file, L"Window.Left"), 0);
     count = -1;
     EXPECT_EQ(mManager->GetChildCount(file, L"Nowhere", count), kFailed);
     EXPECT_EQ(count, 0);
@@ -302,23 +305,16 @@ TEST_F(IniFileManagerTest, ValuesSurviveAWriteAndARead)
     const std::string written = ReadFile(mFolder.File("roundtrip.ini"));
     EXPECT_NE(written.find("\t<key>Maker_Product_1_0_0</key><dict>\n"), std::string::npos);
 
-    auto reader = MakeRC<LIniFileManager>();
-    IniFileHandle again = IniFileHandle::None;
-    ASSERT_EQ(reader->OpenFile(W(mFolder.File("roundtrip.ini")), L"Maker.Product.1_0_0", L"T", again), kDone);
+    mManager = MakeRC<LIniFileManager>(); // a fresh reader: everything comes from the disk
+    const IniFileHandle again = Open("roundtrip.ini", "Maker.Product.1_0_0");
+    EXPECT_EQ(String(again, "Text"), unicode.ToUTF8());
+    EXPECT_EQ(Integer(again, "deck.left.pitch"), -8);
+    EXPECT_EQ(Integer(again, "Deck.Recent[0]"), 11);
     WString text;
-    EXPECT_EQ(reader->GetString(again, L"Text", L"", text), kDone);
-    EXPECT_EQ(text.View(), unicode.View());
-    std::int32_t number = 0;
-    EXPECT_EQ(reader->GetInteger(again, L"deck.left.pitch", 0, number), kDone);
-    EXPECT_EQ(number, -8);
-    EXPECT_EQ(reader->GetInteger(again, L"Deck.Recent[0]", 0, number), kDone);
-    EXPECT_EQ(number, 11);
-    EXPECT_EQ(reader->GetArrayString(again, L"Deck.Recent", 1, text), kDone);
+    EXPECT_EQ(mManager->GetArrayString(again, L"Deck.Recent", 1, text), kDone);
     EXPECT_EQ(text.ToUTF8(), "second");
-    EXPECT_EQ(reader->GetString(again, L"Matrix[1][1]", L"", text), kDone);
-    EXPECT_EQ(text.ToUTF8(), "inner");
-    EXPECT_EQ(reader->GetChildCount(again, L"Matrix", number), kDone);
-    EXPECT_EQ(number, 2);
+    EXPECT_EQ(String(again, "Matrix[1][1]"), "inner");
+    EXPECT_EQ(ChildCount(again, L"Matrix"), 2);
 }
 
 TEST_F(IniFileManagerTest, SaveWritesOnlyDirtyFilesAndAFailedWriteStaysDirty)

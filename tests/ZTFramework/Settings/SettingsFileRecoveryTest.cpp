@@ -107,8 +107,16 @@ std::vector<DamagedCase> DamagedCases()
 
 class SettingsFileRecoveryTest : public ::testing::Test {
 protected:
+    IniFileHandle Open()
+    {
+        IniFileHandle file = IniFileHandle::None;
+        EXPECT_EQ(mManager->OpenFile(W(mPath), L"S", L"T", file), kDone);
+        return file;
+    }
+
     SettingsTest::TempFolder mFolder;
     std::string mPath = mFolder.File("settings.ini");
+    RCPtr<LIniFileManager> mManager = MakeRC<LIniFileManager>();
 };
 
 } // namespace
@@ -169,18 +177,14 @@ TEST_F(SettingsFileRecoveryTest, DamagedFilesAreReportedReplacedAndKeptBeside)
 
 TEST_F(SettingsFileRecoveryTest, AHugeFileIsRefusedWithoutReadingItAndKept)
 {
-    {
-        WriteFile(mPath, GoodFile());
-        ASSERT_EQ(::truncate(mPath.c_str(), static_cast<off_t>(CSettingsFileStore::kMaxFileSize + 1)), 0);
-    }
-    auto manager = MakeRC<LIniFileManager>();
-    IniFileHandle file = IniFileHandle::None;
+    WriteFile(mPath, GoodFile());
+    ASSERT_EQ(::truncate(mPath.c_str(), static_cast<off_t>(CSettingsFileStore::kMaxFileSize + 1)), 0);
     ::testing::internal::CaptureStderr();
-    ASSERT_EQ(manager->OpenFile(W(mPath), L"S", L"T", file), kDone);
+    const IniFileHandle file = Open();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), mPath + ":0: the file is larger than 8388608 bytes\n");
-    ASSERT_EQ(manager->SetInteger(file, L"v", 1), kDone);
+    ASSERT_EQ(mManager->SetInteger(file, L"v", 1), kDone);
     ::testing::internal::CaptureStderr();
-    ASSERT_EQ(manager->SaveFile(file), kDone);
+    ASSERT_EQ(mManager->SaveFile(file), kDone);
     (void)::testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::filesystem::file_size(mPath + ".broken"), CSettingsFileStore::kMaxFileSize + 1);
     EXPECT_LT(std::filesystem::file_size(mPath), 1000u);
@@ -191,12 +195,10 @@ TEST_F(SettingsFileRecoveryTest, EarlierBrokenCopiesAreNeverOverwritten)
     WriteFile(mPath + ".broken", "first");
     WriteFile(mPath + ".broken-2", "second");
     WriteFile(mPath, "third, also broken");
-    auto manager = MakeRC<LIniFileManager>();
-    IniFileHandle file = IniFileHandle::None;
     ::testing::internal::CaptureStderr();
-    ASSERT_EQ(manager->OpenFile(W(mPath), L"S", L"T", file), kDone);
-    ASSERT_EQ(manager->SetInteger(file, L"v", 1), kDone);
-    ASSERT_EQ(manager->SaveFile(file), kDone);
+    const IniFileHandle file = Open();
+    ASSERT_EQ(mManager->SetInteger(file, L"v", 1), kDone);
+    ASSERT_EQ(mManager->SaveFile(file), kDone);
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("kept as " + mPath + ".broken-3\n"), std::string::npos);
     EXPECT_EQ(ReadFile(mPath + ".broken"), "first");
     EXPECT_EQ(ReadFile(mPath + ".broken-2"), "second");
@@ -207,11 +209,9 @@ TEST_F(SettingsFileRecoveryTest, AHealthyFileIsReplacedWithoutACopyAndKeepsItsPe
 {
     WriteFile(mPath, GoodFile());
     ASSERT_EQ(::chmod(mPath.c_str(), 0640), 0);
-    auto manager = MakeRC<LIniFileManager>();
-    IniFileHandle file = IniFileHandle::None;
-    ASSERT_EQ(manager->OpenFile(W(mPath), L"S", L"T", file), kDone);
-    ASSERT_EQ(manager->SetString(file, L"Name", L"vj"), kDone);
-    ASSERT_EQ(manager->CloseFile(file, true), kDone);
+    const IniFileHandle file = Open();
+    ASSERT_EQ(mManager->SetString(file, L"Name", L"vj"), kDone);
+    ASSERT_EQ(mManager->CloseFile(file, true), kDone);
     EXPECT_EQ(mFolder.List(), std::vector<std::string>{"settings.ini"});
     std::string expected = GoodFile();
     expected.replace(expected.find(">dj<"), 4, ">vj<");
@@ -226,11 +226,9 @@ TEST_F(SettingsFileRecoveryTest, ASaveThroughASymbolicLinkReplacesTheFileItPoint
     const std::string real = mFolder.File("real.ini");
     WriteFile(real, GoodFile());
     ASSERT_EQ(::symlink(real.c_str(), mPath.c_str()), 0);
-    auto manager = MakeRC<LIniFileManager>();
-    IniFileHandle file = IniFileHandle::None;
-    ASSERT_EQ(manager->OpenFile(W(mPath), L"S", L"T", file), kDone);
-    ASSERT_EQ(manager->SetInteger(file, L"Kept", 2), kDone);
-    ASSERT_EQ(manager->SaveFile(file), kDone);
+    const IniFileHandle file = Open();
+    ASSERT_EQ(mManager->SetInteger(file, L"Kept", 2), kDone);
+    ASSERT_EQ(mManager->SaveFile(file), kDone);
     EXPECT_TRUE(std::filesystem::is_symlink(mPath));
     EXPECT_NE(ReadFile(real).find("<key>Kept</key><integer>2</integer>"), std::string::npos);
 }
@@ -282,16 +280,14 @@ void SaveUntilKilledBySizeLimit(LIniFileManager& manager, IniFileHandle file)
 TEST_F(SettingsFileRecoveryTest, AWriteThatFailsHalfwayLeavesTheOldFileAndNoLeftovers)
 {
     WriteFile(mPath, GoodFile());
-    auto manager = MakeRC<LIniFileManager>();
-    IniFileHandle file = IniFileHandle::None;
-    ASSERT_EQ(manager->OpenFile(W(mPath), L"S", L"T", file), kDone);
-    ASSERT_EQ(manager->SetString(file, L"Name", WString(std::wstring(3 * kLimit, L'x'))), kDone);
+    const IniFileHandle file = Open();
+    ASSERT_EQ(mManager->SetString(file, L"Name", WString(std::wstring(3 * kLimit, L'x'))), kDone);
 
     ::testing::internal::CaptureStderr();
     ZTRESULT result = kDone;
     {
         FileSizeLimit limit(kLimit);
-        result = manager->SaveFile(file);
+        result = mManager->SaveFile(file);
     }
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), mPath + ": cannot save the settings: File too large\n");
     EXPECT_EQ(result, IIniFileManager::kFailed);
@@ -299,21 +295,19 @@ TEST_F(SettingsFileRecoveryTest, AWriteThatFailsHalfwayLeavesTheOldFileAndNoLeft
     EXPECT_EQ(mFolder.List(), std::vector<std::string>{"settings.ini"});
 
     // Still dirty: once there is room, the same save goes through.
-    EXPECT_EQ(manager->SaveFile(file), kDone);
+    EXPECT_EQ(mManager->SaveFile(file), kDone);
     EXPECT_GT(std::filesystem::file_size(mPath), 3 * kLimit);
 }
 
 TEST_F(SettingsFileRecoveryTest, AProcessKilledInTheMiddleOfASaveLeavesTheOldFileReadable)
 {
     WriteFile(mPath, GoodFile());
-    auto manager = MakeRC<LIniFileManager>();
-    IniFileHandle file = IniFileHandle::None;
-    ASSERT_EQ(manager->OpenFile(W(mPath), L"S", L"T", file), kDone);
-    ASSERT_EQ(manager->SetString(file, L"Name", WString(std::wstring(3 * kLimit, L'x'))), kDone);
+    const IniFileHandle file = Open();
+    ASSERT_EQ(mManager->SetString(file, L"Name", WString(std::wstring(3 * kLimit, L'x'))), kDone);
 
     // The child is killed by SIGXFSZ at the write that crosses the limit: mid-save, with the
     // temporary file partly written.
-    EXPECT_EXIT(SaveUntilKilledBySizeLimit(*manager, file), ::testing::KilledBySignal(SIGXFSZ), "");
+    EXPECT_EXIT(SaveUntilKilledBySizeLimit(*mManager, file), ::testing::KilledBySignal(SIGXFSZ), "");
 
     EXPECT_EQ(ReadFile(mPath), GoodFile());
     const std::vector<std::string> names = mFolder.List();
