@@ -1,4 +1,5 @@
 #include "ZTFramework/Application/ApplicationFolders.h"
+#include "tests/ZTFramework/Errors/MessageOf.h"
 
 #include "ZTFramework/Errors/Exception.h"
 
@@ -88,14 +89,9 @@ TEST_F(ApplicationFolders, AnUnknownPathIdIsOutOfRange)
 {
     const CApplicationFolders folders(Environment(), ZT::WString(L"Halvard"), ZT::WString(L"P"));
     for (const std::uint32_t id : {5u, 6u, 0xFFFFFFFFu}) {
-        try {
-            (void)folders.GetFolder(id);
-            ADD_FAILURE() << "no error for " << id;
-        } catch (const std::out_of_range& error) {
-            const std::string message = error.what();
-            EXPECT_EQ(message.rfind("Out of Range : Unknown Path ID. : ZT::CApplicationFolders::GetFolder : ", 0), 0u)
-                << message;
-        }
+        const std::string message = ZT::Testing::MessageOf<std::out_of_range>([&] { (void)folders.GetFolder(id); });
+        EXPECT_EQ(message.rfind("Out of Range : Unknown Path ID. : ZT::CApplicationFolders::GetFolder : ", 0), 0u)
+            << id << ": " << message;
     }
 }
 

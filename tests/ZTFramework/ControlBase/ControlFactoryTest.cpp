@@ -1,4 +1,5 @@
 #include "ZTFramework/ControlBase/ControlFactory.h"
+#include "tests/ZTFramework/Errors/MessageOf.h"
 
 #include "ZTFramework/ControlBase/Control.h"
 #include "ZTFramework/Debug/DebugOutput.h"
@@ -107,12 +108,8 @@ TEST_F(ControlFactoryTest, AnUnknownClassThrowsTheRuntimeErrorWithoutItsName)
     for (const std::function<void()>& attempt : std::vector<std::function<void()>>{
              [&] { (void)mFactory->GetControlCreateFunction(WString(L"Framework.Nothing")); },
              [&] { (void)mFactory->CreateControl(WString(L"unknownClass")); }}) {
-        try {
-            attempt();
-            ADD_FAILURE() << "expected a runtime error";
-        } catch (const std::runtime_error& error) {
-            EXPECT_TRUE(std::regex_match(error.what(), message)) << error.what();
-        }
+        const std::string what = ZT::Testing::MessageOf<std::runtime_error>(attempt);
+        EXPECT_TRUE(std::regex_match(what, message)) << what;
     }
 }
 
@@ -148,12 +145,9 @@ TEST_F(ControlFactoryTest, FailuresWhileCreatingAreThrown)
 {
     EXPECT_THROW((void)mFactory->CreateControl(WString(L"noSuchControl")), std::runtime_error);
     EXPECT_THROW((void)mFactory->CreateControl(WString(L"nullMaker")), std::runtime_error);
-    try {
-        (void)mFactory->CreateControl(WString(L"refuses"));
-        ADD_FAILURE() << "expected a failed-result error";
-    } catch (const ZT::FailedResultException& error) {
-        EXPECT_NE(std::string(error.what()).find("ZT::LControlFactory::CreateControl"), std::string::npos) << error.what();
-    }
+    const std::string message =
+        ZT::Testing::MessageOf<ZT::FailedResultException>([&] { (void)mFactory->CreateControl(WString(L"refuses")); });
+    EXPECT_NE(message.find("ZT::LControlFactory::CreateControl"), std::string::npos) << message;
 }
 
 } // namespace

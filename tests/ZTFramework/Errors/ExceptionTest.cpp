@@ -1,4 +1,5 @@
 #include "ZTFramework/Errors/Exception.h"
+#include "tests/ZTFramework/Errors/MessageOf.h"
 
 #include <gtest/gtest.h>
 
@@ -9,18 +10,7 @@ namespace {
 
 using ZT::ErrorKind;
 
-// Runs the callable and returns the message of the exception of type E it throws.
-template <class E, class F>
-std::string MessageOf(F&& throwing)
-{
-    try {
-        throwing();
-    } catch (const E& e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "expected an exception";
-    return {};
-}
+using ZT::Testing::MessageOf;
 
 TEST(ErrorMessage, EachKindThrowsItsTypeWithTheOneFormat)
 {

@@ -1,4 +1,5 @@
 #include "ZTFramework/ObjectBase/RCPtr.h"
+#include "tests/ZTFramework/Errors/MessageOf.h"
 
 #include "ZTFramework/ObjectBase/RefCountedObject.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
@@ -63,17 +64,7 @@ public:
     static inline std::atomic<int> sHookCalls = 0;
 };
 
-template <class E, class F>
-std::string MessageOf(F&& throwing)
-{
-    try {
-        throwing();
-    } catch (const E& e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "expected an exception";
-    return {};
-}
+using ZT::Testing::MessageOf;
 
 TEST(RCPtr, CountsFollowTheHoldersAndTheLastOneDestroysOnce)
 {

@@ -1,4 +1,5 @@
 #include "ZTFramework/Resources/SkinParser.h"
+#include "tests/ZTFramework/Errors/MessageOf.h"
 
 #include "tests/ZTFramework/Resources/DocumentBytes.h"
 
@@ -140,12 +141,8 @@ TEST(SkinParser, SubControlWithoutNameOrClassStopsWithTheBadSubcontrolError)
         "ZTFramework/Resources/SkinParser : Line [0-9]+");
     for (const std::string& document : cases) {
         CSkinParser parser;
-        try {
-            (void)parser.Parse(Utf8Bytes(document));
-            ADD_FAILURE() << "expected the Bad Subcontrol Element error";
-        } catch (const std::runtime_error& error) {
-            EXPECT_TRUE(std::regex_match(error.what(), message)) << error.what();
-        }
+        const std::string what = ZT::Testing::MessageOf<std::runtime_error>([&] { (void)parser.Parse(Utf8Bytes(document)); });
+        EXPECT_TRUE(std::regex_match(what, message)) << what;
         EXPECT_EQ(parser.GetErrorLine(), 31);
         EXPECT_FALSE(parser.GetDefinitions());
     }

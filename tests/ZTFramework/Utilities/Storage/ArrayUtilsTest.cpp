@@ -1,4 +1,5 @@
 #include "ZTFramework/Utilities/Storage/ArrayUtils.h"
+#include "tests/ZTFramework/Errors/MessageOf.h"
 
 #include <gtest/gtest.h>
 
@@ -37,12 +38,8 @@ TEST(Array, EveryIndexAtOrPastTheEndThrowsTheVectorSubscriptError)
     };
     for (const Row& row : rows) {
         Array<int> items{1, 2, 3};
-        try {
-            row.call(items);
-            ADD_FAILURE() << row.operation << " did not throw";
-        } catch (const std::out_of_range& e) {
-            EXPECT_STREQ(e.what(), "invalid vector<T> subscript") << row.operation;
-        }
+        EXPECT_EQ(ZT::Testing::MessageOf<std::out_of_range>([&] { row.call(items); }), "invalid vector<T> subscript")
+            << row.operation;
         EXPECT_EQ(Contents(items), (std::vector<int>{1, 2, 3})) << row.operation << " changed the array";
     }
 }

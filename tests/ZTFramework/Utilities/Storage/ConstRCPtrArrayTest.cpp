@@ -1,4 +1,5 @@
 #include "ZTFramework/Utilities/Storage/ConstRCPtrArray.h"
+#include "tests/ZTFramework/Errors/MessageOf.h"
 
 #include "ZTFramework/ObjectBase/RCPtr.h"
 
@@ -22,16 +23,11 @@ TEST(ConstRCPtrArray, RemovingPastTheCountThrowsOutOfRangeNamingTheConstInstance
     ZT::ConstRCPtrArray<LItem, 256, 256> items;
     for (int i = 0; i < 5; ++i)
         items.Append(ZT::ConstRCPtr<LItem>(new LItem));
-    try {
-        items.RemoveItem(5);
-        FAIL() << "no exception";
-    } catch (const ZT::Exception<std::out_of_range>& e) {
-        EXPECT_TRUE(std::regex_match(
-            e.what(),
-            std::regex(R"(Out of Range : ZT::ConstRCPtrArray<class ConstRCPtrArrayTest::LItem,256,256>::RemoveItem : )"
-                       R"(ZTFramework/Utilities/Storage/ConstRCPtrArray : Line [0-9]+)")))
-            << e.what();
-    }
+    const std::string message = ZT::Testing::MessageOf<ZT::Exception<std::out_of_range>>([&] { items.RemoveItem(5); });
+    EXPECT_TRUE(std::regex_match(
+        message, std::regex(R"(Out of Range : ZT::ConstRCPtrArray<class ConstRCPtrArrayTest::LItem,256,256>::RemoveItem : )"
+                            R"(ZTFramework/Utilities/Storage/ConstRCPtrArray : Line [0-9]+)")))
+        << message;
     EXPECT_THROW(items.RemoveItems(4, 2), ZT::Exception<std::out_of_range>);
     EXPECT_EQ(items.GetCount(), 5u);
 }

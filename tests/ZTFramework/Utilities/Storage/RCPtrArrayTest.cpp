@@ -1,4 +1,5 @@
 #include "ZTFramework/Utilities/Storage/RCPtrArray.h"
+#include "tests/ZTFramework/Errors/MessageOf.h"
 
 #include "ZTFramework/ObjectBase/RCPtr.h"
 
@@ -28,17 +29,7 @@ public:
 using Items = ZT::RCPtrArray<LItem>;
 using BlockItems = ZT::RCPtrArray<LItem, 256, 256>;
 
-template <class E, class F>
-std::string MessageOf(F&& throwing)
-{
-    try {
-        throwing();
-    } catch (const E& e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "expected an exception";
-    return {};
-}
+using ZT::Testing::MessageOf;
 
 TEST(RCPtrArray, RemovingAtOrPastTheCountThrowsOutOfRangeNamingTheInstance)
 {

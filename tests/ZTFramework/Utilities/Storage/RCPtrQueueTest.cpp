@@ -1,4 +1,5 @@
 #include "ZTFramework/Utilities/Storage/RCPtrQueue.h"
+#include "tests/ZTFramework/Errors/MessageOf.h"
 
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/Threads/Mutex.h"
@@ -28,15 +29,12 @@ TEST(RCPtrQueue, DequeueOnEmptyThrowsTheRuntimeErrorNamingTheInstance)
     ZT::Mutex mutex;
     Queue queue(&mutex);
     for (int round = 0; round < 2; ++round) {
-        try {
-            (void)queue.Dequeue();
-            FAIL() << "no exception";
-        } catch (const ZT::Exception<std::runtime_error>& e) {
-            EXPECT_TRUE(std::regex_match(
-                e.what(), std::regex(R"(Runtime Error : ZT::RCPtrQueue<class RCPtrQueueTest::LItem,256,class ZT::Mutex>)"
-                                     R"(::Dequeue : ZTFramework/Utilities/Storage/RCPtrQueue : Line [0-9]+)")))
-                << e.what();
-        }
+        const std::string message =
+            ZT::Testing::MessageOf<ZT::Exception<std::runtime_error>>([&] { (void)queue.Dequeue(); });
+        EXPECT_TRUE(std::regex_match(
+            message, std::regex(R"(Runtime Error : ZT::RCPtrQueue<class RCPtrQueueTest::LItem,256,class ZT::Mutex>)"
+                                R"(::Dequeue : ZTFramework/Utilities/Storage/RCPtrQueue : Line [0-9]+)")))
+            << message;
         // Emptied again after use, it still refuses, and the mutex was let go on the way out.
         queue.Enqueue(ZT::MakeRC<LItem>(1));
         EXPECT_EQ(queue.Dequeue()->mValue, 1);

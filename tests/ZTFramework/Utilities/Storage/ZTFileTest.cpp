@@ -1,6 +1,7 @@
 // ZT::File on real files in a temporary folder of each test.
 
 #include "ZTFramework/Utilities/Storage/ZTFile.h"
+#include "tests/ZTFramework/Errors/MessageOf.h"
 
 #include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
@@ -162,14 +163,10 @@ TEST_F(ZTFileTest, AReadErrorOfTheSystemIsARuntimeErrorWithItsReason)
     ASSERT_EQ(file.Open(WString(L"/proc/self/mem"), File::OpenMode::ReadBinaryShared), ZT::S_OK);
     file.Seek(0);
     std::uint8_t buffer[8] = {};
-    try {
-        (void)file.Read(buffer, sizeof buffer);
-        FAIL() << "no exception";
-    } catch (const ZT::Exception<std::runtime_error>& error) {
-        const std::string message = error.what();
-        EXPECT_EQ(message.rfind("Runtime Error : read failed: ", 0), 0u) << message;
-        EXPECT_NE(message.find("ZT::File::Read"), std::string::npos) << message;
-    }
+    const std::string message =
+        ZT::Testing::MessageOf<ZT::Exception<std::runtime_error>>([&] { (void)file.Read(buffer, sizeof buffer); });
+    EXPECT_EQ(message.rfind("Runtime Error : read failed: ", 0), 0u) << message;
+    EXPECT_NE(message.find("ZT::File::Read"), std::string::npos) << message;
 }
 
 } // namespace
