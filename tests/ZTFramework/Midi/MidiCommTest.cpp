@@ -90,10 +90,7 @@ struct ResolveCase {
     std::ptrdiff_t expected;
 };
 
-void PrintTo(const ResolveCase& c, std::ostream* out)
-{
-    *out << c.what;
-}
+void PrintTo(const ResolveCase& c, std::ostream* out) { *out << c.what; }
 
 class RenderDeviceResolution : public ::testing::TestWithParam<ResolveCase> {};
 
@@ -133,6 +130,12 @@ protected:
         mComm->CloseAllRenderPorts();
         ZT::SetMidiOutputBackend(nullptr);
     }
+    ZT::RCPtr<ZT::LMidiRenderPort> Port(const wchar_t* name)
+    {
+        ZT::RCPtr<ZT::LMidiRenderPort> port;
+        EXPECT_EQ(mComm->GetRenderPort(ZT::WString(name), port), ZT::S_OK) << ZT::WString(name).ToUTF8();
+        return port;
+    }
 
     ZT::RCPtr<LRecordingBackend> mBackend;
     ZT::RCPtr<ZT::LMidiComm> mComm = ZT::MakeRC<ZT::LMidiComm>();
@@ -141,23 +144,19 @@ protected:
 TEST_F(MidiCommTest, GivesTheListedPortAgainAndReopensItsDevice)
 {
     Install(kPairDisplayFirst);
-    ZT::RCPtr<ZT::LMidiRenderPort> first;
-    ASSERT_EQ(mComm->GetRenderPort(ZT::WString(L"halvard xr4000 nova"), first), ZT::S_OK);
+    const auto first = Port(L"halvard xr4000 nova");
     ASSERT_TRUE(first);
     // The port carries the device's full name, and the device opened is the exact match even
     // though a containing name comes first.
     EXPECT_EQ(first->GetName(), ZT::WString(L"Halvard XR4000 NOVA"));
     EXPECT_EQ(mBackend->opened, std::vector<std::string>{"Halvard XR4000 NOVA"});
 
-    ZT::RCPtr<ZT::LMidiRenderPort> second;
-    ASSERT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard XR4000 NOVA"), second), ZT::S_OK);
-    EXPECT_EQ(first.Get(), second.Get());
+    EXPECT_EQ(Port(L"Halvard XR4000 NOVA").Get(), first.Get());
     EXPECT_EQ(mComm->GetRenderPorts().size(), 1u);
     EXPECT_EQ(mBackend->opened.size(), 2u);
 
-    ZT::RCPtr<ZT::LMidiRenderPort> display;
-    ASSERT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard XR4000 NOVA WD"), display), ZT::S_OK);
-    EXPECT_NE(display.Get(), first.Get());
+    const auto display = Port(L"Halvard XR4000 NOVA WD");
+    EXPECT_TRUE(display && display.Get() != first.Get());
     EXPECT_EQ(mComm->GetRenderPorts().size(), 2u);
 }
 
@@ -181,8 +180,8 @@ TEST_F(MidiCommTest, GivesNoPortForAnAmbiguousMissingOrUnopenableName)
 TEST_F(MidiCommTest, SendsSystemExclusiveWholeAndChannelMessagesOfAtMostFourBytes)
 {
     Install(kPair);
-    ZT::RCPtr<ZT::LMidiRenderPort> port;
-    ASSERT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard XR4000 NOVA"), port), ZT::S_OK);
+    const auto port = Port(L"Halvard XR4000 NOVA");
+    ASSERT_TRUE(port);
 
     EXPECT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 10), 10);
     const std::uint8_t noteOnWithTrailer[6] = {0x90, 0x40, 0x7F, 0x00, 0x11, 0x22};
@@ -204,8 +203,8 @@ TEST_F(MidiCommTest, SendsSystemExclusiveWholeAndChannelMessagesOfAtMostFourByte
 TEST_F(MidiCommTest, RefusesEmptySendsAndReportsFailuresWithoutLosingThePort)
 {
     Install(kPair);
-    ZT::RCPtr<ZT::LMidiRenderPort> port;
-    ASSERT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard XR4000 NOVA"), port), ZT::S_OK);
+    const auto port = Port(L"Halvard XR4000 NOVA");
+    ASSERT_TRUE(port);
 
     EXPECT_EQ(mComm->Send(nullptr, kUpdateModeRequest.data(), 10), ZT::E_INVALIDARG);
     EXPECT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 0), ZT::E_INVALIDARG);
