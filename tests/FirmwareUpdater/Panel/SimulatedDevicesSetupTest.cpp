@@ -11,54 +11,40 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <ostream>
 #include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ParseCase {
-    const char* value;
-    bool controllerPresent;
-    std::optional<std::uint16_t> controller;
-    bool displayPresent;
-    std::optional<std::uint16_t> display;
-    std::size_t unrecognised;
-};
-
-void PrintTo(const ParseCase& c, std::ostream* out)
+TEST(SimulateDevicesValue, NamesTheDevicesPluggedIn)
 {
-    *out << '"' << c.value << '"';
-}
-
-class SimulateDevicesValue : public ::testing::TestWithParam<ParseCase> {};
-
-TEST_P(SimulateDevicesValue, NamesTheDevicesPluggedIn)
-{
-    const ParseCase& c = GetParam();
-    const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(c.value);
-    EXPECT_EQ(setup.Controller.Present, c.controllerPresent);
-    EXPECT_EQ(setup.Display.Present, c.displayPresent);
-    if (c.controllerPresent) {
-        EXPECT_EQ(setup.Controller.ReleaseNumber, c.controller);
+    struct Row {
+        const char* value;
+        bool controllerPresent;
+        std::optional<std::uint16_t> controller;
+        bool displayPresent;
+        std::optional<std::uint16_t> display;
+        std::size_t unrecognised;
+    };
+    const Row rows[] = {{"", true, 0x0030, true, 0x0049, 0}, {"00.31,00.50", true, 0x0031, true, 0x0050, 0},
+                        {"0.31,1.5", true, 0x0031, true, 0x0105, 0}, {"99.99", true, 0x9999, true, 0x0049, 0},
+                        {"-,DFU", false, {}, true, std::nullopt, 0}, {"dfu,-", true, std::nullopt, false, {}, 0},
+                        {",00.50", true, 0x0030, true, 0x0050, 0},
+                        // Not versions: the defaults stay and the items are reported.
+                        {"0031,1.2.3", true, 0x0030, true, 0x0049, 2}, {"100.00,a.b", true, 0x0030, true, 0x0049, 2},
+                        {".31,00.", true, 0x0030, true, 0x0049, 2}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.value);
+        const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(row.value);
+        EXPECT_EQ(setup.Controller.Present, row.controllerPresent);
+        EXPECT_EQ(setup.Display.Present, row.displayPresent);
+        // The release of a device that is not plugged in means nothing.
+        EXPECT_EQ(row.controllerPresent ? setup.Controller.ReleaseNumber : row.controller, row.controller);
+        EXPECT_EQ(row.displayPresent ? setup.Display.ReleaseNumber : row.display, row.display);
+        EXPECT_EQ(setup.Unrecognised.size(), row.unrecognised);
     }
-    if (c.displayPresent) {
-        EXPECT_EQ(setup.Display.ReleaseNumber, c.display);
-    }
-    EXPECT_EQ(setup.Unrecognised.size(), c.unrecognised);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, SimulateDevicesValue,
-    ::testing::Values(ParseCase{"", true, 0x0030, true, 0x0049, 0}, ParseCase{"00.31,00.50", true, 0x0031, true, 0x0050, 0},
-                      ParseCase{"0.31,1.5", true, 0x0031, true, 0x0105, 0}, ParseCase{"99.99", true, 0x9999, true, 0x0049, 0},
-                      ParseCase{"-,DFU", false, {}, true, std::nullopt, 0}, ParseCase{"dfu,-", true, std::nullopt, false, {}, 0},
-                      ParseCase{",00.50", true, 0x0030, true, 0x0050, 0},
-                      // Not versions: the defaults stay and the items are reported.
-                      ParseCase{"0031,1.2.3", true, 0x0030, true, 0x0049, 2},
-                      ParseCase{"100.00,a.b", true, 0x0030, true, 0x0049, 2},
-                      ParseCase{".31,00.", true, 0x0030, true, 0x0049, 2}));
 
 TEST(SimulateDevicesItems, SetFaultsStateAndPace)
 {

@@ -144,6 +144,14 @@ protected:
         mRun->Attach();
         mProcessor->SetHost(mRun.Get());
     }
+    // A fresh process: new devices, no dual updater, a new processor.
+    void StartAfresh()
+    {
+        mSimulator = ZT::MakeRC<LDeviceSimulator>();
+        mSimulator->Install();
+        LDualUpdater::ReleaseInstance();
+        mProcessor = ZT::MakeRC<LUpdateProcessor>();
+    }
     ZT::ZTRESULT Initialize(const std::string& options) { return mProcessor->Initialize(W("updater " + options)); }
     ZT::WString EnginePath() const
     {
@@ -179,11 +187,7 @@ TEST_F(Processor, QueryModeSetsTheExitStatusFromWhatTheScanFound)
         {"both old", true, 0x0030, 0x0049, 5, DeviceState::DeviceNotInUpdateMode},
     };
     for (const Case& c : cases) {
-        // A fresh process each time.
-        mSimulator = ZT::MakeRC<LDeviceSimulator>();
-        mSimulator->Install();
-        LDualUpdater::ReleaseInstance();
-        mProcessor = ZT::MakeRC<LUpdateProcessor>();
+        StartAfresh();
         LUpdateProcessor::SetExitStatus(0);
         if (c.plugged)
             Plug(c.controller, c.display);
@@ -210,12 +214,10 @@ TEST_F(Processor, AnIncompleteSetKeepsTheCommandLinesChoicesAndAskingAgainAnswer
     EXPECT_EQ(engine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
     EXPECT_EQ(EnginePath().ToUTF8(), (mFolder / "my file.dfu").string());
     EXPECT_EQ(engine->GetFirmwareFileState(), FirmwareFileState::FileFoundVersionKnown);
+    // The definition the option makes (see DeviceDefinitionFromTheCommandLine) is the engine's.
     ASSERT_EQ(engine->GetDeviceDefinitions().GetCount(), 1);
-    const DeviceDefinition& definition = engine->GetDeviceDefinitions()[0];
-    EXPECT_EQ(definition.VendorId, 0x2C1Au);
-    EXPECT_EQ(definition.ProductId, 32784u);
-    EXPECT_EQ(definition.BootloaderVendorId, 0x2C1Au);
-    EXPECT_EQ(definition.BootloaderProductId, 0xDF11u);
+    EXPECT_EQ(engine->GetDeviceDefinitions()[0].ProductId, 32784u);
+    EXPECT_EQ(engine->GetDeviceDefinitions()[0].BootloaderVendorId, 0x2C1Au);
     EXPECT_EQ(LUpdateProcessor::GetExitStatus(), 0);
 
     // "TRY AGAIN" from DeviceCannotBeUpdated returns before choosing anything again.
@@ -280,10 +282,7 @@ TEST_F(Processor, AutomaticModeNeedsAWantedUpdateAndAKnownFile)
          ZT::S_OK, 0x0030},
     };
     for (const Case& c : cases) {
-        mSimulator = ZT::MakeRC<LDeviceSimulator>();
-        mSimulator->Install();
-        LDualUpdater::ReleaseInstance();
-        mProcessor = ZT::MakeRC<LUpdateProcessor>();
+        StartAfresh();
         Plug(c.controller, 0x0050);
         if (c.removeFiles)
             SetApplicationFolder(W((mFolder / "empty").string()));
