@@ -5,13 +5,12 @@
 #include "Simulator/SimulatorStateFile.h"
 #include "ZTFramework/Time/Clock.h"
 #include "ZTFramework/Time/VirtualClock.h"
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace {
 
@@ -87,22 +86,12 @@ TEST(SimulateDevicesItems, WhatCannotBeReadIsReportedAndChangesNothing)
 
 class SimulatorState : public ::testing::Test {
 protected:
-    SimulatorState()
-    {
-        ZT::SetClock(&mClock);
-        static std::atomic<int> counter{0};
-        mFolder = fs::temp_directory_path() / ("zt-simstate-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(mFolder);
-    }
-    ~SimulatorState() override
-    {
-        std::error_code ignored;
-        fs::remove_all(mFolder, ignored);
-        ZT::SetClock(nullptr);
-    }
+    SimulatorState() { ZT::SetClock(&mClock); }
+    ~SimulatorState() override { ZT::SetClock(nullptr); }
 
     ZT::VirtualClock mClock;
-    fs::path mFolder;
+    ZT::Testing::TempFolder mTemp{"zt-simstate"};
+    const fs::path mFolder = mTemp.Path();
 };
 
 TEST_F(SimulatorState, DevicesComeBackWithTheirFlashAndMode)

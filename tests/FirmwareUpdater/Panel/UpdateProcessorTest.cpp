@@ -16,13 +16,11 @@
 #include "ZTFramework/Time/VirtualClock.h"
 #include "ZTFramework/Usb/UsbBackend.h"
 #include "tools/SimulationImagePlan.h"
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 namespace {
 
@@ -103,14 +101,8 @@ protected:
         mCenter = ZT::LNotificationCenterManager::GetInstance()->GetCenter(
             ZT::WString(LUpdateEngineInterface::kApplicationCenterName));
         (void)mCenter->Flush();
-        static std::atomic<int> counter{0};
-        mFolder = fs::temp_directory_path() / ("zt-processor-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(mFolder);
-        for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice}) {
-            const auto bytes = SimulationImagePlan::ForDevice(*device).Build().ToBytes();
-            std::ofstream(mFolder / device->FirmwareFileName, std::ios::binary)
-                .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        }
+        for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice})
+            (void)mTemp.Write(device->FirmwareFileName, SimulationImagePlan::ForDevice(*device).Build().ToBytes());
         SetApplicationFolder(W(mFolder.string()));
         mSimulator->Install();
     }
@@ -127,8 +119,6 @@ protected:
         SetApplicationFolder(ZT::WString());
         (void)mCenter->Flush();
         LUpdateProcessor::SetExitStatus(0);
-        std::error_code ignored;
-        fs::remove_all(mFolder, ignored);
         ZT::SetClock(nullptr);
     }
 
@@ -162,7 +152,8 @@ protected:
 
     ZT::VirtualClock mClock;
     ZT::RCPtr<ZT::LNotificationCenter> mCenter;
-    fs::path mFolder;
+    ZT::Testing::TempFolder mTemp{"zt-processor"};
+    const fs::path mFolder = mTemp.Path();
     ZT::RCPtr<LDeviceSimulator> mSimulator = ZT::MakeRC<LDeviceSimulator>();
     ZT::RCPtr<LSimulatedDevice> mController;
     ZT::RCPtr<LSimulatedDevice> mDisplay;

@@ -1,5 +1,7 @@
 #include "ZTFramework/ControlBase/ControlFactory.h"
 #include "tests/ZTFramework/Errors/MessageOf.h"
+#include "tests/ZTFramework/Threads/DebugCapture.h"
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include "ZTFramework/ControlBase/Control.h"
 #include "ZTFramework/Debug/DebugOutput.h"
@@ -67,28 +69,18 @@ class ControlFactoryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/zt-factory-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        mFolder = pattern;
-        std::ofstream(mFolder + "/Skins.xml") << kSkin;
-        std::ofstream(mFolder + "/StringTables.xml") << kStrings;
-        ZT::DebugOutput::Instance().SetLogStreams(mNarrow, mWide);
+        (void)mFolder.Write("Skins.xml", std::string(kSkin));
+        (void)mFolder.Write("StringTables.xml", std::string(kStrings));
         mFactory = ZT::MakeRC<LControlFactory>();
         // The framework document is missing on purpose; only the skin decides the result.
-        ASSERT_EQ(mFactory->Load(WString(mFolder.c_str()), 0x0409), ZT::S_OK);
+        ASSERT_EQ(mFactory->Load(WString(mFolder.Path().c_str()), 0x0409), ZT::S_OK);
         ASSERT_EQ(mFactory->RegisterControlClass(WString(L"Test.Control"), &InitTracingControl::Create), ZT::S_OK);
         ASSERT_EQ(mFactory->RegisterControlClass(WString(L"Test.Null"), &CreateNothing), ZT::S_OK);
         gInitialized.clear();
     }
-    void TearDown() override
-    {
-        ZT::DebugOutput::Instance().UseDebugStreams();
-        std::filesystem::remove_all(mFolder);
-    }
 
-    std::string mFolder;
-    std::ostringstream mNarrow;
-    std::wostringstream mWide;
+    ZT::Testing::TempFolder mFolder{"zt-factory"};
+    ZT::Testing::CDebugCapture mCapture; // keeps the load's lines off the system log
     RCPtr<LControlFactory> mFactory;
 };
 

@@ -5,6 +5,8 @@
 #include "ZTFramework/Resources/LocaleId.h"
 #include "ZTFramework/Resources/ResourceDocument.h"
 #include "tests/ZTFramework/Resources/DocumentBytes.h"
+#include "tests/ZTFramework/Threads/DebugCapture.h"
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -39,29 +41,16 @@ std::string SkinNamed(const std::string& controlName)
            "</Skin></Skins></Application></Corvane_Skin_Definitions>\n";
 }
 
-// A folder of documents for one test, removed afterwards; the debug lines go to a string.
+// A folder of documents for one test, removed afterwards; the debug lines are captured.
 class ResourceSetTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/zt-resources-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        mFolder = pattern;
-        ZT::DebugOutput::Instance().SetLogStreams(mDebugText, mWideDebugText);
-    }
     void TearDown() override
     {
-        ZT::DebugOutput::Instance().UseDebugStreams();
-        std::filesystem::remove_all(mFolder);
         for (const std::string& name : mRegistered)
             ZT::CBuiltInResources::Unregister(name);
     }
 
-    void Write(const std::string& file, const std::vector<std::uint8_t>& bytes)
-    {
-        std::ofstream out(mFolder + "/" + file, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
+    void Write(const std::string& file, const std::vector<std::uint8_t>& bytes) { (void)mTemp.Write(file, bytes); }
     void RegisterBuiltIn(const std::string& name, const std::vector<std::uint8_t>& bytes)
     {
         mBuiltInData.push_back(bytes);
@@ -90,9 +79,9 @@ protected:
         return false;
     }
 
-    std::string mFolder;
-    std::ostringstream mDebugText;
-    std::wostringstream mWideDebugText;
+    ZT::Testing::TempFolder mTemp{"zt-resources"};
+    const std::string mFolder = mTemp.Path().string();
+    ZT::Testing::CDebugCapture mCapture;
     std::list<std::vector<std::uint8_t>> mBuiltInData;
     std::list<std::string> mBuiltInNames;
     std::vector<std::string> mRegistered;
@@ -197,7 +186,7 @@ TEST_F(ResourceSetTest, BrokenFolderDocumentsAreReportedAndReplacedByTheBuiltInO
     EXPECT_TRUE(AnyMessageHas(*set, {"Using the built-in skin"}));
     // Every message also reached the debug output.
     for (const std::string& message : set->GetLoadMessages())
-        EXPECT_NE(mDebugText.str().find(message), std::string::npos) << message;
+        EXPECT_NE(mCapture.Text().find(message), std::string::npos) << message;
 }
 
 TEST_F(ResourceSetTest, WithoutAnyUsableSkinLoadingFailsAndTablesStayEmpty)

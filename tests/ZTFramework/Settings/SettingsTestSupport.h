@@ -3,6 +3,7 @@
 // comparison of documents, and the independent property-list check.
 
 #include "ZTFramework/Settings/XNode.h"
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,40 +17,7 @@
 
 namespace SettingsTest {
 
-// A fresh folder below the system's temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zt-settings-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        mPath = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(mPath, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::string File(const std::string& name) const { return (mPath / name).string(); }
-    const std::filesystem::path& Path() const { return mPath; }
-
-    // Names of the entries in the folder, sorted.
-    std::vector<std::string> List() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(mPath))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    std::filesystem::path mPath;
-};
+using TempFolder = ZT::Testing::TempFolder;
 
 inline std::string ReadFile(const std::string& path)
 {

@@ -8,6 +8,7 @@
 #include "Simulator/FirmwareVersionRecord.h"
 #include "tools/DfuSeImage.h"
 #include "tools/SimulationImagePlan.h"
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -55,26 +56,9 @@ void Store32(Bytes& bytes, std::size_t offset, std::uint32_t value)
 
 class DfuSeFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::path(::testing::TempDir()) / "dfuse-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        mFolder = pattern;
-        mReader = LDfuSeFirmwareFile::Create();
-    }
-    void TearDown() override
-    {
-        mReader = nullptr; // closes the file before its folder goes
-        std::error_code ignored;
-        fs::remove_all(mFolder, ignored);
-    }
-
     ZT::WString Write(const Bytes& bytes, const std::string& name = "image.dfu") const
     {
-        const fs::path path = mFolder / name;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return ZT::WString(path.string().c_str());
+        return ZT::WString(mTemp.Write(name, bytes).string().c_str());
     }
 
     // Every block, each checked against the element's bytes in the image.
@@ -92,8 +76,9 @@ protected:
         EXPECT_EQ(offset, element.size());
     }
 
-    fs::path mFolder;
-    ZT::RCPtr<LDfuSeFirmwareFile> mReader;
+    ZT::Testing::TempFolder mTemp{"dfuse"};
+    const fs::path& mFolder = mTemp.Path();
+    ZT::RCPtr<LDfuSeFirmwareFile> mReader = LDfuSeFirmwareFile::Create(); // closed before its folder goes
 };
 
 // Every operation but Open refuses and leaves the caller's buffer and length as they were.

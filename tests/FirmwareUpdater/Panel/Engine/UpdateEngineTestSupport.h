@@ -19,15 +19,14 @@
 #include "ZTFramework/Time/VirtualClock.h"
 #include "ZTFramework/Usb/UsbBackend.h"
 #include "tools/SimulationImagePlan.h"
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -115,15 +114,6 @@ private:
     const ZT::RCPtr<ZT::IUsbBackend> mInner;
 };
 
-inline std::filesystem::path MakeTestFolder()
-{
-    static std::atomic<int> counter{0};
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("zt-engine-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(folder);
-    return folder;
-}
-
 inline void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -147,7 +137,6 @@ protected:
                                   LUpdateEngineInterface::kNidFirmwareUpdateCompleted})
             mRecorder->Register(mCenter.Get(), id);
 
-        mFolder = MakeTestFolder();
         for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice})
             WriteBytes(mFolder / device->FirmwareFileName, SimulationImagePlan::ForDevice(*device).Build().ToBytes());
         SetApplicationFolder(ZT::WString(mFolder.string().c_str()));
@@ -162,8 +151,6 @@ protected:
         ZT::SetUsbBackend(nullptr);
         ZT::SetMidiOutputBackend(nullptr);
         SetApplicationFolder(ZT::WString());
-        std::error_code ignored;
-        std::filesystem::remove_all(mFolder, ignored);
         mRecorder = nullptr;
         (void)mCenter->Flush();
         ZT::SetClock(nullptr);
@@ -209,7 +196,8 @@ protected:
     HookedClock mClock;
     ZT::RCPtr<ZT::LNotificationCenter> mCenter;
     ZT::RCPtr<LEngineRecorder> mRecorder = ZT::MakeRC<LEngineRecorder>();
-    std::filesystem::path mFolder;
+    ZT::Testing::TempFolder mTemp{"zt-engine-test"};
+    const std::filesystem::path mFolder = mTemp.Path();
     ZT::RCPtr<LDeviceSimulator> mSimulator = ZT::MakeRC<LDeviceSimulator>(0.0, &mClock);
     ZT::RCPtr<LUpdateEngine> mEngine = ZT::MakeRC<LUpdateEngine>();
 };

@@ -2,6 +2,7 @@
 
 #include "ZTFramework/Utilities/Storage/ZTFile.h"
 #include "tests/ZTFramework/Errors/MessageOf.h"
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
@@ -24,28 +25,14 @@ using ZT::WString;
 
 class ZTFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::path(::testing::TempDir()) / "ztfile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        mFolder = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(mFolder, ignored);
-    }
-
     fs::path Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const
     {
-        const fs::path path = mFolder / name;
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
+        return mTemp.Write(name, bytes);
     }
     static WString PathText(const fs::path& path) { return WString(path.string().c_str()); }
 
-    fs::path mFolder;
+    ZT::Testing::TempFolder mTemp{"ztfile"};
+    const fs::path& mFolder = mTemp.Path();
 };
 
 std::vector<std::uint8_t> Counting(std::size_t count)
