@@ -23,9 +23,7 @@ TEST(UdpDebugSender, BannerGoesOutOnceAndTheFirstDestinationStays)
     sender.Send(nullptr, other.Port(), std::string_view("three\0hidden", 12));
 
     EXPECT_TRUE(sender.HasSocket());
-    EXPECT_EQ(listener.Receive(), "*** APPLICATION Launched on ");
-    EXPECT_EQ(listener.Receive(), "127.0.0.1");
-    EXPECT_EQ(listener.Receive(), "***\n");
+    EXPECT_TRUE(listener.ReceiveBanner("127.0.0.1"));
     EXPECT_EQ(listener.Receive(), "one");
     EXPECT_EQ(listener.Receive(), "two");
     EXPECT_EQ(listener.Receive(), "three");
@@ -40,9 +38,7 @@ TEST(UdpDebugSender, EmptyFirstTextStillAnnouncesTheProcessButSendsNoDatagramOfI
     sender.Send("localhost", listener.Port(), "after");
 
     EXPECT_EQ(sender.GetAddressText(), "127.0.0.1") << "host names resolve to their IPv4 address";
-    EXPECT_EQ(listener.Receive(), "*** APPLICATION Launched on ");
-    EXPECT_EQ(listener.Receive(), "127.0.0.1");
-    EXPECT_EQ(listener.Receive(), "***\n");
+    EXPECT_TRUE(listener.ReceiveBanner("127.0.0.1"));
     EXPECT_EQ(listener.Receive(), "after");
 }
 

@@ -50,6 +50,12 @@ public:
         return std::string(buffer, static_cast<std::size_t>(received));
     }
 
+    // Whether the next three datagrams are the banner a process opens with, naming address.
+    bool ReceiveBanner(const std::string& address)
+    {
+        return Receive() == "*** APPLICATION Launched on " && Receive() == address && Receive() == "***\n";
+    }
+
 private:
     int mSocket = -1;
     int mPort = 0;
