@@ -1,6 +1,5 @@
 #include "tests/FirmwareUpdater/Panel/ProcessRunner.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -20,18 +19,8 @@ std::string BinaryPath()
 
 Sandbox::Sandbox()
 {
-    static std::atomic<int> counter{0};
-    mFolder = std::filesystem::temp_directory_path() /
-              ("zt-updater-process-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(mFolder);
     for (const char* sub : {"home", "config", "data", "run"})
         std::filesystem::create_directories(mFolder / sub);
-}
-
-Sandbox::~Sandbox()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(mFolder, ignored);
 }
 
 std::vector<std::string> Sandbox::Environment() const

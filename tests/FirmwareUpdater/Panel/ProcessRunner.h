@@ -4,6 +4,8 @@
 // folder, so runs never share settings or the single-instance name with each other or with the
 // user's own copy.
 
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -26,7 +28,6 @@ struct Result {
 class Sandbox {
 public:
     Sandbox();
-    ~Sandbox();
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
@@ -47,7 +48,8 @@ public:
     }
 
 private:
-    std::filesystem::path mFolder;
+    ZT::Testing::TempFolder mTemp{"zt-updater-process"};
+    const std::filesystem::path& mFolder = mTemp.Path();
 };
 
 } // namespace UpdaterProcess

@@ -1,11 +1,11 @@
 #include "ZTFramework/Application/ApplicationFolders.h"
 #include "tests/ZTFramework/Errors/MessageOf.h"
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include "ZTFramework/Errors/Exception.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -19,18 +19,7 @@ using ZT::CApplicationFolders;
 
 class ApplicationFolders : public ::testing::Test {
 protected:
-    ApplicationFolders()
-    {
-        static std::atomic<int> counter{0};
-        mRoot = fs::temp_directory_path() /
-                ("zt-folders-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(mRoot / "home");
-    }
-    ~ApplicationFolders() override
-    {
-        std::error_code ignored;
-        fs::remove_all(mRoot, ignored);
-    }
+    ApplicationFolders() { fs::create_directories(mRoot / "home"); }
 
     CApplicationFolders::Environment Environment() const
     {
@@ -44,7 +33,8 @@ protected:
         return folders.GetFolder(id).ToUTF8();
     }
 
-    fs::path mRoot;
+    ZT::Testing::TempFolder mTemp{"zt-folders-test"};
+    const fs::path mRoot = mTemp.Path();
 };
 
 TEST_F(ApplicationFolders, EachPathIdGivesItsFolderAndCreatesTheWritableOnes)
