@@ -11,6 +11,9 @@
 // (Dequeue, TakeAll) change no reference count: a hand-over from one thread to another
 // costs the counts nothing.
 //
+// Item is what a slot holds: a counted reference by default, or a small record that owns
+// counted references (default-constructible and movable; a default one holds nothing).
+//
 // Threads: every operation takes the mutex given to the constructor (when there is one) for its
 // whole duration, so one queue may be filled and emptied on different threads; GetCount reads
 // a count kept beside the ring without it. Without a mutex the queue is not guarded.
@@ -26,7 +29,7 @@
 
 namespace ZT {
 
-template <class T, std::size_t N, class TMutex>
+template <class T, std::size_t N, class TMutex, class Item = RCPtr<T>>
 class RCPtrQueue {
     static_assert(N > 0, "the storage grows in blocks of N slots");
 
@@ -42,19 +45,19 @@ public:
 
         [[nodiscard]] std::size_t GetCount() const noexcept { return mCount; }
         // Item i of the batch, 0 being the one queued first.
-        RCPtr<T>& operator[](std::size_t index) noexcept { return mSlots[(mHead + index) % mSlots.size()]; }
+        Item& operator[](std::size_t index) noexcept { return mSlots[(mHead + index) % mSlots.size()]; }
         // Drops the items [first, count) still held; keeps the storage.
         void Clear(std::size_t first = 0) noexcept
         {
             for (std::size_t i = first; i < mCount; ++i)
-                (*this)[i].Reset();
+                (*this)[i] = Item();
             mCount = 0;
             mHead = 0;
         }
 
     private:
         friend class RCPtrQueue;
-        std::vector<RCPtr<T>> mSlots;
+        std::vector<Item> mSlots;
         std::size_t mHead = 0;
         std::size_t mCount = 0;
     };
@@ -64,15 +67,15 @@ public:
     RCPtrQueue& operator=(const RCPtrQueue&) = delete;
 
     // Appends item at the tail (a null item is stored like any other).
-    void Enqueue(const RCPtr<T>& item) { Enqueue(RCPtr<T>(item)); }
-    void Enqueue(RCPtr<T>&& item)
+    void Enqueue(const Item& item) { Enqueue(Item(item)); }
+    void Enqueue(Item&& item)
     {
         Guard guard(mMutex);
         EnqueueHeld(std::move(item));
     }
     // Enqueue for a caller that already holds the queue's mutex (and decided under it that the
     // item may go in).
-    void EnqueueHeld(RCPtr<T>&& item)
+    void EnqueueHeld(Item&& item)
     {
         if (mSlots.empty()) {
             mSlots.reserve(N);
@@ -88,7 +91,7 @@ public:
     }
 
     // Removes and returns the item at the head. Throws a runtime error when the queue is empty.
-    [[nodiscard]] RCPtr<T> Dequeue()
+    [[nodiscard]] Item Dequeue()
     {
         Guard guard(mMutex);
         if (CountLocked() == 0)
@@ -98,7 +101,7 @@ public:
 
     // Moves the item at the head into item and returns true, or returns false when the queue is
     // empty (for consumers that may find the queue emptied under them).
-    [[nodiscard]] bool TryDequeue(RCPtr<T>& item)
+    [[nodiscard]] bool TryDequeue(Item& item)
     {
         Guard guard(mMutex);
         if (CountLocked() == 0)
@@ -198,9 +201,9 @@ private:
     {
         return mTail >= mHead ? mTail - mHead : mTail + mSlots.size() - mHead;
     }
-    RCPtr<T> TakeHeadLocked() noexcept
+    Item TakeHeadLocked() noexcept
     {
-        RCPtr<T> item = std::move(mSlots[mHead]);
+        Item item = std::move(mSlots[mHead]);
         mHead = (mHead + 1) % mSlots.size();
         SetCountLocked();
         return item;
@@ -217,11 +220,11 @@ private:
             mSlots.emplace_back();
             return;
         }
-        mSlots.insert(mSlots.begin() + static_cast<std::ptrdiff_t>(mHead), RCPtr<T>());
+        mSlots.insert(mSlots.begin() + static_cast<std::ptrdiff_t>(mHead), Item());
         mHead = (mHead + 1) % mSlots.size();
     }
 
-    std::vector<RCPtr<T>> mSlots;
+    std::vector<Item> mSlots;
     std::size_t mTail = 0;
     std::size_t mHead = 0;
     std::atomic<std::size_t> mCount{0};
