@@ -2,6 +2,7 @@
 
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -36,17 +37,91 @@ private:
 // statics would be gone.
 struct alignas(kCacheLineSize) NotificationPool {
     CPoolLock mLock; // guards mFree
-    // Read without the lock on the release path, so that releasing with pooling off costs no lock.
-    std::atomic<bool> mOn{false};
     // Takes from and gives back at the end. A vector never shrinks on its own, so once it has
     // grown to the largest number of notifications in flight it no longer allocates.
     std::vector<RCPtr<LNotification>> mFree;
+    // Read without the lock for every notification made or released, written only when pooling
+    // is turned on or off: on a line of their own, away from the lock that the threads write.
+    // Releasing with pooling off costs no lock.
+    alignas(kCacheLineSize) std::atomic<bool> mOn{false};
 };
 
 NotificationPool& GetPool()
 {
     static NotificationPool* const pool = new NotificationPool;
     return *pool;
+}
+
+// Set when this thread's cache has been destroyed (the thread is ending): releases after that go
+// to the shared pool. Trivially destructible, so it can be read to the very end of the thread.
+thread_local bool tThreadCacheGone = false;
+
+// The notifications a thread keeps at hand while pooling is on: those whose last reference
+// went on this thread (up to kKeep), and those it took from the shared pool, kRefill at a time.
+// A thread that makes a stream of notifications thus reuses the same few objects, still in its
+// processor's cache, and takes the pool's lock once per kRefill of them at most; it does not
+// meet the user-interface thread on that lock, which gives whole delivered rounds back.
+// What a thread holds when it ends goes back to the pool (or is destroyed, pooling being off).
+// Turning pooling off destroys the calling thread's cache; other threads' caches go when those
+// threads end.
+struct ThreadCache {
+    static constexpr std::size_t kRefill = 32;
+    static constexpr std::size_t kKeep = 64;
+
+    ~ThreadCache()
+    {
+        tThreadCacheGone = true;
+        NotificationPool& pool = GetPool();
+        {
+            std::lock_guard lock(pool.mLock);
+            if (pool.mOn.load(std::memory_order_relaxed))
+                for (RCPtr<LNotification>& item : mItems)
+                    pool.mFree.push_back(std::move(item));
+        }
+        mItems.clear(); // destroys what the pool did not take, outside its lock
+    }
+    // Keeps a notification whose last reference goes on this thread (the reference passes to
+    // the cache). False when the cache is full: it then goes to the shared pool.
+    bool Keep(LNotification* notification)
+    {
+        if (mItems.size() >= kKeep)
+            return false;
+        if (mItems.capacity() == 0)
+            mItems.reserve(kKeep);
+        mItems.emplace_back(notification);
+        return true;
+    }
+    // Pops a notification, refilling from the pool when empty. Null when the pool is empty too
+    // (or pooling is off).
+    RCPtr<LNotification> Take(NotificationPool& pool)
+    {
+        if (mItems.empty()) {
+            std::lock_guard lock(pool.mLock);
+            if (!pool.mOn.load(std::memory_order_relaxed))
+                return nullptr;
+            const std::size_t count = std::min(kRefill, pool.mFree.size());
+            for (std::size_t i = 0; i < count; ++i) {
+                mItems.push_back(std::move(pool.mFree.back()));
+                pool.mFree.pop_back();
+            }
+            if (mItems.empty())
+                return nullptr;
+        }
+        RCPtr<LNotification> item = std::move(mItems.back());
+        mItems.pop_back();
+        return item;
+    }
+
+    std::vector<RCPtr<LNotification>> mItems;
+};
+
+// Null once the thread's cache is gone.
+ThreadCache* GetThreadCache()
+{
+    if (tThreadCacheGone)
+        return nullptr;
+    thread_local ThreadCache cache;
+    return &cache;
 }
 
 } // namespace
@@ -84,9 +159,14 @@ std::int32_t LNotification::Release() const
             self->mPayload.Reset();
         NotificationPool& pool = GetPool();
         if (pool.mOn.load(std::memory_order_acquire)) {
-            std::lock_guard lock(pool.mLock);
-            if (pool.mOn.load(std::memory_order_relaxed))
-                pool.mFree.emplace_back(self);
+            // The releasing thread is usually the one that makes the next notification: it keeps
+            // a few for that, still in its processor's cache; the rest go to the shared pool.
+            ThreadCache* const cache = GetThreadCache();
+            if (!cache || !cache->Keep(self)) {
+                std::lock_guard lock(pool.mLock);
+                if (pool.mOn.load(std::memory_order_relaxed))
+                    pool.mFree.emplace_back(self);
+            }
         }
         mRecycling.store(false, std::memory_order_release);
     }
@@ -100,13 +180,9 @@ RCPtr<LNotification> CreateNotification(const wchar_t* idText, const RCPtr<LRefC
         return nullptr;
     RCPtr<LNotification> notification;
     NotificationPool& pool = GetPool();
-    if (pool.mOn.load(std::memory_order_acquire)) {
-        std::lock_guard lock(pool.mLock);
-        if (pool.mOn.load(std::memory_order_relaxed) && !pool.mFree.empty()) {
-            notification = std::move(pool.mFree.back());
-            pool.mFree.pop_back();
-        }
-    }
+    if (pool.mOn.load(std::memory_order_acquire))
+        if (ThreadCache* const cache = GetThreadCache())
+            notification = cache->Take(pool);
     if (!notification)
         return RCPtr<LNotification>(new LNotification(id, payload));
     // A notification that is still pending somewhere keeps what it carries.
@@ -120,35 +196,34 @@ RCPtr<LNotification> CreateNotification(const wchar_t* idText, const RCPtr<LRefC
 void ReleaseNotifications(NotificationBatch& notifications)
 {
     NotificationPool& pool = GetPool();
-    if (!pool.mOn.load(std::memory_order_acquire)) {
-        notifications.Clear();
-        return;
-    }
+    const std::size_t count = notifications.GetCount();
     // Holders of a notification have a reference, so one whose count is 1 here is ours alone
     // and cannot be taken meanwhile. Its payload goes outside the lock (a payload's destructor
     // may do anything), and our reference passes to the pool as it is. The recycled ones are
-    // gathered at the front of the batch.
-    const std::size_t count = notifications.GetCount();
+    // gathered at the front of the batch; entries that carried only contents just drop them.
+    const bool pooling = pool.mOn.load(std::memory_order_acquire);
     std::size_t recycled = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        RCPtr<LNotification>& notification = notifications[i];
-        if (notification && notification->GetRefCount() == 1 && !notification->IsPending() &&
+        CPostedNotification& entry = notifications[i];
+        entry.mPayload.Reset();
+        RCPtr<LNotification>& notification = entry.mNotification;
+        if (pooling && notification && notification->GetRefCount() == 1 && !notification->IsPending() &&
             !notification->mRecycling.load(std::memory_order_acquire)) {
             if (notification->mPayload)
                 notification->mPayload.Reset();
             if (recycled != i)
-                notifications[recycled] = std::move(notification);
+                notifications[recycled].mNotification = std::move(notification);
             ++recycled;
         } else {
             notification.Reset();
         }
     }
-    {
+    if (recycled > 0) {
         std::lock_guard lock(pool.mLock);
         if (pool.mOn.load(std::memory_order_relaxed)) {
             pool.mFree.reserve(pool.mFree.size() + recycled);
             for (std::size_t i = 0; i < recycled; ++i)
-                pool.mFree.push_back(std::move(notifications[i]));
+                pool.mFree.push_back(std::move(notifications[i].mNotification));
         }
     }
     notifications.Clear(); // what pooling, turned off meanwhile, did not take
@@ -164,7 +239,11 @@ void SetNotificationPooling(bool on)
         if (!on)
             released.swap(pool.mFree);
     }
-    // Destroyed here, outside the lock: with pooling off they do not come back.
+    // Destroyed here, outside the lock: with pooling off they do not come back. Other threads'
+    // caches go when those threads end.
+    if (!on)
+        if (ThreadCache* const cache = GetThreadCache())
+            cache->mItems.clear();
 }
 
 bool IsNotificationPoolingOn()
@@ -175,8 +254,9 @@ bool IsNotificationPoolingOn()
 std::size_t GetNotificationPoolSize()
 {
     NotificationPool& pool = GetPool();
+    const ThreadCache* const cache = GetThreadCache();
     std::lock_guard lock(pool.mLock);
-    return pool.mFree.size();
+    return pool.mFree.size() + (cache ? cache->mItems.size() : 0);
 }
 
 } // namespace ZT

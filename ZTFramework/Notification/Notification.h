@@ -30,6 +30,8 @@ namespace ZT {
 // disturbs the other thread's work on its neighbour.
 inline constexpr std::size_t kCacheLineSize = 64;
 
+class CPostedNotification;
+
 // Aligned to a cache line: a worker fills one notification while the user-interface thread
 // delivers the one allocated next to it.
 class alignas(kCacheLineSize) LNotification : public virtual LRefCountedObject {
@@ -63,7 +65,7 @@ public:
 
 private:
     friend class LNotificationQueue;
-    friend void ReleaseNotifications(RCPtrQueue<LNotification, 256, Mutex>::Batch& notifications);
+    friend void ReleaseNotifications(RCPtrQueue<LNotification, 256, Mutex, CPostedNotification>::Batch& notifications);
     // Sets the pending flag; false when it was already set. Called only under the queue mutex,
     // which makes the test and the set one step for every posting thread; the flag is cleared
     // without the lock, but only once the notification is out of its queue.
@@ -92,20 +94,47 @@ private:
     return CreateNotification(NotificationIDText(id), payload);
 }
 
+// One entry of a queue's ring: the posted notification itself, or, when the poster handed over
+// the only reference to it, just its ID and payload. Then nobody can tell the object from
+// another with the same contents, so it stays with the posting thread, which makes its next
+// notification from it while it is still in that thread's cache, and the queue delivers the
+// contents in an object of its own. Move-only; a default entry holds nothing.
+class CPostedNotification {
+public:
+    CPostedNotification() = default;
+    explicit CPostedNotification(RCPtr<LNotification>&& notification) noexcept : mNotification(std::move(notification)) {}
+    CPostedNotification(NotificationID id, RCPtr<LRefCountedObject>&& payload) noexcept
+        : mID(id), mPayload(std::move(payload))
+    {
+    }
+    CPostedNotification(CPostedNotification&&) noexcept = default;
+    CPostedNotification& operator=(CPostedNotification&&) noexcept = default;
+    CPostedNotification(const CPostedNotification&) = delete;
+    CPostedNotification& operator=(const CPostedNotification&) = delete;
+
+    // The posted object, or null when the entry holds its contents.
+    RCPtr<LNotification> mNotification;
+    NotificationID mID = 0;
+    RCPtr<LRefCountedObject> mPayload;
+};
+
 // A round of notifications taken out of a queue's ring.
-using NotificationBatch = RCPtrQueue<LNotification, 256, Mutex>::Batch;
+using NotificationBatch = RCPtrQueue<LNotification, 256, Mutex, CPostedNotification>::Batch;
 
 // Drops every reference in notifications and empties the batch (keeping its storage).
+// Payloads go first, outside any lock.
 // Notifications whose last reference goes are recycled as a single release would recycle them,
 // but returned to the pool under one hold of its lock: the queues release a whole delivered
 // round this way, so that the user-interface thread does not contend with posting workers
 // for the pool once per notification.
 void ReleaseNotifications(NotificationBatch& notifications);
 
-// Pooling is off at start. Turning it off empties the pool (the pooled objects are destroyed).
+// Pooling is off at start. Turning it off empties the pool (the pooled objects are destroyed;
+// the few another thread keeps at hand go when that thread ends).
 void SetNotificationPooling(bool on);
 [[nodiscard]] bool IsNotificationPoolingOn();
-// How many notifications wait in the pool.
+// How many notifications wait in the pool, the few the calling thread took ahead included
+// (a thread making notifications takes them from the pool some at a time).
 [[nodiscard]] std::size_t GetNotificationPoolSize();
 
 } // namespace ZT

@@ -64,21 +64,32 @@ ZTRESULT LNotificationQueue::Post(RCPtr<LNotification>&& notification)
     if (!notification || notification->IsPending())
         return E_INVALIDARG;
     RCPtr<LNotificationDistributor> markingDistributor;
+    bool wake = false;
     {
-        CMutexLock lock(GetNotificationQueueMutex());
+        // Posting threads and the round's hand-over hold the lock for a few instructions.
+        CMutexLock lock(GetNotificationQueueMutex(), CMutexLock::Spinning::Yes);
         if (!mDistributor)
             return E_FAIL;
         if (mDistributor->HasLatestPostedOnlyClients()) {
             markingDistributor = mDistributor;
         } else {
-            if (!notification->MarkPendingLocked())
-                return E_INVALIDARG; // posted by another thread just now
-            mQueue.EnqueueHeld(std::move(notification));
+            wake = mQueue.GetCount() == 0;
+            if (notification->GetRefCount() == 1) {
+                // The caller handed over the only reference: nobody else can see the object,
+                // so the ring takes what it carries and the object stays with this thread.
+                mQueue.EnqueueHeld(CPostedNotification(notification->GetID(), std::move(notification->mPayload)));
+            } else {
+                if (!notification->MarkPendingLocked())
+                    return E_INVALIDARG; // posted by another thread just now
+                mQueue.EnqueueHeld(CPostedNotification(std::move(notification)));
+            }
         }
     }
     if (markingDistributor)
         return PostMarkingLatest(std::move(notification), markingDistributor);
-    CallNotificationWakeHook();
+    notification.Reset(); // outside the lock (pooled, or destroyed)
+    if (wake)
+        CallNotificationWakeHook();
     return S_OK;
 }
 
@@ -96,16 +107,34 @@ ZTRESULT LNotificationQueue::PostMarkingLatest(RCPtr<LNotification>&& notificati
     const RCPtr<LNotificationDistributor::LNotificationClientPool> pool = distributor->FindPool(notification->GetID());
     if (pool && (pool->GetFlagsUnion() & kNotifyLatestPostedOnly))
         pool->SetLatestPosted(notification);
+    bool wake = false;
     {
         CMutexLock lock(GetNotificationQueueMutex());
         if (!mDistributor) {
             notification->ClearPending();
             return E_FAIL; // shut down meanwhile
         }
-        mQueue.EnqueueHeld(std::move(notification));
+        wake = mQueue.GetCount() == 0;
+        mQueue.EnqueueHeld(CPostedNotification(std::move(notification)));
     }
-    CallNotificationWakeHook();
+    if (wake)
+        CallNotificationWakeHook();
     return S_OK;
+}
+
+LNotification* LNotificationQueue::PrepareDelivery(CPostedNotification& entry)
+{
+    if (entry.mNotification)
+        return entry.mNotification.Get(); // pending since it was posted
+    if (entry.mID == 0)
+        return nullptr;
+    // A client that kept the carrier from an earlier delivery owns it now.
+    if (!mCarrier || mCarrier->GetRefCount() != 1 || mCarrier->IsPending())
+        mCarrier = RCPtr<LNotification>(new LNotification);
+    mCarrier->SetID(entry.mID);
+    mCarrier->mPayload = std::move(entry.mPayload);
+    mCarrier->mPending.store(true, std::memory_order_relaxed); // as a posted object is until delivered
+    return mCarrier.Get();
 }
 
 void LNotificationQueue::DeliverPosted()
@@ -122,14 +151,17 @@ void LNotificationQueue::DeliverPosted()
             const bool requeued = mQueue.mRoundNext < mQueue.mRound.GetCount();
             if (requeued)
                 mQueue.mQueue.RequeueFront(mQueue.mRound, mQueue.mRoundNext);
+            // Posts wake the waiter only when they find the ring empty; whoever waits for work
+            // must also come back for what was put back or posted during the round (its wake
+            // may have been taken by a loop nested in a delivery, which could not deliver it).
+            const bool waiting = requeued || mQueue.mQueue.GetCount() > 0;
             mQueue.mRoundRemaining.store(0, std::memory_order_release);
             mQueue.mDeliveryList.Clear();
             ReleaseNotifications(mQueue.mRound);
             mQueue.mRoundNext = 0;
             mQueue.mProcessingThread.store(std::thread::id(), std::memory_order_release);
             mQueue.mProcessing.store(false, std::memory_order_release);
-            // Whoever waits for work must come back for what was put back.
-            if (requeued)
+            if (waiting)
                 CallNotificationWakeHook();
         }
     } scope{*this};
@@ -137,7 +169,7 @@ void LNotificationQueue::DeliverPosted()
     // Only what is waiting now; what clients post meanwhile waits for the next round.
     RCPtr<LNotificationDistributor> distributor;
     {
-        CMutexLock lock(GetNotificationQueueMutex());
+        CMutexLock lock(GetNotificationQueueMutex(), CMutexLock::Spinning::Yes);
         mRoundRemaining.store(mQueue.TakeAll(mRound), std::memory_order_release);
         distributor = mDistributor;
     }
@@ -147,17 +179,24 @@ void LNotificationQueue::DeliverPosted()
     RCPtr<LNotificationDistributor::LNotificationClientPool> pool;
     NotificationID poolID = 0;
     while (mRoundNext < mRound.GetCount()) {
-        const RCPtr<LNotification>& notification = mRound[mRoundNext++];
+        CPostedNotification& entry = mRound[mRoundNext++];
         mRoundRemaining.store(mRound.GetCount() - mRoundNext, std::memory_order_release);
-        // Delivered or not (a client may throw), it is no longer pending once taken.
+        LNotification* const notification = PrepareDelivery(entry);
+        // Delivered or not (a client may throw), it is no longer pending once taken, and a
+        // carrier that no client kept lets go of the payload at once (one that a client kept
+        // is the client's now, payload and all, and the next entry gets a new carrier).
         struct PendingClearer {
             LNotification* mNotification;
+            bool mCarrier;
             ~PendingClearer()
             {
-                if (mNotification)
-                    mNotification->ClearPending();
+                if (!mNotification)
+                    return;
+                mNotification->ClearPending();
+                if (mCarrier && mNotification->GetRefCount() == 1)
+                    mNotification->mPayload.Reset();
             }
-        } clearer{notification.Get()};
+        } clearer{notification, notification && !entry.mNotification};
         if (!distributor || !notification)
             continue;
         if (!pool || poolID != notification->GetID()) {
@@ -167,15 +206,16 @@ void LNotificationQueue::DeliverPosted()
         if (!pool)
             continue;
         pool->FillDeliveryList(mDeliveryList);
-        (void)pool->DistributeFrom(mDeliveryList, distributor.Get(), notification);
+        const RCPtr<LNotification>& delivered = entry.mNotification ? entry.mNotification : mCarrier;
+        (void)pool->DistributeFrom(mDeliveryList, distributor.Get(), delivered);
     }
 }
 
 void LNotificationQueue::DiscardRestOfRound()
 {
     for (; mRoundNext < mRound.GetCount(); ++mRoundNext)
-        if (mRound[mRoundNext])
-            mRound[mRoundNext]->ClearPending();
+        if (mRound[mRoundNext].mNotification)
+            mRound[mRoundNext].mNotification->ClearPending();
     mRoundRemaining.store(0, std::memory_order_release);
 }
 
@@ -200,11 +240,11 @@ bool LNotificationQueue::Flush()
         mProcessingThread.load(std::memory_order_acquire) == std::this_thread::get_id())
         DiscardRestOfRound();
     for (std::size_t count = mQueue.GetCount(); count > 0; --count) {
-        RCPtr<LNotification> notification;
-        if (!mQueue.TryDequeue(notification))
+        CPostedNotification entry;
+        if (!mQueue.TryDequeue(entry))
             break;
-        if (notification)
-            notification->ClearPending();
+        if (entry.mNotification)
+            entry.mNotification->ClearPending();
     }
     return GetCount() > 0;
 }

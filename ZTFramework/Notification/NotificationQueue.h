@@ -21,8 +21,10 @@
 // Threads: Post may be called on any thread; ProcessQueue, Flush, SetDistributor and Shutdown
 // belong to the user-interface thread. Every queue's ring, its distributor and its posting
 // receiver are guarded by one process-wide mutex (GetNotificationQueueMutex). No lock is held
-// while a notification is sent. After every successful post the wake hook is called
-// (NotificationWakeHook.h).
+// while a notification is sent. A post that finds the ring empty calls the wake hook
+// (NotificationWakeHook.h) after enqueuing, and so does a round that ends with notifications
+// waiting; posts that join notifications already waiting do not, since whoever waits for work
+// has been woken for the first of them and takes them all at once.
 
 #include "ZTFramework/Errors/Result.h"
 #include "ZTFramework/Notification/Notification.h"
@@ -109,6 +111,9 @@ protected:
     [[nodiscard]] ZTRESULT SetOwnDistributor(LNotificationDistributor* self);
 
 private:
+    // The notification to deliver for entry: the posted object, or the carrier filled with the
+    // entry's contents. Marks it pending; null for an empty entry.
+    LNotification* PrepareDelivery(CPostedNotification& entry);
     // Posts the slow way, marking latest-posted-only clients first.
     ZTRESULT PostMarkingLatest(RCPtr<LNotification>&& notification, const RCPtr<LNotificationDistributor>& distributor);
 
@@ -118,12 +123,15 @@ private:
     // Posting threads write the ring and the user-interface thread the round, both for every
     // notification: they sit on cache lines of their own, so the two threads do not slow each
     // other down by writing to one line.
-    alignas(kCacheLineSize) RCPtrQueue<LNotification, 256, Mutex> mQueue;
+    alignas(kCacheLineSize) RCPtrQueue<LNotification, 256, Mutex, CPostedNotification> mQueue;
     alignas(kCacheLineSize) std::atomic<bool> mProcessing{false};
     // The round in progress: DeliverPosted takes everything waiting out of the ring at once
     // and delivers from here. Touched only by the processing thread (while mProcessing is set);
     // a new round reuses the storage, so rounds do not allocate.
-    RCPtrQueue<LNotification, 256, Mutex>::Batch mRound;
+    NotificationBatch mRound;
+    // Delivers the entries that carry only contents (see CPostedNotification); replaced when a
+    // client kept a reference to it.
+    RCPtr<LNotification> mCarrier;
     std::size_t mRoundNext = 0;
     std::atomic<std::size_t> mRoundRemaining{0};
     std::atomic<std::thread::id> mProcessingThread{};

@@ -6,11 +6,13 @@
 //
 //     CNotificationWaiter waiter;
 //     while (!done) {
+//         manager->ProcessAllQueues(false);   // first of all what waited before the waiter
 //         waiter.WaitForWork(std::chrono::milliseconds(500));
-//         manager->ProcessAllQueues(false);
 //     }
 //
-// A post that happens between two waits is not lost: the next wait returns at once.
+// A post that happens between two waits is not lost: the next wait returns at once. A wait looks
+// for work for a few microseconds before it sleeps, so that a stream of posts from a worker is
+// taken round after round without the two threads waking each other through the kernel.
 //
 // Threads: Wake may be called from any thread; WaitForWork by one thread at a time.
 
@@ -33,15 +35,24 @@ public:
     // returned true, at once when that already happened; false when timeout passed first.
     bool WaitForWork(std::chrono::milliseconds timeout);
 
-    // Wakes the waiting thread; posts call this through the wake hook. Cheap when the waiter is
-    // already signalled: only the first call after a wait takes the lock.
+    // Wakes the waiting thread; posts call this through the wake hook. Cheap unless the waiter
+    // sleeps: only the first call after the waiter went to sleep takes the lock.
     void Wake();
 
 private:
+    // How long a wait looks for work before it sleeps: pauses, then yields.
+    static constexpr int kSpinRounds = 2000;
+    static constexpr int kYieldRounds = 4;
+
+    // Clears the signal and returns true when it was set.
+    bool TakeSignal() noexcept;
+
     std::mutex mMutex;
     std::condition_variable mCondition;
     // Read by posting threads for every notification: kept off the lines the waiter writes.
     alignas(64) std::atomic<bool> mSignalled{false};
+    // Set while the waiter sleeps on the condition (or is about to): only then does Wake lock.
+    std::atomic<bool> mSleeping{false};
     std::function<void()> mPreviousHook;
 };
 

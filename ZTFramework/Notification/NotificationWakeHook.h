@@ -1,8 +1,11 @@
 #pragma once
-// The one process-wide hook that every successful post calls after enqueuing, so that whoever
-// waits for work on the user-interface thread wakes up and runs ProcessAllQueues instead of
-// polling: a condition variable for the command-line run (CNotificationWaiter), a user event
-// for the window's event loop.
+// The one process-wide hook that a successful post calls after enqueuing into an empty queue
+// (and a delivery round that ends with notifications waiting), so that whoever waits for work on
+// the user-interface thread wakes up and runs ProcessAllQueues instead of polling: a condition
+// variable for the command-line run (CNotificationWaiter), a user event for the window's event
+// loop. A stream of posts thus wakes it once per round, not once per notification. Whatever
+// waited before a hook was installed is not signalled to it: its owner processes the queues
+// once after installing it.
 //
 // Threads: the hook runs on the posting thread (often a worker), possibly on several posting
 // threads at once, and without a lock. It must be quick, must not post notifications and must
@@ -16,7 +19,7 @@ namespace ZT {
 // returns, the replaced hook is not running and is not called again.
 std::function<void()> SetNotificationWakeHook(std::function<void()> hook);
 
-// Calls the hook, if one is set. Queues call this after each successful post.
+// Calls the hook, if one is set.
 void CallNotificationWakeHook();
 
 } // namespace ZT

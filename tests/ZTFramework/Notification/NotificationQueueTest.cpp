@@ -2,6 +2,7 @@
 
 #include "ZTFramework/Notification/NotificationCenter.h"
 #include "ZTFramework/Notification/NotificationDistributor.h"
+#include "ZTFramework/Notification/NotificationWakeHook.h"
 #include "NotificationTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -203,6 +204,80 @@ TEST(NotificationQueue, ThePostingReceiverTurnsASendIntoADeferredDelivery)
     EXPECT_EQ(f.client->mValues, (std::vector<int>{7}));
     EXPECT_EQ(receiver->Unregister(control.Get(), ZT::InternNotificationID(kProgress)), ZT::E_FAIL);
     EXPECT_EQ(control->RemoveClient(receiver.Get(), ZT::InternNotificationID(kProgress)), ZT::S_OK);
+}
+
+// A notification posted with its only reference travels as its contents; one that somebody
+// else still holds travels as itself. Both kinds keep one order, a client that keeps what it
+// was handed keeps it unchanged, and payloads are let go once delivered.
+TEST(NotificationQueue, HandedOverAndSharedPostsKeepOneOrderAndWhatAClientKeepsStaysAsItWas)
+{
+    const int live = LValue::sLive;
+    Fixture f;
+    std::vector<ZT::RCPtr<ZT::LNotification>> kept;
+    f.client->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& n) {
+        EXPECT_TRUE(n->IsPending()) << "pending until delivered, like a posted object";
+        EXPECT_EQ(f.center->Post(n), ZT::E_INVALIDARG);
+        if (ValueOf(n) % 3 == 0)
+            kept.push_back(n);
+    };
+    std::vector<ZT::RCPtr<ZT::LNotification>> shared;
+    for (int i = 0; i < 12; ++i) {
+        if (i % 4 == 1) {
+            shared.push_back(Make(kProgress, i));
+            ASSERT_EQ(f.center->Post(shared.back()), ZT::S_OK);
+            EXPECT_TRUE(shared.back()->IsPending());
+        } else {
+            ASSERT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
+        }
+    }
+    EXPECT_EQ(LValue::sLive, live + 12) << "the queue holds every payload until delivery";
+    EXPECT_FALSE(f.center->ProcessQueue(false));
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+    ASSERT_EQ(kept.size(), 4u);
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        EXPECT_EQ(ValueOf(kept[k]), static_cast<int>(3 * k)) << "a later delivery changed a kept notification";
+        EXPECT_EQ(kept[k]->GetID(), ZT::InternNotificationID(kProgress));
+        EXPECT_FALSE(kept[k]->IsPending());
+    }
+    for (std::size_t k = 1; k < kept.size(); ++k)
+        EXPECT_NE(kept[k].Get(), kept[k - 1].Get());
+    for (const auto& n : shared)
+        EXPECT_FALSE(n->IsPending());
+    kept.clear();
+    shared.clear();
+    EXPECT_EQ(LValue::sLive, live) << "payloads are released after delivery";
+    // A kept notification may be posted again, as itself.
+    const ZT::RCPtr<ZT::LNotification> again = Make(kProgress, 30);
+    ASSERT_EQ(f.center->Post(again), ZT::S_OK);
+    f.center->ProcessQueue(false);
+    EXPECT_EQ(f.client->mValues.back(), 30);
+}
+
+// The wake hook hears of a stream once per round: from the post that finds the queue empty, and
+// from a round that ends with notifications waiting (posted during it), so that a wait that a
+// loop nested in a delivery used up does not leave them waiting for the next post.
+TEST(NotificationQueue, TheWakeHookIsCalledWhenWorkArrivesAndAgainWhenARoundLeavesSomeWaiting)
+{
+    Fixture f;
+    int wakes = 0;
+    const auto previous = ZT::SetNotificationWakeHook([&] { ++wakes; });
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
+    EXPECT_EQ(wakes, 1) << "posts that join waiting notifications do not wake again";
+
+    f.client->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& n) {
+        if (ValueOf(n) == 1) {
+            ASSERT_EQ(f.center->Post(Make(kProgress, 10)), ZT::S_OK);
+            wakes = 0; // as if a nested loop had taken this wake
+        }
+    };
+    EXPECT_TRUE(f.center->ProcessQueue(false));
+    EXPECT_EQ(wakes, 1) << "the round left a notification waiting";
+    wakes = 0;
+    EXPECT_FALSE(f.center->ProcessQueue(false));
+    EXPECT_EQ(wakes, 0) << "a round that leaves nothing waiting wakes nobody";
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{0, 1, 2, 10}));
+    (void)ZT::SetNotificationWakeHook(previous);
 }
 
 // The queue's ring and its storage name themselves in their errors.

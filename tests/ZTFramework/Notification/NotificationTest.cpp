@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace {
 
 using namespace NotificationTestSupport;
@@ -79,6 +83,52 @@ TEST(Notification, ACopySharesThePayloadAndIsNotPending)
     EXPECT_EQ(copy->GetID(), original->GetID());
     EXPECT_EQ(copy->GetPayload().Get(), original->GetPayload().Get());
     EXPECT_EQ(LValue::sLive, live + 1);
+}
+
+// A thread that makes a stream of notifications keeps the few it needs at hand; they return to
+// the shared pool when it ends, or are destroyed when pooling went off meanwhile.
+TEST(Notification, AThreadsNotificationsReturnToThePoolWhenItEndsOrGoWhenPoolingIsOff)
+{
+    {
+        CPoolingScope pooling;
+        std::thread worker([] {
+            std::vector<ZT::RCPtr<ZT::LNotification>> held;
+            for (int i = 0; i < 5; ++i)
+                held.push_back(Make(L"NID_POOLED_THREAD"));
+            held.clear(); // released here: kept by this thread, not in the shared pool
+            EXPECT_EQ(ZT::GetNotificationPoolSize(), 5u);
+            const ZT::RCPtr<ZT::LNotification> reused = Make(L"NID_POOLED_THREAD", 4);
+            EXPECT_EQ(ValueOf(reused), 4);
+            EXPECT_EQ(reused->GetRefCount(), 1);
+        });
+        worker.join();
+        EXPECT_EQ(ZT::GetNotificationPoolSize(), 5u) << "given back when the thread ended";
+    }
+    EXPECT_EQ(ZT::GetNotificationPoolSize(), 0u);
+
+    // Pooling turned off while a thread holds some: they are destroyed when it ends.
+    const int live = LValue::sLive;
+    std::atomic<int> stage{0};
+    ZT::SetNotificationPooling(true);
+    std::thread worker([&] {
+        {
+            std::vector<ZT::RCPtr<ZT::LNotification>> held;
+            for (int i = 0; i < 3; ++i)
+                held.push_back(Make(L"NID_POOLED_THREAD", i));
+        }
+        stage = 1;
+        stage.wait(1);
+    });
+    while (stage.load() != 2) {
+        if (stage.load() == 1) {
+            ZT::SetNotificationPooling(false);
+            stage = 2;
+            stage.notify_one();
+        }
+    }
+    worker.join();
+    EXPECT_EQ(ZT::GetNotificationPoolSize(), 0u);
+    EXPECT_EQ(LValue::sLive, live) << "their payloads went when they were released";
 }
 
 } // namespace
