@@ -20,9 +20,14 @@ class RecordingReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
+        // A benchmark run with repetitions is represented by its median, which a burst of other
+        // work on the machine moves less than the mean or a single run.
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                mTimes[run.run_name.function_name] = run.GetAdjustedRealTime();
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            const bool single = run.run_type == Run::RT_Iteration && run.iterations > 0 && run.repetitions <= 1;
+            if (!median && !single)
+                continue;
+            mTimes[run.run_name.function_name] = run.GetAdjustedRealTime();
             for (const auto& [name, counter] : run.counters)
                 mCounters[run.run_name.function_name + "/" + name] = counter.value;
         }
