@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -97,43 +96,40 @@ void ExpectEverythingRefused(LDfuSeFirmwareFile& reader)
 
 // ---- Files that are refused ---------------------------------------------------------------
 
-struct RejectCase {
-    const char* name;
-    std::function<void(Bytes&)> breakFile;
-};
-void PrintTo(const RejectCase& c, std::ostream* out) { *out << c.name; }
-
-class DfuSeRejects : public DfuSeFileTest, public ::testing::WithParamInterface<RejectCase> {};
-
-TEST_P(DfuSeRejects, AFileThatBreaksOneRule)
+TEST_F(DfuSeFileTest, RefusesAFileThatBreaksOneRule)
 {
-    // Each case starts from a file the reader accepts and breaks one thing in it.
-    Bytes bytes = Image(5000).ToBytes();
-    GetParam().breakFile(bytes);
-    EXPECT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::E_FAIL);
-    ExpectEverythingRefused(*mReader);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, DfuSeRejects,
-    ::testing::Values(
+    struct Row {
+        const char* name;
+        std::function<void(Bytes&)> breakFile;
+    };
+    const Row rows[] = {
         // All five signature bytes are compared, the last as well as the first.
-        RejectCase{"SignatureFirstByte", [](Bytes& b) { b[0] = 'd'; }},
-        RejectCase{"SignatureLastByte", [](Bytes& b) { b[4] = 'E'; }},
-        RejectCase{"FormatVersion0", [](Bytes& b) { b[5] = 0; }},
-        RejectCase{"FormatVersion2", [](Bytes& b) { b[5] = 2; }},
-        RejectCase{"NoTarget", [](Bytes& b) { b[10] = 0; }},
-        RejectCase{"TwoTargets", [](Bytes& b) { b[10] = 2; }},
+        {"SignatureFirstByte", [](Bytes& b) { b[0] = 'd'; }},
+        {"SignatureLastByte", [](Bytes& b) { b[4] = 'E'; }},
+        {"FormatVersion0", [](Bytes& b) { b[5] = 0; }},
+        {"FormatVersion2", [](Bytes& b) { b[5] = 2; }},
+        {"NoTarget", [](Bytes& b) { b[10] = 0; }},
+        {"TwoTargets", [](Bytes& b) { b[10] = 2; }},
         // Without the suffix, the file is then one byte short of its element.
-        RejectCase{"TruncatedByOneByte", [](Bytes& b) { b.resize(Layout::kElementDataOffset + 5000 - 1); }},
-        RejectCase{"ElementSizeOneMoreThanTheFile",
-                   [](Bytes& b) { Store32(b, Layout::kElementSizeOffset, static_cast<std::uint32_t>(b.size() - 292)); }},
+        {"TruncatedByOneByte", [](Bytes& b) { b.resize(Layout::kElementDataOffset + 5000 - 1); }},
+        {"ElementSizeOneMoreThanTheFile",
+         [](Bytes& b) { Store32(b, Layout::kElementSizeOffset, static_cast<std::uint32_t>(b.size() - 292)); }},
         // An element size near 4 GiB in a small file: the length it requires must not wrap round.
-        RejectCase{"ElementSizeNear4GiB", [](Bytes& b) { Store32(b, Layout::kElementSizeOffset, 0xFFFFFF00u); }},
-        RejectCase{"OnlyThePrefix", [](Bytes& b) { b.resize(Layout::kPrefixSize); }},
-        RejectCase{"CutInsideTheElementHeader", [](Bytes& b) { b.resize(Layout::kElementSizeOffset + 2); }},
-        RejectCase{"Empty", [](Bytes& b) { b.clear(); }}),
-    [](const ::testing::TestParamInfo<RejectCase>& info) { return std::string(info.param.name); });
+        {"ElementSizeNear4GiB", [](Bytes& b) { Store32(b, Layout::kElementSizeOffset, 0xFFFFFF00u); }},
+        {"OnlyThePrefix", [](Bytes& b) { b.resize(Layout::kPrefixSize); }},
+        {"CutInsideTheElementHeader", [](Bytes& b) { b.resize(Layout::kElementSizeOffset + 2); }},
+        {"Empty", [](Bytes& b) { b.clear(); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        mReader = LDfuSeFirmwareFile::Create();
+        // Each row starts from a file the reader accepts and breaks one thing in it.
+        Bytes bytes = Image(5000).ToBytes();
+        row.breakFile(bytes);
+        EXPECT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::E_FAIL);
+        ExpectEverythingRefused(*mReader);
+    }
+}
 
 TEST_F(DfuSeFileTest, NothingWorksBeforeOpenNorAfterOpeningNoFileOrWithBlockSizeZero)
 {
@@ -165,65 +161,59 @@ TEST_F(DfuSeFileTest, ARejectedFileAfterAGoodOneLeavesTheReaderNotValid)
 
 // ---- Files that are accepted --------------------------------------------------------------
 
-struct AcceptCase {
-    const char* name;
-    std::size_t elementSize;
-    std::uint16_t blockCount;
-    std::uint16_t lastBlockLength;
-    std::function<void(Bytes&)> change;
-};
-void PrintTo(const AcceptCase& c, std::ostream* out) { *out << c.name; }
-
-class DfuSeAccepts : public DfuSeFileTest, public ::testing::WithParamInterface<AcceptCase> {};
-
-TEST_P(DfuSeAccepts, AndServesTheElementInBlocks)
+TEST_F(DfuSeFileTest, AcceptsAndServesTheElementInBlocks)
 {
-    const AcceptCase& c = GetParam();
-    const DfuSeImage image = Image(c.elementSize, 0x08008000);
-    Bytes bytes = image.ToBytes();
-    if (c.change)
-        c.change(bytes);
+    struct Row {
+        const char* name;
+        std::size_t elementSize;
+        std::uint16_t blockCount;
+        std::uint16_t lastBlockLength;
+        std::function<void(Bytes&)> change;
+    };
+    const Row rows[] = {
+        {"WellFormed", 5000, 3, 904, nullptr},
+        // A whole number of blocks: every block is full.
+        {"ExactMultipleOfTheBlockSize", 3 * 2048, 3, 2048, nullptr},
+        // One byte more adds a last block of one byte.
+        {"OneByteMoreThanAMultiple", 3 * 2048 + 1, 4, 1, nullptr},
+        {"SmallerThanOneBlock", 100, 1, 100, nullptr},
+        // An empty element in a file of exactly 293 bytes: accepted, with no block at all.
+        {"EmptyElementWithoutSuffix", 0, 0, 0, [](Bytes& b) { b.resize(Layout::kElementDataOffset); }},
+        // The target prefix is never read: anything may stand there.
+        {"GarbageInTheTargetPrefix", 5000, 3, 904,
+         [](Bytes& b) {
+             for (std::size_t i = Layout::kTargetPrefixOffset; i < Layout::kElementAddressOffset; ++i)
+                 b[i] = static_cast<std::uint8_t>(i * 37);
+         }},
+        {"NoSuffix", 5000, 3, 904, [](Bytes& b) { b.resize(b.size() - Layout::kSuffixSize); }},
+        {"WrongSuffixCrc", 5000, 3, 904, [](Bytes& b) { b.back() ^= 0xFF; }},
+        // The prefix's image size is read but not checked.
+        {"WrongImageSize", 5000, 3, 904, [](Bytes& b) { Store32(b, 6, 12345); }},
+        // Further data after the element is ignored.
+        {"TrailingData", 5000, 3, 904, [](Bytes& b) { b.insert(b.end(), 4096, 0x5A); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        mReader = LDfuSeFirmwareFile::Create();
+        const DfuSeImage image = Image(row.elementSize, 0x08008000);
+        Bytes bytes = image.ToBytes();
+        if (row.change)
+            row.change(bytes);
 
-    ASSERT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::S_OK);
-    EXPECT_TRUE(mReader->IsValid());
-    EXPECT_EQ(mReader->GetElementAddress(), 0x08008000u);
-    EXPECT_EQ(mReader->GetElementSize(), c.elementSize);
-    ASSERT_EQ(mReader->GetBlockCount(), c.blockCount);
-    ExpectBlocksServeTheElement(image.ElementData);
-
-    if (c.blockCount > 0) {
-        std::array<std::uint8_t, kBlockSize> buffer{};
-        std::uint16_t length = kBlockSize;
-        ASSERT_EQ(mReader->ReadBlock(c.blockCount - 1, buffer.data(), length), ZT::S_OK);
-        EXPECT_EQ(length, c.lastBlockLength);
+        ASSERT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::S_OK);
+        EXPECT_TRUE(mReader->IsValid());
+        EXPECT_EQ(mReader->GetElementAddress(), 0x08008000u);
+        EXPECT_EQ(mReader->GetElementSize(), row.elementSize);
+        ASSERT_EQ(mReader->GetBlockCount(), row.blockCount);
+        ExpectBlocksServeTheElement(image.ElementData);
+        if (row.blockCount > 0) {
+            std::array<std::uint8_t, kBlockSize> buffer{};
+            std::uint16_t length = kBlockSize;
+            ASSERT_EQ(mReader->ReadBlock(row.blockCount - 1, buffer.data(), length), ZT::S_OK);
+            EXPECT_EQ(length, row.lastBlockLength);
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, DfuSeAccepts,
-    ::testing::Values(
-        AcceptCase{"WellFormed", 5000, 3, 904, nullptr},
-        // A whole number of blocks: every block is full.
-        AcceptCase{"ExactMultipleOfTheBlockSize", 3 * 2048, 3, 2048, nullptr},
-        // One byte more adds a last block of one byte.
-        AcceptCase{"OneByteMoreThanAMultiple", 3 * 2048 + 1, 4, 1, nullptr},
-        AcceptCase{"SmallerThanOneBlock", 100, 1, 100, nullptr},
-        // An empty element in a file of exactly 293 bytes: accepted, with no block at all.
-        AcceptCase{"EmptyElementWithoutSuffix", 0, 0, 0,
-                   [](Bytes& b) { b.resize(Layout::kElementDataOffset); }},
-        // The target prefix is never read: anything may stand there.
-        AcceptCase{"GarbageInTheTargetPrefix", 5000, 3, 904,
-                   [](Bytes& b) {
-                       for (std::size_t i = Layout::kTargetPrefixOffset; i < Layout::kElementAddressOffset; ++i)
-                           b[i] = static_cast<std::uint8_t>(i * 37);
-                   }},
-        AcceptCase{"NoSuffix", 5000, 3, 904, [](Bytes& b) { b.resize(b.size() - Layout::kSuffixSize); }},
-        AcceptCase{"WrongSuffixCrc", 5000, 3, 904, [](Bytes& b) { b.back() ^= 0xFF; }},
-        // The prefix's image size is read but not checked.
-        AcceptCase{"WrongImageSize", 5000, 3, 904, [](Bytes& b) { Store32(b, 6, 12345); }},
-        // Further data after the element is ignored.
-        AcceptCase{"TrailingData", 5000, 3, 904, [](Bytes& b) { b.insert(b.end(), 4096, 0x5A); }}),
-    [](const ::testing::TestParamInfo<AcceptCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DfuSeFileTest, AnElementOf65535BlocksIsServedAndOneMoreIsRefused)
 {
@@ -310,54 +300,45 @@ TEST_F(DfuSeFileTest, SetAddressWrapsAt32BitsWithLargeBlocks)
     EXPECT_EQ(Bytes(buffer, buffer + 5), (Bytes{0x21, 0x02, 0x00, 0x00, 0x00}));
 }
 
-struct RefusalCase {
-    const char* name;
-    std::uint16_t block;
-    std::uint16_t capacity;
-};
-void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
-
-class DfuSeRefusals : public DfuSeFileTest, public ::testing::WithParamInterface<RefusalCase> {};
-
-TEST_P(DfuSeRefusals, LeaveTheBufferUntouched)
+TEST_F(DfuSeFileTest, RefusedArgumentsLeaveTheBufferUntouched)
 {
     // Three blocks: 2048, 2048, 904 bytes.
     ASSERT_EQ(mReader->Open(Write(Image(5000).ToBytes()), kBlockSize), ZT::S_OK);
-    const RefusalCase& c = GetParam();
-    std::array<std::uint8_t, kBlockSize> buffer;
-    buffer.fill(kUntouched);
-    const auto untouched = [&] {
-        return std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == kUntouched; });
+    struct Row {
+        const char* name;
+        std::uint16_t block;
+        std::uint16_t capacity;
     };
-
-    std::uint16_t length = c.capacity;
-    EXPECT_EQ(mReader->ReadBlock(c.block, buffer.data(), length), ZT::E_INVALIDARG);
-    EXPECT_EQ(length, c.capacity);
-    EXPECT_TRUE(untouched());
-
-    // The payloads refuse the same index and capacity, except that a capacity of five is
-    // always enough for them.
-    if (c.capacity < 5 || c.block >= 3) {
-        EXPECT_EQ(mReader->GetSetAddressCommand(c.block, buffer.data(), length), ZT::E_INVALIDARG);
-        EXPECT_EQ(length, c.capacity);
+    const Row rows[] = {{"IndexEqualToTheBlockCount", 3, kBlockSize}, {"IndexFarPastTheEnd", 0xFFFF, kBlockSize},
+                        {"CapacityOfFour", 0, 4}, {"CapacityOfZero", 2, 0},
+                        // A buffer smaller than the block would be overrun.
+                        {"CapacityBelowAFullBlock", 0, 2047}, {"CapacityBelowTheLastBlock", 2, 903}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::array<std::uint8_t, kBlockSize> buffer;
+        buffer.fill(kUntouched);
+        const auto untouched = [&] {
+            return std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == kUntouched; });
+        };
+        std::uint16_t length = row.capacity;
+        EXPECT_EQ(mReader->ReadBlock(row.block, buffer.data(), length), ZT::E_INVALIDARG);
+        EXPECT_EQ(length, row.capacity);
         EXPECT_TRUE(untouched());
-    }
-    if (c.capacity < 5) {
-        EXPECT_EQ(mReader->GetEraseCommand(0x08008000, buffer.data(), length), ZT::E_INVALIDARG);
-        EXPECT_EQ(length, c.capacity);
-        EXPECT_TRUE(untouched());
+
+        // The payloads refuse the same index and capacity, except that a capacity of five is
+        // always enough for them.
+        if (row.capacity < 5 || row.block >= 3) {
+            EXPECT_EQ(mReader->GetSetAddressCommand(row.block, buffer.data(), length), ZT::E_INVALIDARG);
+            EXPECT_EQ(length, row.capacity);
+            EXPECT_TRUE(untouched());
+        }
+        if (row.capacity < 5) {
+            EXPECT_EQ(mReader->GetEraseCommand(0x08008000, buffer.data(), length), ZT::E_INVALIDARG);
+            EXPECT_EQ(length, row.capacity);
+            EXPECT_TRUE(untouched());
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Arguments, DfuSeRefusals,
-                         ::testing::Values(RefusalCase{"IndexEqualToTheBlockCount", 3, kBlockSize},
-                                           RefusalCase{"IndexFarPastTheEnd", 0xFFFF, kBlockSize},
-                                           RefusalCase{"CapacityOfFour", 0, 4},
-                                           RefusalCase{"CapacityOfZero", 2, 0},
-                                           // A buffer smaller than the block would be overrun.
-                                           RefusalCase{"CapacityBelowAFullBlock", 0, 2047},
-                                           RefusalCase{"CapacityBelowTheLastBlock", 2, 903}),
-                         [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 // ---- The simulation mark ------------------------------------------------------------------
 
@@ -400,58 +381,53 @@ TEST_F(DfuSeFileTest, TheSimulationMarkIsReadFromTheTargetName)
 
 // ---- Images made by the firmware-image tool -----------------------------------------------
 
-class ToolImage : public DfuSeFileTest, public ::testing::WithParamInterface<ProductDevice::Kind> {};
-
-TEST_P(ToolImage, ReadsBackWithItsAddressSizeVersionRecordAndMark)
+TEST_F(DfuSeFileTest, ToolImagesReadBackWithTheirAddressSizeVersionRecordAndMark)
 {
-    const ProductDevice& device = ProductDevice::Get(GetParam());
-    const SimulationImagePlan plan = SimulationImagePlan::ForDevice(device);
-    const DfuSeImage image = plan.Build();
-    const Bytes bytes = image.ToBytes();
-    const ZT::WString path = Write(bytes, "tool.dfu");
+    for (const ProductDevice::Kind kind : {ProductDevice::Kind::Controller, ProductDevice::Kind::WheelDisplay}) {
+        SCOPED_TRACE(ToString(kind));
+        const ProductDevice& device = ProductDevice::Get(kind);
+        const SimulationImagePlan plan = SimulationImagePlan::ForDevice(device);
+        const DfuSeImage image = plan.Build();
+        const Bytes bytes = image.ToBytes();
+        const ZT::WString path = Write(bytes, "tool.dfu");
 
-    ASSERT_EQ(mReader->Open(path, kBlockSize), ZT::S_OK);
-    EXPECT_EQ(mReader->GetElementAddress(), 0x08008000u);
-    EXPECT_EQ(mReader->GetElementSize(), plan.ElementSize);
-    EXPECT_TRUE(mReader->IsSimulationImage());
+        ASSERT_EQ(mReader->Open(path, kBlockSize), ZT::S_OK);
+        EXPECT_EQ(mReader->GetElementAddress(), 0x08008000u);
+        EXPECT_EQ(mReader->GetElementSize(), plan.ElementSize);
+        EXPECT_TRUE(mReader->IsSimulationImage());
 
-    // The element must end inside the last flash sector the engine erases for this device,
-    // which is no larger than 128 KiB and starts at the list's last address.
-    const std::uint32_t lastSector = device.EraseSectors.back();
-    const std::uint32_t sectorEnd = lastSector < 0x08010000 ? lastSector + 0x4000
-                                    : lastSector < 0x08020000 ? lastSector + 0x10000
-                                                              : lastSector + 0x20000;
-    EXPECT_LE(mReader->GetElementAddress() + mReader->GetElementSize(), sectorEnd);
+        // The element must end inside the last flash sector the engine erases for this device,
+        // which is no larger than 128 KiB and starts at the list's last address.
+        const std::uint32_t lastSector = device.EraseSectors.back();
+        const std::uint32_t sectorEnd = lastSector < 0x08010000 ? lastSector + 0x4000
+                                        : lastSector < 0x08020000 ? lastSector + 0x10000
+                                                                  : lastSector + 0x20000;
+        EXPECT_LE(mReader->GetElementAddress() + mReader->GetElementSize(), sectorEnd);
 
-    // The element as the download sends it carries the device's release in its version record.
-    Bytes element;
-    for (std::uint16_t i = 0; i < mReader->GetBlockCount(); ++i) {
-        std::array<std::uint8_t, kBlockSize> buffer{};
-        std::uint16_t length = kBlockSize;
-        ASSERT_EQ(mReader->ReadBlock(i, buffer.data(), length), ZT::S_OK);
-        element.insert(element.end(), buffer.begin(), buffer.begin() + length);
+        // The element as the download sends it carries the device's release in its version record.
+        Bytes element;
+        for (std::uint16_t i = 0; i < mReader->GetBlockCount(); ++i) {
+            std::array<std::uint8_t, kBlockSize> buffer{};
+            std::uint16_t length = kBlockSize;
+            ASSERT_EQ(mReader->ReadBlock(i, buffer.data(), length), ZT::S_OK);
+            element.insert(element.end(), buffer.begin(), buffer.begin() + length);
+        }
+        EXPECT_EQ(ReadVersionRecord(element), device.FirmwareRelease);
+
+        // The suffix names the device's normal-mode IDs and release, and its CRC covers the rest.
+        ASSERT_GE(bytes.size(), Layout::kSuffixSize);
+        const std::uint8_t* suffix = bytes.data() + bytes.size() - Layout::kSuffixSize;
+        EXPECT_EQ(suffix[0] | (suffix[1] << 8), device.FirmwareRelease);
+        EXPECT_EQ(suffix[2] | (suffix[3] << 8), static_cast<int>(device.ProductId));
+        EXPECT_EQ(suffix[4] | (suffix[5] << 8), static_cast<int>(device.VendorId));
+        EXPECT_EQ(suffix[6] | (suffix[7] << 8), 0x011A);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(suffix + 8), 3), "UFD");
+        EXPECT_EQ(suffix[11], 16);
+        const std::uint32_t storedCrc = static_cast<std::uint32_t>(suffix[12]) | (suffix[13] << 8) |
+                                        (suffix[14] << 16) | (static_cast<std::uint32_t>(suffix[15]) << 24);
+        EXPECT_EQ(storedCrc, DfuSeImage::SuffixCrc({bytes.data(), bytes.size() - 4}));
     }
-    EXPECT_EQ(ReadVersionRecord(element), device.FirmwareRelease);
-
-    // The suffix names the device's normal-mode IDs and release, and its CRC covers the rest.
-    ASSERT_GE(bytes.size(), Layout::kSuffixSize);
-    const std::uint8_t* suffix = bytes.data() + bytes.size() - Layout::kSuffixSize;
-    EXPECT_EQ(suffix[0] | (suffix[1] << 8), device.FirmwareRelease);
-    EXPECT_EQ(suffix[2] | (suffix[3] << 8), static_cast<int>(device.ProductId));
-    EXPECT_EQ(suffix[4] | (suffix[5] << 8), static_cast<int>(device.VendorId));
-    EXPECT_EQ(suffix[6] | (suffix[7] << 8), 0x011A);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(suffix + 8), 3), "UFD");
-    EXPECT_EQ(suffix[11], 16);
-    const std::uint32_t storedCrc = static_cast<std::uint32_t>(suffix[12]) | (suffix[13] << 8) |
-                                    (suffix[14] << 16) | (static_cast<std::uint32_t>(suffix[15]) << 24);
-    EXPECT_EQ(storedCrc, DfuSeImage::SuffixCrc({bytes.data(), bytes.size() - 4}));
 }
-
-INSTANTIATE_TEST_SUITE_P(Devices, ToolImage,
-                         ::testing::Values(ProductDevice::Kind::Controller, ProductDevice::Kind::WheelDisplay),
-                         [](const ::testing::TestParamInfo<ProductDevice::Kind>& info) {
-                             return std::string(ToString(info.param));
-                         });
 
 TEST(ToolImage, IsTheSameOnEveryBuildAndDiffersBetweenDevices)
 {

@@ -12,48 +12,42 @@ using namespace EngineTest;
 
 // ---- Hardware IDs -----------------------------------------------------------------------------
 
-struct HardwareIdCase {
-    const char* hardwareId;
-    std::uint16_t vendorId;
-    std::uint16_t productId;
-    ZT::ZTRESULT releaseResult;
-    FirmwareVersion release;
-};
-
-void PrintTo(const HardwareIdCase& c, std::ostream* out) { *out << c.hardwareId; }
-
-class HardwareId : public ::testing::TestWithParam<HardwareIdCase> {};
-
-TEST_P(HardwareId, GivesIdsAndTheReleaseOfADeviceInNormalMode)
+TEST(HardwareId, GivesIdsAndTheReleaseOfADeviceInNormalMode)
 {
-    const HardwareIdCase& c = GetParam();
-    EXPECT_EQ(LUpdateEngine::ReadHardwareIdNumber(c.hardwareId, "VID_"), c.vendorId);
-    EXPECT_EQ(LUpdateEngine::ReadHardwareIdNumber(c.hardwareId, "PID_"), c.productId);
-    FirmwareVersion release{9, 9, 9, 9, L"stale"};
-    EXPECT_EQ(LUpdateEngine::ReadFirmwareRelease(c.hardwareId, false, release), c.releaseResult);
-    EXPECT_TRUE(release.HasSameNumberAs(c.release));
-    EXPECT_EQ(release.Text, c.release.Text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Ids, HardwareId,
-    ::testing::Values(
-        HardwareIdCase{"USB\\VID_2C1A&PID_8010&REV_0031", 0x2C1A, 0x8010, ZT::S_OK, {0, 0, 3, 1, L"00.31"}},
+    struct Row {
+        const char* hardwareId;
+        std::uint16_t vendorId;
+        std::uint16_t productId;
+        ZT::ZTRESULT releaseResult;
+        FirmwareVersion release;
+    };
+    const Row rows[] = {
+        {"USB\\VID_2C1A&PID_8010&REV_0031", 0x2C1A, 0x8010, ZT::S_OK, {0, 0, 3, 1, L"00.31"}},
         // Lower-case digits, and even lower-case tags, read the same.
-        HardwareIdCase{"USB\\VID_2c1a&PID_b010&REV_0050", 0x2C1A, 0xB010, ZT::S_OK, {0, 0, 5, 0, L"00.50"}},
-        HardwareIdCase{"usb\\vid_2c1a&pid_8010&rev_0031", 0x2C1A, 0x8010, ZT::S_OK, {0, 0, 3, 1, L"00.31"}},
+        {"USB\\VID_2c1a&PID_b010&REV_0050", 0x2C1A, 0xB010, ZT::S_OK, {0, 0, 5, 0, L"00.50"}},
+        {"usb\\vid_2c1a&pid_8010&rev_0031", 0x2C1A, 0x8010, ZT::S_OK, {0, 0, 3, 1, L"00.31"}},
         // A character that is no hexadecimal digit counts 0 and keeps its place.
-        HardwareIdCase{"USB\\VID_2C1A&PID_8010&REV_00G1", 0x2C1A, 0x8010, ZT::S_OK, {0, 0, 0, 1, L"00.01"}},
+        {"USB\\VID_2C1A&PID_8010&REV_00G1", 0x2C1A, 0x8010, ZT::S_OK, {0, 0, 0, 1, L"00.01"}},
         // Each digit is written in decimal: 0x1A05 is "110.05".
-        HardwareIdCase{"USB\\VID_2C1A&PID_8010&REV_1A05", 0x2C1A, 0x8010, ZT::S_OK, {1, 10, 0, 5, L"110.05"}},
+        {"USB\\VID_2C1A&PID_8010&REV_1A05", 0x2C1A, 0x8010, ZT::S_OK, {1, 10, 0, 5, L"110.05"}},
         // Release 0 is the unknown version, with an empty text.
-        HardwareIdCase{"USB\\VID_0483&PID_DF11&REV_0000", 0x0483, 0xDF11, ZT::S_OK, {}},
+        {"USB\\VID_0483&PID_DF11&REV_0000", 0x0483, 0xDF11, ZT::S_OK, {}},
         // Missing tags read as 0.
-        HardwareIdCase{"USB\\PID_8010&REV_0031", 0, 0x8010, ZT::S_OK, {0, 0, 3, 1, L"00.31"}},
-        HardwareIdCase{"USB\\VID_2C1A&PID_8010", 0x2C1A, 0x8010, ZT::E_FAIL, {}},
-        HardwareIdCase{"", 0, 0, ZT::E_FAIL, {}},
+        {"USB\\PID_8010&REV_0031", 0, 0x8010, ZT::S_OK, {0, 0, 3, 1, L"00.31"}},
+        {"USB\\VID_2C1A&PID_8010", 0x2C1A, 0x8010, ZT::E_FAIL, {}},
+        {"", 0, 0, ZT::E_FAIL, {}},
         // Digits missing at the end count 0 in their places.
-        HardwareIdCase{"USB\\VID_2C", 0x2C00, 0, ZT::E_FAIL, {}}));
+        {"USB\\VID_2C", 0x2C00, 0, ZT::E_FAIL, {}}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.hardwareId);
+        EXPECT_EQ(LUpdateEngine::ReadHardwareIdNumber(row.hardwareId, "VID_"), row.vendorId);
+        EXPECT_EQ(LUpdateEngine::ReadHardwareIdNumber(row.hardwareId, "PID_"), row.productId);
+        FirmwareVersion release{9, 9, 9, 9, L"stale"};
+        EXPECT_EQ(LUpdateEngine::ReadFirmwareRelease(row.hardwareId, false, release), row.releaseResult);
+        EXPECT_TRUE(release.HasSameNumberAs(row.release));
+        EXPECT_EQ(release.Text, row.release.Text);
+    }
+}
 
 TEST(HardwareIdInUpdateMode, CarriesNoRelease)
 {

@@ -148,46 +148,40 @@ TEST_F(EngineStateTest, FirmwareFileStatesAndVersions)
                                             {F::FileFoundVersionKnown, F::FileInvalid}}));
 }
 
-struct NameCase {
-    const wchar_t* path;
-    bool parsed;
-    FirmwareVersion version;
-};
-
-void PrintTo(const NameCase& c, std::ostream* out) { *out << ZT::WString(c.path).ToUTF8(); }
-
-class FirmwareNameVersion : public EngineFixture, public ::testing::WithParamInterface<NameCase> {};
-
-TEST_P(FirmwareNameVersion, IsReadFromTheFileNameOnly)
+TEST_F(EngineStateTest, FirmwareVersionIsReadFromTheFileNameOnly)
 {
-    const NameCase& c = GetParam();
-    const FirmwareVersion before{9, 9, 9, 9, L"before"};
-    // The files do not exist: the path and version are stored all the same.
-    (void)mEngine->SetFirmwareFileWithVersion(ZT::WString(c.path), before);
-    EXPECT_EQ(mEngine->ParseFirmwareFileVersionFromName(), c.parsed);
-    FirmwareVersion version;
-    (void)mEngine->GetFirmwareFileVersion(version);
-    const FirmwareVersion& expected = c.parsed ? c.version : before;
-    EXPECT_TRUE(version.HasSameNumberAs(expected));
-    EXPECT_EQ(version.Text, expected.Text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, FirmwareNameVersion,
-    ::testing::Values(NameCase{L"fw_V1_23.dfu", true, {1, 2, 3, 0, L"1.2.3"}},
-                      NameCase{L"/opt/updater/fw_V12_34.dfu", true, {12, 3, 4, 0, L"12.3.4"}},
-                      NameCase{L"C:\\Program Files\\fw_V7_89", true, {7, 8, 9, 0, L"7.8.9"}},
-                      NameCase{L"fw_V1_2.dfu", false, {}},
-                      NameCase{L"fw_v1_23.dfu", false, {}},
-                      NameCase{L"fw_V123_4.dfu", false, {}},
-                      NameCase{L"fw_V1_", false, {}},
-                      NameCase{L"fw_Vx_12.dfu", false, {}},
+    struct Row {
+        const wchar_t* path;
+        bool parsed;
+        FirmwareVersion version;
+    };
+    const Row rows[] = {{L"fw_V1_23.dfu", true, {1, 2, 3, 0, L"1.2.3"}},
+                      {L"/opt/updater/fw_V12_34.dfu", true, {12, 3, 4, 0, L"12.3.4"}},
+                      {L"C:\\Program Files\\fw_V7_89", true, {7, 8, 9, 0, L"7.8.9"}},
+                      {L"fw_V1_2.dfu", false, {}},
+                      {L"fw_v1_23.dfu", false, {}},
+                      {L"fw_V123_4.dfu", false, {}},
+                      {L"fw_V1_", false, {}},
+                      {L"fw_Vx_12.dfu", false, {}},
                       // The marker must be in the file's own name, not in a folder's.
-                      NameCase{L"/builds/rel_V1_23/fw.dfu", false, {}},
+                      {L"/builds/rel_V1_23/fw.dfu", false, {}},
                       // A path that ends with its separator is read whole.
-                      NameCase{L"/builds/rel_V1_23/", true, {1, 2, 3, 0, L"1.2.3"}},
-                      NameCase{L"qx31_tp_update_00_31_120936.dfu", false, {}},
-                      NameCase{L"qx31_wd_update_00_50_3A7CE2CA.dfu", false, {}}));
+                      {L"/builds/rel_V1_23/", true, {1, 2, 3, 0, L"1.2.3"}},
+                      {L"qx31_tp_update_00_31_120936.dfu", false, {}},
+                      {L"qx31_wd_update_00_50_3A7CE2CA.dfu", false, {}}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(ZT::WString(row.path).ToUTF8());
+        const FirmwareVersion before{9, 9, 9, 9, L"before"};
+        // The files do not exist: the path and version are stored all the same.
+        (void)mEngine->SetFirmwareFileWithVersion(ZT::WString(row.path), before);
+        EXPECT_EQ(mEngine->ParseFirmwareFileVersionFromName(), row.parsed);
+        FirmwareVersion version;
+        (void)mEngine->GetFirmwareFileVersion(version);
+        const FirmwareVersion& expected = row.parsed ? row.version : before;
+        EXPECT_TRUE(version.HasSameNumberAs(expected));
+        EXPECT_EQ(version.Text, expected.Text);
+    }
+}
 
 TEST_F(EngineStateTest, AFreshEngineHasNoVersionFromANameAndNothingToWaitFor)
 {
