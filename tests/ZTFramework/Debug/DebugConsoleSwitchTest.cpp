@@ -62,19 +62,11 @@ const SwitchCase kCases[] = {
     {"updater.exe -DEBUG_CONSOLE::buildhost", Ignored()},
 };
 
-void PrintTo(const SwitchCase& switchCase, std::ostream* out)
+TEST(DebugConsoleSwitchTable, ParsesTheCommandLine)
 {
-    *out << '"' << switchCase.mCommandLine << '"';
+    for (const SwitchCase& row : kCases)
+        EXPECT_EQ(ParseDebugConsoleSwitch(row.mCommandLine), row.mExpected) << '"' << row.mCommandLine << '"';
 }
-
-class DebugConsoleSwitchTable : public ::testing::TestWithParam<SwitchCase> {};
-
-TEST_P(DebugConsoleSwitchTable, ParsesTheCommandLine)
-{
-    EXPECT_EQ(ParseDebugConsoleSwitch(GetParam().mCommandLine), GetParam().mExpected) << GetParam().mCommandLine;
-}
-
-INSTANTIATE_TEST_SUITE_P(DebugConsoleSwitch, DebugConsoleSwitchTable, ::testing::ValuesIn(kCases));
 
 // Puts the process-wide debug output back as it was for the next test.
 class DebugConsoleSwitchApply : public ::testing::Test {

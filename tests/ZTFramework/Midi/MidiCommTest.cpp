@@ -83,40 +83,33 @@ std::vector<ZT::WString> Wide(const std::vector<std::string>& names)
     return wide;
 }
 
-struct ResolveCase {
-    const char* what;
-    const char* request;
-    std::vector<std::string> devices;
-    std::ptrdiff_t expected;
-};
-
-void PrintTo(const ResolveCase& c, std::ostream* out) { *out << c.what; }
-
-class RenderDeviceResolution : public ::testing::TestWithParam<ResolveCase> {};
-
-TEST_P(RenderDeviceResolution, FollowsTheLowerCaseMatchingRule)
-{
-    const ResolveCase& c = GetParam();
-    EXPECT_EQ(ZT::LMidiComm::ResolveRenderDeviceName(ZT::WString(c.request), Wide(c.devices)), c.expected);
-}
-
 const std::vector<std::string> kPair{"Halvard XR4000 NOVA", "Halvard XR4000 NOVA WD"};
 const std::vector<std::string> kPairDisplayFirst{"Halvard XR4000 NOVA WD", "Halvard XR4000 NOVA"};
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, RenderDeviceResolution,
-    ::testing::Values(
-        ResolveCase{"exact match listed first", "Halvard XR4000 NOVA", kPair, 0},
-        ResolveCase{"exact match wins over an earlier containing name", "Halvard XR4000 NOVA", kPairDisplayFirst, 1},
-        ResolveCase{"the longer name matches only itself", "Halvard XR4000 NOVA WD", kPair, 1},
-        ResolveCase{"case is ignored", "hALVARD xr4000 nova wd", kPair, 1},
-        ResolveCase{"one containing name is enough", "nova wd", kPair, 1},
-        ResolveCase{"two containing names without an exact one are ambiguous", "Halvard", kPair, -1},
-        ResolveCase{"nothing contains the request", "Other Synth", kPair, -1},
-        ResolveCase{"no devices", "Halvard XR4000 NOVA", {}, -1},
-        ResolveCase{"an empty request names nothing", "", {"Halvard XR4000 NOVA"}, -1},
-        ResolveCase{"of two identical names the first", "halvard xr4000 nova", {"Halvard XR4000 NOVA", "Halvard XR4000 NOVA"}, 0},
-        ResolveCase{"a request longer than every name", "Halvard XR4000 NOVA WD 2", kPair, -1}));
+TEST(RenderDeviceResolution, FollowsTheLowerCaseMatchingRule)
+{
+    struct Row {
+        const char* what;
+        const char* request;
+        std::vector<std::string> devices;
+        std::ptrdiff_t expected;
+    };
+    const Row rows[] = {
+        {"exact match listed first", "Halvard XR4000 NOVA", kPair, 0},
+        {"exact match wins over an earlier containing name", "Halvard XR4000 NOVA", kPairDisplayFirst, 1},
+        {"the longer name matches only itself", "Halvard XR4000 NOVA WD", kPair, 1},
+        {"case is ignored", "hALVARD xr4000 nova wd", kPair, 1},
+        {"one containing name is enough", "nova wd", kPair, 1},
+        {"two containing names without an exact one are ambiguous", "Halvard", kPair, -1},
+        {"nothing contains the request", "Other Synth", kPair, -1},
+        {"no devices", "Halvard XR4000 NOVA", {}, -1},
+        {"an empty request names nothing", "", {"Halvard XR4000 NOVA"}, -1},
+        {"of two identical names the first", "halvard xr4000 nova", {"Halvard XR4000 NOVA", "Halvard XR4000 NOVA"}, 0},
+        {"a request longer than every name", "Halvard XR4000 NOVA WD 2", kPair, -1}};
+    for (const Row& row : rows)
+        EXPECT_EQ(ZT::LMidiComm::ResolveRenderDeviceName(ZT::WString(row.request), Wide(row.devices)), row.expected)
+            << row.what;
+}
 
 class MidiCommTest : public ::testing::Test {
 protected:
