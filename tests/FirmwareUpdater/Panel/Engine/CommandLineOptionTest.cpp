@@ -6,50 +6,45 @@ namespace {
 
 using ZT::WString;
 
-struct LookupCase {
-    const wchar_t* commandLine;
-    const wchar_t* name;
-    bool present;
-    const wchar_t* value;
-};
-
-class CommandLineLookup : public ::testing::TestWithParam<LookupCase> {};
-
-TEST_P(CommandLineLookup, FindsOptionsAndTheirValuesAsWritten)
+TEST(CommandLineLookup, FindsOptionsAndTheirValuesAsWritten)
 {
-    const LookupCase& c = GetParam();
-    WString value(L"stale");
-    EXPECT_EQ(CommandLineOption::Get(WString(c.commandLine), WString(c.name), value), c.present)
-        << WString(c.commandLine).ToUTF8() << " / " << WString(c.name).ToUTF8();
-    EXPECT_EQ(value.ToUTF8(), WString(c.value).ToUTF8());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Options, CommandLineLookup,
-    ::testing::Values(
+    struct Row {
+        const wchar_t* commandLine;
+        const wchar_t* name;
+        bool present;
+        const wchar_t* value;
+    };
+    const Row rows[] = {
         // Flags end at a blank or at the end of the line.
-        LookupCase{L"prog -SILENT", L"-SILENT", true, L""},
-        LookupCase{L"prog -SILENT -ALWAYS_UPDATE", L"-SILENT", true, L""},
-        LookupCase{L"prog -SILENT_IF_UPDATE_NOT_NEEDED", L"-SILENT", false, L""},
-        LookupCase{L"prog -SILENT_IF_UPDATE_NOT_NEEDED -SILENT", L"-SILENT", false, L""}, // first occurrence only
-        LookupCase{L"prog -SILENT\t-X", L"-SILENT", false, L""},                          // a tab is no separator
-        LookupCase{L"prog -silent", L"-SILENT", true, L""},
-        LookupCase{L"prog -Always_Update", L"-ALWAYS_UPDATE", true, L""},
-        LookupCase{L"prog", L"-SILENT", false, L""},
+        {L"prog -SILENT", L"-SILENT", true, L""},
+        {L"prog -SILENT -ALWAYS_UPDATE", L"-SILENT", true, L""},
+        {L"prog -SILENT_IF_UPDATE_NOT_NEEDED", L"-SILENT", false, L""},
+        {L"prog -SILENT_IF_UPDATE_NOT_NEEDED -SILENT", L"-SILENT", false, L""}, // first occurrence only
+        {L"prog -SILENT\t-X", L"-SILENT", false, L""},                          // a tab is no separator
+        {L"prog -silent", L"-SILENT", true, L""},
+        {L"prog -Always_Update", L"-ALWAYS_UPDATE", true, L""},
+        {L"prog", L"-SILENT", false, L""},
         // Values keep their case, end at a blank, or run between double quotes.
-        LookupCase{L"prog -firmware_image_name=MyFile.DFU -SILENT", L"-FIRMWARE_IMAGE_NAME=", true, L"MyFile.DFU"},
-        LookupCase{L"prog -ABSOLUTE_FIRMWARE_FILE_PATH=\"/home/dj/My Files/fw.dfu\" -SILENT",
-                   L"-ABSOLUTE_FIRMWARE_FILE_PATH=", true, L"/home/dj/My Files/fw.dfu"},
-        LookupCase{L"prog -ABSOLUTE_FIRMWARE_FILE_PATH=\"/no/closing quote", L"-ABSOLUTE_FIRMWARE_FILE_PATH=", true,
-                   L"/no/closing quote"},
-        LookupCase{L"prog -ABSOLUTE_FIRMWARE_FILE_PATH= -SILENT", L"-ABSOLUTE_FIRMWARE_FILE_PATH=", false, L""},
-        LookupCase{L"prog -DEVICE_PID=", L"-DEVICE_PID=", true, L""},
-        LookupCase{L"prog -DEVICE_PID=32784", L"-DEVICE_PID=", true, L"32784"},
-        LookupCase{L"prog -DEVICE_PID=\"\"", L"-DEVICE_PID=", true, L""},
+        {L"prog -firmware_image_name=MyFile.DFU -SILENT", L"-FIRMWARE_IMAGE_NAME=", true, L"MyFile.DFU"},
+        {L"prog -ABSOLUTE_FIRMWARE_FILE_PATH=\"/home/dj/My Files/fw.dfu\" -SILENT",
+         L"-ABSOLUTE_FIRMWARE_FILE_PATH=", true, L"/home/dj/My Files/fw.dfu"},
+        {L"prog -ABSOLUTE_FIRMWARE_FILE_PATH=\"/no/closing quote", L"-ABSOLUTE_FIRMWARE_FILE_PATH=", true,
+         L"/no/closing quote"},
+        {L"prog -ABSOLUTE_FIRMWARE_FILE_PATH= -SILENT", L"-ABSOLUTE_FIRMWARE_FILE_PATH=", false, L""},
+        {L"prog -DEVICE_PID=", L"-DEVICE_PID=", true, L""},
+        {L"prog -DEVICE_PID=32784", L"-DEVICE_PID=", true, L"32784"},
+        {L"prog -DEVICE_PID=\"\"", L"-DEVICE_PID=", true, L""},
         // Names that break the naming rule are absent whatever the line holds.
-        LookupCase{L"prog - -X", L"-", false, L""},
-        LookupCase{L"prog SILENT", L"SILENT", false, L""},
-        LookupCase{L"", L"-SILENT", false, L""}));
+        {L"prog - -X", L"-", false, L""},
+        {L"prog SILENT", L"SILENT", false, L""},
+        {L"", L"-SILENT", false, L""}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(WString(row.commandLine).ToUTF8() + " / " + WString(row.name).ToUTF8());
+        WString value(L"stale");
+        EXPECT_EQ(CommandLineOption::Get(WString(row.commandLine), WString(row.name), value), row.present);
+        EXPECT_EQ(value.ToUTF8(), WString(row.value).ToUTF8());
+    }
+}
 
 TEST(CommandLineNumbers, ReadLikeTheRuntimeWideAtoi)
 {
