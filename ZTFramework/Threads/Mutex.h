@@ -24,10 +24,13 @@ public:
     // woken again (two system calls) costs far more than the wait.
     void LockSpinning()
     {
-        for (int tries = 0; tries < kSpinTries; ++tries) {
+        // Each try writes the lock's cache line, which takes it away from the holder: between
+        // tries, wait twice as long as before.
+        for (int pauses = 1; pauses <= kMostPauses; pauses *= 2) {
             if (mMutex.try_lock())
                 return;
-            SpinPause();
+            for (int i = 0; i < pauses; ++i)
+                SpinPause();
         }
         mMutex.lock();
     }
@@ -38,7 +41,8 @@ public:
     bool try_lock() { return mMutex.try_lock(); }
 
 private:
-    static constexpr int kSpinTries = 64;
+    // About a microsecond of pauses in all before sleeping.
+    static constexpr int kMostPauses = 64;
 
     std::recursive_mutex mMutex;
 };
