@@ -145,7 +145,11 @@ void LCommandLineRun::ContinueUpdateProcess()
 
 void LCommandLineRun::StartDownload()
 {
-    // Refused only when the worker is still busy; the state then tells.
+    // Posting the completion is the worker's last act in a download; a main thread quick to
+    // deliver it can get here, on to the other device, before that task has ended, and a busy
+    // worker refuses the new one. So wait for it to end (it is about to); a worker still busy
+    // after that refuses, and the state tells.
+    (void)mEngine->WaitForUpdate(kPreviousTaskEndMs);
     (void)mEngine->StartUpdate();
 }
 

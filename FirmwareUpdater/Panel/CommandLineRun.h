@@ -42,6 +42,9 @@ public:
     // the run earlier; this only bounds the time it may take to notice the end of a download
     // whose completion it has already delivered.
     static constexpr std::uint32_t kWakeIntervalMs = 250;
+    // Longest wait, in real ms, for the engine's worker to end the task whose completion was just
+    // delivered before the next download is started.
+    static constexpr std::uint32_t kPreviousTaskEndMs = 10000;
 
     // printer: where a person sees the run; null sends the lines to the debug output.
     LCommandLineRun(ZT::RCPtr<LUpdateEngineInterface> engine, CProgressPrinter* printer);
@@ -92,6 +95,7 @@ private:
     // Polls the device after a successful download until it is back in normal mode, it cannot
     // be found, or kReturnPollLimitMs have passed.
     void WaitForDeviceToReturn();
+    // Starts the download once the worker is free (see kPreviousTaskEndMs).
     void StartDownload();
     [[nodiscard]] bool IsPastDeadline() const;
 
