@@ -205,7 +205,8 @@ void ReleaseNotifications(NotificationBatch& notifications)
     std::size_t recycled = 0;
     for (std::size_t i = 0; i < count; ++i) {
         CPostedNotification& entry = notifications[i];
-        entry.mPayload.Reset();
+        if (entry.mPayload)
+            entry.mPayload.Reset();
         RCPtr<LNotification>& notification = entry.mNotification;
         if (pooling && notification && notification->GetRefCount() == 1 && !notification->IsPending() &&
             !notification->mRecycling.load(std::memory_order_acquire)) {
@@ -214,7 +215,7 @@ void ReleaseNotifications(NotificationBatch& notifications)
             if (recycled != i)
                 notifications[recycled].mNotification = std::move(notification);
             ++recycled;
-        } else {
+        } else if (notification) {
             notification.Reset();
         }
     }

@@ -112,6 +112,16 @@ public:
     CPostedNotification(const CPostedNotification&) = delete;
     CPostedNotification& operator=(const CPostedNotification&) = delete;
 
+    // Lets go of the references; writes nothing when there are none (the entry's slot is read by
+    // the delivering thread and written again by posting threads).
+    void Reset() noexcept
+    {
+        if (mNotification)
+            mNotification.Reset();
+        if (mPayload)
+            mPayload.Reset();
+    }
+
     // The posted object, or null when the entry holds its contents.
     RCPtr<LNotification> mNotification;
     NotificationID mID = 0;

@@ -132,7 +132,11 @@ LNotification* LNotificationQueue::PrepareDelivery(CPostedNotification& entry)
     if (!mCarrier || mCarrier->GetRefCount() != 1 || mCarrier->IsPending())
         mCarrier = RCPtr<LNotification>(new LNotification);
     mCarrier->SetID(entry.mID);
-    mCarrier->mPayload = std::move(entry.mPayload);
+    // Moved only when there is one: the entry's slot stays unwritten otherwise.
+    if (entry.mPayload)
+        mCarrier->mPayload = std::move(entry.mPayload);
+    else
+        mCarrier->mPayload.Reset();
     mCarrier->mPending.store(true, std::memory_order_relaxed); // as a posted object is until delivered
     return mCarrier.Get();
 }

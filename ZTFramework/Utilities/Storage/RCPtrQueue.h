@@ -12,7 +12,8 @@
 // costs the counts nothing.
 //
 // Item is what a slot holds: a counted reference by default, or a small record that owns
-// counted references (default-constructible and movable; a default one holds nothing).
+// counted references (default-constructible and movable; a default one holds nothing; Reset lets
+// go of what it holds).
 //
 // Threads: every operation takes the mutex given to the constructor (when there is one) for its
 // whole duration, so one queue may be filled and emptied on different threads; GetCount reads
@@ -50,7 +51,7 @@ public:
         void Clear(std::size_t first = 0) noexcept
         {
             for (std::size_t i = first; i < mCount; ++i)
-                (*this)[i] = Item();
+                (*this)[i].Reset();
             mCount = 0;
             mHead = 0;
         }
