@@ -143,8 +143,12 @@ LNotification* LNotificationQueue::PrepareDelivery(CPostedNotification& entry)
 
 void LNotificationQueue::DeliverPosted()
 {
-    if (mProcessing.exchange(true, std::memory_order_acq_rel))
-        return; // called from inside one of our own deliveries
+    if (mProcessing.exchange(true, std::memory_order_acq_rel)) {
+        // Called from inside one of our own deliveries (a loop nested in a client), which may
+        // have used up the wake of what it cannot deliver: the round owes one at its end.
+        mWakeOwed.store(true, std::memory_order_relaxed);
+        return;
+    }
     mProcessingThread.store(std::this_thread::get_id(), std::memory_order_release);
     // Ends the round also when a client throws: what was not delivered goes back to the front
     // of the ring, still pending, and the delivered notifications are released in one batch.
@@ -155,10 +159,12 @@ void LNotificationQueue::DeliverPosted()
             const bool requeued = mQueue.mRoundNext < mQueue.mRound.GetCount();
             if (requeued)
                 mQueue.mQueue.RequeueFront(mQueue.mRound, mQueue.mRoundNext);
-            // Posts wake the waiter only when they find the ring empty; whoever waits for work
-            // must also come back for what was put back or posted during the round (its wake
-            // may have been taken by a loop nested in a delivery, which could not deliver it).
-            const bool waiting = requeued || mQueue.mQueue.GetCount() > 0;
+            // Posts wake the waiter only when they find the ring empty, which the first post
+            // during the round did. Whoever waits for work must also come back for what was put
+            // back, and for what waits when a loop nested in a delivery may have used up that
+            // wake without being able to deliver.
+            const bool wakeOwed = mQueue.mWakeOwed.exchange(false, std::memory_order_relaxed);
+            const bool waiting = requeued || (wakeOwed && mQueue.mQueue.GetCount() > 0);
             mQueue.mRoundRemaining.store(0, std::memory_order_release);
             mQueue.mDeliveryList.Clear();
             ReleaseNotifications(mQueue.mRound);

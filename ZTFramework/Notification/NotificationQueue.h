@@ -22,9 +22,10 @@
 // belong to the user-interface thread. Every queue's ring, its distributor and its posting
 // receiver are guarded by one process-wide mutex (GetNotificationQueueMutex). No lock is held
 // while a notification is sent. A post that finds the ring empty calls the wake hook
-// (NotificationWakeHook.h) after enqueuing, and so does a round that ends with notifications
-// waiting; posts that join notifications already waiting do not, since whoever waits for work
-// has been woken for the first of them and takes them all at once.
+// (NotificationWakeHook.h) after enqueuing; posts that join notifications already waiting do
+// not, since whoever waits for work has been woken for the first of them and takes them all at
+// once. A round that puts notifications back, or during which a nested delivery was refused,
+// calls it at its end when notifications wait.
 
 #include "ZTFramework/Errors/Result.h"
 #include "ZTFramework/Notification/Notification.h"
@@ -135,6 +136,8 @@ private:
     std::size_t mRoundNext = 0;
     std::atomic<std::size_t> mRoundRemaining{0};
     std::atomic<std::thread::id> mProcessingThread{};
+    // Set when a delivery of this queue was refused because a round was in progress.
+    std::atomic<bool> mWakeOwed{false};
     // The clients of the round's current ID, kept while consecutive notifications share it.
     LNotificationDistributor::CDeliveryList mDeliveryList;
     // Guarded by the queue mutex.

@@ -253,10 +253,10 @@ TEST(NotificationQueue, HandedOverAndSharedPostsKeepOneOrderAndWhatAClientKeepsS
     EXPECT_EQ(f.client->mValues.back(), 30);
 }
 
-// The wake hook hears of a stream once per round: from the post that finds the queue empty, and
-// from a round that ends with notifications waiting (posted during it), so that a wait that a
-// loop nested in a delivery used up does not leave them waiting for the next post.
-TEST(NotificationQueue, TheWakeHookIsCalledWhenWorkArrivesAndAgainWhenARoundLeavesSomeWaiting)
+// The wake hook hears of a stream once per round: from the post that finds the queue empty. A
+// loop nested in a delivery may use that wake up without being able to deliver; the round then
+// wakes again at its end, so what waits is not left for the next post.
+TEST(NotificationQueue, TheWakeHookIsCalledWhenWorkArrivesAndAgainForWhatANestedLoopCouldNotDeliver)
 {
     Fixture f;
     int wakes = 0;
@@ -265,18 +265,31 @@ TEST(NotificationQueue, TheWakeHookIsCalledWhenWorkArrivesAndAgainWhenARoundLeav
         ASSERT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
     EXPECT_EQ(wakes, 1) << "posts that join waiting notifications do not wake again";
 
+    // Posted during a round: the post wakes, the round's end does not add another.
     f.client->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& n) {
         if (ValueOf(n) == 1) {
             ASSERT_EQ(f.center->Post(Make(kProgress, 10)), ZT::S_OK);
-            wakes = 0; // as if a nested loop had taken this wake
+        }
+    };
+    wakes = 0;
+    EXPECT_TRUE(f.center->ProcessQueue(false));
+    EXPECT_EQ(wakes, 1);
+
+    // A nested loop takes the wake of what is posted during the round and cannot deliver it.
+    f.client->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& n) {
+        if (ValueOf(n) == 10) {
+            ASSERT_EQ(f.center->Post(Make(kProgress, 11)), ZT::S_OK);
+            wakes = 0;
+            EXPECT_TRUE(f.center->ProcessQueue(false)) << "nested: nothing delivered, 11 waits";
         }
     };
     EXPECT_TRUE(f.center->ProcessQueue(false));
-    EXPECT_EQ(wakes, 1) << "the round left a notification waiting";
+    EXPECT_EQ(wakes, 1) << "the round owed the nested loop's wake";
+    f.client->mOnNotify = nullptr;
     wakes = 0;
     EXPECT_FALSE(f.center->ProcessQueue(false));
     EXPECT_EQ(wakes, 0) << "a round that leaves nothing waiting wakes nobody";
-    EXPECT_EQ(f.client->mValues, (std::vector<int>{0, 1, 2, 10}));
+    EXPECT_EQ(f.client->mValues, (std::vector<int>{0, 1, 2, 10, 11}));
     (void)ZT::SetNotificationWakeHook(previous);
 }
 
