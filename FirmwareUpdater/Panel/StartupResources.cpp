@@ -1,5 +1,6 @@
 #include "FirmwareUpdater/Panel/StartupResources.h"
 
+#include "FirmwareUpdater/Panel/UI/UpdaterTexts.h"
 #include "ZTFramework/Controls/FrameworkControls.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Errors/Exception.h"
@@ -8,12 +9,6 @@
 #include <string>
 
 namespace {
-
-constexpr const wchar_t* kStartupErrorId = L"STARTUP_ERROR";
-constexpr const wchar_t* kExceptionId = L"EXCEPTION_ID";
-constexpr const wchar_t* kDefaultStartupError = L"The application encountered problems during startup and will now close.";
-constexpr const wchar_t* kDefaultExceptionText =
-    L"The application encountered problems during startup and will now close.  (Error code = %d)";
 
 ZT::WString FrameworkText(const ZT::LResourceSet* resources, const wchar_t* stringId, const wchar_t* fallback)
 {
@@ -56,12 +51,12 @@ ZT::RCPtr<ZT::LControlFactory> CStartupResources::Load(const ZT::WString& locati
 
 ZT::WString CStartupResources::StartupErrorText(const ZT::LResourceSet* resources)
 {
-    return FrameworkText(resources, kStartupErrorId, kDefaultStartupError);
+    return FrameworkText(resources, UpdaterTexts::kStartupError, UpdaterTexts::kStartupErrorDefault);
 }
 
 ZT::WString CStartupResources::StartupErrorText(const ZT::LResourceSet* resources, ZT::ZTRESULT code)
 {
-    std::wstring text = FrameworkText(resources, kExceptionId, kDefaultExceptionText).ToWide();
+    std::wstring text = FrameworkText(resources, UpdaterTexts::kExceptionId, UpdaterTexts::kExceptionIdDefault).ToWide();
     // The code goes in as text: a translated table is data, never a format string.
     if (const std::size_t at = text.find(L"%d"); at != std::wstring::npos)
         text.replace(at, 2, std::to_wstring(static_cast<std::int32_t>(code)));
