@@ -78,14 +78,7 @@ public:
     // item may go in).
     void EnqueueHeld(Item&& item)
     {
-        if (mSlots.empty()) {
-            mSlots.reserve(N);
-            mSlots.resize(2);
-            mHead = 0;
-            mTail = 0;
-        }
-        if (CountLocked() == mSlots.size() - 1)
-            GrowLocked();
+        MakeRoomLocked();
         mSlots[mTail] = std::move(item);
         mTail = (mTail + 1) % mSlots.size();
         SetCountLocked();
@@ -141,14 +134,7 @@ public:
         Guard guard(mMutex);
         for (std::size_t last = batch.mCount; last > first;) {
             --last;
-            if (mSlots.empty()) {
-                mSlots.reserve(N);
-                mSlots.resize(2);
-                mHead = 0;
-                mTail = 0;
-            }
-            if (CountLocked() == mSlots.size() - 1)
-                GrowLocked();
+            MakeRoomLocked();
             mHead = (mHead + mSlots.size() - 1) % mSlots.size();
             mSlots[mHead] = std::move(batch[last]);
         }
@@ -210,6 +196,18 @@ private:
         return item;
     }
     void SetCountLocked() noexcept { mCount.store(CountLocked(), std::memory_order_release); }
+    // Makes sure one more item fits: the first ring of two slots, or one slot more when full.
+    void MakeRoomLocked()
+    {
+        if (mSlots.empty()) {
+            mSlots.reserve(N);
+            mSlots.resize(2);
+            mHead = 0;
+            mTail = 0;
+        }
+        if (CountLocked() == mSlots.size() - 1)
+            GrowLocked();
+    }
     // Full: opens one more empty slot. Unwrapped (head 0, the one empty slot at the end) it goes
     // at the end and nothing moves; wrapped, it goes just before the head, and the items from
     // the head to the end move up by one.
