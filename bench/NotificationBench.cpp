@@ -101,6 +101,20 @@ void ReportPerItem(benchmark::State& state, std::int64_t allocations, std::int64
     state.counters["items_per_round"] = items / static_cast<double>(rounds);
 }
 
+// Runs handOver once untimed (it grows the rings and fills the pools), then as the timed loop,
+// and reports the counters of the timed part; handOver counts its wake-ups in rounds.
+template <class HandOver>
+void MeasureHandOvers(benchmark::State& state, std::int64_t& rounds, const HandOver& handOver)
+{
+    handOver();
+    const std::int64_t allocationsBefore = gAllocations.load();
+    rounds = 0;
+    const double cpuBefore = ProcessCpuNanoseconds();
+    for (auto _ : state)
+        handOver();
+    ReportPerItem(state, gAllocations.load() - allocationsBefore, rounds, ProcessCpuNanoseconds() - cpuBefore);
+}
+
 void BM_NotificationCenterHandOver(benchmark::State& state)
 {
     const auto manager = ZT::LNotificationCenterManager::GetInstance();
@@ -127,14 +141,7 @@ void BM_NotificationCenterHandOver(benchmark::State& state)
         }
         worker.join();
     };
-    handOver(); // warm-up: grows the ring and fills the pool
-
-    const std::int64_t allocationsBefore = gAllocations.load();
-    rounds = 0;
-    const double cpuBefore = ProcessCpuNanoseconds();
-    for (auto _ : state)
-        handOver();
-    ReportPerItem(state, gAllocations.load() - allocationsBefore, rounds, ProcessCpuNanoseconds() - cpuBefore);
+    MeasureHandOvers(state, rounds, handOver);
 
     (void)client->Unregister(center.Get(), id);
     ZT::SetNotificationPooling(false);
@@ -186,14 +193,7 @@ void PlainQueueHandOver(benchmark::State& state)
         }
         worker.join();
     };
-    handOver();
-
-    const std::int64_t allocationsBefore = gAllocations.load();
-    rounds = 0;
-    const double cpuBefore = ProcessCpuNanoseconds();
-    for (auto _ : state)
-        handOver();
-    ReportPerItem(state, gAllocations.load() - allocationsBefore, rounds, ProcessCpuNanoseconds() - cpuBefore);
+    MeasureHandOvers(state, rounds, handOver);
 }
 
 void BM_PlainQueuePopHandOver(benchmark::State& state)
