@@ -56,6 +56,17 @@ public:
         return Print(label, Value(mReporter.mCounters, numerator), Value(mReporter.mCounters, denominator),
                      comparison, target);
     }
+    // Prints numerator / denominator of two counters for comparison only: no target, never fails.
+    void PrintCounterRatioForReference(const char* label, const std::string& numerator,
+                                       const std::string& denominator)
+    {
+        const double top = Value(mReporter.mCounters, numerator);
+        const double bottom = Value(mReporter.mCounters, denominator);
+        if (top <= 0.0 || bottom <= 0.0)
+            std::printf("RATIO %s: not measured (benchmark filtered out?)\n", label);
+        else
+            std::printf("RATIO %s = %.2f (for reference, no target)\n", label, top / bottom);
+    }
     int ExitCode() const { return mFailed ? 1 : 0; }
 
 private:
