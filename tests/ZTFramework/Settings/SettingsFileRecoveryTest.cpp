@@ -20,16 +20,12 @@
 
 using namespace ZT;
 using SettingsTest::ReadFile;
+using SettingsTest::W;
 using SettingsTest::WriteFile;
 
 namespace {
 
 constexpr ZTRESULT kDone = IIniFileManager::kDone;
-
-WString W(const std::string& text)
-{
-    return WString(NString(text.c_str()));
-}
 
 std::string Header()
 {
@@ -50,42 +46,23 @@ std::string GoodFile()
            "</plist>\n";
 }
 
-std::string Repeat(const std::string& text, std::size_t count)
-{
-    std::string out;
-    out.reserve(text.size() * count);
-    for (std::size_t i = 0; i < count; ++i)
-        out += text;
-    return out;
-}
-
 struct DamagedCase {
     const char* mWhat;
     std::string mBytes;
     // The standard-error lines of the open, with "@" standing for the file's path.
     std::string mMessage;
-    // Parse failures give a fresh document; skipped content keeps the rest of the file.
+    // Parse failures give a fresh document; skipped content keeps the rest of the file. The
+    // reader's own tests hold every kind of fault; these are the store's cases of each outcome.
     bool mFreshDocument;
 };
 
 std::vector<DamagedCase> DamagedCases()
 {
-    const std::string good = GoodFile();
     return {
         {"not well-formed", Header() + "<dict>\n<key>S</key><string>x</dict>\n</plist>\n",
          "@:5: mismatched tag\n", true},
-        {"truncated", good.substr(0, good.find("<integer>") + 5), "@:7: unclosed token\n", true},
-        {"truncated after a tag", good.substr(0, good.find("\t</dict>")), "@:9: no element found\n", true},
         {"empty", "", "@:1: no element found\n", true},
         {"binary", std::string("\x00\x01\x02\xFF\xFE garbage", 14), "@:1: not well-formed (invalid token)\n", true},
-        {"entity bomb",
-         "<!DOCTYPE plist [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]>\n"
-         "<plist><dict><key>S</key><dict><key>Kept</key><string>&b;&b;</string></dict></dict></plist>\n",
-         "@:1: entity declarations are not allowed\n", true},
-        {"too many values", Header() + "<dict><key>S</key><array>" + Repeat("<true/>", 100001) + "</array></dict></plist>",
-         "@:4: more than 100000 values\n", true},
-        {"nested too deep", Header() + Repeat("<array>", 102) + Repeat("</array>", 102) + "</plist>",
-         "@:4: values nested deeper than 100 levels\n", true},
         {"not a dictionary at the top", Header() + "<array>\n<string>x</string>\n</array>\n</plist>\n",
          "@:4: the top-level value is of type Array, not a dictionary\n", true},
         {"unknown elements",
@@ -98,10 +75,6 @@ std::vector<DamagedCase> DamagedCases()
          "@:7: integer \"eight\" is not a valid number; read as 0\n"
          "@:8: real \"1,5\" is not a valid number; read as 1.000000\n",
          false},
-        {"dangling references",
-         Header() + "<dict>\n<key>S</key><dict>\n<key>Kept</key><integer>1</integer>\n"
-                    "<key>Name</key><string>d&missing;j</string>\n</dict>\n</dict>\n</plist>\n",
-         "@:7: reference to undefined entity &missing; left out\n", false},
     };
 }
 
@@ -123,7 +96,6 @@ protected:
 
 TEST_F(SettingsFileRecoveryTest, DamagedFilesAreReportedReplacedAndKeptBeside)
 {
-    std::vector<std::string> savedCopies;
     for (const DamagedCase& c : DamagedCases()) {
         SCOPED_TRACE(c.mWhat);
         SettingsTest::TempFolder folder;
@@ -160,8 +132,6 @@ TEST_F(SettingsFileRecoveryTest, DamagedFilesAreReportedReplacedAndKeptBeside)
         if (c.mFreshDocument) {
             EXPECT_NE(saved.find("<key>Application</key><string>Fresh</string>"), std::string::npos);
         }
-        savedCopies.push_back(mFolder.File("saved-" + std::to_string(savedCopies.size()) + ".ini"));
-        WriteFile(savedCopies.back(), saved);
 
         // Kept once: the next save simply replaces the now healthy file.
         ASSERT_EQ(manager->SetInteger(file, L"Added", 6), kDone);
@@ -169,9 +139,6 @@ TEST_F(SettingsFileRecoveryTest, DamagedFilesAreReportedReplacedAndKeptBeside)
         ASSERT_EQ(manager->SaveFile(file), kDone);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
         EXPECT_EQ(folder.List().size(), 2u);
-    }
-    if (SettingsTest::HavePython()) {
-        EXPECT_TRUE(SettingsTest::ParsesAsPropertyList(savedCopies));
     }
 }
 

@@ -8,12 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
-#include <algorithm>
 
 namespace SettingsTest {
 
@@ -64,20 +61,17 @@ inline bool HavePython()
     return std::system("command -v python3 >/dev/null 2>&1") == 0;
 }
 
-// Whether an independent property-list parser (Python's plistlib) reads every one of the files.
-// One interpreter checks them all, since starting it takes most of the time.
-inline bool ParsesAsPropertyList(const std::vector<std::string>& paths)
+// Whether an independent property-list parser (Python's plistlib) reads the file.
+inline bool ParsesAsPropertyList(const std::string& path)
 {
-    std::string command = "python3 -c 'import plistlib,sys\nfor p in sys.argv[1:]: plistlib.load(open(p,\"rb\"))'";
-    for (const std::string& path : paths)
-        command += " '" + path + "'";
-    command += " 2>/dev/null";
+    const std::string command =
+        "python3 -c 'import plistlib,sys; plistlib.load(open(sys.argv[1],\"rb\"))' '" + path + "' 2>/dev/null";
     return std::system(command.c_str()) == 0;
 }
 
-inline bool ParsesAsPropertyList(const std::string& path)
+inline ZT::WString W(const std::string& text)
 {
-    return ParsesAsPropertyList(std::vector<std::string>{path});
+    return ZT::WString(ZT::NString(text.c_str()));
 }
 
 inline ZT::NString N(const char* text)
