@@ -60,6 +60,8 @@ TEST(NotificationCenterManager, ProcessAllQueuesRunsTheLatestCenterFirstAndRepor
     EXPECT_TRUE(manager->ProcessAllQueues(false)) << "a post during its own round waits in the late center";
     lateClient->mOnNotify = nullptr;
     EXPECT_FALSE(manager->ProcessAllQueues(false));
+    EXPECT_EQ(log.size(), 6u) << "rounds that are not idle send no idle notification";
+    EXPECT_EQ(early->GetIdleNotification()->GetID(), ZT::InternNotificationID(L"NID_IDLE"));
 }
 
 // Workers post into the "application" center; the main thread sleeps on the wake hook and

@@ -52,27 +52,6 @@ TEST(Notification, WithPoolingTheObjectComesBackWithoutItsPayloadAndIsReused)
     EXPECT_FALSE(ZT::CreateNotification(L""));
 }
 
-TEST(Notification, TurningPoolingOffEmptiesThePool)
-{
-    const int live = LValue::sLive;
-    {
-        CPoolingScope pooling;
-        for (int i = 0; i < 3; ++i)
-            (void)Make(L"NID_POOLED_OFF", i);
-        // Released one by one: the same object goes round.
-        EXPECT_EQ(ZT::GetNotificationPoolSize(), 1u);
-        std::vector<ZT::RCPtr<ZT::LNotification>> held;
-        for (int i = 0; i < 3; ++i)
-            held.push_back(Make(L"NID_POOLED_OFF"));
-        held.clear();
-        EXPECT_EQ(ZT::GetNotificationPoolSize(), 3u);
-    }
-    EXPECT_EQ(ZT::GetNotificationPoolSize(), 0u);
-    const ZT::RCPtr<ZT::LNotification> fresh = Make(L"NID_POOLED_OFF");
-    fresh->SetPayload(new LValue(1));
-    EXPECT_EQ(LValue::sLive, live + 1);
-}
-
 TEST(Notification, ACopySharesThePayloadAndIsNotPending)
 {
     const int live = LValue::sLive;
