@@ -189,7 +189,9 @@ DfuSeReply LDfuSeBootloader::HandleUpload(const DfuSeRequest& request)
     }
     if (request.value == 1)
         return Stall();
-    const std::uint64_t address = static_cast<std::uint64_t>(request.value - 2) * request.length + mAddressPointer;
+    // Blocks are transfer-size apart whatever their length, as in a download: a host may ask
+    // for less in its last block.
+    const std::uint64_t address = static_cast<std::uint64_t>(request.value - 2) * kTransferSize + mAddressPointer;
     if (address > std::numeric_limits<std::uint32_t>::max())
         return Stall(DfuStatus::ErrAddress);
     auto bytes = mFlash.Read(static_cast<std::uint32_t>(address), request.length);

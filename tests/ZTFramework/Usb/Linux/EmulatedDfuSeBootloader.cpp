@@ -13,40 +13,30 @@ namespace UsbTest {
 
 namespace {
 
-constexpr std::uint8_t kStateIdle = 2;
-constexpr std::uint8_t kStateDownloadBusy = 4;
-constexpr std::uint8_t kStateDownloadIdle = 5;
-constexpr std::uint8_t kStateManifest = 7;
+constexpr std::size_t kSetupLength = 8;
 
-// The STM32F4 layout: four 16 KiB sectors, one of 64 KiB, then 128 KiB sectors.
-std::uint32_t SectorSize(std::uint32_t address)
+SimulatedDeviceTimings InstantTimings()
 {
-    if (address < kFlashBase + 0x10000)
-        return 0x4000;
-    if (address < kFlashBase + 0x20000)
-        return 0x10000;
-    return 0x20000;
-}
-
-std::uint32_t ReadLittleEndian32(const std::uint8_t* bytes)
-{
-    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+    SimulatedDeviceTimings timings;
+    timings.erase16KiBMs = 0;
+    timings.erase64KiBMs = 0;
+    timings.erase128KiBMs = 0;
+    timings.blockWriteMs = 0;
+    return timings;
 }
 
 // String descriptors: languages, then the texts. A DfuSe tool reads the flash layout from the
-// interface's name (index 4).
+// interface's name (index 4); it is the layout of LSimulatedFlash.
 std::vector<std::uint8_t> StringDescriptor(std::uint8_t index)
 {
     if (index == 0)
         return {0x04, 0x03, 0x09, 0x04};
     static const char* const kTexts[] = {"Halvard", "DFU in FS Mode", "0000ZT000001",
-                                         "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg"};
+                                         "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg"};
     if (index > std::size(kTexts))
         return {};
-    const char* text = kTexts[index - 1];
     std::vector<std::uint8_t> descriptor{0, 0x03};
-    for (const char* c = text; *c; ++c) {
+    for (const char* c = kTexts[index - 1]; *c; ++c) {
         descriptor.push_back(static_cast<std::uint8_t>(*c));
         descriptor.push_back(0);
     }
@@ -58,7 +48,10 @@ std::vector<std::uint8_t> StringDescriptor(std::uint8_t index)
 
 std::mutex CEmulatedDfuSeBootloader::mMutex;
 
-CEmulatedDfuSeBootloader::CEmulatedDfuSeBootloader() : mFlash(kFlashSize, 0x00)
+CEmulatedDfuSeBootloader::CEmulatedDfuSeBootloader()
+    : mTimings(InstantTimings()),
+      mBus(ZT::MakeRC<LSimulatedBus>()),
+      mBootloader(mFlash, mFaults, mTimings, *mBus)
 {
     mHandler = umockdev_ioctl_base_new();
     g_signal_connect(mHandler, "handle-ioctl", G_CALLBACK(OnHandleIoctl), this);
@@ -88,31 +81,28 @@ void CEmulatedDfuSeBootloader::Detach(UMockdevTestbed* testbed, const std::strin
     static_cast<void>(umockdev_testbed_detach_ioctl(testbed, devnode.c_str(), nullptr));
 }
 
-void CEmulatedDfuSeBootloader::LeaveBus()
+void CEmulatedDfuSeBootloader::SetFaults(const SimulatedDeviceFaults& faults)
 {
     std::lock_guard lock(mMutex);
-    mGone = true;
+    mFaults = faults;
 }
 
-void CEmulatedDfuSeBootloader::SetFault(Fault fault, int afterRequests)
+void CEmulatedDfuSeBootloader::SetInterfaceBusy(bool busy)
 {
     std::lock_guard lock(mMutex);
-    mFault = fault;
-    mRequestsBeforeFault = afterRequests;
+    mInterfaceBusy = busy;
+}
+
+bool CEmulatedDfuSeBootloader::ProgramFlash(std::uint32_t address, std::span<const std::uint8_t> bytes)
+{
+    std::lock_guard lock(mMutex);
+    return mFlash.FactoryProgram(address, bytes);
 }
 
 std::vector<std::uint8_t> CEmulatedDfuSeBootloader::ReadFlash(std::uint32_t address, std::size_t length) const
 {
     std::lock_guard lock(mMutex);
-    const std::size_t offset = address - kFlashBase;
-    return std::vector<std::uint8_t>(mFlash.begin() + static_cast<std::ptrdiff_t>(offset),
-                                     mFlash.begin() + static_cast<std::ptrdiff_t>(offset + length));
-}
-
-std::vector<std::uint32_t> CEmulatedDfuSeBootloader::GetErasedSectors() const
-{
-    std::lock_guard lock(mMutex);
-    return mErased;
+    return mFlash.Read(address, length).value_or(std::vector<std::uint8_t>{});
 }
 
 bool CEmulatedDfuSeBootloader::HasLeft() const
@@ -137,7 +127,12 @@ bool CEmulatedDfuSeBootloader::HandleIoctl(UMockdevIoctlClient* client)
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     std::lock_guard lock(mMutex);
     if (mGone) {
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        // What was answered before the device went can still be reaped, as with the kernel.
+        const bool reaping = request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY;
+        if (reaping && std::any_of(mUrbs.begin(), mUrbs.end(), [](const PendingUrb& p) { return p.completed; }))
+            ReapUrb(client);
+        else
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
         return true;
     }
     switch (request) {
@@ -156,7 +151,7 @@ bool CEmulatedDfuSeBootloader::HandleIoctl(UMockdevIoctlClient* client)
         umockdev_ioctl_client_complete(client, -1, ENODATA);
         return true;
     case USBDEVFS_CLAIMINTERFACE:
-        if (mFault == Fault::BusyOnClaim) {
+        if (mInterfaceBusy) {
             umockdev_ioctl_client_complete(client, -1, EBUSY);
             return true;
         }
@@ -171,7 +166,8 @@ bool CEmulatedDfuSeBootloader::HandleIoctl(UMockdevIoctlClient* client)
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
     case USBDEVFS_SUBMITURB:
-        return SubmitUrb(client);
+        SubmitUrb(client);
+        return true;
     case USBDEVFS_REAPURB:
     case USBDEVFS_REAPURBNDELAY:
         ReapUrb(client);
@@ -184,47 +180,50 @@ bool CEmulatedDfuSeBootloader::HandleIoctl(UMockdevIoctlClient* client)
     }
 }
 
-bool CEmulatedDfuSeBootloader::SubmitUrb(UMockdevIoctlClient* client)
+void CEmulatedDfuSeBootloader::SubmitUrb(UMockdevIoctlClient* client)
 {
     // Called with mMutex held.
     UMockdevIoctlData* urbData =
         umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb), nullptr);
     auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
-    if (urb->type != USBDEVFS_URB_TYPE_CONTROL || urb->buffer_length < 8) {
+    if (urb->type != USBDEVFS_URB_TYPE_CONTROL || urb->buffer_length < static_cast<int>(kSetupLength)) {
         g_object_unref(urbData);
         umockdev_ioctl_client_complete(client, -1, EINVAL);
-        return true;
-    }
-    // Faults of transfers wait for their turn; a busy interface is a claim's business.
-    const Fault fault = mRequestsBeforeFault > 0 ? Fault::None : mFault;
-    if (mRequestsBeforeFault > 0)
-        --mRequestsBeforeFault;
-    if (fault == Fault::GoneOnNextRequest) {
-        mGone = true;
-        g_object_unref(urbData);
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
-        return true;
+        return;
     }
     UMockdevIoctlData* buffer =
         umockdev_ioctl_data_resolve(urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length), nullptr);
+    const DfuSeReply reply = Execute(buffer->data, buffer->data + kSetupLength);
+    const bool hostToDevice = (buffer->data[0] & 0x80) == 0;
+    g_object_unref(buffer);
+    if (reply.outcome == DfuSeReply::Outcome::Unplug) {
+        mGone = true;
+        g_object_unref(urbData);
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return;
+    }
     PendingUrb pending;
     pending.urb = urbData;
-    if (fault == Fault::NeverAnswer) {
-        pending.completed = false;
-    } else if (fault == Fault::StallNextRequest) {
-        mFault = Fault::None;
+    switch (reply.outcome) {
+    case DfuSeReply::Outcome::Answered:
+        pending.reply = reply.dataIn;
+        if (hostToDevice)
+            pending.sentLength = static_cast<std::size_t>(urb->buffer_length) - kSetupLength;
+        pending.completed = true;
+        break;
+    case DfuSeReply::Outcome::Stalled:
         pending.status = -EPIPE;
         pending.completed = true;
-    } else {
-        pending.status = Execute(buffer->data, buffer->data + 8, pending.reply);
-        if ((buffer->data[0] & 0x80) == 0)
-            pending.sentLength = static_cast<std::size_t>(urb->buffer_length) - 8;
-        pending.completed = true;
+        break;
+    case DfuSeReply::Outcome::NoAnswer: // stays in flight until the host discards it
+    case DfuSeReply::Outcome::HoldUntil: // Execute has already let the clock pass the hold
+    case DfuSeReply::Outcome::Unplug:
+        break;
     }
-    g_object_unref(buffer);
+    if (reply.resetAfterReply)
+        mGone = mLeft = true;
     mUrbs.push_back(std::move(pending));
     umockdev_ioctl_client_complete(client, 0, 0);
-    return true;
 }
 
 void CEmulatedDfuSeBootloader::ReapUrb(UMockdevIoctlClient* client)
@@ -238,10 +237,10 @@ void CEmulatedDfuSeBootloader::ReapUrb(UMockdevIoctlClient* client)
     PendingUrb pending = std::move(*ready);
     mUrbs.erase(ready);
     auto* urb = reinterpret_cast<usbdevfs_urb*>(pending.urb->data);
-    const std::size_t room = static_cast<std::size_t>(urb->buffer_length) - 8;
+    const std::size_t room = static_cast<std::size_t>(urb->buffer_length) - kSetupLength;
     const std::size_t length = std::min(room, pending.reply.size());
     if (length > 0)
-        std::memcpy(static_cast<std::uint8_t*>(urb->buffer) + 8, pending.reply.data(), length);
+        std::memcpy(static_cast<std::uint8_t*>(urb->buffer) + kSetupLength, pending.reply.data(), length);
     urb->status = pending.status;
     urb->actual_length = pending.status == 0 ? static_cast<int>(length + pending.sentLength) : 0;
     UMockdevIoctlData* pointer =
@@ -269,84 +268,30 @@ void CEmulatedDfuSeBootloader::DiscardUrb(UMockdevIoctlClient* client)
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
-int CEmulatedDfuSeBootloader::Execute(const std::uint8_t* setup, const std::uint8_t* dataOut,
-                                      std::vector<std::uint8_t>& reply)
+DfuSeReply CEmulatedDfuSeBootloader::Execute(const std::uint8_t* setup, const std::uint8_t* dataOut)
 {
     // Called with mMutex held.
-    const std::uint8_t requestType = setup[0];
-    const std::uint8_t request = setup[1];
-    const std::uint16_t value = static_cast<std::uint16_t>(setup[2] | (setup[3] << 8));
-    const std::uint16_t length = static_cast<std::uint16_t>(setup[6] | (setup[7] << 8));
-
-    if (requestType == 0x21 && request == 0x01) { // DNLOAD
-        if (length == 0) {
-            mLeaveRequested = true;
-            mCommandPending = true;
-            return 0;
-        }
-        if (value == 0) {
-            ExecuteDfuSeCommand(dataOut, length);
-        } else if (value >= 2) {
-            const std::uint32_t address = mAddressPointer + static_cast<std::uint32_t>(value - 2) * kTransferSize;
-            if (address < kFlashBase || address + length > kFlashBase + kFlashSize)
-                return -EPIPE;
-            std::memcpy(mFlash.data() + (address - kFlashBase), dataOut, length);
-        }
-        mCommandPending = true;
-        return 0;
+    DfuSeRequest request;
+    request.requestType = setup[0];
+    request.request = setup[1];
+    request.value = static_cast<std::uint16_t>(setup[2] | (setup[3] << 8));
+    request.index = static_cast<std::uint16_t>(setup[4] | (setup[5] << 8));
+    request.length = static_cast<std::uint16_t>(setup[6] | (setup[7] << 8));
+    if (request.requestType == 0x80 && request.request == 0x06 && (request.value >> 8) == 0x03) {
+        // GET_DESCRIPTOR of a string: the USB device's business, not the DFU interface's.
+        DfuSeReply reply;
+        reply.dataIn = StringDescriptor(static_cast<std::uint8_t>(request.value & 0xFF));
+        reply.dataIn.resize(std::min<std::size_t>(reply.dataIn.size(), request.length));
+        return reply;
     }
-    if (requestType == 0xA1 && request == 0x03) { // GETSTATUS
-        if (mCommandPending) {
-            mCommandPending = false;
-            mState = mLeaveRequested ? kStateManifest : kStateDownloadBusy;
-            mLeft = mLeaveRequested;
-        } else if (mState == kStateDownloadBusy) {
-            mState = kStateDownloadIdle;
-        }
-        reply = {0x00, 0x00, 0x00, 0x00, mState, 0x00};
-        return 0;
+    if ((request.requestType & 0x80) == 0)
+        request.dataOut = std::span<const std::uint8_t>(dataOut, request.length);
+    DfuSeReply reply = mBootloader.Handle(request, mNowMs);
+    while (reply.outcome == DfuSeReply::Outcome::HoldUntil) {
+        mNowMs = reply.holdUntilMs;
+        reply = mBootloader.Handle(request, mNowMs);
     }
-    if (requestType == 0x21 && (request == 0x04 || request == 0x06)) { // CLRSTATUS, ABORT
-        mState = kStateIdle;
-        mCommandPending = false;
-        return 0;
-    }
-    if (requestType == 0xA1 && request == 0x05) { // GETSTATE
-        reply = {mState};
-        return 0;
-    }
-    if (requestType == 0x80 && request == 0x06 && (value >> 8) == 0x03) { // GET_DESCRIPTOR, string
-        reply = StringDescriptor(static_cast<std::uint8_t>(value & 0xFF));
-        if (reply.size() > length)
-            reply.resize(length);
-        return 0;
-    }
-    if (requestType == 0xA1 && request == 0x02 && value >= 2) { // UPLOAD
-        const std::uint32_t address = mAddressPointer + static_cast<std::uint32_t>(value - 2) * kTransferSize;
-        if (address < kFlashBase || address + length > kFlashBase + kFlashSize)
-            return -EPIPE;
-        reply.assign(mFlash.begin() + (address - kFlashBase), mFlash.begin() + (address - kFlashBase + length));
-        mState = 9; // dfuUPLOAD-IDLE
-        return 0;
-    }
-    return -EPIPE;
-}
-
-void CEmulatedDfuSeBootloader::ExecuteDfuSeCommand(const std::uint8_t* data, std::uint16_t length)
-{
-    if (length != 5)
-        return;
-    const std::uint32_t address = ReadLittleEndian32(data + 1);
-    if (data[0] == 0x21) {
-        mAddressPointer = address;
-        return;
-    }
-    if (data[0] == 0x41 && address >= kFlashBase && address < kFlashBase + kFlashSize) {
-        const std::uint32_t size = SectorSize(address);
-        std::fill_n(mFlash.begin() + (address - kFlashBase), std::min(size, kFlashBase + kFlashSize - address),
-                    std::uint8_t{0xFF});
-        mErased.push_back(address);
-    }
+    return reply;
 }
 
 } // namespace UsbTest

@@ -1,4 +1,4 @@
-// The libusb backend against an emulated DfuSe bootloader: umockdev gives the real libusb a
+// The libusb backend against the simulator's DfuSe bootloader: umockdev gives the real libusb a
 // /sys and /dev/bus/usb of the test's making, and CEmulatedDfuSeBootloader answers the device's
 // usbfs ioctls. No hardware and no root are needed.
 
@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -40,6 +41,15 @@ namespace {
 
 using UsbTest::CEmulatedDfuSeBootloader;
 using ZT::Testing::CDebugCapture;
+
+constexpr std::uint16_t kTransferSize = LDfuSeBootloader::kTransferSize;
+
+SimulatedDeviceFaults AfterBlocks(std::optional<std::uint32_t> SimulatedDeviceFaults::*fault, std::uint32_t blocks)
+{
+    SimulatedDeviceFaults faults;
+    faults.*fault = blocks;
+    return faults;
+}
 
 bool PreloadLoaded()
 {
@@ -260,18 +270,20 @@ TEST_F(LinuxUsbBackendTest, OpensByPathClaimsInterfaceZeroAndRefusesUnknownPaths
 TEST_F(LinuxUsbBackendTest, ABusyInterfaceFailsTheOpenWithOneLineAndLeavesNothingOpen)
 {
     CDebugCapture capture;
-    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::BusyOnClaim);
+    mBootloader.SetInterfaceBusy(true);
     ZT::UsbError error = ZT::UsbError::None;
     EXPECT_FALSE(mBackend->Open(mPath, error));
     EXPECT_EQ(error, ZT::UsbError::Busy);
     EXPECT_NE(capture.Text().find("is in use by another program"), std::string::npos) << capture.Text();
 
-    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::None);
+    mBootloader.SetInterfaceBusy(false);
     OpenBootloader();
 }
 
+// The flash refuses to program a byte twice between erases: the write below needs the erase.
 TEST_F(LinuxUsbBackendTest, ErasesAndWritesTheFlashThroughDfuSeRequests)
 {
+    ASSERT_TRUE(mBootloader.ProgramFlash(0x08008000 + kTransferSize, std::vector<std::uint8_t>(kTransferSize, 0x5A)));
     OpenBootloader();
     std::uint8_t state = 0;
     ASSERT_TRUE(GetStatus(state));
@@ -282,51 +294,48 @@ TEST_F(LinuxUsbBackendTest, ErasesAndWritesTheFlashThroughDfuSeRequests)
     EXPECT_EQ(state, 4);
     ASSERT_TRUE(GetStatus(state));
     EXPECT_EQ(state, 5);
-    EXPECT_EQ(mBootloader.GetErasedSectors(), std::vector<std::uint32_t>{0x08008000});
-    EXPECT_EQ(mBootloader.ReadFlash(0x0800BFFF, 2), (std::vector<std::uint8_t>{0xFF, 0x00}));
 
     ASSERT_TRUE(Request(0x21, 0x01, 0, Command(0x21, 0x08008000)));
     ASSERT_TRUE(GetStatus(state));
     ASSERT_TRUE(GetStatus(state));
-    std::vector<std::uint8_t> block(UsbTest::kTransferSize);
+    std::vector<std::uint8_t> block(kTransferSize);
     for (std::size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<std::uint8_t>(i * 7 + 3);
     ASSERT_TRUE(Request(0x21, 0x01, 3, block)); // the second block of the element
-    EXPECT_EQ(mConnection->GetLastTransferredLength(), UsbTest::kTransferSize);
+    EXPECT_EQ(mConnection->GetLastTransferredLength(), kTransferSize);
     ASSERT_TRUE(GetStatus(state));
     ASSERT_TRUE(GetStatus(state));
     EXPECT_EQ(state, 5);
-    EXPECT_EQ(mBootloader.ReadFlash(0x08008000 + UsbTest::kTransferSize, block.size()), block);
+    EXPECT_EQ(mBootloader.ReadFlash(0x08008000 + kTransferSize, block.size()), block);
 }
 
 TEST_F(LinuxUsbBackendTest, AStalledRequestFailsWithPipeAndTheNextOneWorks)
 {
     OpenBootloader();
-    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::StallNextRequest);
-    std::uint8_t state = 0;
-    EXPECT_FALSE(GetStatus(state));
+    EXPECT_FALSE(Request(0x21, 0x01, 1, {0x00})); // block number 1 is no DfuSe request
     EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::Pipe);
+    std::uint8_t state = 0;
     EXPECT_TRUE(GetStatus(state));
     EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::None);
+    EXPECT_EQ(state, 10);
 }
 
 TEST_F(LinuxUsbBackendTest, ADeviceThatNeverAnswersTimesOutWithOneLine)
 {
     OpenBootloader();
     CDebugCapture capture;
-    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::NeverAnswer);
-    std::uint8_t state = 0;
-    EXPECT_FALSE(GetStatus(state));
+    mBootloader.SetFaults(AfterBlocks(&SimulatedDeviceFaults::noAnswerAfterBlocks, 0));
+    EXPECT_FALSE(Request(0x21, 0x01, 2, std::vector<std::uint8_t>(16)));
     EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::Timeout);
-    EXPECT_NE(capture.Text().find("did not answer request 0x03 within 5000 ms"), std::string::npos) << capture.Text();
+    EXPECT_NE(capture.Text().find("did not answer request 0x01 within 5000 ms"), std::string::npos) << capture.Text();
 }
 
 TEST_F(LinuxUsbBackendTest, ADeviceUnpluggedMidTransferFailsWithNoDeviceAndOneLine)
 {
     OpenBootloader();
     CDebugCapture capture;
-    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::GoneOnNextRequest);
-    EXPECT_FALSE(Request(0x21, 0x01, 0, Command(0x41, 0x08008000)));
+    mBootloader.SetFaults(AfterBlocks(&SimulatedDeviceFaults::unplugAfterBlocks, 0));
+    EXPECT_FALSE(Request(0x21, 0x01, 2, std::vector<std::uint8_t>(16)));
     EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::NoDevice);
     std::uint8_t state = 0;
     EXPECT_FALSE(GetStatus(state));
@@ -339,16 +348,21 @@ TEST_F(LinuxUsbBackendTest, AfterTheLeaveRequestTheDeviceReturnsInNormalModeWith
 {
     ASSERT_TRUE(Listed(0x0483, 0xDF11, 0x0200, mPath));
     OpenBootloader();
-    ASSERT_TRUE(Request(0x21, 0x01, 0));
+    // The leave is allowed after a download only.
+    ASSERT_TRUE(Request(0x21, 0x01, 0, Command(0x21, 0x08008000)));
     std::uint8_t state = 0;
     ASSERT_TRUE(GetStatus(state));
+    ASSERT_TRUE(GetStatus(state));
+    ASSERT_TRUE(Request(0x21, 0x01, 0));
+    ASSERT_TRUE(GetStatus(state));
+    EXPECT_EQ(state, 7);
     EXPECT_TRUE(mBootloader.HasLeft());
 
-    mBootloader.LeaveBus();
-    Unplug(mSysname);
-    mUnplugged = true;
+    // The device has reset: its handle is dead before the kernel's remove event arrives.
     EXPECT_FALSE(GetStatus(state));
     EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::NoDevice);
+    Unplug(mSysname);
+    mUnplugged = true;
 
     const std::string returnedSysname = mSysname + ".1";
     const std::string returnedPath = DevicePath(mAddress + 1);
@@ -373,7 +387,7 @@ DfuSeImage MakeTestImage()
 {
     DfuSeImage image;
     image.ElementAddress = 0x08008000;
-    image.ElementData.resize(2 * UsbTest::kTransferSize + 1);
+    image.ElementData.resize(2 * kTransferSize + 1);
     for (std::size_t i = 0; i < image.ElementData.size(); ++i)
         image.ElementData[i] = static_cast<std::uint8_t>((i * 31) ^ (i >> 8));
     return image;
@@ -429,23 +443,22 @@ TEST_F(LinuxUsbBackendTest, TheEngineWritesAnImageThroughLibusbIntoTheEmulatedFl
 TEST_F(LinuxUsbBackendTest, AnUnplugDuringTheEnginesWritePhaseFailsItWithOneLine)
 {
     CDebugCapture capture;
-    // The idle check (1 request), the set-address request and its two status requests (3), the
-    // first block (1): the device leaves with the second status request of that block.
-    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::GoneOnNextRequest, 6);
+    // The first block is written; the device leaves instead of taking the second.
+    mBootloader.SetFaults(AfterBlocks(&SimulatedDeviceFaults::unplugAfterBlocks, 1));
     const DfuSeImage image = MakeTestImage();
     const EngineOutcome outcome = RunEngineDownload(mBackend, image);
     EXPECT_EQ(outcome.runState, LUpdateEngineInterface::UpdateRunState::Failed);
     EXPECT_EQ(outcome.deviceState, LUpdateEngineInterface::DeviceState::DeviceCannotBeUpdated);
-    EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, UsbTest::kTransferSize),
-              std::vector<std::uint8_t>(image.ElementData.begin(), image.ElementData.begin() + UsbTest::kTransferSize));
+    EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, kTransferSize),
+              std::vector<std::uint8_t>(image.ElementData.begin(), image.ElementData.begin() + kTransferSize));
     const std::string text = capture.Text();
-    EXPECT_NE(text.find("left the bus during request 0x03"), std::string::npos) << text;
+    EXPECT_NE(text.find("left the bus during request 0x01"), std::string::npos) << text;
     EXPECT_EQ(text.find("left the bus"), text.rfind("left the bus")) << text;
 }
 
 TEST_F(LinuxUsbBackendTest, AStallDuringTheEnginesDownloadFailsItAsADeviceFailure)
 {
-    mBootloader.SetFault(CEmulatedDfuSeBootloader::Fault::StallNextRequest);
+    mBootloader.SetFaults(AfterBlocks(&SimulatedDeviceFaults::stallAfterBlocks, 0));
     const EngineOutcome outcome = RunEngineDownload(mBackend, MakeTestImage());
     EXPECT_EQ(outcome.runState, LUpdateEngineInterface::UpdateRunState::Failed);
     EXPECT_EQ(outcome.deviceState, LUpdateEngineInterface::DeviceState::DeviceCannotBeUpdated);
@@ -471,12 +484,14 @@ std::string RunTool(const std::string& command, int& status)
 
 // A second, independent client of the emulation: stock dfu-util must list, download to and upload
 // from the same bootloader, so the emulation is a DfuSe bootloader and not only what our code
-// expects of one.
+// expects of one. The flash starts programmed around the target, so the download must erase the
+// sector it writes to and no other.
 TEST_F(LinuxUsbBackendTest, StockDfuUtilListsDownloadsToAndUploadsFromTheEmulatedBootloader)
 {
     if (::access("/usr/bin/dfu-util", X_OK) != 0)
         GTEST_SKIP() << "dfu-util is not installed";
     const std::string folder = std::getenv("TMPDIR");
+    ASSERT_TRUE(mBootloader.ProgramFlash(0x08004000, std::vector<std::uint8_t>(0xC000, 0x5A))); // sectors 1 to 3
     int status = 0;
     const std::string listing = RunTool("dfu-util -l", status);
     EXPECT_EQ(status, 0) << listing;
@@ -486,7 +501,7 @@ TEST_F(LinuxUsbBackendTest, StockDfuUtilListsDownloadsToAndUploadsFromTheEmulate
     EXPECT_NE(listing.find(devnum), std::string::npos) << listing;
     EXPECT_NE(listing.find("@Internal Flash"), std::string::npos) << listing;
 
-    std::vector<std::uint8_t> data(UsbTest::kTransferSize + 100);
+    std::vector<std::uint8_t> data(kTransferSize + 100);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i * 13 + 1);
     {
@@ -497,7 +512,8 @@ TEST_F(LinuxUsbBackendTest, StockDfuUtilListsDownloadsToAndUploadsFromTheEmulate
         RunTool("dfu-util -d 0483:df11 -a 0 -s 0x08008000 -D " + folder + "/raw.bin", status);
     EXPECT_EQ(status, 0) << download;
     EXPECT_EQ(mBootloader.ReadFlash(0x08008000, data.size()), data) << download;
-    EXPECT_EQ(mBootloader.GetErasedSectors(), std::vector<std::uint32_t>{0x08008000}) << download;
+    EXPECT_EQ(mBootloader.ReadFlash(0x08007FFF, 1), std::vector<std::uint8_t>{0x5A}) << download;
+    EXPECT_EQ(mBootloader.ReadFlash(0x0800BFFF, 2), (std::vector<std::uint8_t>{0xFF, 0x5A})) << download;
 
     const std::string upload = RunTool("dfu-util -d 0483:df11 -a 0 -s 0x08008000:" + std::to_string(data.size()) +
                                            " -U " + folder + "/uploaded.bin",
