@@ -9,7 +9,6 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace RCPtrQueueTest {
@@ -143,36 +142,6 @@ TEST(RCPtrQueue, ReleasesWhatItStillHoldsWhenDestroyed)
         (void)queue.Dequeue();
         EXPECT_EQ(LItem::sLive, 9);
     }
-    EXPECT_EQ(LItem::sLive, 0);
-}
-
-TEST(RCPtrQueue, ProducersOnSeveralThreadsKeepTheirOwnOrder)
-{
-    constexpr int kThreads = 4;
-    constexpr int kPerThread = 2000;
-    ZT::Mutex mutex;
-    Queue queue(&mutex);
-    std::vector<std::thread> producers;
-    for (int t = 0; t < kThreads; ++t)
-        producers.emplace_back([&, t] {
-            for (int i = 0; i < kPerThread; ++i)
-                queue.Enqueue(ZT::MakeRC<LItem>(t * kPerThread + i));
-        });
-    std::vector<int> lastSeen(kThreads, -1);
-    int received = 0;
-    while (received < kThreads * kPerThread) {
-        if (queue.IsEmpty()) {
-            std::this_thread::yield();
-            continue;
-        }
-        const int value = queue.Dequeue()->mValue;
-        const int thread = value / kPerThread;
-        ASSERT_GT(value % kPerThread, lastSeen[thread]);
-        lastSeen[thread] = value % kPerThread;
-        ++received;
-    }
-    for (auto& producer : producers)
-        producer.join();
     EXPECT_EQ(LItem::sLive, 0);
 }
 

@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
