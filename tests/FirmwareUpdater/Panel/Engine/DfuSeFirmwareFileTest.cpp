@@ -5,7 +5,6 @@
 #include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
-#include "Simulator/FirmwareVersionRecord.h"
 #include "tools/DfuSeImage.h"
 #include "tools/SimulationImagePlan.h"
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
@@ -171,12 +170,8 @@ TEST_F(DfuSeFileTest, AcceptsAndServesTheElementInBlocks)
         std::function<void(Bytes&)> change;
     };
     const Row rows[] = {
+        // How the element's size cuts it into blocks shows in the download: DfuSeBlockNumbering.
         {"WellFormed", 5000, 3, 904, nullptr},
-        // A whole number of blocks: every block is full.
-        {"ExactMultipleOfTheBlockSize", 3 * 2048, 3, 2048, nullptr},
-        // One byte more adds a last block of one byte.
-        {"OneByteMoreThanAMultiple", 3 * 2048 + 1, 4, 1, nullptr},
-        {"SmallerThanOneBlock", 100, 1, 100, nullptr},
         // An empty element in a file of exactly 293 bytes: accepted, with no block at all.
         {"EmptyElementWithoutSuffix", 0, 0, 0, [](Bytes& b) { b.resize(Layout::kElementDataOffset); }},
         // The target prefix is never read: anything may stand there.
@@ -252,31 +247,22 @@ TEST_F(DfuSeFileTest, AFileThatShrinksAfterOpenGivesAShortRead)
 
 // ---- Command payloads and refusals --------------------------------------------------------
 
-TEST_F(DfuSeFileTest, SetAddressPayloadsPointAtEachBlock)
+// The payloads of every block and erased sector show in the download's traffic (DfuSeDownload,
+// DfuSeEraseList); here, that a payload takes five bytes of the caller's buffer and no more.
+TEST_F(DfuSeFileTest, CommandPayloadsTakeFiveBytes)
 {
     ASSERT_EQ(mReader->Open(Write(Image(4 * 2048 + 100, 0x08008000).ToBytes()), kBlockSize), ZT::S_OK);
-    struct Expected {
-        std::uint16_t block;
-        std::array<std::uint8_t, 5> payload;
-    };
-    for (const Expected& e : {Expected{0, {0x21, 0x00, 0x80, 0x00, 0x08}}, Expected{1, {0x21, 0x00, 0x88, 0x00, 0x08}},
-                              Expected{2, {0x21, 0x00, 0x90, 0x00, 0x08}}, Expected{3, {0x21, 0x00, 0x98, 0x00, 0x08}},
-                              Expected{4, {0x21, 0x00, 0xA0, 0x00, 0x08}}}) {
-        std::array<std::uint8_t, 8> buffer;
-        buffer.fill(kUntouched);
-        std::uint16_t length = buffer.size();
-        ASSERT_EQ(mReader->GetSetAddressCommand(e.block, buffer.data(), length), ZT::S_OK) << e.block;
-        EXPECT_EQ(length, 5);
-        EXPECT_TRUE(std::equal(e.payload.begin(), e.payload.end(), buffer.begin())) << e.block;
-        EXPECT_EQ(buffer[5], kUntouched) << "wrote past the payload";
-    }
-    // The erase payload takes any address, far outside the element too: the reader does not
-    // judge which sectors the download erases.
-    std::uint8_t erase[5] = {};
-    std::uint16_t length = 5;
-    ASSERT_EQ(mReader->GetEraseCommand(0x08060000, erase, length), ZT::S_OK);
-    EXPECT_EQ(Bytes(erase, erase + 5), (Bytes{0x41, 0x00, 0x00, 0x06, 0x08}));
+    std::array<std::uint8_t, 8> buffer;
+    buffer.fill(kUntouched);
+    std::uint16_t length = buffer.size();
+    ASSERT_EQ(mReader->GetSetAddressCommand(4, buffer.data(), length), ZT::S_OK);
     EXPECT_EQ(length, 5);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.end()), (Bytes{0x21, 0x00, 0xA0, 0x00, 0x08, kUntouched, kUntouched, kUntouched}));
+    buffer.fill(kUntouched);
+    length = buffer.size();
+    ASSERT_EQ(mReader->GetEraseCommand(0x08060000, buffer.data(), length), ZT::S_OK);
+    EXPECT_EQ(length, 5);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.end()), (Bytes{0x41, 0x00, 0x00, 0x06, 0x08, kUntouched, kUntouched, kUntouched}));
 }
 
 TEST_F(DfuSeFileTest, SetAddressWrapsAt32BitsWithLargeBlocks)
@@ -381,40 +367,15 @@ TEST_F(DfuSeFileTest, TheSimulationMarkIsReadFromTheTargetName)
 
 // ---- Images made by the firmware-image tool -----------------------------------------------
 
-TEST_F(DfuSeFileTest, ToolImagesReadBackWithTheirAddressSizeVersionRecordAndMark)
+// The element of each tool image, its address, version record and simulation mark are proven by
+// the downloads (DfuSeDownload, TwoDeviceUpdate) and SimulationImageRefusal; the suffix, which
+// the reader passes over, only here.
+TEST(ToolImage, TheSuffixNamesTheDeviceAndItsCrcCoversTheRest)
 {
     for (const ProductDevice::Kind kind : {ProductDevice::Kind::Controller, ProductDevice::Kind::WheelDisplay}) {
         SCOPED_TRACE(ToString(kind));
         const ProductDevice& device = ProductDevice::Get(kind);
-        const SimulationImagePlan plan = SimulationImagePlan::ForDevice(device);
-        const DfuSeImage image = plan.Build();
-        const Bytes bytes = image.ToBytes();
-        const ZT::WString path = Write(bytes, "tool.dfu");
-
-        ASSERT_EQ(mReader->Open(path, kBlockSize), ZT::S_OK);
-        EXPECT_EQ(mReader->GetElementAddress(), 0x08008000u);
-        EXPECT_EQ(mReader->GetElementSize(), plan.ElementSize);
-        EXPECT_TRUE(mReader->IsSimulationImage());
-
-        // The element must end inside the last flash sector the engine erases for this device,
-        // which is no larger than 128 KiB and starts at the list's last address.
-        const std::uint32_t lastSector = device.EraseSectors.back();
-        const std::uint32_t sectorEnd = lastSector < 0x08010000 ? lastSector + 0x4000
-                                        : lastSector < 0x08020000 ? lastSector + 0x10000
-                                                                  : lastSector + 0x20000;
-        EXPECT_LE(mReader->GetElementAddress() + mReader->GetElementSize(), sectorEnd);
-
-        // The element as the download sends it carries the device's release in its version record.
-        Bytes element;
-        for (std::uint16_t i = 0; i < mReader->GetBlockCount(); ++i) {
-            std::array<std::uint8_t, kBlockSize> buffer{};
-            std::uint16_t length = kBlockSize;
-            ASSERT_EQ(mReader->ReadBlock(i, buffer.data(), length), ZT::S_OK);
-            element.insert(element.end(), buffer.begin(), buffer.begin() + length);
-        }
-        EXPECT_EQ(ReadVersionRecord(element), device.FirmwareRelease);
-
-        // The suffix names the device's normal-mode IDs and release, and its CRC covers the rest.
+        const Bytes bytes = SimulationImagePlan::ForDevice(device).Build().ToBytes();
         ASSERT_GE(bytes.size(), Layout::kSuffixSize);
         const std::uint8_t* suffix = bytes.data() + bytes.size() - Layout::kSuffixSize;
         EXPECT_EQ(suffix[0] | (suffix[1] << 8), device.FirmwareRelease);

@@ -31,7 +31,6 @@ public:
                          std::uint8_t* data, std::uint16_t wLength) override
     {
         SentRequest sent;
-        sent.requestType = bmRequestType;
         sent.request = bRequest;
         sent.value = wValue;
         sent.length = wLength;
@@ -186,11 +185,8 @@ LUpdateEngine::DeviceDefinitionEx DownloadFixture::SelectedRecord() const
 std::vector<double> DownloadFixture::TakeProgress()
 {
     Deliver();
-    std::vector<double> fractions;
-    for (const auto& notification : mRecorder->mReceived) {
-        if (const auto progress = notification->GetPayloadAs<ZT::LFirmwareUpdateProgressNotificationData>())
-            fractions.push_back(progress->GetFractionComplete());
-    }
+    auto fractions = mRecorder->Collect<ZT::LFirmwareUpdateProgressNotificationData>(
+        [](const auto& progress) { return progress.GetFractionComplete(); });
     mRecorder->mReceived.clear();
     return fractions;
 }

@@ -27,7 +27,6 @@ inline constexpr std::uint32_t kWorkerWaitMs = 60000;
 
 // One control transfer as the engine sent it.
 struct SentRequest {
-    std::uint8_t requestType = 0;
     std::uint8_t request = 0;
     std::uint16_t value = 0;
     std::uint16_t length = 0;

@@ -1,5 +1,5 @@
-// The engine's records: version ordering, release numbers, the product's device table and the
-// notification payloads.
+// The engine's records: version ordering, release numbers, enumeration names and the notification
+// payloads.
 
 #include "FirmwareUpdater/Panel/Engine/DeviceStateChangeNotificationData.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareFileStateChangeNotificationData.h"
@@ -72,30 +72,6 @@ TEST(ReleaseNumber, GivesOneVersionPartPerHexDigitAndTheDecimalText)
         EXPECT_TRUE(version.HasSameNumberAs(row.version));
         EXPECT_EQ(version.Text.ToUTF8(), row.version.Text.ToUTF8());
         EXPECT_EQ(version.ToReleaseNumber(), row.release);
-    }
-}
-
-TEST(ProductDevice, DescribesTheControllerAndTheWheelDisplay)
-{
-    struct Row {
-        ProductDevice::Kind kind;
-        std::uint32_t productId;
-        const char* port;
-        const char* file;
-    };
-    using K = ProductDevice::Kind;
-    for (const Row& row : {Row{K::Controller, 0x8010, "Halvard XR4000 NOVA", "qx31_tp_update_00_31_120936.dfu"},
-                           Row{K::WheelDisplay, 0xB010, "Halvard XR4000 NOVA WD", "qx31_wd_update_00_50_3A7CE2CA.dfu"}}) {
-        SCOPED_TRACE(row.port);
-        const ProductDevice& device = ProductDevice::Get(row.kind);
-        const LUpdateEngineInterface::DeviceDefinition d = device.GetDeviceDefinition();
-        EXPECT_EQ(d.VendorId, 0x2C1Au);
-        EXPECT_EQ(d.ProductId, row.productId);
-        EXPECT_EQ(d.BootloaderVendorId, 0x0483u);
-        EXPECT_EQ(d.BootloaderProductId, 0xDF11u);
-        EXPECT_EQ(d.MidiPortName.ToUTF8(), row.port);
-        EXPECT_TRUE(d.Text1.IsEmpty() && d.Text2.IsEmpty() && d.Text4.IsEmpty() && d.Text5.IsEmpty());
-        EXPECT_EQ(ZT::WString(device.FirmwareFileName).ToUTF8(), row.file);
     }
 }
 

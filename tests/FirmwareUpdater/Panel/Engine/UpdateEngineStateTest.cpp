@@ -30,11 +30,7 @@ TEST_F(EngineStateTest, OneDeviceFoundGivesOneStateNotificationInTheDeliveredOrd
               (std::vector<StateChange>{{DeviceState::NoDeviceFound, DeviceState::DeviceNotInUpdateMode},
                                         {DeviceState::DeviceNotInUpdateMode, DeviceState::DevicesAvailableNoneSelected}}));
     EXPECT_EQ(mEngine->GetSelectedDeviceIndex(), 0);
-
-    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
-    EXPECT_EQ(TakeStateChanges(),
-              (std::vector<StateChange>{{DeviceState::EnteringUpdateMode, DeviceState::DeviceNotInUpdateMode},
-                                        {DeviceState::DeviceInUpdateMode, DeviceState::EnteringUpdateMode}}));
+    // The switch into update mode: ModeSwitchTiming.
 }
 
 TEST_F(EngineStateTest, SettingTheSameStateAgainPostsNothing)

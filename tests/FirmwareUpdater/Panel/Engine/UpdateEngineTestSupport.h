@@ -67,33 +67,30 @@ public:
         return ZT::S_OK;
     }
 
-    // The device-state changes received, in order.
+    // What field gives of each payload of type Data received, in order.
+    template <class Data, class Field>
+    auto Collect(Field field) const
+    {
+        std::vector<decltype(field(std::declval<const Data&>()))> values;
+        for (const auto& notification : mReceived) {
+            if (const auto data = notification->GetPayloadAs<Data>())
+                values.push_back(field(*data));
+        }
+        return values;
+    }
     std::vector<StateChange> DeviceStateChanges() const
     {
-        std::vector<StateChange> changes;
-        for (const auto& notification : mReceived) {
-            if (const auto data = notification->GetPayloadAs<ZT::LDeviceStateChangeNotificationData>())
-                changes.emplace_back(data->GetNewState(), data->GetOldState());
-        }
-        return changes;
+        return Collect<ZT::LDeviceStateChangeNotificationData>(
+            [](const auto& data) { return StateChange(data.GetNewState(), data.GetOldState()); });
     }
     std::vector<std::pair<FirmwareFileState, FirmwareFileState>> FileStateChanges() const
     {
-        std::vector<std::pair<FirmwareFileState, FirmwareFileState>> changes;
-        for (const auto& notification : mReceived) {
-            if (const auto data = notification->GetPayloadAs<ZT::LFirmwareFileStateChangeNotificationData>())
-                changes.emplace_back(data->GetNewState(), data->GetOldState());
-        }
-        return changes;
+        return Collect<ZT::LFirmwareFileStateChangeNotificationData>(
+            [](const auto& data) { return std::make_pair(data.GetNewState(), data.GetOldState()); });
     }
     std::vector<bool> Completions() const
     {
-        std::vector<bool> completions;
-        for (const auto& notification : mReceived) {
-            if (const auto data = notification->GetPayloadAs<ZT::LFirmwareUpdateCompletedNotificationData>())
-                completions.push_back(data->GetSucceeded());
-        }
-        return completions;
+        return Collect<ZT::LFirmwareUpdateCompletedNotificationData>([](const auto& data) { return data.GetSucceeded(); });
     }
 
     std::vector<ZT::RCPtr<ZT::LNotification>> mReceived;
