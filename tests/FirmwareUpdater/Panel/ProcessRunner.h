@@ -22,7 +22,6 @@ struct Result {
     bool TimedOut = false;
     std::string StandardOutput;
     std::string StandardError;
-    std::chrono::milliseconds Duration{0};
 };
 
 class Sandbox {

@@ -121,26 +121,6 @@ TEST_F(SimulatorState, DevicesComeBackWithTheirFlashAndMode)
     EXPECT_EQ(restored[1]->GetFlashDump(), display->GetFlashDump());
 }
 
-TEST_F(SimulatorState, ADeviceCaughtOnItsWayIntoTheBootloaderIsFoundThere)
-{
-    auto simulator = ZT::MakeRC<LDeviceSimulator>();
-    auto controller = simulator->AddDevice(SimulatedDeviceKind::Controller, 0x0030);
-    std::uint64_t appearance = 0;
-    ASSERT_TRUE(controller->OpenMidi("Halvard XR4000 NOVA", appearance));
-    ASSERT_EQ(controller->ReceiveMidi(appearance, kUpdateModeRequest), LSimulatedDevice::MidiDelivery::Delivered);
-    ASSERT_EQ(controller->GetMode(), SimulatedDeviceMode::SwitchingToBootloader);
-    const auto captured = CSimulatorStateFile::Capture(*simulator);
-    ASSERT_EQ(captured.size(), 1u);
-    EXPECT_TRUE(captured[0].InBootloader);
-
-    // An unplugged device is plugged in again at the next run and starts from its flash.
-    controller->Unplug();
-    auto restoredSimulator = ZT::MakeRC<LDeviceSimulator>();
-    const auto restored = CSimulatorStateFile::Restore(*restoredSimulator, CSimulatorStateFile::Capture(*simulator));
-    ASSERT_EQ(restored.size(), 1u);
-    EXPECT_EQ(restored[0]->GetMode(), SimulatedDeviceMode::Application);
-}
-
 TEST_F(SimulatorState, EveryDamagedFileIsRefusedWhole)
 {
     auto simulator = ZT::MakeRC<LDeviceSimulator>();
