@@ -7,7 +7,6 @@
 #include "ZTFramework/Usb/UsbBackend.h"
 
 #include <cmath>
-#include <regex>
 
 namespace {
 
@@ -15,20 +14,6 @@ using namespace SimTest;
 using F = SimulatedDeviceFaults;
 
 class DeviceSimulator : public SimulatorTest {};
-
-TEST_F(DeviceSimulator, ListsBothDevicesWithTheirIdsReleasesAndPorts)
-{
-    const auto devices = List();
-    ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(ZT::MakeHardwareId(devices[0]), "USB\\VID_2C1A&PID_8010&REV_0031");
-    EXPECT_EQ(ZT::MakeHardwareId(devices[1]), "USB\\VID_2C1A&PID_B010&REV_0050");
-    const std::regex pathPattern(R"(/dev/bus/usb/001/\d{3})");
-    EXPECT_TRUE(std::regex_match(devices[0].path, pathPattern)) << devices[0].path;
-    EXPECT_TRUE(std::regex_match(devices[1].path, pathPattern)) << devices[1].path;
-    EXPECT_NE(devices[0].path, devices[1].path);
-
-    EXPECT_EQ(mMidi->ListOutputNames(), (std::vector<std::string>{"Halvard XR4000 NOVA", "Halvard XR4000 NOVA WD"}));
-}
 
 TEST_F(DeviceSimulator, UpdateModeMessageBringsTheBootloaderAfterOneAndAHalfSeconds)
 {
@@ -113,19 +98,14 @@ TEST_F(DeviceSimulator, OpenNeedsTheExactNameOfAPresentPort)
     EXPECT_FALSE(mMidi->Open("Halvard XR4000 NOVA"));
 }
 
-TEST_F(DeviceSimulator, UsbOpenTellsUnknownGoneAndBusyPathsApart)
+// Busy paths: UsbConnectionOnSimulator.OpenFailsWithTheBackendsReason.
+TEST_F(DeviceSimulator, UsbOpenTellsUnknownAndGonePathsApart)
 {
     const std::string path = List()[0].path;
     ZT::UsbError error = ZT::UsbError::None;
     EXPECT_FALSE(mUsb->Open("/dev/bus/usb/002/001", error));
     EXPECT_EQ(error, ZT::UsbError::NotFound);
 
-    auto first = mUsb->Open(path, error);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(error, ZT::UsbError::None);
-    EXPECT_FALSE(mUsb->Open(path, error));
-    EXPECT_EQ(error, ZT::UsbError::Busy);
-    first->Close();
     auto second = mUsb->Open(path, error);
     ASSERT_TRUE(second);
 
@@ -156,28 +136,6 @@ TEST_F(DeviceSimulator, InstallMakesItTheBackendOfTheProcessUntilReset)
     EXPECT_FALSE(ZT::GetMidiOutputBackend()->Open("Halvard XR4000 NOVA"));
 }
 
-TEST_F(DeviceSimulator, ADeviceWithoutApplicationStartsInItsBootloader)
-{
-    auto blank = mSimulator->AddDevice(SimulatedDeviceKind::Controller, std::nullopt);
-    EXPECT_EQ(blank->GetMode(), SimulatedDeviceMode::Bootloader);
-    EXPECT_EQ(List().size(), 3u);
-    EXPECT_TRUE(FindBootloader());
-    EXPECT_EQ(mMidi->ListOutputNames().size(), 2u);
-}
-
-TEST_F(DeviceSimulator, UnplugAndPlugReenumerate)
-{
-    const std::string oldPath = List()[0].path;
-    mController->Unplug();
-    EXPECT_EQ(List().size(), 1u);
-    EXPECT_EQ(mMidi->ListOutputNames().size(), 1u);
-    mController->Plug();
-    const auto devices = List();
-    ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(devices[0].releaseNumber, 0x0031);
-    EXPECT_NE(devices[0].path, oldPath);
-}
-
 // Faults of the normal-mode side. A missing port and a send that never completes are checked
 // through the engine's switch into update mode (ModeSwitchTest), a bootloader that never appears
 // through the updater process.
@@ -193,13 +151,8 @@ TEST_F(DeviceSimulator, FaultUpdateModeMessageIgnored)
 
 TEST_F(DeviceSimulator, FaultTwoDevicesWithTheSameIds)
 {
+    // How the engine lists the two: DiscoveryTest.
     auto twin = mSimulator->AddDevice(SimulatedDeviceKind::Controller, 0x0030);
-    const auto devices = List();
-    ASSERT_EQ(devices.size(), 3u);
-    EXPECT_EQ(devices[2].vendorId, devices[0].vendorId);
-    EXPECT_EQ(devices[2].productId, devices[0].productId);
-    EXPECT_EQ(devices[2].releaseNumber, 0x0030);
-    EXPECT_NE(devices[2].path, devices[0].path);
     EXPECT_EQ(mMidi->ListOutputNames(),
               (std::vector<std::string>{"Halvard XR4000 NOVA", "Halvard XR4000 NOVA WD", "Halvard XR4000 NOVA"}));
 

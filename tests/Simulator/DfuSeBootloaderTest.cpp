@@ -78,28 +78,6 @@ TEST_F(DfuSeBootloader, EraseTimesAndTheHeldBackStatus)
     }
 }
 
-TEST_F(DfuSeBootloader, ABlockIsBusyForTwentyMillisecondsWithoutHoldingTheStatus)
-{
-    DfuHost host = EnterBootloader();
-    ASSERT_TRUE(host.EraseSector(0x0800C000));
-    ASSERT_TRUE(host.SetAddress(0x0800C000));
-    const auto block = MakeImage(2048, std::nullopt);
-    ASSERT_TRUE(host.Download(2, block));
-    const std::uint64_t started = mClock.NowMs();
-    auto status = host.GetStatus();
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->state, 4);
-    EXPECT_EQ(status->pollTimeoutMs, 20u);
-    status = host.GetStatus();
-    EXPECT_EQ(status->state, 4);
-    EXPECT_EQ(mClock.NowMs(), started); // not held back
-    mClock.SleepMs(19);
-    EXPECT_EQ(host.GetStatus()->state, 4);
-    mClock.SleepMs(1);
-    EXPECT_EQ(host.GetStatus()->state, 5);
-    EXPECT_EQ(Flash(0x0800C000, 2048), block);
-}
-
 // A block the flash refuses ends in dfuERROR with the flash's reason and changes nothing.
 TEST_F(DfuSeBootloader, ARefusedWriteEndsInErrorAndChangesNothing)
 {

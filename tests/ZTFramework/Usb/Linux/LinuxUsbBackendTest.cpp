@@ -330,20 +330,6 @@ TEST_F(LinuxUsbBackendTest, ADeviceThatNeverAnswersTimesOutWithOneLine)
     EXPECT_NE(capture.Text().find("did not answer request 0x01 within 5000 ms"), std::string::npos) << capture.Text();
 }
 
-TEST_F(LinuxUsbBackendTest, ADeviceUnpluggedMidTransferFailsWithNoDeviceAndOneLine)
-{
-    OpenBootloader();
-    CDebugCapture capture;
-    mBootloader.SetFaults(AfterBlocks(&SimulatedDeviceFaults::unplugAfterBlocks, 0));
-    EXPECT_FALSE(Request(0x21, 0x01, 2, std::vector<std::uint8_t>(16)));
-    EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::NoDevice);
-    std::uint8_t state = 0;
-    EXPECT_FALSE(GetStatus(state));
-    const std::string text = capture.Text();
-    EXPECT_NE(text.find("left the bus during request 0x01"), std::string::npos) << text;
-    EXPECT_EQ(text.find("left the bus"), text.rfind("left the bus")) << text;
-}
-
 TEST_F(LinuxUsbBackendTest, AfterTheLeaveRequestTheDeviceReturnsInNormalModeWithItsNewRelease)
 {
     ASSERT_TRUE(Listed(0x0483, 0xDF11, 0x0200, mPath));
