@@ -68,14 +68,10 @@ void CountUnderContention(Lock& lock)
     EXPECT_EQ(counter, static_cast<long>(kThreads) * kIncrements);
 }
 
-TEST(Mutex, ExcludesOtherThreads)
+TEST(Mutex, ItAndTheLightLockExcludeOtherThreads)
 {
     Mutex mutex;
     CountUnderContention(mutex);
-}
-
-TEST(LightLock, ExcludesOtherThreadsUnderContention)
-{
     LightLock lock;
     CountUnderContention(lock);
 }
