@@ -10,11 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <list>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -122,39 +120,6 @@ TEST_F(ResourceSetTest, EachStringDocumentFallsBackToItsPrimaryLanguageThenEngli
         EXPECT_EQ(Label(*set, L"Framework"), WString(L"fw")) << row.name;
         EXPECT_TRUE(set->GetLoadMessages().empty()) << row.name << ": " << set->GetLoadMessages().front();
     }
-}
-
-TEST_F(ResourceSetTest, AFolderLocationReadsTheThreeFilesByName)
-{
-    Write("StringTables.xml", Utf16Bytes(StringsWith("0x0009", "app text")));
-    Write("FrameworkStrings.xml", Utf16Bytes(StringsWith("0x0009", "framework text", "Framework")));
-    Write("Skins.xml", Utf8Bytes(SkinNamed("folderControl")));
-
-    const auto set = ZT::MakeRC<LResourceSet>();
-    EXPECT_EQ(set->Load(Folder(), 0x0409), ZT::S_OK);
-    EXPECT_EQ(Label(*set), WString(L"app text"));
-    WString text;
-    ASSERT_TRUE(set->GetFrameworkStringTable());
-    EXPECT_TRUE(set->GetFrameworkStringTable()->GetString(WString(L"LABEL"), text));
-    EXPECT_EQ(text, WString(L"framework text"));
-    ASSERT_TRUE(set->GetSkin());
-    EXPECT_TRUE(set->GetSkin()->FindControlDescriptor(WString(L"folderControl")));
-    EXPECT_EQ(set->GetApplicationName(), WString(L"Wavecrest"));
-    EXPECT_TRUE(set->GetLoadMessages().empty());
-}
-
-TEST_F(ResourceSetTest, TheBuiltInLocationFindsTheResourcesByName)
-{
-    RegisterBuiltIn("APP_STRINGS", Utf16Bytes(StringsWith("0x0009", "built-in app")));
-    RegisterBuiltIn("FRAMEWORK_STRINGS", Utf16Bytes(StringsWith("0x0009", "built-in fw", "Framework")));
-    RegisterBuiltIn("APP_SKINS", Utf8Bytes(SkinNamed("builtInControl")));
-
-    const auto set = ZT::MakeRC<LResourceSet>();
-    EXPECT_EQ(set->Load(BuiltIn(), 0x0409), ZT::S_OK);
-    EXPECT_EQ(Label(*set), WString(L"built-in app"));
-    EXPECT_EQ(Label(*set, L"Framework"), WString(L"built-in fw"));
-    ASSERT_TRUE(set->GetSkin());
-    EXPECT_TRUE(set->GetSkin()->FindControlDescriptor(WString(L"builtInControl")));
 }
 
 TEST_F(ResourceSetTest, BrokenFolderDocumentsAreReportedAndReplacedByTheBuiltInOnes)

@@ -75,15 +75,6 @@ TEST(StringTableParser, ReadsUtf16WithByteOrderMarkLikeUtf8)
     EXPECT_EQ(TextOf(parser, L"Owner|button", L"LABEL"), WString(L"\u7D42\u4E86"));
 }
 
-TEST(StringTableParser, AcceptsAnyRootElementName)
-{
-    CStringTableParser parser(0x0009);
-    ASSERT_EQ(parser.Parse(Utf8Bytes(R"(<Tables><StringTable ID="T"><String ID="S">)"
-                                      R"(<Locale LCID="0x0009">x</Locale></String></StringTable></Tables>)")),
-              ZT::S_OK);
-    EXPECT_EQ(TextOf(parser, L"T", L"S"), WString(L"x"));
-}
-
 TEST(StringTableParser, RefusesBrokenDocumentsWithLineAndReasonAndKeepsNothing)
 {
     struct Row {
