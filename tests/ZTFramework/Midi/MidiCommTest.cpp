@@ -159,8 +159,6 @@ TEST_F(MidiCommTest, GivesNoPortForAnAmbiguousMissingOrUnopenableName)
     ZT::RCPtr<ZT::LMidiRenderPort> port;
     EXPECT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard"), port), ZT::E_FAIL);
     EXPECT_FALSE(port);
-    EXPECT_EQ(mComm->GetRenderPort(ZT::WString(L"Other"), port), ZT::E_FAIL);
-    EXPECT_FALSE(port);
     EXPECT_TRUE(mBackend->opened.empty());
 
     mBackend->refuseOpen = true;
@@ -222,11 +220,6 @@ TEST(MidiRenderPort, OpensTheExactNameBeforeTheFirstContainingOne)
     EXPECT_EQ(ZT::LMidiRenderPort::FindDeviceToOpen(ZT::WString(L"Halvard XR4000 NOVA"), devices), 2);
     EXPECT_EQ(ZT::LMidiRenderPort::FindDeviceToOpen(ZT::WString(L"xr4000"), devices), 0);
     EXPECT_EQ(ZT::LMidiRenderPort::FindDeviceToOpen(ZT::WString(L"missing"), devices), -1);
-}
-
-TEST(MidiComm, TheProcessObjectIsOne)
-{
-    EXPECT_EQ(ZT::LMidiComm::GetInstance().Get(), ZT::LMidiComm::GetInstance().Get());
 }
 
 } // namespace

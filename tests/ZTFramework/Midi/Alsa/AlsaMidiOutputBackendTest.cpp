@@ -1,18 +1,14 @@
 // The ALSA backend's device names, port choice and message framing, on a sequencer of the test's
 // own; and the system sequencer's behaviour on a machine that has none.
 
-#include "ZTFramework/Debug/DebugOutput.h"
 #include "ZTFramework/Midi/Alsa/AlsaMidiOutputBackend.h"
 #include "ZTFramework/Midi/Alsa/AlsaMidiOutputPort.h"
 #include "ZTFramework/Midi/Alsa/SystemAlsaSequencer.h"
-#include "ZTFramework/Midi/MidiComm.h"
-#include "ZTFramework/Midi/MidiOutputBackend.h"
 #include "tests/ZTFramework/Threads/DebugCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -81,32 +77,6 @@ TEST(AlsaMidiOutputBackend, ListsEachClientOnceAndOpensItsFirstPortNeverMatching
     ASSERT_EQ(sequencer->Sent.size(), 1u);
     EXPECT_EQ(sequencer->Sent[0].client, 20);
     EXPECT_EQ(sequencer->Sent[0].port, 0);
-}
-
-TEST(AlsaMidiOutputBackend, TheFrameworkResolvesControllerNamesToTheRightClient)
-{
-    auto sequencer = ZT::MakeRC<LRecordingSequencer>(TypicalOutputs());
-    ZT::SetMidiOutputBackend(ZT::MakeRC<ZT::LAlsaMidiOutputBackend>(sequencer));
-    ZT::LMidiComm midi;
-
-    // The exact name wins over the wheel display's name, which merely contains it; case is ignored.
-    ZT::RCPtr<ZT::LMidiRenderPort> controller;
-    ASSERT_EQ(midi.GetRenderPort(ZT::WString(L"halvard xr4000 nova"), controller), ZT::S_OK);
-    ZT::RCPtr<ZT::LMidiRenderPort> wheel;
-    ASSERT_EQ(midi.GetRenderPort(ZT::WString(L"XR4000 NOVA WD"), wheel), ZT::S_OK);
-    ASSERT_TRUE(controller && wheel);
-    EXPECT_EQ(midi.Send(controller, kSystemExclusive.data(), 8), 8);
-    EXPECT_EQ(midi.Send(wheel, kSystemExclusive.data(), 8), 8);
-    ASSERT_EQ(sequencer->Sent.size(), 2u);
-    EXPECT_EQ(sequencer->Sent[0].client, 20);
-    EXPECT_EQ(sequencer->Sent[1].client, 24);
-
-    // "XR4000 NOVA" is in both names and equals neither: no port.
-    ZT::RCPtr<ZT::LMidiRenderPort> ambiguous;
-    EXPECT_EQ(midi.GetRenderPort(ZT::WString(L"XR4000 NOVA"), ambiguous), ZT::E_FAIL);
-    EXPECT_FALSE(ambiguous);
-    midi.CloseAllRenderPorts();
-    ZT::SetMidiOutputBackend(nullptr);
 }
 
 TEST(AlsaMidiOutputPort, FramesSystemExclusiveWholeAndChannelMessagesAsFourBytesAtMost)
