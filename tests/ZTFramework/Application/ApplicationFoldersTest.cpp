@@ -10,7 +10,6 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 
 namespace {
 

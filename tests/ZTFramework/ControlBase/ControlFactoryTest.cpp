@@ -4,16 +4,11 @@
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include "ZTFramework/ControlBase/Control.h"
-#include "ZTFramework/Debug/DebugOutput.h"
 #include "ZTFramework/Resources/StringTable.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 

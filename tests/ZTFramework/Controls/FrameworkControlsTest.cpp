@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 namespace {
@@ -22,18 +21,6 @@ RCPtr<T> Make(const wchar_t* name, const wchar_t* text = L"")
     control->SetText(WString(text));
     control->SetBounds({0, 0, 100, 20});
     return control;
-}
-
-TEST(FrameworkControls, RegisterEveryClassTheSkinUsesOnce)
-{
-    const auto factory = ZT::MakeRC<ZT::LControlFactory>();
-    ASSERT_EQ(ZT::CFrameworkControls::Register(*factory), ZT::S_OK);
-    for (const wchar_t* name : {L"Framework.Button", L"Framework.Label", L"Framework.Panel", L"Framework.ProgressBar",
-                                L"Framework.StatusBar", L"Framework.MainMenu"}) {
-        EXPECT_TRUE(factory->IsControlClassRegistered(WString(name))) << WString(name).ToUTF8();
-        EXPECT_TRUE(factory->GetControlCreateFunction(WString(name))()) << WString(name).ToUTF8();
-    }
-    EXPECT_EQ(ZT::CFrameworkControls::Register(*factory), ZT::E_FAIL);
 }
 
 TEST(ProgressBar, KeepsItsLabelsInStepWithValueAndTime)
