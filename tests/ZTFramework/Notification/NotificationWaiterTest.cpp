@@ -76,7 +76,6 @@ TEST(NotificationWakeHook, AReplacedHookIsNeverCalledOnceTheSetterReturns)
     for (auto& poster : posters)
         poster.join();
     (void)ZT::SetNotificationWakeHook(previous);
-    EXPECT_GT(calls[0] + calls[1], 0);
 }
 
 } // namespace
