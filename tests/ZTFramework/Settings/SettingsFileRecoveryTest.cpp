@@ -202,31 +202,6 @@ TEST_F(SettingsFileRecoveryTest, ASaveThroughASymbolicLinkReplacesTheFileItPoint
 
 namespace {
 
-// Lets writes grow files to at most limit bytes while alive. Past it, a write fails with EFBIG
-// (as on a full disk) instead of raising SIGXFSZ.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t limit)
-    {
-        mOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &mOldLimit);
-        rlimit limited = mOldLimit;
-        limited.rlim_cur = limit;
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &mOldLimit);
-        std::signal(SIGXFSZ, mOldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit mOldLimit{};
-    void (*mOldHandler)(int) = SIG_DFL;
-};
-
 constexpr rlim_t kLimit = 4096;
 
 // Runs in a forked child: with the default action of SIGXFSZ, the write that crosses the limit
@@ -251,11 +226,17 @@ TEST_F(SettingsFileRecoveryTest, AWriteThatFailsHalfwayLeavesTheOldFileAndNoLeft
     ASSERT_EQ(mManager->SetString(file, L"Name", WString(std::wstring(3 * kLimit, L'x'))), kDone);
 
     ::testing::internal::CaptureStderr();
-    ZTRESULT result = kDone;
-    {
-        FileSizeLimit limit(kLimit);
-        result = mManager->SaveFile(file);
-    }
+    // Files may grow to kLimit bytes; past it a write fails with EFBIG (as on a full disk)
+    // instead of raising SIGXFSZ.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit oldLimit{};
+    ::getrlimit(RLIMIT_FSIZE, &oldLimit);
+    rlimit limited = oldLimit;
+    limited.rlim_cur = kLimit;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    const ZTRESULT result = mManager->SaveFile(file);
+    ::setrlimit(RLIMIT_FSIZE, &oldLimit);
+    std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), mPath + ": cannot save the settings: File too large\n");
     EXPECT_EQ(result, IIniFileManager::kFailed);
     EXPECT_EQ(ReadFile(mPath), GoodFile());
