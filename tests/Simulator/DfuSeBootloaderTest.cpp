@@ -98,7 +98,6 @@ TEST_F(DfuSeBootloader, RequestsTheStateDoesNotAllowAreStalled)
         {"block number 1", [](DfuHost& h) { return h.Download(1, MakeImage(16, std::nullopt)); }},
         {"unknown DfuSe command", [](DfuHost& h) { return h.Download(0, DfuHost::Command(0x92, 0)); }},
         {"erase command too short", [](DfuHost& h) { return h.Download(0, std::vector<std::uint8_t>{0x41}); }},
-        {"leave from dfuIDLE", [](DfuHost& h) { return h.Leave(); }},
         {"block larger than the transfer size", [](DfuHost& h) { return h.Download(2, MakeImage(2049, std::nullopt)); }},
         {"DETACH", [](DfuHost& h) { return h.Connection().ControlTransfer(kDfuRequestTypeOut, 0, 1000, 0, nullptr, 0); }},
         {"status request too short", [](DfuHost& h) {

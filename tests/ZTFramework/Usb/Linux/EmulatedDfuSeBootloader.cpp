@@ -15,16 +15,6 @@ namespace {
 
 constexpr std::size_t kSetupLength = 8;
 
-SimulatedDeviceTimings InstantTimings()
-{
-    SimulatedDeviceTimings timings;
-    timings.erase16KiBMs = 0;
-    timings.erase64KiBMs = 0;
-    timings.erase128KiBMs = 0;
-    timings.blockWriteMs = 0;
-    return timings;
-}
-
 // String descriptors: languages, then the texts. A DfuSe tool reads the flash layout from the
 // interface's name (index 4); it is the layout of LSimulatedFlash.
 std::vector<std::uint8_t> StringDescriptor(std::uint8_t index)
@@ -49,8 +39,7 @@ std::vector<std::uint8_t> StringDescriptor(std::uint8_t index)
 std::mutex CEmulatedDfuSeBootloader::mMutex;
 
 CEmulatedDfuSeBootloader::CEmulatedDfuSeBootloader()
-    : mTimings(InstantTimings()),
-      mBus(ZT::MakeRC<LSimulatedBus>()),
+    : mBus(ZT::MakeRC<LSimulatedBus>()),
       mBootloader(mFlash, mFaults, mTimings, *mBus)
 {
     mHandler = umockdev_ioctl_base_new();

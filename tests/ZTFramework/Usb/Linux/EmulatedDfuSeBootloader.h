@@ -82,7 +82,7 @@ private:
     bool mLeft = false;
     int mClaims = 0;
     SimulatedDeviceFaults mFaults;
-    SimulatedDeviceTimings mTimings;
+    SimulatedDeviceTimings mTimings{.erase16KiBMs = 0, .erase64KiBMs = 0, .erase128KiBMs = 0, .blockWriteMs = 0};
     ZT::RCPtr<LSimulatedBus> mBus;
     LSimulatedFlash mFlash;
     LDfuSeBootloader mBootloader;
