@@ -119,16 +119,6 @@ TEST_F(DiscoveryTest, AFailedListingLeavesNothingFound)
     EXPECT_EQ(mEngine->GetFoundDeviceCount(), 0u);
 }
 
-TEST_F(DiscoveryTest, ErrorCodesPastTheFoundDevicesDependOnTheState)
-{
-    std::uint32_t reason = 7;
-    EXPECT_EQ(mEngine->GetDeviceErrorCode(0, reason), ZT::E_FAIL);
-    EXPECT_EQ(reason, 0u);
-    mEngine->SetDeviceState(DeviceState::DeviceCannotBeUpdated);
-    EXPECT_EQ(mEngine->GetDeviceErrorCode(0, reason), ZT::S_OK);
-    EXPECT_EQ(reason, static_cast<std::uint32_t>(DeviceErrorReason::DriverTooOld));
-}
-
 // ---- The switch into update mode ---------------------------------------------------------------
 
 class ModeSwitchTest : public EngineFixture {
