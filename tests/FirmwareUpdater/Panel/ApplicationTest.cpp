@@ -2,12 +2,11 @@
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "ZTFramework/Usb/UsbBackend.h"
+#include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <unistd.h>
 
 namespace {
 
@@ -31,9 +30,8 @@ TEST(Application, TheQuitFamilyEndsTheRunAndNothingElseDoes)
 
 TEST(Application, SettingsFilesLiveInTheSettingsFoldersAndAreMadeOnFirstUse)
 {
-    static std::atomic<int> counter{0};
-    const fs::path root = fs::temp_directory_path() / ("zt-application-" + std::to_string(::getpid()) + "-" +
-                                                       std::to_string(counter++));
+    const ZT::Testing::TempFolder temp("zt-application");
+    const fs::path& root = temp.Path();
     ZT::CApplicationFolders::Environment environment;
     environment.Home = (root / "home").string();
     environment.XdgConfigHome = (root / "config").string();
@@ -64,8 +62,6 @@ TEST(Application, SettingsFilesLiveInTheSettingsFoldersAndAreMadeOnFirstUse)
     }
     LDualUpdater::ReleaseInstance();
     LUpdateProcessor::SetExitStatus(0);
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
 }
 
 } // namespace

@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <ostream>
 #include <poll.h>
@@ -348,12 +348,7 @@ TEST(Resources, TheProgramLoadsItsTextsAndSkinInTheUsersLanguage)
     // the run goes on as before.
     const auto folder = sandbox.Folder() / "translation";
     std::filesystem::create_directories(folder);
-    {
-        std::FILE* skin = std::fopen((folder / "Skins.xml").c_str(), "w");
-        ASSERT_TRUE(skin);
-        std::fputs("<?xml version=\"1.0\"?>\n<Corvane_Skin_Definitions>\n  <Application Name=\"Wavecrest\">\n", skin);
-        std::fclose(skin);
-    }
+    std::ofstream(folder / "Skins.xml") << "<?xml version=\"1.0\"?>\n<Corvane_Skin_Definitions>\n  <Application Name=\"Wavecrest\">\n";
     ::setenv("XR4000_NOVA_UPDATER_RESOURCES", folder.c_str(), 1);
     const Result run = sandbox.RunUpdater(arguments);
     ::unsetenv("XR4000_NOVA_UPDATER_RESOURCES");
