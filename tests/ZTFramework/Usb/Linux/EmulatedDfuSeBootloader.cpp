@@ -43,7 +43,10 @@ CEmulatedDfuSeBootloader::CEmulatedDfuSeBootloader()
       mBootloader(mFlash, mFaults, mTimings, *mBus)
 {
     mHandler = umockdev_ioctl_base_new();
-    g_signal_connect(mHandler, "handle-ioctl", G_CALLBACK(OnHandleIoctl), this);
+    const auto onIoctl = +[](UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) -> int {
+        return static_cast<CEmulatedDfuSeBootloader*>(self)->HandleIoctl(client) ? TRUE : FALSE;
+    };
+    g_signal_connect(mHandler, "handle-ioctl", G_CALLBACK(onIoctl), this);
 }
 
 CEmulatedDfuSeBootloader::~CEmulatedDfuSeBootloader()
@@ -104,11 +107,6 @@ int CEmulatedDfuSeBootloader::GetClaimCount() const
 {
     std::lock_guard lock(mMutex);
     return mClaims;
-}
-
-int CEmulatedDfuSeBootloader::OnHandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self)
-{
-    return static_cast<CEmulatedDfuSeBootloader*>(self)->HandleIoctl(client) ? TRUE : FALSE;
 }
 
 bool CEmulatedDfuSeBootloader::HandleIoctl(UMockdevIoctlClient* client)

@@ -63,7 +63,6 @@ private:
         bool completed = false;
     };
 
-    static int OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
     bool HandleIoctl(UMockdevIoctlClient* client);
     void SubmitUrb(UMockdevIoctlClient* client);
     void ReapUrb(UMockdevIoctlClient* client);

@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 #include <umockdev.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +21,7 @@
 #include <iterator>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 // umockdev, GLib and libudev are not built with ThreadSanitizer and synchronise their worker
@@ -323,11 +323,11 @@ TEST_F(LinuxUsbBackendTest, AfterTheLeaveRequestTheDeviceReturnsInNormalModeWith
     Unplug(returnedSysname);
 }
 
-// What the engine's download does with the emulated bootloader through the libusb backend.
-struct EngineOutcome {
-    LUpdateEngineInterface::UpdateRunState runState = LUpdateEngineInterface::UpdateRunState::Idle;
-    LUpdateEngineInterface::DeviceState deviceState = LUpdateEngineInterface::DeviceState::NoDeviceDefined;
-};
+void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
 
 // 4097 bytes at 0x08008000: two whole blocks and a last block of one byte, which needs its own
 // set-address request.
@@ -335,22 +335,19 @@ DfuSeImage MakeTestImage()
 {
     DfuSeImage image;
     image.ElementAddress = 0x08008000;
-    image.ElementData.resize(2 * kTransferSize + 1);
-    for (std::size_t i = 0; i < image.ElementData.size(); ++i)
-        image.ElementData[i] = static_cast<std::uint8_t>((i * 31) ^ (i >> 8));
+    image.ElementData = SimTest::MakeImage(2 * kTransferSize + 1, std::nullopt);
     return image;
 }
 
+// What the engine's download does with the emulated bootloader through the libusb backend: the
+// run's end state and the device state it leaves.
+using EngineOutcome = std::pair<LUpdateEngineInterface::UpdateRunState, LUpdateEngineInterface::DeviceState>;
 EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const DfuSeImage& image)
 {
     using DeviceState = LUpdateEngineInterface::DeviceState;
     const std::string file = std::string(std::getenv("TMPDIR")) + "/image.dfu";
-    {
-        const std::vector<std::uint8_t> bytes = image.ToBytes();
-        std::ofstream out(file, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    EngineOutcome outcome;
+    WriteFile(file, image.ToBytes());
+    EngineOutcome outcome{LUpdateEngineInterface::UpdateRunState::Idle, DeviceState::NoDeviceDefined};
     ZT::SetUsbBackend(backend);
     {
         auto engine = ZT::MakeRC<LUpdateEngine>();
@@ -371,8 +368,7 @@ EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const
         EXPECT_EQ(engine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
         EXPECT_EQ(engine->SetFirmwareFile(ZT::WString(file.c_str())), ZT::S_OK);
         if (engine->StartUpdate() == ZT::S_OK && engine->WaitForUpdate(60000) == ZT::S_OK) {
-            outcome.runState = engine->GetUpdateRunState(false);
-            outcome.deviceState = engine->GetDeviceState();
+            outcome = {engine->GetUpdateRunState(false), engine->GetDeviceState()};
         }
     }
     ZT::SetUsbBackend(nullptr);
@@ -383,7 +379,7 @@ TEST_F(LinuxUsbBackendTest, TheEngineWritesAnImageThroughLibusbIntoTheEmulatedFl
 {
     const DfuSeImage image = MakeTestImage();
     const EngineOutcome outcome = RunEngineDownload(mBackend, image);
-    EXPECT_EQ(outcome.runState, LUpdateEngineInterface::UpdateRunState::Succeeded);
+    EXPECT_EQ(outcome.first, LUpdateEngineInterface::UpdateRunState::Succeeded);
     EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, image.ElementData.size()), image.ElementData);
     EXPECT_TRUE(mBootloader.HasLeft());
 }
@@ -395,8 +391,8 @@ TEST_F(LinuxUsbBackendTest, AnUnplugDuringTheEnginesWritePhaseFailsItWithOneLine
     mBootloader.SetFaults(Fault(&F::unplugAfterBlocks, 1u));
     const DfuSeImage image = MakeTestImage();
     const EngineOutcome outcome = RunEngineDownload(mBackend, image);
-    EXPECT_EQ(outcome.runState, LUpdateEngineInterface::UpdateRunState::Failed);
-    EXPECT_EQ(outcome.deviceState, LUpdateEngineInterface::DeviceState::DeviceCannotBeUpdated);
+    EXPECT_EQ(outcome, EngineOutcome(LUpdateEngineInterface::UpdateRunState::Failed,
+                                     LUpdateEngineInterface::DeviceState::DeviceCannotBeUpdated));
     EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, kTransferSize),
               std::vector<std::uint8_t>(image.ElementData.begin(), image.ElementData.begin() + kTransferSize));
     const std::string text = capture.Text();
@@ -440,13 +436,8 @@ TEST_F(LinuxUsbBackendTest, StockDfuUtilListsDownloadsToAndUploadsFromTheEmulate
     EXPECT_NE(listing.find(devnum), std::string::npos) << listing;
     EXPECT_NE(listing.find("@Internal Flash"), std::string::npos) << listing;
 
-    std::vector<std::uint8_t> data(kTransferSize + 100);
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<std::uint8_t>(i * 13 + 1);
-    {
-        std::ofstream out(folder + "/raw.bin", std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    }
+    const std::vector<std::uint8_t> data = SimTest::MakeImage(kTransferSize + 100, std::nullopt);
+    WriteFile(folder + "/raw.bin", data);
     const std::string download =
         RunTool("dfu-util -d 0483:df11 -a 0 -s 0x08008000 -D " + folder + "/raw.bin", status);
     EXPECT_EQ(status, 0) << download;
@@ -460,9 +451,7 @@ TEST_F(LinuxUsbBackendTest, StockDfuUtilListsDownloadsToAndUploadsFromTheEmulate
     EXPECT_EQ(status, 0) << upload;
     std::ifstream in(folder + "/uploaded.bin", std::ios::binary);
     const std::vector<std::uint8_t> uploaded((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_EQ(uploaded.size(), data.size()) << upload;
-    const auto mismatch = std::mismatch(uploaded.begin(), uploaded.end(), data.begin());
-    EXPECT_TRUE(mismatch.first == uploaded.end()) << "first difference at byte " << (mismatch.first - uploaded.begin());
+    EXPECT_TRUE(uploaded == data) << upload; // the short last block too
 }
 
 TEST(LinuxUsbBackendPaths, MakesAndParsesOnlyTheUsbfsNodeForm)
