@@ -150,22 +150,19 @@ TEST_F(Processor, AutomaticModeNeedsAWantedUpdateAndAKnownFile)
         std::uint16_t controllerAfter;
         bool touched; // whether the controller saw any request
     };
+    // -SILENT_IF_UPDATE_NOT_NEEDED with an up-to-date pair, and with -ALWAYS_UPDATE: SilentOptions.
     const Case cases[] = {
         {"up to date: nothing to do, the window shows", 0x0031, "-START_UPDATE_AUTOMATICALLY", false, ZT::S_OK, 0x0031,
          false},
         // Started and not waited for: the window shows its progress.
         {"start automatically leaves the download running for the window", 0x0030, "-START_UPDATE_AUTOMATICALLY",
          false, ZT::S_OK, 0x0031, true},
-        {"not needed and silent if so", 0x0031, "-SILENT_IF_UPDATE_NOT_NEEDED -START_UPDATE_AUTOMATICALLY", false,
-         ZT::ZTRESULT_EXIT_APPLICATION, 0x0031, false},
         {"silent with nothing wanted quits at once", 0x0031, "-SILENT", false, ZT::ZTRESULT_EXIT_APPLICATION, 0x0031,
          false},
         // The file state decides before -SILENT is looked at.
         {"without the files the window shows even when silent", 0x0030, "-SILENT", true, ZT::S_OK, 0x0030, false},
         {"without the files the window shows", 0x0030, "-START_UPDATE_AUTOMATICALLY", true, ZT::S_OK, 0x0030, false},
         {"wanted but no mode option", 0x0030, "-SILENT_IF_UPDATE_NOT_NEEDED", false, ZT::S_OK, 0x0030, false},
-        {"always update makes it wanted", 0x0031, "-ALWAYS_UPDATE -SILENT -SILENT_IF_UPDATE_NOT_NEEDED", false,
-         ZT::ZTRESULT_EXIT_APPLICATION, 0x0031, true},
         // Only the first "-SILENT" in the line is looked at, and that one is the start of the
         // longer option: -SILENT written after it is not seen.
         {"silent after silent-if-not-needed is not seen", 0x0030, "-SILENT_IF_UPDATE_NOT_NEEDED -SILENT", false,

@@ -356,6 +356,9 @@ TEST(Resources, TheProgramLoadsItsTextsAndSkinInTheUsersLanguage)
     EXPECT_TRUE(Contains(run.StandardError, "Resources: The skin \"" + (folder / "Skins.xml").string() + "\", line 4,"))
         << Describe(run);
     EXPECT_TRUE(Contains(run.StandardError, "Using the built-in skin instead")) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "the skin from \"" + folder.string() +
+                                                "\", built-in where that folder's could not be used.\n"))
+        << Describe(run);
 }
 
 // ---- Bad input ------------------------------------------------------------------------------------

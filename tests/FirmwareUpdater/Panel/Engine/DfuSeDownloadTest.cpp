@@ -71,6 +71,11 @@ protected:
         ASSERT_EQ(RunUpdate(), UpdateRunState::Succeeded);
         EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
         ASSERT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
+        ExpectControllerVersion();
+    }
+    // The controller's version as the engine found it: its product image's.
+    void ExpectControllerVersion()
+    {
         FirmwareVersion version;
         ASSERT_EQ(mEngine->GetDeviceVersion(0, version), ZT::S_OK);
         EXPECT_EQ(version.Text, ZT::WString(L"00.31"));
@@ -124,9 +129,7 @@ TEST_F(DfuSeDownload, ControllerImageIsErasedWrittenAndTheDeviceReturnsWithItsVe
     EXPECT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
     EXPECT_EQ(mClock.NowMs() - leftAt, 1500u); // back after 1.2 s, seen by the third 500 ms poll
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
-    FirmwareVersion version;
-    ASSERT_EQ(mEngine->GetDeviceVersion(0, version), ZT::S_OK);
-    EXPECT_EQ(version.Text, ZT::WString(L"00.31"));
+    ExpectControllerVersion();
 }
 
 TEST_F(DfuSeDownload, RefusedPreconditionsChangeNothingAndSendNothing)
@@ -486,9 +489,7 @@ TEST_P(DfuSeLateReturn, TheWaitGivesUpAfterTenSecondsAndALaterRefreshFindsTheNew
     c.bringBack(*mController, mClock);
     ASSERT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
-    FirmwareVersion version;
-    ASSERT_EQ(mEngine->GetDeviceVersion(0, version), ZT::S_OK);
-    EXPECT_EQ(version.Text, ZT::WString(L"00.31"));
+    ExpectControllerVersion();
 }
 
 INSTANTIATE_TEST_SUITE_P(

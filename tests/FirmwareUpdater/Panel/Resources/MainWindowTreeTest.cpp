@@ -117,27 +117,13 @@ TEST(StartupResources, EveryShippedLanguageLoadsItsOwnTextsAndTheSkin)
               "The application encountered problems during startup and will now close.");
 }
 
-TEST(StartupResources, AFolderFromTheEnvironmentReplacesTheBuiltInDocumentsWhereItCan)
+TEST(StartupResources, AFolderFromTheEnvironmentIsTakenWhenItIsUtf8)
 {
     const WString builtIn(L"::");
     EXPECT_EQ(CStartupResources::ChooseLocation(nullptr, builtIn), builtIn);
     EXPECT_EQ(CStartupResources::ChooseLocation("", builtIn), builtIn);
     EXPECT_EQ(CStartupResources::ChooseLocation("\xFF\xFE", builtIn), builtIn) << "not UTF-8: no folder";
     EXPECT_EQ(Utf8(CStartupResources::ChooseLocation("/home/dj/sk\xC3\xAEn", builtIn)), "/home/dj/sk\xC3\xAEn");
-
-    // A folder without any of the documents: every one is reported and the built-in one used,
-    // so the window can still be made.
-    const std::string folder = ::testing::TempDir() + "startup-resources-empty";
-    const StartupLoad load = LoadAsAtStartup(WString(folder.c_str()), 0x0407);
-    EXPECT_FALSE(load.mFactory->GetResources()->GetLoadMessages().empty());
-    EXPECT_NE(load.mDebugOutput.find("Skins.xml"), std::string::npos) << load.mDebugOutput;
-    EXPECT_NE(load.mDebugOutput.find("from \"" + folder + "\", built-in where that folder's could not be used."), std::string::npos) << load.mDebugOutput;
-    EXPECT_EQ(Utf8(load.mFactory->GetResources()->GetText(WString(L"FirmwareUpdater.MainControl|buttonExit"),
-                                                        WString(L"LABEL"))),
-              "BEENDEN");
-    EXPECT_EQ(load.mFactory->RegisterControlClass(WString(MainControlNames::kMainControlClass), &StandInMainControl::Create),
-              ZT::S_OK);
-    EXPECT_TRUE(load.mFactory->CreateControl(WString(MainControlNames::kMainControl)));
 }
 
 TEST(MainWindowTree, TheShippedSkinBuildsEveryNamedControlAsItsClass)
