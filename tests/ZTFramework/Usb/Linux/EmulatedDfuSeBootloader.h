@@ -1,15 +1,10 @@
 #pragma once
-// The simulator's DfuSe bootloader (0483:DF11, LDfuSeBootloader over an LSimulatedFlash) as a
-// device node that the real libusb talks to through umockdev: the test process runs with
-// umockdev's preload library, the testbed owns /sys and /dev/bus/usb, and this class answers the
-// usbfs ioctls of the device node it is attached to.
-//
-// Only the USB side lives here: control URBs become bootloader requests, the string descriptors a
-// DfuSe tool reads the flash layout from are served here, and a test can make interface 0 busy.
-// Erases and writes take no time (the status request after the busy one completes them), so
-// neither libusb's callers nor dfu-util ever wait for the emulation. After the answer that
-// completes the leave request the device has reset: every later request fails with ENODEV, as
-// after an unplug, and so does every request from the bootloader's unplug fault on.
+// The simulator's DfuSe bootloader (0483:DF11, LDfuSeBootloader over an LSimulatedFlash) behind
+// a device node that the real libusb opens through umockdev's preload library: this class answers
+// the node's usbfs ioctls, turns control URBs into bootloader requests and serves the string
+// descriptors a DfuSe tool reads the flash layout from. Erases and writes take no time, so no
+// client waits. After the answer that completes the leave, or from the unplug fault on, the device
+// is gone: every request fails with ENODEV.
 //
 // Threads: umockdev calls HandleIoctl on its own worker thread; the test thread reads the flash
 // and sets faults. mMutex guards everything below mHandler.
