@@ -159,8 +159,7 @@ void DownloadFixture::ScanAndEnterUpdateMode()
 
 void DownloadFixture::UseImage(const DfuSeImage& image)
 {
-    const auto path = mFolder / "test-image.dfu";
-    WriteBytes(path, image.ToBytes());
+    const auto path = mTemp.Write("test-image.dfu", image.ToBytes());
     ASSERT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString(path.string().c_str()),
                                                   FirmwareVersion(0, 0, 3, 1, ZT::WString("00.31"))),
               ZT::S_OK);

@@ -75,7 +75,7 @@ TEST_F(DiscoveryTest, KeepsTheFirstMatchOfEachDefinitionInDefinitionOrder)
 {
     auto first = AddController(0x0030);
     AddController(0x0031);
-    auto bootloader = AddBootloader(SimulatedDeviceKind::WheelDisplay);
+    auto bootloader = mSimulator->AddDevice(SimulatedDeviceKind::WheelDisplay, std::nullopt);
     AddDisplay(0x0050);
     Define({kWheelDisplayDevice.GetDeviceDefinition(), kControllerDevice.GetDeviceDefinition()});
 

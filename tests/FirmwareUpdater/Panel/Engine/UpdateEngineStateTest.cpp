@@ -220,8 +220,7 @@ TEST_F(SimulationImageRefusal, WhenTheFileIsChosen)
     EXPECT_NE(mDebugText.str().find(sample.ToUTF8()), std::string::npos);
 
     // A file without the mark is accepted by the same backend.
-    const auto plain = mFolder / "plain.dfu";
-    WriteBytes(plain, {1, 2, 3, 4});
+    const auto plain = mTemp.Write("plain.dfu", std::vector<std::uint8_t>{1, 2, 3, 4});
     EXPECT_EQ(mEngine->SetFirmwareFile(ZT::WString(plain.string().c_str())), ZT::S_OK);
 
     // And the marked one by the simulator.

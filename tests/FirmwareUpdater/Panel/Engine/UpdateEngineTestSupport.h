@@ -24,7 +24,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <utility>
@@ -111,12 +110,6 @@ private:
     const ZT::RCPtr<ZT::IUsbBackend> mInner;
 };
 
-inline void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 // The simulated pair (added by each test), the product's firmware files in the application
 // folder, virtual time as the process clock, and a recorder on the "application" center. The
 // dual updater starts afresh in every test.
@@ -135,7 +128,7 @@ protected:
             mRecorder->Register(mCenter.Get(), id);
 
         for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice})
-            WriteBytes(mFolder / device->FirmwareFileName, SimulationImagePlan::ForDevice(*device).Build().ToBytes());
+            (void)mTemp.Write(device->FirmwareFileName, SimulationImagePlan::ForDevice(*device).Build().ToBytes());
         SetApplicationFolder(ZT::WString(mFolder.string().c_str()));
         mSimulator->Install();
     }
@@ -167,11 +160,6 @@ protected:
         AddController(controller);
         AddDisplay(display);
         ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
-    }
-    // A device of kind that is in its bootloader.
-    ZT::RCPtr<LSimulatedDevice> AddBootloader(SimulatedDeviceKind kind)
-    {
-        return mSimulator->AddDevice(kind, std::nullopt);
     }
 
     // Runs the user-interface thread's delivery of what the engine has posted.
