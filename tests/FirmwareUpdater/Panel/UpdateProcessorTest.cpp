@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -41,11 +42,11 @@ TEST(ProcessorOptions, DeviceDefinitionFromTheCommandLine)
         {"updater -DEVICE_PID=", {0x2C1A, 0, 0x2C1A, 0xDF11}},         // present, empty: 0
     };
     for (const Case& c : cases) {
-        const DeviceDefinition definition = LUpdateProcessor::DeviceDefinitionFromOptions(W(c.commandLine), 0x8010);
-        EXPECT_EQ(definition.VendorId, c.expected.VendorId) << c.commandLine;
-        EXPECT_EQ(definition.ProductId, c.expected.ProductId) << c.commandLine;
-        EXPECT_EQ(definition.BootloaderVendorId, c.expected.BootloaderVendorId) << c.commandLine;
-        EXPECT_EQ(definition.BootloaderProductId, c.expected.BootloaderProductId) << c.commandLine;
+        const DeviceDefinition d = LUpdateProcessor::DeviceDefinitionFromOptions(W(c.commandLine), 0x8010);
+        const Ids& e = c.expected;
+        EXPECT_EQ(std::tie(d.VendorId, d.ProductId, d.BootloaderVendorId, d.BootloaderProductId),
+                  std::tie(e.VendorId, e.ProductId, e.BootloaderVendorId, e.BootloaderProductId))
+            << c.commandLine;
     }
 }
 

@@ -52,10 +52,7 @@ struct QueryCase {
 };
 
 // Test names show the case's name, not its bytes.
-void PrintTo(const QueryCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const QueryCase& c, std::ostream* out) { *out << c.name; }
 
 class QueryMode : public ::testing::TestWithParam<QueryCase> {};
 
@@ -119,10 +116,7 @@ struct SilentCase {
     int queryAfter;                         // the exit status of a query afterwards
 };
 
-void PrintTo(const SilentCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const SilentCase& c, std::ostream* out) { *out << c.name; }
 
 class SilentOptions : public ::testing::TestWithParam<SilentCase> {};
 
@@ -348,7 +342,8 @@ TEST(Resources, TheProgramLoadsItsTextsAndSkinInTheUsersLanguage)
     // the run goes on as before.
     const auto folder = sandbox.Folder() / "translation";
     std::filesystem::create_directories(folder);
-    std::ofstream(folder / "Skins.xml") << "<?xml version=\"1.0\"?>\n<Corvane_Skin_Definitions>\n  <Application Name=\"Wavecrest\">\n";
+    std::ofstream(folder / "Skins.xml")
+        << "<?xml version=\"1.0\"?>\n<Corvane_Skin_Definitions>\n  <Application Name=\"Wavecrest\">\n";
     ::setenv("XR4000_NOVA_UPDATER_RESOURCES", folder.c_str(), 1);
     const Result run = sandbox.RunUpdater(arguments);
     ::unsetenv("XR4000_NOVA_UPDATER_RESOURCES");

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -22,26 +23,14 @@ struct TargetCase {
     std::vector<PluggedDevice> devices;
     ZT::ZTRESULT scanResult;
     bool targetIsController;
-    LDualUpdater::ProbeResult probe; // the flags only; versions are checked separately
+    // AnyDeviceFound, ControllerNeedsUpdate, DisplayNeedsUpdate, DisplayInUpdateMode, DeviceSetIncomplete
+    std::tuple<bool, bool, bool, bool, bool> probe;
     DeviceState stateAfterScan;
 };
 
-void PrintTo(const TargetCase& c, std::ostream* out)
-{
-    *out << c.what;
-}
+void PrintTo(const TargetCase& c, std::ostream* out) { *out << c.what; }
 
-LDualUpdater::ProbeResult Flags(bool any, bool controllerNeeds, bool displayNeeds, bool displayInUpdateMode,
-                                bool incomplete)
-{
-    LDualUpdater::ProbeResult probe;
-    probe.AnyDeviceFound = any;
-    probe.ControllerNeedsUpdate = controllerNeeds;
-    probe.DisplayNeedsUpdate = displayNeeds;
-    probe.DisplayInUpdateMode = displayInUpdateMode;
-    probe.DeviceSetIncomplete = incomplete;
-    return probe;
-}
+constexpr auto Flags = [](bool a, bool b, bool c, bool d, bool e) { return std::make_tuple(a, b, c, d, e); };
 
 constexpr auto C = SimulatedDeviceKind::Controller;
 constexpr auto D = SimulatedDeviceKind::WheelDisplay;
@@ -58,12 +47,10 @@ TEST_P(DualUpdaterTarget, FollowsWhatIsPluggedIn)
     EXPECT_EQ(mEngine->ScanForDevices(), c.scanResult);
     const auto dual = LDualUpdater::GetInstance();
     ASSERT_TRUE(dual);
-    const LDualUpdater::ProbeResult& probe = dual->GetProbeResult();
-    EXPECT_EQ(probe.AnyDeviceFound, c.probe.AnyDeviceFound);
-    EXPECT_EQ(probe.ControllerNeedsUpdate, c.probe.ControllerNeedsUpdate);
-    EXPECT_EQ(probe.DisplayNeedsUpdate, c.probe.DisplayNeedsUpdate);
-    EXPECT_EQ(probe.DisplayInUpdateMode, c.probe.DisplayInUpdateMode);
-    EXPECT_EQ(probe.DeviceSetIncomplete, c.probe.DeviceSetIncomplete);
+    const LDualUpdater::ProbeResult& probe = dual->GetProbeResult(); // its versions: DualUpdaterCycle
+    EXPECT_EQ(std::make_tuple(probe.AnyDeviceFound, probe.ControllerNeedsUpdate, probe.DisplayNeedsUpdate,
+                              probe.DisplayInUpdateMode, probe.DeviceSetIncomplete),
+              c.probe);
     EXPECT_EQ(dual->IsUpdatingController(), c.targetIsController);
     EXPECT_EQ(mEngine->GetDeviceState(), c.stateAfterScan);
     if (ZT::Failed(c.scanResult)) {

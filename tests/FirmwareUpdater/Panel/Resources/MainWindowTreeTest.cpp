@@ -33,21 +33,26 @@ public:
     static RCPtr<LControl> Create() { return ZT::MakeRC<StandInMainControl>(); }
 };
 
+template <class T>
+bool Is(const LControl& control)
+{
+    return dynamic_cast<const T*>(&control) != nullptr;
+}
+
 // Whether the control is of the C++ class its skin class name stands for.
 bool IsOfClass(const LControl& control, const WString& className)
 {
-    if (className == WString(MainControlNames::kButtonClass))
-        return dynamic_cast<const ZT::LButton*>(&control) != nullptr;
-    if (className == WString(MainControlNames::kLabelClass))
-        return dynamic_cast<const ZT::LLabel*>(&control) != nullptr;
-    if (className == WString(MainControlNames::kProgressBarClass))
-        return dynamic_cast<const ZT::LProgressBar*>(&control) != nullptr;
-    if (className == WString(MainControlNames::kPanelClass))
-        return dynamic_cast<const ZT::LPanel*>(&control) != nullptr;
-    if (className == WString(MainControlNames::kMainMenuClass))
-        return dynamic_cast<const ZT::LMainMenu*>(&control) != nullptr;
-    if (className == WString(MainControlNames::kStatusBarClass))
-        return dynamic_cast<const ZT::LStatusBar*>(&control) != nullptr;
+    const std::pair<const wchar_t*, bool (*)(const LControl&)> classes[] = {
+        {MainControlNames::kButtonClass, &Is<ZT::LButton>},
+        {MainControlNames::kLabelClass, &Is<ZT::LLabel>},
+        {MainControlNames::kProgressBarClass, &Is<ZT::LProgressBar>},
+        {MainControlNames::kPanelClass, &Is<ZT::LPanel>},
+        {MainControlNames::kMainMenuClass, &Is<ZT::LMainMenu>},
+        {MainControlNames::kStatusBarClass, &Is<ZT::LStatusBar>}};
+    for (const auto& [name, is] : classes) {
+        if (className == WString(name))
+            return is(control);
+    }
     return false;
 }
 
