@@ -94,33 +94,6 @@ protected:
     const fs::path mFolder = mTemp.Path();
 };
 
-TEST_F(SimulatorState, DevicesComeBackWithTheirFlashAndMode)
-{
-    auto simulator = ZT::MakeRC<LDeviceSimulator>();
-    auto controller = simulator->AddDevice(SimulatedDeviceKind::Controller, 0x0031);
-    auto display = simulator->AddDevice(SimulatedDeviceKind::WheelDisplay, std::nullopt); // in its bootloader
-    const std::vector<std::uint8_t> marker{1, 2, 3, 0xFF, 4};
-    ASSERT_TRUE(display->ProgramFlash(0x08020000, marker));
-
-    const std::string path = (mFolder / "state.bin").string();
-    std::string error;
-    ASSERT_TRUE(CSimulatorStateFile::Write(path, CSimulatorStateFile::Capture(*simulator), error)) << error;
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
-
-    const auto saved = CSimulatorStateFile::Read(path, error);
-    ASSERT_TRUE(saved.has_value()) << error;
-    auto restoredSimulator = ZT::MakeRC<LDeviceSimulator>();
-    const auto restored = CSimulatorStateFile::Restore(*restoredSimulator, *saved);
-    ASSERT_EQ(restored.size(), 2u);
-    EXPECT_EQ(restored[0]->GetKind(), SimulatedDeviceKind::Controller);
-    EXPECT_EQ(restored[0]->GetMode(), SimulatedDeviceMode::Application);
-    EXPECT_EQ(restored[0]->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031));
-    EXPECT_EQ(restored[0]->GetFlashDump(), controller->GetFlashDump());
-    EXPECT_EQ(restored[1]->GetKind(), SimulatedDeviceKind::WheelDisplay);
-    EXPECT_EQ(restored[1]->GetMode(), SimulatedDeviceMode::Bootloader);
-    EXPECT_EQ(restored[1]->GetFlashDump(), display->GetFlashDump());
-}
-
 TEST_F(SimulatorState, EveryDamagedFileIsRefusedWhole)
 {
     auto simulator = ZT::MakeRC<LDeviceSimulator>();
@@ -155,7 +128,7 @@ TEST_F(SimulatorState, EveryDamagedFileIsRefusedWhole)
 TEST_F(SimulatorState, TheSetupUsesAReadableStateFileAndElseItsOwnDevices)
 {
     const std::string path = (mFolder / "devices.state").string();
-    SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse("00.30,00.49,state=" + path + ",display:slow-return");
+    SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse("00.30,dfu,state=" + path + ",display:slow-return");
     std::string message;
 
     // First run: no file yet, the command line's devices.
@@ -163,16 +136,25 @@ TEST_F(SimulatorState, TheSetupUsesAReadableStateFileAndElseItsOwnDevices)
     EXPECT_NE(message.find("does not exist yet"), std::string::npos) << message;
     ASSERT_EQ(first->GetDevices().size(), 2u);
     EXPECT_TRUE(first->GetDevices()[1]->GetFaults().slowReturn);
-    first->GetDevices()[0]->Unplug(); // something happens to them
+    // Something happens to them: the controller is unplugged, the display's bootloader writes.
+    first->GetDevices()[0]->Unplug();
+    const std::vector<std::uint8_t> marker{1, 2, 3, 0xFF, 4};
+    ASSERT_TRUE(first->GetDevices()[1]->ProgramFlash(0x08020000, marker));
     ASSERT_TRUE(setup.SaveState(*first, message)) << message;
+    EXPECT_FALSE(fs::exists(path + ".tmp"));
 
-    // Next run with other versions on its command line: the file wins, the faults still apply.
+    // Next run with other versions on its command line: the file wins, with each device's flash
+    // and mode (the unplugged one is plugged in again); the faults still apply.
     SimulatedDevicesSetup next = SimulatedDevicesSetup::Parse("00.31,00.50,state=" + path + ",display:slow-return");
     auto second = next.CreateSimulator(message);
     EXPECT_NE(message.find("restored"), std::string::npos) << message;
     ASSERT_EQ(second->GetDevices().size(), 2u);
-    EXPECT_EQ(second->GetDevices()[0]->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0030));
-    EXPECT_EQ(second->GetDevices()[1]->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0049));
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(second->GetDevices()[i]->GetKind(), first->GetDevices()[i]->GetKind());
+        EXPECT_EQ(second->GetDevices()[i]->GetFlashDump(), first->GetDevices()[i]->GetFlashDump());
+    }
+    EXPECT_EQ(second->GetDevices()[0]->GetMode(), SimulatedDeviceMode::Application);
+    EXPECT_EQ(second->GetDevices()[1]->GetMode(), SimulatedDeviceMode::Bootloader);
     EXPECT_TRUE(second->GetDevices()[1]->GetFaults().slowReturn);
 
     // A damaged file is reported and the command line's devices are used.
