@@ -95,12 +95,6 @@ protected:
         mProcessor = ZT::MakeRC<LUpdateProcessor>();
     }
     ZT::ZTRESULT Initialize(const std::string& options) { return mProcessor->Initialize(W("updater " + options)); }
-    ZT::WString EnginePath() const
-    {
-        ZT::WString path;
-        (void)mProcessor->GetEngine()->GetFirmwareFilePath(path);
-        return path;
-    }
 
     ZT::RCPtr<LSimulatedDevice> mController;
     ZT::RCPtr<LSimulatedDevice> mDisplay;
@@ -117,7 +111,9 @@ TEST_F(Processor, AnIncompleteSetKeepsTheCommandLinesChoices)
     EXPECT_EQ(Initialize(options), ZT::S_OK) << "the window would show the reason";
     const auto engine = mProcessor->GetEngine();
     EXPECT_EQ(engine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
-    EXPECT_EQ(EnginePath().ToUTF8(), (mFolder / "my file.dfu").string());
+    ZT::WString chosen;
+    EXPECT_EQ(engine->GetFirmwareFilePath(chosen), ZT::S_OK);
+    EXPECT_EQ(chosen.ToUTF8(), (mFolder / "my file.dfu").string());
     EXPECT_EQ(engine->GetFirmwareFileState(), FirmwareFileState::FileFoundVersionKnown);
     // The definition the option makes (see DeviceDefinitionFromTheCommandLine) is the engine's.
     ASSERT_EQ(engine->GetDeviceDefinitions().GetCount(), 1);

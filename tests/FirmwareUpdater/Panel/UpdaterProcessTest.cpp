@@ -44,10 +44,14 @@ bool Contains(const std::string& text, const std::string& part)
 
 // ---- Query mode: one row per exit status --------------------------------------------------------
 
+// How the program is started: as built (the firmware files beside it), a copy in a folder of its
+// own (no files beside it), or a symbolic link there (the files beside the real program count).
+enum class Program { Built, BareCopy, Link };
+
 struct QueryCase {
     const char* name;
     std::string devices; // the -SIMULATE_DEVICES= value; empty: no simulator at all
-    bool withFirmwareFiles;
+    Program program;
     int exitCode;
 };
 
@@ -61,12 +65,14 @@ TEST_P(QueryMode, ExitStatusTellsWhatTheDevicesNeed)
     const QueryCase& c = GetParam();
     Sandbox sandbox;
     std::string program = UpdaterProcess::BinaryPath();
-    if (!c.withFirmwareFiles) {
-        // A copy of the program in a folder of its own, without the firmware files beside it.
-        const auto copy = sandbox.Folder() / "bare" / "xr4000-nova-updater";
-        std::filesystem::create_directories(copy.parent_path());
-        std::filesystem::copy_file(program, copy);
-        program = copy.string();
+    if (c.program != Program::Built) {
+        const auto other = sandbox.Folder() / "bin" / "xr4000-nova-updater";
+        std::filesystem::create_directories(other.parent_path());
+        if (c.program == Program::Link)
+            std::filesystem::create_symlink(program, other);
+        else
+            std::filesystem::copy_file(program, other);
+        program = other.string();
     }
     std::vector<std::string> arguments{program, "-RETURN_UPDATE_MODE_STATUS"};
     if (!c.devices.empty())
@@ -81,29 +87,18 @@ INSTANTIATE_TEST_SUITE_P(
     Statuses, QueryMode,
     ::testing::Values(
         // Without -SIMULATE_DEVICES the real backends look, and this machine has no controller.
-        QueryCase{"NoControllerOnTheRealBus", "", true, 1},
-        QueryCase{"NothingPluggedIn", "-,-", true, 1},
-        QueryCase{"OnlyTheControllerIsAnIncompleteSet", "00.30,-", true, 1},
-        QueryCase{"EnumerationFails", "00.30,00.49,enumeration-fails", true, 1},
-        QueryCase{"InUpdateModeWithoutAFileToCompare", "00.31,dfu", false, 2},
-        QueryCase{"InUpdateModeNeedsItsImage", "00.31,dfu", true, 3},
-        QueryCase{"UpToDate", "00.31,00.50", true, 4},
-        QueryCase{"OldDevicesWithoutAFileNeedNothing", "00.30,00.49", false, 4},
-        QueryCase{"OnlyTheDisplayOld", "00.31,00.49", true, 5},
-        QueryCase{"BothOld", "00.30,00.49", true, 5}),
+        QueryCase{"NoControllerOnTheRealBus", "", Program::Built, 1},
+        QueryCase{"NothingPluggedIn", "-,-", Program::Built, 1},
+        QueryCase{"OnlyTheControllerIsAnIncompleteSet", "00.30,-", Program::Built, 1},
+        QueryCase{"EnumerationFails", "00.30,00.49,enumeration-fails", Program::Built, 1},
+        QueryCase{"InUpdateModeWithoutAFileToCompare", "00.31,dfu", Program::BareCopy, 2},
+        QueryCase{"InUpdateModeNeedsItsImage", "00.31,dfu", Program::Built, 3},
+        QueryCase{"UpToDate", "00.31,00.50", Program::Built, 4},
+        QueryCase{"OldDevicesWithoutAFileNeedNothing", "00.30,00.49", Program::BareCopy, 4},
+        QueryCase{"OnlyTheDisplayOld", "00.31,00.49", Program::Built, 5},
+        QueryCase{"BothOld", "00.30,00.49", Program::Built, 5},
+        QueryCase{"ALinkFindsTheFilesBesideTheRealProgram", "00.30,00.49", Program::Link, 5}),
     [](const ::testing::TestParamInfo<QueryCase>& info) { return std::string(info.param.name); });
-
-TEST(ProgramFolder, ASymbolicLinkStillFindsTheFilesBesideTheRealProgram)
-{
-    Sandbox sandbox;
-    const auto link = sandbox.Folder() / "bin" / "xr4000-nova-updater";
-    std::filesystem::create_directories(link.parent_path());
-    std::filesystem::create_symlink(UpdaterProcess::BinaryPath(), link);
-    // Without the files the old devices would need nothing (4).
-    const Result run =
-        sandbox.Run(link.string(), {link.string(), "-RETURN_UPDATE_MODE_STATUS", "-SIMULATE_DEVICES=00.30,00.49"});
-    EXPECT_EQ(run.ExitCode, 5) << Describe(run);
-}
 
 // ---- Runs without a window ----------------------------------------------------------------------
 

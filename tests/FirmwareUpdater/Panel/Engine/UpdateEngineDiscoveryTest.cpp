@@ -12,7 +12,7 @@ using namespace EngineTest;
 
 // ---- Hardware IDs -----------------------------------------------------------------------------
 
-TEST(HardwareId, GivesIdsAndTheReleaseOfADeviceInNormalMode)
+TEST(HardwareId, GivesIdsAndTheReleaseOfADeviceInNormalModeOnly)
 {
     struct Row {
         const char* hardwareId;
@@ -44,10 +44,7 @@ TEST(HardwareId, GivesIdsAndTheReleaseOfADeviceInNormalMode)
         EXPECT_TRUE(release.HasSameNumberAs(row.release));
         EXPECT_EQ(release.Text, row.release.Text);
     }
-}
-
-TEST(HardwareIdInUpdateMode, CarriesNoRelease)
-{
+    // A bootloader's ID carries no release.
     FirmwareVersion release{0, 0, 3, 1, L"00.31"};
     EXPECT_EQ(LUpdateEngine::ReadFirmwareRelease("USB\\VID_0483&PID_DF11&REV_2200", true, release), ZT::S_FALSE);
     EXPECT_TRUE(release.HasSameNumberAs({}));
@@ -71,7 +68,7 @@ protected:
     }
 };
 
-TEST_F(DiscoveryTest, KeepsTheFirstMatchOfEachDefinitionInDefinitionOrder)
+TEST_F(DiscoveryTest, KeepsTheFirstMatchOfEachDefinitionInDefinitionOrderUntilAListingFails)
 {
     auto first = AddController(0x0030);
     AddController(0x0031);
@@ -105,15 +102,8 @@ TEST_F(DiscoveryTest, KeepsTheFirstMatchOfEachDefinitionInDefinitionOrder)
     FirmwareVersion version;
     EXPECT_EQ(mEngine->GetDeviceVersion(2, version), ZT::E_FAIL);
     EXPECT_FALSE(mEngine->IsDeviceInUpdateMode(2));
-}
 
-TEST_F(DiscoveryTest, AFailedListingLeavesNothingFound)
-{
-    AddController(0x0030);
-    Define({kControllerDevice.GetDeviceDefinition()});
-    ASSERT_EQ(mEngine->ScanDevices(), ZT::S_OK);
-    ASSERT_EQ(mEngine->GetFoundDeviceCount(), 1u);
-
+    // A listing that fails leaves nothing found.
     mSimulator->SetEnumerationFails(true);
     EXPECT_EQ(mEngine->ScanDevices(), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetFoundDeviceCount(), 0u);
@@ -251,16 +241,7 @@ TEST_F(ModeSwitchTest, CancelFromAnotherThreadEndsTheSwitchAtTheNextCheck)
     EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::NoReason));
 }
 
-TEST_F(ModeSwitchTest, CancelIsRefusedOutsideTheSwitchAndTheDownload)
-{
-    ScanPair();
-    EXPECT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
-    // The refused cancel left nothing behind for the switch to trip over.
-    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
-    EXPECT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
-}
-
-TEST_F(ModeSwitchTest, IsRefusedOutsideNormalMode)
+TEST_F(ModeSwitchTest, TheSwitchIsRefusedOutsideNormalModeAndACancelOutsideTheSwitchAndTheDownload)
 {
     ScanPair();
     mEngine->SetDeviceState(DeviceState::DevicesAvailableNoneSelected);
@@ -268,6 +249,13 @@ TEST_F(ModeSwitchTest, IsRefusedOutsideNormalMode)
     EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
     EXPECT_TRUE(TakeStateChanges().empty());
     EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+    EXPECT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
+    // The refused cancel left nothing behind for the switch to trip over.
+    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    EXPECT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
 }
 
 TEST_F(ModeSwitchTest, AMissingMidiPortFailsAtOnceAsADeviceFault)

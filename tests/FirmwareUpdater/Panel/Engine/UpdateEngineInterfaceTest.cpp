@@ -70,7 +70,7 @@ TEST(ReleaseNumber, GivesOneVersionPartPerHexDigitAndTheDecimalText)
     }
 }
 
-TEST(EngineEnumerations, NameValuesFromOutsideTheEnumerationAsInvalid)
+TEST(EngineEnumerations, NameValuesFromOutsideTheEnumerationAsInvalidAndStateChangesInTheLog)
 {
     // A value read from a u32 payload field may lie outside the enumeration; the log line must
     // still say something true.
@@ -80,13 +80,10 @@ TEST(EngineEnumerations, NameValuesFromOutsideTheEnumerationAsInvalid)
     EXPECT_STREQ(ToString(static_cast<ProductDevice::Kind>(2)), "invalid ProductDevice::Kind");
     // The table falls back to the controller rather than to nothing.
     EXPECT_EQ(&ProductDevice::Get(static_cast<ProductDevice::Kind>(2)), &kControllerDevice);
-}
 
-TEST(EngineNotificationData, NamesTheDeviceStateChangeInTheLog)
-{
-    const auto data = ZT::MakeRC<ZT::LDeviceStateChangeNotificationData>(DeviceState::DeviceInUpdateMode,
-                                                                         DeviceState::EnteringUpdateMode);
-    EXPECT_EQ(data->ToString().ToUTF8(), "NID_DEVICE_STATE_CHANGE EnteringUpdateMode -> DeviceInUpdateMode");
+    const auto change = ZT::MakeRC<ZT::LDeviceStateChangeNotificationData>(DeviceState::DeviceInUpdateMode,
+                                                                           DeviceState::EnteringUpdateMode);
+    EXPECT_EQ(change->ToString().ToUTF8(), "NID_DEVICE_STATE_CHANGE EnteringUpdateMode -> DeviceInUpdateMode");
 }
 
 } // namespace

@@ -260,10 +260,8 @@ TEST_F(SimulationImageRefusal, WhenTheDownloadStarts)
     EXPECT_EQ(mRecorder->mReceived.back()->GetID(),
               ZT::InternNotificationID(LUpdateEngineInterface::kNidFirmwareUpdateCompleted));
 
-    // The outcome reads once with reset, then the engine is idle again.
+    // The worker has ended, with the outcome kept (reading it once resets it: ModeSwitchTest's cancel).
     EXPECT_EQ(mEngine->GetUpdateRunState(false), UpdateRunState::Failed);
-    EXPECT_EQ(mEngine->GetUpdateRunState(true), UpdateRunState::Failed);
-    EXPECT_EQ(mEngine->GetUpdateRunState(true), UpdateRunState::Idle);
     EXPECT_EQ(mEngine->WaitForUpdate(0), ZT::S_OK);
 }
 
