@@ -28,18 +28,13 @@ TEST(Event, AutoResetEventIsConsumedByTheWaitThatSucceeds)
     event.Set();
     EXPECT_TRUE(event.IsSet());
     EXPECT_FALSE(event.IsSet()) << "IsSet is a wait, so it consumes an auto-reset signal";
-}
 
-TEST(Event, ManualResetEventStaysSignalledUntilReset)
-{
-    Event event(false);
-    EXPECT_EQ(event.Wait(20), kWaitTimeout);
-    event.Set();
-    EXPECT_EQ(event.Wait(0), kWaitObject0);
-    EXPECT_EQ(event.Wait(5), kWaitObject0);
-    EXPECT_TRUE(event.IsSet());
-    event.Reset();
-    EXPECT_EQ(event.Wait(0), kWaitTimeout);
+    // LEvent is auto-reset whatever it is asked for.
+    const RCPtr<LEvent> shared = MakeRC<LEvent>(false);
+    EXPECT_TRUE(shared->IsAutoReset());
+    shared->Set();
+    EXPECT_EQ(shared->Wait(0), kWaitObject0);
+    EXPECT_EQ(shared->Wait(0), kWaitTimeout);
 }
 
 TEST(Event, OneSetOfAnAutoResetEventReleasesExactlyOneWaiter)
@@ -69,9 +64,10 @@ TEST(Event, OneSetOfAnAutoResetEventReleasesExactlyOneWaiter)
     EXPECT_EQ(event.Wait(0), kWaitTimeout);
 }
 
-TEST(Event, OneSetOfAManualResetEventReleasesEveryWaiter)
+TEST(Event, OneSetOfAManualResetEventReleasesEveryWaiterAndStaysUntilReset)
 {
     Event event(false);
+    EXPECT_EQ(event.Wait(20), kWaitTimeout);
     std::atomic<int> released{0};
     std::thread first([&] { EXPECT_EQ(event.Wait(kInfinite), kWaitObject0); released.fetch_add(1); });
     std::thread second([&] { EXPECT_EQ(event.Wait(kInfinite), kWaitObject0); released.fetch_add(1); });
@@ -81,15 +77,9 @@ TEST(Event, OneSetOfAManualResetEventReleasesEveryWaiter)
     second.join();
     EXPECT_EQ(released.load(), 2);
     EXPECT_TRUE(event.IsSet());
-}
-
-TEST(Event, LEventIsAutoResetWhateverItIsAskedFor)
-{
-    const RCPtr<LEvent> event = MakeRC<LEvent>(false);
-    EXPECT_TRUE(event->IsAutoReset());
-    event->Set();
-    EXPECT_EQ(event->Wait(0), kWaitObject0);
-    EXPECT_EQ(event->Wait(0), kWaitTimeout);
+    EXPECT_EQ(event.Wait(5), kWaitObject0);
+    event.Reset();
+    EXPECT_EQ(event.Wait(0), kWaitTimeout);
 }
 
 TEST(EventPool, WaitAnyGivesTheLowestSignalledIndexAndConsumesIt)
@@ -102,6 +92,7 @@ TEST(EventPool, WaitAnyGivesTheLowestSignalledIndexAndConsumesIt)
     EXPECT_EQ(pool.WaitAny(0), kWaitAnyNone);
     EXPECT_EQ(pool.WaitAny(10), kWaitAnyNone);
     EXPECT_FALSE(pool.Get(4));
+    EXPECT_EQ(EventPool(0).WaitAny(kInfinite), kWaitAnyNone) << "an empty pool never reports an event";
 }
 
 TEST(EventPool, WaitAnyWakesWhenAnotherThreadSetsOneEvent)
@@ -114,12 +105,6 @@ TEST(EventPool, WaitAnyWakesWhenAnotherThreadSetsOneEvent)
     EXPECT_EQ(pool.WaitAny(kInfinite), 2u);
     setter.join();
     EXPECT_EQ(pool.Get(2)->GetWaiterCount(), 0);
-}
-
-TEST(EventPool, EmptyPoolNeverReportsAnEvent)
-{
-    EventPool pool(0);
-    EXPECT_EQ(pool.WaitAny(kInfinite), kWaitAnyNone);
 }
 
 } // namespace

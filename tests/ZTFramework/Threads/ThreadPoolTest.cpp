@@ -47,6 +47,8 @@ TEST(ThreadPool, TakesTheMostRecentlyQueuedTaskFirst)
 {
     const auto pool = MakeRC<LThreadPool>(1, 0);
     const auto worker = MakeRC<LRecordingWorker>(4);
+    EXPECT_EQ(pool->QueueWork(nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(pool->GetQueuedCount(), 0u);
     ASSERT_EQ(pool->QueueWork(worker, MakeRC<LHolder<int>>(0)), S_OK);
     ASSERT_EQ(worker->mGateReached.Wait(kInfinite), kWaitObject0);
     for (int task = 1; task <= 3; ++task)
@@ -56,13 +58,6 @@ TEST(ThreadPool, TakesTheMostRecentlyQueuedTaskFirst)
 
     std::lock_guard lock(worker->mMutex);
     EXPECT_EQ(worker->mOrder, (std::vector<int>{0, 3, 2, 1}));
-}
-
-TEST(ThreadPool, RefusesANullWorker)
-{
-    const auto pool = MakeRC<LThreadPool>(2, 7);
-    EXPECT_EQ(pool->QueueWork(nullptr, nullptr), E_INVALIDARG);
-    EXPECT_EQ(pool->GetQueuedCount(), 0u);
 }
 
 TEST(ThreadPool, PoolReleasedWithTasksInFlightRunsThemAllOnItsThreadersThenGoesAway)
