@@ -70,14 +70,4 @@ TEST(Array, InsertAndRemoveKeepTheOrderThroughTheInterface)
     EXPECT_TRUE(array.IsEmpty());
 }
 
-TEST(Array, HoldsValuesThatOwnMemory)
-{
-    Array<std::string> names;
-    names.Append(std::string(100, 'a'));
-    names.InsertAt(0, "first");
-    names.RemoveItem(1);
-    ASSERT_EQ(names.GetCount(), 1u);
-    EXPECT_EQ(names[0], "first");
-}
-
 } // namespace

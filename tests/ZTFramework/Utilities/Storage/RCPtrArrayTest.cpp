@@ -48,15 +48,12 @@ TEST(RCPtrArray, RemovingAtOrPastTheCountThrowsOutOfRangeNamingTheInstance)
     EXPECT_NE(MessageOf<ZT::Exception<std::out_of_range>>([&] { small.RemoveItem(0); })
                   .find("ZT::RCPtrArray<class RCPtrArrayTest::LItem,1,0>::RemoveItem : "),
               std::string::npos);
-    EXPECT_NE(MessageOf<ZT::Exception<std::out_of_range>>([&] { (void)items.GetAt(7); })
-                  .find("::GetAt : "),
-              std::string::npos);
-    EXPECT_NE(MessageOf<ZT::Exception<std::out_of_range>>([&] { items.RemoveItems(3, 3); })
-                  .find("::RemoveItems : "),
-              std::string::npos);
-    EXPECT_NE(MessageOf<ZT::Exception<std::out_of_range>>([&] { items.InsertAt(6, ZT::MakeRC<LItem>()); })
-                  .find("::InsertAt : "),
-              std::string::npos);
+    const std::pair<const char*, std::function<void()>> others[] = {
+        {"::GetAt : ", [&] { (void)items.GetAt(7); }},
+        {"::RemoveItems : ", [&] { items.RemoveItems(3, 3); }},
+        {"::InsertAt : ", [&] { items.InsertAt(6, ZT::MakeRC<LItem>()); }}};
+    for (const auto& [function, call] : others)
+        EXPECT_NE(MessageOf<ZT::Exception<std::out_of_range>>(call).find(function), std::string::npos) << function;
     EXPECT_EQ(LItem::sLive, 5) << "a refused insertion must not keep or leak its object";
 }
 

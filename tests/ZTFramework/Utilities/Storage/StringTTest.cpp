@@ -25,7 +25,10 @@ TEST(StringConversion, NarrowAndWideRoundTripAcrossAllSequenceLengths)
     EXPECT_EQ(wide.ToUTF8(), utf8);
     NString narrow(wide);
     EXPECT_EQ(narrow.GetLength(), 10);
+    EXPECT_EQ(narrow.GetSizeInBytes(), 11);
     EXPECT_STREQ(narrow.GetBuffer(), utf8);
+    // An embedded 0 ends the text: the size counts up to the first 0.
+    EXPECT_EQ(WString("ab\0cd", 5).GetLength(), 2);
     EXPECT_TRUE(WString("abc") == L"abc");
 }
 
@@ -54,15 +57,6 @@ TEST(StringConversion, SurrogatesAndValuesPastUnicodeBecomeReplacementCharacters
     // Wide values that are no code points become U+FFFD in UTF-8.
     const wchar_t bad[] = {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000), L'x', 0};
     EXPECT_EQ(WString(bad).ToUTF8(), "\xEF\xBF\xBD\xEF\xBF\xBD" "x");
-}
-
-TEST(StringBuffer, SizesScaleWithTheCharacterWidth)
-{
-    NString narrow("abcd");
-    EXPECT_EQ(narrow.GetSizeInBytes(), 5);
-    // An embedded 0 ends the text: the size counts up to the first 0.
-    WString cut("ab\0cd", 5);
-    EXPECT_EQ(cut.GetLength(), 2);
 }
 
 TEST(StringBuffer, CopiesShareUntilOneIsWrittenAndEmptyStringsShareOneBuffer)
