@@ -39,37 +39,30 @@ TEST(NotificationClient, ReleasingTheLastOutsideReferenceUnregistersAndDestroysI
     EXPECT_EQ(first->Send(Make(kA)), ZT::S_FALSE);
 }
 
-TEST(NotificationClient, ADistributorKeptAliveOnlyByRegistrationsGoesWithItsLastClient)
+// A distributor kept alive only by registrations goes with the last of them, whether its client
+// goes or unregisters.
+TEST(NotificationClient, ADistributorKeptAliveOnlyByRegistrationsGoesWithTheLastOne)
 {
     const int distributorsBefore = LCountedDistributor::sDestroyed;
     const int clientsBefore = LRecorder::sDestroyed;
-    auto client = ZT::MakeRC<LRecorder>();
-    {
-        auto distributor = ZT::MakeRC<LCountedDistributor>();
-        client->Register(distributor.Get(), kA);
-        client->Register(distributor.Get(), kB);
-    }
-    EXPECT_EQ(LCountedDistributor::sDestroyed, distributorsBefore) << "its registrations still hold it";
-    client.Reset();
-    EXPECT_EQ(LRecorder::sDestroyed, clientsBefore + 1);
-    EXPECT_EQ(LCountedDistributor::sDestroyed, distributorsBefore + 1);
-}
-
-TEST(NotificationClient, UnregisteringTheLastRegistrationOfADroppedDistributorDestroysIt)
-{
-    const int distributorsBefore = LCountedDistributor::sDestroyed;
-    const auto client = ZT::MakeRC<LRecorder>();
+    auto going = ZT::MakeRC<LRecorder>();
+    const auto staying = ZT::MakeRC<LRecorder>();
     ZT::LNotificationDistributor* raw = nullptr;
     {
         auto distributor = ZT::MakeRC<LCountedDistributor>();
         raw = distributor.Get();
-        client->Register(raw, kA);
+        going->Register(raw, kA);
+        going->Register(raw, kB);
+        staying->Register(raw, kA);
     }
-    EXPECT_EQ(client->Unregister(raw, ZT::InternNotificationID(kA)), ZT::S_OK);
+    going.Reset();
+    EXPECT_EQ(LRecorder::sDestroyed, clientsBefore + 1);
+    EXPECT_EQ(LCountedDistributor::sDestroyed, distributorsBefore) << "a registration still holds it";
+    EXPECT_EQ(staying->Unregister(raw, ZT::InternNotificationID(kA)), ZT::S_OK);
     EXPECT_EQ(LCountedDistributor::sDestroyed, distributorsBefore + 1);
-    EXPECT_EQ(client->GetRegistrationCount(), 0);
-    EXPECT_EQ(client->GetRefCount(), 1);
-    EXPECT_EQ(client->GetInternalRefCount(), 0);
+    EXPECT_EQ(staying->GetRegistrationCount(), 0);
+    EXPECT_EQ(staying->GetRefCount(), 1);
+    EXPECT_EQ(staying->GetInternalRefCount(), 0);
 }
 
 TEST(NotificationClient, AClientThatDropsItsOwnLastReferenceWhileBeingCalledSurvivesTheCall)
