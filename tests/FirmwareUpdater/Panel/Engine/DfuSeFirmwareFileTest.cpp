@@ -120,9 +120,10 @@ TEST_F(DfuSeFileTest, RefusesAFileThatBreaksOneRule)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        mReader = LDfuSeFirmwareFile::Create();
-        // Each row starts from a file the reader accepts and breaks one thing in it.
+        // Each row breaks one thing in a file the reader accepts, and opens it after that good
+        // one: a rejected file leaves nothing of the previous one usable.
         Bytes bytes = Image(5000).ToBytes();
+        ASSERT_EQ(mReader->Open(Write(bytes, "good.dfu"), kBlockSize), ZT::S_OK);
         row.breakFile(bytes);
         EXPECT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::E_FAIL);
         ExpectEverythingRefused(*mReader);
@@ -139,22 +140,6 @@ TEST_F(DfuSeFileTest, NothingWorksBeforeOpenNorAfterOpeningNoFileOrWithBlockSize
     }
     EXPECT_EQ(mReader->Open(Write(Image(100).ToBytes()), 0), ZT::E_INVALIDARG);
     ExpectEverythingRefused(*mReader);
-}
-
-TEST_F(DfuSeFileTest, ARejectedFileAfterAGoodOneLeavesTheReaderNotValid)
-{
-    ASSERT_EQ(mReader->Open(Write(Image(3000).ToBytes(), "good.dfu"), kBlockSize), ZT::S_OK);
-    Bytes bad = Image(3000).ToBytes();
-    bad[10] = 2;
-    EXPECT_EQ(mReader->Open(Write(bad, "bad.dfu"), kBlockSize), ZT::E_FAIL);
-    ExpectEverythingRefused(*mReader);
-
-    // And a good file after that works again, with its own element.
-    const DfuSeImage other = Image(700, 0x08010000);
-    ASSERT_EQ(mReader->Open(Write(other.ToBytes(), "other.dfu"), kBlockSize), ZT::S_OK);
-    EXPECT_EQ(mReader->GetElementAddress(), 0x08010000u);
-    EXPECT_EQ(mReader->GetElementSize(), 700u);
-    ExpectBlocksServeTheElement(other.ElementData);
 }
 
 // ---- Files that are accepted --------------------------------------------------------------
@@ -185,17 +170,19 @@ TEST_F(DfuSeFileTest, AcceptsAndServesTheElementInBlocks)
         // Further data after the element is ignored.
         {"TrailingData", 5000, 3, [](Bytes& b) { b.insert(b.end(), 4096, 0x5A); }},
     };
+    // One reader for all rows: each file replaces the previous one's element and address.
+    std::uint32_t address = 0x08008000;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        mReader = LDfuSeFirmwareFile::Create();
-        const DfuSeImage image = Image(row.elementSize, 0x08008000);
+        address += 0x4000;
+        const DfuSeImage image = Image(row.elementSize, address);
         Bytes bytes = image.ToBytes();
         if (row.change)
             row.change(bytes);
 
         ASSERT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::S_OK);
         EXPECT_TRUE(mReader->IsValid());
-        EXPECT_EQ(mReader->GetElementAddress(), 0x08008000u);
+        EXPECT_EQ(mReader->GetElementAddress(), address);
         EXPECT_EQ(mReader->GetElementSize(), row.elementSize);
         ASSERT_EQ(mReader->GetBlockCount(), row.blockCount);
         ExpectBlocksServeTheElement(image.ElementData);
@@ -328,8 +315,6 @@ TEST_F(DfuSeFileTest, TheSimulationMarkIsReadFromTheTargetName)
     EXPECT_TRUE(LDfuSeFirmwareFile::IsSimulationImage(marked));
     ASSERT_EQ(mReader->Open(marked, kBlockSize), ZT::S_OK);
     EXPECT_TRUE(mReader->IsSimulationImage());
-    // Reading the mark does not disturb the blocks.
-    ExpectBlocksServeTheElement(image.ElementData);
 
     image.TargetName = "ST...";
     const ZT::WString plain = Write(image.ToBytes(), "plain.dfu");
@@ -380,15 +365,6 @@ TEST(ToolImage, TheSuffixNamesTheDeviceAndItsCrcCoversTheRest)
                                         (suffix[14] << 16) | (static_cast<std::uint32_t>(suffix[15]) << 24);
         EXPECT_EQ(storedCrc, DfuSeImage::SuffixCrc({bytes.data(), bytes.size() - 4}));
     }
-}
-
-TEST(ToolImage, IsTheSameOnEveryBuildAndDiffersBetweenDevices)
-{
-    const Bytes controller = SimulationImagePlan::ForDevice(kControllerDevice).Build().ToBytes();
-    EXPECT_EQ(controller, SimulationImagePlan::ForDevice(kControllerDevice).Build().ToBytes());
-    const Bytes display = SimulationImagePlan::ForDevice(kWheelDisplayDevice).Build().ToBytes();
-    EXPECT_NE(Bytes(controller.begin() + 2000, controller.begin() + 4000),
-              Bytes(display.begin() + 2000, display.begin() + 4000));
 }
 
 TEST(DfuSuffixCrc, MatchesTheDfuFileConvention)

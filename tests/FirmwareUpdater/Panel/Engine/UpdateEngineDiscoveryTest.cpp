@@ -146,11 +146,8 @@ TEST_F(ModeSwitchTest, ScansThePairPicksTheControllerAndFindsItsBootloader)
     ScanPair(); // the dual updater's choice for each pair: DualUpdaterTarget
     EXPECT_TRUE(mEngine->IsUpdateNeeded());
 
-    const std::uint64_t start = mClock.NowMs();
-    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK); // when it is found: ModeSwitchTiming
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
-    // The bootloader appears 1.5 s after the message: found by the second search.
-    EXPECT_EQ(mClock.NowMs() - start, 1500u);
 
     LUpdateEngine::DeviceDefinitionEx record;
     ASSERT_TRUE(mEngine->GetFoundDevice(0, record));
