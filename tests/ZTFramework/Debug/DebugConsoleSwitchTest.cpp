@@ -77,9 +77,14 @@ protected:
     }
 };
 
-TEST_F(DebugConsoleSwitchApply, TargetSwitchSetsPortAndHostAndKeepsTheHostWhenNoneIsGiven)
+TEST_F(DebugConsoleSwitchApply, ShortPortChangesNothingTargetKeepsTheHostConsoleOpens)
 {
     DebugOutput& output = DebugOutput::Instance();
+    EXPECT_EQ(ApplyDebugConsoleSwitch("updater.exe -DEBUG_CONSOLE:7:buildhost").mAction, Action::Ignored);
+    EXPECT_EQ(output.GetTargetPort(), -1);
+    EXPECT_EQ(output.GetTargetHost(), "");
+    EXPECT_EQ(&DebugOutput::Narrow(), &output.NarrowDebugStream());
+
     ApplyDebugConsoleSwitch("updater.exe -DEBUG_CONSOLE:5000:buildhost");
     EXPECT_EQ(output.GetTargetPort(), 5000);
     EXPECT_EQ(output.GetTargetHost(), "buildhost");
@@ -88,22 +93,9 @@ TEST_F(DebugConsoleSwitchApply, TargetSwitchSetsPortAndHostAndKeepsTheHostWhenNo
     EXPECT_EQ(output.GetTargetPort(), 6000);
     EXPECT_EQ(output.GetTargetHost(), "buildhost");
     EXPECT_FALSE(output.IsConsoleOpen());
-}
 
-TEST_F(DebugConsoleSwitchApply, ConsoleSwitchOpensTheConsole)
-{
     EXPECT_EQ(ApplyDebugConsoleSwitch("updater.exe -DEBUG_CONSOLE").mAction, Action::OpenConsole);
-    EXPECT_TRUE(DebugOutput::Instance().IsConsoleOpen());
-}
-
-TEST_F(DebugConsoleSwitchApply, ShortPortChangesNothing)
-{
-    DebugOutput& output = DebugOutput::Instance();
-    EXPECT_EQ(ApplyDebugConsoleSwitch("updater.exe -DEBUG_CONSOLE:7:buildhost").mAction, Action::Ignored);
-    EXPECT_EQ(output.GetTargetPort(), -1);
-    EXPECT_EQ(output.GetTargetHost(), "");
-    EXPECT_FALSE(output.IsConsoleOpen());
-    EXPECT_EQ(&DebugOutput::Narrow(), &output.NarrowDebugStream());
+    EXPECT_TRUE(output.IsConsoleOpen());
 }
 
 } // namespace

@@ -17,13 +17,7 @@ namespace RCPtrTest {
 
 class LPlain : public virtual ZT::LRefCountedObject {
 public:
-    LPlain() { ++sDestroyedOrLive; }
-    ~LPlain() override
-    {
-        --sDestroyedOrLive;
-        ++sDestroyed;
-    }
-    static inline std::atomic<int> sDestroyedOrLive = 0;
+    ~LPlain() override { ++sDestroyed; }
     static inline std::atomic<int> sDestroyed = 0;
 };
 
