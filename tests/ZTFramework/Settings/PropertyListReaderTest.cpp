@@ -18,11 +18,6 @@ CPropertyListReader::Result ReadPlist(const std::string& body)
     return CPropertyListReader::Read(std::string(CPropertyListWriter::kHeader) + body + "</plist>\n");
 }
 
-const XNode* Child(const XNode& node, const char* name)
-{
-    return node.FindChild(name);
-}
-
 // A document with every type, nesting in both directions, flags and texts that need escapes.
 std::unique_ptr<XNode> RichDocument()
 {
@@ -146,7 +141,7 @@ TEST(PropertyListReader, ReportsNumbersThatDoNotParseAndReadsWhatCWould)
         const auto read = ReadPlist(std::string("<dict>\n<key>v</key>\n<") + c.mElement + ">" + c.mText + "</" +
                                     c.mElement + ">\n</dict>");
         ASSERT_FALSE(read.mFailed) << c.mText;
-        const XNode* value = Child(*read.mRoot, "v");
+        const XNode* value = read.mRoot->FindChild("v");
         ASSERT_NE(value, nullptr);
         if (std::string(c.mElement) == "integer")
             EXPECT_EQ(value->GetInteger(), static_cast<std::int32_t>(c.mValue)) << c.mText;
@@ -167,14 +162,14 @@ TEST(PropertyListReader, ComparesElementAndAttributeNamesIgnoringCaseAndSetsFlag
                                 "</DICT>");
     ASSERT_FALSE(read.mFailed) << read.mError.mReason;
     EXPECT_EQ(read.mSkippedCount, 0u);
-    const XNode* a = Child(*read.mRoot, "A");
+    const XNode* a = read.mRoot->FindChild("A");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->GetText().View(), "x");
     EXPECT_EQ(a->GetFlags(), XNode::kFlagVisible | XNode::kFlagLocked);
-    EXPECT_TRUE(Child(*read.mRoot, "b")->GetBoolean());
-    EXPECT_EQ(Child(*read.mRoot, "b")->GetFlags(), 0);
-    EXPECT_EQ(Child(*read.mRoot, "c")->GetInteger(), 3);
-    EXPECT_EQ(Child(*read.mRoot, "c")->GetFlags(), 0);
+    EXPECT_TRUE(read.mRoot->FindChild("b")->GetBoolean());
+    EXPECT_EQ(read.mRoot->FindChild("b")->GetFlags(), 0);
+    EXPECT_EQ(read.mRoot->FindChild("c")->GetInteger(), 3);
+    EXPECT_EQ(read.mRoot->FindChild("c")->GetFlags(), 0);
 }
 
 TEST(PropertyListReader, KeepsStringAndDataTextAsItIs)
@@ -182,9 +177,9 @@ TEST(PropertyListReader, KeepsStringAndDataTextAsItIs)
     const auto read = ReadPlist("<dict><key>s</key><string>  a &amp; b\n&#x41;&#233;  </string>"
                                 "<key>d</key><data>\n\tAAEC\n\t/w==\n</data></dict>");
     ASSERT_FALSE(read.mFailed);
-    EXPECT_EQ(Child(*read.mRoot, "s")->GetText().View(), "  a & b\nA\xC3\xA9  ");
-    EXPECT_EQ(Child(*read.mRoot, "d")->GetType(), XNode::Type::Data);
-    EXPECT_EQ(Child(*read.mRoot, "d")->GetText().View(), "\n\tAAEC\n\t/w==\n");
+    EXPECT_EQ(read.mRoot->FindChild("s")->GetText().View(), "  a & b\nA\xC3\xA9  ");
+    EXPECT_EQ(read.mRoot->FindChild("d")->GetType(), XNode::Type::Data);
+    EXPECT_EQ(read.mRoot->FindChild("d")->GetText().View(), "\n\tAAEC\n\t/w==\n");
 }
 
 TEST(PropertyListReader, SkipsUnknownElementsButReadsTheValuesAroundAndInsideThem)
@@ -204,8 +199,8 @@ TEST(PropertyListReader, SkipsUnknownElementsButReadsTheValuesAroundAndInsideThe
     EXPECT_EQ(read.mSkipped[2].mLine, 7u);
     EXPECT_EQ(read.mSkipped[2].mReason, "unknown element <wrapper> ignored");
     ASSERT_EQ(read.mRoot->GetChildCount(), 2u);
-    EXPECT_EQ(Child(*read.mRoot, "Kept")->GetInteger(), 1);
-    EXPECT_EQ(Child(*read.mRoot, "Inner")->GetText().View(), "in");
+    EXPECT_EQ(read.mRoot->FindChild("Kept")->GetInteger(), 1);
+    EXPECT_EQ(read.mRoot->FindChild("Inner")->GetText().View(), "in");
 }
 
 TEST(PropertyListReader, ReportsDanglingKeysReferencesAndMisplacedContent)
