@@ -30,10 +30,12 @@ std::vector<std::string> Sandbox::Environment() const
         const std::string text(*entry);
         const std::string name = text.substr(0, text.find('='));
         if (name == "HOME" || name == "XDG_CONFIG_HOME" || name == "XDG_DATA_HOME" || name == "XDG_RUNTIME_DIR" ||
-            name == "DISPLAY" || name == "WAYLAND_DISPLAY")
+            name == "DISPLAY" || name == "WAYLAND_DISPLAY" || mVariables.contains(name))
             continue;
         environment.push_back(text);
     }
+    for (const auto& [name, value] : mVariables)
+        environment.push_back(name + "=" + value);
     environment.push_back("HOME=" + (mFolder / "home").string());
     environment.push_back("XDG_CONFIG_HOME=" + (mFolder / "config").string());
     environment.push_back("XDG_DATA_HOME=" + (mFolder / "data").string());

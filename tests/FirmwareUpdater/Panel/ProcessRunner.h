@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ public:
     // The environment the child gets: the test's own, with the sandbox's folders in place.
     [[nodiscard]] std::vector<std::string> Environment() const;
     [[nodiscard]] std::string RuntimeDir() const { return (mFolder / "run").string(); }
+    // Gives the children name=value in place of the test's own; the test process keeps its own.
+    void SetVariable(const std::string& name, const std::string& value) { mVariables[name] = value; }
 
     // Runs program with arguments (argv[0] is program). A child still running after timeout is
     // killed (TimedOut). stdin is /dev/null.
@@ -49,6 +52,7 @@ public:
 private:
     ZT::Testing::TempFolder mTemp{"zt-updater-process"};
     const std::filesystem::path& mFolder = mTemp.Path();
+    std::map<std::string, std::string> mVariables;
 };
 
 } // namespace UpdaterProcess

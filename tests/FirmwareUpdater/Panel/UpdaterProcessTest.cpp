@@ -196,39 +196,6 @@ INSTANTIATE_TEST_SUITE_P(
                    3}),
     [](const ::testing::TestParamInfo<SilentCase>& info) { return std::string(info.param.name); });
 
-// ---- Options that choose the file and the device -------------------------------------------------
-
-TEST(FirmwareFileOption, APathWithBlanksIsOneValueWhetherTheShellOrTheInstallerQuotedIt)
-{
-    Sandbox sandbox;
-    const std::string program = UpdaterProcess::BinaryPath();
-    const auto folder = sandbox.Folder() / "My Firmware Files";
-    std::filesystem::create_directories(folder);
-    const auto file = folder / "controller image.dfu";
-    std::filesystem::copy_file(std::filesystem::path(program).parent_path() / "qx31_tp_update_00_31_120936.dfu", file);
-
-    // Only the controller: the device set is incomplete, so the file the command line chose stays
-    // the engine's file (with a full set the product's own pair replaces it at the scan). What the
-    // options mean is checked in ProcessorOptions; here, how the arguments become one line.
-    for (const std::string& option : {"-ABSOLUTE_FIRMWARE_FILE_PATH=" + file.string(),
-                                      "-absolute_firmware_file_path=\"" + file.string() + "\""}) {
-        const Result run = sandbox.RunUpdater(
-            {program, "-RETURN_UPDATE_MODE_STATUS", "-DEBUG_CONSOLE", "-SIMULATE_DEVICES=00.30,-", option});
-        EXPECT_EQ(run.ExitCode, 1) << option << "\n" << Describe(run);
-        EXPECT_TRUE(Contains(run.StandardError, "firmware file " + file.string() + ": FileFoundVersionKnown"))
-            << option << "\n" << Describe(run);
-    }
-}
-
-TEST(DeviceOptions, TheDeviceTheOptionsNameIsPrinted)
-{
-    Sandbox sandbox;
-    const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", "-DEBUG_CONSOLE",
-                                           "-SIMULATE_DEVICES=-,-", "-DEVICE_PID=32784", "-DEVICE_VID=1155"});
-    EXPECT_EQ(run.ExitCode, 1) << Describe(run);
-    EXPECT_TRUE(Contains(run.StandardError, "device 0483:8010, in update mode 0483:DF11")) << Describe(run);
-}
-
 // ---- One copy at a time --------------------------------------------------------------------------
 
 // The single-instance name as the child computes it from its own runtime folder.
@@ -254,14 +221,16 @@ TEST(SecondCopy, HandsItsCommandLineToAFirstCopyWithAWindowAndEnds)
     ASSERT_TRUE(first.StartListening()); // the first copy shows its window
 
     const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + (sandbox.Folder() / "devices.state").string();
-    const Result second = sandbox.RunUpdater({program, "-SILENT", "-DEBUG_CONSOLE", devices, "-FIRMWARE_IMAGE_NAME=a b.dfu"});
+    // How the arguments become one line: a blank is quoted, a value the installer quoted stays as it is.
+    const Result second = sandbox.RunUpdater(
+        {program, "-SILENT", "-DEBUG_CONSOLE", devices, "-FIRMWARE_IMAGE_NAME=a b.dfu", "-A=\"c d\"", "e f"});
     EXPECT_EQ(second.ExitCode, 0) << Describe(second);
     EXPECT_EQ(second.StandardError, "") << "the second copy does nothing of its own";
     EXPECT_FALSE(std::filesystem::exists(sandbox.Folder() / "devices.state")) << "no simulator ran";
 
     const std::optional<std::string> handed = first.AcceptCommandLine(std::chrono::seconds(5));
     ASSERT_TRUE(handed.has_value());
-    EXPECT_EQ(*handed, program + " -SILENT -DEBUG_CONSOLE " + devices + " -FIRMWARE_IMAGE_NAME=\"a b.dfu\"");
+    EXPECT_EQ(*handed, program + " -SILENT -DEBUG_CONSOLE " + devices + " -FIRMWARE_IMAGE_NAME=\"a b.dfu\" -A=\"c d\" \"e f\"");
 }
 
 TEST(SecondCopy, StartsNormallyWhileTheFirstRunsWithoutAWindow)
@@ -320,11 +289,10 @@ TEST(Resources, TheProgramLoadsItsTextsAndSkinInTheUsersLanguage)
     Sandbox sandbox;
     const std::vector<std::string> arguments{UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS",
                                              "-SIMULATE_DEVICES", "-DEBUG_CONSOLE"};
-    const std::pair<const char*, const char*> locales[] = {
-        {"en_US.UTF-8", "0x0409"}, {"de_DE.UTF-8", "0x0407"}, {"fr_FR.UTF-8", "0x040C"},
-        {"es_ES.UTF-8", "0x0C0A"}, {"ja_JP.UTF-8", "0x0411"}, {"C", "0x0409"}};
+    // Each language's own locale names and tables: StartupResources.EveryShippedLanguageLoadsItsOwnTextsAndTheSkin.
+    const std::pair<const char*, const char*> locales[] = {{"de_DE.UTF-8", "0x0407"}, {"ja_JP.UTF-8", "0x0411"}, {"C", "0x0409"}};
     for (const auto& [locale, lcid] : locales) {
-        ::setenv("LC_ALL", locale, 1);
+        sandbox.SetVariable("LC_ALL", locale);
         const Result run = sandbox.RunUpdater(arguments);
         EXPECT_EQ(run.ExitCode, 5) << locale << "\n" << Describe(run);
         EXPECT_TRUE(Contains(run.StandardError, std::string("Resources: texts for locale ") + lcid +
@@ -339,9 +307,8 @@ TEST(Resources, TheProgramLoadsItsTextsAndSkinInTheUsersLanguage)
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "Skins.xml")
         << "<?xml version=\"1.0\"?>\n<Corvane_Skin_Definitions>\n  <Application Name=\"Wavecrest\">\n";
-    ::setenv("XR4000_NOVA_UPDATER_RESOURCES", folder.c_str(), 1);
+    sandbox.SetVariable("XR4000_NOVA_UPDATER_RESOURCES", folder.string());
     const Result run = sandbox.RunUpdater(arguments);
-    ::unsetenv("XR4000_NOVA_UPDATER_RESOURCES");
     EXPECT_EQ(run.ExitCode, 5) << Describe(run);
     EXPECT_TRUE(Contains(run.StandardError, "Resources: The skin \"" + (folder / "Skins.xml").string() + "\", line 4,"))
         << Describe(run);
