@@ -61,12 +61,8 @@ TEST_P(DualUpdaterTarget, FollowsWhatIsPluggedIn)
 
     const ProductDevice& target = c.targetIsController ? kControllerDevice : kWheelDisplayDevice;
     ASSERT_EQ(mEngine->GetDeviceDefinitions().GetCount(), 1u);
-    const auto& definition = mEngine->GetDeviceDefinitions()[0];
-    EXPECT_EQ(definition.VendorId, 0x2C1Au);
-    EXPECT_EQ(definition.ProductId, target.ProductId);
-    EXPECT_EQ(definition.BootloaderVendorId, 0x0483u);
-    EXPECT_EQ(definition.BootloaderProductId, 0xDF11u);
-    EXPECT_EQ(definition.MidiPortName, ZT::WString(target.MidiPortName));
+    // The rest of the definition is what the mode switch and the download use: ModeSwitchTest, TwoDeviceUpdate.
+    EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].ProductId, target.ProductId);
     ZT::WString path;
     ASSERT_EQ(mEngine->GetFirmwareFilePath(path), ZT::S_OK);
     EXPECT_EQ(path, FilePath(target));
