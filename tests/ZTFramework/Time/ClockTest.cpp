@@ -32,14 +32,6 @@ TEST(VirtualClock, SleepsAddUpExactlyAcrossThreadsWithoutBlocking)
     EXPECT_EQ(clock.NowMs(), 1000u + std::uint64_t{kThreads} * kSleepsPerThread * 500);
 }
 
-TEST(VirtualClock, AdvanceMovesTimeBeyondThirtyTwoBits)
-{
-    ZT::VirtualClock clock;
-    clock.AdvanceMs(0x1'0000'0000ull);
-    clock.SleepMs(0);
-    EXPECT_EQ(clock.NowMs(), 0x1'0000'0000ull);
-}
-
 TEST(ProcessClock, IsRealUntilReplacedAndRealAgainAfterReset)
 {
     ZT::IClock& initial = ZT::GetClock();
@@ -50,6 +42,8 @@ TEST(ProcessClock, IsRealUntilReplacedAndRealAgainAfterReset)
     EXPECT_EQ(&ZT::GetClock(), &virtualClock);
     ZT::GetClock().SleepMs(10000); // the engine's 10 s wait costs nothing here
     EXPECT_EQ(virtualClock.NowMs(), 10042u);
+    virtualClock.AdvanceMs(0x1'0000'0000ull); // beyond 32 bits
+    EXPECT_EQ(ZT::GetClock().NowMs(), 0x1'0000'0000ull + 10042u);
 
     ZT::SetClock(nullptr);
     EXPECT_EQ(&ZT::GetClock(), &initial);
