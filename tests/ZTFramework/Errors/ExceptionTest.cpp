@@ -84,15 +84,11 @@ TEST(ErrorMessage, MacrosNameTheThrowingFileAndLine)
     EXPECT_NO_THROW(ZT_THROW_IF_FAILED(ZT::S_FALSE, "ZT::Test::Init"));
 }
 
-TEST(TypeName, ClassesCarryTheClassWordOtherTypesDoNot)
+TEST(TypeNameAndResult, ClassesCarryTheClassWordAndResultTextsNameKnownCodesAndHexForOthers)
 {
     EXPECT_EQ(ZT::TypeName<std::string>().rfind("class std::", 0), 0u);
     EXPECT_EQ(ZT::TypeName<int>(), "int");
     EXPECT_EQ(ZT::TypeName<unsigned int>(), "unsigned int");
-}
-
-TEST(Result, TextNamesKnownCodesAndHexForOthers)
-{
     EXPECT_EQ(ZT::ResultToText(ZT::E_ABORT), "E_ABORT");
     EXPECT_EQ(ZT::ResultToText(ZT::ZTRESULT_EXIT_APPLICATION), "ZTRESULT_EXIT_APPLICATION");
     EXPECT_EQ(ZT::ResultToText(-70), "0xFFFFFFBA");
