@@ -195,7 +195,7 @@ TEST_F(IniFileManagerTest, SetArrayStringGrowsTheArrayWithEmptyStrings)
     EXPECT_EQ(mManager->SetArrayString(file, L"List", -1, L"x"), kFailed);
 }
 
-TEST_F(IniFileManagerTest, SetArraySizeTruncatesOrPadsAndReplacesOtherValues)
+TEST_F(IniFileManagerTest, SetArraySizeAndRemoveArrayItemReshapeArraysAndReplaceOtherValues)
 {
     const IniFileHandle file = Open("size.ini");
     ASSERT_EQ(mManager->SetArrayString(file, L"List", 2, L"c"), kDone);
@@ -215,11 +215,8 @@ TEST_F(IniFileManagerTest, SetArraySizeTruncatesOrPadsAndReplacesOtherValues)
     EXPECT_EQ(mManager->SetArraySize(file, L"List", -1), kFailed);
     EXPECT_EQ(mManager->SetArraySize(file, L"List", 65537), kFailed);
     EXPECT_EQ(mManager->GetArraySize(file, L"Missing", size), kFailed);
-}
 
-TEST_F(IniFileManagerTest, RemoveArrayItemShiftsTheRestAndRefusesWhatIsNoItem)
-{
-    const IniFileHandle file = Open("remove.ini");
+    // Removing an item shifts the rest; what is no item is refused.
     ASSERT_EQ(mManager->SetArrayString(file, L"L", 0, L"a"), kDone);
     ASSERT_EQ(mManager->SetArrayString(file, L"L", 1, L"b"), kDone);
     ASSERT_EQ(mManager->SetArrayString(file, L"L", 2, L"c"), kDone);
