@@ -237,22 +237,6 @@ private:
     RCPtr<ZT::LNotificationHandler<ClickOwner>> mHandler;
 };
 
-TEST(ControlClicks, RunTheHookThenReachTheRegisteredHandlerBeforeReturning)
-{
-    std::vector<std::string> trace;
-    const auto owner = ZT::MakeRC<ClickOwner>(&trace);
-    const auto button = MakeControl(L"buttonExit", {0, 0, 10, 10}, &trace);
-    ASSERT_EQ(owner->AddChild(button), ZT::S_OK);
-    ASSERT_EQ(owner->Watch(button.Get()), ZT::S_OK);
-
-    EXPECT_EQ(button->LeftClick(ZT::MakeRC<LMouseEvent>(LMouseEvent::Button::Left, 7, 3)), ZT::S_OK);
-    EXPECT_EQ(trace, (std::vector<std::string>{"hook left", "owner got click at 7"}));
-
-    trace.clear();
-    EXPECT_EQ(button->LeftClick(nullptr), ZT::E_INVALIDARG);
-    EXPECT_TRUE(trace.empty());
-}
-
 TEST(ControlClicks, EachButtonHasItsOwnHookAndNotification)
 {
     struct Row {
@@ -317,21 +301,29 @@ TEST(ControlIdle, TheFirstNeedRegistersWithTheWindowAndTheLastUnregisters)
     EXPECT_EQ(window->GetRegistrationCount(), 1);
 }
 
-TEST(ControlLifetime, DroppingTheTopControlFreesATreeWithRegistrationsBothWays)
+// A click runs the hook, then reaches the owner's handler before returning; dropping the top
+// control then frees the tree with its registrations both ways.
+TEST(ControlClicks, RunTheHookThenTheOwnersHandlerAndTheTreeGoesWithItsTopControl)
 {
     int destroyed = 0;
+    std::vector<std::string> trace;
     {
-        std::vector<std::string> trace;
         const auto window = ZT::MakeRC<ZT::LRootWindow>();
         {
             const auto owner = ZT::MakeRC<ClickOwner>(&trace);
-            const auto button = MakeControl(L"button", {0, 0, 10, 10}, nullptr, &destroyed);
+            const auto button = MakeControl(L"button", {0, 0, 10, 10}, &trace, &destroyed);
             const auto label = MakeControl(L"label", {0, 0, 10, 10}, nullptr, &destroyed);
             ASSERT_EQ(owner->AddChild(button), ZT::S_OK);
             ASSERT_EQ(owner->AddChild(label), ZT::S_OK);
             ASSERT_EQ(owner->Watch(button.Get()), ZT::S_OK);
             EXPECT_EQ(label->AddIdleNeed(), ZT::S_OK);
             ASSERT_EQ(window->SetRootControl(owner), ZT::S_OK);
+
+            EXPECT_EQ(button->LeftClick(ZT::MakeRC<LMouseEvent>(LMouseEvent::Button::Left, 7, 3)), ZT::S_OK);
+            EXPECT_EQ(trace, (std::vector<std::string>{"hook left", "owner got click at 7"}));
+            trace.clear();
+            EXPECT_EQ(button->LeftClick(nullptr), ZT::E_INVALIDARG);
+            EXPECT_TRUE(trace.empty());
         }
         EXPECT_EQ(destroyed, 0);   // the window holds the tree
     }
