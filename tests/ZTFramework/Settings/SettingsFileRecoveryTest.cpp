@@ -27,15 +27,12 @@ namespace {
 
 constexpr ZTRESULT kDone = IIniFileManager::kDone;
 
-std::string Header()
-{
-    return std::string(CPropertyListWriter::kHeader);
-}
+const std::string kHeader(CPropertyListWriter::kHeader);
 
 // A good file of section "S" with Kept = 1 and Name = "dj", as the writer lays it out.
 std::string GoodFile()
 {
-    return Header() +
+    return kHeader +
            "<dict>\n"
            "\t<key>Application</key><string>T</string>\n"
            "\t<key>S</key><dict>\n"
@@ -59,18 +56,18 @@ struct DamagedCase {
 std::vector<DamagedCase> DamagedCases()
 {
     return {
-        {"not well-formed", Header() + "<dict>\n<key>S</key><string>x</dict>\n</plist>\n",
+        {"not well-formed", kHeader + "<dict>\n<key>S</key><string>x</dict>\n</plist>\n",
          "@:5: mismatched tag\n", true},
         {"empty", "", "@:1: no element found\n", true},
         {"binary", std::string("\x00\x01\x02\xFF\xFE garbage", 14), "@:1: not well-formed (invalid token)\n", true},
-        {"not a dictionary at the top", Header() + "<array>\n<string>x</string>\n</array>\n</plist>\n",
+        {"not a dictionary at the top", kHeader + "<array>\n<string>x</string>\n</array>\n</plist>\n",
          "@:4: the top-level value is of type Array, not a dictionary\n", true},
         {"unknown elements",
-         Header() + "<dict>\n<key>S</key><dict>\n<key>Kept</key><integer>1</integer>\n"
+         kHeader + "<dict>\n<key>S</key><dict>\n<key>Kept</key><integer>1</integer>\n"
                     "<key>When</key><date>2024-05-01T20:00:00Z</date>\n</dict>\n</dict>\n</plist>\n",
          "@:7: unknown element <date> ignored\n@:7: key \"When\" has no value\n", false},
         {"wrong value forms",
-         Header() + "<dict>\n<key>S</key><dict>\n<key>Kept</key><integer>1</integer>\n"
+         kHeader + "<dict>\n<key>S</key><dict>\n<key>Kept</key><integer>1</integer>\n"
                     "<key>Pitch</key><integer>eight</integer>\n<key>Gain</key><real>1,5</real>\n</dict>\n</dict>\n</plist>\n",
          "@:7: integer \"eight\" is not a valid number; read as 0\n"
          "@:8: real \"1,5\" is not a valid number; read as 1.000000\n",
