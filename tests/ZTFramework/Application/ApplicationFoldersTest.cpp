@@ -74,9 +74,12 @@ TEST_F(ApplicationFolders, EachPathIdGivesItsFolderAndCreatesTheWritableOnes)
     }
 }
 
-TEST_F(ApplicationFolders, AnUnknownPathIdIsOutOfRange)
+TEST_F(ApplicationFolders, AnUnknownPathIdIsOutOfRangeAFolderThatCannotBeCreatedIsStillNamed)
 {
+    std::ofstream(mRoot / "home/.config") << "a file where a folder belongs";
     const CApplicationFolders folders(Environment(), ZT::WString(L"Halvard"), ZT::WString(L"P"));
+    EXPECT_EQ(Folder(folders, CApplicationFolders::kAppSettingsFolder), (mRoot / "home/.config/Halvard/P").string());
+    EXPECT_FALSE(fs::exists(mRoot / "home/.config/Halvard"));
     for (const std::uint32_t id : {5u, 6u, 0xFFFFFFFFu}) {
         const std::string message = ZT::Testing::MessageOf<std::out_of_range>([&] { (void)folders.GetFolder(id); });
         EXPECT_EQ(message.rfind("Out of Range : Unknown Path ID. : ZT::CApplicationFolders::GetFolder : ", 0), 0u)
@@ -138,14 +141,6 @@ TEST_F(ApplicationFolders, TheDocumentsFolderComesFromUserDirs)
     const CApplicationFolders folders(Environment(), ZT::WString(L"Halvard"), ZT::WString(L"P"));
     EXPECT_EQ(Folder(folders, CApplicationFolders::kDocumentsFolder), home + "/Papiere");
     EXPECT_TRUE(fs::is_directory(home + "/Papiere"));
-}
-
-TEST_F(ApplicationFolders, AFolderThatCannotBeCreatedIsStillNamed)
-{
-    std::ofstream(mRoot / "home/.config") << "a file where a folder belongs";
-    const CApplicationFolders folders(Environment(), ZT::WString(L"Halvard"), ZT::WString(L"P"));
-    EXPECT_EQ(Folder(folders, CApplicationFolders::kAppSettingsFolder), (mRoot / "home/.config/Halvard/P").string());
-    EXPECT_FALSE(fs::exists(mRoot / "home/.config/Halvard"));
 }
 
 } // namespace
