@@ -136,64 +136,36 @@ TEST_F(DfuSeDownload, RefusedPreconditionsChangeNothingAndSendNothing)
 {
     ScanAndEnterUpdateMode();
     mUsb->Clear();
-    const auto missing = mFolder / "missing.dfu";
-    struct Case {
-        const char* name;
-        std::function<ZT::RCPtr<LUpdateEngine>()> prepare; // the engine to run, as the case leaves it
-        DeviceState state;
+    const auto expectRefused = [](const char* what, LUpdateEngine& engine, DeviceState state) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(engine.PerformUpdate(), ZT::E_FAIL);
+        EXPECT_EQ(engine.GetUpdateRunState(false), UpdateRunState::Idle);
+        EXPECT_EQ(engine.GetDeviceState(), state);
     };
-    const std::vector<Case> cases = {
-        {"device in update mode but no update started", [&] { return mEngine; }, DeviceState::DeviceInUpdateMode},
-        {"no firmware file defined",
-         [] {
-             auto engine = ZT::MakeRC<LUpdateEngine>();
-             engine->SetDeviceState(DeviceState::Updating);
-             return engine;
-         },
-         DeviceState::Updating},
-        {"firmware file invalid",
-         [&] {
-             EXPECT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString(missing.string().c_str()), FirmwareVersion()),
-                       ZT::E_FAIL);
-             mEngine->SetDeviceState(DeviceState::Updating);
-             return mEngine;
-         },
-         DeviceState::Updating},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const auto engine = c.prepare();
-        EXPECT_EQ(engine->PerformUpdate(), ZT::E_FAIL);
-        EXPECT_EQ(engine->GetUpdateRunState(false), UpdateRunState::Idle);
-        EXPECT_EQ(engine->GetDeviceState(), c.state);
-    }
+    expectRefused("no update started", *mEngine, DeviceState::DeviceInUpdateMode);
+    const auto withoutFile = ZT::MakeRC<LUpdateEngine>();
+    withoutFile->SetDeviceState(DeviceState::Updating);
+    expectRefused("no firmware file", *withoutFile, DeviceState::Updating);
+    EXPECT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString((mFolder / "missing.dfu").string().c_str()), FirmwareVersion()),
+              ZT::E_FAIL);
+    mEngine->SetDeviceState(DeviceState::Updating);
+    expectRefused("firmware file not valid", *mEngine, DeviceState::Updating);
     EXPECT_TRUE(mUsb->GetDescriptions().empty());
     EXPECT_TRUE(TakeProgress().empty());
 }
 
-TEST_F(DfuSeDownload, FirmwareFileThatCannotBeReadFailsWithoutAnyRequest)
+// A file cut short after it was chosen is refused by the same open: DfuSeFileTest's TruncatedByOneByte.
+TEST_F(DfuSeDownload, FirmwareFileRemovedAfterItWasChosenFailsWithoutAnyRequest)
 {
-    struct Case {
-        const char* name;
-        std::function<void(const std::filesystem::path&)> spoil;
-    };
-    const std::vector<Case> cases = {
-        {"removed after it was chosen", [](const std::filesystem::path& path) { std::filesystem::remove(path); }},
-        {"shorter than its element",
-         [](const std::filesystem::path& path) { std::filesystem::resize_file(path, std::filesystem::file_size(path) - 17); }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScanAndEnterUpdateMode();
-        UseImage(MakeImage(0x08008000, 5000, 0x0031));
-        c.spoil(mFolder / "test-image.dfu");
-        mUsb->Clear();
+    ScanAndEnterUpdateMode();
+    UseImage(MakeImage(0x08008000, 5000, 0x0031));
+    std::filesystem::remove(mFolder / "test-image.dfu");
+    mUsb->Clear();
 
-        EXPECT_EQ(RunUpdate(), UpdateRunState::Failed);
-        EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
-        EXPECT_EQ(SelectedRecord().ErrorReason, DeviceErrorReason::FileAccessFailure);
-        EXPECT_TRUE(mUsb->GetDescriptions().empty());
-    }
+    EXPECT_EQ(RunUpdate(), UpdateRunState::Failed);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
+    EXPECT_EQ(SelectedRecord().ErrorReason, DeviceErrorReason::FileAccessFailure);
+    EXPECT_TRUE(mUsb->GetDescriptions().empty());
     // The device never saw a request, so the product file goes in at the next attempt.
     ExpectRecoverable();
 }

@@ -138,7 +138,8 @@ TEST_F(EngineStateTest, FirmwareFileStatesAndVersions)
     // Only the changes were posted.
     Deliver();
     using F = FirmwareFileState;
-    EXPECT_EQ(mRecorder->FileStateChanges(),
+    EXPECT_EQ(mRecorder->Collect<ZT::LFirmwareFileStateChangeNotificationData>(
+                  [](const auto& data) { return std::make_pair(data.GetNewState(), data.GetOldState()); }),
               (std::vector<std::pair<F, F>>{{F::FileFoundVersionKnown, F::NoFileDefined},
                                             {F::FileInvalid, F::FileFoundVersionKnown},
                                             {F::FileFoundVersionKnown, F::FileInvalid}}));

@@ -82,11 +82,6 @@ public:
         return Collect<ZT::LDeviceStateChangeNotificationData>(
             [](const auto& data) { return StateChange(data.GetNewState(), data.GetOldState()); });
     }
-    std::vector<std::pair<FirmwareFileState, FirmwareFileState>> FileStateChanges() const
-    {
-        return Collect<ZT::LFirmwareFileStateChangeNotificationData>(
-            [](const auto& data) { return std::make_pair(data.GetNewState(), data.GetOldState()); });
-    }
     std::vector<bool> Completions() const
     {
         return Collect<ZT::LFirmwareUpdateCompletedNotificationData>([](const auto& data) { return data.GetSucceeded(); });

@@ -90,20 +90,6 @@ TEST_F(UsbConnectionOnSimulator, GetStatusDecodesStatePollTimeoutAndStatus)
     // How the engine reads dfuERROR and clears it: DfuSeDownload.BootloaderStartingInErrorIsClearedOnce.
 }
 
-TEST_F(UsbConnectionOnSimulator, FailedStatusRequestLeavesTheCallersStatusAsItWas)
-{
-    UsbConnection connection;
-    ASSERT_TRUE(connection.Open(BootloaderPath()));
-    mController->Unplug();
-
-    UsbConnection::DfuStatus status{1, 2, 3};
-    EXPECT_EQ(connection.GetStatus(status), UsbConnection::kRequestFailed);
-    EXPECT_EQ(connection.GetLastError(), static_cast<std::int32_t>(ZT::UsbError::NoDevice));
-    EXPECT_EQ(status.Status, 1u);
-    EXPECT_EQ(status.PollTimeout, 2u);
-    EXPECT_EQ(status.State, 3u);
-}
-
 // A device that answers GETSTATUS with fewer than six bytes: what it did not send must read as
 // 0xFF, never as what happened to be in memory.
 class ShortStatusDevice final : public ZT::IUsbDeviceConnection, public ZT::IUsbBackend {
