@@ -21,7 +21,7 @@ std::string UniqueName()
     return "zt-single-instance-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
-TEST(SingleInstance, TheFirstCopyHoldsTheNameUntilItGoes)
+TEST(SingleInstance, TheFirstCopyHoldsTheNameUntilItGoesAndWithoutAWindowTakesNoHandOver)
 {
     const std::string name = UniqueName();
     {
@@ -32,20 +32,14 @@ TEST(SingleInstance, TheFirstCopyHoldsTheNameUntilItGoes)
         EXPECT_FALSE(second.Claim());
         EXPECT_FALSE(second.IsFirst());
         EXPECT_FALSE(second.StartListening()) << "only the first copy listens";
+        // Without a window the first copy takes no hand-over.
+        EXPECT_EQ(first.GetListeningDescriptor(), -1);
+        EXPECT_FALSE(CSingleInstance::HandOverCommandLine(name, "updater -SILENT"));
+        EXPECT_FALSE(first.AcceptCommandLine(0ms).has_value());
     }
+    EXPECT_FALSE(CSingleInstance::HandOverCommandLine(name, "nobody holds this name"));
     CSingleInstance later(name);
     EXPECT_TRUE(later.Claim()) << "the name goes with the first copy";
-}
-
-TEST(SingleInstance, WithoutAWindowTheFirstCopyTakesNoHandOver)
-{
-    const std::string name = UniqueName();
-    CSingleInstance first(name);
-    ASSERT_TRUE(first.Claim());
-    EXPECT_EQ(first.GetListeningDescriptor(), -1);
-    EXPECT_FALSE(CSingleInstance::HandOverCommandLine(name, "updater -SILENT"));
-    EXPECT_FALSE(first.AcceptCommandLine(0ms).has_value());
-    EXPECT_FALSE(CSingleInstance::HandOverCommandLine(UniqueName(), "nobody holds this name"));
 }
 
 TEST(SingleInstance, ASecondCopyHandsItsCommandLineToTheWindow)
