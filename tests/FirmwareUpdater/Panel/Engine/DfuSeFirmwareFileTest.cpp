@@ -58,21 +58,6 @@ protected:
         return ZT::WString(mTemp.Write(name, bytes).string().c_str());
     }
 
-    // Every block, each checked against the element's bytes in the image.
-    void ExpectBlocksServeTheElement(const Bytes& element)
-    {
-        std::size_t offset = 0;
-        for (std::uint16_t i = 0; i < mReader->GetBlockCount(); ++i) {
-            std::array<std::uint8_t, kBlockSize> buffer{};
-            std::uint16_t length = kBlockSize;
-            ASSERT_EQ(mReader->ReadBlock(i, buffer.data(), length), ZT::S_OK) << "block " << i;
-            ASSERT_LE(offset + length, element.size()) << "block " << i;
-            EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + length, element.begin() + offset)) << "block " << i;
-            offset += length;
-        }
-        EXPECT_EQ(offset, element.size());
-    }
-
     ZT::Testing::TempFolder mTemp{"dfuse"};
     const fs::path& mFolder = mTemp.Path();
     ZT::RCPtr<LDfuSeFirmwareFile> mReader = LDfuSeFirmwareFile::Create(); // closed before its folder goes
@@ -185,7 +170,17 @@ TEST_F(DfuSeFileTest, AcceptsAndServesTheElementInBlocks)
         EXPECT_EQ(mReader->GetElementAddress(), address);
         EXPECT_EQ(mReader->GetElementSize(), row.elementSize);
         ASSERT_EQ(mReader->GetBlockCount(), row.blockCount);
-        ExpectBlocksServeTheElement(image.ElementData);
+        // Every block, each checked against the element's bytes in the image.
+        std::size_t offset = 0;
+        for (std::uint16_t i = 0; i < row.blockCount; ++i) {
+            std::array<std::uint8_t, kBlockSize> buffer{};
+            std::uint16_t length = kBlockSize;
+            ASSERT_EQ(mReader->ReadBlock(i, buffer.data(), length), ZT::S_OK) << "block " << i;
+            ASSERT_LE(offset + length, image.ElementData.size()) << "block " << i;
+            EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + length, image.ElementData.begin() + offset)) << i;
+            offset += length;
+        }
+        EXPECT_EQ(offset, image.ElementData.size());
     }
 }
 

@@ -218,7 +218,6 @@ TEST_F(SimulationImageRefusal, WhenTheFileIsChosen)
     EXPECT_EQ(mEngine->SetFirmwareFileWithVersion(sample, {0, 0, 3, 1, L"00.31"}), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetFirmwareFileState(), FirmwareFileState::FileInvalid);
     EXPECT_NE(mDebugText.str().find("simulated devices only"), std::string::npos) << mDebugText.str();
-    EXPECT_NE(mDebugText.str().find(sample.ToUTF8()), std::string::npos);
 
     // A file without the mark is accepted by the same backend.
     const auto plain = mTemp.Write("plain.dfu", std::vector<std::uint8_t>{1, 2, 3, 4});
@@ -249,7 +248,6 @@ TEST_F(SimulationImageRefusal, WhenTheDownloadStarts)
     // Not one request reached the bootloader.
     for (const auto& device : mSimulator->GetDevices())
         EXPECT_TRUE(device->GetRequestLog().empty());
-    EXPECT_NE(mDebugText.str().find("simulated devices only"), std::string::npos);
 
     // The completion was posted before the wait ended, after the final state.
     Deliver();
