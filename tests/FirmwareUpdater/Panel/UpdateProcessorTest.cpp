@@ -127,15 +127,6 @@ TEST_F(Processor, AnIncompleteSetKeepsTheCommandLinesChoices)
     EXPECT_EQ(engine->GetFirmwareFileState(), FirmwareFileState::FileFoundVersionKnown);
 }
 
-TEST_F(Processor, SilentWithoutAHostWaitsForTheFirstDeviceOnly)
-{
-    Plug(0x0030, 0x0049);
-    EXPECT_EQ(Initialize("-SILENT"), ZT::ZTRESULT_EXIT_APPLICATION);
-    EXPECT_EQ(mController->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031));
-    EXPECT_EQ(mDisplay->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0049))
-        << "nobody delivered the completion, so the dual updater never went on";
-}
-
 TEST_F(Processor, AutomaticModeNeedsAWantedUpdateAndAKnownFile)
 {
     struct Case {
