@@ -98,9 +98,8 @@ TEST(PrinterLogStreams, DebugLinesFromManyThreadsArriveWholeAboveTheProgress)
 
     const std::string bar = "  Controller: erasing " + CProgressPrinter::FormatBar(0.25);
     std::size_t lines = 0;
-    std::size_t position = 0;
     const std::string lead = "\r\x1b[K";
-    position = out.text.find(lead + bar) + lead.size() + bar.size();
+    std::size_t position = out.text.find(lead + bar) + lead.size() + bar.size();
     while (out.text.compare(position, lead.size(), lead) == 0) {
         position += lead.size();
         const std::size_t end = out.text.find('\n', position);

@@ -102,18 +102,13 @@ TEST_F(SimulatorState, EveryDamagedFileIsRefusedWhole)
     std::string error;
     ASSERT_TRUE(CSimulatorStateFile::Decode(good, error).has_value()) << error;
 
-    std::vector<std::vector<std::uint8_t>> damaged;
-    damaged.push_back({});
-    damaged.push_back(std::vector<std::uint8_t>(good.begin(), good.begin() + 10));
-    damaged.push_back(std::vector<std::uint8_t>(good.begin(), good.end() - 1));
+    std::vector<std::vector<std::uint8_t>> damaged = {{}, {good.begin(), good.begin() + 10}, {good.begin(), good.end() - 1}, good};
+    damaged.back().push_back(0); // one byte more
     for (const std::size_t offset : {std::size_t{0}, std::size_t{9}, std::size_t{13}, good.size() / 2, good.size() - 1}) {
         std::vector<std::uint8_t> flipped = good;
         flipped[offset] ^= 0x40;
         damaged.push_back(flipped);
     }
-    std::vector<std::uint8_t> extended = good;
-    extended.push_back(0);
-    damaged.push_back(extended);
     for (const auto& bytes : damaged) {
         error.clear();
         EXPECT_FALSE(CSimulatorStateFile::Decode(bytes, error).has_value()) << bytes.size();
