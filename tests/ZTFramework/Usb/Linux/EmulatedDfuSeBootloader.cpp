@@ -39,9 +39,12 @@ std::vector<std::uint8_t> StringDescriptor(std::uint8_t index)
 std::mutex CEmulatedDfuSeBootloader::mMutex;
 
 CEmulatedDfuSeBootloader::CEmulatedDfuSeBootloader()
-    : mBus(ZT::MakeRC<LSimulatedBus>()),
-      mBootloader(mFlash, mFaults, mTimings, *mBus)
+    : mDevice(ZT::MakeRC<LSimulatedDevice>(ZT::MakeRC<LSimulatedBus>(0.0, &mClock), SimulatedDeviceKind::Controller,
+                                           std::nullopt))
 {
+    // Erases and writes take no time: a client polls in real time, which moves no virtual clock.
+    mDevice->SetTimings({.erase16KiBMs = 0, .erase64KiBMs = 0, .erase128KiBMs = 0, .blockWriteMs = 0});
+    static_cast<void>(mDevice->OpenUsb(mDevice->GetUsbInfo()->path, mAppearance));
     mHandler = umockdev_ioctl_base_new();
     const auto onIoctl = +[](UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) -> int {
         return static_cast<CEmulatedDfuSeBootloader*>(self)->HandleIoctl(client) ? TRUE : FALSE;
@@ -75,8 +78,7 @@ void CEmulatedDfuSeBootloader::Detach(UMockdevTestbed* testbed, const std::strin
 
 void CEmulatedDfuSeBootloader::SetFaults(const SimulatedDeviceFaults& faults)
 {
-    std::lock_guard lock(mMutex);
-    mFaults = faults;
+    mDevice->SetFaults(faults);
 }
 
 void CEmulatedDfuSeBootloader::SetInterfaceBusy(bool busy)
@@ -87,20 +89,17 @@ void CEmulatedDfuSeBootloader::SetInterfaceBusy(bool busy)
 
 bool CEmulatedDfuSeBootloader::ProgramFlash(std::uint32_t address, std::span<const std::uint8_t> bytes)
 {
-    std::lock_guard lock(mMutex);
-    return mFlash.FactoryProgram(address, bytes);
+    return mDevice->ProgramFlash(address, bytes);
 }
 
 std::vector<std::uint8_t> CEmulatedDfuSeBootloader::ReadFlash(std::uint32_t address, std::size_t length) const
 {
-    std::lock_guard lock(mMutex);
-    return mFlash.Read(address, length).value_or(std::vector<std::uint8_t>{});
+    return mDevice->ReadFlash(address, length).value_or(std::vector<std::uint8_t>{});
 }
 
 bool CEmulatedDfuSeBootloader::HasLeft() const
 {
-    std::lock_guard lock(mMutex);
-    return mLeft;
+    return mDevice->GetMode() == SimulatedDeviceMode::Restarting;
 }
 
 int CEmulatedDfuSeBootloader::GetClaimCount() const
@@ -180,36 +179,34 @@ void CEmulatedDfuSeBootloader::SubmitUrb(UMockdevIoctlClient* client)
     }
     UMockdevIoctlData* buffer =
         umockdev_ioctl_data_resolve(urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length), nullptr);
-    const DfuSeReply reply = Execute(buffer->data, buffer->data + kSetupLength);
-    const bool hostToDevice = (buffer->data[0] & 0x80) == 0;
+    const std::uint8_t* setup = buffer->data;
+    std::uint8_t* data = buffer->data + kSetupLength; // the data stage, answered in place
+    const auto length = static_cast<std::uint16_t>(urb->buffer_length - static_cast<int>(kSetupLength));
+    ZT::UsbError error = ZT::UsbError::None;
+    std::uint16_t transferred = 0;
+    if (setup[0] == 0x80 && setup[1] == 0x06 && setup[3] == 0x03) {
+        // GET_DESCRIPTOR of a string: the USB device's business, not the DFU interface's.
+        const std::vector<std::uint8_t> descriptor = StringDescriptor(setup[2]);
+        transferred = static_cast<std::uint16_t>(std::min<std::size_t>(descriptor.size(), length));
+        std::copy_n(descriptor.begin(), transferred, data);
+    } else {
+        static_cast<void>(mDevice->ControlTransfer(mAppearance, setup[0], setup[1],
+                                                   static_cast<std::uint16_t>(setup[2] | (setup[3] << 8)),
+                                                   static_cast<std::uint16_t>(setup[4] | (setup[5] << 8)), data,
+                                                   length, error, transferred));
+    }
     g_object_unref(buffer);
-    if (reply.outcome == DfuSeReply::Outcome::Unplug) {
+    if (error == ZT::UsbError::NoDevice) { // the unplug fault
         mGone = true;
         g_object_unref(urbData);
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return;
     }
-    PendingUrb pending;
-    pending.urb = urbData;
-    switch (reply.outcome) {
-    case DfuSeReply::Outcome::Answered:
-        pending.reply = reply.dataIn;
-        if (hostToDevice)
-            pending.sentLength = static_cast<std::size_t>(urb->buffer_length) - kSetupLength;
-        pending.completed = true;
-        break;
-    case DfuSeReply::Outcome::Stalled:
-        pending.status = -EPIPE;
-        pending.completed = true;
-        break;
-    case DfuSeReply::Outcome::NoAnswer: // stays in flight until the host discards it
-    case DfuSeReply::Outcome::HoldUntil: // Execute has already let the clock pass the hold
-    case DfuSeReply::Outcome::Unplug:
-        break;
-    }
-    if (reply.resetAfterReply)
-        mGone = mLeft = true;
-    mUrbs.push_back(std::move(pending));
+    // An unanswered request stays in flight until the host discards it.
+    mUrbs.push_back({.urb = urbData, .status = error == ZT::UsbError::None ? 0 : -EPIPE,
+                     .actualLength = transferred, .completed = error != ZT::UsbError::Timeout});
+    if (error == ZT::UsbError::None && !mDevice->GetUsbInfo())
+        mGone = true; // the answer completed the leave: the device resets
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
@@ -224,12 +221,8 @@ void CEmulatedDfuSeBootloader::ReapUrb(UMockdevIoctlClient* client)
     PendingUrb pending = std::move(*ready);
     mUrbs.erase(ready);
     auto* urb = reinterpret_cast<usbdevfs_urb*>(pending.urb->data);
-    const std::size_t room = static_cast<std::size_t>(urb->buffer_length) - kSetupLength;
-    const std::size_t length = std::min(room, pending.reply.size());
-    if (length > 0)
-        std::memcpy(static_cast<std::uint8_t*>(urb->buffer) + kSetupLength, pending.reply.data(), length);
     urb->status = pending.status;
-    urb->actual_length = pending.status == 0 ? static_cast<int>(length + pending.sentLength) : 0;
+    urb->actual_length = pending.actualLength;
     UMockdevIoctlData* pointer =
         umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*), nullptr);
     umockdev_ioctl_data_set_ptr(pointer, 0, pending.urb);
@@ -253,32 +246,6 @@ void CEmulatedDfuSeBootloader::DiscardUrb(UMockdevIoctlClient* client)
     flying->completed = true;
     flying->status = -ENOENT;
     umockdev_ioctl_client_complete(client, 0, 0);
-}
-
-DfuSeReply CEmulatedDfuSeBootloader::Execute(const std::uint8_t* setup, const std::uint8_t* dataOut)
-{
-    // Called with mMutex held.
-    DfuSeRequest request;
-    request.requestType = setup[0];
-    request.request = setup[1];
-    request.value = static_cast<std::uint16_t>(setup[2] | (setup[3] << 8));
-    request.index = static_cast<std::uint16_t>(setup[4] | (setup[5] << 8));
-    request.length = static_cast<std::uint16_t>(setup[6] | (setup[7] << 8));
-    if (request.requestType == 0x80 && request.request == 0x06 && (request.value >> 8) == 0x03) {
-        // GET_DESCRIPTOR of a string: the USB device's business, not the DFU interface's.
-        DfuSeReply reply;
-        reply.dataIn = StringDescriptor(static_cast<std::uint8_t>(request.value & 0xFF));
-        reply.dataIn.resize(std::min<std::size_t>(reply.dataIn.size(), request.length));
-        return reply;
-    }
-    if ((request.requestType & 0x80) == 0)
-        request.dataOut = std::span<const std::uint8_t>(dataOut, request.length);
-    DfuSeReply reply = mBootloader.Handle(request, mNowMs);
-    while (reply.outcome == DfuSeReply::Outcome::HoldUntil) {
-        mNowMs = reply.holdUntilMs;
-        reply = mBootloader.Handle(request, mNowMs);
-    }
-    return reply;
 }
 
 } // namespace UsbTest

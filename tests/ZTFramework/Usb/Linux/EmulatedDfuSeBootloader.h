@@ -1,18 +1,18 @@
 #pragma once
-// The simulator's DfuSe bootloader (0483:DF11, LDfuSeBootloader over an LSimulatedFlash) behind
-// a device node that the real libusb opens through umockdev's preload library: this class answers
-// the node's usbfs ioctls, turns control URBs into bootloader requests and serves the string
-// descriptors a DfuSe tool reads the flash layout from. Erases and writes take no time, so no
-// client waits. After the answer that completes the leave, or from the unplug fault on, the device
-// is gone: every request fails with ENODEV.
+// A simulated device in its DfuSe bootloader (0483:DF11) behind a device node that the real libusb
+// opens through umockdev's preload library: this class answers the node's usbfs ioctls, turns
+// control URBs into the device's control transfers and serves the string descriptors a DfuSe tool
+// reads the flash layout from. Erases and writes take no time, so no client waits; a request the
+// device does not answer stays in flight until the client's time-out discards it.
+// After the answer that completes the leave, or from the unplug fault on, the device is gone:
+// every request fails with ENODEV.
 //
 // Threads: umockdev calls HandleIoctl on its own worker thread; the test thread reads the flash
-// and sets faults. mMutex guards everything below mHandler.
+// and sets faults on the device, which guards itself. mMutex guards the members below mHandler.
 
-#include "Simulator/DfuSeBootloader.h"
-#include "Simulator/SimulatedBus.h"
-#include "Simulator/SimulatedFlash.h"
+#include "Simulator/SimulatedDevice.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
+#include "ZTFramework/Time/VirtualClock.h"
 
 #include <cstdint>
 #include <mutex>
@@ -51,10 +51,9 @@ public:
 
 private:
     struct PendingUrb {
-        UMockdevIoctlData* urb = nullptr; // referenced
+        UMockdevIoctlData* urb = nullptr; // referenced; its data stage holds the answer
         int status = 0;
-        std::vector<std::uint8_t> reply;  // data stage of an IN transfer
-        std::size_t sentLength = 0;       // data stage of an OUT transfer, all taken
+        int actualLength = 0;
         bool completed = false;
     };
 
@@ -62,8 +61,6 @@ private:
     void SubmitUrb(UMockdevIoctlClient* client);
     void ReapUrb(UMockdevIoctlClient* client);
     void DiscardUrb(UMockdevIoctlClient* client);
-    // Runs one control request (setup packet, then the data stage of an OUT transfer).
-    DfuSeReply Execute(const std::uint8_t* setup, const std::uint8_t* dataOut);
 
     // One lock for all instances, constant-initialised before umockdev's worker thread exists:
     // the worker reaches an instance through GLib, which ThreadSanitizer cannot follow, so the
@@ -73,15 +70,11 @@ private:
     UMockdevIoctlBase* mHandler = nullptr;
     bool mInterfaceBusy = false;
     bool mGone = false;
-    bool mLeft = false;
     int mClaims = 0;
-    SimulatedDeviceFaults mFaults;
-    SimulatedDeviceTimings mTimings{.erase16KiBMs = 0, .erase64KiBMs = 0, .erase128KiBMs = 0, .blockWriteMs = 0};
-    ZT::RCPtr<LSimulatedBus> mBus;
-    LSimulatedFlash mFlash;
-    LDfuSeBootloader mBootloader;
-    std::uint64_t mNowMs = 0; // the bootloader's clock: moves only past an erase it holds back
     std::vector<PendingUrb> mUrbs;
+    ZT::VirtualClock mClock; // the device's: its wait for an unanswered request blocks no ioctl
+    const ZT::RCPtr<LSimulatedDevice> mDevice; // in its bootloader, its flash erased
+    std::uint64_t mAppearance = 0;             // of the device's one connection
 };
 
 } // namespace UsbTest

@@ -178,53 +178,34 @@ protected:
         mBootloader.Detach(CTestbedEnvironment::sTestbed, mPath);
     }
 
-    [[nodiscard]] bool Listed(std::uint16_t vendor, std::uint16_t product, std::uint16_t release, const std::string& path)
+    // The hardware ID of the device listed at path; empty when none is.
+    [[nodiscard]] std::string Listed(const std::string& path)
     {
         std::vector<ZT::UsbDeviceInfo> devices;
-        if (mBackend->ListDevices(devices) != ZT::S_OK)
-            return false;
+        EXPECT_EQ(mBackend->ListDevices(devices), ZT::S_OK);
         for (const ZT::UsbDeviceInfo& device : devices) {
             if (device.path == path)
-                return device.vendorId == vendor && device.productId == product && device.releaseNumber == release;
+                return ZT::MakeHardwareId(device);
         }
-        return false;
+        return {};
     }
 
     // libusb's event thread applies a uevent shortly after it was sent, as on a real system where
-    // the engine polls for a returning device; this waits for the listing to agree, at most 5 s.
-    [[nodiscard]] bool EventuallyListed(bool present, std::uint16_t vendor, std::uint16_t product,
-                                        std::uint16_t release, const std::string& path)
+    // the engine polls for a returning device; this waits up to 5 s for path to be listed (or not)
+    // and gives what is listed there then.
+    [[nodiscard]] std::string EventuallyListed(const std::string& path, bool present)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (Listed(vendor, product, release, path) != present) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
+        while (Listed(path).empty() == present && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return Listed(path);
     }
-
     void OpenBootloader()
     {
         ZT::UsbError error = ZT::UsbError::Other;
         mConnection = mBackend->Open(mPath, error);
         ASSERT_TRUE(mConnection) << ZT::UsbErrorName(error);
         EXPECT_EQ(error, ZT::UsbError::None);
-    }
-
-    // One DFU request to interface 0; the DFU state of a status reply in state.
-    bool Request(std::uint8_t type, std::uint8_t request, std::uint16_t value, std::vector<std::uint8_t> data = {})
-    {
-        return mConnection->ControlTransfer(type, request, value, 0, data.empty() ? nullptr : data.data(),
-                                            static_cast<std::uint16_t>(data.size()));
-    }
-    bool GetStatus(std::uint8_t& state)
-    {
-        std::uint8_t reply[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-        if (!mConnection->ControlTransfer(0xA1, 0x03, 0, 0, reply, 6))
-            return false;
-        state = reply[4];
-        return mConnection->GetLastTransferredLength() == 6;
     }
 
     CEmulatedDfuSeBootloader mBootloader;
@@ -236,91 +217,44 @@ protected:
     bool mUnplugged = false;
 };
 
-TEST_F(LinuxUsbBackendTest, ListsTheBootloaderWithItsIdsAndReleaseNumberWithoutOpeningIt)
+// The connection's life: what the backend lists, each way an open or a request fails (the two
+// the user must act on with one line), and a connection closed twice.
+TEST_F(LinuxUsbBackendTest, OpensTheListedBootloaderAndMapsEachFailureOfOpenAndRequests)
 {
-    EXPECT_TRUE(Listed(0x0483, 0xDF11, 0x0200, mPath));
+    EXPECT_EQ(Listed(mPath), "USB\\VID_0483&PID_DF11&REV_0200");
     EXPECT_EQ(mBootloader.GetClaimCount(), 0);
-}
-
-TEST_F(LinuxUsbBackendTest, OpensByPathClaimsInterfaceZeroAndRefusesUnknownPaths)
-{
     ZT::UsbError error = ZT::UsbError::None;
     EXPECT_FALSE(mBackend->Open("/dev/bus/usb/001/250", error));
     EXPECT_EQ(error, ZT::UsbError::NotFound);
 
-    OpenBootloader();
-    EXPECT_EQ(mBootloader.GetClaimCount(), 1);
-    mConnection->Close();
-    mConnection->Close();
-    std::uint8_t state = 0;
-    EXPECT_FALSE(GetStatus(state));
-    EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::NotOpen);
-}
-
-TEST_F(LinuxUsbBackendTest, ABusyInterfaceFailsTheOpenWithOneLineAndLeavesNothingOpen)
-{
     CDebugCapture capture;
     mBootloader.SetInterfaceBusy(true);
-    ZT::UsbError error = ZT::UsbError::None;
     EXPECT_FALSE(mBackend->Open(mPath, error));
     EXPECT_EQ(error, ZT::UsbError::Busy);
     EXPECT_NE(capture.Text().find("is in use by another program"), std::string::npos) << capture.Text();
-
     mBootloader.SetInterfaceBusy(false);
     OpenBootloader();
-}
+    EXPECT_EQ(mBootloader.GetClaimCount(), 1);
 
-TEST_F(LinuxUsbBackendTest, AStalledRequestFailsWithPipeAndTheNextOneWorks)
-{
-    OpenBootloader();
-    EXPECT_FALSE(Request(0x21, 0x01, 1, {0x00})); // block number 1 is no DfuSe request
+    DfuHost host(mConnection, ZT::GetClock());
+    EXPECT_FALSE(host.Download(1, std::vector<std::uint8_t>{0x00})); // block number 1 is no DfuSe request
     EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::Pipe);
-    std::uint8_t state = 0;
-    EXPECT_TRUE(GetStatus(state));
+    const auto status = host.GetStatus();
+    ASSERT_TRUE(status);
     EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::None);
-    EXPECT_EQ(state, 10);
-}
+    EXPECT_EQ(mConnection->GetLastTransferredLength(), 6);
+    EXPECT_EQ(status->state, 10);
+    ASSERT_TRUE(host.ClearStatus());
 
-TEST_F(LinuxUsbBackendTest, ADeviceThatNeverAnswersTimesOutWithOneLine)
-{
-    OpenBootloader();
-    CDebugCapture capture;
     mBootloader.SetFaults(Fault(&F::noAnswerAfterBlocks, 0u));
-    EXPECT_FALSE(Request(0x21, 0x01, 2, std::vector<std::uint8_t>(16)));
+    EXPECT_FALSE(host.Download(2, std::vector<std::uint8_t>(16)));
     EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::Timeout);
     EXPECT_NE(capture.Text().find("did not answer request 0x01 within 5000 ms"), std::string::npos) << capture.Text();
-}
 
-TEST_F(LinuxUsbBackendTest, AfterTheLeaveRequestTheDeviceReturnsInNormalModeWithItsNewRelease)
-{
-    ASSERT_TRUE(Listed(0x0483, 0xDF11, 0x0200, mPath));
-    OpenBootloader();
-    // The leave is allowed after a download only.
-    ASSERT_TRUE(Request(0x21, 0x01, 0, DfuHost::Command(0x21, 0x08008000)));
-    EXPECT_EQ(mConnection->GetLastTransferredLength(), 5);
-    std::uint8_t state = 0;
-    ASSERT_TRUE(GetStatus(state));
-    ASSERT_TRUE(GetStatus(state));
-    ASSERT_TRUE(Request(0x21, 0x01, 0));
-    ASSERT_TRUE(GetStatus(state));
-    EXPECT_EQ(state, 7);
-    EXPECT_TRUE(mBootloader.HasLeft());
-
-    // The device has reset: its handle is dead before the kernel's remove event arrives.
-    EXPECT_FALSE(GetStatus(state));
-    EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::NoDevice);
-    Unplug(mSysname);
-    mUnplugged = true;
-
-    const std::string returnedSysname = mSysname + ".1";
-    const std::string returnedPath = DevicePath(mAddress + 1);
-    Plug(returnedSysname, mAddress + 1, kControllerDescriptors);
-    EXPECT_TRUE(EventuallyListed(true, 0x2C1A, 0x8010, 0x0031, returnedPath));
-    EXPECT_TRUE(EventuallyListed(false, 0x0483, 0xDF11, 0x0200, mPath));
-    ZT::UsbError error = ZT::UsbError::None;
-    EXPECT_FALSE(mBackend->Open(mPath, error));
-    EXPECT_EQ(error, ZT::UsbError::NoDevice);
-    Unplug(returnedSysname);
+    mConnection->Close();
+    mConnection->Close();
+    EXPECT_FALSE(host.GetStatus());
+    EXPECT_EQ(mConnection->GetLastError(), ZT::UsbError::NotOpen);
 }
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
@@ -375,13 +309,26 @@ EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const
     return outcome;
 }
 
-TEST_F(LinuxUsbBackendTest, TheEngineWritesAnImageThroughLibusbIntoTheEmulatedFlash)
+TEST_F(LinuxUsbBackendTest, TheEngineWritesAnImageThroughLibusbAndTheDeviceReturnsInNormalMode)
 {
     const DfuSeImage image = MakeTestImage();
     const EngineOutcome outcome = RunEngineDownload(mBackend, image);
     EXPECT_EQ(outcome.first, LUpdateEngineInterface::UpdateRunState::Succeeded);
     EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, image.ElementData.size()), image.ElementData);
     EXPECT_TRUE(mBootloader.HasLeft());
+
+    // The kernel removes the bootloader and adds the application at the next address.
+    Unplug(mSysname);
+    mUnplugged = true;
+    const std::string returnedSysname = mSysname + ".1";
+    const std::string returnedPath = DevicePath(mAddress + 1);
+    Plug(returnedSysname, mAddress + 1, kControllerDescriptors);
+    EXPECT_EQ(EventuallyListed(returnedPath, true), "USB\\VID_2C1A&PID_8010&REV_0031");
+    EXPECT_EQ(EventuallyListed(mPath, false), "");
+    ZT::UsbError error = ZT::UsbError::None;
+    EXPECT_FALSE(mBackend->Open(mPath, error));
+    EXPECT_EQ(error, ZT::UsbError::NoDevice);
+    Unplug(returnedSysname);
 }
 
 TEST_F(LinuxUsbBackendTest, AnUnplugDuringTheEnginesWritePhaseFailsItWithOneLine)
