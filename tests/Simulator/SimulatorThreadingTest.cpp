@@ -52,11 +52,7 @@ TEST_F(SimulatorThreading, DownloadOnOneThreadWhileAnotherScans)
     } while (!done);
     worker.join();
     EXPECT_TRUE(downloaded);
-
-    mClock.AdvanceMs(1200);
-    const auto returned = Find(0x2C1A, 0x8010);
-    ASSERT_TRUE(returned);
-    EXPECT_EQ(returned->releaseNumber, 0x0035);
+    EXPECT_EQ(mController->GetFlashReleaseNumber(), 0x0035);
 }
 
 TEST_F(SimulatorThreading, UnplugWhileAStatusIsHeldBack)
