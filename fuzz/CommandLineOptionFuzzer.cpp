@@ -1,6 +1,7 @@
 // Feeds arbitrary command lines to the option lookup with every option name of the updater.
 
 #include "FirmwareUpdater/Panel/Engine/CommandLineOption.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const wchar_t* name : names) {
         ZT::WString value;
         if (CommandLineOption::Get(commandLine, ZT::WString(name), value)) {
-            if (value.GetLength() > commandLine.GetLength())
-                __builtin_trap();
+            Check(value.GetLength() <= commandLine.GetLength());
             (void)CommandLineOption::ToInteger(value);
         }
     }

@@ -3,6 +3,7 @@
 
 #include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -19,12 +20,6 @@ constexpr std::uint16_t kDownloadBlockSize = 2048;
 // Reading every block of a large element one system call at a time would make each input slow;
 // the first blocks and the last one cover every length rule.
 constexpr std::uint16_t kBlocksReadFromTheStart = 32;
-
-void Check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 // One file per fuzzing process, rewritten for every input.
 class InputFile {

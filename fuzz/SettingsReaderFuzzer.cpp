@@ -4,6 +4,7 @@
 
 #include "ZTFramework/Settings/PropertyListReader.h"
 #include "ZTFramework/Settings/PropertyListWriter.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,20 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const ZT::CPropertyListReader::Result read = ZT::CPropertyListReader::Read(bytes);
     if (read.mFailed) {
-        if (read.mRoot || read.mError.mReason.empty())
-            __builtin_trap();
+        Check(!read.mRoot && !read.mError.mReason.empty());
         return 0;
     }
-    if (!read.mRoot || read.mSkipped.size() > read.mSkippedCount)
-        __builtin_trap();
+    Check(read.mRoot && read.mSkipped.size() <= read.mSkippedCount);
 
     const std::string first = ZT::CPropertyListWriter::Write(*read.mRoot);
     const ZT::CPropertyListReader::Result again = ZT::CPropertyListReader::Read(first);
-    if (again.mFailed || again.mSkippedCount != 0)
-        __builtin_trap();
+    Check(!again.mFailed && again.mSkippedCount == 0);
     const std::string second = ZT::CPropertyListWriter::Write(*again.mRoot);
     const ZT::CPropertyListReader::Result third = ZT::CPropertyListReader::Read(second);
-    if (third.mFailed || ZT::CPropertyListWriter::Write(*third.mRoot) != second)
-        __builtin_trap();
+    Check(!third.mFailed && ZT::CPropertyListWriter::Write(*third.mRoot) == second);
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Resources/SkinParser.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,11 +14,9 @@ namespace {
 
 void CheckSkin(const ZT::LSkinDefinitions& definitions, const ZT::LSkinDescriptor& skin)
 {
-    if (!skin.mLookListName.IsEmpty() && !definitions.FindLookList(skin.mLookListName))
-        __builtin_trap();
+    Check(skin.mLookListName.IsEmpty() || definitions.FindLookList(skin.mLookListName));
     for (ZT::LControlDescriptor* control : skin.mChildren) {
-        if (control->mName.IsEmpty() || control->mClassName.IsEmpty() || !control->mLayout)
-            __builtin_trap();
+        Check(!control->mName.IsEmpty() && !control->mClassName.IsEmpty() && control->mLayout);
         if (control->mSkin)
             CheckSkin(definitions, *control->mSkin);
     }
@@ -33,27 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         result = parser.Parse(std::span<const std::uint8_t>(data, size));
     } catch (const std::runtime_error&) {
-        if (parser.GetDefinitions())
-            __builtin_trap();
+        Check(!parser.GetDefinitions());
         return 0;
     }
     const ZT::RCPtr<ZT::LSkinDefinitions> definitions = parser.GetDefinitions();
     if (ZT::Failed(result)) {
-        if (definitions || (result == ZT::E_FAIL && parser.GetErrorReason().empty()))
-            __builtin_trap();
+        Check(!definitions && (result != ZT::E_FAIL || !parser.GetErrorReason().empty()));
         return 0;
     }
-    if (!definitions || definitions->mSkins.IsEmpty())
-        __builtin_trap();
-    for (const auto& [name, look] : definitions->mLooks) {
-        if (look->mClientPart && !definitions->FindPart(look->mClientPart->mPartName))
-            __builtin_trap();
-    }
+    Check(definitions && !definitions->mSkins.IsEmpty());
+    for (const auto& [name, look] : definitions->mLooks)
+        Check(!look->mClientPart || definitions->FindPart(look->mClientPart->mPartName));
     for (const auto& [name, list] : definitions->mLookLists) {
-        for (const ZT::WString& lookName : list->mLookNames) {
-            if (!lookName.IsEmpty() && !definitions->FindLook(lookName))
-                __builtin_trap();
-        }
+        for (const ZT::WString& lookName : list->mLookNames)
+            Check(lookName.IsEmpty() || definitions->FindLook(lookName));
     }
     for (ZT::LSkinDescriptor* skin : definitions->mSkins)
         CheckSkin(*definitions, *skin);

@@ -2,6 +2,7 @@
 // either take the document or refuse it with a reason, never crash, hang or keep half of it.
 
 #include "ZTFramework/Resources/StringTableParser.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,15 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const ZT::ZTRESULT result = parser.Parse(std::span<const std::uint8_t>(data, size));
         if (ZT::Failed(result)) {
             // A refused document leaves nothing behind and says why.
-            if (!parser.GetTables().empty() || parser.GetMatchCount() != 0)
-                __builtin_trap();
-            if (result == ZT::E_FAIL && parser.GetErrorReason().empty())
-                __builtin_trap();
+            Check(parser.GetTables().empty() && parser.GetMatchCount() == 0);
+            Check(result != ZT::E_FAIL || !parser.GetErrorReason().empty());
             continue;
         }
         // Every matching Locale sits in a String of a StringTable, so it left a text.
-        if (parser.GetMatchCount() > 0 && parser.GetTables().empty())
-            __builtin_trap();
+        Check(parser.GetMatchCount() == 0 || !parser.GetTables().empty());
     }
     return 0;
 }
