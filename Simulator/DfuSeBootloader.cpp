@@ -160,7 +160,7 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
         if (mFaults.stallAfterBlocks && block >= *mFaults.stallAfterBlocks)
             return Stall();
         operation.kind = OperationKind::Write;
-        operation.address = static_cast<std::uint64_t>(request.value - 2) * kTransferSize + mAddressPointer;
+        operation.address = BlockAddress(request.value);
         operation.data.assign(payload.begin(), payload.end());
         operation.blockIndex = block;
         ++mBlocksReceived;
@@ -168,6 +168,11 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
     mPending = std::move(operation);
     mState = DfuState::DfuDnloadSync;
     return Answer();
+}
+
+std::uint64_t LDfuSeBootloader::BlockAddress(std::uint16_t blockNumber) const noexcept
+{
+    return static_cast<std::uint64_t>(blockNumber - 2) * kTransferSize + mAddressPointer;
 }
 
 DfuSeReply LDfuSeBootloader::HandleUpload(const DfuSeRequest& request)
@@ -189,9 +194,7 @@ DfuSeReply LDfuSeBootloader::HandleUpload(const DfuSeRequest& request)
     }
     if (request.value == 1)
         return Stall();
-    // Blocks are transfer-size apart whatever their length, as in a download: a host may ask
-    // for less in its last block.
-    const std::uint64_t address = static_cast<std::uint64_t>(request.value - 2) * kTransferSize + mAddressPointer;
+    const std::uint64_t address = BlockAddress(request.value);
     if (address > std::numeric_limits<std::uint32_t>::max())
         return Stall(DfuStatus::ErrAddress);
     auto bytes = mFlash.Read(static_cast<std::uint32_t>(address), request.length);

@@ -77,6 +77,10 @@ private:
     };
 
     DfuSeReply Stall(DfuStatus status = DfuStatus::ErrStalledPkt);
+    // Where data block `blockNumber` (2 and up) of a download or upload starts: blocks are the
+    // transfer size apart from the address pointer, whatever their length (a host may move less
+    // in its last block).
+    [[nodiscard]] std::uint64_t BlockAddress(std::uint16_t blockNumber) const noexcept;
     DfuSeReply Answer(std::vector<std::uint8_t> dataIn = {});
     DfuSeReply StatusAnswer(std::uint32_t pollTimeoutMs);
 
