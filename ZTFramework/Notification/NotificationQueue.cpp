@@ -54,8 +54,7 @@ LNotificationQueue::~LNotificationQueue() = default;
 
 ZTRESULT LNotificationQueue::Post(const RCPtr<LNotification>& notification)
 {
-    if (!notification || notification->IsPending())
-        return E_INVALIDARG;
+    // The copy is a second reference: the object itself goes into the ring.
     return Post(RCPtr<LNotification>(notification));
 }
 
