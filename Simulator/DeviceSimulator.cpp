@@ -3,6 +3,8 @@
 #include "Simulator/SimulatedMidiOutputBackend.h"
 #include "Simulator/SimulatedUsbBackend.h"
 
+#include <algorithm>
+
 LDeviceSimulator::LDeviceSimulator(double timeFactor, ZT::IClock* clock)
     : mBus(ZT::MakeRC<LSimulatedBus>(timeFactor, clock))
 {
@@ -11,8 +13,11 @@ LDeviceSimulator::LDeviceSimulator(double timeFactor, ZT::IClock* clock)
 ZT::RCPtr<LSimulatedDevice> LDeviceSimulator::AddDevice(SimulatedDeviceKind kind,
                                                         std::optional<std::uint16_t> releaseNumber)
 {
-    auto device = ZT::MakeRC<LSimulatedDevice>(mBus, kind, releaseNumber);
     std::lock_guard lock(mMutex);
+    const auto sameKind = std::count_if(mDevices.begin(), mDevices.end(),
+                                        [kind](const ZT::RCPtr<LSimulatedDevice>& d) { return d->GetKind() == kind; });
+    auto device = ZT::MakeRC<LSimulatedDevice>(mBus, kind, releaseNumber,
+                                               SimulatedSerialNumber(kind, static_cast<std::uint32_t>(sameKind)));
     mDevices.push_back(device);
     return device;
 }

@@ -70,8 +70,8 @@ const char* SimulatedDeviceModeName(SimulatedDeviceMode mode)
 }
 
 LSimulatedDevice::LSimulatedDevice(ZT::RCPtr<LSimulatedBus> bus, SimulatedDeviceKind kind,
-                                   std::optional<std::uint16_t> releaseNumber)
-    : mBus(std::move(bus)), mKind(kind), mIdentity(IdentityOf(kind))
+                                   std::optional<std::uint16_t> releaseNumber, std::string serialNumber)
+    : mBus(std::move(bus)), mKind(kind), mIdentity(IdentityOf(kind)), mSerialNumber(std::move(serialNumber))
 {
     if (!mBus)
         ZT_THROW_NULL_POINTER("bus", "LSimulatedDevice::LSimulatedDevice");
@@ -98,6 +98,7 @@ std::optional<ZT::UsbDeviceInfo> LSimulatedDevice::GetUsbInfo()
         return std::nullopt;
     ZT::UsbDeviceInfo info;
     info.path = mPath;
+    info.serialNumber = mSerialNumber;
     if (mMode == SimulatedDeviceMode::Bootloader) {
         info.vendorId = kBootloaderVendorId;
         info.productId = kBootloaderProductId;

@@ -54,10 +54,13 @@ public:
     // A device fresh from the factory: its flash holds an application image whose version record
     // carries releaseNumber, and it is on the bus in normal mode. Without a release number the
     // flash is empty and the device starts in its bootloader.
-    LSimulatedDevice(ZT::RCPtr<LSimulatedBus> bus, SimulatedDeviceKind kind, std::optional<std::uint16_t> releaseNumber);
+    // serialNumber is the USB serial number it reports, in both modes (the chip's unique ID).
+    LSimulatedDevice(ZT::RCPtr<LSimulatedBus> bus, SimulatedDeviceKind kind, std::optional<std::uint16_t> releaseNumber,
+                     std::string serialNumber = {});
 
     [[nodiscard]] SimulatedDeviceKind GetKind() const noexcept { return mKind; }
     [[nodiscard]] const ZT::RCPtr<LSimulatedBus>& GetBus() const noexcept { return mBus; }
+    [[nodiscard]] const std::string& GetSerialNumber() const noexcept { return mSerialNumber; }
 
     // The getters of the present state are not const: asking lets due events happen first.
     [[nodiscard]] SimulatedDeviceMode GetMode();
@@ -126,6 +129,7 @@ private:
     const ZT::RCPtr<LSimulatedBus> mBus;
     const SimulatedDeviceKind mKind;
     const SimulatedDeviceIdentity mIdentity;
+    const std::string mSerialNumber;
 
     mutable std::mutex mMutex;
     // Everything below is guarded by mMutex.

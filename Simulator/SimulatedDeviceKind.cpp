@@ -1,5 +1,7 @@
 #include "Simulator/SimulatedDeviceKind.h"
 
+#include <cstdio>
+
 SimulatedDeviceIdentity IdentityOf(SimulatedDeviceKind kind)
 {
     switch (kind) {
@@ -20,4 +22,13 @@ const char* SimulatedDeviceKindName(SimulatedDeviceKind kind)
         return "WheelDisplay";
     }
     return "unknown device";
+}
+
+std::string SimulatedSerialNumber(SimulatedDeviceKind kind, std::uint32_t ordinal)
+{
+    // Distinct, stable bases per kind; the ordinal tells two devices of one kind apart.
+    const unsigned long long base = kind == SimulatedDeviceKind::Controller ? 0x2058345D3100ULL : 0x2058345D5000ULL;
+    char text[16];
+    std::snprintf(text, sizeof text, "%012llX", base + ordinal);
+    return text;
 }

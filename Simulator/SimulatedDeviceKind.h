@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 enum class SimulatedDeviceKind { Controller, WheelDisplay };
 
@@ -14,6 +15,10 @@ struct SimulatedDeviceIdentity {
 
 // The IDs and MIDI port name of the device in normal mode.
 [[nodiscard]] SimulatedDeviceIdentity IdentityOf(SimulatedDeviceKind kind);
+// The USB serial number of the ordinal-th device of a kind on one simulated bus (counted from 0):
+// twelve upper-case hexadecimal digits, as the chip's unique ID gives them. Devices added in the
+// same order get the same numbers, so a bus restored from a state file keeps them.
+[[nodiscard]] std::string SimulatedSerialNumber(SimulatedDeviceKind kind, std::uint32_t ordinal);
 // "Controller", "WheelDisplay".
 [[nodiscard]] const char* SimulatedDeviceKindName(SimulatedDeviceKind kind);
 
