@@ -6,6 +6,7 @@
 
 #include "FirmwareUpdater/Panel/Application.h"
 #include "FirmwareUpdater/Panel/CommandLineRun.h"
+#include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
 #include "FirmwareUpdater/Panel/Engine/CommandLineOption.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
@@ -156,6 +157,8 @@ int RunUpdater(const std::string& commandLine)
 
     const ZT::CApplicationFolders folders(ZT::CApplicationFolders::Environment::FromProcess(),
                                           ZT::WString(ZT_COMPANY_NAME), ZT::WString(ZT_PRODUCT_NAME));
+    // Which bootloader is which device, kept for a later run that finds both in update mode.
+    CBootloaderRoleRecord::SetFolder(folders.GetStateFolder().ToUTF8());
     // What a person reads when the program cannot start: the user's language once the tables are
     // in, the technical detail below it.
     ZT::RCPtr<ZT::LControlFactory> factory;

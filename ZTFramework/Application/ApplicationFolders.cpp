@@ -57,6 +57,7 @@ CApplicationFolders::Environment CApplicationFolders::Environment::FromProcess()
     }
     environment.XdgConfigHome = EnvironmentValue("XDG_CONFIG_HOME");
     environment.XdgDataHome = EnvironmentValue("XDG_DATA_HOME");
+    environment.XdgStateHome = EnvironmentValue("XDG_STATE_HOME");
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     if (!error)
@@ -96,6 +97,14 @@ WString CApplicationFolders::GetFolder(std::uint32_t pathId) const
         ZT_THROW(OutOfRange, "Unknown Path ID.", "ZT::CApplicationFolders::GetFolder");
     }
     folder = WithoutTrailingSlash(folder);
+    CreateFolder(folder);
+    return WString(folder.c_str());
+}
+
+WString CApplicationFolders::GetStateFolder() const
+{
+    const std::string folder = WithoutTrailingSlash(
+        JoinPath(JoinPath(XdgBase(mEnvironment.XdgStateHome, ".local/state"), mCompanyName), mProductName));
     CreateFolder(folder);
     return WString(folder.c_str());
 }

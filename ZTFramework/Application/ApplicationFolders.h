@@ -10,7 +10,11 @@
 //   4  the user's documents folder: XDG_DOCUMENTS_DIR of user-dirs.dirs in the configuration
 //      folder, else ~/Documents
 //
-// Folders 2, 3 and 4 are created, with every missing parent, when they are asked for; a folder
+// Besides them, GetStateFolder gives the user's state folder ($XDG_STATE_HOME, else
+// ~/.local/state) with the company and product folders below it: what the program remembers
+// between runs about the devices it has seen, which is neither a setting nor a document.
+//
+// Folders 2, 3 and 4 (and the state folder) are created, with every missing parent, when they are asked for; a folder
 // that cannot be created is still returned (whoever opens a file in it then gets the error).
 // Paths are joined with "/" and never end in "/" (except the root itself).
 //
@@ -43,6 +47,7 @@ public:
         std::string Home;          // $HOME, else the password database's home of the user
         std::string XdgConfigHome; // $XDG_CONFIG_HOME
         std::string XdgDataHome;   // $XDG_DATA_HOME
+        std::string XdgStateHome;  // $XDG_STATE_HOME
         std::string ProgramPath;   // the resolved program file
 
         // The process's own environment and program file.
@@ -55,6 +60,9 @@ public:
     // ("Out of Range : Unknown Path ID.") for an ID above 4. Folders 2 to 4 touch the file
     // system (they are created when missing); 0 and 1 do not.
     [[nodiscard]] WString GetFolder(std::uint32_t pathId) const;
+
+    // The state folder (see the header comment), created when missing. Touches the file system.
+    [[nodiscard]] WString GetStateFolder() const;
 
     [[nodiscard]] const Environment& GetEnvironment() const noexcept { return mEnvironment; }
 

@@ -19,21 +19,8 @@ RCPtr<LMidiComm> LMidiComm::GetInstance()
 
 std::ptrdiff_t LMidiComm::ResolveRenderDeviceName(const WString& name, const std::vector<WString>& deviceNames)
 {
-    if (name.IsEmpty())
-        return -1;
-    const WString wanted = name.ToLower();
-    std::ptrdiff_t firstContaining = -1;
-    std::size_t containing = 0;
-    for (std::size_t i = 0; i < deviceNames.size(); ++i) {
-        const WString candidate = deviceNames[i].ToLower();
-        if (candidate == wanted)
-            return static_cast<std::ptrdiff_t>(i);
-        if (candidate.Find(wanted.c_str()) < 0)
-            continue;
-        if (containing++ == 0)
-            firstContaining = static_cast<std::ptrdiff_t>(i);
-    }
-    return containing == 1 ? firstContaining : -1;
+    // The port opens the device it was resolved to by the same rule, so the two never disagree.
+    return LMidiRenderPort::FindDeviceToOpen(name, deviceNames);
 }
 
 std::vector<WString> LMidiComm::GetRenderDeviceNames() const

@@ -5,12 +5,12 @@
 // its name and sends it the system-exclusive message that restarts it in update mode.
 //
 // A requested name is resolved against the present output devices with their names and the
-// request lower-cased character by character: a device whose name equals the request wins at
-// once; otherwise the request must be contained in exactly one device name. Several containing
-// names without an equal one are ambiguous and give no port, so a request for
-// "Halvard XR4000 NOVA" takes the controller even when "Halvard XR4000 NOVA WD" is present, and a
-// request for "Halvard" takes neither of the two. An empty request gives no port: it would
-// otherwise be contained in every name and pick whichever device happens to be alone.
+// request lower-cased character by character: only a device whose name equals the request is
+// that device's port; of several equal names the first listed. A name that merely contains the
+// request belongs to another device: "Halvard XR4000 NOVA WD" is the wheel display, never the
+// controller "Halvard XR4000 NOVA", so a controller without a port of its own gets no port
+// rather than the display's (the update-mode message would otherwise restart the wrong device).
+// An empty request gives no port.
 //
 // The object keeps the ports it has handed out in a list and hands out the same port again for
 // the same resolved name. A device that restarts (into its bootloader and back) shows a new
@@ -59,8 +59,8 @@ public:
     // Closes every listed port and forgets them; the next request opens afresh.
     void CloseAllRenderPorts();
 
-    // The index in deviceNames of the device a request for name resolves to, or -1 when the
-    // name is empty, matches nothing or is ambiguous.
+    // The index in deviceNames of the first device whose name equals name, case ignored; -1
+    // when the name is empty or no name equals it.
     [[nodiscard]] static std::ptrdiff_t ResolveRenderDeviceName(const WString& name,
                                                                 const std::vector<WString>& deviceNames);
 

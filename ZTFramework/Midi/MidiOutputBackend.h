@@ -3,7 +3,7 @@
 //
 // The engine reaches a device in normal mode through its MIDI port and sends it the message that
 // restarts it in update mode. The framework's MIDI object resolves a requested name against
-// ListOutputNames (case-insensitive, exact match first) and opens the full name it chose; this
+// ListOutputNames (equal names only, case ignored) and opens the full name it chose; this
 // seam knows only full names. An ALSA sequencer backend serves real hardware, the device
 // simulator serves tests, and SetMidiOutputBackend chooses which one the process uses.
 //

@@ -31,16 +31,14 @@ LMidiRenderPort::~LMidiRenderPort()
 
 std::ptrdiff_t LMidiRenderPort::FindDeviceToOpen(const WString& name, const std::vector<WString>& deviceNames)
 {
+    if (name.IsEmpty())
+        return -1;
     const WString wanted = name.ToLower();
-    std::ptrdiff_t firstContaining = -1;
     for (std::size_t i = 0; i < deviceNames.size(); ++i) {
-        const WString candidate = deviceNames[i].ToLower();
-        if (candidate == wanted)
+        if (deviceNames[i].ToLower() == wanted)
             return static_cast<std::ptrdiff_t>(i);
-        if (firstContaining < 0 && candidate.Find(wanted.c_str()) >= 0)
-            firstContaining = static_cast<std::ptrdiff_t>(i);
     }
-    return firstContaining;
+    return -1;
 }
 
 ZTRESULT LMidiRenderPort::Open()

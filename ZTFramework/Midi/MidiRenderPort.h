@@ -31,10 +31,10 @@ public:
     explicit LMidiRenderPort(const WString& name);
     ~LMidiRenderPort() override;
 
-    // Closes whatever this port had open, then opens the present output device whose name equals
-    // the port's name, case ignored; when none does, the first whose name contains it. S_OK, or
-    // E_FAIL when no present device matches or the backend cannot open it (the port stays
-    // closed). Blocks briefly, as the backend's listing and open do.
+    // Closes whatever this port had open, then opens the first present output device whose name
+    // equals the port's name, case ignored (a name that only contains it is another device's).
+    // S_OK, or E_FAIL when no present device carries that name or the backend cannot open it (the
+    // port stays closed). Blocks briefly, as the backend's listing and open do.
     [[nodiscard]] ZTRESULT Open();
 
     // Sends one message. A first byte that is a status byte other than 0xF0 and 0xF7 makes a
@@ -57,7 +57,7 @@ public:
     WString ToString() const override;
 
     // The index in deviceNames of the device that a port named name opens: the first equal to
-    // it, case ignored; otherwise the first that contains it; -1 when none does.
+    // it, case ignored; -1 when none is (or name is empty).
     [[nodiscard]] static std::ptrdiff_t FindDeviceToOpen(const WString& name, const std::vector<WString>& deviceNames);
 
 private:

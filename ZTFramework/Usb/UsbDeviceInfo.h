@@ -17,7 +17,7 @@ struct UsbDeviceInfo {
     // The iSerialNumber string. The microcontroller's built-in bootloader reports one derived
     // from the chip's unique ID, so it tells two bootloaders with the same IDs apart. Empty when
     // the device has none or it could not be read.
-    std::string serialNumber;
+    std::string serialNumber{};
 };
 
 // "USB\VID_2C1A&PID_8010&REV_0031": the IDs as four upper-case hexadecimal digits each.

@@ -1,10 +1,13 @@
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 
 #include "FirmwareUpdater/Panel/Engine/ApplicationFolder.h"
+#include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdaterHost.h"
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
+#include "ZTFramework/Debug/DebugLine.h"
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -151,6 +154,8 @@ void LDualUpdater::Probe()
     mProbe.DisplayNeedsUpdate = false;
     mProbe.DisplayInUpdateMode = false;
     mProbe.DeviceSetIncomplete = false;
+    mProbe.ControllerBootloaderSerial.clear();
+    mProbe.DisplayBootloaderSerial.clear();
 
     if (!mProbeEngine) {
         mProbeEngine = ZT::MakeRC<LUpdateEngine>();
@@ -168,24 +173,30 @@ void LDualUpdater::Probe()
         ProbeFor(kWheelDisplayDevice.VendorId, kWheelDisplayDevice.ProductId, displayVersion) == 1;
     if (displayFound)
         mProbe.DisplayVersion = displayVersion;
-    FirmwareVersion unused;
-    const bool updateModeFound =
-        ProbeFor(kControllerDevice.BootloaderVendorId, kControllerDevice.BootloaderProductId, unused) != 0;
-    mProbe.AnyDeviceFound = controllerFound || displayFound || updateModeFound;
+    // Every bootloader, not only the first: two of them are told apart by their serials. A
+    // listing that fails finds none.
+    std::vector<std::string> bootloaders;
+    (void)LUpdateEngine::ListSerialNumbers(kControllerDevice.BootloaderVendorId, kControllerDevice.BootloaderProductId,
+                                           bootloaders);
+    mProbe.AnyDeviceFound = controllerFound || displayFound || !bootloaders.empty();
 
     const FirmwareVersion controllerReference = kControllerDevice.GetFirmwareVersion();
     const FirmwareVersion displayReference = kWheelDisplayDevice.GetFirmwareVersion();
-    if (updateModeFound) {
-        if (controllerFound) {
+    if (!bootloaders.empty()) {
+        if (!IdentifyBootloaders(controllerFound, displayFound, bootloaders)) {
+            mProbe.DeviceSetIncomplete = true;
+            return;
+        }
+        if (!mProbe.DisplayBootloaderSerial.empty() || (controllerFound && !displayFound)) {
             mProbe.DisplayNeedsUpdate = true;
             mProbe.DisplayInUpdateMode = true;
-            mProbe.ControllerNeedsUpdate = controllerReference.IsNewerThan(mProbe.ControllerVersion);
-        } else if (displayFound) {
-            mProbe.ControllerNeedsUpdate = true;
-            mProbe.DisplayNeedsUpdate = displayReference.IsNewerThan(mProbe.DisplayVersion);
-        } else {
-            mProbe.DeviceSetIncomplete = true;
         }
+        if (!mProbe.ControllerBootloaderSerial.empty() || (displayFound && !controllerFound))
+            mProbe.ControllerNeedsUpdate = true;
+        if (controllerFound)
+            mProbe.ControllerNeedsUpdate = controllerReference.IsNewerThan(mProbe.ControllerVersion);
+        if (displayFound)
+            mProbe.DisplayNeedsUpdate = displayReference.IsNewerThan(mProbe.DisplayVersion);
         return;
     }
     if (controllerFound && displayFound) {
@@ -197,14 +208,70 @@ void LDualUpdater::Probe()
         mProbe.DeviceSetIncomplete = true;
 }
 
+bool LDualUpdater::IdentifyBootloaders(bool controllerFound, bool displayFound, const std::vector<std::string>& serials)
+{
+    using Kind = ProductDevice::Kind;
+    // One device in normal mode and one bootloader: the bootloader is the other device.
+    if (controllerFound != displayFound && serials.size() == 1) {
+        const Kind kind = controllerFound ? Kind::WheelDisplay : Kind::Controller;
+        (kind == Kind::Controller ? mProbe.ControllerBootloaderSerial : mProbe.DisplayBootloaderSerial) = serials[0];
+        (void)CBootloaderRoleRecord::Remember(kind, serials[0]);
+        return true;
+    }
+
+    const CBootloaderRoleRecord record = CBootloaderRoleRecord::Load();
+    std::vector<std::string> unidentified;
+    for (const std::string& serial : serials) {
+        const std::optional<Kind> kind = record.FindKind(serial);
+        // A device visible in normal mode is not also a bootloader, and two bootloaders with one
+        // serial cannot be told apart by it.
+        const bool visible = kind && (*kind == Kind::Controller ? controllerFound : displayFound);
+        if (!kind || visible || std::count(serials.begin(), serials.end(), serial) > 1) {
+            unidentified.push_back(serial.empty() ? std::string("(none)") : serial);
+            continue;
+        }
+        (*kind == Kind::Controller ? mProbe.ControllerBootloaderSerial : mProbe.DisplayBootloaderSerial) = serial;
+    }
+    if (unidentified.empty())
+        return true;
+
+    mProbe.ControllerBootloaderSerial.clear();
+    mProbe.DisplayBootloaderSerial.clear();
+    std::string list;
+    for (const std::string& serial : unidentified)
+        list += (list.empty() ? "" : ", ") + serial;
+    ZT::CDebugLine line;
+    if (controllerFound && displayFound) {
+        line << "Devices: the controller and the wheel display are both in normal mode, and another device is in "
+                "update mode (0483:DF11, serial number "
+             << list
+             << "). Nothing is updated while it is on the bus, so that no image goes into it: unplug it, then run the "
+                "updater again.";
+        return false;
+    }
+    const std::string path = CBootloaderRoleRecord::GetFilePath();
+    line << "Devices: " << serials.size() << (serials.size() == 1 ? " device is" : " devices are")
+         << " in update mode and cannot be told apart: no record says which device has the bootloader serial number "
+         << list << " (" << (path.empty() ? std::string("no record is kept") : "record: " + path)
+         << "). Nothing is written, so that no image goes into the wrong device. Unplug the controller's USB cable, "
+            "plug it in again and run the updater again: a device whose firmware is intact then starts normally, and "
+            "the updater tells the other from it. If both stay in update mode, contact Halvard support and give them "
+            "these serial numbers.";
+    return false;
+}
+
 void LDualUpdater::Configure(LUpdateEngineInterface& mainEngine) const
 {
     const ProductDevice& target = Target();
     const ZT::WString path = GetApplicationFolder() + L"/" + target.FirmwareFileName;
     // A missing file shows as FileInvalid in the engine; the sequence goes on regardless.
     (void)mainEngine.SetFirmwareFileWithVersion(path, target.GetFirmwareVersion());
+    LUpdateEngineInterface::DeviceDefinition definition = target.GetDeviceDefinition();
+    // A target in update mode is its identified bootloader and no other.
+    definition.BootloaderSerialNumber =
+        mUpdatingController.load() ? mProbe.ControllerBootloaderSerial : mProbe.DisplayBootloaderSerial;
     // Refused only in the busy states, in which the caller does not configure.
-    (void)mainEngine.SetDeviceDefinitions({target.GetDeviceDefinition()});
+    (void)mainEngine.SetDeviceDefinitions({definition});
 }
 
 ZTRESULT LDualUpdater::PrepareTarget(LUpdateEngineInterface& mainEngine)

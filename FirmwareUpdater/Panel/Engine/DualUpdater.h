@@ -5,11 +5,18 @@
 //
 // The controller goes first whenever it needs its image, unless the wheel display is already in
 // update mode. What is plugged in is learnt by a probe with a private engine that only lists
-// devices: the controller (2C1A:8010) and the wheel display (2C1A:B010) in normal mode, and any
-// device in update mode (0483:DF11). Both bootloaders look alike, so a device in update mode is
-// taken to be the one of the two that is not visible in normal mode. Exactly one of the two in
-// normal mode and none in update mode, or a device in update mode with neither in normal mode,
-// is an incomplete set: the main engine then cannot update anything. A cycle flashes at most two
+// devices: the controller (2C1A:8010) and the wheel display (2C1A:B010) in normal mode, and every
+// device in update mode (0483:DF11) with its USB serial number. Both bootloaders look alike, so a
+// bootloader is identified in one of two ways:
+//   - one of the two devices is visible in normal mode and there is exactly one bootloader: it
+//     is the other device (and its serial is recorded for that device);
+//   - otherwise by the serial numbers recorded when the devices entered update mode
+//     (CBootloaderRoleRecord): with both devices in update mode, or one in update mode and the
+//     other unplugged, each bootloader is the device its serial is recorded for.
+// Every bootloader present must be identified, or nothing is updated: one that is not is refused
+// with a debug line that says what to do, never guessed. Exactly one of the two in normal mode
+// and no bootloader is an incomplete set too. Then the main engine cannot update anything. The
+// engine is aimed at an identified bootloader by its serial number. A cycle flashes at most two
 // images, each at most once.
 //
 // There is one dual updater per process, reached through the static operations below; Prepare
@@ -26,6 +33,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class IDualUpdaterHost;
 class LUpdateEngine;
@@ -50,6 +59,10 @@ public:
         // As the wheel display reported it in normal mode at the last probe that found it.
         FirmwareVersion DisplayVersion;
         bool DeviceSetIncomplete = false;
+        // The serial numbers of the bootloaders identified as the controller and the wheel
+        // display; empty when that device is not in update mode.
+        std::string ControllerBootloaderSerial;
+        std::string DisplayBootloaderSerial;
     };
 
     // The label and button names and the string-table entries RefreshLabels uses.
@@ -132,6 +145,9 @@ private:
     void ContinueAfterUpdate(LUpdateEngineInterface& mainEngine, bool succeeded);
     void WriteLabels(UpdateRunState runState, DeviceState deviceState);
     void Probe();
+    // Tells which bootloader (by serial) is which device, from what else the probe found and the
+    // record; false, with one debug line, when any bootloader stays unidentified.
+    [[nodiscard]] bool IdentifyBootloaders(bool controllerFound, bool displayFound, const std::vector<std::string>& serials);
     // Lists the devices of one pair with the probe engine; the number found (0 or 1) and the
     // version of the first.
     [[nodiscard]] std::uint32_t ProbeFor(std::uint32_t vendorId, std::uint32_t productId, FirmwareVersion& version);

@@ -27,6 +27,15 @@ const ProductDevice& ProductDevice::Get(Kind kind) noexcept
     return kControllerDevice;
 }
 
+const ProductDevice* ProductDevice::FindByNormalModeIds(std::uint32_t vendorId, std::uint32_t productId) noexcept
+{
+    for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice}) {
+        if (device->VendorId == vendorId && device->ProductId == productId)
+            return device;
+    }
+    return nullptr;
+}
+
 const char* ToString(ProductDevice::Kind kind) noexcept
 {
     switch (kind) {

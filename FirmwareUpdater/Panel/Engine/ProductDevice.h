@@ -37,6 +37,9 @@ struct ProductDevice {
     [[nodiscard]] LUpdateEngineInterface::FirmwareVersion GetFirmwareVersion() const;
 
     [[nodiscard]] static const ProductDevice& Get(Kind kind) noexcept;
+    // The device whose normal-mode product ID is productId (under the product's vendor ID), or
+    // null for any other ID.
+    [[nodiscard]] static const ProductDevice* FindByNormalModeIds(std::uint32_t vendorId, std::uint32_t productId) noexcept;
 };
 
 // "Controller" or "WheelDisplay"; "invalid ProductDevice::Kind" for any other value.

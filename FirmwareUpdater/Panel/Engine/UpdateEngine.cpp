@@ -1,7 +1,10 @@
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 
+#include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 #include "FirmwareUpdater/Panel/Engine/UsbConnection.h"
+#include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Midi/MidiComm.h"
 #include "ZTFramework/Midi/MidiRenderPort.h"
 #include "ZTFramework/Time/Clock.h"
@@ -36,6 +39,16 @@ void ReadIds(const ZT::UsbDeviceInfo& device, std::uint32_t& vendorId, std::uint
     hardwareId = ZT::MakeHardwareId(device);
     vendorId = LUpdateEngine::ReadHardwareIdNumber(hardwareId, "VID_");
     productId = LUpdateEngine::ReadHardwareIdNumber(hardwareId, "PID_");
+}
+
+// Whether a listed device is the record's bootloader by its IDs and, when the definition names
+// one, its serial number.
+bool IsRecordsBootloader(const LUpdateEngine::DeviceDefinitionEx& record, std::uint32_t vendorId,
+                         std::uint32_t productId, const ZT::UsbDeviceInfo& device)
+{
+    if (vendorId != record.BootloaderVendorId || productId != record.BootloaderProductId)
+        return false;
+    return record.BootloaderSerialNumber.empty() || device.serialNumber == record.BootloaderSerialNumber;
 }
 
 } // namespace
@@ -115,7 +128,7 @@ ZTRESULT LUpdateEngine::SearchDevice(DeviceDefinitionEx& record, const std::vect
         std::string hardwareId;
         ReadIds(device, vendorId, productId, hardwareId);
         const bool normalPair = vendorId == record.VendorId && productId == record.ProductId;
-        const bool updatePair = vendorId == record.BootloaderVendorId && productId == record.BootloaderProductId;
+        const bool updatePair = IsRecordsBootloader(record, vendorId, productId, device);
         if (!normalPair && !updatePair)
             continue;
 
@@ -124,9 +137,13 @@ ZTRESULT LUpdateEngine::SearchDevice(DeviceDefinitionEx& record, const std::vect
         const ZT::WString path(device.path.c_str());
         if (updatePair) {
             record.UpdateModePath = path;
+            record.UpdateModeSerialNumber = device.serialNumber;
         } else {
             record.NormalModePath = path;
             record.Text7 = ZT::WString();
+            // A bootloader of an earlier session is gone now; its path may be another device's.
+            record.UpdateModePath = ZT::WString();
+            record.UpdateModeSerialNumber.clear();
         }
         // Without "REV_" the release stays unknown; the device is still found.
         (void)ReadFirmwareRelease(hardwareId, record.InUpdateMode, record.FirmwareRelease);
@@ -135,24 +152,70 @@ ZTRESULT LUpdateEngine::SearchDevice(DeviceDefinitionEx& record, const std::vect
     return E_FAIL;
 }
 
-ZTRESULT LUpdateEngine::SearchBootloader(DeviceDefinitionEx& record)
+LUpdateEngine::BootloaderSearch LUpdateEngine::SearchBootloader(DeviceDefinitionEx& record,
+                                                                const std::vector<ZT::UsbDeviceInfo>& before,
+                                                                std::string& why)
 {
-    if (!record.UpdateModePath.IsEmpty())
-        return S_FALSE;
     std::vector<ZT::UsbDeviceInfo> devices;
-    if (ZT::Failed(ZT::GetUsbBackend()->ListDevices(devices)))
-        return E_FAIL;
+    if (ZT::Failed(ZT::GetUsbBackend()->ListDevices(devices))) {
+        why = "the USB devices cannot be listed";
+        return BootloaderSearch::NotYet;
+    }
+    const auto wasThereBefore = [&before](const ZT::UsbDeviceInfo& device) {
+        for (const ZT::UsbDeviceInfo& earlier : before) {
+            if (earlier.path == device.path && earlier.serialNumber == device.serialNumber &&
+                earlier.vendorId == device.vendorId && earlier.productId == device.productId)
+                return true;
+        }
+        return false;
+    };
+    const std::string normalPath = record.NormalModePath.ToUTF8();
+    bool deviceStillThere = false;
+    std::vector<const ZT::UsbDeviceInfo*> appeared;
     for (const ZT::UsbDeviceInfo& device : devices) {
         std::uint32_t vendorId = 0;
         std::uint32_t productId = 0;
         std::string hardwareId;
         ReadIds(device, vendorId, productId, hardwareId);
-        if (vendorId == record.BootloaderVendorId && productId == record.BootloaderProductId) {
-            record.UpdateModePath = ZT::WString(device.path.c_str());
-            return S_OK;
-        }
+        if (vendorId == record.VendorId && productId == record.ProductId && device.path == normalPath)
+            deviceStillThere = true;
+        else if (IsRecordsBootloader(record, vendorId, productId, device) && !wasThereBefore(device))
+            appeared.push_back(&device);
     }
-    return E_FAIL;
+    if (appeared.size() > 1) {
+        why = "two bootloaders appeared at once (" + appeared[0]->path + " and " + appeared[1]->path +
+              "), so neither can be told to be this device";
+        return BootloaderSearch::Ambiguous;
+    }
+    if (deviceStillThere) {
+        why = "the device is still in normal mode at " + normalPath;
+        return BootloaderSearch::NotYet;
+    }
+    if (appeared.empty()) {
+        why = "no new bootloader appeared";
+        return BootloaderSearch::NotYet;
+    }
+    record.UpdateModePath = ZT::WString(appeared[0]->path.c_str());
+    record.UpdateModeSerialNumber = appeared[0]->serialNumber;
+    return BootloaderSearch::Found;
+}
+
+ZTRESULT LUpdateEngine::ListSerialNumbers(std::uint32_t vendorId, std::uint32_t productId,
+                                          std::vector<std::string>& serials)
+{
+    serials.clear();
+    std::vector<ZT::UsbDeviceInfo> devices;
+    if (ZT::Failed(ZT::GetUsbBackend()->ListDevices(devices)))
+        return E_FAIL;
+    for (const ZT::UsbDeviceInfo& device : devices) {
+        std::uint32_t listedVendor = 0;
+        std::uint32_t listedProduct = 0;
+        std::string hardwareId;
+        ReadIds(device, listedVendor, listedProduct, hardwareId);
+        if (listedVendor == vendorId && listedProduct == productId)
+            serials.push_back(device.serialNumber);
+    }
+    return S_OK;
 }
 
 ZTRESULT LUpdateEngine::ScanDevices()
@@ -273,10 +336,38 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
     SetDeviceState(DeviceState::EnteringUpdateMode);
     mUsbConnection->SetCurrentDevice(record);
 
+    // What is on the bus just before the message: a bootloader listed here is not the one the
+    // message makes appear, and the device must be here to leave.
+    std::vector<ZT::UsbDeviceInfo> before;
+    if (ZT::Failed(ZT::GetUsbBackend()->ListDevices(before))) {
+        ZT::DebugLine("Update mode: the USB devices cannot be listed; no message sent.");
+        return EndModeSwitchFailed(record, E_FAIL);
+    }
+    const std::string normalPath = record.NormalModePath.ToUTF8();
+    bool devicePresent = false;
+    for (const ZT::UsbDeviceInfo& device : before) {
+        std::uint32_t vendorId = 0;
+        std::uint32_t productId = 0;
+        std::string hardwareId;
+        ReadIds(device, vendorId, productId, hardwareId);
+        devicePresent = devicePresent ||
+                        (vendorId == record.VendorId && productId == record.ProductId && device.path == normalPath);
+    }
+    if (!devicePresent) {
+        ZT::CDebugLine() << "Update mode: the device is no longer at " << (normalPath.empty() ? "(no path)" : normalPath)
+                         << "; no message sent. Scan again.";
+        return EndModeSwitchFailed(record, E_FAIL);
+    }
+    // Only a bootloader found after this message is this device's.
+    record.UpdateModePath = ZT::WString();
+    record.UpdateModeSerialNumber.clear();
+
     const ZT::RCPtr<ZT::LMidiComm> midi = ZT::LMidiComm::GetInstance();
     ZT::RCPtr<ZT::LMidiRenderPort> port;
     // A port that cannot be found leaves port null, and the send says so.
-    (void)midi->GetRenderPort(record.MidiPortName, port);
+    if (ZT::Failed(midi->GetRenderPort(record.MidiPortName, port)))
+        ZT::CDebugLine() << "Update mode: no MIDI port named \"" << record.MidiPortName.ToUTF8()
+                         << "\" can be opened; no message sent (a port whose name only contains it is another device's).";
     const ZTRESULT sent =
         midi->Send(port, kUpdateModeRequest.data(), static_cast<std::uint32_t>(kUpdateModeRequest.size()));
     if (ZT::Failed(sent)) {
@@ -287,12 +378,18 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
 
     // The device leaves the bus and its bootloader enumerates a moment later.
     ZT::GetClock().SleepMs(kModeSwitchFirstWaitMs);
+    std::string why;
     for (std::uint32_t waitedMs = 0; waitedMs < kModeSwitchPollLimitMs; waitedMs += kModeSwitchPollIntervalMs) {
         if (IsCancelRequested())
             return EndModeSwitchCancelled();
-        if (ZT::Succeeded(SearchBootloader(record))) {
+        const BootloaderSearch search = SearchBootloader(record, before, why);
+        if (search == BootloaderSearch::Ambiguous)
+            break;
+        if (search == BootloaderSearch::Found) {
             record.InUpdateMode = true;
             (void)StoreSelectedFoundDevice(record); // the selection cannot change on this thread meanwhile
+            if (const ProductDevice* device = ProductDevice::FindByNormalModeIds(record.VendorId, record.ProductId))
+                (void)CBootloaderRoleRecord::Remember(device->DeviceKind, record.UpdateModeSerialNumber);
             SetDeviceState(DeviceState::DeviceInUpdateMode);
             return S_OK;
         }
@@ -300,6 +397,7 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
     }
     if (IsCancelRequested())
         return EndModeSwitchCancelled();
+    ZT::CDebugLine() << "Update mode: not switched: " << why << "; nothing is written.";
     return EndModeSwitchFailed(record, E_FAIL);
 }
 

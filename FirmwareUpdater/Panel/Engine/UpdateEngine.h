@@ -13,6 +13,15 @@
 // 10000 ms of those waits have passed: the searches run at 1.0 s, 1.5 s, ... 10.5 s after the
 // message. Every wait goes through ZT::GetClock().
 //
+// Only the device meant gets the message, and only its bootloader is then written: the MIDI port
+// must carry exactly the device's name (ZT::LMidiComm), and a bootloader is taken only when it
+// was not on the bus just before the message (by path and serial number) while the device in
+// normal mode has left its path. A bootloader present all along, a device that stays, or two
+// new bootloaders at once end the switch as a failure without any DFU request. The serial of the
+// bootloader taken is remembered for its device (CBootloaderRoleRecord), so that a later run
+// can tell the two bootloaders apart. A definition that names a bootloader serial number matches
+// only a bootloader with that serial.
+//
 // Threads: as LUpdateEngineInterface. The found-device list is rebuilt by ScanDevices on the
 // user-interface thread and its records are updated by the mode switch (that thread) and by
 // RefreshDevice and the download (the worker); mFoundDevicesMutex guards it and is held only to
@@ -29,6 +38,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -61,8 +71,12 @@ public:
         ZT::WString Text7;
         // The device node of the device in normal mode, as the USB backend lists it.
         ZT::WString NormalModePath;
-        // The device node of its bootloader; the download opens this one.
+        // The device node of its bootloader; the download opens this one. Emptied whenever the
+        // device is found in normal mode, so that a path of an earlier session is never reused.
         ZT::WString UpdateModePath;
+        // The USB serial number that bootloader reports; empty as UpdateModePath is, or when it
+        // reports none.
+        std::string UpdateModeSerialNumber;
     };
     using FoundDevices = ZT::Array<DeviceDefinitionEx>;
 
@@ -93,6 +107,11 @@ public:
     [[nodiscard]] ZT::ZTRESULT GetDeviceVersion(std::uint32_t index, FirmwareVersion& version) const override;
     // False past the found devices.
     [[nodiscard]] bool IsDeviceInUpdateMode(std::uint32_t index) const override;
+    // The USB serial numbers of every present device with this vendor/product pair, in the
+    // backend's order (an empty text for one that reports none). E_FAIL with none when the
+    // devices cannot be listed. Used by the dual updater to tell bootloaders apart.
+    [[nodiscard]] static ZT::ZTRESULT ListSerialNumbers(std::uint32_t vendorId, std::uint32_t productId,
+                                                        std::vector<std::string>& serials);
     // Below the count: the record's reason, S_OK. Past it: DriverTooOld (1) and S_OK while the
     // state is DeviceCannotBeUpdated, otherwise 0 and E_FAIL.
     [[nodiscard]] ZT::ZTRESULT GetDeviceErrorCode(std::uint32_t index, std::uint32_t& reason) const override;
@@ -100,11 +119,13 @@ public:
     // The switch into update mode (see the header comment), on the calling thread:
     //   - S_FALSE at once in DeviceInUpdateMode; E_FAIL, changing nothing, in any state other
     //     than DeviceNotInUpdateMode and EnteringUpdateMode, or without a selected device;
-    //   - otherwise EnteringUpdateMode, then S_OK and DeviceInUpdateMode once the bootloader is
-    //     found;
-    //   - the send's failure (E_INVALIDARG when the port cannot be found or opened, E_FAIL when
-    //     the message did not go out), or E_FAIL when no bootloader appeared: the record's
-    //     reason DeviceAccessFailure and DeviceCannotBeUpdated;
+    //   - otherwise EnteringUpdateMode, then S_OK and DeviceInUpdateMode once a bootloader that
+    //     was not there before the message is found and the device has left (header comment);
+    //   - the send's failure (E_INVALIDARG when no port carries the device's name or it cannot be
+    //     opened, E_FAIL when the message did not go out), or E_FAIL when the bus cannot be listed
+    //     before the message (nothing is sent), the device was not there, no new bootloader
+    //     appeared, the device did not leave, or two new bootloaders appeared: the record's
+    //     reason DeviceAccessFailure and DeviceCannotBeUpdated, and one debug line says which;
     //   - E_ABORT after CancelUpdate (checked before each search and after a failed send): run
     //     state Cancelled and DeviceCannotBeUpdated.
     // Blocks up to 11 s, and up to 10 s more while the MIDI completion is waited for.
@@ -156,9 +177,19 @@ private:
     // flag, path and release and returns S_OK; E_FAIL when nothing matches or the listing fails.
     [[nodiscard]] static ZT::ZTRESULT SearchDevice(DeviceDefinitionEx& record,
                                                    const std::vector<ZT::UsbDeviceInfo>* devices);
-    // Looks only for the update-mode pair, in a fresh listing: S_FALSE at once when the record
-    // already has an update-mode path, S_OK when found (the path is stored), E_FAIL otherwise.
-    [[nodiscard]] static ZT::ZTRESULT SearchBootloader(DeviceDefinitionEx& record);
+    // What a look for the bootloader after the message found.
+    enum class BootloaderSearch {
+        Found,       // one new bootloader, and the device has left: its path and serial are stored
+        NotYet,      // no new bootloader yet, or the device is still there, or the listing failed
+        Ambiguous,   // more than one new bootloader: none can be told to be ours
+    };
+    // Looks, in a fresh listing, for a bootloader of the record's update-mode pair (and serial,
+    // when the definition names one) that is not among before, the listing taken just before
+    // the message, while no device of the normal-mode pair is left at the record's normal-mode
+    // path.
+    [[nodiscard]] static BootloaderSearch SearchBootloader(DeviceDefinitionEx& record,
+                                                           const std::vector<ZT::UsbDeviceInfo>& before,
+                                                           std::string& why);
     // The ends of a mode switch that found no bootloader.
     [[nodiscard]] ZT::ZTRESULT EndModeSwitchCancelled();
     [[nodiscard]] ZT::ZTRESULT EndModeSwitchFailed(DeviceDefinitionEx& record, ZT::ZTRESULT result);

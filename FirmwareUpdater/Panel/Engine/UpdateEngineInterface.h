@@ -37,6 +37,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <utility>
 
 class LUpdateEngineInterface : protected virtual ZT::LThreadWorker, public virtual ZT::LRefCountedObject {
@@ -55,6 +56,9 @@ public:
         ZT::WString MidiPortName;              // the port through which a device in normal mode is reached
         ZT::WString Text4;                     // as Text1
         ZT::WString Text5;                     // as Text1
+        // When not empty, only a bootloader that reports this USB serial number is this device
+        // in update mode: both of the product's bootloaders share one vendor/product pair.
+        std::string BootloaderSerialNumber;
     };
     using DeviceDefinitions = ZT::Array<DeviceDefinition>;
 

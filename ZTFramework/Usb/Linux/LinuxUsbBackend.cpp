@@ -6,7 +6,9 @@
 #include <libusb.h>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <string_view>
+#include <unistd.h>
 
 namespace ZT {
 
@@ -66,6 +68,34 @@ bool ParseThreeDigits(std::string_view text, std::uint8_t& value)
         return false;
     value = static_cast<std::uint8_t>(number);
     return true;
+}
+
+// The serial number the kernel read from the device when it enumerated it: the "serial"
+// attribute of its sysfs folder, /sys/bus/usb/devices/<bus>-<port>[.<port>...]. Reading it opens
+// no device node and needs no write access. Empty when the device has none or it cannot be read.
+std::string ReadSysfsSerialNumber(libusb_device* device)
+{
+    std::uint8_t ports[8];
+    const int depth = libusb_get_port_numbers(device, ports, static_cast<int>(sizeof ports));
+    if (depth <= 0)
+        return {};
+    std::string path = "/sys/bus/usb/devices/" + std::to_string(libusb_get_bus_number(device)) + "-";
+    for (int i = 0; i < depth; ++i)
+        path += (i ? "." : "") + std::to_string(ports[i]);
+    path += "/serial";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    // A USB string descriptor holds at most 126 characters.
+    char text[256];
+    const ssize_t got = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (got <= 0)
+        return {};
+    std::string serial(text, static_cast<std::size_t>(got));
+    while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\r' || serial.back() == ' '))
+        serial.pop_back();
+    return serial;
 }
 
 } // namespace
@@ -152,6 +182,11 @@ ZTRESULT LLinuxUsbBackend::ListDevices(std::vector<UsbDeviceInfo>& devices)
         info.vendorId = descriptor.idVendor;
         info.productId = descriptor.idProduct;
         info.releaseNumber = descriptor.bcdDevice;
+        // Only bootloaders need telling apart by serial, and only one with a serial string has
+        // one to read; other devices are listed from the cached descriptor alone.
+        if (descriptor.iSerialNumber != 0 && descriptor.idVendor == kSerialReadVendorId &&
+            descriptor.idProduct == kSerialReadProductId)
+            info.serialNumber = ReadSysfsSerialNumber(device);
         devices.push_back(std::move(info));
     }
     std::lock_guard lock(mMutex);

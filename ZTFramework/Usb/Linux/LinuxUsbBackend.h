@@ -2,7 +2,10 @@
 // The USB backend for real hardware on Linux, through libusb-1.0.
 //
 // Devices are named by their usbfs node, "/dev/bus/usb/BBB/DDD" (bus number, device address).
-// Listing reads the cached device descriptors and opens nothing. Opening finds the device with
+// Listing reads the cached device descriptors and opens nothing. The serial number is read only
+// for the microcontroller's DFU bootloader (0483:DF11), whose serial tells the product's two
+// bootloaders apart, from the "serial" attribute the kernel keeps in sysfs (no write access
+// needed, no request to the device); other devices are listed without one. Opening finds the device with
 // that bus and address, opens it, lets libusb detach a kernel driver bound to interface 0 and
 // claims interface 0; any failure closes what was opened.
 //
@@ -56,6 +59,9 @@ public:
     // installs it; named by the permission message.
     static constexpr const char* kUdevRulesFile = "70-halvard-xr4000-nova.rules";
     static constexpr const char* kUdevInstallCommand = "sudo make install";
+    // The devices whose serial number ListDevices reads.
+    static constexpr std::uint16_t kSerialReadVendorId = 0x0483;
+    static constexpr std::uint16_t kSerialReadProductId = 0xDF11;
 
 private:
     libusb_context* const mContext; // the process's context; null when libusb could not start

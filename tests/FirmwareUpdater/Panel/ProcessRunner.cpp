@@ -29,7 +29,8 @@ std::vector<std::string> Sandbox::Environment() const
     for (char** entry = environ; *entry; ++entry) {
         const std::string text(*entry);
         const std::string name = text.substr(0, text.find('='));
-        if (name == "HOME" || name == "XDG_CONFIG_HOME" || name == "XDG_DATA_HOME" || name == "XDG_RUNTIME_DIR" ||
+        if (name == "HOME" || name == "XDG_CONFIG_HOME" || name == "XDG_DATA_HOME" || name == "XDG_STATE_HOME" ||
+            name == "XDG_RUNTIME_DIR" ||
             name == "DISPLAY" || name == "WAYLAND_DISPLAY" || mVariables.contains(name))
             continue;
         environment.push_back(text);
@@ -39,6 +40,7 @@ std::vector<std::string> Sandbox::Environment() const
     environment.push_back("HOME=" + (mFolder / "home").string());
     environment.push_back("XDG_CONFIG_HOME=" + (mFolder / "config").string());
     environment.push_back("XDG_DATA_HOME=" + (mFolder / "data").string());
+    environment.push_back("XDG_STATE_HOME=" + (mFolder / "state").string());
     environment.push_back("XDG_RUNTIME_DIR=" + RuntimeDir());
     return environment;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Runs the real updater binary as a child process, the way an installer does, in a sandbox of
-// its own: HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR point into a fresh temporary
+// its own: HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_STATE_HOME and XDG_RUNTIME_DIR point into a fresh temporary
 // folder, so runs never share settings or the single-instance name with each other or with the
 // user's own copy.
 

@@ -44,20 +44,25 @@ TEST_F(ApplicationFolders, EachPathIdGivesItsFolderAndCreatesTheWritableOnes)
         std::string dataHome;
         std::string expectedSettings; // relative to mRoot
         std::string expectedUser;
+        std::string stateHome; // XDG_STATE_HOME
+        std::string expectedState;
     };
     const std::string root = mRoot.string();
     const Case cases[] = {
         {"defaults below home", "", "", "home/.config/Halvard/XR4000 NOVA Firmware Updater",
-         "home/.local/share/Halvard/XR4000 NOVA Firmware Updater"},
+         "home/.local/share/Halvard/XR4000 NOVA Firmware Updater", "",
+         "home/.local/state/Halvard/XR4000 NOVA Firmware Updater"},
         {"the variables win", root + "/cfg", root + "/dat/", "cfg/Halvard/XR4000 NOVA Firmware Updater",
-         "dat/Halvard/XR4000 NOVA Firmware Updater"},
+         "dat/Halvard/XR4000 NOVA Firmware Updater", root + "/st/", "st/Halvard/XR4000 NOVA Firmware Updater"},
         {"relative variables are invalid and ignored", "cfg", "dat", "home/.config/Halvard/XR4000 NOVA Firmware Updater",
-         "home/.local/share/Halvard/XR4000 NOVA Firmware Updater"},
+         "home/.local/share/Halvard/XR4000 NOVA Firmware Updater", "st",
+         "home/.local/state/Halvard/XR4000 NOVA Firmware Updater"},
     };
     for (const Case& c : cases) {
         CApplicationFolders::Environment environment = Environment();
         environment.XdgConfigHome = c.configHome;
         environment.XdgDataHome = c.dataHome;
+        environment.XdgStateHome = c.stateHome;
         const CApplicationFolders folders(environment, ZT::WString(L"Halvard"), ZT::WString(L"XR4000 NOVA Firmware Updater"));
 
         EXPECT_EQ(Folder(folders, CApplicationFolders::kProgramFolder), "/opt/halvard/bin") << c.name;
@@ -68,6 +73,9 @@ TEST_F(ApplicationFolders, EachPathIdGivesItsFolderAndCreatesTheWritableOnes)
         EXPECT_EQ(user, (mRoot / c.expectedUser).string()) << c.name;
         EXPECT_TRUE(fs::is_directory(settings)) << c.name;
         EXPECT_TRUE(fs::is_directory(user)) << c.name;
+        const std::string state = folders.GetStateFolder().ToUTF8();
+        EXPECT_EQ(state, (mRoot / c.expectedState).string()) << c.name;
+        EXPECT_TRUE(fs::is_directory(state)) << c.name;
         const std::string documents = Folder(folders, CApplicationFolders::kDocumentsFolder);
         EXPECT_EQ(documents, (mRoot / "home/Documents").string()) << c.name;
         EXPECT_TRUE(fs::is_directory(documents)) << c.name;

@@ -86,7 +86,9 @@ std::vector<ZT::WString> Wide(const std::vector<std::string>& names)
 const std::vector<std::string> kPair{"Halvard XR4000 NOVA", "Halvard XR4000 NOVA WD"};
 const std::vector<std::string> kPairDisplayFirst{"Halvard XR4000 NOVA WD", "Halvard XR4000 NOVA"};
 
-TEST(RenderDeviceResolution, FollowsTheLowerCaseMatchingRule)
+// Only an equal name is a device's port: the controller without a port of its own must never
+// resolve to the wheel display's "... WD", whose name contains the controller's.
+TEST(RenderDeviceResolution, TakesOnlyAnEqualNameCaseIgnored)
 {
     struct Row {
         const char* what;
@@ -94,21 +96,27 @@ TEST(RenderDeviceResolution, FollowsTheLowerCaseMatchingRule)
         std::vector<std::string> devices;
         std::ptrdiff_t expected;
     };
+    const std::vector<std::string> displayOnly{"Halvard XR4000 NOVA WD"};
     const Row rows[] = {
-        {"exact match listed first", "Halvard XR4000 NOVA", kPair, 0},
-        {"exact match wins over an earlier containing name", "Halvard XR4000 NOVA", kPairDisplayFirst, 1},
+        {"equal name listed first", "Halvard XR4000 NOVA", kPair, 0},
+        {"equal name wins over an earlier containing name", "Halvard XR4000 NOVA", kPairDisplayFirst, 1},
         {"the longer name matches only itself", "Halvard XR4000 NOVA WD", kPair, 1},
         {"case is ignored", "hALVARD xr4000 nova wd", kPair, 1},
-        {"one containing name is enough", "nova wd", kPair, 1},
-        {"two containing names without an exact one are ambiguous", "Halvard", kPair, -1},
+        {"a name that contains the request is another device's", "Halvard XR4000 NOVA", displayOnly, -1},
+        {"a request contained in one name only is still no match", "nova wd", kPair, -1},
+        {"a request contained in two names", "Halvard", kPair, -1},
         {"nothing contains the request", "Other Synth", kPair, -1},
         {"no devices", "Halvard XR4000 NOVA", {}, -1},
         {"an empty request names nothing", "", {"Halvard XR4000 NOVA"}, -1},
         {"of two identical names the first", "halvard xr4000 nova", {"Halvard XR4000 NOVA", "Halvard XR4000 NOVA"}, 0},
         {"a request longer than every name", "Halvard XR4000 NOVA WD 2", kPair, -1}};
-    for (const Row& row : rows)
+    for (const Row& row : rows) {
         EXPECT_EQ(ZT::LMidiComm::ResolveRenderDeviceName(ZT::WString(row.request), Wide(row.devices)), row.expected)
             << row.what;
+        // The port opens what the request resolved to, by the same rule.
+        EXPECT_EQ(ZT::LMidiRenderPort::FindDeviceToOpen(ZT::WString(row.request), Wide(row.devices)), row.expected)
+            << "opening: " << row.what;
+    }
 }
 
 class MidiCommTest : public ::testing::Test {
@@ -208,12 +216,19 @@ TEST_F(MidiCommTest, GivesNoPortForAnAmbiguousOrUnopenableNameRefusesEmptySendsA
     EXPECT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 10), ZT::E_FAIL);
 }
 
-TEST(MidiRenderPort, OpensTheExactNameBeforeTheFirstContainingOne)
+TEST_F(MidiCommTest, TheControllerWithoutAPortOfItsOwnGetsNoPortAndNothingReachesTheDisplay)
 {
-    const std::vector<ZT::WString> devices = Wide({"Halvard XR4000 NOVA WD", "Other", "HALVARD XR4000 NOVA"});
-    EXPECT_EQ(ZT::LMidiRenderPort::FindDeviceToOpen(ZT::WString(L"Halvard XR4000 NOVA"), devices), 2);
-    EXPECT_EQ(ZT::LMidiRenderPort::FindDeviceToOpen(ZT::WString(L"xr4000"), devices), 0);
-    EXPECT_EQ(ZT::LMidiRenderPort::FindDeviceToOpen(ZT::WString(L"missing"), devices), -1);
+    Install({"Halvard XR4000 NOVA WD"});
+    ZT::RCPtr<ZT::LMidiRenderPort> none;
+    EXPECT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard XR4000 NOVA"), none), ZT::E_FAIL);
+    EXPECT_FALSE(none);
+    EXPECT_EQ(mComm->Send(none, kUpdateModeRequest.data(), 10), ZT::E_INVALIDARG);
+    // A port made directly for the controller's name does not open the display either.
+    ZT::LMidiRenderPort direct(ZT::WString(L"Halvard XR4000 NOVA"));
+    EXPECT_EQ(direct.Open(), ZT::E_FAIL);
+    EXPECT_EQ(direct.Send(kUpdateModeRequest.data(), 10), ZT::E_FAIL);
+    EXPECT_TRUE(mBackend->opened.empty()) << "opened: " << (mBackend->opened.empty() ? "" : mBackend->opened[0]);
+    EXPECT_TRUE(mBackend->sent.empty()) << "a message reached " << mBackend->sent.front().device;
 }
 
 } // namespace

@@ -254,15 +254,15 @@ TEST_F(ModeSwitchTest, TheSwitchIsRefusedOutsideNormalModeAndACancelOutsideTheSw
     EXPECT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
 }
 
-TEST_F(ModeSwitchTest, AMissingMidiPortFailsAtOnceAsADeviceFault)
+// The controller without a MIDI port of its own, the wheel display with its "... WD" port: the
+// message must not go to the display, whose name contains the controller's.
+TEST_F(ModeSwitchTest, AControllerWithoutItsOwnMidiPortFailsAtOnceAndTheDisplayIsNotTouched)
 {
     ScanPair();
-    // Both ports gone: with only the display's left, its name would contain the controller's.
-    for (const auto& device : {mController, mDisplay}) {
-        auto faults = device->GetFaults();
-        faults.noMidiPort = true;
-        device->SetFaults(faults);
-    }
+    auto faults = mController->GetFaults();
+    faults.noMidiPort = true;
+    mController->SetFaults(faults);
+    const std::vector<std::uint8_t> displayFlash = mDisplay->GetFlashDump();
 
     const std::uint64_t start = mClock.NowMs();
     EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_INVALIDARG);
@@ -270,6 +270,96 @@ TEST_F(ModeSwitchTest, AMissingMidiPortFailsAtOnceAsADeviceFault)
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
     EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::DeviceAccessFailure));
     EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+    // The download cannot start after the failed switch, so nothing reaches either device.
+    EXPECT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
+    mClock.AdvanceMs(5000);
+    EXPECT_EQ(mDisplay->GetMode(), SimulatedDeviceMode::Application) << "the message restarted the wheel display";
+    EXPECT_TRUE(mDisplay->GetRequestLog().empty()) << mDisplay->GetRequestLog().size() << " DFU requests to the display";
+    EXPECT_TRUE(mDisplay->GetFlashDump() == displayFlash) << "the wheel display's flash changed";
+}
+
+// A bootloader counts only when it appears after the message while the device leaves. Each
+// case leaves a bootloader on the bus that is not the controller's; none may be taken.
+TEST_F(ModeSwitchTest, ABootloaderThatWasThereBeforeOrADeviceThatStaysIsAFailureWithNoDfuRequest)
+{
+    struct Case {
+        const char* what;
+        bool strayBeforeMessage; // else it appears 2 s after the message
+        bool controllerStays;    // the controller ignores the message (else it leaves for good)
+    };
+    const Case cases[] = {
+        {"a bootloader present before the message, the controller leaves", true, false},
+        {"a bootloader present before the message, the controller stays", true, true},
+        {"a bootloader appears after the message, but the controller stays", false, true},
+    };
+    ScanPair();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A fresh switch for each case: the controller back in normal mode, freshly scanned.
+        auto faults = mController->GetFaults();
+        faults.ignoresUpdateModeRequest = c.controllerStays;
+        faults.bootloaderNeverAppears = !c.controllerStays;
+        mController->SetFaults(faults);
+        if (mController->GetMode() != SimulatedDeviceMode::Application) {
+            mController->Unplug();
+            mController->Plug();
+            mClock.AdvanceMs(5000);
+        }
+        ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+        // Plugged after the scan, so the dual updater saw the pair alone; the switch lists the
+        // bus again just before its message.
+        ZT::RCPtr<LSimulatedDevice> stray;
+        if (c.strayBeforeMessage)
+            stray = mSimulator->AddDevice(SimulatedDeviceKind::WheelDisplay, std::nullopt);
+        ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+        const std::uint64_t start = mClock.NowMs();
+        mClock.mAfterSleep = [&](std::uint64_t now) {
+            if (!stray && now - start >= 2000)
+                stray = mSimulator->AddDevice(SimulatedDeviceKind::WheelDisplay, std::nullopt);
+        };
+
+        EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
+        mClock.mAfterSleep = nullptr;
+        EXPECT_EQ(mClock.NowMs() - start, 11000u);
+        EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
+        EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::DeviceAccessFailure));
+        LUpdateEngine::DeviceDefinitionEx record;
+        ASSERT_TRUE(mEngine->GetFoundDevice(0, record));
+        EXPECT_TRUE(record.UpdateModePath.IsEmpty()) << "took " << record.UpdateModePath.ToUTF8();
+        EXPECT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
+        ASSERT_TRUE(stray);
+        EXPECT_TRUE(stray->GetRequestLog().empty()) << stray->GetRequestLog().size() << " DFU requests to the stray";
+        stray->Unplug();
+        stray = nullptr;
+    }
+}
+
+// A switch that found the bootloader leaves its path in the record; once the device is back in
+// normal mode that path is stale (a new enumeration may give it to another device) and a later
+// switch must find a bootloader of its own.
+TEST_F(ModeSwitchTest, ABootloaderPathOfAnEarlierSwitchIsNeverTakenAgain)
+{
+    ScanPair();
+    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    LUpdateEngine::DeviceDefinitionEx record;
+    ASSERT_TRUE(mEngine->GetFoundDevice(0, record));
+    ASSERT_FALSE(record.UpdateModePath.IsEmpty());
+
+    // Power-cycled, the controller starts its intact application again.
+    mController->Unplug();
+    mController->Plug();
+    mClock.AdvanceMs(5000);
+    ASSERT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+    ASSERT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
+    ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+    ASSERT_TRUE(mEngine->GetFoundDevice(0, record));
+    EXPECT_TRUE(record.UpdateModePath.IsEmpty()) << "kept " << record.UpdateModePath.ToUTF8();
+
+    auto faults = mController->GetFaults();
+    faults.bootloaderNeverAppears = true;
+    mController->SetFaults(faults);
+    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
 }
 
 TEST_F(ModeSwitchTest, AMessageThatNeverCompletesFailsAfterTheMidiTimeout)

@@ -4,6 +4,7 @@
 // as the user-interface thread receives them.
 
 #include "FirmwareUpdater/Panel/Engine/ApplicationFolder.h"
+#include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
 #include "FirmwareUpdater/Panel/Engine/DeviceStateChangeNotificationData.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareFileStateChangeNotificationData.h"
@@ -107,7 +108,8 @@ private:
 
 // The simulated pair (added by each test), the product's firmware files in the application
 // folder, virtual time as the process clock, and a recorder on the "application" center. The
-// dual updater starts afresh in every test.
+// dual updater starts afresh in every test, and so does the record of bootloader serials (in
+// a "state" folder of the test's own, made when first written).
 class EngineFixture : public ::testing::Test {
 protected:
     EngineFixture()
@@ -125,6 +127,7 @@ protected:
         for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice})
             (void)mTemp.Write(device->FirmwareFileName, SimulationImagePlan::ForDevice(*device).Build().ToBytes());
         SetApplicationFolder(ZT::WString(mFolder.string().c_str()));
+        CBootloaderRoleRecord::SetFolder(mStateFolder.string());
         mSimulator->Install();
     }
 
@@ -136,6 +139,7 @@ protected:
         ZT::SetUsbBackend(nullptr);
         ZT::SetMidiOutputBackend(nullptr);
         SetApplicationFolder(ZT::WString());
+        CBootloaderRoleRecord::SetFolder(std::string());
         mRecorder = nullptr;
         (void)mCenter->Flush();
         ZT::SetClock(nullptr);
@@ -178,6 +182,7 @@ protected:
     ZT::RCPtr<LEngineRecorder> mRecorder = ZT::MakeRC<LEngineRecorder>();
     ZT::Testing::TempFolder mTemp{"zt-engine-test"};
     const std::filesystem::path mFolder = mTemp.Path();
+    const std::filesystem::path mStateFolder = mFolder / "state";
     ZT::RCPtr<LDeviceSimulator> mSimulator = ZT::MakeRC<LDeviceSimulator>(0.0, &mClock);
     ZT::RCPtr<LUpdateEngine> mEngine = ZT::MakeRC<LUpdateEngine>();
 };

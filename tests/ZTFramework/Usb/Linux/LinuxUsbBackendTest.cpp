@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -126,6 +127,9 @@ std::string DevicePath(int address)
     return text;
 }
 
+// The serial number every plugged device reports, as the kernel keeps it in sysfs.
+constexpr const char* kSerialNumber = "2058345D3100";
+
 // Adds a device at bus 1, address, under /sys/devices/<sysname>.
 void Plug(const std::string& sysname, int address, const char* descriptors)
 {
@@ -137,6 +141,7 @@ void Plug(const std::string& sysname, int address, const char* descriptors)
            << "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
            << "E: BUSNUM=001\nE: DEVNUM=" << number << "\nE: DEVNAME=/dev/bus/usb/001/" << number << "\n"
            << "A: busnum=1\\n\nA: devnum=" << address << "\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\n"
+           << "A: serial=" << kSerialNumber << "\\n\n"
            << "H: descriptors=" << descriptors << "\n";
     GError* error = nullptr;
     const bool added = umockdev_testbed_add_from_string(CTestbedEnvironment::sTestbed, record.str().c_str(), &error);
@@ -399,6 +404,25 @@ TEST_F(LinuxUsbBackendTest, StockDfuUtilListsDownloadsToAndUploadsFromTheEmulate
     std::ifstream in(folder + "/uploaded.bin", std::ios::binary);
     const std::vector<std::uint8_t> uploaded((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_TRUE(uploaded == data) << upload; // the short last block too
+}
+
+// The bootloader's serial comes from sysfs without opening the device; other devices are listed
+// without one, so a plain listing never waits on them.
+TEST_F(LinuxUsbBackendTest, ListsTheSerialNumberOfABootloaderOnly)
+{
+    const std::string controllerSysname = "1-" + std::to_string(mAddress + 1);
+    Plug(controllerSysname, mAddress + 1, kControllerDescriptors);
+    std::vector<ZT::UsbDeviceInfo> devices;
+    ASSERT_EQ(mBackend->ListDevices(devices), ZT::S_OK);
+    std::map<std::string, std::string> serials;
+    for (const ZT::UsbDeviceInfo& device : devices)
+        serials[device.path] = device.serialNumber;
+    ASSERT_TRUE(serials.contains(mPath));
+    ASSERT_TRUE(serials.contains(DevicePath(mAddress + 1)));
+    EXPECT_EQ(serials[mPath], kSerialNumber);
+    EXPECT_EQ(serials[DevicePath(mAddress + 1)], "");
+    EXPECT_EQ(mBootloader.GetClaimCount(), 0);
+    Unplug(controllerSysname);
 }
 
 TEST(LinuxUsbBackendPaths, MakesAndParsesOnlyTheUsbfsNodeForm)

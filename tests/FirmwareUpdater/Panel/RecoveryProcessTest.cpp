@@ -1,0 +1,111 @@
+// Devices left in update mode, across real processes: the bootloader serial a run records when a
+// device enters update mode is what a later run goes by when nothing else tells the bootloaders
+// apart; without it the run refuses and writes nothing.
+
+#include "tests/FirmwareUpdater/Panel/ProcessRunner.h"
+
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "Simulator/SimulatorStateFile.h"
+#include "tools/SimulationImagePlan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using UpdaterProcess::Result;
+using UpdaterProcess::Sandbox;
+
+constexpr const char* kFast = ",time-factor=0.05";
+
+std::string Describe(const Result& result)
+{
+    return "exit " + std::to_string(result.ExitCode) + ", signal " + std::to_string(result.Signal) +
+           (result.TimedOut ? ", timed out" : "") + "\n--- stderr:\n" + result.StandardError;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+std::vector<CSimulatorStateFile::Device> ReadState(const std::string& path)
+{
+    std::string error;
+    const auto devices = CSimulatorStateFile::Read(path, error);
+    EXPECT_TRUE(devices) << path << ": " << error;
+    return devices ? *devices : std::vector<CSimulatorStateFile::Device>();
+}
+
+// Whether the kept pages of device hold the element of the product's image for kind.
+::testing::AssertionResult HoldsImage(const CSimulatorStateFile::Device& device, const ProductDevice& product)
+{
+    const DfuSeImage image = SimulationImagePlan::ForDevice(product).Build();
+    for (std::size_t offset = 0; offset < image.ElementData.size(); ++offset) {
+        const std::uint32_t address = image.ElementAddress + static_cast<std::uint32_t>(offset);
+        const auto page = std::find_if(device.Pages.begin(), device.Pages.end(), [address](const auto& p) {
+            return address >= p.Address && address < p.Address + CSimulatorStateFile::kPageSize;
+        });
+        const std::uint8_t held = page == device.Pages.end() ? 0xFF : page->Bytes[address - page->Address];
+        if (held != image.ElementData[offset])
+            return ::testing::AssertionFailure() << "flash differs at 0x" << std::hex << address << ": 0x" << int(held)
+                                                 << " instead of 0x" << int(image.ElementData[offset]);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(RecoveryProcess, BothDevicesInUpdateModeWithoutARecordAreRefusedAndLeftUntouched)
+{
+    Sandbox sandbox;
+    const std::string state = (sandbox.Folder() / "devices.state").string();
+    const Result run = sandbox.RunUpdater(
+        {UpdaterProcess::BinaryPath(), "-SILENT", "-DEBUG_CONSOLE", "-SIMULATE_DEVICES=dfu,dfu,state=" + state + kFast});
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "2 devices are in update mode and cannot be told apart")) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "contact Halvard support")) << Describe(run);
+    EXPECT_FALSE(Contains(run.StandardError, "back in normal mode")) << Describe(run);
+    const auto devices = ReadState(state);
+    ASSERT_EQ(devices.size(), 2u);
+    for (const auto& device : devices) {
+        EXPECT_TRUE(device.InBootloader) << SimulatedDeviceKindName(device.Kind);
+        EXPECT_TRUE(device.Pages.empty()) << SimulatedDeviceKindName(device.Kind) << ": " << device.Pages.size()
+                                          << " pages written";
+    }
+}
+
+// A first run is cut once the controller is in update mode (it leaves the bus during its
+// download); the wheel display is then unplugged. The second run sees one bootloader and
+// nothing else, and the record from the first run says it is the controller.
+TEST(RecoveryProcess, TheRecordOfACutRunLetsTheNextRunFinishTheController)
+{
+    Sandbox sandbox;
+    const std::string state = (sandbox.Folder() / "devices.state").string();
+    const std::string program = UpdaterProcess::BinaryPath();
+    const Result first = sandbox.RunUpdater({program, "-SILENT", "-DEBUG_CONSOLE",
+                                             "-SIMULATE_DEVICES=00.30,00.49,controller:unplug-after-blocks=0,state=" +
+                                                 state + kFast});
+    ASSERT_FALSE(first.TimedOut) << Describe(first);
+    ASSERT_TRUE(Contains(first.StandardError, "as the serial number of the controller's bootloader")) << Describe(first);
+
+    std::vector<CSimulatorStateFile::Device> devices = ReadState(state);
+    ASSERT_EQ(devices.size(), 2u);
+    ASSERT_EQ(devices[0].Kind, SimulatedDeviceKind::Controller);
+    devices.pop_back(); // the wheel display is unplugged
+    std::string error;
+    ASSERT_TRUE(CSimulatorStateFile::Write(state, devices, error)) << error;
+
+    const Result second =
+        sandbox.RunUpdater({program, "-SILENT", "-DEBUG_CONSOLE", "-SIMULATE_DEVICES=dfu,-,state=" + state + kFast});
+    ASSERT_FALSE(second.TimedOut) << Describe(second);
+    EXPECT_TRUE(Contains(second.StandardError, "Controller: back in normal mode with firmware 00.31.")) << Describe(second);
+    devices = ReadState(state);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_FALSE(devices[0].InBootloader);
+    EXPECT_TRUE(HoldsImage(devices[0], kControllerDevice));
+}
+
+} // namespace
