@@ -332,6 +332,9 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
     DeviceDefinitionEx record;
     if (!GetSelectedFoundDevice(record))
         return E_FAIL;
+    // A file the download would refuse must not cost the device its application.
+    if (ZT::Failed(CheckFirmwareFileBeforeTouchingDevice()))
+        return E_FAIL;
 
     SetDeviceState(DeviceState::EnteringUpdateMode);
     mUsbConnection->SetCurrentDevice(record);

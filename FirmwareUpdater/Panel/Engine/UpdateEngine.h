@@ -172,6 +172,12 @@ protected:
     // PostUpdateProgress.
 
 private:
+    // Asked by EnterUpdateMode before its MIDI message and by PerformUpdate before it opens the
+    // USB connection; defined in UpdateEngineDownload.cpp. S_OK when the firmware file can be
+    // written into the target as the download writes it (CFirmwareFileCheck), or when no file is
+    // chosen. Otherwise one debug line with the reason, run state Failed, the record's reason
+    // FileAccessFailure, DeviceCannotBeUpdated, and E_FAIL.
+    [[nodiscard]] ZT::ZTRESULT CheckFirmwareFileBeforeTouchingDevice();
     // Looks for the record's device among devices (a fresh listing when null): the first whose
     // pair is the record's normal-mode or update-mode pair. On a match updates the record's
     // flag, path and release and returns S_OK; E_FAIL when nothing matches or the listing fails.

@@ -2,30 +2,43 @@
 // selected device, which already runs its DFU bootloader.
 //
 // The run, on the engine's worker thread:
-//   1. open the firmware file (2048-byte blocks) and the bootloader's USB path;
-//   2. bring the bootloader's DFU state machine to dfuIDLE (one CLRSTATUS at most);
-//   3. erase, in the order of the dual updater's list, the sectors that start inside the element;
-//   4. write the element: the DfuSe set-address command before block 0, and again before a last
+//   1. check the firmware file against the target's erase list (CFirmwareFileCheck) before the
+//      USB connection is opened: a refused file sends no request at all;
+//   2. open the file (2048-byte blocks) and the bootloader's USB path;
+//   3. bring the bootloader's DFU state machine to dfuIDLE: wait out an operation it is still
+//      busy with, then one CLRSTATUS in dfuERROR or one ABORT in the states an ABORT ends (a run
+//      that was killed leaves dfuDNLOAD-IDLE behind);
+//   4. erase, in the order of the dual updater's list, the sectors that start inside the element;
+//   5. write the element: the DfuSe set-address command before block 0, and again before a last
 //      block shorter than 2048 bytes, each block numbered from 2 after its set-address command;
-//   5. ask the bootloader to leave DFU mode; then either honour a cancel (DFU_ABORT, back to
-//      DeviceInUpdateMode) or find the device again and report success.
+//   6. point the bootloader at the element's start (a ROM that jumps to its address pointer then
+//      starts the application) and ask it to leave DFU mode; find the device again and report
+//      success.
+// Once the first erase request has gone out, the flash no longer holds a whole image: a cancel
+// or a failure from then on never sends the leave request. The device stays in its bootloader,
+// where the next run finds it and finishes the update. A cancel before that point ends as a
+// cancel always did: leave, then ABORT.
 // Progress runs from 0 to just under 0.5 over the erase list and from 0.5 to just under 1 over
 // the blocks. The device restarts about 1.2 s after the leave request; RefreshDevice here sees it
 // as it is at that moment, and WaitForDeviceToReturn is the wait for it to come back.
 //
-// No request is retried. The only repetition is the wait for a written block: up to 20 status
-// polls, 10 ms apart on ZT::GetClock(). Any failed request, failed block read or unexpected DFU
-// state ends the run with the reason DeviceAccessFailure, and one line on the debug output says
-// where it broke.
+// No request is retried. The repetitions are status polls: up to 20 for a written block, 10 ms
+// apart; for a DfuSe command and for an operation the bootloader was still busy with at the
+// start, the wait the device asks for in its reply (at most 5 s each, 10 s in all). Every wait
+// goes through ZT::GetClock(). Any failed request, failed block read or unexpected DFU state ends
+// the run with the reason DeviceAccessFailure, and one line on the debug output says where it
+// broke.
 
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "FirmwareUpdater/Panel/Engine/FirmwareFileCheck.h"
 #include "FirmwareUpdater/Panel/Engine/UsbConnection.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Time/Clock.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <functional>
@@ -49,6 +62,11 @@ constexpr std::uint16_t kFirstDataBlockNumber = 2;
 constexpr std::uint32_t kStatusPollWaitMs = 10;
 // Status polls after the first status request of a block before the block counts as failed.
 constexpr std::uint32_t kBlockStatusPollLimit = 20;
+// While a DfuSe command (or, at the start, an earlier run's operation) keeps the bootloader in
+// dfuDNBUSY: the longest single wait a reply's poll time-out may ask for, and the most waited in
+// all. A 128 KiB sector erase takes up to about 2 s.
+constexpr std::uint32_t kBusyPollWaitLimitMs = 5000;
+constexpr std::uint32_t kBusyTotalWaitLimitMs = 10000;
 // The erase phase fills the first half of the progress, the write phase the second.
 constexpr double kEraseShare = 0.5;
 
@@ -62,6 +80,8 @@ struct DownloadRun {
     std::function<void(double fraction)> PostProgress;
     // "0483:DF11 at /dev/bus/usb/001/012", for log lines.
     std::string Device;
+    // Set when the first erase request is sent: from then on the flash holds no whole image.
+    bool EraseRequested = false;
 };
 
 enum class PhaseEnd {
@@ -96,13 +116,45 @@ bool FailedRequest(const DownloadRun& run, const std::string& step, const char* 
     return false;
 }
 
-bool UnexpectedState(const DownloadRun& run, const std::string& step, const char* request, const DfuStatus& status,
-                     std::uint32_t expected)
+bool UnexpectedState(const DownloadRun& run, const std::string& step, const std::string& request,
+                     const DfuStatus& status, std::uint32_t expected)
 {
     ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step << ": " << request
-                     << ": DFU state " << status.State << " where " << expected << " was expected (status "
+                     << ": DFU state " << status.State << " (" << UsbConnection::StateName(status.State) << ") where "
+                     << expected << " (" << UsbConnection::StateName(expected) << ") was expected (status "
                      << status.Status << ")";
     return false;
+}
+
+bool RequestStatus(DownloadRun& run, const std::string& step, const char* request, DfuStatus& status)
+{
+    if (run.Usb.GetStatus(status) != UsbConnection::kRequestSucceeded)
+        return FailedRequest(run, step, request);
+    return true;
+}
+
+// Polls while the bootloader reports dfuDNBUSY, each time after the wait its last reply asked
+// for: at most kBusyPollWaitLimitMs; none when it asked for none the first time, at least
+// kStatusPollWaitMs after that. status holds the first reply on entry and the last on return.
+// False after a failed request (logged) and when the bootloader is still busy after
+// kBusyTotalWaitLimitMs (logged).
+bool PollWhileBusy(DownloadRun& run, const std::string& step, DfuStatus& status)
+{
+    std::uint32_t waitedMs = 0;
+    for (std::uint32_t poll = 0; status.State == UsbConnection::kStateDfuDownloadBusy; ++poll) {
+        if (waitedMs >= kBusyTotalWaitLimitMs)
+            return UnexpectedState(run, step, "status poll after " + std::to_string(waitedMs) + " ms of waiting", status,
+                                   UsbConnection::kStateDfuDownloadIdle);
+        std::uint32_t waitMs = std::min(status.PollTimeout, kBusyPollWaitLimitMs);
+        if (poll > 0)
+            waitMs = std::max(waitMs, kStatusPollWaitMs);
+        if (waitMs > 0)
+            ZT::GetClock().SleepMs(waitMs);
+        waitedMs += std::max(waitMs, kStatusPollWaitMs); // a device that asks for no wait still counts
+        if (!RequestStatus(run, step, "status poll", status))
+            return false;
+    }
+    return true;
 }
 
 // One GETSTATUS whose reply must show the DFU state expected.
@@ -116,19 +168,38 @@ bool ExpectState(DownloadRun& run, const std::string& step, const char* request,
     return true;
 }
 
-// A bootloader may start in dfuERROR (an earlier session ended badly): one CLRSTATUS is allowed
-// to bring it back to dfuIDLE.
+// A bootloader may start in dfuERROR (an earlier session ended badly), or in the middle of a
+// download or upload that a killed run left behind. An operation it is still busy with is waited
+// out; then one CLRSTATUS takes it out of dfuERROR, or one ABORT out of the states that an ABORT
+// ends (a CLRSTATUS there would put it into dfuERROR instead). The state must then be dfuIDLE.
 bool BringBootloaderToIdle(DownloadRun& run)
 {
-    const std::string step = "checking that the bootloader is idle";
+    const std::string step = "bringing the bootloader to dfuIDLE";
     DfuStatus status;
-    if (run.Usb.GetStatus(status) != UsbConnection::kRequestSucceeded)
-        return FailedRequest(run, step, "status request");
-    if (status.State == UsbConnection::kStateDfuIdle)
+    if (!RequestStatus(run, step, "status request", status) || !PollWhileBusy(run, step, status))
+        return false;
+    switch (status.State) {
+    case UsbConnection::kStateDfuIdle:
         return true;
-    if (run.Usb.ClearStatus() != UsbConnection::kRequestSucceeded)
-        return FailedRequest(run, step, "clear-status request");
-    return ExpectState(run, step, "status request after clear-status", UsbConnection::kStateDfuIdle);
+    case UsbConnection::kStateDfuError:
+        ZT::CDebugLine() << "Engine: the bootloader of " << run.Device << " is in dfuERROR (status " << status.Status
+                         << "); clearing it";
+        if (run.Usb.ClearStatus() != UsbConnection::kRequestSucceeded)
+            return FailedRequest(run, step, "clear-status request");
+        return ExpectState(run, step, "status request after clear-status", UsbConnection::kStateDfuIdle);
+    case UsbConnection::kStateDfuDownloadSync:
+    case UsbConnection::kStateDfuDownloadIdle:
+    case UsbConnection::kStateDfuManifestSync:
+    case UsbConnection::kStateDfuUploadIdle:
+        ZT::CDebugLine() << "Engine: the bootloader of " << run.Device << " is in "
+                         << UsbConnection::StateName(status.State)
+                         << ", left by a transfer that did not end; aborting it";
+        if (run.Usb.Abort() != UsbConnection::kRequestSucceeded)
+            return FailedRequest(run, step, "abort request");
+        return ExpectState(run, step, "status request after abort", UsbConnection::kStateDfuIdle);
+    default:
+        return UnexpectedState(run, step, "status request", status, UsbConnection::kStateDfuIdle);
+    }
 }
 
 // DNLOAD, as block 0, of the 5-byte DfuSe command that the firmware file has just built in the
@@ -145,19 +216,27 @@ bool SendCommand(DownloadRun& run, const std::string& step, ZT::ZTRESULT built, 
     return true;
 }
 
-// The first status request starts the erase (dfuDNBUSY); the bootloader holds the second one
-// back until the sector is erased (dfuDNLOAD-IDLE).
+// The status request after a DfuSe command starts it: dfuDNBUSY while it runs (a bootloader may
+// also hold that reply back until it is done), dfuDNLOAD-IDLE once it is done.
+bool WaitForCommandDone(DownloadRun& run, const std::string& step)
+{
+    DfuStatus status;
+    if (!RequestStatus(run, step, "first status request", status) || !PollWhileBusy(run, step, status))
+        return false;
+    if (status.State != UsbConnection::kStateDfuDownloadIdle)
+        return UnexpectedState(run, step, "last status request", status, UsbConnection::kStateDfuDownloadIdle);
+    return true;
+}
+
 bool EraseSector(DownloadRun& run, std::uint32_t address)
 {
     const std::string step = "erasing the sector at " + Hex32(address);
     std::uint16_t length = static_cast<std::uint16_t>(run.Buffer.size());
     const ZT::ZTRESULT built = run.File.GetEraseCommand(address, run.Buffer.data(), length);
+    run.EraseRequested = run.EraseRequested || ZT::Succeeded(built);
     if (!SendCommand(run, step, built, length))
         return false;
-    if (!ExpectState(run, step, "first status request", UsbConnection::kStateDfuDownloadBusy))
-        return false;
-    ZT::GetClock().SleepMs(kStatusPollWaitMs);
-    return ExpectState(run, step, "second status request", UsbConnection::kStateDfuDownloadIdle);
+    return WaitForCommandDone(run, step);
 }
 
 // Erases the sectors of the dual updater's list that start at or after the element's address and
@@ -185,8 +264,8 @@ PhaseEnd EraseSectors(DownloadRun& run)
     return PhaseEnd::Completed;
 }
 
-// Points the bootloader at block i's flash address. Setting the address takes it no time, so
-// the second status request follows the first at once.
+// Points the bootloader at block i's flash address. Setting the address takes it no time: its
+// reply asks for no wait, so the second status request follows the first at once.
 bool SetAddressForBlock(DownloadRun& run, std::uint16_t blockIndex)
 {
     const std::string step = "setting the address of block " + std::to_string(blockIndex);
@@ -194,9 +273,22 @@ bool SetAddressForBlock(DownloadRun& run, std::uint16_t blockIndex)
     const ZT::ZTRESULT built = run.File.GetSetAddressCommand(blockIndex, run.Buffer.data(), length);
     if (!SendCommand(run, step, built, length))
         return false;
-    if (!ExpectState(run, step, "first status request", UsbConnection::kStateDfuDownloadBusy))
+    return WaitForCommandDone(run, step);
+}
+
+// Before the leave: a bootloader that starts the application at its address pointer must find it
+// at the element's start, not past the last block written. Built here rather than by the file,
+// which has no block to name for an empty element.
+bool PointAtElementStart(DownloadRun& run)
+{
+    const std::uint32_t start = run.File.GetElementAddress();
+    const std::string step = "setting the address pointer to the element's start " + Hex32(start) + " before leaving";
+    run.Buffer[0] = LDfuSeFirmwareFile::kSetAddressCommand;
+    for (int i = 0; i < 4; ++i)
+        run.Buffer[1 + i] = static_cast<std::uint8_t>(start >> (8 * i));
+    if (!SendCommand(run, step, ZT::S_OK, LDfuSeFirmwareFile::kCommandLength))
         return false;
-    return ExpectState(run, step, "second status request", UsbConnection::kStateDfuDownloadIdle);
+    return WaitForCommandDone(run, step);
 }
 
 // The first status request starts programming; then up to kBlockStatusPollLimit more, 10 ms
@@ -215,7 +307,8 @@ bool WaitForBlockWritten(DownloadRun& run, const std::string& step)
     }
     if (status.State == UsbConnection::kStateDfuDownloadIdle)
         return true;
-    return UnexpectedState(run, step, "last of 20 status polls", status, UsbConnection::kStateDfuDownloadIdle);
+    return UnexpectedState(run, step, "last of " + std::to_string(kBlockStatusPollLimit) + " status polls", status,
+                           UsbConnection::kStateDfuDownloadIdle);
 }
 
 bool WriteBlock(DownloadRun& run, std::uint16_t blockIndex, std::uint16_t blockNumber)
@@ -267,7 +360,33 @@ void LeaveDfuMode(UsbConnection& usb)
     (void)usb.GetStatus(ignored);
 }
 
+// A run that ends after its first erase request leaves flash that holds no whole image: the device
+// must stay in its bootloader, where the next run finds it.
+void ReportDeviceStaysInUpdateMode(const DownloadRun& run, const char* why)
+{
+    ZT::CDebugLine() << "Engine: the download to " << run.Device << " " << why
+                     << " after the first erase request; the device stays in update mode, and running the updater "
+                        "again finishes the update";
+}
+
 } // namespace
+
+ZT::ZTRESULT LUpdateEngine::CheckFirmwareFileBeforeTouchingDevice()
+{
+    if (GetFirmwareFileState() == FirmwareFileState::NoFileDefined)
+        return ZT::S_OK; // nothing chosen, nothing to check; the download refuses to start without one
+    ZT::WString path;
+    (void)GetFirmwareFilePath(path); // an empty path cannot be opened, and is refused below
+    const CFirmwareFileCheck::Result check = CFirmwareFileCheck::Check(path, CFirmwareFileCheck::GetTargetEraseList());
+    if (check.IsUsable())
+        return ZT::S_OK;
+    ZT::CDebugLine() << "Engine: the firmware file " << path.View() << " is refused before any device is touched: "
+                     << check.reason << " (" << ::ToString(check.verdict) << ")";
+    SetUpdateRunState(UpdateRunState::Failed);
+    SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);
+    SetDeviceState(DeviceState::DeviceCannotBeUpdated);
+    return ZT::E_FAIL;
+}
 
 ZT::ZTRESULT LUpdateEngine::PerformUpdate()
 {
@@ -283,6 +402,11 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
     (void)GetSelectedFoundDevice(record);
     UsbConnection& usb = GetUsbConnection();
     usb.SetCurrentDevice(record);
+
+    // A device that was already in update mode comes straight here: this is the first look at the
+    // file for it.
+    if (ZT::Failed(CheckFirmwareFileBeforeTouchingDevice()))
+        return ZT::E_FAIL;
 
     // Held only by this run: every return below releases it, which closes the file.
     const ZT::RCPtr<LDfuSeFirmwareFile> file = LDfuSeFirmwareFile::Create();
@@ -310,23 +434,41 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
     PhaseEnd end = BringBootloaderToIdle(run) ? EraseSectors(run) : PhaseEnd::DeviceFailed;
     if (end == PhaseEnd::Completed)
         end = WriteBlocks(run);
-    if (end == PhaseEnd::DeviceFailed) {
-        // The device stays in its bootloader, where a new update can start.
+    // Read once more: a cancel that came during the last block still counts.
+    if (end == PhaseEnd::Completed && IsCancelRequested())
+        end = PhaseEnd::Cancelled;
+    if (end == PhaseEnd::Completed && !PointAtElementStart(run))
+        end = PhaseEnd::DeviceFailed;
+
+    switch (end) {
+    case PhaseEnd::DeviceFailed:
+        // No leave request: the device stays in its bootloader, where a new update can start.
+        if (run.EraseRequested)
+            ReportDeviceStaysInUpdateMode(run, "failed");
         SetUpdateRunState(UpdateRunState::Failed);
         SetSelectedDeviceErrorReason(DeviceErrorReason::DeviceAccessFailure);
         SetDeviceState(DeviceState::DeviceCannotBeUpdated);
         return ZT::E_FAIL;
-    }
-
-    LeaveDfuMode(usb);
-    // Read once more: a cancel that came during the last block still counts.
-    if (IsCancelRequested()) {
-        (void)usb.Abort(); // a device that already left answers nothing, and nothing more is asked
+    case PhaseEnd::Cancelled:
+        if (run.EraseRequested) {
+            // The abort ends the download the erase began, so the next run finds dfuIDLE.
+            ReportDeviceStaysInUpdateMode(run, "was cancelled");
+            if (usb.Abort() != UsbConnection::kRequestSucceeded)
+                (void)FailedRequest(run, "ending the cancelled download", "abort request");
+        } else {
+            // Nothing was erased: the application is whole, and the device may restart into it.
+            if (PointAtElementStart(run))
+                LeaveDfuMode(usb);
+            (void)usb.Abort(); // a device that already left answers nothing, and nothing more is asked
+        }
         SetUpdateRunState(UpdateRunState::Cancelled);
         SetDeviceState(DeviceState::DeviceInUpdateMode);
         return ZT::E_ABORT;
+    case PhaseEnd::Completed:
+        break;
     }
 
+    LeaveDfuMode(usb);
     // Right after the leave request the device is usually still restarting: the refresh then
     // reports it gone, and whoever waits for its return (WaitForDeviceToReturn) refreshes again.
     (void)RefreshDevice();

@@ -3,6 +3,7 @@
 #include "ZTFramework/Usb/UsbBackend.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -92,6 +93,15 @@ const char* UsbConnection::ErrorName(std::int32_t lastError) noexcept
     if (lastError == kNotOpenError)
         return "ConnectionNotOpen";
     return ZT::UsbErrorName(static_cast<ZT::UsbError>(lastError));
+}
+
+const char* UsbConnection::StateName(std::uint32_t state) noexcept
+{
+    static constexpr const char* kNames[] = {"appIDLE",        "appDETACH",      "dfuIDLE",
+                                             "dfuDNLOAD-SYNC", "dfuDNBUSY",      "dfuDNLOAD-IDLE",
+                                             "dfuMANIFEST-SYNC", "dfuMANIFEST",  "dfuMANIFEST-WAIT-RESET",
+                                             "dfuUPLOAD-IDLE", "dfuERROR"};
+    return state < std::size(kNames) ? kNames[state] : "unknown";
 }
 
 std::int32_t UsbConnection::Transfer(std::uint8_t requestType, std::uint8_t request, std::uint16_t value,

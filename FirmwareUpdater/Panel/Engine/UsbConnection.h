@@ -28,10 +28,13 @@ public:
     // The last error of a request attempted while the connection was not open.
     static constexpr std::int32_t kNotOpenError = -50;
 
-    // DFU 1.1 bootloader states that the download looks for.
+    // DFU 1.1 bootloader states that the download looks for or clears.
     static constexpr std::uint32_t kStateDfuIdle = 2;
+    static constexpr std::uint32_t kStateDfuDownloadSync = 3;
     static constexpr std::uint32_t kStateDfuDownloadBusy = 4;
     static constexpr std::uint32_t kStateDfuDownloadIdle = 5;
+    static constexpr std::uint32_t kStateDfuManifestSync = 6;
+    static constexpr std::uint32_t kStateDfuUploadIdle = 9;
     static constexpr std::uint32_t kStateDfuError = 10;
 
     // A GETSTATUS reply, decoded. Bytes the device did not send read as 0xFF, so a short reply
@@ -85,6 +88,8 @@ public:
 
     // "Pipe", "NoDevice", ... for a backend error; "ConnectionNotOpen" for kNotOpenError.
     [[nodiscard]] static const char* ErrorName(std::int32_t lastError) noexcept;
+    // The DFU 1.1 name of a state, "dfuDNLOAD-IDLE"; "unknown" for a number DFU does not define.
+    [[nodiscard]] static const char* StateName(std::uint32_t state) noexcept;
 
 private:
     [[nodiscard]] std::int32_t Transfer(std::uint8_t requestType, std::uint8_t request, std::uint16_t value,

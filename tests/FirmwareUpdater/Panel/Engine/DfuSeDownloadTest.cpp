@@ -1,10 +1,12 @@
 // LUpdateEngine::PerformUpdate against the simulated bootloader: the exact requests of a download,
-// how blocks are numbered and which sectors are erased, progress, cancelling, and how each fault
-// of the device ends, with the device recoverable afterwards.
+// how blocks are numbered and which sectors are erased, progress, cancelling, how each fault of
+// the device ends, with the device recoverable afterwards, the DFU states a bootloader may be
+// found in, and the firmware files refused before any device is touched.
 
 #include "DownloadTestSupport.h"
 
 #include "tests/Simulator/SimulatorTestSupport.h"
+#include "tests/ZTFramework/Threads/DebugCapture.h"
 
 #include <algorithm>
 #include <functional>
@@ -15,6 +17,7 @@ namespace {
 using namespace DownloadTest;
 using SimTest::Fault;
 using F = SimulatedDeviceFaults;
+using ZT::Testing::CDebugCapture;
 
 std::vector<std::string> Last(const std::vector<std::string>& requests, std::size_t count)
 {
@@ -28,6 +31,16 @@ std::vector<std::string> Starting(const std::vector<std::string>& requests, cons
     std::copy_if(requests.begin(), requests.end(), std::back_inserter(matching),
                  [&](const std::string& request) { return request.rfind(prefix, 0) == 0; });
     return matching;
+}
+
+std::string ModeOf(LSimulatedDevice& device)
+{
+    return SimulatedDeviceModeName(device.GetMode());
+}
+std::string DfuStateOf(LSimulatedDevice& device)
+{
+    const auto state = device.GetDfuState();
+    return state ? DfuStateName(*state) : "(not in its bootloader)";
 }
 
 // Progress as the engine computes it: sector i of n in the first half, block i of b in the second.
@@ -62,13 +75,18 @@ protected:
     }
 
     // What the user does after any failure: scan again, update again. The product image must
-    // then be in flash and the controller back with its new version.
-    void ExpectRecoverable()
+    // then be in flash and the controller back with its new version. start: the requests that
+    // the second run must begin with, when given.
+    void ExpectRecoverable(const std::vector<std::string>& start = {})
     {
         SCOPED_TRACE("second update");
         ScanAndEnterUpdateMode();
         mUsb->Clear();
         ASSERT_EQ(RunUpdate(), UpdateRunState::Succeeded);
+        const auto requests = mUsb->GetDescriptions();
+        EXPECT_EQ(std::vector<std::string>(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(
+                                                                                   std::min(start.size(), requests.size()))),
+                  start);
         EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
         ASSERT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
         ExpectControllerVersion();
@@ -104,10 +122,13 @@ TEST_F(DfuSeDownload, ControllerImageIsErasedWrittenAndTheDeviceReturnsWithItsVe
 
     // 97000 bytes: 47 full blocks, then 744 bytes at 0x08008000 + 47 x 2048 after a set-address
     // command of their own, then the leave request and the status request that completes it.
+    // Before the leave the address pointer goes back to the element's start, where a bootloader
+    // that jumps to it finds the application.
     const std::vector<std::string> end = {
         "DNLOAD 48 2048 bytes", "GETSTATUS 4", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 set 0x0801F800", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 2 744 bytes", "GETSTATUS 4", "GETSTATUS 5",
+        "DNLOAD 0 set 0x08008000", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 leave", "GETSTATUS 7",
     };
     EXPECT_EQ(Last(requests, end.size()), end);
@@ -197,17 +218,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BlockCase{"TwoFullBlocksAndOneByte", 4097,
                   {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008000", "DNLOAD 2 2048 bytes", "DNLOAD 3 2048 bytes",
-                   "DNLOAD 0 set 0x08009000", "DNLOAD 2 1 bytes", "DNLOAD 0 leave"}},
+                   "DNLOAD 0 set 0x08009000", "DNLOAD 2 1 bytes", "DNLOAD 0 set 0x08008000", "DNLOAD 0 leave"}},
         BlockCase{"ThreeFullBlocks", 6144,
                   {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008000", "DNLOAD 2 2048 bytes", "DNLOAD 3 2048 bytes",
-                   "DNLOAD 4 2048 bytes", "DNLOAD 0 leave"}},
+                   "DNLOAD 4 2048 bytes", "DNLOAD 0 set 0x08008000", "DNLOAD 0 leave"}},
         BlockCase{"OneFullBlock", 2048,
-                  {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008000", "DNLOAD 2 2048 bytes", "DNLOAD 0 leave"}},
+                  {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008000", "DNLOAD 2 2048 bytes", "DNLOAD 0 set 0x08008000",
+                   "DNLOAD 0 leave"}},
         // The first block is also the short last one: one set-address command serves both.
-        BlockCase{"OneByte", 1, {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008000", "DNLOAD 2 1 bytes", "DNLOAD 0 leave"}},
-        // Nothing to erase or write: straight to the leave request, which an idle bootloader
-        // refuses; the run still counts as done.
-        BlockCase{"Empty", 0, {"DNLOAD 0 leave !Pipe"}}),
+        BlockCase{"OneByte", 1,
+                  {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008000", "DNLOAD 2 1 bytes", "DNLOAD 0 set 0x08008000",
+                   "DNLOAD 0 leave"}},
+        // Nothing to erase or write: the address pointer, then the leave request.
+        BlockCase{"Empty", 0, {"DNLOAD 0 set 0x08008000", "DNLOAD 0 leave"}}),
     [](const ::testing::TestParamInfo<BlockCase>& info) { return std::string(info.param.name); });
 
 struct EraseCase {
@@ -283,7 +306,9 @@ void PrintTo(const CancelCase& c, std::ostream* out) { *out << c.name; }
 
 class DfuSeCancel : public DfuSeDownload, public ::testing::WithParamInterface<CancelCase> {};
 
-TEST_P(DfuSeCancel, SendsTheLeaveThenTheAbortRequestAndStaysInUpdateMode)
+// Once a sector is erased the flash holds no whole image: the device must not be sent away to
+// start it. The abort ends the download, so the next run starts from dfuIDLE.
+TEST_P(DfuSeCancel, AfterTheFirstEraseAbortsWithoutLeavingAndTheDeviceStaysInItsBootloader)
 {
     const CancelCase& c = GetParam();
     ScanAndEnterUpdateMode();
@@ -294,22 +319,30 @@ TEST_P(DfuSeCancel, SendsTheLeaveThenTheAbortRequestAndStaysInUpdateMode)
             cancelled = mEngine->CancelUpdate() == ZT::S_OK;
     };
 
+    CDebugCapture capture;
     EXPECT_EQ(RunUpdate(), UpdateRunState::Cancelled);
     mClock.mAfterSleep = nullptr;
     EXPECT_TRUE(cancelled);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
     EXPECT_EQ(SelectedRecord().ErrorReason, DeviceErrorReason::NoReason);
-    // The leave request makes the device reset, so the abort that follows finds it gone.
-    EXPECT_EQ(Last(mUsb->GetDescriptions(), c.lastRequests.size()), c.lastRequests);
+    const auto requests = mUsb->GetDescriptions();
+    EXPECT_EQ(Last(requests, c.lastRequests.size()), c.lastRequests);
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "DNLOAD 0 leave"), 0);
+    EXPECT_NE(capture.Text().find("was cancelled after the first erase request; the device stays in update mode, and "
+                                  "running the updater again finishes the update"),
+              std::string::npos)
+        << capture.Text();
     Deliver();
     EXPECT_EQ(mRecorder->Completions(), std::vector<bool>{false});
     const auto progress = TakeProgress();
     ASSERT_FALSE(progress.empty());
     EXPECT_NEAR(progress.back(), c.lastProgress, 1e-12);
 
-    // The device comes back by itself after its reset.
-    mClock.AdvanceMs(1500);
-    ExpectRecoverable();
+    // Long after, the device still waits in its bootloader, idle, for the next run.
+    mClock.AdvanceMs(60000);
+    EXPECT_EQ(ModeOf(*mController), "Bootloader");
+    EXPECT_EQ(DfuStateOf(*mController), "dfuIDLE");
+    ExpectRecoverable({"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -317,53 +350,88 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Pressed during the first erase: that erase completes, the second is never sent.
         CancelCase{"DuringErase", [](const RecordingUsbBackend&) { return true; },
-                   {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000", "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 0 leave",
-                    "GETSTATUS 7", "ABORT !NoDevice"},
+                   {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000", "GETSTATUS 4", "GETSTATUS 5", "ABORT"},
                    EraseProgress(0, 3)},
         // Pressed while the fifth block is programmed: that block completes, the sixth is never sent.
         CancelCase{"DuringWriting", [](const RecordingUsbBackend& usb) { return usb.CountDataBlocks() >= 5; },
-                   {"DNLOAD 6 2048 bytes", "GETSTATUS 4", "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 0 leave", "GETSTATUS 7",
-                    "ABORT !NoDevice"},
-                   WriteProgress(4, 48)}),
+                   {"DNLOAD 6 2048 bytes", "GETSTATUS 4", "GETSTATUS 4", "GETSTATUS 5", "ABORT"},
+                   WriteProgress(4, 48)},
+        // Pressed while the last block is programmed: the image is whole, but the cancel came
+        // before the leave and is honoured.
+        CancelCase{"DuringTheLastBlock", [](const RecordingUsbBackend& usb) { return usb.CountDataBlocks() >= 48; },
+                   {"DNLOAD 2 744 bytes", "GETSTATUS 4", "GETSTATUS 5", "ABORT"}, WriteProgress(47, 48)}),
     [](const ::testing::TestParamInfo<CancelCase>& info) { return std::string(info.param.name); });
+
+// Before the first erase the application is whole: the device may restart into it, as a cancel
+// always did. The bootloader is still busy with a block an earlier client sent (to its default
+// address pointer, 0x08000000, erased in the simulated flash) when the run starts, and the user
+// cancels while the run waits for it.
+TEST_F(DfuSeDownload, CancelBeforeTheFirstEraseLeavesToTheUntouchedApplication)
+{
+    ScanAndEnterUpdateMode();
+    {
+        ZT::UsbError error = ZT::UsbError::None;
+        const auto connection = mSimulator->CreateUsbBackend()->Open(SelectedRecord().UpdateModePath.ToUTF8(), error);
+        ASSERT_TRUE(connection) << ZT::UsbErrorName(error);
+        SimTest::DfuHost host(connection, mClock);
+        ASSERT_TRUE(host.Download(2, std::vector<std::uint8_t>(2048, 0x00)));
+        ASSERT_EQ(host.GetStatus()->state, 4);
+        connection->Close();
+    }
+    const auto before = mController->ReadFlash(0x08008000, 0x18000);
+    ForgetWhatCameBefore();
+    mClock.mAfterSleep = [&](std::uint64_t) { (void)mEngine->CancelUpdate(); };
+
+    EXPECT_EQ(RunUpdate(), UpdateRunState::Cancelled);
+    mClock.mAfterSleep = nullptr;
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
+    // The block is waited out, then its download aborted; nothing is erased.
+    EXPECT_EQ(mUsb->GetDescriptions(),
+              (std::vector<std::string>{"GETSTATUS 4", "GETSTATUS 5", "ABORT", "GETSTATUS 2", "DNLOAD 0 set 0x08008000",
+                                        "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 0 leave", "GETSTATUS 7", "ABORT !NoDevice"}));
+    EXPECT_EQ(mController->ReadFlash(0x08008000, 0x18000), before);
+    mClock.AdvanceMs(1500);
+    EXPECT_EQ(ModeOf(*mController), "Application");
+}
 
 struct FailureCase {
     const char* name;
     SimulatedDeviceFaults faults;
     std::vector<std::string> lastRequests; // the end of the run's traffic: nothing after the failure
     bool powerCycleToRecover;              // the device no longer answers until it restarts
-    // The bootloader is left in dfuDNLOAD-IDLE. The next run's clear-status request, meant for
-    // dfuERROR, then puts it into dfuERROR, so that run fails at its idle check and the one
-    // after it succeeds.
-    bool firstRetryFailsAtIdleCheck = false;
+    // How the next run finds the bootloader and brings it to dfuIDLE.
+    std::vector<std::string> retryStart;
 };
 void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
 class DfuSeDeviceFailure : public DfuSeDownload, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(DfuSeDeviceFailure, EndsTheRunAtOnceAndTheDeviceStaysRecoverable)
+// Every one of these fails after the first erase request: no leave request, and the device stays
+// in its bootloader for the next run, which finishes the update at its first attempt.
+TEST_P(DfuSeDeviceFailure, EndsTheRunAtOnceWithoutLeavingAndTheNextRunFinishesTheUpdate)
 {
     const FailureCase& c = GetParam();
     ScanAndEnterUpdateMode();
     mController->SetFaults(c.faults);
     ForgetWhatCameBefore();
 
+    CDebugCapture capture;
     ExpectDeviceFailure(RunUpdate());
-    EXPECT_EQ(Last(mUsb->GetDescriptions(), c.lastRequests.size()), c.lastRequests);
+    const auto requests = mUsb->GetDescriptions();
+    EXPECT_EQ(Last(requests, c.lastRequests.size()), c.lastRequests);
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "DNLOAD 0 leave"), 0);
+    EXPECT_NE(capture.Text().find("failed after the first erase request; the device stays in update mode"), std::string::npos)
+        << capture.Text();
 
     mController->SetFaults({});
+    mClock.AdvanceMs(60000);
     if (c.powerCycleToRecover) {
         mController->Unplug();
         mController->Plug();
+    } else {
+        EXPECT_EQ(ModeOf(*mController), "Bootloader");
     }
-    if (c.firstRetryFailsAtIdleCheck) {
-        SCOPED_TRACE("first retry");
-        ScanAndEnterUpdateMode();
-        mUsb->Clear();
-        ExpectDeviceFailure(RunUpdate());
-        EXPECT_EQ(mUsb->GetDescriptions(), (std::vector<std::string>{"GETSTATUS 5", "CLRSTATUS", "GETSTATUS 10"}));
-    }
-    ExpectRecoverable();
+    ExpectRecoverable(c.retryStart);
 }
 
 std::vector<std::string> BusyBlockEnd(std::size_t busyReplies)
@@ -377,17 +445,21 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, DfuSeDeviceFailure,
     ::testing::Values(
         FailureCase{"StallOnErase", Fault(&F::stallOnErase, true),
-                    {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000 !Pipe"}, false},
+                    {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000 !Pipe"}, false,
+                    {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
         FailureCase{"StallAfterThreeBlocks", Fault(&F::stallAfterBlocks, 3u),
-                    {"DNLOAD 4 2048 bytes", "GETSTATUS 4", "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 5 2048 bytes !Pipe"}, false},
+                    {"DNLOAD 4 2048 bytes", "GETSTATUS 4", "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 5 2048 bytes !Pipe"}, false,
+                    {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
+        // The power cycle brings the bootloader back in dfuIDLE.
         FailureCase{"NoAnswerAfterThreeBlocks", Fault(&F::noAnswerAfterBlocks, 3u),
-                    {"GETSTATUS 5", "DNLOAD 5 2048 bytes !Timeout"}, true},
+                    {"GETSTATUS 5", "DNLOAD 5 2048 bytes !Timeout"}, true, {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
         FailureCase{"UnpluggedAfterThreeBlocks", Fault(&F::unplugAfterBlocks, 3u),
-                    {"GETSTATUS 5", "DNLOAD 5 2048 bytes !NoDevice"}, true},
-        // The first status request and 20 polls all answer dfuDNBUSY.
+                    {"GETSTATUS 5", "DNLOAD 5 2048 bytes !NoDevice"}, true, {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
+        // The first status request and 20 polls all answer dfuDNBUSY. The block is done by the
+        // next run, which finds dfuDNLOAD-IDLE: an ABORT, not a CLRSTATUS, brings that to dfuIDLE.
         FailureCase{"BlockBusyPastTwentyPolls",
                     Fault(&F::busyBlockStatusReplies, 21u, Fault(&F::busyBlockIndex, 2u)),
-                    BusyBlockEnd(21), false, true}),
+                    BusyBlockEnd(21), false, {"GETSTATUS 5", "ABORT", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DfuSeDownload, BlockThatBecomesIdleOnTheTwentiethPollIsWritten)
@@ -406,19 +478,147 @@ TEST_F(DfuSeDownload, BlockThatBecomesIdleOnTheTwentiethPollIsWritten)
     EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
 }
 
-TEST_F(DfuSeDownload, BootloaderStartingInErrorIsClearedOnce)
+struct StartStateCase {
+    const char* name;
+    SimulatedDeviceFaults faults;
+    // What another client did to the bootloader before the run (a run that was killed).
+    std::function<void(SimTest::DfuHost&)> leaveBehind;
+    std::vector<std::string> start; // the run's requests up to its first erase
+};
+void PrintTo(const StartStateCase& c, std::ostream* out) { *out << c.name; }
+
+class DfuSeStartState : public DfuSeDownload, public ::testing::WithParamInterface<StartStateCase> {};
+
+// A CLRSTATUS outside dfuERROR puts a bootloader into dfuERROR: each state gets the one request
+// that ends it, then dfuIDLE must follow.
+TEST_P(DfuSeStartState, TheBootloaderIsBroughtToIdleWithTheRequestItsStateNeeds)
 {
-    mController->SetFaults(Fault(&F::bootloaderStartsInError, true));
+    const StartStateCase& c = GetParam();
+    mController->SetFaults(c.faults);
     ScanAndEnterUpdateMode();
+    if (c.leaveBehind) {
+        ZT::UsbError error = ZT::UsbError::None;
+        const auto connection = mSimulator->CreateUsbBackend()->Open(SelectedRecord().UpdateModePath.ToUTF8(), error);
+        ASSERT_TRUE(connection) << ZT::UsbErrorName(error);
+        SimTest::DfuHost host(connection, mClock);
+        c.leaveBehind(host);
+        connection->Close();
+    }
     mUsb->Clear();
 
     EXPECT_EQ(RunUpdate(), UpdateRunState::Succeeded);
     const auto requests = mUsb->GetDescriptions();
-    ASSERT_GE(requests.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(requests.begin(), requests.begin() + 4),
-              (std::vector<std::string>{"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}));
+    const auto firstErase = std::find(requests.begin(), requests.end(), "DNLOAD 0 erase 0x08008000");
+    EXPECT_EQ(std::vector<std::string>(requests.begin(), firstErase), c.start);
     EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
 }
+
+const std::vector<std::uint8_t> kSetAddressCommand{0x21, 0x00, 0x80, 0x00, 0x08};
+
+INSTANTIATE_TEST_SUITE_P(
+    States, DfuSeStartState,
+    ::testing::Values(
+        StartStateCase{"Idle", {}, nullptr, {"GETSTATUS 2"}},
+        StartStateCase{"ErrorAtPowerUp", Fault(&F::bootloaderStartsInError, true), nullptr,
+                       {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2"}},
+        // Killed between a command and its status request: the first status request starts the
+        // command, which is waited out, then aborted.
+        StartStateCase{"DownloadSync", {},
+                       [](SimTest::DfuHost& host) { ASSERT_TRUE(host.Download(0, kSetAddressCommand)); },
+                       {"GETSTATUS 4", "GETSTATUS 5", "ABORT", "GETSTATUS 2"}},
+        StartStateCase{"DownloadIdle", {},
+                       [](SimTest::DfuHost& host) {
+                           ASSERT_TRUE(host.Download(0, kSetAddressCommand));
+                           ASSERT_EQ(host.GetStatus()->state, 4);
+                           ASSERT_EQ(host.GetStatus()->state, 5);
+                       },
+                       {"GETSTATUS 5", "ABORT", "GETSTATUS 2"}},
+        StartStateCase{"UploadIdle", {},
+                       [](SimTest::DfuHost& host) { ASSERT_TRUE(host.Upload(0, 4)); },
+                       {"GETSTATUS 9", "ABORT", "GETSTATUS 2"}}),
+    [](const ::testing::TestParamInfo<StartStateCase>& info) { return std::string(info.param.name); });
+
+struct RefusedFileCase {
+    const char* name;
+    std::function<std::vector<std::uint8_t>(const DfuSeImage& product)> bytes;
+    std::vector<std::string> logNames; // what the one debug line must name
+};
+void PrintTo(const RefusedFileCase& c, std::ostream* out) { *out << c.name; }
+
+class DfuSeRefusedFile : public DfuSeDownload, public ::testing::WithParamInterface<RefusedFileCase> {
+protected:
+    void UseFile(const std::vector<std::uint8_t>& bytes)
+    {
+        const auto path = mTemp.Write("refused.dfu", bytes);
+        ASSERT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString(path.string().c_str()),
+                                                      FirmwareVersion(0, 0, 3, 1, ZT::WString("00.31"))),
+                  ZT::S_OK);
+    }
+    void ExpectRefused(const CDebugCapture& capture)
+    {
+        EXPECT_EQ(mEngine->GetUpdateRunState(false), UpdateRunState::Failed);
+        EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
+        EXPECT_EQ(SelectedRecord().ErrorReason, DeviceErrorReason::FileAccessFailure);
+        const std::string text = capture.Text();
+        EXPECT_NE(text.find("is refused before any device is touched"), std::string::npos) << text;
+        for (const std::string& name : GetParam().logNames)
+            EXPECT_NE(text.find(name), std::string::npos) << "no " << name << " in: " << text;
+        const auto deviceRequests = mController->GetRequestLog();
+        EXPECT_TRUE(deviceRequests.empty()) << deviceRequests.size() << " requests reached the controller";
+        for (const std::string& line : mController->GetLog())
+            EXPECT_EQ(line.find("MIDI"), std::string::npos) << line;
+    }
+};
+
+TEST_P(DfuSeRefusedFile, IsRefusedBeforeTheUpdateModeMessage)
+{
+    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+    UseFile(GetParam().bytes(mControllerImage));
+    mController->ClearLogs();
+    CDebugCapture capture;
+
+    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
+    ExpectRefused(capture);
+    mClock.AdvanceMs(60000);
+    EXPECT_EQ(ModeOf(*mController), "Application");
+    ExpectRecoverable();
+}
+
+// A device that is already in update mode goes straight to the download, which asks first.
+TEST_P(DfuSeRefusedFile, IsRefusedByTheDownloadWithoutAnyRequest)
+{
+    ScanAndEnterUpdateMode();
+    UseFile(GetParam().bytes(mControllerImage));
+    mUsb->Clear();
+    mController->ClearLogs();
+    CDebugCapture capture;
+
+    EXPECT_EQ(RunUpdate(), UpdateRunState::Failed);
+    ExpectRefused(capture);
+    EXPECT_TRUE(mUsb->GetDescriptions().empty());
+    ExpectRecoverable({"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DfuSeRefusedFile,
+    ::testing::Values(
+        // One bit of the element's last byte: the reader alone would write it.
+        RefusedFileCase{"FlippedPayloadByte",
+                        [](const DfuSeImage& product) {
+                            auto bytes = product.ToBytes();
+                            bytes[bytes.size() - 17] ^= 0x01;
+                            return bytes;
+                        },
+                        {"SuffixCrcMismatch", "carries the CRC 0x"}},
+        // Its last byte would land in 0x08020000, which the controller's list never erases.
+        RefusedFileCase{"ElementPastTheErasedSectors",
+                        [](const DfuSeImage&) { return MakeImage(0x08008000, 0x18001, 0x0031).ToBytes(); },
+                        {"ElementPastErasedSectors", "0x08020000"}},
+        RefusedFileCase{"ElementInTheBootloadersFlash",
+                        [](const DfuSeImage&) { return MakeImage(0x08000000, 5000, 0x0031).ToBytes(); },
+                        {"ElementBelowErasedSectors", "0x08000000", "0x08008000"}}),
+    [](const ::testing::TestParamInfo<RefusedFileCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DfuSeDownload, DeviceGoneBeforeTheRunFailsWithoutAnyRequest)
 {

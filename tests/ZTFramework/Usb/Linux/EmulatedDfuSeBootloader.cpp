@@ -108,6 +108,56 @@ int CEmulatedDfuSeBootloader::GetClaimCount() const
     return mClaims;
 }
 
+std::vector<SimulatedUsbRequest> CEmulatedDfuSeBootloader::GetRequestLog() const
+{
+    return mDevice->GetRequestLog();
+}
+
+std::optional<DfuState> CEmulatedDfuSeBootloader::GetDfuState() const
+{
+    return mDevice->GetDfuState();
+}
+
+void CEmulatedDfuSeBootloader::HoldFrom(HoldAt kind, std::uint32_t count)
+{
+    std::lock_guard lock(mMutex);
+    mHoldKind = kind;
+    mHoldCount = count;
+    mHoldSeen = 0;
+    mHolding = false;
+}
+
+bool CEmulatedDfuSeBootloader::WaitUntilHolding(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mMutex);
+    return mHoldReached.wait_for(lock, timeout, [this] { return mHolding; });
+}
+
+void CEmulatedDfuSeBootloader::ReleaseHold()
+{
+    std::lock_guard lock(mMutex);
+    mHoldKind.reset();
+    mHolding = false;
+}
+
+bool CEmulatedDfuSeBootloader::HoldsRequest(const std::uint8_t* setup, const std::uint8_t* data, std::uint16_t length)
+{
+    // Called with mMutex held.
+    if (mHolding)
+        return true;
+    if (!mHoldKind || setup[0] != kDfuRequestTypeOut || setup[1] != static_cast<std::uint8_t>(DfuRequest::Dnload))
+        return false;
+    const std::uint16_t value = static_cast<std::uint16_t>(setup[2] | (setup[3] << 8));
+    const bool matches = *mHoldKind == HoldAt::EraseCommand
+                             ? value == 0 && length == 5 && data[0] == kDfuSeCommandErase
+                             : value >= 2;
+    if (!matches || ++mHoldSeen < mHoldCount)
+        return false;
+    mHolding = true;
+    mHoldReached.notify_all();
+    return true;
+}
+
 bool CEmulatedDfuSeBootloader::HandleIoctl(UMockdevIoctlClient* client)
 {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
@@ -182,6 +232,14 @@ void CEmulatedDfuSeBootloader::SubmitUrb(UMockdevIoctlClient* client)
     const std::uint8_t* setup = buffer->data;
     std::uint8_t* data = buffer->data + kSetupLength; // the data stage, answered in place
     const auto length = static_cast<std::uint16_t>(urb->buffer_length - static_cast<int>(kSetupLength));
+    if (HoldsRequest(setup, data, length)) {
+        // Taken, never answered: the URB is forgotten, so that no later client's URB at the same
+        // address can be taken for it.
+        g_object_unref(buffer);
+        g_object_unref(urbData);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    }
     ZT::UsbError error = ZT::UsbError::None;
     std::uint16_t transferred = 0;
     if (setup[0] == 0x80 && setup[1] == 0x06 && setup[3] == 0x03) {

@@ -5,7 +5,8 @@
 // reads the flash layout from. Erases and writes take no time, so no client waits; a request the
 // device does not answer stays in flight until the client's time-out discards it.
 // After the answer that completes the leave, or from the unplug fault on, the device is gone:
-// every request fails with ENODEV.
+// every request fails with ENODEV. A hold point stops the device from answering at a chosen
+// download request, so that a test can kill the client that waits for that answer.
 //
 // Threads: umockdev calls HandleIoctl on its own worker thread; the test thread reads the flash
 // and sets faults on the device, which guards itself. mMutex guards the members below mHandler.
@@ -14,8 +15,11 @@
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/Time/VirtualClock.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -48,6 +52,21 @@ public:
     // True once the status request that completes the leave was answered.
     [[nodiscard]] bool HasLeft() const;
     [[nodiscard]] int GetClaimCount() const;
+    // The DFU requests that reached the device (string descriptors are not among them).
+    [[nodiscard]] std::vector<SimulatedUsbRequest> GetRequestLog() const;
+    // The bootloader's DFU state; nothing once the device has left.
+    [[nodiscard]] std::optional<DfuState> GetDfuState() const;
+
+    // Which DNLOAD a hold starts at.
+    enum class HoldAt { EraseCommand, DataBlock };
+    // From the count-th (counted from 1) DNLOAD of that kind on, requests are taken but never
+    // answered and never reach the device: its DFU state stays what the requests before left
+    // (dfuDNLOAD-IDLE after a completed erase or block), and the client waits for an answer.
+    void HoldFrom(HoldAt kind, std::uint32_t count);
+    // Waits, in real time, for a request to be held: the client runs in a process of its own.
+    [[nodiscard]] bool WaitUntilHolding(std::chrono::milliseconds timeout);
+    // Requests are answered again. A request that was held stays unanswered.
+    void ReleaseHold();
 
 private:
     struct PendingUrb {
@@ -58,6 +77,8 @@ private:
     };
 
     bool HandleIoctl(UMockdevIoctlClient* client);
+    // Whether the request (setup and the data stage that follows it) is to be held; counts it.
+    bool HoldsRequest(const std::uint8_t* setup, const std::uint8_t* data, std::uint16_t length);
     void SubmitUrb(UMockdevIoctlClient* client);
     void ReapUrb(UMockdevIoctlClient* client);
     void DiscardUrb(UMockdevIoctlClient* client);
@@ -72,6 +93,11 @@ private:
     bool mGone = false;
     int mClaims = 0;
     std::vector<PendingUrb> mUrbs;
+    std::optional<HoldAt> mHoldKind;
+    std::uint32_t mHoldCount = 0;
+    std::uint32_t mHoldSeen = 0; // DNLOADs of mHoldKind taken so far
+    bool mHolding = false;
+    std::condition_variable mHoldReached;
     ZT::VirtualClock mClock; // the device's: its wait for an unanswered request blocks no ioctl
     const ZT::RCPtr<LSimulatedDevice> mDevice; // in its bootloader, its flash erased
     std::uint64_t mAppearance = 0;             // of the device's one connection

@@ -6,6 +6,7 @@
 #include "tests/Simulator/SimulatorTestSupport.h"
 #include "tests/ZTFramework/Threads/DebugCapture.h"
 
+#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 #include "tools/DfuSeImage.h"
 #include "ZTFramework/Debug/DebugOutput.h"
@@ -15,6 +16,7 @@
 #include <umockdev.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +25,9 @@
 #include <sstream>
 #include <thread>
 #include <utility>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // umockdev, GLib and libudev are not built with ThreadSanitizer and synchronise their worker
@@ -281,11 +286,11 @@ DfuSeImage MakeTestImage()
 // What the engine's download does with the emulated bootloader through the libusb backend: the
 // run's end state and the device state it leaves.
 using EngineOutcome = std::pair<LUpdateEngineInterface::UpdateRunState, LUpdateEngineInterface::DeviceState>;
-EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const DfuSeImage& image)
+EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const std::vector<std::uint8_t>& fileBytes)
 {
     using DeviceState = LUpdateEngineInterface::DeviceState;
     const std::string file = std::string(std::getenv("TMPDIR")) + "/image.dfu";
-    WriteFile(file, image.ToBytes());
+    WriteFile(file, fileBytes);
     EngineOutcome outcome{LUpdateEngineInterface::UpdateRunState::Idle, DeviceState::NoDeviceDefined};
     ZT::SetUsbBackend(backend);
     {
@@ -297,8 +302,10 @@ EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const
         controller.BootloaderVendorId = 0x0483;
         controller.BootloaderProductId = 0xDF11;
         definitions.Append(controller);
-        // The scan without the dual updater, which needs the whole product (controller and
-        // wheel display) to choose a target.
+        // The scan without the dual updater's probe, which needs the whole product (controller
+        // and wheel display) to choose a target. Its instance still gives the erase list: the
+        // wheel display's, which covers the controller's.
+        (void)LDualUpdater::CreateInstance();
         EXPECT_EQ(engine->SetDeviceDefinitions(definitions), ZT::S_OK);
         EXPECT_EQ(engine->ScanDevices(), ZT::S_OK);
         EXPECT_EQ(engine->GetFoundDeviceCount(), 1u);
@@ -310,6 +317,7 @@ EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const
             outcome = {engine->GetUpdateRunState(false), engine->GetDeviceState()};
         }
     }
+    LDualUpdater::ReleaseInstance();
     ZT::SetUsbBackend(nullptr);
     return outcome;
 }
@@ -317,7 +325,7 @@ EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const
 TEST_F(LinuxUsbBackendTest, TheEngineWritesAnImageThroughLibusbAndTheDeviceReturnsInNormalMode)
 {
     const DfuSeImage image = MakeTestImage();
-    const EngineOutcome outcome = RunEngineDownload(mBackend, image);
+    const EngineOutcome outcome = RunEngineDownload(mBackend, image.ToBytes());
     EXPECT_EQ(outcome.first, LUpdateEngineInterface::UpdateRunState::Succeeded);
     EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, image.ElementData.size()), image.ElementData);
     EXPECT_TRUE(mBootloader.HasLeft());
@@ -342,7 +350,7 @@ TEST_F(LinuxUsbBackendTest, AnUnplugDuringTheEnginesWritePhaseFailsItWithOneLine
     // The first block is written; the device leaves instead of taking the second.
     mBootloader.SetFaults(Fault(&F::unplugAfterBlocks, 1u));
     const DfuSeImage image = MakeTestImage();
-    const EngineOutcome outcome = RunEngineDownload(mBackend, image);
+    const EngineOutcome outcome = RunEngineDownload(mBackend, image.ToBytes());
     EXPECT_EQ(outcome, EngineOutcome(LUpdateEngineInterface::UpdateRunState::Failed,
                                      LUpdateEngineInterface::DeviceState::DeviceCannotBeUpdated));
     EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, kTransferSize),
@@ -351,6 +359,121 @@ TEST_F(LinuxUsbBackendTest, AnUnplugDuringTheEnginesWritePhaseFailsItWithOneLine
     EXPECT_NE(text.find("left the bus during request 0x01"), std::string::npos) << text;
     EXPECT_EQ(text.find("left the bus"), text.rfind("left the bus")) << text;
 }
+
+// A flipped byte of the element is seen by the suffix's CRC before any request: the engine's
+// refusal reaches the device as nothing at all.
+TEST_F(LinuxUsbBackendTest, AFileWithABadSuffixCrcSendsNoRequest)
+{
+    ASSERT_TRUE(mBootloader.ProgramFlash(0x08008000, std::vector<std::uint8_t>(0x100, 0x5A)));
+    std::vector<std::uint8_t> bytes = MakeTestImage().ToBytes();
+    bytes[bytes.size() - 17] ^= 0x01; // the element's last byte
+    CDebugCapture capture;
+    const EngineOutcome outcome = RunEngineDownload(mBackend, bytes);
+    EXPECT_EQ(outcome, EngineOutcome(LUpdateEngineInterface::UpdateRunState::Failed,
+                                     LUpdateEngineInterface::DeviceState::DeviceCannotBeUpdated));
+    const auto requests = mBootloader.GetRequestLog();
+    EXPECT_TRUE(requests.empty()) << requests.size() << " DFU requests reached the device, the first 0x" << std::hex
+                                  << (requests.empty() ? 0 : int(requests.front().request));
+    EXPECT_EQ(mBootloader.ReadFlash(0x08008000, 0x100), std::vector<std::uint8_t>(0x100, 0x5A));
+    EXPECT_NE(capture.Text().find("SuffixCrcMismatch"), std::string::npos) << capture.Text();
+}
+
+// The download driver in a process of its own, with the emulated bus inherited (umockdev's
+// preload and its folder are in the environment); its standard error goes to log.
+pid_t StartDriver(const std::string& file, const std::string& log)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string program = ZT_USB_DOWNLOAD_DRIVER;
+    std::string argument = file;
+    char* argv[] = {program.data(), argument.data(), nullptr};
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The child's wait status once it has ended; -1 when it is still running after timeout, in which
+// case it is killed.
+int WaitForChild(pid_t pid, std::chrono::seconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            (void)::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return status;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+struct KillCase {
+    const char* name;
+    CEmulatedDfuSeBootloader::HoldAt at;
+    std::uint32_t count;
+};
+void PrintTo(const KillCase& c, std::ostream* out) { *out << c.name; }
+
+class LinuxUsbKilledDownload : public LinuxUsbBackendTest, public ::testing::WithParamInterface<KillCase> {};
+
+// A run killed while it waits for the bootloader's answer leaves it in dfuDNLOAD-IDLE, which only
+// an ABORT ends: the next run, another process, must bring it to dfuIDLE and finish the update.
+TEST_P(LinuxUsbKilledDownload, LeavesTheBootloaderInDownloadIdleAndTheNextProcessFinishesTheUpdate)
+{
+    const KillCase& c = GetParam();
+    const std::string folder = std::getenv("TMPDIR");
+    // Two 16 KiB sectors' worth, over an older application that the erase must clear.
+    DfuSeImage image;
+    image.ElementAddress = 0x08008000;
+    image.ElementData = SimTest::MakeImage(0x4000 + 3000, std::nullopt);
+    ASSERT_TRUE(mBootloader.ProgramFlash(0x08008000, std::vector<std::uint8_t>(0x8000, 0x5A)));
+    const std::string file = folder + "/killed.dfu";
+    WriteFile(file, image.ToBytes());
+
+    mBootloader.HoldFrom(c.at, c.count);
+    const std::string firstLog = folder + "/first-run.log";
+    const pid_t first = StartDriver(file, firstLog);
+    ASSERT_GT(first, 0) << "cannot start " << ZT_USB_DOWNLOAD_DRIVER;
+    const bool holding = mBootloader.WaitUntilHolding(std::chrono::seconds(60));
+    ::kill(first, SIGKILL);
+    const int firstStatus = WaitForChild(first, std::chrono::seconds(10));
+    ASSERT_TRUE(holding) << ReadText(firstLog);
+    EXPECT_TRUE(WIFSIGNALED(firstStatus) && WTERMSIG(firstStatus) == SIGKILL) << "wait status " << firstStatus;
+    const auto left = mBootloader.GetDfuState();
+    ASSERT_TRUE(left);
+    EXPECT_EQ(std::string(DfuStateName(*left)), "dfuDNLOAD-IDLE");
+    EXPECT_NE(mBootloader.ReadFlash(0x08008000, image.ElementData.size()), image.ElementData);
+    mBootloader.ReleaseHold();
+
+    const std::string secondLog = folder + "/second-run.log";
+    const pid_t second = StartDriver(file, secondLog);
+    ASSERT_GT(second, 0);
+    const int secondStatus = WaitForChild(second, std::chrono::seconds(120));
+    const std::string text = ReadText(secondLog);
+    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << "wait status " << secondStatus << "\n" << text;
+    EXPECT_NE(text.find("is in dfuDNLOAD-IDLE, left by a transfer that did not end; aborting it"), std::string::npos)
+        << text;
+    EXPECT_EQ(mBootloader.ReadFlash(0x08008000, image.ElementData.size()), image.ElementData) << text;
+    EXPECT_EQ(mBootloader.ReadFlash(0x08008000 + image.ElementData.size(), 1), std::vector<std::uint8_t>{0xFF}) << text;
+    EXPECT_TRUE(mBootloader.HasLeft()) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, LinuxUsbKilledDownload,
+    ::testing::Values(KillCase{"WhileErasing", CEmulatedDfuSeBootloader::HoldAt::EraseCommand, 2},
+                      KillCase{"WhileWriting", CEmulatedDfuSeBootloader::HoldAt::DataBlock, 4}),
+    [](const ::testing::TestParamInfo<KillCase>& info) { return std::string(info.param.name); });
 
 // Runs command (with umockdev's preload inherited from this process, so it sees the same
 // emulated bus) and gives its standard output and error.
