@@ -1,7 +1,9 @@
 #include "FirmwareUpdater/Panel/Application.h"
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "ZTFramework/Application/TerminationSignals.h"
 #include "ZTFramework/Debug/DebugLine.h"
+#include "ZTFramework/Threads/Thread.h"
 
 #include <utility>
 
@@ -47,6 +49,10 @@ ZTRESULT LApplication::Startup()
     mRun = ZT::MakeRC<LCommandLineRun>(mProcessor->GetEngine(), mPrinter);
     mRun->Attach();
     mProcessor->SetHost(mRun.Get());
+    if (mSignals) {
+        LCommandLineRun* const run = mRun.Get();
+        mSignals->SetListener([run](int signalNumber, std::uint32_t count) { run->OnTerminationSignal(signalNumber, count); });
+    }
 
     const ZTRESULT result = mProcessor->Initialize(mCommandLine);
     if (ZT::Failed(result))
@@ -66,13 +72,22 @@ void LApplication::Shutdown()
 {
     if (mSettingsManager)
         (void)mSettingsManager->CloseAll();
-    if (mProcessor)
+    if (mSignals)
+        mSignals->SetListener({}); // returns once the run is no longer being told anything
+    if (mProcessor) {
         mProcessor->SetHost(nullptr);
+        // A running download holds the engine itself, so releasing the processor would not wait
+        // for it: the process would end with the device half-written. Wait here instead.
+        const ZT::RCPtr<LUpdateEngineInterface> engine = mProcessor->GetEngine();
+        if (ZT::Failed(engine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs)))
+            ZT::CDebugLine() << "Application: the download still runs after " << ZT::kShutdownJoinTimeoutMs
+                             << " ms; it is left to end by itself";
+    }
     if (mRun) {
         mRun->Detach();
         mRun = nullptr;
     }
-    // The engine goes with the processor; its worker is joined for at most 60000 ms.
+    // The engine goes with the processor; its idle worker is joined then.
     mProcessor = nullptr;
 }
 

@@ -5,8 +5,9 @@
 //
 // Start-up hands the command line to the processor, whose result decides the rest: one of the
 // quit results (IsQuitResult) ends the process without a window; anything else non-negative
-// lets the window show. Shutdown releases the processor and with it the engine, whose worker is
-// joined for at most 60000 ms.
+// lets the window show. Shutdown waits for a download that still runs (at most
+// ZT::kShutdownJoinTimeoutMs, 60000 ms; one that does not end is reported, never cut) and then
+// releases the processor, and with it the engine and its idle worker.
 //
 // Threads: the user-interface thread's, all of it.
 
@@ -26,6 +27,9 @@
 #include <string>
 
 class CProgressPrinter;
+namespace ZT {
+class CTerminationSignals;
+}
 
 class LApplication : public virtual ZT::LRefCountedObject {
 public:
@@ -57,9 +61,13 @@ public:
     // LUpdateProcessor::kSilentWaitMs. Returns at once when none runs.
     void FinishWithoutWindow();
 
-    // Writes the settings files that were opened, lets the run go and releases the processor;
-    // the engine's worker is joined then, for at most 60000 ms.
+    // Writes the settings files that were opened, waits for a download that still runs (see
+    // the header comment), lets the run go and releases the processor.
     void Shutdown();
+
+    // The signals the run listens to from Startup to Shutdown (null: none). Set before Startup;
+    // the object must outlive Shutdown.
+    void SetTerminationSignals(ZT::CTerminationSignals* signals) noexcept { mSignals = signals; }
 
     // The exit check of the window: false while a download runs.
     [[nodiscard]] bool CanExit() const;
@@ -82,6 +90,7 @@ private:
     const ZT::WString mCompanyName;
     const ZT::WString mProductName;
     CProgressPrinter* const mPrinter;
+    ZT::CTerminationSignals* mSignals = nullptr;
     ZT::RCPtr<ZT::LIniFileManager> mSettingsManager;
     std::unique_ptr<ZT::CApplicationSettingsFiles> mSettingsFiles;
     ZT::RCPtr<LUpdateProcessor> mProcessor;

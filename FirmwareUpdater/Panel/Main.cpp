@@ -1,6 +1,13 @@
-// Process entry of the updater: the single-instance check, the debug-output switch, the choice
-// of device backends, the application's start-up (where the processor does the whole job in
-// query and silent mode), the shutdown, and the exit status as the process exit code.
+// Process entry of the updater: the termination signals, the single-instance check, the
+// debug-output switch, the choice of device backends, the application's start-up (where the
+// processor does the whole job in query and silent mode), the shutdown, and the exit status as
+// the process exit code.
+//
+// SIGINT, SIGTERM and SIGHUP never end a run that may write a device in the middle of it: they
+// are taken on a thread of their own (ZT::CTerminationSignals, made before any other thread),
+// the device being written is finished, nothing new starts, and the process ends with the
+// signal's conventional status (128 + its number). Query mode writes nothing and keeps their
+// default action.
 
 #include "ProductInfo.h"
 
@@ -15,6 +22,7 @@
 #include "FirmwareUpdater/Panel/StartupResources.h"
 #include "Simulator/SimulatedDevicesSetup.h"
 #include "ZTFramework/Application/ApplicationFolders.h"
+#include "ZTFramework/Application/TerminationSignals.h"
 #include "ZTFramework/Application/SingleInstance.h"
 #include "ZTFramework/Debug/DebugConsoleSwitch.h"
 #include "ZTFramework/Debug/DebugLine.h"
@@ -109,7 +117,8 @@ const char* QueryStatusMeaning(std::int32_t status)
     }
 }
 
-// The last line a person sees on the debug console.
+// The last lines a person sees on the debug console: what became of each device, then the
+// "Finished: ..." line.
 void ReportOutcome(const LApplication& application, bool queryMode)
 {
     if (queryMode) {
@@ -117,8 +126,14 @@ void ReportOutcome(const LApplication& application, bool queryMode)
         ZT::CDebugLine() << "Exit status " << status << ": " << QueryStatusMeaning(status) << ".";
         return;
     }
-    const LCommandLineRun::Summary summary =
-        application.GetCommandLineRun() ? application.GetCommandLineRun()->GetSummary() : LCommandLineRun::Summary();
+    const LCommandLineRun* const run = application.GetCommandLineRun().Get();
+    if (!run) {
+        ZT::DebugLine("Finished: nothing was updated.");
+        return;
+    }
+    for (const std::string& line : run->GetSummaryLines())
+        ZT::DebugLine(line);
+    const LCommandLineRun::Summary summary = run->GetSummary();
     if (summary.Failed > 0) {
         ZT::CDebugLine() << "Finished: " << summary.Succeeded << " device(s) updated, " << summary.Failed
                          << " update(s) failed.";
@@ -134,6 +149,20 @@ void ReportOutcome(const LApplication& application, bool queryMode)
 int RunUpdater(const std::string& commandLine)
 {
     const ZT::WString wideCommandLine(commandLine.c_str());
+    const bool queryMode = [&] {
+        ZT::WString ignored;
+        return CommandLineOption::Get(wideCommandLine, ZT::WString(CommandLineOption::kReturnUpdateModeStatus), ignored);
+    }();
+    // Before any thread exists, so that every thread inherits the blocked signals.
+    std::optional<ZT::CTerminationSignals> signals;
+    if (!queryMode)
+        signals.emplace();
+    // The status a signal asks for once the run has ended safely; the query's or 0 otherwise.
+    const auto exitStatus = [&signals] {
+        if (signals && signals->GetFirstSignal() != 0)
+            return ZT::CTerminationSignals::ExitStatusFor(signals->GetFirstSignal());
+        return static_cast<int>(LUpdateProcessor::GetExitStatus());
+    };
 
     // Single instance: a second copy hands its command line to a first copy's window and ends.
     // The name stays bound while instance lives, to the end of the run.
@@ -179,7 +208,7 @@ int RunUpdater(const std::string& commandLine)
         showStartupError(CStartupResources::StartupErrorText(nullptr), error.what());
         if (logStreams)
             debugOutput.UseDebugStreams();
-        return LUpdateProcessor::GetExitStatus();
+        return exitStatus();
     }
     const ZT::LResourceSet* const resources = factory->GetResources().Get();
 
@@ -198,14 +227,11 @@ int RunUpdater(const std::string& commandLine)
         ZT::SetMidiOutputBackend(ZT::MakeRC<ZT::LAlsaMidiOutputBackend>());
     }
 
-    const bool queryMode = [&] {
-        ZT::WString ignored;
-        return CommandLineOption::Get(wideCommandLine, ZT::WString(CommandLineOption::kReturnUpdateModeStatus), ignored);
-    }();
     {
         auto application = ZT::MakeRC<LApplication>(wideCommandLine, folders, ZT::WString(ZT_COMPANY_NAME),
                                                     ZT::WString(ZT_PRODUCT_NAME), printer.get());
         application->SetControlFactory(factory);
+        application->SetTerminationSignals(signals ? &*signals : nullptr);
         try {
             const ZT::ZTRESULT result = application->Startup();
             if (ZT::Failed(result) && !LApplication::IsQuitResult(result)) {
@@ -237,9 +263,12 @@ int RunUpdater(const std::string& commandLine)
         ZT::SetUsbBackend(nullptr);
         ZT::SetMidiOutputBackend(nullptr);
     }
+    if (signals && signals->GetFirstSignal() != 0)
+        ZT::CDebugLine() << "Ended after " << ZT::CTerminationSignals::Name(signals->GetFirstSignal())
+                         << ": exit status " << exitStatus() << ".";
     if (logStreams)
         debugOutput.UseDebugStreams();
-    return LUpdateProcessor::GetExitStatus();
+    return exitStatus();
 }
 
 } // namespace

@@ -10,8 +10,8 @@
 // The sink receives the bytes to write (the program's is standard error).
 //
 // Threads: every member may be called from any thread; mMutex serialises the writes, so lines
-// from the engine's worker (WriteLine) never cut into the progress line. The sink is called
-// with mMutex held and must not call back.
+// from the engine's worker (WriteLine) never cut into the progress line. The sink and the line
+// observer are called with mMutex held and must not call back.
 
 #include <cstdint>
 #include <functional>
@@ -23,6 +23,8 @@ class CProgressPrinter {
 public:
     enum class Style { Terminal, Lines };
     using Sink = std::function<void(std::string_view bytes)>;
+    // Sees every line given to WriteLine (without its line end), after it was written.
+    using LineObserver = std::function<void(std::string_view line)>;
 
     static constexpr int kBarWidth = 30;
 
@@ -39,6 +41,10 @@ public:
     // Ends an open progress line (after a download has ended); nothing otherwise.
     void EndProgress();
 
+    // Replaces the observer (an empty one removes it). Once this returns, the old one is not
+    // running and is not called again.
+    void SetLineObserver(LineObserver observer);
+
     // "[###############...............]  50%" for a fraction; the bar has kBarWidth places.
     [[nodiscard]] static std::string FormatBar(double fraction);
 
@@ -50,6 +56,7 @@ private:
     const Sink mSink;
     std::mutex mMutex;
     // Everything below is guarded by mMutex.
+    LineObserver mLineObserver;
     bool mProgressOpen = false;  // Terminal: the cursor stands at the end of the progress line
     std::string mProgressText;   // the progress line as last drawn, without "\r"
     std::string mDevice;         // of the download in progress

@@ -2,14 +2,18 @@
 
 #include "FirmwareUpdater/Panel/Engine/ApplicationFolder.h"
 #include "FirmwareUpdater/Panel/Engine/CommandLineOption.h"
+#include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessorHost.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Errors/Exception.h"
+#include "ZTFramework/Time/Clock.h"
 
 #include <atomic>
 #include <cstdio>
+#include <exception>
+#include <vector>
 
 using ZT::ZTRESULT;
 
@@ -135,18 +139,11 @@ ZTRESULT LUpdateProcessor::RunAutomaticMode(ZTRESULT /*engineResult*/)
     const bool startAutomatically = HasOption(CommandLineOption::kStartUpdateAutomatically);
 
     bool started = false;
+    std::optional<std::uint64_t> deadlineMs;
+    if (silent)
+        deadlineMs = ZT::GetClock().NowMs() + mSilentWaitMs;
     if (wanted && (silent || startAutomatically)) {
-        if (mEngine->GetDeviceState() == DeviceState::DeviceNotInUpdateMode) {
-            if (mHost)
-                mHost->OnEnteringUpdateMode();
-            // The outcome shows in the device state.
-            (void)mEngine->RequestUpdateMode();
-            if (mEngine->GetDeviceState() == DeviceState::DeviceInUpdateMode)
-                started = ZT::Succeeded(mEngine->StartUpdate());
-        } else {
-            // The engine refuses unless the device is in update mode.
-            started = ZT::Succeeded(mEngine->StartUpdate());
-        }
+        started = StartAutomaticUpdate(deadlineMs);
         ZT::CDebugLine() << "Processor: automatic mode, update " << (started ? "started" : "not started") << " ("
                          << ::ToString(mEngine->GetDeviceState()) << ")";
     }
@@ -155,12 +152,118 @@ ZTRESULT LUpdateProcessor::RunAutomaticMode(ZTRESULT /*engineResult*/)
         return ZT::S_OK;
     if (started) {
         // The outcome is the engine's to report; silent mode quits either way.
-        const ZTRESULT waited =
-            mHost ? mHost->WaitForUpdate(*mEngine, kSilentWaitMs) : mEngine->WaitForUpdate(kSilentWaitMs);
+        const std::uint64_t now = ZT::GetClock().NowMs();
+        const auto left = static_cast<std::uint32_t>(*deadlineMs > now ? *deadlineMs - now : 0);
+        const ZTRESULT waited = mHost ? mHost->WaitForUpdate(*mEngine, left) : mEngine->WaitForUpdate(left);
         if (ZT::Failed(waited))
-            ZT::CDebugLine() << "Processor: the update did not end within " << kSilentWaitMs << " ms";
+            ZT::CDebugLine() << "Processor: the update did not end within " << mSilentWaitMs << " ms";
     }
     return ZT::ZTRESULT_EXIT_APPLICATION;
+}
+
+bool LUpdateProcessor::StartAutomaticUpdate(std::optional<std::uint64_t> deadlineMs)
+{
+    const auto refuse = [this](const std::string& why) {
+        ZT::CDebugLine() << "Processor: not starting: " << why;
+        if (mHost)
+            mHost->OnNotStarted(why);
+        return false;
+    };
+    if (mEngine->GetDeviceState() == DeviceState::DeviceNotInUpdateMode) {
+        if (const std::string why = WhyNotStart(deadlineMs, true); !why.empty())
+            return refuse(why);
+        if (mHost)
+            mHost->OnEnteringUpdateMode();
+        // The outcome shows in the device state; a failed switch is the engine's to report.
+        (void)mEngine->RequestUpdateMode();
+        if (mEngine->GetDeviceState() != DeviceState::DeviceInUpdateMode) {
+            // The host cancels the switch when it is asked to end; any other failed switch is
+            // the engine's to report.
+            if (const std::string why = mHost ? mHost->WhyNothingMayStart() : std::string(); !why.empty())
+                return refuse(why + " during the switch into update mode");
+            return false;
+        }
+    }
+    // In any other state than update mode the engine refuses the download itself.
+    if (const std::string why = WhyNotStart(deadlineMs, false); !why.empty())
+        return refuse(why);
+    return ZT::Succeeded(mEngine->StartUpdate());
+}
+
+std::string LUpdateProcessor::WhyNotStart(std::optional<std::uint64_t> deadlineMs, bool modeSwitchFirst) const
+{
+    if (mHost) {
+        if (std::string why = mHost->WhyNothingMayStart(); !why.empty())
+            return why;
+    }
+    if (!deadlineMs)
+        return {};
+    const std::uint64_t now = ZT::GetClock().NowMs();
+    return WhyNoTimeForDownload(*mEngine, *deadlineMs > now ? *deadlineMs - now : 0, modeSwitchFirst);
+}
+
+// ---- Silent mode's deadline ----------------------------------------------------------------------
+
+std::uint32_t LUpdateProcessor::FlashSectorBytes(std::uint32_t address) noexcept
+{
+    constexpr std::uint32_t kFlashStart = 0x08000000;
+    constexpr std::uint32_t kMediumSectorStart = 0x08010000;
+    constexpr std::uint32_t kLargeSectorsStart = 0x08020000;
+    if (address >= kFlashStart && address < kMediumSectorStart)
+        return 16 * 1024;
+    if (address >= kMediumSectorStart && address < kLargeSectorsStart)
+        return 64 * 1024;
+    // From 0x08020000 on, and for an address outside the flash, the largest size is the safe guess.
+    return 128 * 1024;
+}
+
+std::uint64_t LUpdateProcessor::EstimateDownloadMs(std::uint32_t elementAddress, std::uint32_t elementSize,
+                                                   std::span<const std::uint32_t> eraseSectors) noexcept
+{
+    const std::uint64_t elementStart = elementAddress;
+    const std::uint64_t elementEnd = elementStart + elementSize;
+    std::uint64_t eraseMs = 0;
+    for (const std::uint32_t sector : eraseSectors) {
+        const std::uint32_t bytes = FlashSectorBytes(sector);
+        if (sector >= elementEnd || sector + std::uint64_t{bytes} <= elementStart)
+            continue;
+        eraseMs += bytes <= 16 * 1024 ? kEraseMs16KiB : bytes <= 64 * 1024 ? kEraseMs64KiB : kEraseMs128KiB;
+    }
+    const std::uint64_t blocks = (std::uint64_t{elementSize} + kEstimateBlockBytes - 1) / kEstimateBlockBytes;
+    return eraseMs + blocks * kEstimateBlockMs + kEstimateReturnMs + kEstimateMarginMs;
+}
+
+std::optional<std::uint64_t> LUpdateProcessor::EstimateFor(const LUpdateEngineInterface& engine, bool modeSwitchFirst)
+{
+    ZT::WString path;
+    if (ZT::Failed(engine.GetFirmwareFilePath(path)))
+        return std::nullopt;
+    const ZT::RCPtr<LDfuSeFirmwareFile> file = LDfuSeFirmwareFile::Create();
+    try {
+        if (ZT::Failed(file->Open(path, kEstimateBlockBytes)))
+            return std::nullopt;
+    } catch (const std::exception&) {
+        return std::nullopt; // a read error: the download's own reader reports it
+    }
+    std::vector<std::uint32_t> sectors;
+    for (std::uint32_t i = 0; i < LDualUpdater::GetEraseSectorCount(); ++i) {
+        std::uint32_t address = 0;
+        if (LDualUpdater::GetEraseSectorAddress(i, address))
+            sectors.push_back(address);
+    }
+    return EstimateDownloadMs(file->GetElementAddress(), file->GetElementSize(), sectors) +
+           (modeSwitchFirst ? kEstimateModeSwitchMs : 0);
+}
+
+std::string LUpdateProcessor::WhyNoTimeForDownload(const LUpdateEngineInterface& engine, std::uint64_t msLeft,
+                                                   bool modeSwitchFirst)
+{
+    const std::optional<std::uint64_t> needed = EstimateFor(engine, modeSwitchFirst);
+    if (!needed || *needed <= msLeft)
+        return {};
+    return std::to_string(msLeft / 1000) + " s of the silent run's time are left; " +
+           (modeSwitchFirst ? "the switch into update mode and the download" : "the download") + " may take up to " +
+           std::to_string((*needed + 999) / 1000) + " s";
 }
 
 void LUpdateProcessor::SelectFirmwareFile()

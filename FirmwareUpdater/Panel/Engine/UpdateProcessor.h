@@ -34,6 +34,9 @@
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
 
 class IUpdateProcessorHost;
 class LUpdateEngine;
@@ -49,8 +52,24 @@ public:
     static constexpr std::uint32_t kDefaultBootloaderProductId = 0xDF11;
     // The controller's image, in the program's folder.
     static constexpr const wchar_t* kDefaultFirmwareFileName = L"qx31_tp_update_00_31_120936.dfu";
-    // How long silent mode waits for the update it started, in ms.
+    // How long silent mode waits for the update it started, in ms. The time counts from the
+    // moment automatic mode decides to update, so the switch into update mode is inside it.
     static constexpr std::uint32_t kSilentWaitMs = 600000;
+
+    // Silent mode never starts a download that its deadline would cut: before the switch into
+    // update mode and again before the download, what is left of the wait must cover this
+    // estimate of the whole job. Worst cases, not typical ones: the erase time of each flash
+    // sector the element covers (by sector size), a time per block (the download request, the
+    // programming and the status polls), the wait for the device to return in normal mode, and
+    // a margin. The switch into update mode is added while it is still to come.
+    static constexpr std::uint32_t kEraseMs16KiB = 500;
+    static constexpr std::uint32_t kEraseMs64KiB = 1100;
+    static constexpr std::uint32_t kEraseMs128KiB = 2000;
+    static constexpr std::uint32_t kEstimateBlockBytes = 2048; // the download's transfer size
+    static constexpr std::uint32_t kEstimateBlockMs = 100;
+    static constexpr std::uint32_t kEstimateReturnMs = 10000;     // the command-line run's wait for the device
+    static constexpr std::uint32_t kEstimateModeSwitchMs = 11000; // 1 s, then up to 10 s of searches
+    static constexpr std::uint32_t kEstimateMarginMs = 5000;
 
     // The exit statuses of query mode.
     static constexpr std::int32_t kStatusNoUsableDevice = 1;
@@ -112,14 +131,43 @@ public:
     // "LUpdateProcessor DeviceNotInUpdateMode".
     ZT::WString ToString() const override;
 
+    // ---- Silent mode's deadline
+
+    // Replaces kSilentWaitMs for this processor (tests shorten it; the time is ZT::GetClock()'s).
+    void SetSilentWaitMs(std::uint32_t ms) noexcept { mSilentWaitMs = ms; }
+    // The size of the flash sector that starts at address, in the microcontroller's layout: four
+    // of 16 KiB from 0x08000000, one of 64 KiB at 0x08010000, 128 KiB from 0x08020000 on (and,
+    // to stay on the safe side, for any address outside that range).
+    [[nodiscard]] static std::uint32_t FlashSectorBytes(std::uint32_t address) noexcept;
+    // The estimate (see kEraseMs16KiB) for an element of elementSize bytes at elementAddress,
+    // erased through eraseSectors (start addresses; those the element does not reach cost
+    // nothing), without the switch into update mode.
+    [[nodiscard]] static std::uint64_t EstimateDownloadMs(std::uint32_t elementAddress, std::uint32_t elementSize,
+                                                          std::span<const std::uint32_t> eraseSectors) noexcept;
+    // The estimate for the engine's firmware file and the dual updater's current erase list,
+    // with the switch into update mode when modeSwitchFirst; nothing when the file cannot be
+    // read (the download then refuses it before it touches the device).
+    [[nodiscard]] static std::optional<std::uint64_t> EstimateFor(const LUpdateEngineInterface& engine,
+                                                                  bool modeSwitchFirst);
+    // Why the engine's next download must not start with msLeft of silent mode's wait left
+    // ("12 s of the silent run's time are left; the download may take up to 23 s"), or empty.
+    [[nodiscard]] static std::string WhyNoTimeForDownload(const LUpdateEngineInterface& engine, std::uint64_t msLeft,
+                                                          bool modeSwitchFirst);
+
 private:
     [[nodiscard]] bool HasOption(const wchar_t* name) const;
     void SelectFirmwareFile();
     void DefineDevice();
     [[nodiscard]] ZT::ZTRESULT RunAutomaticMode(ZT::ZTRESULT engineResult);
+    // The switch into update mode when needed, then the download; false when the download was
+    // not started. deadlineMs: silent mode's end on ZT::GetClock(), none without -SILENT.
+    [[nodiscard]] bool StartAutomaticUpdate(std::optional<std::uint64_t> deadlineMs);
+    // Why the next step must not start (the host's reason, or the deadline), or empty.
+    [[nodiscard]] std::string WhyNotStart(std::optional<std::uint64_t> deadlineMs, bool modeSwitchFirst) const;
 
     ZT::WString mCommandLine;
     const ZT::RCPtr<LUpdateEngine> mEngine;
     bool mAlwaysUpdate = false;
     IUpdateProcessorHost* mHost = nullptr;
+    std::uint32_t mSilentWaitMs = kSilentWaitMs;
 };

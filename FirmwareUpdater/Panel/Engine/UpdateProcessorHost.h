@@ -12,6 +12,7 @@
 #include "ZTFramework/Errors/Result.h"
 
 #include <cstdint>
+#include <string>
 
 class LUpdateEngineInterface;
 
@@ -25,4 +26,11 @@ public:
     // Waits until the update that the processor started, and whatever follows from it, has
     // ended, at most timeoutMs. S_OK when everything ended; E_FAIL when the time ran out.
     [[nodiscard]] virtual ZT::ZTRESULT WaitForUpdate(LUpdateEngineInterface& engine, std::uint32_t timeoutMs) = 0;
+
+    // Why nothing new may start, neither a switch into update mode nor a download ("interrupted
+    // by SIGTERM"), or empty. Asked before each of them.
+    [[nodiscard]] virtual std::string WhyNothingMayStart() const = 0;
+    // The processor did not start the switch or the download of the device the engine aims at,
+    // for the reason given (the host's own, or silent mode's deadline).
+    virtual void OnNotStarted(const std::string& why) = 0;
 };

@@ -2,11 +2,14 @@
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "ZTFramework/Usb/UsbBackend.h"
+#include "tests/FirmwareUpdater/Panel/Engine/UpdateEngineTestSupport.h"
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -61,6 +64,42 @@ TEST(Application, SettingsFilesLiveInTheSettingsFoldersAndAreMadeOnFirstUse)
         EXPECT_TRUE(fs::exists(root / "data/Halvard/Updater/UserSettings.ini")) << "written at shutdown";
     }
     LDualUpdater::ReleaseInstance();
+    LUpdateProcessor::SetExitStatus(0);
+}
+
+// Shutdown with a download still running: it must wait for it. Without the wait the engine,
+// held alive by its own worker, would finish the download only while the process is ending, and
+// a real process ends at once, with the device half-written.
+class ApplicationShutdown : public EngineTest::EngineFixture {};
+
+TEST_F(ApplicationShutdown, WaitsForADownloadThatStillRuns)
+{
+    const auto controller = AddController(0x0030);
+    AddDisplay(0x0050);
+    // A slow device: each of the worker's waits also takes a little real time, so that the
+    // download is sure to run on when start-up returns.
+    mClock.mAfterSleep = [](std::uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+
+    ZT::CApplicationFolders::Environment environment;
+    environment.Home = (mFolder / "home").string();
+    environment.XdgConfigHome = (mFolder / "config").string();
+    environment.XdgDataHome = (mFolder / "data").string();
+    environment.ProgramPath = (mFolder / "xr4000-nova-updater").string();
+    auto application = ZT::MakeRC<LApplication>(
+        ZT::WString(L"updater -START_UPDATE_AUTOMATICALLY"),
+        ZT::CApplicationFolders(environment, ZT::WString(L"Halvard"), ZT::WString(L"Updater")), ZT::WString(L"Halvard"),
+        ZT::WString(L"Updater"), nullptr);
+    LUpdateProcessor::SetExitStatus(0);
+    ASSERT_EQ(application->Startup(), ZT::S_OK) << "-START_UPDATE_AUTOMATICALLY leaves the download to the window";
+    const ZT::RCPtr<LUpdateEngineInterface> engine = application->GetProcessor()->GetEngine();
+    ASSERT_EQ(engine->GetDeviceState(), EngineTest::DeviceState::Updating) << "the download did not start";
+
+    application->Shutdown();
+    EXPECT_EQ(engine->GetUpdateRunState(false), EngineTest::UpdateRunState::Succeeded)
+        << "Shutdown returned while the download still ran";
+    EXPECT_EQ(controller->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031));
+    EXPECT_FALSE(application->GetProcessor());
+    mClock.mAfterSleep = nullptr;
     LUpdateProcessor::SetExitStatus(0);
 }
 

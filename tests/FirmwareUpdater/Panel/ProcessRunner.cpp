@@ -46,7 +46,7 @@ std::vector<std::string> Sandbox::Environment() const
 }
 
 Result Sandbox::Run(const std::string& program, const std::vector<std::string>& arguments,
-                    std::chrono::milliseconds timeout) const
+                    std::chrono::milliseconds timeout, const OutputWatcher& watcher) const
 {
     Result result;
     int outPipe[2];
@@ -105,6 +105,8 @@ Result Sandbox::Run(const std::string& program, const std::vector<std::string>& 
             const ssize_t count = ::read(pipes[i].fd, buffer, sizeof(buffer));
             if (count > 0) {
                 sinks[i]->append(buffer, static_cast<std::size_t>(count));
+                if (i == 1 && watcher)
+                    watcher(static_cast<int>(child), result.StandardError);
                 continue;
             }
             ::close(pipes[i].fd);

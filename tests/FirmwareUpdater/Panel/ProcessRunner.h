@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ struct Result {
     std::string StandardError;
 };
 
+// Told the child's process ID and its standard error so far, each time more of it arrived: what
+// a test uses to act on the child at a moment its output shows (to send it a signal).
+using OutputWatcher = std::function<void(int processId, const std::string& standardError)>;
+
 class Sandbox {
 public:
     Sandbox();
@@ -39,14 +44,16 @@ public:
     void SetVariable(const std::string& name, const std::string& value) { mVariables[name] = value; }
 
     // Runs program with arguments (argv[0] is program). A child still running after timeout is
-    // killed (TimedOut). stdin is /dev/null.
+    // killed (TimedOut). stdin is /dev/null. The watcher, when given, sees standard error grow.
     [[nodiscard]] Result Run(const std::string& program, const std::vector<std::string>& arguments,
-                             std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;
+                             std::chrono::milliseconds timeout = std::chrono::seconds(60),
+                             const OutputWatcher& watcher = {}) const;
     // The same with the updater binary.
     [[nodiscard]] Result RunUpdater(const std::vector<std::string>& arguments,
-                                    std::chrono::milliseconds timeout = std::chrono::seconds(60)) const
+                                    std::chrono::milliseconds timeout = std::chrono::seconds(60),
+                                    const OutputWatcher& watcher = {}) const
     {
-        return Run(BinaryPath(), arguments, timeout);
+        return Run(BinaryPath(), arguments, timeout, watcher);
     }
 
 private:

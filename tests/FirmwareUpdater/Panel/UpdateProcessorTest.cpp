@@ -1,12 +1,15 @@
 // The update processor in this process, on the simulated devices in virtual time: what the
 // options turn into, and automatic and silent mode without the run that stands in for the window.
 
+#include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
 #include "tests/FirmwareUpdater/Panel/Engine/UpdateEngineTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <span>
+#include <string>
 #include <tuple>
 
 namespace {
@@ -65,6 +68,46 @@ TEST(ProcessorOptions, FirmwareFileFromTheCommandLine)
     for (const Case& c : cases)
         EXPECT_EQ(LUpdateProcessor::FirmwareFileFromOptions(W(c.commandLine), W("/opt/x")).ToUTF8(), c.expected)
             << c.commandLine;
+}
+
+// ---- Silent mode's estimate of a download --------------------------------------------------------
+
+TEST(SilentDeadline, TheEstimateCountsEachSectorTheElementReachesAndEveryBlock)
+{
+    // The fixed part: the wait for the device to return and the margin.
+    constexpr std::uint64_t kFixed = LUpdateProcessor::kEstimateReturnMs + LUpdateProcessor::kEstimateMarginMs;
+    static_assert(kFixed == 15000);
+    const std::uint32_t controller[] = {0x08008000, 0x0800C000, 0x08010000};
+    const std::uint32_t display[] = {0x08008000, 0x0800C000, 0x08010000, 0x08020000, 0x08040000, 0x08060000};
+    struct Case {
+        const char* name;
+        std::span<const std::uint32_t> sectors;
+        std::uint32_t address;
+        std::uint32_t size;
+        std::uint64_t expectedMs;
+    };
+    const Case cases[] = {
+        {"the controller's image: 16 + 16 + 64 KiB, 48 blocks", controller, 0x08008000, 97000, 2100 + 4800 + kFixed},
+        {"ending on a sector boundary does not reach the next sector", controller, 0x08008000, 0x8000, 1000 + 1600 + kFixed},
+        {"one byte more reaches it, in a partial block", controller, 0x08008000, 0x8001, 2100 + 1700 + kFixed},
+        {"starting inside a sector still erases it", controller, 0x0800A000, 0x2000, 500 + 400 + kFixed},
+        {"the wheel display's image reaches two 128 KiB sectors", display, 0x08008000, 307500,
+         6100 + 15100 + kFixed},
+        {"a sector that starts at the element's end is not erased", display, 0x08008000, 0x58000,
+         6100 + 17600 + kFixed},
+        {"an empty element", controller, 0x08008000, 0, kFixed},
+        {"an element past the last sector erases nothing", controller, 0x08100000, 2048, 100 + kFixed},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LUpdateProcessor::EstimateDownloadMs(c.address, c.size, c.sectors), c.expectedMs)
+            << c.name << ": element 0x" << std::hex << c.address << " + 0x" << c.size;
+    }
+    // The microcontroller's sector sizes at the edges of each kind.
+    EXPECT_EQ(LUpdateProcessor::FlashSectorBytes(0x08000000), 16u * 1024);
+    EXPECT_EQ(LUpdateProcessor::FlashSectorBytes(0x0800C000), 16u * 1024);
+    EXPECT_EQ(LUpdateProcessor::FlashSectorBytes(0x08010000), 64u * 1024);
+    EXPECT_EQ(LUpdateProcessor::FlashSectorBytes(0x08020000), 128u * 1024);
+    EXPECT_EQ(LUpdateProcessor::FlashSectorBytes(0x07FFC000), 128u * 1024) << "below the flash: the largest";
 }
 
 // ---- The processor on simulated devices ---------------------------------------------------------
@@ -169,6 +212,39 @@ TEST_F(Processor, AutomaticModeNeedsAWantedUpdateAndAKnownFile)
         EXPECT_EQ(mController->GetLog().size() != logBefore, c.touched);
         EXPECT_EQ(LUpdateProcessor::GetExitStatus(), 0);
         SetApplicationFolder(W(mFolder.string()));
+    }
+}
+
+TEST_F(Processor, SilentModeStartsNothingItsDeadlineWouldCut)
+{
+    // What the controller's file needs, the switch into update mode included.
+    const auto file = LDfuSeFirmwareFile::Create();
+    ASSERT_EQ(file->Open(W((mFolder / kControllerDevice.FirmwareFileName).string()), LUpdateProcessor::kEstimateBlockBytes),
+              ZT::S_OK);
+    const std::uint64_t needed = LUpdateProcessor::EstimateDownloadMs(file->GetElementAddress(), file->GetElementSize(),
+                                                                      kControllerDevice.EraseSectors) +
+                                 LUpdateProcessor::kEstimateModeSwitchMs;
+    struct Case {
+        std::uint64_t waitMs;
+        bool updated;
+    };
+    for (const Case c : {Case{needed - 1, false}, Case{needed, true}}) {
+        SCOPED_TRACE("silent wait of " + std::to_string(c.waitMs) + " ms, " + std::to_string(needed) + " ms needed");
+        StartAfresh();
+        Plug(0x0030, 0x0050);
+        mProcessor->SetSilentWaitMs(static_cast<std::uint32_t>(c.waitMs));
+        const std::size_t logBefore = mController->GetLog().size();
+        EXPECT_EQ(Initialize("-SILENT"), ZT::ZTRESULT_EXIT_APPLICATION);
+        EXPECT_EQ(mProcessor->GetEngine()->WaitForUpdate(LUpdateProcessor::kSilentWaitMs), ZT::S_OK);
+        if (c.updated) {
+            EXPECT_EQ(mController->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031));
+            continue;
+        }
+        // Refused before the switch: the controller saw nothing, not even the MIDI message.
+        EXPECT_EQ(mController->GetLog().size(), logBefore) << "the controller was touched: " << mController->GetLog().back();
+        EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+        EXPECT_EQ(mProcessor->GetEngine()->GetDeviceState(), DeviceState::DeviceNotInUpdateMode)
+            << ToString(mProcessor->GetEngine()->GetDeviceState());
     }
 }
 

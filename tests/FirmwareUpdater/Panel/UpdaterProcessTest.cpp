@@ -5,14 +5,22 @@
 #include "tests/FirmwareUpdater/Panel/ProcessRunner.h"
 
 #include "FirmwareUpdater/Panel/Application.h"
+#include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "Simulator/SimulatorStateFile.h"
 #include "ZTFramework/Application/SingleInstance.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <array>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <netinet/in.h>
 #include <ostream>
 #include <poll.h>
@@ -145,7 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "00.30,00.49",
                    {"-SILENT"},
                    {"Controller: back in normal mode with firmware 00.31.",
-                    "Wheel display: back in normal mode with firmware 00.50.", "Finished: 2 device(s) updated."},
+                    "Wheel display: back in normal mode with firmware 00.50.", "Controller: updated to 00.31\n",
+                    "Wheel display: updated to 00.50\n", "Finished: 2 device(s) updated."},
                    {},
                    4},
         // Without a window the run still waits for the download it started.
@@ -158,7 +167,8 @@ INSTANTIATE_TEST_SUITE_P(
         SilentCase{"SilentIfNotNeededQuitsWithAnUpToDateDevice",
                    "00.31,00.50",
                    {"-SILENT_IF_UPDATE_NOT_NEEDED"},
-                   {"no update wanted"},
+                   {"no update wanted", "Controller: already current (00.31)\n",
+                    "Wheel display: already current (00.50)\n", "Finished: nothing was updated."},
                    {"switching to update mode"},
                    4},
         SilentCase{"SilentIfNotNeededWithAlwaysUpdateRewritesTheController",
@@ -171,7 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
         SilentCase{"SilentAndStartAutomaticallyBehaveAsSilent",
                    "00.31,00.49",
                    {"-START_UPDATE_AUTOMATICALLY", "-SILENT"},
-                   {"Wheel display: back in normal mode with firmware 00.50.", "Finished: 1 device(s) updated."},
+                   {"Wheel display: back in normal mode with firmware 00.50.", "Controller: already current (00.31)\n",
+                    "Wheel display: updated to 00.50\n", "Finished: 1 device(s) updated."},
                    {"Controller: switching"},
                    4},
         SilentCase{"AWheelDisplayLeftInUpdateModeIsFinished",
@@ -183,18 +194,123 @@ INSTANTIATE_TEST_SUITE_P(
         SilentCase{"ADeviceThatDisappearsEndsTheRunWithoutHanging",
                    "00.30,00.49,controller:unplug-after-blocks=0",
                    {"-SILENT"},
-                   {"Controller: the update failed", "update(s) failed."},
+                   {"Controller: the update failed",
+                    // The engine's reason, and its own line's context: where the download stopped.
+                    "Controller: failed (DeviceCannotBeUpdated, DeviceAccessFailure: download to 0483:DF11",
+                    "Wheel display: not attempted (the controller's update did not succeed)\n",
+                    "Finished: 0 device(s) updated, 1 update(s) failed."},
                    {"Wheel display: switching"},
                    // Erased and unwritten, it powers up in its bootloader next time.
                    3},
         SilentCase{"ABootloaderThatNeverAppearsEndsTheRun",
                    "00.30,00.49,controller:bootloader-never-appears",
                    {"-SILENT"},
-                   {"Controller: cannot be updated", "Finished: nothing was updated."},
+                   {"Controller: cannot be updated",
+                    "Controller: failed (did not enter update mode: DeviceAccessFailure)\n",
+                    "Finished: 0 device(s) updated, 1 update(s) failed."},
                    {"Wheel display: switching"},
                    // It left for its bootloader and is found there next time.
                    3}),
     [](const ::testing::TestParamInfo<SilentCase>& info) { return std::string(info.param.name); });
+
+// ---- Termination signals ------------------------------------------------------------------------
+
+// Where the controller's image in the state file differs from the element of its product file
+// (every block the download writes, byte for byte), or empty when it holds all of it.
+std::string ControllerImageDifference(const std::filesystem::path& stateFile)
+{
+    std::ifstream in(stateFile, std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string error;
+    const auto devices = CSimulatorStateFile::Decode(bytes, error);
+    if (!devices)
+        return "the state file cannot be read: " + error;
+    const CSimulatorStateFile::Device* controller = nullptr;
+    for (const CSimulatorStateFile::Device& device : *devices) {
+        if (device.Kind == SimulatedDeviceKind::Controller)
+            controller = &device;
+    }
+    if (!controller)
+        return "no controller in the state file";
+
+    const auto file = LDfuSeFirmwareFile::Create();
+    const auto path = std::filesystem::path(UpdaterProcess::BinaryPath()).parent_path() /
+                      std::filesystem::path(ZT::WString(kControllerDevice.FirmwareFileName).ToUTF8());
+    if (file->Open(ZT::WString(path.string().c_str()), CSimulatorStateFile::kPageSize) != ZT::S_OK)
+        return "cannot open " + path.string();
+    for (std::uint16_t block = 0; block < file->GetBlockCount(); ++block) {
+        std::array<std::uint8_t, CSimulatorStateFile::kPageSize> expected{};
+        std::uint16_t length = static_cast<std::uint16_t>(expected.size());
+        if (file->ReadBlock(block, expected.data(), length) != ZT::S_OK)
+            return "cannot read block " + std::to_string(block) + " of " + path.string();
+        const std::uint32_t address = file->GetElementAddress() + block * CSimulatorStateFile::kPageSize;
+        char where[64];
+        std::snprintf(where, sizeof where, "block %u at 0x%08X", static_cast<unsigned>(block), address);
+        const auto page = std::find_if(controller->Pages.begin(), controller->Pages.end(),
+                                       [&](const CSimulatorStateFile::Page& p) { return p.Address == address; });
+        if (page == controller->Pages.end())
+            return std::string(where) + " is erased";
+        if (std::memcmp(page->Bytes.data(), expected.data(), length) != 0)
+            return std::string(where) + " differs from the file";
+    }
+    return "";
+}
+
+struct InterruptCase {
+    const char* name;
+    int signal;
+    int exitCode;
+    bool twice; // a second signal once the first one was acknowledged
+};
+
+void PrintTo(const InterruptCase& c, std::ostream* out) { *out << c.name; }
+
+class Interruption : public ::testing::TestWithParam<InterruptCase> {};
+
+TEST_P(Interruption, ASignalDuringTheDownloadFinishesThatDeviceAndEndsWithTheSignalsStatus)
+{
+    const InterruptCase& c = GetParam();
+    const std::string name = c.signal == SIGTERM ? "SIGTERM" : c.signal == SIGINT ? "SIGINT" : "SIGHUP";
+    Sandbox sandbox;
+    const auto stateFile = sandbox.Folder() / "devices.state";
+    // Slow enough that the download is still running when the signals arrive.
+    const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + stateFile.string() + ",time-factor=0.25";
+    int sent = 0;
+    const auto watcher = [&](int processId, const std::string& standardError) {
+        if (sent == 0 && Contains(standardError, "Controller: writing firmware")) {
+            ::kill(processId, c.signal);
+            sent = 1;
+        } else if (sent == 1 && c.twice && Contains(standardError, "Interrupted by " + name)) {
+            ::kill(processId, c.signal);
+            sent = 2;
+        }
+    };
+    const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SILENT", "-DEBUG_CONSOLE", devices},
+                                          std::chrono::seconds(60), watcher);
+    ASSERT_EQ(sent, c.twice ? 2 : 1) << "the download was never seen running\n" << Describe(run);
+    EXPECT_EQ(run.Signal, 0) << "the signal ended the process\n" << Describe(run);
+    EXPECT_EQ(run.ExitCode, c.exitCode) << Describe(run);
+    std::vector<std::string> expected{"Interrupted by " + name + ": finishing the controller's update first; do not unplug it.",
+                                      "Controller: updated to 00.31\n",
+                                      "Wheel display: not attempted (interrupted by " + name + ")\n",
+                                      "Ended after " + name + ": exit status " + std::to_string(c.exitCode) + "."};
+    if (c.twice)
+        expected.push_back(name + " again: the controller's update is not cut short");
+    for (const std::string& line : expected)
+        EXPECT_TRUE(Contains(run.StandardError, line)) << "missing \"" << line << "\"\n" << Describe(run);
+    EXPECT_FALSE(Contains(run.StandardError, "Wheel display: switching")) << Describe(run);
+
+    EXPECT_EQ(ControllerImageDifference(stateFile), "") << "the controller does not hold the whole new image";
+    // The wheel display was never started: the next run still has it to do.
+    const Result after = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", devices});
+    EXPECT_EQ(after.ExitCode, 5) << Describe(after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, Interruption,
+                         ::testing::Values(InterruptCase{"SigtermTwice", SIGTERM, 143, true},
+                                           InterruptCase{"Sigint", SIGINT, 130, false},
+                                           InterruptCase{"Sighup", SIGHUP, 129, false}),
+                         [](const ::testing::TestParamInfo<InterruptCase>& info) { return std::string(info.param.name); });
 
 // ---- One copy at a time --------------------------------------------------------------------------
 
