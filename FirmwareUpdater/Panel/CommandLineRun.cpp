@@ -209,6 +209,10 @@ void LCommandLineRun::NoteLine(std::string_view line)
     if (line.substr(0, kEngineLinePrefix.size()) != kEngineLinePrefix)
         return;
     std::lock_guard lock(mEngineLineMutex);
+    // The line that says where a download broke stays: what follows it (what the device is left
+    // in) is already on the screen and would hide the block or sector.
+    if (mLastEngineLine.find(" failed while ") != std::string::npos)
+        return;
     mLastEngineLine = std::string(line.substr(kEngineLinePrefix.size()));
 }
 

@@ -153,7 +153,8 @@ private:
     // Why nothing more may start now, the deadline included (modeSwitchFirst: a switch is still
     // to come), or empty.
     [[nodiscard]] std::string WhyNotContinue(bool modeSwitchFirst) const;
-    // The printer's line observer: keeps the last "Engine: " line.
+    // The printer's line observer: keeps the last "Engine: " line, or the first that says where a
+    // download failed.
     void NoteLine(std::string_view line);
 
     const ZT::RCPtr<LUpdateEngineInterface> mEngine;
