@@ -48,6 +48,7 @@ ZT::RCPtr<LSimulatedDevice> LDeviceSimulator::AddDevice(SimulatedDeviceKind kind
                                         [kind](const ZT::RCPtr<LSimulatedDevice>& d) { return d->GetKind() == kind; });
     auto device = ZT::MakeRC<LSimulatedDevice>(mBus, kind, releaseNumber,
                                                SimulatedSerialNumber(kind, static_cast<std::uint32_t>(sameKind)));
+    // The device is not shared yet: taking its lock under mMutex cannot wait on anyone.
     device->SetChangeHook([this](bool modeChanged) { NotifyChanged(modeChanged); });
     mDevices.push_back(device);
     return device;

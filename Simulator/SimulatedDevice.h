@@ -17,7 +17,7 @@
 // Timed events are not waited for by any thread: each call compares the simulator's clock with the
 // time the next event falls due. Every member may be called from any thread; all state is guarded
 // by mMutex, which is never held while the device waits on the clock (a held-back status request,
-// an unanswered request).
+// an unanswered request) nor while it calls its change hook.
 
 #include "Simulator/DfuSeBootloader.h"
 #include "Simulator/FirmwareVersionRecord.h"

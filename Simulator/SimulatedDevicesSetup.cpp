@@ -311,8 +311,11 @@ bool SimulatedDevicesSetup::SaveState(LDeviceSimulator& simulator, std::string& 
     if (StateFile.empty())
         return true;
     simulator.SetChangeHook(nullptr);
-    if (!CSimulatorStateFile::Write(StateFile, CSimulatorStateFile::Capture(simulator), message))
+    std::string error;
+    if (!CSimulatorStateFile::Write(StateFile, CSimulatorStateFile::Capture(simulator), error)) {
+        message = "Simulator: devices not kept (" + error + ")";
         return false;
+    }
     message = "Simulator: devices kept in " + StateFile;
     return true;
 }
