@@ -10,6 +10,36 @@ LDeviceSimulator::LDeviceSimulator(double timeFactor, ZT::IClock* clock)
 {
 }
 
+LDeviceSimulator::~LDeviceSimulator()
+{
+    // A device a test still holds must not call back into a simulator that is gone.
+    for (const ZT::RCPtr<LSimulatedDevice>& device : mDevices)
+        device->SetChangeHook(nullptr);
+}
+
+void LDeviceSimulator::SetChangeHook(std::function<void(bool modeChanged)> hook)
+{
+    std::vector<ZT::RCPtr<LSimulatedDevice>> devices;
+    {
+        std::lock_guard lock(mMutex);
+        mChangeHook = std::move(hook);
+        devices = mDevices;
+    }
+    for (const ZT::RCPtr<LSimulatedDevice>& device : devices)
+        device->SetChangeHook([this](bool modeChanged) { NotifyChanged(modeChanged); });
+}
+
+void LDeviceSimulator::NotifyChanged(bool modeChanged)
+{
+    std::function<void(bool)> hook;
+    {
+        std::lock_guard lock(mMutex);
+        hook = mChangeHook;
+    }
+    if (hook)
+        hook(modeChanged);
+}
+
 ZT::RCPtr<LSimulatedDevice> LDeviceSimulator::AddDevice(SimulatedDeviceKind kind,
                                                         std::optional<std::uint16_t> releaseNumber)
 {
@@ -18,6 +48,8 @@ ZT::RCPtr<LSimulatedDevice> LDeviceSimulator::AddDevice(SimulatedDeviceKind kind
                                         [kind](const ZT::RCPtr<LSimulatedDevice>& d) { return d->GetKind() == kind; });
     auto device = ZT::MakeRC<LSimulatedDevice>(mBus, kind, releaseNumber,
                                                SimulatedSerialNumber(kind, static_cast<std::uint32_t>(sameKind)));
+    // The device is not shared yet: taking its lock under mMutex cannot wait on anyone.
+    device->SetChangeHook([this](bool modeChanged) { NotifyChanged(modeChanged); });
     mDevices.push_back(device);
     return device;
 }

@@ -25,6 +25,7 @@
 #include "ZTFramework/Usb/UsbBackend.h"
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -35,11 +36,17 @@ public:
     // Above 0: real time, every delay of the devices multiplied by the factor.
     // Throws an invalid-argument error for a negative or non-finite factor.
     explicit LDeviceSimulator(double timeFactor = 0.0, ZT::IClock* clock = nullptr);
+    ~LDeviceSimulator() override;
 
     // Adds a device fresh from the factory, on the bus at once: in normal mode with releaseNumber
     // in its flash's version record, or in its bootloader when releaseNumber is empty.
     ZT::RCPtr<LSimulatedDevice> AddDevice(SimulatedDeviceKind kind, std::optional<std::uint16_t> releaseNumber);
     [[nodiscard]] std::vector<ZT::RCPtr<LSimulatedDevice>> GetDevices() const;
+
+    // hook is called after any device changed its mode (modeChanged) or its bootloader's DFU
+    // state, on the thread that made the change, with no lock of the simulator or of a device
+    // held: it may take snapshots of the devices. Null removes it.
+    void SetChangeHook(std::function<void(bool modeChanged)> hook);
 
     // Makes every enumeration fail as a bus without access would (ListDevices gives E_FAIL).
     void SetEnumerationFails(bool fails);
@@ -56,8 +63,11 @@ public:
     [[nodiscard]] const ZT::RCPtr<LSimulatedBus>& GetBus() const noexcept { return mBus; }
 
 private:
+    void NotifyChanged(bool modeChanged);
+
     const ZT::RCPtr<LSimulatedBus> mBus;
     mutable std::mutex mMutex;
     std::vector<ZT::RCPtr<LSimulatedDevice>> mDevices; // guarded by mMutex
     bool mEnumerationFails = false;                    // guarded by mMutex
+    std::function<void(bool)> mChangeHook;             // guarded by mMutex
 };

@@ -93,6 +93,7 @@ DfuSeReply LDfuSeBootloader::Stall(DfuStatus status)
     mState = DfuState::DfuError;
     mStatus = status;
     mPending.reset();
+    mBusyUntilMs.reset();
     mForcedBusyReplies = 0;
     DfuSeReply reply;
     reply.outcome = DfuSeReply::Outcome::Stalled;
@@ -166,6 +167,7 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
         ++mBlocksReceived;
     }
     mPending = std::move(operation);
+    mBusyUntilMs.reset();
     mState = DfuState::DfuDnloadSync;
     return Answer();
 }
@@ -212,38 +214,36 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
     switch (mState) {
     case DfuState::DfuDnloadSync: {
         const Operation& operation = *mPending;
-        mPendingOutcome = Validate(operation);
         const std::uint64_t duration = DurationOf(operation);
-        mBusyUntilMs = nowMs + duration;
+        if (!mBusyUntilMs)
+            mBusyUntilMs = nowMs + duration;
+        if (nowMs < *mBusyUntilMs) {
+            // The bootloader answers only when the flash is done; the host's request waits.
+            DfuSeReply reply;
+            reply.outcome = DfuSeReply::Outcome::HoldUntil;
+            reply.holdUntilMs = *mBusyUntilMs;
+            return reply;
+        }
+        mOutcome = Validate(operation);
+        if (mOutcome == DfuStatus::Ok)
+            mOutcome = Apply(operation, mFlash, mAddressPointer);
         mForcedBusyReplies = 0;
         if (operation.kind == OperationKind::Write && mFaults.busyBlockIndex == operation.blockIndex &&
             mFaults.busyBlockStatusReplies > 0)
             mForcedBusyReplies = mFaults.busyBlockStatusReplies - 1; // this answer is the first
+        mPending.reset();
+        mBusyUntilMs.reset();
         mState = DfuState::DfuDnbusy;
         return StatusAnswer(static_cast<std::uint32_t>(std::min<std::uint64_t>(duration, 0xFFFFFF)));
     }
-    case DfuState::DfuDnbusy: {
+    case DfuState::DfuDnbusy:
         if (mForcedBusyReplies > 0) {
             --mForcedBusyReplies;
             return StatusAnswer(static_cast<std::uint32_t>(mBus.DurationMs(mTimings.blockWriteMs)));
         }
-        if (nowMs < mBusyUntilMs) {
-            if (mPending->kind == OperationKind::Erase) {
-                DfuSeReply reply;
-                reply.outcome = DfuSeReply::Outcome::HoldUntil;
-                reply.holdUntilMs = mBusyUntilMs;
-                return reply;
-            }
-            return StatusAnswer(static_cast<std::uint32_t>(std::min<std::uint64_t>(mBusyUntilMs - nowMs, 0xFFFFFF)));
-        }
-        DfuStatus outcome = mPendingOutcome;
-        if (outcome == DfuStatus::Ok)
-            outcome = Apply(*mPending);
-        mPending.reset();
-        mStatus = outcome;
-        mState = outcome == DfuStatus::Ok ? DfuState::DfuDnloadIdle : DfuState::DfuError;
+        mStatus = mOutcome;
+        mState = mOutcome == DfuStatus::Ok ? DfuState::DfuDnloadIdle : DfuState::DfuError;
         return StatusAnswer(0);
-    }
     case DfuState::DfuManifestSync: {
         mState = DfuState::DfuManifest;
         DfuSeReply reply = StatusAnswer(0);
@@ -284,6 +284,7 @@ DfuSeReply LDfuSeBootloader::HandleAbort()
     case DfuState::DfuManifestSync:
     case DfuState::DfuUploadIdle:
         mPending.reset();
+        mBusyUntilMs.reset();
         mState = DfuState::DfuIdle;
         return Answer();
     case DfuState::AppIdle:
@@ -346,22 +347,23 @@ DfuStatus LDfuSeBootloader::Validate(const Operation& operation) const
     return DfuStatus::ErrUnknown;
 }
 
-DfuStatus LDfuSeBootloader::Apply(const Operation& operation)
+DfuStatus LDfuSeBootloader::Apply(const Operation& operation, LSimulatedFlash& flash, std::uint32_t& addressPointer)
 {
     switch (operation.kind) {
     case OperationKind::SetAddress:
-        mAddressPointer = static_cast<std::uint32_t>(operation.address);
+        addressPointer = static_cast<std::uint32_t>(operation.address);
         return DfuStatus::Ok;
     case OperationKind::Erase: {
         const auto sector = LSimulatedFlash::SectorIndexOf(static_cast<std::uint32_t>(operation.address));
         if (!sector)
             return DfuStatus::ErrTarget;
-        mFlash.EraseSector(*sector);
+        flash.EraseSector(*sector);
         return DfuStatus::Ok;
     }
     case OperationKind::Write:
-        // Checked again: a factory write by a test may have touched the flash in between.
-        switch (mFlash.Program(static_cast<std::uint32_t>(operation.address), operation.data)) {
+        if (operation.address > std::numeric_limits<std::uint32_t>::max())
+            return DfuStatus::ErrAddress;
+        switch (flash.Program(static_cast<std::uint32_t>(operation.address), operation.data)) {
         case LSimulatedFlash::ProgramResult::Ok:
             return DfuStatus::Ok;
         case LSimulatedFlash::ProgramResult::OutsideFlash:
@@ -372,4 +374,56 @@ DfuStatus LDfuSeBootloader::Apply(const Operation& operation)
         return DfuStatus::ErrWrite;
     }
     return DfuStatus::ErrUnknown;
+}
+
+bool DfuSeSession::IsRestingState(DfuState state) noexcept
+{
+    switch (state) {
+    case DfuState::DfuIdle:
+    case DfuState::DfuDnloadIdle:
+    case DfuState::DfuManifestSync:
+    case DfuState::DfuUploadIdle:
+    case DfuState::DfuError:
+        return true;
+    case DfuState::AppIdle:
+    case DfuState::AppDetach:
+    case DfuState::DfuDnloadSync:
+    case DfuState::DfuDnbusy:
+    case DfuState::DfuManifest:
+    case DfuState::DfuManifestWaitReset:
+        return false;
+    }
+    return false;
+}
+
+DfuSeSession LDfuSeBootloader::Settle(LSimulatedFlash& flash) const
+{
+    DfuSeSession session{mState, mStatus, mAddressPointer};
+    if (mState == DfuState::DfuDnloadSync && mPending) {
+        DfuStatus outcome = Validate(*mPending);
+        if (outcome == DfuStatus::Ok)
+            outcome = Apply(*mPending, flash, session.AddressPointer);
+        session.Status = outcome;
+        session.State = outcome == DfuStatus::Ok ? DfuState::DfuDnloadIdle : DfuState::DfuError;
+    } else if (mState == DfuState::DfuDnbusy) {
+        // Carried out already; only the answer that reports it is missing.
+        session.Status = mOutcome;
+        session.State = mOutcome == DfuStatus::Ok ? DfuState::DfuDnloadIdle : DfuState::DfuError;
+    }
+    if (!DfuSeSession::IsRestingState(session.State)) // dfuMANIFEST: the device is resetting already
+        session = DfuSeSession{DfuState::DfuIdle, DfuStatus::Ok, LSimulatedFlash::kBaseAddress};
+    return session;
+}
+
+bool LDfuSeBootloader::Resume(const DfuSeSession& session)
+{
+    if (!DfuSeSession::IsRestingState(session.State))
+        return false;
+    mState = session.State;
+    mStatus = session.Status;
+    mAddressPointer = session.AddressPointer;
+    mPending.reset();
+    mBusyUntilMs.reset();
+    mForcedBusyReplies = 0;
+    return true;
 }

@@ -6,9 +6,10 @@
 // writes its data at ((n - 2) x 2048) + address pointer; a DNLOAD of length 0 in dfuDNLOAD-IDLE
 // starts the leave, which the next GETSTATUS completes (the device then resets). UPLOAD reads
 // back in the same way (block 0 lists the supported commands). The first GETSTATUS after a DNLOAD
-// starts the operation and answers dfuDNBUSY with the operation's time as poll time-out; while a
-// write is busy further GETSTATUS requests answer dfuDNBUSY, while an erase is busy a GETSTATUS is
-// held back until the erase is done, as the real bootloader does. A request the current state
+// carries the operation out and answers only when the flash is done, at the flash's pace (the
+// request is held back: an erase of 128 KiB holds it 2 s), with dfuDNBUSY and the operation's
+// time as poll time-out; the next GETSTATUS gives the outcome, dfuDNLOAD-IDLE or dfuERROR with its
+// status. The busyBlockIndex fault adds dfuDNBUSY answers before the outcome. A request the current state
 // does not allow is stalled and leaves the machine in dfuERROR with errSTALLEDPKT. CLRSTATUS
 // outside dfuERROR leaves it in dfuERROR with errUNKNOWN, as ST's device library does.
 //
@@ -34,6 +35,20 @@ struct DfuSeRequest {
     std::uint16_t index = 0;
     std::uint16_t length = 0;
     std::span<const std::uint8_t> dataOut; // host-to-device payload (length bytes)
+};
+
+// What the bootloader keeps in RAM between requests: what a state file restores when the host
+// went away in the middle of a session (only a power-up brings dfuIDLE back).
+struct DfuSeSession {
+    DfuState State = DfuState::DfuIdle;
+    DfuStatus Status = DfuStatus::Ok;
+    std::uint32_t AddressPointer = 0x08000000;
+
+    bool operator==(const DfuSeSession&) const = default;
+
+    // Whether a session may rest in state: one that waits for the host, with no operation under
+    // way (dfuIDLE, dfuDNLOAD-IDLE, dfuMANIFEST-SYNC, dfuUPLOAD-IDLE, dfuERROR).
+    [[nodiscard]] static bool IsRestingState(DfuState state) noexcept;
 };
 
 struct DfuSeReply {
@@ -67,6 +82,14 @@ public:
     // Data blocks received in this session.
     [[nodiscard]] std::uint32_t GetBlocksReceived() const noexcept { return mBlocksReceived; }
 
+    // The session as it will rest once the operation under way (if any) is done, with that
+    // operation carried out on flash, a copy of the device's: the hardware finishes an erase or a
+    // write it has received even when its host has gone.
+    [[nodiscard]] DfuSeSession Settle(LSimulatedFlash& flash) const;
+    // Continues a session that rested in session.State. False, changing nothing, for a state that
+    // is not a resting one.
+    [[nodiscard]] bool Resume(const DfuSeSession& session);
+
 private:
     enum class OperationKind { SetAddress, Erase, Write };
     struct Operation {
@@ -93,8 +116,9 @@ private:
     std::uint64_t DurationOf(const Operation& operation) const;
     // The outcome an operation will have, decided when it starts.
     DfuStatus Validate(const Operation& operation) const;
-    // Carries the operation out on the flash; the status it ends with.
-    DfuStatus Apply(const Operation& operation);
+    // Carries the operation out on flash; the status it ends with. addressPointer is the one the
+    // set-address command changes.
+    static DfuStatus Apply(const Operation& operation, LSimulatedFlash& flash, std::uint32_t& addressPointer);
 
     LSimulatedFlash& mFlash;
     const SimulatedDeviceFaults& mFaults;
@@ -106,8 +130,8 @@ private:
     std::uint32_t mAddressPointer;
     std::uint32_t mBlocksReceived = 0;
     bool mHung = false;                 // stopped answering (noAnswerAfterBlocks)
-    std::optional<Operation> mPending;  // received by DNLOAD, started by GETSTATUS
-    DfuStatus mPendingOutcome = DfuStatus::Ok;
-    std::uint64_t mBusyUntilMs = 0;
+    std::optional<Operation> mPending;  // received by DNLOAD, carried out by the next GETSTATUS
+    std::optional<std::uint64_t> mBusyUntilMs; // set when that GETSTATUS started the operation
+    DfuStatus mOutcome = DfuStatus::Ok; // in dfuDNBUSY: what the operation ended with
     std::uint32_t mForcedBusyReplies = 0; // busyBlockIndex fault: dfuDNBUSY answers still owed
 };

@@ -2,46 +2,89 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 namespace {
 
 constexpr std::array<std::uint8_t, 4> kMagic{'X', 'R', 'F', 'V'};
-constexpr std::uint8_t kFormat = 1;
-constexpr std::size_t kCheckedBytes = 8;
+constexpr std::uint8_t kFormat = 2;
+constexpr std::size_t kLengthOffset = 8;
+constexpr std::size_t kImageCrcOffset = 12;
+constexpr std::size_t kCheckedBytes = 16;
 
-std::array<std::uint8_t, kVersionRecordSize> BuildRecord(std::uint16_t releaseNumber)
+std::uint32_t Crc32Update(std::uint32_t crc, std::span<const std::uint8_t> bytes)
 {
-    std::array<std::uint8_t, kVersionRecordSize> record{};
-    std::copy(kMagic.begin(), kMagic.end(), record.begin());
-    record[4] = static_cast<std::uint8_t>(releaseNumber & 0xFF);
-    record[5] = static_cast<std::uint8_t>(releaseNumber >> 8);
-    record[6] = kFormat;
-    record[7] = 0;
-    const std::uint32_t crc = VersionRecordCrc32(std::span<const std::uint8_t>(record.data(), kCheckedBytes));
+    for (std::uint8_t byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return crc;
+}
+
+// The CRC of image's first length bytes with the record's bytes left out; length has been
+// checked to cover the record and to lie inside image.
+std::uint32_t ImageCrc(std::span<const std::uint8_t> image, std::size_t length)
+{
+    std::uint32_t crc = Crc32Update(0xFFFFFFFFu, image.first(kVersionRecordOffset));
+    const std::size_t after = kVersionRecordOffset + kVersionRecordSize;
+    crc = Crc32Update(crc, image.subspan(after, length - after));
+    return crc ^ 0xFFFFFFFFu;
+}
+
+void PutU32(std::span<std::uint8_t> out, std::uint32_t value)
+{
     for (std::size_t i = 0; i < 4; ++i)
-        record[kCheckedBytes + i] = static_cast<std::uint8_t>(crc >> (8 * i));
-    return record;
+        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t GetU32(std::span<const std::uint8_t> in)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value |= static_cast<std::uint32_t>(in[i]) << (8 * i);
+    return value;
+}
+
+struct RecordFields {
+    std::uint16_t release = 0;
+    std::uint32_t length = 0;
+    std::uint32_t imageCrc = 0;
+};
+
+std::optional<RecordFields> ReadRecord(std::span<const std::uint8_t> image)
+{
+    if (image.size() < kVersionRecordOffset + kVersionRecordSize)
+        return std::nullopt;
+    const auto record = image.subspan(kVersionRecordOffset, kVersionRecordSize);
+    if (!std::equal(kMagic.begin(), kMagic.end(), record.begin()) || record[6] != kFormat || record[7] != 0)
+        return std::nullopt;
+    if (GetU32(record.subspan(kCheckedBytes)) != VersionRecordCrc32(record.first(kCheckedBytes)))
+        return std::nullopt;
+    return RecordFields{static_cast<std::uint16_t>(record[4] | (record[5] << 8)), GetU32(record.subspan(kLengthOffset)),
+                        GetU32(record.subspan(kImageCrcOffset))};
 }
 
 } // namespace
 
 std::uint32_t VersionRecordCrc32(std::span<const std::uint8_t> bytes)
 {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return crc ^ 0xFFFFFFFFu;
+    return Crc32Update(0xFFFFFFFFu, bytes) ^ 0xFFFFFFFFu;
 }
 
 bool WriteVersionRecord(std::span<std::uint8_t> image, std::uint16_t releaseNumber)
 {
-    if (image.size() < kVersionRecordOffset + kVersionRecordSize)
+    if (image.size() < kVersionRecordOffset + kVersionRecordSize || image.size() > std::numeric_limits<std::uint32_t>::max())
         return false;
-    const auto record = BuildRecord(releaseNumber);
-    std::copy(record.begin(), record.end(), image.begin() + kVersionRecordOffset);
+    const auto record = image.subspan(kVersionRecordOffset, kVersionRecordSize);
+    std::copy(kMagic.begin(), kMagic.end(), record.begin());
+    record[4] = static_cast<std::uint8_t>(releaseNumber & 0xFF);
+    record[5] = static_cast<std::uint8_t>(releaseNumber >> 8);
+    record[6] = kFormat;
+    record[7] = 0;
+    PutU32(record.subspan(kLengthOffset), static_cast<std::uint32_t>(image.size()));
+    PutU32(record.subspan(kImageCrcOffset), ImageCrc(image, image.size()));
+    PutU32(record.subspan(kCheckedBytes), VersionRecordCrc32(record.first(kCheckedBytes)));
     return true;
 }
 
@@ -50,20 +93,44 @@ void WriteVersionRecord(std::vector<std::uint8_t>& image, std::uint16_t releaseN
     if (image.size() < kVersionRecordOffset + kVersionRecordSize)
         image.resize(kVersionRecordOffset + kVersionRecordSize, 0xFF);
     const bool written = WriteVersionRecord(std::span<std::uint8_t>(image), releaseNumber);
-    (void)written; // the image has just been made long enough
+    (void)written; // the image has just been made long enough; a vector of 4 GiB is no image
 }
 
 std::optional<std::uint16_t> ReadVersionRecord(std::span<const std::uint8_t> image)
 {
-    if (image.size() < kVersionRecordOffset + kVersionRecordSize)
+    const auto record = ReadRecord(image);
+    if (!record)
         return std::nullopt;
-    const auto record = image.subspan(kVersionRecordOffset, kVersionRecordSize);
-    if (!std::equal(kMagic.begin(), kMagic.end(), record.begin()) || record[6] != kFormat)
-        return std::nullopt;
-    std::uint32_t storedCrc = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        storedCrc |= static_cast<std::uint32_t>(record[kCheckedBytes + i]) << (8 * i);
-    if (storedCrc != VersionRecordCrc32(record.first(kCheckedBytes)))
-        return std::nullopt;
-    return static_cast<std::uint16_t>(record[4] | (record[5] << 8));
+    return record->release;
+}
+
+const char* FirmwareImageCheckName(FirmwareImageCheck check)
+{
+    switch (check) {
+    case FirmwareImageCheck::Valid:
+        return "valid image";
+    case FirmwareImageCheck::NoRecord:
+        return "no intact version record";
+    case FirmwareImageCheck::LengthOutOfRange:
+        return "recorded image length out of range";
+    case FirmwareImageCheck::ChecksumMismatch:
+        return "image checksum does not match";
+    }
+    return "unknown image check";
+}
+
+FirmwareImageCheck CheckFirmwareImage(std::span<const std::uint8_t> flash, std::optional<std::uint16_t>* release)
+{
+    if (release)
+        release->reset();
+    const auto record = ReadRecord(flash);
+    if (!record)
+        return FirmwareImageCheck::NoRecord;
+    if (record->length < kVersionRecordOffset + kVersionRecordSize || record->length > flash.size())
+        return FirmwareImageCheck::LengthOutOfRange;
+    if (ImageCrc(flash, record->length) != record->imageCrc)
+        return FirmwareImageCheck::ChecksumMismatch;
+    if (release)
+        *release = record->release;
+    return FirmwareImageCheck::Valid;
 }

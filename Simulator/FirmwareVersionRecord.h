@@ -7,12 +7,16 @@
 //
 //   offset 0   4 bytes  magic "XRFV"
 //   offset 4   2 bytes  release number, four hexadecimal version digits (0x0031 for "00.31")
-//   offset 6   1 byte   record format, 1
+//   offset 6   1 byte   record format, 2
 //   offset 7   1 byte   0
-//   offset 8   4 bytes  CRC-32 (IEEE 802.3) of bytes 0 to 7
+//   offset 8   4 bytes  image length in bytes, from the application start (the record included)
+//   offset 12  4 bytes  CRC-32 of the image's length bytes, the record's own 20 bytes left out
+//   offset 16  4 bytes  CRC-32 (IEEE 802.3) of bytes 0 to 15
 //
-// A device whose flash holds no intact record has no runnable application and stays in its
-// bootloader. The firmware-image tool calls WriteVersionRecord when it builds an image.
+// The simulated bootloader starts the application only when the record is intact and the image
+// checksum matches the flash over the recorded length (CheckFirmwareImage), so an image that a
+// download left half written never runs. The firmware-image tool calls WriteVersionRecord when it
+// builds an image, after everything else in the image is final.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,18 +25,35 @@
 #include <vector>
 
 inline constexpr std::size_t kVersionRecordOffset = 0x400;
-inline constexpr std::size_t kVersionRecordSize = 12;
+inline constexpr std::size_t kVersionRecordSize = 20;
 
-// Writes the record for releaseNumber into image. Returns false, leaving image untouched, when
-// image is shorter than kVersionRecordOffset + kVersionRecordSize.
+// Writes the record for releaseNumber into image, covering the whole image. Returns false,
+// leaving image untouched, when image is shorter than kVersionRecordOffset + kVersionRecordSize
+// or longer than 4 GiB - 1.
 [[nodiscard]] bool WriteVersionRecord(std::span<std::uint8_t> image, std::uint16_t releaseNumber);
 
 // As above, first growing a short image with erased-flash bytes (0xFF) so that the record fits.
 void WriteVersionRecord(std::vector<std::uint8_t>& image, std::uint16_t releaseNumber);
 
 // The release number of the record in image (which starts where the application starts), or
-// nothing when image is too short, the magic or format differs, or the checksum does not match.
+// nothing when image is too short, the magic or format differs, or the record's checksum does not
+// match. Says nothing about the rest of the image: see CheckFirmwareImage.
 [[nodiscard]] std::optional<std::uint16_t> ReadVersionRecord(std::span<const std::uint8_t> image);
+
+// What a bootloader that checks the image finds in flash (which starts where the application
+// starts).
+enum class FirmwareImageCheck {
+    Valid,            // intact record, the image checksum matches over the recorded length
+    NoRecord,         // no intact record: erased, never written or overwritten
+    LengthOutOfRange, // the recorded length is shorter than the record or leaves the flash
+    ChecksumMismatch, // the image differs from what the record describes: a cut or damaged write
+};
+
+[[nodiscard]] const char* FirmwareImageCheckName(FirmwareImageCheck check);
+
+// The result of checking flash as above; release is set for Valid only.
+[[nodiscard]] FirmwareImageCheck CheckFirmwareImage(std::span<const std::uint8_t> flash,
+                                                    std::optional<std::uint16_t>* release = nullptr);
 
 // CRC-32 as used by the record (reflected polynomial 0xEDB88320, initial and final 0xFFFFFFFF).
 [[nodiscard]] std::uint32_t VersionRecordCrc32(std::span<const std::uint8_t> bytes);

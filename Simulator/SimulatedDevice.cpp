@@ -52,6 +52,37 @@ std::string DescribeRequest(std::uint8_t request)
 
 } // namespace
 
+class LSimulatedDevice::ChangeNotice {
+public:
+    explicit ChangeNotice(LSimulatedDevice& device) : mDevice(device)
+    {
+        std::lock_guard lock(mDevice.mMutex);
+        mModeChanges = mDevice.mModeChanges;
+        mDfuStateChanges = mDevice.mDfuStateChanges;
+    }
+    ~ChangeNotice()
+    {
+        ChangeHook hook;
+        bool modeChanged = false;
+        {
+            std::lock_guard lock(mDevice.mMutex);
+            modeChanged = mDevice.mModeChanges != mModeChanges;
+            if (!modeChanged && mDevice.mDfuStateChanges == mDfuStateChanges)
+                return;
+            hook = mDevice.mChangeHook;
+        }
+        if (hook)
+            hook(modeChanged);
+    }
+    ChangeNotice(const ChangeNotice&) = delete;
+    ChangeNotice& operator=(const ChangeNotice&) = delete;
+
+private:
+    LSimulatedDevice& mDevice;
+    std::uint64_t mModeChanges = 0;
+    std::uint64_t mDfuStateChanges = 0;
+};
+
 const char* SimulatedDeviceModeName(SimulatedDeviceMode mode)
 {
     switch (mode) {
@@ -65,6 +96,8 @@ const char* SimulatedDeviceModeName(SimulatedDeviceMode mode)
         return "Restarting";
     case SimulatedDeviceMode::Unplugged:
         return "Unplugged";
+    case SimulatedDeviceMode::RunningBrokenImage:
+        return "RunningBrokenImage";
     }
     return "unknown mode";
 }
@@ -85,6 +118,7 @@ LSimulatedDevice::LSimulatedDevice(ZT::RCPtr<LSimulatedBus> bus, SimulatedDevice
 
 SimulatedDeviceMode LSimulatedDevice::GetMode()
 {
+    const ChangeNotice notice(*this);
     std::lock_guard lock(mMutex);
     AdvanceLocked(mBus->NowMs());
     return mMode;
@@ -92,6 +126,7 @@ SimulatedDeviceMode LSimulatedDevice::GetMode()
 
 std::optional<ZT::UsbDeviceInfo> LSimulatedDevice::GetUsbInfo()
 {
+    const ChangeNotice notice(*this);
     std::lock_guard lock(mMutex);
     AdvanceLocked(mBus->NowMs());
     if (!IsOnBusLocked())
@@ -113,6 +148,7 @@ std::optional<ZT::UsbDeviceInfo> LSimulatedDevice::GetUsbInfo()
 
 std::optional<std::string> LSimulatedDevice::GetMidiPortName()
 {
+    const ChangeNotice notice(*this);
     std::lock_guard lock(mMutex);
     AdvanceLocked(mBus->NowMs());
     if (mMode != SimulatedDeviceMode::Application || mFaults.noMidiPort)
@@ -122,6 +158,7 @@ std::optional<std::string> LSimulatedDevice::GetMidiPortName()
 
 std::optional<DfuState> LSimulatedDevice::GetDfuState()
 {
+    const ChangeNotice notice(*this);
     std::lock_guard lock(mMutex);
     AdvanceLocked(mBus->NowMs());
     if (!mBootloader)
@@ -155,6 +192,7 @@ SimulatedDeviceTimings LSimulatedDevice::GetTimings() const
 
 void LSimulatedDevice::Unplug()
 {
+    const ChangeNotice notice(*this);
     std::lock_guard lock(mMutex);
     const std::uint64_t now = mBus->NowMs();
     AdvanceLocked(now);
@@ -166,6 +204,7 @@ void LSimulatedDevice::Unplug()
 
 void LSimulatedDevice::Plug()
 {
+    const ChangeNotice notice(*this);
     std::lock_guard lock(mMutex);
     const std::uint64_t now = mBus->NowMs();
     AdvanceLocked(now);
@@ -173,6 +212,48 @@ void LSimulatedDevice::Plug()
         return;
     LogLocked(now, "plugged in");
     StartLocked(now);
+}
+
+SimulatedDeviceSnapshot LSimulatedDevice::TakeSnapshot()
+{
+    const ChangeNotice notice(*this);
+    std::lock_guard lock(mMutex);
+    AdvanceLocked(mBus->NowMs());
+    SimulatedDeviceSnapshot snapshot;
+    snapshot.Mode = mMode == SimulatedDeviceMode::SwitchingToBootloader ? SimulatedDeviceMode::Bootloader : mMode;
+    LSimulatedFlash flash = mFlash;
+    if (mBootloader)
+        snapshot.Bootloader = mBootloader->Settle(flash);
+    const auto bytes = flash.Bytes();
+    snapshot.Flash.assign(bytes.begin(), bytes.end());
+    return snapshot;
+}
+
+bool LSimulatedDevice::ResumeBootloader(const DfuSeSession& session)
+{
+    if (!DfuSeSession::IsRestingState(session.State))
+        return false;
+    const ChangeNotice notice(*this);
+    std::lock_guard lock(mMutex);
+    const std::uint64_t now = mBus->NowMs();
+    EnumerateLocked(SimulatedDeviceMode::Bootloader, now);
+    (void)mBootloader->Resume(session); // a resting state, checked above
+    LogLocked(now, std::string("bootloader session continued in ") + DfuStateName(session.State) + ", " +
+                       DfuStatusName(session.Status));
+    return true;
+}
+
+void LSimulatedDevice::ResumeBrokenImage()
+{
+    const ChangeNotice notice(*this);
+    std::lock_guard lock(mMutex);
+    LeaveBusLocked(SimulatedDeviceMode::RunningBrokenImage, std::nullopt, mBus->NowMs());
+}
+
+void LSimulatedDevice::SetChangeHook(ChangeHook hook)
+{
+    std::lock_guard lock(mMutex);
+    mChangeHook = std::move(hook);
 }
 
 bool LSimulatedDevice::ProgramFlash(std::uint32_t address, std::span<const std::uint8_t> bytes)
@@ -221,6 +302,7 @@ void LSimulatedDevice::ClearLogs()
 
 ZT::UsbError LSimulatedDevice::OpenUsb(const std::string& path, std::uint64_t& appearance)
 {
+    const ChangeNotice notice(*this);
     std::lock_guard lock(mMutex);
     const std::uint64_t now = mBus->NowMs();
     AdvanceLocked(now);
@@ -251,6 +333,7 @@ bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t re
 {
     transferred = 0;
     const bool deviceToHost = (requestType & 0x80) != 0;
+    const ChangeNotice notice(*this);
     Lock lock(mMutex);
 
     SimulatedUsbRequest entry;
@@ -285,7 +368,10 @@ bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t re
         dfuRequest.index = index;
         dfuRequest.length = length;
         dfuRequest.dataOut = entry.dataOut;
+        const DfuState stateBefore = mBootloader->GetState();
         DfuSeReply reply = mBootloader->Handle(dfuRequest, now);
+        if (mBootloader->GetState() != stateBefore)
+            ++mDfuStateChanges;
 
         switch (reply.outcome) {
         case DfuSeReply::Outcome::HoldUntil: {
@@ -353,6 +439,7 @@ bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t re
 
 bool LSimulatedDevice::OpenMidi(const std::string& name, std::uint64_t& appearance)
 {
+    const ChangeNotice notice(*this);
     std::lock_guard lock(mMutex);
     const std::uint64_t now = mBus->NowMs();
     AdvanceLocked(now);
@@ -365,6 +452,7 @@ bool LSimulatedDevice::OpenMidi(const std::string& name, std::uint64_t& appearan
 
 LSimulatedDevice::MidiDelivery LSimulatedDevice::ReceiveMidi(std::uint64_t appearance, std::span<const std::uint8_t> message)
 {
+    const ChangeNotice notice(*this);
     std::lock_guard lock(mMutex);
     const std::uint64_t now = mBus->NowMs();
     AdvanceLocked(now);
@@ -405,23 +493,46 @@ void LSimulatedDevice::AdvanceLocked(std::uint64_t nowMs)
     case SimulatedDeviceMode::Application:
     case SimulatedDeviceMode::Bootloader:
     case SimulatedDeviceMode::Unplugged:
+    case SimulatedDeviceMode::RunningBrokenImage:
         return;
     }
 }
 
 void LSimulatedDevice::StartLocked(std::uint64_t timeMs)
 {
-    if (const auto release = FlashReleaseLocked()) {
+    std::optional<std::uint16_t> release;
+    const FirmwareImageCheck check = CheckImageLocked(&release);
+    if (check == FirmwareImageCheck::Valid) {
         mReleaseNumber = *release;
         EnumerateLocked(SimulatedDeviceMode::Application, timeMs);
         return;
     }
-    LogLocked(timeMs, "no valid application in flash: staying in the bootloader");
+    if (mFaults.noImageCheck) {
+        // Such a bootloader only looks at the initial stack pointer: an erased first word keeps
+        // it in its own code, anything else is jumped into.
+        const auto firstWord = mFlash.Read(kApplicationStartAddress, 4);
+        const bool erased = firstWord && std::all_of(firstWord->begin(), firstWord->end(), [](std::uint8_t b) { return b == 0xFF; });
+        if (!erased) {
+            LogLocked(timeMs, std::string("no image check: starting a broken application (") +
+                                  FirmwareImageCheckName(check) + ")");
+            LeaveBusLocked(SimulatedDeviceMode::RunningBrokenImage, std::nullopt, timeMs);
+            return;
+        }
+    }
+    LogLocked(timeMs, std::string("no valid application in flash (") + FirmwareImageCheckName(check) +
+                          "): staying in the bootloader");
     EnumerateLocked(SimulatedDeviceMode::Bootloader, timeMs);
+}
+
+FirmwareImageCheck LSimulatedDevice::CheckImageLocked(std::optional<std::uint16_t>* release) const
+{
+    const auto bytes = mFlash.Bytes();
+    return CheckFirmwareImage(bytes.subspan(kApplicationStartAddress - LSimulatedFlash::kBaseAddress), release);
 }
 
 void LSimulatedDevice::EnumerateLocked(SimulatedDeviceMode mode, std::uint64_t timeMs)
 {
+    ++mModeChanges;
     mMode = mode;
     ++mAppearance;
     mOpenConnections = 0;
@@ -440,6 +551,7 @@ void LSimulatedDevice::EnumerateLocked(SimulatedDeviceMode mode, std::uint64_t t
 
 void LSimulatedDevice::LeaveBusLocked(SimulatedDeviceMode mode, std::optional<std::uint64_t> returnAtMs, std::uint64_t timeMs)
 {
+    ++mModeChanges;
     mMode = mode;
     ++mAppearance;
     mOpenConnections = 0;
@@ -457,8 +569,9 @@ bool LSimulatedDevice::IsOnBusLocked() const
 
 std::optional<std::uint16_t> LSimulatedDevice::FlashReleaseLocked() const
 {
-    const auto bytes = mFlash.Bytes();
-    return ReadVersionRecord(bytes.subspan(kApplicationStartAddress - LSimulatedFlash::kBaseAddress));
+    std::optional<std::uint16_t> release;
+    (void)CheckImageLocked(&release); // release stays empty unless the image is valid
+    return release;
 }
 
 void LSimulatedDevice::LogLocked(std::uint64_t timeMs, const std::string& text)

@@ -5,17 +5,22 @@
 // version of the firmware in its flash as its USB release number and has a MIDI output port.
 // The update-mode message on that port makes it leave the bus and, after bootloaderAppearMs,
 // enumerate as the DfuSe bootloader (0483:DF11). The bootloader's leave request makes it reset:
-// after returnMs it enumerates again, in normal mode when its flash holds an intact version record
-// at kApplicationStartAddress + kVersionRecordOffset, in its bootloader otherwise. Each time the
+// after returnMs it powers up again. At every power-up (leave, Plug, a new run) the bootloader
+// checks the application image (CheckFirmwareImage: the version record at kApplicationStartAddress
+// + kVersionRecordOffset and the checksum over the whole image) and starts it only when it is
+// valid; otherwise the device enumerates as its bootloader, in dfuIDLE. With the noImageCheck
+// fault a broken image whose first word is not erased is started instead: the device runs it and
+// never enumerates (RunningBrokenImage). Each time the
 // device enumerates it gets a new path, so connections and ports of an earlier appearance fail
 // with "no device".
 //
 // Timed events are not waited for by any thread: each call compares the simulator's clock with the
 // time the next event falls due. Every member may be called from any thread; all state is guarded
 // by mMutex, which is never held while the device waits on the clock (a held-back status request,
-// an unanswered request).
+// an unanswered request) nor while it calls its change hook.
 
 #include "Simulator/DfuSeBootloader.h"
+#include "Simulator/FirmwareVersionRecord.h"
 #include "Simulator/SimulatedBus.h"
 #include "Simulator/SimulatedDeviceFaults.h"
 #include "Simulator/SimulatedDeviceKind.h"
@@ -29,6 +34,7 @@
 #include "ZTFramework/Usb/UsbError.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -42,12 +48,25 @@ enum class SimulatedDeviceMode {
     Bootloader,            // on the bus as 0483:DF11
     Restarting,            // off the bus after the bootloader's leave request
     Unplugged,             // off the bus until Plug
+    RunningBrokenImage,    // off the bus: started a broken image (noImageCheck fault); Plug starts it again
 };
 
 [[nodiscard]] const char* SimulatedDeviceModeName(SimulatedDeviceMode mode);
 
+// A device as it stands, flash and bootloader session settled (see LDfuSeBootloader::Settle): what
+// a state file keeps between runs.
+struct SimulatedDeviceSnapshot {
+    SimulatedDeviceMode Mode = SimulatedDeviceMode::Application;
+    DfuSeSession Bootloader;           // meaningful in Bootloader mode
+    std::vector<std::uint8_t> Flash;   // the whole flash from LSimulatedFlash::kBaseAddress
+};
+
 class LSimulatedDevice : public virtual ZT::LRefCountedObject {
 public:
+    // Called after a request that changed the device's mode (modeChanged) or its bootloader's DFU
+    // state, on the thread that made the request, with no lock of the device held.
+    using ChangeHook = std::function<void(bool modeChanged)>;
+
     // What became of a MIDI message sent to the device.
     enum class MidiDelivery { Delivered, Gone, NeverCompletes };
 
@@ -78,9 +97,18 @@ public:
 
     // Pulls the cable: the device leaves the bus at once, whatever it was doing.
     void Unplug();
-    // Plugs it in (again): it starts at once, in normal mode when its flash holds an intact
-    // version record, in its bootloader otherwise. Does nothing while it is plugged in.
+    // Plugs it in (again): it powers up at once, in normal mode when its flash holds a valid
+    // image, in its bootloader otherwise (see above). Does nothing while it is plugged in.
     void Plug();
+
+    // The device now; a device on its way into its bootloader is taken as arrived there.
+    [[nodiscard]] SimulatedDeviceSnapshot TakeSnapshot();
+    // Puts the device on the bus as its bootloader, continuing session (a new appearance). False,
+    // changing nothing, when session.State is not a resting state.
+    [[nodiscard]] bool ResumeBootloader(const DfuSeSession& session);
+    // Takes the device off the bus as one that runs a broken image.
+    void ResumeBrokenImage();
+    void SetChangeHook(ChangeHook hook);
 
     // Writes bytes into the flash as a factory programmer does. False when they leave the flash.
     [[nodiscard]] bool ProgramFlash(std::uint32_t address, std::span<const std::uint8_t> bytes);
@@ -88,7 +116,8 @@ public:
     [[nodiscard]] std::vector<std::uint8_t> GetFlashDump() const;
     // length bytes from address; nothing when the range leaves the flash.
     [[nodiscard]] std::optional<std::vector<std::uint8_t>> ReadFlash(std::uint32_t address, std::size_t length) const;
-    // The release number of the version record in flash; nothing when there is no intact record.
+    // The release number of the image in flash; nothing when the flash holds no valid image (the
+    // release a power-up would report).
     [[nodiscard]] std::optional<std::uint16_t> GetFlashReleaseNumber() const;
 
     // What the device saw and did, one line each, "[1500 ms] ..." (times of the simulator clock).
@@ -115,11 +144,14 @@ public:
 
 private:
     using Lock = std::unique_lock<std::mutex>;
+    // Declared before the lock in a public member: calls the change hook once the lock is gone.
+    class ChangeNotice;
 
     // Lets due events happen: the bootloader appearing, the device returning after a reset.
     void AdvanceLocked(std::uint64_t nowMs);
-    // Powers the device up from its flash at timeMs.
+    // Powers the device up from its flash at timeMs: its bootloader checks the image.
     void StartLocked(std::uint64_t timeMs);
+    [[nodiscard]] FirmwareImageCheck CheckImageLocked(std::optional<std::uint16_t>* release) const;
     void EnumerateLocked(SimulatedDeviceMode mode, std::uint64_t timeMs);
     void LeaveBusLocked(SimulatedDeviceMode mode, std::optional<std::uint64_t> returnAtMs, std::uint64_t timeMs);
     [[nodiscard]] bool IsOnBusLocked() const;
@@ -145,4 +177,7 @@ private:
     std::uint32_t mOpenConnections = 0;        // on the current appearance
     std::vector<std::string> mLog;
     std::vector<SimulatedUsbRequest> mRequestLog;
+    std::uint64_t mModeChanges = 0;            // count up; the change notice compares them
+    std::uint64_t mDfuStateChanges = 0;
+    ChangeHook mChangeHook;
 };

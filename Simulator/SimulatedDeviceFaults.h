@@ -25,4 +25,10 @@ struct SimulatedDeviceFaults {
     std::uint32_t busyBlockStatusReplies = 21;         // ... for this many status replies
     bool noReturnAfterLeave = false;                   // after the leave request it never comes back
     bool slowReturn = false;                           // it comes back after slowReturnMs, not returnMs
+
+    // Power-up.
+    // The bootloader does not check the image: whatever the flash holds past an erased first word
+    // is started, so a half-written image runs, crashes and the device never enumerates (until a
+    // power-up without this fault finds its bootloader again).
+    bool noImageCheck = false;
 };

@@ -4,10 +4,13 @@
 #include "Simulator/SimulatorStateFile.h"
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
-#include <system_error>
+#include <memory>
+#include <mutex>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -76,6 +79,8 @@ bool ApplyFault(SimulatedDeviceFaults& faults, const std::string& name, std::opt
         return flag(faults.noReturnAfterLeave);
     if (name == "slow-return")
         return flag(faults.slowReturn);
+    if (name == "no-image-check")
+        return flag(faults.noImageCheck);
     if (name == "stall-after-blocks")
         return counted(faults.stallAfterBlocks);
     if (name == "no-answer-after-blocks")
@@ -113,6 +118,51 @@ bool ParseDeviceItem(std::string_view item, SimulatedDevicesSetup::Device& devic
     device.ReleaseNumber = release;
     return true;
 }
+
+// Writes the simulator's devices to the state file when they change, on the thread that changed
+// them. One save at a time: a change reported while a save runs (on another thread, or by the
+// snapshot of the save itself) makes that save run once more instead of waiting for it.
+class StateSaver {
+public:
+    StateSaver(std::string path, LDeviceSimulator& simulator) : mPath(std::move(path)), mSimulator(simulator) {}
+
+    void Changed(bool modeChanged)
+    {
+        {
+            std::lock_guard lock(mMutex);
+            const std::uint64_t now = mSimulator.GetBus()->NowMs();
+            if (!modeChanged && mLastSaveMs && now - *mLastSaveMs < SimulatedDevicesSetup::kStateSaveIntervalMs)
+                return;
+            mPending = true;
+            if (mSaving)
+                return;
+            mSaving = true;
+        }
+        for (;;) {
+            {
+                std::lock_guard lock(mMutex);
+                if (!mPending) {
+                    mSaving = false;
+                    return;
+                }
+                mPending = false;
+                mLastSaveMs = mSimulator.GetBus()->NowMs();
+            }
+            std::string error;
+            // A failure leaves the path as it was; SaveState at the end of the run reports it.
+            (void)CSimulatorStateFile::Write(mPath, CSimulatorStateFile::Capture(mSimulator), error);
+        }
+    }
+
+private:
+    const std::string mPath;
+    LDeviceSimulator& mSimulator; // owns the hook that owns this saver
+    std::mutex mMutex;
+    // Guarded by mMutex.
+    bool mSaving = false;
+    bool mPending = false;
+    std::optional<std::uint64_t> mLastSaveMs;
+};
 
 } // namespace
 
@@ -221,8 +271,8 @@ ZT::RCPtr<LDeviceSimulator> SimulatedDevicesSetup::CreateSimulator(std::string& 
     std::vector<ZT::RCPtr<LSimulatedDevice>> devices;
     bool restored = false;
     if (!StateFile.empty()) {
-        std::error_code ignored;
-        if (!std::filesystem::exists(StateFile, ignored)) {
+        struct stat status {};
+        if (::lstat(StateFile.c_str(), &status) != 0 && errno == ENOENT) {
             stateMessage = "Simulator: " + StateFile + " does not exist yet; it will keep the devices of this run";
         } else {
             std::string error;
@@ -243,7 +293,16 @@ ZT::RCPtr<LDeviceSimulator> SimulatedDevicesSetup::CreateSimulator(std::string& 
     }
     for (const ZT::RCPtr<LSimulatedDevice>& device : devices)
         device->SetFaults(device->GetKind() == SimulatedDeviceKind::Controller ? Controller.Faults : Display.Faults);
+    InstallStateSaver(*simulator);
     return simulator;
+}
+
+void SimulatedDevicesSetup::InstallStateSaver(LDeviceSimulator& simulator) const
+{
+    if (StateFile.empty())
+        return;
+    auto saver = std::make_shared<StateSaver>(StateFile, simulator);
+    simulator.SetChangeHook([saver](bool modeChanged) { saver->Changed(modeChanged); });
 }
 
 bool SimulatedDevicesSetup::SaveState(LDeviceSimulator& simulator, std::string& message) const
@@ -251,8 +310,12 @@ bool SimulatedDevicesSetup::SaveState(LDeviceSimulator& simulator, std::string& 
     message.clear();
     if (StateFile.empty())
         return true;
-    if (!CSimulatorStateFile::Write(StateFile, CSimulatorStateFile::Capture(simulator), message))
+    simulator.SetChangeHook(nullptr);
+    std::string error;
+    if (!CSimulatorStateFile::Write(StateFile, CSimulatorStateFile::Capture(simulator), error)) {
+        message = "Simulator: devices not kept (" + error + ")";
         return false;
+    }
     message = "Simulator: devices kept in " + StateFile;
     return true;
 }

@@ -11,9 +11,12 @@
 // A missing or empty item takes the default, controller "00.30" and wheel display "00.49", so
 // "-SIMULATE_DEVICES" alone shows the whole two-device update. The further items are:
 //
-//   state=<file>          keep the devices (their flash, and whether they sit in their
-//                         bootloader) in file between runs; a file that exists wins over the
-//                         two versions
+//   state=<file>          keep the devices (their flash, and where they stood: in normal mode,
+//                         in their bootloader with its DFU state, unplugged) in file between
+//                         runs; a file that exists wins over the two versions. The file is
+//                         written during the run whenever a device changes its mode, and at
+//                         most every kStateSaveIntervalMs when a bootloader changes its DFU
+//                         state, so a run that is killed leaves it as the hardware would be left
 //   time-factor=<x>       every delay of the devices times x (default 1, real time; 0 < x <= 100)
 //   enumeration-fails     listing the bus fails
 //   [controller:|display:]<fault>
@@ -22,7 +25,8 @@
 //                         midi-send-never-completes, bootloader-never-appears,
 //                         bootloader-starts-in-error, stall-on-erase, stall-after-blocks=<n>,
 //                         no-answer-after-blocks=<n>, unplug-after-blocks=<n>, busy-block=<n>,
-//                         busy-replies=<n>, no-return-after-leave, slow-return
+//                         busy-replies=<n>, no-return-after-leave, slow-return,
+//                         no-image-check
 //
 // Names are case-insensitive. Items that are not understood are collected in Unrecognised
 // and otherwise ignored, as unknown command-line options are.
@@ -49,6 +53,8 @@ struct SimulatedDevicesSetup {
     static constexpr std::uint16_t kDefaultControllerRelease = 0x0030;
     static constexpr std::uint16_t kDefaultDisplayRelease = 0x0049;
     static constexpr double kMaxTimeFactor = 100.0;
+    // On the simulator's clock: the least time between two saves for DFU state changes alone.
+    static constexpr std::uint64_t kStateSaveIntervalMs = 250;
 
     Device Controller{true, kDefaultControllerRelease, {}};
     Device Display{true, kDefaultDisplayRelease, {}};
@@ -65,12 +71,18 @@ struct SimulatedDevicesSetup {
     [[nodiscard]] static std::optional<std::uint16_t> ParseVersion(std::string_view text);
 
     // A simulator on real time scaled by TimeFactor, with the devices of the state file when it
-    // can be read, else those of this setup, faults applied either way. Not installed yet.
+    // can be read, else those of this setup, faults applied either way, with the state saver
+    // installed (InstallStateSaver). Not installed as the process's backends yet.
     // stateMessage receives one line about the state file for the debug output (empty when
     // there is none).
     [[nodiscard]] ZT::RCPtr<LDeviceSimulator> CreateSimulator(std::string& stateMessage) const;
 
-    // Writes the simulator's devices to StateFile (nothing without one). False, with a message,
-    // when the file cannot be written.
+    // Makes the simulator write its devices to StateFile as they change (see state= above);
+    // nothing without a state file. A save that fails changes nothing at the path; the run's
+    // last SaveState reports the reason.
+    void InstallStateSaver(LDeviceSimulator& simulator) const;
+
+    // Writes the simulator's devices to StateFile (nothing without one) and stops the saves
+    // during the run. False, with a message, when the file cannot or may not be written.
     [[nodiscard]] bool SaveState(LDeviceSimulator& simulator, std::string& message) const;
 };

@@ -3,7 +3,8 @@
 //
 // The element holds a deterministic pseudo-random payload, so that every build writes the same
 // bytes, with the simulated firmware's version record (Simulator/FirmwareVersionRecord.h) at its
-// fixed offset; the target name carries DfuSeFileLayout::kSimulationMark; the DFU suffix names
+// fixed offset, written last: it carries the element's length and checksum, which a simulated
+// bootloader checks before it starts the image; the target name carries DfuSeFileLayout::kSimulationMark; the DFU suffix names
 // the device's normal-mode IDs and the firmware's release.
 
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"

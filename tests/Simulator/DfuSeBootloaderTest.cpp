@@ -23,27 +23,60 @@ protected:
     }
 };
 
-TEST_F(DfuSeBootloader, EraseTimesAndTheHeldBackStatus)
+// The status request that starts a flash operation comes back only when the flash is done, so a
+// host that is killed during it leaves the operation finished; the next one gives the outcome.
+TEST_F(DfuSeBootloader, TheFirstStatusRequestAnswersWhenTheFlashIsDone)
 {
     DfuHost host = EnterBootloader();
     struct Row {
-        std::uint32_t sector;
-        std::uint32_t eraseMs;
+        const char* what;
+        std::uint16_t block; // 0: the command below
+        std::uint8_t command;
+        std::uint32_t address;
+        std::uint32_t operationMs;
     };
-    for (const Row row : {Row{0x0800C000, 250}, Row{0x08010000, 1100}, Row{0x08020000, 2000}}) {
-        ASSERT_TRUE(host.Download(0, DfuHost::Command(kDfuSeCommandErase, row.sector)));
+    for (const Row row : {Row{"erase 16 KiB", 0, kDfuSeCommandErase, 0x0800C000, 250},
+                          Row{"erase 64 KiB", 0, kDfuSeCommandErase, 0x08010000, 1100},
+                          Row{"erase 128 KiB", 0, kDfuSeCommandErase, 0x08020000, 2000},
+                          Row{"set address", 0, kDfuSeCommandSetAddress, 0x08020000, 0},
+                          Row{"write 2048 bytes", 2, 0, 0, 20}, Row{"write 512 bytes", 3, 0, 0, 5}}) {
+        SCOPED_TRACE(row.what);
+        const std::uint16_t length = row.block == 3 ? 512 : kBlockSize;
+        ASSERT_TRUE(row.block == 0 ? host.Download(0, DfuHost::Command(row.command, row.address))
+                                   : host.Download(row.block, MakeImage(length, std::nullopt)));
         const std::uint64_t started = mClock.NowMs();
         const auto busy = host.GetStatus();
         ASSERT_TRUE(busy);
-        EXPECT_EQ(busy->state, 4);
-        EXPECT_EQ(busy->pollTimeoutMs, row.eraseMs);
-        EXPECT_EQ(mClock.NowMs(), started);
+        EXPECT_EQ(mClock.NowMs() - started, row.operationMs) << "the first status request must wait for the flash";
+        EXPECT_EQ(busy->state, static_cast<std::uint8_t>(DfuState::DfuDnbusy));
+        EXPECT_EQ(busy->pollTimeoutMs, row.operationMs);
 
-        // Asked again at once: the answer comes only when the erase is done.
         const auto done = host.GetStatus();
         ASSERT_TRUE(done);
-        EXPECT_EQ(done->state, 5);
-        EXPECT_EQ(mClock.NowMs() - started, row.eraseMs);
+        EXPECT_EQ(done->state, static_cast<std::uint8_t>(DfuState::DfuDnloadIdle));
+        EXPECT_EQ(mClock.NowMs() - started, row.operationMs) << "the outcome must come at once";
+    }
+    EXPECT_EQ(Flash(0x08020000, 4), (MakeImage(4, std::nullopt))) << "block 2 lands at the address pointer";
+}
+
+// CLRSTATUS only clears dfuERROR; anywhere else it is an error of its own (errUNKNOWN), which is
+// what a host that clears a bootloader left in dfuDNLOAD-IDLE runs into.
+TEST_F(DfuSeBootloader, ClearStatusOutsideErrorEndsInErrorUnknown)
+{
+    DfuHost host = EnterBootloader();
+    for (const bool afterDownload : {false, true}) {
+        SCOPED_TRACE(afterDownload ? "in dfuDNLOAD-IDLE" : "in dfuIDLE");
+        if (afterDownload) {
+            ASSERT_TRUE(host.SetAddress(0x08020000));
+        }
+        ASSERT_TRUE(host.ClearStatus());
+        auto status = host.GetStatus();
+        ASSERT_TRUE(status);
+        EXPECT_EQ(DfuStateName(static_cast<DfuState>(status->state)), std::string("dfuERROR"));
+        EXPECT_EQ(DfuStatusName(static_cast<DfuStatus>(status->status)), std::string("errUNKNOWN"));
+        ASSERT_TRUE(host.ClearStatus());
+        status = host.GetStatus();
+        EXPECT_EQ(DfuStateName(static_cast<DfuState>(status->state)), std::string("dfuIDLE"));
     }
 }
 

@@ -74,3 +74,57 @@ TEST(FirmwareVersionRecord, GrowingWriteKeepsTheImageAndPadsWithErasedFlash)
 }
 
 } // namespace
+
+namespace {
+
+// The bootloader's check: the record must be intact and the image must match its checksum over
+// the recorded length, wherever a download was cut or a byte went wrong.
+TEST(FirmwareImageCheck, OnlyTheWholeImageAsRecordedIsValid)
+{
+    std::vector<std::uint8_t> image(0x6000);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+    WriteVersionRecord(image, 0x0031);
+    std::vector<std::uint8_t> flash = image;
+    flash.resize(0x10000, 0xFF); // the rest of the sector, erased
+    std::optional<std::uint16_t> release;
+    ASSERT_EQ(FirmwareImageCheckName(CheckFirmwareImage(flash, &release)), std::string("valid image"));
+    EXPECT_EQ(release, std::optional<std::uint16_t>(0x0031));
+
+    struct Case {
+        const char* what;
+        std::size_t from; // bytes from here to the end of the image read erased (0xFF), or ...
+        std::size_t flip; // ... this one byte flipped (when from is 0)
+        FirmwareImageCheck expected;
+    };
+    const Case cases[] = {
+        {"cut after the first 2048-byte block", 0x800, 0, FirmwareImageCheck::ChecksumMismatch},
+        {"cut before the last byte", image.size() - 1, 0, FirmwareImageCheck::ChecksumMismatch},
+        {"cut before the record", 0x200, 0, FirmwareImageCheck::NoRecord},
+        {"first byte flipped", 0, 1, FirmwareImageCheck::ChecksumMismatch},
+        {"last byte flipped", 0, image.size(), FirmwareImageCheck::ChecksumMismatch},
+        {"byte after the record flipped", 0, kVersionRecordOffset + kVersionRecordSize + 1,
+         FirmwareImageCheck::ChecksumMismatch},
+        {"record's length flipped", 0, kVersionRecordOffset + 8 + 1, FirmwareImageCheck::NoRecord},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> damaged = flash;
+        if (c.from != 0)
+            std::fill(damaged.begin() + static_cast<std::ptrdiff_t>(c.from), damaged.begin() + static_cast<std::ptrdiff_t>(image.size()), 0xFF);
+        else
+            damaged[c.flip - 1] ^= 0x10;
+        EXPECT_EQ(FirmwareImageCheckName(CheckFirmwareImage(damaged, &release)), std::string(FirmwareImageCheckName(c.expected)))
+            << c.what;
+        EXPECT_FALSE(release.has_value()) << c.what << ": a broken image has no release";
+        // The record alone still reads: the device's version is only believed with the image.
+        if (c.expected == FirmwareImageCheck::ChecksumMismatch) {
+            EXPECT_EQ(ReadVersionRecord(damaged), std::optional<std::uint16_t>(0x0031)) << c.what;
+        }
+    }
+
+    // A recorded length past the end of the flash (an image longer than what is there).
+    EXPECT_EQ(CheckFirmwareImage(std::span<const std::uint8_t>(image).first(image.size() - 1)),
+              FirmwareImageCheck::LengthOutOfRange);
+}
+
+} // namespace

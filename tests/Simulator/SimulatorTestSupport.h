@@ -190,6 +190,17 @@ protected:
         return DfuHost(connection, mClock);
     }
 
+    // Opens the bootloader of a device that is in it already.
+    DfuHost EnterBootloaderDirectly()
+    {
+        auto bootloader = FindBootloader();
+        EXPECT_TRUE(bootloader.has_value()) << "no bootloader on the bus";
+        ZT::UsbError error = ZT::UsbError::Other;
+        auto connection = bootloader ? mUsb->Open(bootloader->path, error) : nullptr;
+        EXPECT_TRUE(connection) << ZT::UsbErrorName(error);
+        return DfuHost(connection, mClock);
+    }
+
     ZT::VirtualClock mClock{100000};
     ZT::RCPtr<LDeviceSimulator> mSimulator;
     ZT::RCPtr<LSimulatedDevice> mController;

@@ -71,7 +71,7 @@ TEST(RecoveryProcess, BothDevicesInUpdateModeWithoutARecordAreRefusedAndLeftUnto
     const auto devices = ReadState(state);
     ASSERT_EQ(devices.size(), 2u);
     for (const auto& device : devices) {
-        EXPECT_TRUE(device.InBootloader) << SimulatedDeviceKindName(device.Kind);
+        EXPECT_EQ(device.State, CSimulatorStateFile::Power::Bootloader) << SimulatedDeviceKindName(device.Kind);
         EXPECT_TRUE(device.Pages.empty()) << SimulatedDeviceKindName(device.Kind) << ": " << device.Pages.size()
                                           << " pages written";
     }
@@ -104,7 +104,7 @@ TEST(RecoveryProcess, TheRecordOfACutRunLetsTheNextRunFinishTheController)
     EXPECT_TRUE(Contains(second.StandardError, "Controller: back in normal mode with firmware 00.31.")) << Describe(second);
     devices = ReadState(state);
     ASSERT_EQ(devices.size(), 1u);
-    EXPECT_FALSE(devices[0].InBootloader);
+    EXPECT_EQ(devices[0].State, CSimulatorStateFile::Power::Running);
     EXPECT_TRUE(HoldsImage(devices[0], kControllerDevice));
 }
 

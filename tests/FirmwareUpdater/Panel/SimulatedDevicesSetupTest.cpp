@@ -49,7 +49,7 @@ TEST(SimulateDevicesItems, SetFaultsStateAndPace)
 {
     const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(
         "00.30,00.49,STATE=/tmp/Some Folder/State.bin,time-factor=0.25,controller:unplug-after-blocks=7,"
-        "display:Stall-On-Erase,slow-return,busy-block=3,busy-replies=40,enumeration-fails");
+        "display:Stall-On-Erase,slow-return,busy-block=3,busy-replies=40,enumeration-fails,controller:no-image-check");
     EXPECT_EQ(setup.StateFile, "/tmp/Some Folder/State.bin");
     EXPECT_DOUBLE_EQ(setup.TimeFactor, 0.25);
     EXPECT_TRUE(setup.EnumerationFails);
@@ -57,6 +57,8 @@ TEST(SimulateDevicesItems, SetFaultsStateAndPace)
     EXPECT_FALSE(setup.Display.Faults.unplugAfterBlocks.has_value());
     EXPECT_FALSE(setup.Controller.Faults.stallOnErase);
     EXPECT_TRUE(setup.Display.Faults.stallOnErase);
+    EXPECT_TRUE(setup.Controller.Faults.noImageCheck);
+    EXPECT_FALSE(setup.Display.Faults.noImageCheck);
     for (const SimulatedDevicesSetup::Device* device : {&setup.Controller, &setup.Display}) {
         EXPECT_TRUE(device->Faults.slowReturn);
         EXPECT_EQ(device->Faults.busyBlockIndex, std::optional<std::uint32_t>(3));
@@ -69,7 +71,7 @@ TEST(SimulateDevicesItems, WhatCannotBeReadIsReportedAndChangesNothing)
 {
     const char* bad[] = {"state=",        "time-factor=0",   "time-factor=101",   "time-factor=nan", "time-factor=1x",
                          "stall-on-erase=3", "unplug-after-blocks", "unplug-after-blocks=-1", "busy-block=",
-                         "printer:slow-return", "no-such-fault", "controller:"};
+                         "printer:slow-return", "no-such-fault", "controller:", "no-image-check=1"};
     for (const char* item : bad) {
         const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(std::string("00.30,00.49,") + item);
         ASSERT_EQ(setup.Unrecognised.size(), 1u) << item;

@@ -108,14 +108,15 @@ TEST_F(DfuSeDownload, ControllerImageIsErasedWrittenAndTheDeviceReturnsWithItsVe
     EXPECT_EQ(RunUpdate(), UpdateRunState::Succeeded);
     const auto requests = mUsb->GetDescriptions();
 
-    // Idle check, then each of the controller's three sectors: erase, busy, (10 ms) download idle.
+    // Idle check, then each of the controller's three sectors: erase, busy (answered once the
+    // flash is done), (10 ms) download idle; each block the same.
     const std::vector<std::string> start = {
         "GETSTATUS 2",
         "DNLOAD 0 erase 0x08008000", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 erase 0x0800C000", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 erase 0x08010000", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 set 0x08008000", "GETSTATUS 4", "GETSTATUS 5",
-        "DNLOAD 2 2048 bytes", "GETSTATUS 4", "GETSTATUS 4", "GETSTATUS 5",
+        "DNLOAD 2 2048 bytes", "GETSTATUS 4", "GETSTATUS 5",
     };
     ASSERT_GE(requests.size(), start.size());
     EXPECT_EQ(std::vector<std::string>(requests.begin(), requests.begin() + start.size()), start);
@@ -125,7 +126,7 @@ TEST_F(DfuSeDownload, ControllerImageIsErasedWrittenAndTheDeviceReturnsWithItsVe
     // Before the leave the address pointer goes back to the element's start, where a bootloader
     // that jumps to it finds the application.
     const std::vector<std::string> end = {
-        "DNLOAD 48 2048 bytes", "GETSTATUS 4", "GETSTATUS 4", "GETSTATUS 5",
+        "DNLOAD 48 2048 bytes", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 set 0x0801F800", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 2 744 bytes", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 set 0x08008000", "GETSTATUS 4", "GETSTATUS 5",
@@ -354,7 +355,7 @@ INSTANTIATE_TEST_SUITE_P(
                    EraseProgress(0, 3)},
         // Pressed while the fifth block is programmed: that block completes, the sixth is never sent.
         CancelCase{"DuringWriting", [](const RecordingUsbBackend& usb) { return usb.CountDataBlocks() >= 5; },
-                   {"DNLOAD 6 2048 bytes", "GETSTATUS 4", "GETSTATUS 4", "GETSTATUS 5", "ABORT"},
+                   {"DNLOAD 6 2048 bytes", "GETSTATUS 4", "GETSTATUS 5", "ABORT"},
                    WriteProgress(4, 48)},
         // Pressed while the last block is programmed: the image is whole, but the cancel came
         // before the leave and is honoured.
@@ -363,9 +364,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<CancelCase>& info) { return std::string(info.param.name); });
 
 // Before the first erase the application is whole: the device may restart into it, as a cancel
-// always did. The bootloader is still busy with a block an earlier client sent (to its default
-// address pointer, 0x08000000, erased in the simulated flash) when the run starts, and the user
-// cancels while the run waits for it.
+// always did. An earlier client sent a block (to the default address pointer, 0x08000000, erased
+// in the simulated flash) and never asked for its status, so the run's first status request
+// starts programming it and is answered only when that is done; the user cancels meanwhile.
 TEST_F(DfuSeDownload, CancelBeforeTheFirstEraseLeavesToTheUntouchedApplication)
 {
     ScanAndEnterUpdateMode();
@@ -375,7 +376,6 @@ TEST_F(DfuSeDownload, CancelBeforeTheFirstEraseLeavesToTheUntouchedApplication)
         ASSERT_TRUE(connection) << ZT::UsbErrorName(error);
         SimTest::DfuHost host(connection, mClock);
         ASSERT_TRUE(host.Download(2, std::vector<std::uint8_t>(2048, 0x00)));
-        ASSERT_EQ(host.GetStatus()->state, 4);
         connection->Close();
     }
     const auto before = mController->ReadFlash(0x08008000, 0x18000);
@@ -448,7 +448,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000 !Pipe"}, false,
                     {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
         FailureCase{"StallAfterThreeBlocks", Fault(&F::stallAfterBlocks, 3u),
-                    {"DNLOAD 4 2048 bytes", "GETSTATUS 4", "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 5 2048 bytes !Pipe"}, false,
+                    {"DNLOAD 4 2048 bytes", "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 5 2048 bytes !Pipe"}, false,
                     {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
         // The power cycle brings the bootloader back in dfuIDLE.
         FailureCase{"NoAnswerAfterThreeBlocks", Fault(&F::noAnswerAfterBlocks, 3u),
