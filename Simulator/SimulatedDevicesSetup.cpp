@@ -99,6 +99,15 @@ bool ApplyFault(SimulatedDeviceFaults& faults, const std::string& name, std::opt
 }
 
 // A device item: a version, "dfu" or "-"; an empty item keeps the default.
+// Device items are empty, "-", "dfu" or a version, which starts with a digit or a dot; every
+// other item starts with a letter.
+bool StartsLikeOption(std::string_view item)
+{
+    if (item.empty() || Lower(item) == "dfu")
+        return false;
+    return std::isalpha(static_cast<unsigned char>(item.front())) != 0;
+}
+
 bool ParseDeviceItem(std::string_view item, SimulatedDevicesSetup::Device& device)
 {
     if (item.empty())
@@ -205,7 +214,13 @@ SimulatedDevicesSetup SimulatedDevicesSetup::Parse(std::string_view value)
             comma = value.size();
         const std::string_view item = value.substr(start, comma - start);
         start = comma + 1;
-        const std::size_t position = index++;
+        std::size_t position = index++;
+        // The two device items may be left out: an item that starts like an option ("state=...",
+        // a fault) ends them, so "-SIMULATE_DEVICES=state=FILE" keeps the devices of FILE.
+        if (position < 2 && StartsLikeOption(item)) {
+            index = 2;
+            position = 2;
+        }
 
         if (position == 0 || position == 1) {
             if (!ParseDeviceItem(item, position == 0 ? setup.Controller : setup.Display))

@@ -30,6 +30,9 @@ TEST(SimulateDevicesValue, NamesTheDevicesPluggedIn)
                         {"0.31,1.5", true, 0x0031, true, 0x0105, 0}, {"99.99", true, 0x9999, true, 0x0049, 0},
                         {"-,DFU", false, {}, true, std::nullopt, 0}, {"dfu,-", true, std::nullopt, false, {}, 0},
                         {",00.50", true, 0x0030, true, 0x0050, 0},
+                        // Left out before the options: the defaults.
+                        {"state=/tmp/s,slow-return", true, 0x0030, true, 0x0049, 0},
+                        {"00.31,slow-return,00.50", true, 0x0031, true, 0x0049, 1},
                         // Not versions: the defaults stay and the items are reported.
                         {"0031,1.2.3", true, 0x0030, true, 0x0049, 2}, {"100.00,a.b", true, 0x0030, true, 0x0049, 2},
                         {".31,00.", true, 0x0030, true, 0x0049, 2}};
