@@ -20,6 +20,10 @@ function(zt_library name)
 endfunction()
 
 # zt_test(NAME DIR [DEPS ...]): one GoogleTest program from the .cpp files of one test folder.
+# Every file of it is compiled with tests/Support/Printers.h included first: GoogleTest chooses
+# how to print a type where its templates are instantiated, so each file must see the same
+# printers (else one file prints ZT::WString as bytes, and two files define one template
+# differently). The printers' code is in zt_test_support (tests/CMakeLists.txt).
 function(zt_test name dir)
     cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/${dir}/*.cpp")
@@ -27,8 +31,9 @@ function(zt_test name dir)
         return()
     endif()
     add_executable(${name} ${sources})
-    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} zt_test_support GTest::gtest GTest::gtest_main Threads::Threads)
     target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}")
+    target_compile_options(${name} PRIVATE -include "${CMAKE_SOURCE_DIR}/tests/Support/Printers.h")
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 300)
 endfunction()

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Configures (once) and builds one build folder. The folder's name picks its kind:
-#   build        release build with assertions, gcc
-#   build-asan   AddressSanitizer + UndefinedBehaviorSanitizer, clang
-#   build-tsan   ThreadSanitizer, clang
-#   build-bench  optimised, no tests
-#   build-fuzz   libFuzzer targets, clang
+#   build        optimised (-O2) with debug information and assert() on, gcc; make install takes
+#                the program from here
+#   build-asan   as build, with AddressSanitizer + UndefinedBehaviorSanitizer, clang
+#   build-tsan   as build, with ThreadSanitizer, clang
+#   build-bench  Release: optimised, assert() off (NDEBUG), no tests
+#   build-fuzz   libFuzzer targets, assert() on, clang
+# RelWithDebInfo keeps assert() because the top-level CMakeLists.txt takes NDEBUG out of its flags.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}

@@ -7,7 +7,7 @@ namespace ZT {
 
 void DebugLine(std::string_view text)
 {
-    CMutexLock lock(DebugOutput::Instance().GetMutex());
+    std::lock_guard lock(DebugOutput::Instance().GetMutex());
     std::ostream& stream = DebugOutput::Narrow();
     stream << text << '\n';
     stream.flush();
@@ -15,7 +15,7 @@ void DebugLine(std::string_view text)
 
 void DebugLine(std::wstring_view text)
 {
-    CMutexLock lock(DebugOutput::Instance().GetMutex());
+    std::lock_guard lock(DebugOutput::Instance().GetMutex());
     std::wostream& stream = DebugOutput::Wide();
     stream << text << L'\n';
     stream.flush();

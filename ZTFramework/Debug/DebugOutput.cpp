@@ -16,7 +16,7 @@ DebugOutput::DebugOutput() = default;
 
 void DebugOutput::SetTarget(const char* host, int port)
 {
-    CMutexLock lock(mMutex);
+    std::lock_guard lock(mMutex);
     if (host)
         mHost = host;
     mPort = port;
@@ -24,19 +24,19 @@ void DebugOutput::SetTarget(const char* host, int port)
 
 std::string DebugOutput::GetTargetHost() const
 {
-    CMutexLock lock(mMutex);
+    std::lock_guard lock(mMutex);
     return mHost;
 }
 
 int DebugOutput::GetTargetPort() const
 {
-    CMutexLock lock(mMutex);
+    std::lock_guard lock(mMutex);
     return mPort;
 }
 
 void DebugOutput::OpenConsole()
 {
-    CMutexLock lock(mMutex);
+    std::lock_guard lock(mMutex);
     mNarrowLog.store(&std::cerr, std::memory_order_release);
     mWideLog.store(&mWideConsoleStream, std::memory_order_release);
     mConsoleOpen.store(true, std::memory_order_release);
@@ -49,14 +49,14 @@ bool DebugOutput::IsConsoleOpen() const
 
 void DebugOutput::SetLogStreams(std::ostream& narrow, std::wostream& wide)
 {
-    CMutexLock lock(mMutex);
+    std::lock_guard lock(mMutex);
     mNarrowLog.store(&narrow, std::memory_order_release);
     mWideLog.store(&wide, std::memory_order_release);
 }
 
 void DebugOutput::UseDebugStreams()
 {
-    CMutexLock lock(mMutex);
+    std::lock_guard lock(mMutex);
     mNarrowLog.store(&mNarrowStream, std::memory_order_release);
     mWideLog.store(&mWideStream, std::memory_order_release);
     mConsoleOpen.store(false, std::memory_order_release);
@@ -64,13 +64,13 @@ void DebugOutput::UseDebugStreams()
 
 void DebugOutput::SetSystemLogWriter(SystemLogWriter writer)
 {
-    CMutexLock lock(mMutex);
+    std::lock_guard lock(mMutex);
     mSystemLogWriter = std::move(writer);
 }
 
 void DebugOutput::Deliver(std::string_view text)
 {
-    CMutexLock lock(mMutex);
+    std::lock_guard lock(mMutex);
     if (mPort < 1) {
         if (text.empty())
             return;

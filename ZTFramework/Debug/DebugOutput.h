@@ -19,14 +19,15 @@
 // before worker threads exist, but reading them from any thread is safe. One re-entrant mutex
 // (GetMutex) guards the target, the flushes and the sender; DebugLine and CDebugLine hold it for
 // a whole line, which is how code on worker threads must write. Writing to Narrow()/Wide()
-// directly is for the user-interface thread, or under GetMutex().
+// directly is for the user-interface thread, or under GetMutex(). The mutex is the standard
+// library's, not ZT::Mutex: the threads library writes its own lines here, so it stands on this
+// one and not the other way round.
 
 #include "ZTFramework/Debug/DebugStreamBuffer.h"
 #include "ZTFramework/Debug/UdpDebugSender.h"
-#include "ZTFramework/Threads/Mutex.h"
-
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -70,7 +71,7 @@ public:
     void SetSystemLogWriter(SystemLogWriter writer);
 
     // Held while a line is written and flushed; re-entrant.
-    Mutex& GetMutex() noexcept { return mMutex; }
+    std::recursive_mutex& GetMutex() noexcept { return mMutex; }
 
     // Sends one flushed text (UTF-8) to the system log or, with a target port of 1 or more, to
     // the UDP listener. Called by the debug buffers' flush; takes the mutex itself.
@@ -82,7 +83,7 @@ private:
     DebugOutput();
     ~DebugOutput() = default;
 
-    mutable Mutex mMutex;
+    mutable std::recursive_mutex mMutex;
     DebugStreamBufferT<char> mNarrowBuffer{DebugSink::DebugOutput};
     DebugStreamBufferT<wchar_t> mWideBuffer{DebugSink::DebugOutput};
     DebugStreamBufferT<wchar_t> mWideConsoleBuffer{DebugSink::StandardError};

@@ -1,7 +1,6 @@
 #include "ZTFramework/Debug/DebugStreamBuffer.h"
 
 #include "ZTFramework/Debug/DebugOutput.h"
-#include "ZTFramework/Threads/Mutex.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
 #include <cstdio>
@@ -37,7 +36,7 @@ template <class C>
 int DebugStreamBufferT<C>::sync()
 {
     DebugOutput& output = DebugOutput::Instance();
-    CMutexLock lock(output.GetMutex());
+    std::lock_guard lock(output.GetMutex());
     const std::basic_string<C> text = this->str();
     this->str(std::basic_string<C>());
     // A terminating NUL ends the text the way the receivers always read it.

@@ -5,10 +5,13 @@
 
 #include "ZTFramework/Midi/MidiOutputBackend.h"
 #include "ZTFramework/Usb/UsbBackend.h"
+#include "tests/Support/Printers.h"
 
 #include <cmath>
 
 namespace {
+
+using ZT::Testing::UsbId;
 
 using namespace SimTest;
 using F = SimulatedDeviceFaults;
@@ -23,7 +26,7 @@ TEST_F(DeviceSimulator, UpdateModeMessageBringsTheBootloaderAfterOneAndAHalfSeco
     // The controller leaves the bus and its MIDI port goes with it; the wheel display stays.
     auto devices = List();
     ASSERT_EQ(devices.size(), 1u);
-    EXPECT_EQ(devices[0].productId, 0xB010);
+    EXPECT_EQ(UsbId(devices[0].productId), UsbId(0xB010));
     EXPECT_EQ(mMidi->ListOutputNames(), std::vector<std::string>{"Halvard XR4000 NOVA WD"});
 
     // How the engine's searches find it: ModeSwitchTiming.
@@ -49,14 +52,14 @@ TEST_F(DeviceSimulator, PortLogsOtherMessagesRefusesEmptySendsOtherNamesAndDiesW
     ASSERT_TRUE(port);
     EXPECT_EQ(port->GetName(), "Halvard XR4000 NOVA");
     const std::uint8_t noteOn[] = {0x90, 0x40, 0x7F, 0x00, 0x55};
-    EXPECT_EQ(port->Send(noteOn, 5), 5);
+    EXPECT_RESULT_EQ(port->Send(noteOn, 5), 5);
     std::uint8_t almost[kUpdateModeRequest.size()];
     std::copy(kUpdateModeRequest.begin(), kUpdateModeRequest.end(), almost);
     almost[6] = 0x73;
-    EXPECT_EQ(port->Send(almost, sizeof almost), 10);
-    EXPECT_EQ(port->Send(kUpdateModeRequest.data(), 9), 9); // missing its end byte
-    EXPECT_EQ(port->Send(kUpdateModeRequest.data(), 0), ZT::E_INVALIDARG);
-    EXPECT_EQ(port->Send(nullptr, 10), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(port->Send(almost, sizeof almost), 10);
+    EXPECT_RESULT_EQ(port->Send(kUpdateModeRequest.data(), 9), 9); // missing its end byte
+    EXPECT_RESULT_EQ(port->Send(kUpdateModeRequest.data(), 0), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(port->Send(nullptr, 10), ZT::E_INVALIDARG);
 
     mClock.AdvanceMs(5000);
     EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
@@ -65,9 +68,9 @@ TEST_F(DeviceSimulator, PortLogsOtherMessagesRefusesEmptySendsOtherNamesAndDiesW
     EXPECT_NE(std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.ends_with("MIDI 90 40 7F 00"); }),
               log.end());
 
-    EXPECT_EQ(port->Send(kUpdateModeRequest.data(), 10), 10);
+    EXPECT_RESULT_EQ(port->Send(kUpdateModeRequest.data(), 10), 10);
     // The port belonged to the application, which is gone; not even its return revives it.
-    EXPECT_EQ(port->Send(kUpdateModeRequest.data(), 10), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(port->Send(kUpdateModeRequest.data(), 10), ZT::E_FAIL);
     EXPECT_FALSE(mMidi->Open("Halvard XR4000 NOVA"));
     EXPECT_FALSE(mMidi->Open("halvard xr4000 nova wd")); // names match exactly
     EXPECT_FALSE(mMidi->Open("Halvard XR4000"));
@@ -76,7 +79,7 @@ TEST_F(DeviceSimulator, PortLogsOtherMessagesRefusesEmptySendsOtherNamesAndDiesW
     ASSERT_TRUE(wheelPort);
     wheelPort->Close();
     wheelPort->Close();
-    EXPECT_EQ(wheelPort->Send(kUpdateModeRequest.data(), 10), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(wheelPort->Send(kUpdateModeRequest.data(), 10), ZT::E_FAIL);
     EXPECT_EQ(mWheelDisplay->GetMode(), SimulatedDeviceMode::Application);
 }
 

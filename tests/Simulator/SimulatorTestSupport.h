@@ -6,6 +6,7 @@
 #include "Simulator/DfuDefinitions.h"
 #include "Simulator/FirmwareVersionRecord.h"
 #include "ZTFramework/Time/VirtualClock.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -129,7 +130,9 @@ private:
     ::testing::AssertionResult Failure(const char* step, std::uint32_t what,
                                        std::optional<StatusReply> status = std::nullopt)
     {
-        auto failure = ::testing::AssertionFailure() << step << " (0x" << std::hex << what << std::dec << ")";
+        // Each << on an AssertionResult formats into a fresh stream, so std::hex would not carry
+        // over to the next value: the numbers are made text first.
+        auto failure = ::testing::AssertionFailure() << step << " (" << ZT::Testing::Hex(what, 8) << ")";
         if (status)
             failure << ": state " << int(status->state) << ", status " << int(status->status);
         else
@@ -156,7 +159,7 @@ protected:
     std::vector<ZT::UsbDeviceInfo> List()
     {
         std::vector<ZT::UsbDeviceInfo> devices;
-        EXPECT_EQ(mUsb->ListDevices(devices), ZT::S_OK);
+        EXPECT_RESULT_EQ(mUsb->ListDevices(devices), ZT::S_OK);
         return devices;
     }
     std::optional<ZT::UsbDeviceInfo> Find(std::uint16_t vendorId, std::uint16_t productId)

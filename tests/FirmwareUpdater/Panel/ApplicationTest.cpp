@@ -3,6 +3,7 @@
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "ZTFramework/Usb/UsbBackend.h"
 #include "tests/FirmwareUpdater/Panel/Engine/UpdateEngineTestSupport.h"
+#include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +57,7 @@ TEST(Application, SettingsFilesLiveInTheSettingsFoldersAndAreMadeOnFirstUse)
 
         // Start-up in query mode on the process's default backend, which lists nothing.
         LUpdateProcessor::SetExitStatus(0);
-        EXPECT_EQ(application->Startup(), ZT::ZTRESULT_EXIT_APPLICATION);
+        EXPECT_RESULT_EQ(application->Startup(), ZT::ZTRESULT_EXIT_APPLICATION);
         EXPECT_EQ(LUpdateProcessor::GetExitStatus(), LUpdateProcessor::kStatusNoUsableDevice);
         EXPECT_TRUE(application->CanExit());
         application->Shutdown();
@@ -90,7 +91,8 @@ TEST_F(ApplicationShutdown, WaitsForADownloadThatStillRuns)
         ZT::CApplicationFolders(environment, ZT::WString(L"Halvard"), ZT::WString(L"Updater")), ZT::WString(L"Halvard"),
         ZT::WString(L"Updater"), nullptr);
     LUpdateProcessor::SetExitStatus(0);
-    ASSERT_EQ(application->Startup(), ZT::S_OK) << "-START_UPDATE_AUTOMATICALLY leaves the download to the window";
+    ASSERT_RESULT_EQ(application->Startup(), ZT::S_OK)
+        << "-START_UPDATE_AUTOMATICALLY leaves the download to the window";
     const ZT::RCPtr<LUpdateEngineInterface> engine = application->GetProcessor()->GetEngine();
     ASSERT_EQ(engine->GetDeviceState(), EngineTest::DeviceState::Updating) << "the download did not start";
 

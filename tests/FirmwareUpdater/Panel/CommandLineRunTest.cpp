@@ -9,6 +9,7 @@
 #include "FirmwareUpdater/Panel/ProgressPrinter.h"
 #include "ZTFramework/Debug/DebugOutput.h"
 #include "tests/FirmwareUpdater/Panel/Engine/UpdateEngineTestSupport.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +82,7 @@ protected:
     std::uint64_t EstimateWithSwitch(const ProductDevice& device) const
     {
         const auto file = LDfuSeFirmwareFile::Create();
-        EXPECT_EQ(file->Open(FilePath(device), LUpdateProcessor::kEstimateBlockBytes), ZT::S_OK);
+        EXPECT_RESULT_EQ(file->Open(FilePath(device), LUpdateProcessor::kEstimateBlockBytes), ZT::S_OK);
         return LUpdateProcessor::EstimateDownloadMs(file->GetElementAddress(), file->GetElementSize(),
                                                     device.EraseSectors) +
                LUpdateProcessor::kEstimateModeSwitchMs;
@@ -116,7 +117,7 @@ TEST_F(CommandLineRunTest, ASignalDuringTheDownloadFinishesThatDeviceAndStartsNo
         }
     };
 
-    EXPECT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
+    EXPECT_RESULT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
     ASSERT_EQ(signals.load(), 2) << "the signals never came during the download\n" << Describe();
     EXPECT_EQ(mRun->GetEndSignal(), SIGTERM);
     EXPECT_EQ(controller->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031)) << Describe();
@@ -143,7 +144,7 @@ TEST_F(CommandLineRunTest, ASignalDuringTheSwitchIntoUpdateModeStopsItBeforeAnyt
             mRun->OnTerminationSignal(SIGINT, 1);
     };
 
-    EXPECT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
+    EXPECT_RESULT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
     ASSERT_TRUE(signalled.load()) << Describe();
     for (const SimulatedUsbRequest& request : controller->GetRequestLog())
         ADD_FAILURE() << "a USB request reached the controller after the signal: request 0x" << std::hex
@@ -164,7 +165,7 @@ TEST_F(CommandLineRunTest, ASignalBeforeAnythingStartedLeavesBothDevicesUntouche
     const std::size_t displayLog = display->GetLog().size();
     mRun->OnTerminationSignal(SIGHUP, 1);
 
-    EXPECT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
+    EXPECT_RESULT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
     EXPECT_EQ(LogSince(*controller, controllerLog), "") << "the controller was touched\n" << Describe();
     EXPECT_EQ(LogSince(*display, displayLog), "") << "the wheel display was touched\n" << Describe();
     EXPECT_TRUE(Contains(Output(), "Controller: not started: interrupted by SIGHUP.")) << Describe();
@@ -184,7 +185,7 @@ TEST_F(CommandLineRunTest, TheSecondDeviceIsNotStartedWhenTheTimeLeftIsBelowItsE
     ASSERT_GT(EstimateWithSwitch(kWheelDisplayDevice), EstimateWithSwitch(kControllerDevice));
     mProcessor->SetSilentWaitMs(static_cast<std::uint32_t>(EstimateWithSwitch(kControllerDevice)));
 
-    EXPECT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
+    EXPECT_RESULT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
     EXPECT_EQ(controller->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031)) << Describe();
     EXPECT_EQ(LogSince(*display, displayLog), "") << "the wheel display was started without the time for it\n"
                                                   << Describe();
@@ -208,7 +209,7 @@ TEST_F(CommandLineRunTest, ADeviceCountsAsUpdatedOnlyOnceItCameBackWithTheFilesV
     faults.noReturnAfterLeave = true;
     controller->SetFaults(faults);
 
-    EXPECT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
+    EXPECT_RESULT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
     EXPECT_EQ(mRun->GetSummary().Succeeded, 0u) << "a written device that never came back was counted\n" << Describe();
     EXPECT_EQ(mRun->GetSummary().Failed, 1u) << Describe();
     EXPECT_EQ(SummaryText(), "Controller: failed (written, but it did not come back in normal mode within 10 s "
@@ -225,7 +226,7 @@ TEST_F(CommandLineRunTest, AFailedDownloadIsNamedWithTheEnginesReasonAndWhereItS
     faults.stallAfterBlocks = 5;
     controller->SetFaults(faults);
 
-    EXPECT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
+    EXPECT_RESULT_EQ(RunSilent(), ZT::ZTRESULT_EXIT_APPLICATION);
     const LCommandLineRun::DeviceReport report = mRun->GetDeviceReport(0);
     EXPECT_EQ(report.Result, LCommandLineRun::Outcome::Failed) << ToString(report.Result) << "\n" << Describe();
     // The engine's reason, then its own line's context: the step and the request that failed.

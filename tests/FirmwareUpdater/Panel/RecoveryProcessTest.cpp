@@ -6,6 +6,7 @@
 
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 #include "Simulator/SimulatorStateFile.h"
+#include "tests/Support/Printers.h"
 #include "tools/SimulationImagePlan.h"
 
 #include <gtest/gtest.h>
@@ -52,8 +53,9 @@ std::vector<CSimulatorStateFile::Device> ReadState(const std::string& path)
         });
         const std::uint8_t held = page == device.Pages.end() ? 0xFF : page->Bytes[address - page->Address];
         if (held != image.ElementData[offset])
-            return ::testing::AssertionFailure() << "flash differs at 0x" << std::hex << address << ": 0x" << int(held)
-                                                 << " instead of 0x" << int(image.ElementData[offset]);
+            return ::testing::AssertionFailure() << "flash differs at " << ZT::Testing::Hex(address, 8) << ": "
+                                                 << ZT::Testing::Hex(held, 2) << " instead of "
+                                                 << ZT::Testing::Hex(image.ElementData[offset], 2);
     }
     return ::testing::AssertionSuccess();
 }

@@ -5,6 +5,7 @@
 
 #include "ZTFramework/ControlBase/Control.h"
 #include "ZTFramework/Resources/StringTable.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -68,9 +69,10 @@ protected:
         (void)mFolder.Write("StringTables.xml", std::string(kStrings));
         mFactory = ZT::MakeRC<LControlFactory>();
         // The framework document is missing on purpose; only the skin decides the result.
-        ASSERT_EQ(mFactory->Load(WString(mFolder.Path().c_str()), 0x0409), ZT::S_OK);
-        ASSERT_EQ(mFactory->RegisterControlClass(WString(L"Test.Control"), &InitTracingControl::Create), ZT::S_OK);
-        ASSERT_EQ(mFactory->RegisterControlClass(WString(L"Test.Null"), &CreateNothing), ZT::S_OK);
+        ASSERT_RESULT_EQ(mFactory->Load(WString(mFolder.Path().c_str()), 0x0409), ZT::S_OK);
+        ASSERT_RESULT_EQ(mFactory->RegisterControlClass(WString(L"Test.Control"), &InitTracingControl::Create),
+                         ZT::S_OK);
+        ASSERT_RESULT_EQ(mFactory->RegisterControlClass(WString(L"Test.Null"), &CreateNothing), ZT::S_OK);
         gInitialized.clear();
     }
 
@@ -81,9 +83,9 @@ protected:
 
 TEST_F(ControlFactoryTest, RegistrationRefusesEmptyNamesMissingFunctionsAndTakenNames)
 {
-    EXPECT_EQ(mFactory->RegisterControlClass(WString(L"Test.Control"), &InitTracingControl::Create), ZT::E_FAIL);
-    EXPECT_EQ(mFactory->RegisterControlClass(WString(), &InitTracingControl::Create), ZT::E_INVALIDARG);
-    EXPECT_EQ(mFactory->RegisterControlClass(WString(L"Test.Other"), nullptr), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(mFactory->RegisterControlClass(WString(L"Test.Control"), &InitTracingControl::Create), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mFactory->RegisterControlClass(WString(), &InitTracingControl::Create), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(mFactory->RegisterControlClass(WString(L"Test.Other"), nullptr), ZT::E_INVALIDARG);
     EXPECT_TRUE(mFactory->IsControlClassRegistered(WString(L"Test.Control")));
     EXPECT_EQ(mFactory->GetControlCreateFunction(WString(L"Test.Control")), &InitTracingControl::Create);
 }

@@ -5,6 +5,7 @@
 #include "ZTFramework/ControlBase/RootWindow.h"
 #include "ZTFramework/Notification/Notification.h"
 #include "ZTFramework/Notification/NotificationHandler.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -93,10 +94,10 @@ TEST(ControlTree, FindsDirectChildrenByExactNameFromTheLastToTheFirstAndThrowsPa
     const auto second = MakeControl(L"twin");
     const auto panel = MakeControl(L"panel");
     const auto grandchild = MakeControl(L"buttonExit");
-    ASSERT_EQ(root->AddChild(first), ZT::S_OK);
-    ASSERT_EQ(root->AddChild(second), ZT::S_OK);
-    ASSERT_EQ(root->AddChild(panel), ZT::S_OK);
-    ASSERT_EQ(panel->AddChild(grandchild), ZT::S_OK);
+    ASSERT_RESULT_EQ(root->AddChild(first), ZT::S_OK);
+    ASSERT_RESULT_EQ(root->AddChild(second), ZT::S_OK);
+    ASSERT_RESULT_EQ(root->AddChild(panel), ZT::S_OK);
+    ASSERT_RESULT_EQ(panel->AddChild(grandchild), ZT::S_OK);
 
     EXPECT_EQ(root->FindChildByName(WString(L"twin")).Get(), second.Get());
     EXPECT_EQ(root->FindChildByName(second->GetName()).Get(), second.Get());   // the very same buffer
@@ -110,14 +111,14 @@ TEST(ControlTree, FindsDirectChildrenByExactNameFromTheLastToTheFirstAndThrowsPa
     EXPECT_EQ(root->GetChildren()[0], first.Get());
     EXPECT_EQ(root->GetChildren().GetAt(2).Get(), panel.Get());
     EXPECT_EQ(grandchild->GetParent(), panel.Get());
-    EXPECT_EQ(root->AddChild(grandchild), ZT::E_INVALIDARG);
-    EXPECT_EQ(root->AddChild(root), ZT::E_INVALIDARG);
-    EXPECT_EQ(root->AddChild(nullptr), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(root->AddChild(grandchild), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(root->AddChild(root), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(root->AddChild(nullptr), ZT::E_INVALIDARG);
 
-    EXPECT_EQ(root->RemoveChild(second.Get()), ZT::S_OK);
+    EXPECT_RESULT_EQ(root->RemoveChild(second.Get()), ZT::S_OK);
     EXPECT_EQ(second->GetParent(), nullptr);
     EXPECT_EQ(root->FindChildByName(WString(L"twin")).Get(), first.Get());
-    EXPECT_EQ(root->RemoveChild(second.Get()), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(root->RemoveChild(second.Get()), ZT::E_INVALIDARG);
 
     // Access past the end throws the runtime error.
     const std::regex message(
@@ -137,8 +138,8 @@ TEST(ControlVisibility, HidingAndShowingSendTheConditionsAndAskForRepaints)
     const auto window = ZT::MakeRC<ZT::LRootWindow>();
     const auto root = MakeControl(L"root", {0, 0, 400, 450});
     const auto child = MakeControl(L"child", {20, 30, 120, 60});
-    ASSERT_EQ(root->AddChild(child), ZT::S_OK);
-    ASSERT_EQ(window->SetRootControl(root), ZT::S_OK);
+    ASSERT_RESULT_EQ(root->AddChild(child), ZT::S_OK);
+    ASSERT_RESULT_EQ(window->SetRootControl(root), ZT::S_OK);
     (void)window->TakeInvalidAreas();
     const auto recorder = ZT::MakeRC<Recorder>(child.Get(), std::initializer_list<const wchar_t*>{
                                                    Ids::kConditionChange, Ids::kVisibilityConditionChange,
@@ -253,7 +254,7 @@ TEST(ControlClicks, EachButtonHasItsOwnHookAndNotification)
             control.Get(), std::initializer_list<const wchar_t*>{Ids::kLeftClick, Ids::kMiddleClick, Ids::kRightClick});
         const auto event = ZT::MakeRC<LMouseEvent>(row.button, 1, 2);
         // The recorder's failure result does not reach the caller.
-        EXPECT_EQ(((*control).*row.click)(event), ZT::S_OK);
+        EXPECT_RESULT_EQ(((*control).*row.click)(event), ZT::S_OK);
         EXPECT_EQ(trace, std::vector<std::string>{row.hook});
         EXPECT_EQ(recorder->mReceived, std::vector<std::string>{row.notification});
         EXPECT_EQ(recorder->mLastPayload.Get(), static_cast<ZT::LRefCountedObject*>(event.Get()));
@@ -265,35 +266,35 @@ TEST(ControlIdle, TheFirstNeedRegistersWithTheWindowAndTheLastUnregisters)
     const auto window = ZT::MakeRC<ZT::LRootWindow>();
     const auto root = MakeControl(L"root");
     const auto child = MakeControl(L"child");
-    ASSERT_EQ(root->AddChild(child), ZT::S_OK);
+    ASSERT_RESULT_EQ(root->AddChild(child), ZT::S_OK);
 
     // Asked for before there is a window: registered once the window is acquired.
-    EXPECT_EQ(child->AddIdleNeed(), ZT::S_OK);
+    EXPECT_RESULT_EQ(child->AddIdleNeed(), ZT::S_OK);
     EXPECT_EQ(window->GetRegistrationCount(), 0);
-    ASSERT_EQ(window->SetRootControl(root), ZT::S_OK);
+    ASSERT_RESULT_EQ(window->SetRootControl(root), ZT::S_OK);
     EXPECT_EQ(window->GetRegistrationCount(), 1);
     (void)window->ProcessQueue(true);
     EXPECT_EQ(child->mIdleSteps, 1);
 
-    EXPECT_EQ(child->AddIdleNeed(), ZT::S_OK);
-    EXPECT_EQ(root->AddIdleNeed(), ZT::S_OK);
+    EXPECT_RESULT_EQ(child->AddIdleNeed(), ZT::S_OK);
+    EXPECT_RESULT_EQ(root->AddIdleNeed(), ZT::S_OK);
     EXPECT_EQ(window->GetRegistrationCount(), 2);
-    EXPECT_EQ(child->RemoveIdleNeed(), ZT::S_OK);
+    EXPECT_RESULT_EQ(child->RemoveIdleNeed(), ZT::S_OK);
     (void)window->ProcessQueue(true);
     EXPECT_EQ(child->mIdleSteps, 2);
     EXPECT_EQ(root->mIdleSteps, 1);
 
-    EXPECT_EQ(child->RemoveIdleNeed(), ZT::S_OK);
+    EXPECT_RESULT_EQ(child->RemoveIdleNeed(), ZT::S_OK);
     EXPECT_EQ(window->GetRegistrationCount(), 1);
     (void)window->ProcessQueue(true);
     EXPECT_EQ(child->mIdleSteps, 2);
-    EXPECT_EQ(child->RemoveIdleNeed(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(child->RemoveIdleNeed(), ZT::E_FAIL);
     EXPECT_EQ(child->GetIdleNeedCount(), 0);
 
     // A control leaving the tree leaves the window's idle round too.
-    EXPECT_EQ(child->AddIdleNeed(), ZT::S_OK);
+    EXPECT_RESULT_EQ(child->AddIdleNeed(), ZT::S_OK);
     EXPECT_EQ(window->GetRegistrationCount(), 2);
-    EXPECT_EQ(root->RemoveChild(child.Get()), ZT::S_OK);
+    EXPECT_RESULT_EQ(root->RemoveChild(child.Get()), ZT::S_OK);
     EXPECT_EQ(window->GetRegistrationCount(), 1);
 }
 
@@ -309,16 +310,16 @@ TEST(ControlClicks, RunTheHookThenTheOwnersHandlerAndTheTreeGoesWithItsTopContro
             const auto owner = ZT::MakeRC<ClickOwner>(&trace);
             const auto button = MakeControl(L"button", {0, 0, 10, 10}, &trace, &destroyed);
             const auto label = MakeControl(L"label", {0, 0, 10, 10}, nullptr, &destroyed);
-            ASSERT_EQ(owner->AddChild(button), ZT::S_OK);
-            ASSERT_EQ(owner->AddChild(label), ZT::S_OK);
-            ASSERT_EQ(owner->Watch(button.Get()), ZT::S_OK);
-            EXPECT_EQ(label->AddIdleNeed(), ZT::S_OK);
-            ASSERT_EQ(window->SetRootControl(owner), ZT::S_OK);
+            ASSERT_RESULT_EQ(owner->AddChild(button), ZT::S_OK);
+            ASSERT_RESULT_EQ(owner->AddChild(label), ZT::S_OK);
+            ASSERT_RESULT_EQ(owner->Watch(button.Get()), ZT::S_OK);
+            EXPECT_RESULT_EQ(label->AddIdleNeed(), ZT::S_OK);
+            ASSERT_RESULT_EQ(window->SetRootControl(owner), ZT::S_OK);
 
-            EXPECT_EQ(button->LeftClick(ZT::MakeRC<LMouseEvent>(LMouseEvent::Button::Left, 7, 3)), ZT::S_OK);
+            EXPECT_RESULT_EQ(button->LeftClick(ZT::MakeRC<LMouseEvent>(LMouseEvent::Button::Left, 7, 3)), ZT::S_OK);
             EXPECT_EQ(trace, (std::vector<std::string>{"hook left", "owner got click at 7"}));
             trace.clear();
-            EXPECT_EQ(button->LeftClick(nullptr), ZT::E_INVALIDARG);
+            EXPECT_RESULT_EQ(button->LeftClick(nullptr), ZT::E_INVALIDARG);
             EXPECT_TRUE(trace.empty());
         }
         EXPECT_EQ(destroyed, 0);   // the window holds the tree

@@ -3,6 +3,7 @@
 #include "ZTFramework/Controls/FrameworkControls.h"
 #include "ZTFramework/Controls/Label.h"
 #include "ZTFramework/Controls/ProgressBar.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -28,9 +29,9 @@ TEST(ProgressBar, KeepsItsLabelsInStepWithValueAndTime)
     const auto bar = Make<ZT::LProgressBar>(L"progressBar");
     const auto percent = Make<ZT::LLabel>(L"percentCompleteLabel", L"99");
     const auto time = Make<ZT::LLabel>(L"timeRemainingLabel", L"5 Sekunden");
-    ASSERT_EQ(bar->AddChild(percent), ZT::S_OK);
-    ASSERT_EQ(bar->AddChild(time), ZT::S_OK);
-    ASSERT_EQ(bar->Initialize(), ZT::S_OK);
+    ASSERT_RESULT_EQ(bar->AddChild(percent), ZT::S_OK);
+    ASSERT_RESULT_EQ(bar->AddChild(time), ZT::S_OK);
+    ASSERT_RESULT_EQ(bar->Initialize(), ZT::S_OK);
     EXPECT_EQ(percent->GetText(), WString(L"0"));
     EXPECT_FALSE(time->GetVisibleFlag());   // time unknown at start
 
@@ -52,13 +53,13 @@ TEST(ProgressBar, KeepsItsLabelsInStepWithValueAndTime)
     const Row rows[] = {{0, 1, 1.5, 1}, {0, 1, -0.5, 0}, {0, 100, 42, 42}, {0, 100, 150, 100},
                         {0, 1, std::numeric_limits<double>::quiet_NaN(), 0}};
     for (const Row& row : rows) {
-        ASSERT_EQ(bar->SetRange(row.minimum, row.maximum), ZT::S_OK);
+        ASSERT_RESULT_EQ(bar->SetRange(row.minimum, row.maximum), ZT::S_OK);
         bar->SetValue(row.value);
         EXPECT_EQ(bar->GetValue(), row.expected) << row.value;
     }
     EXPECT_EQ(percent->GetText(), WString(L"0"));
-    EXPECT_EQ(bar->SetRange(1, 1), ZT::E_INVALIDARG);
-    EXPECT_EQ(bar->SetRange(2, 1), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(bar->SetRange(1, 1), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(bar->SetRange(2, 1), ZT::E_INVALIDARG);
 }
 
 TEST(Label, FillsItsDefaultTextOnlyWhenItIsASingleStringFormat)
@@ -77,7 +78,7 @@ TEST(Label, FillsItsDefaultTextOnlyWhenItIsASingleStringFormat)
     };
     for (const Row& row : rows) {
         const auto label = Make<ZT::LLabel>(L"label", row.defaultText);
-        ASSERT_EQ(label->Initialize(), ZT::S_OK);
+        ASSERT_RESULT_EQ(label->Initialize(), ZT::S_OK);
         EXPECT_EQ(label->SetTextFromDefault(WString(L"1.0.0")), row.set) << WString(row.defaultText).ToUTF8();
         EXPECT_EQ(label->GetText(), WString(row.shown)) << WString(row.defaultText).ToUTF8();
         EXPECT_EQ(label->GetDefaultText(), WString(row.defaultText));

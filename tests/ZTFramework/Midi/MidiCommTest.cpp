@@ -4,6 +4,7 @@
 #include "ZTFramework/Midi/MidiComm.h"
 #include "ZTFramework/Midi/MidiOutputBackend.h"
 #include "ZTFramework/Midi/MidiRenderPort.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -134,7 +135,7 @@ protected:
     ZT::RCPtr<ZT::LMidiRenderPort> Port(const wchar_t* name)
     {
         ZT::RCPtr<ZT::LMidiRenderPort> port;
-        EXPECT_EQ(mComm->GetRenderPort(ZT::WString(name), port), ZT::S_OK) << ZT::WString(name).ToUTF8();
+        EXPECT_RESULT_EQ(mComm->GetRenderPort(ZT::WString(name), port), ZT::S_OK) << ZT::WString(name).ToUTF8();
         return port;
     }
 
@@ -167,14 +168,14 @@ TEST_F(MidiCommTest, SendsSystemExclusiveWholeAndChannelMessagesOfAtMostFourByte
     const auto port = Port(L"Halvard XR4000 NOVA");
     ASSERT_TRUE(port);
 
-    EXPECT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 10), 10);
+    EXPECT_RESULT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 10), 10);
     const std::uint8_t noteOnWithTrailer[6] = {0x90, 0x40, 0x7F, 0x00, 0x11, 0x22};
-    EXPECT_EQ(mComm->Send(port, noteOnWithTrailer, 6), 4);
+    EXPECT_RESULT_EQ(mComm->Send(port, noteOnWithTrailer, 6), 4);
     const std::uint8_t programChange[2] = {0xC0, 0x05};
-    EXPECT_EQ(mComm->Send(port, programChange, 2), 2);
+    EXPECT_RESULT_EQ(mComm->Send(port, programChange, 2), 2);
     // Data bytes without a status byte are not a channel message: they go out as they are.
     const std::uint8_t continuation[5] = {0x01, 0x02, 0x03, 0x04, 0xF7};
-    EXPECT_EQ(mComm->Send(port, continuation, 5), 5);
+    EXPECT_RESULT_EQ(mComm->Send(port, continuation, 5), 5);
 
     ASSERT_EQ(mBackend->sent.size(), 4u);
     EXPECT_EQ(mBackend->sent[0].device, "Halvard XR4000 NOVA");
@@ -188,45 +189,45 @@ TEST_F(MidiCommTest, GivesNoPortForAnAmbiguousOrUnopenableNameRefusesEmptySendsA
 {
     Install(kPair);
     ZT::RCPtr<ZT::LMidiRenderPort> none;
-    EXPECT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard"), none), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard"), none), ZT::E_FAIL);
     EXPECT_FALSE(none);
     EXPECT_TRUE(mBackend->opened.empty());
     mBackend->refuseOpen = true;
-    EXPECT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard XR4000 NOVA"), none), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard XR4000 NOVA"), none), ZT::E_FAIL);
     EXPECT_FALSE(none);
     mBackend->refuseOpen = false;
     const auto port = Port(L"Halvard XR4000 NOVA");
     ASSERT_TRUE(port);
 
     // Whatever a caller without a port sends fails.
-    EXPECT_EQ(mComm->Send(none, kUpdateModeRequest.data(), 10), ZT::E_INVALIDARG);
-    EXPECT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 0), ZT::E_INVALIDARG);
-    EXPECT_EQ(port->Send(nullptr, 3), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(mComm->Send(none, kUpdateModeRequest.data(), 10), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 0), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(port->Send(nullptr, 3), ZT::E_INVALIDARG);
     EXPECT_TRUE(mBackend->sent.empty());
 
     // A refused message or a completion that never came: E_FAIL, and the port still works.
     mBackend->failSends = true;
-    EXPECT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 10), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 10), ZT::E_FAIL);
     EXPECT_TRUE(port->IsOpen());
     mBackend->failSends = false;
-    EXPECT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 10), 10);
+    EXPECT_RESULT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 10), 10);
 
     port->Close();
     EXPECT_FALSE(port->IsOpen());
-    EXPECT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 10), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mComm->Send(port, kUpdateModeRequest.data(), 10), ZT::E_FAIL);
 }
 
 TEST_F(MidiCommTest, TheControllerWithoutAPortOfItsOwnGetsNoPortAndNothingReachesTheDisplay)
 {
     Install({"Halvard XR4000 NOVA WD"});
     ZT::RCPtr<ZT::LMidiRenderPort> none;
-    EXPECT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard XR4000 NOVA"), none), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mComm->GetRenderPort(ZT::WString(L"Halvard XR4000 NOVA"), none), ZT::E_FAIL);
     EXPECT_FALSE(none);
-    EXPECT_EQ(mComm->Send(none, kUpdateModeRequest.data(), 10), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(mComm->Send(none, kUpdateModeRequest.data(), 10), ZT::E_INVALIDARG);
     // A port made directly for the controller's name does not open the display either.
     ZT::LMidiRenderPort direct(ZT::WString(L"Halvard XR4000 NOVA"));
-    EXPECT_EQ(direct.Open(), ZT::E_FAIL);
-    EXPECT_EQ(direct.Send(kUpdateModeRequest.data(), 10), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(direct.Open(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(direct.Send(kUpdateModeRequest.data(), 10), ZT::E_FAIL);
     EXPECT_TRUE(mBackend->opened.empty()) << "opened: " << (mBackend->opened.empty() ? "" : mBackend->opened[0]);
     EXPECT_TRUE(mBackend->sent.empty()) << "a message reached " << mBackend->sent.front().device;
 }

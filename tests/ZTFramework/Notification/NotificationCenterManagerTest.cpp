@@ -2,6 +2,7 @@
 
 #include "ZTFramework/Notification/NotificationWaiter.h"
 #include "NotificationTestSupport.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -41,10 +42,10 @@ TEST(NotificationCenterManager, ProcessAllQueuesRunsTheLatestCenterFirstAndRepor
     const auto idleClient = ZT::MakeRC<LRecorder>("early idle", &log);
     idleClient->Register(early.Get(), L"NID_IDLE");
 
-    ASSERT_EQ(early->Post(Make(L"NID_MANAGER_ORDER")), ZT::S_OK);
-    ASSERT_EQ(late->Post(Make(L"NID_MANAGER_ORDER")), ZT::S_OK);
+    ASSERT_RESULT_EQ(early->Post(Make(L"NID_MANAGER_ORDER")), ZT::S_OK);
+    ASSERT_RESULT_EQ(late->Post(Make(L"NID_MANAGER_ORDER")), ZT::S_OK);
     lateClient->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>&) {
-        EXPECT_EQ(early->Post(Make(L"NID_MANAGER_ORDER")), ZT::S_OK);
+        EXPECT_RESULT_EQ(early->Post(Make(L"NID_MANAGER_ORDER")), ZT::S_OK);
     };
     // Each center delivers, then sends its idle notification, before the next one runs; the
     // early center delivers both of its notifications, since the second was posted before it ran.
@@ -52,9 +53,9 @@ TEST(NotificationCenterManager, ProcessAllQueuesRunsTheLatestCenterFirstAndRepor
     EXPECT_EQ(log, (std::vector<std::string>{"late", "early", "early", "early idle"}));
 
     lateClient->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>&) {
-        EXPECT_EQ(late->Post(Make(L"NID_MANAGER_ORDER")), ZT::S_OK);
+        EXPECT_RESULT_EQ(late->Post(Make(L"NID_MANAGER_ORDER")), ZT::S_OK);
     };
-    ASSERT_EQ(late->Post(Make(L"NID_MANAGER_ORDER")), ZT::S_OK);
+    ASSERT_RESULT_EQ(late->Post(Make(L"NID_MANAGER_ORDER")), ZT::S_OK);
     EXPECT_TRUE(manager->ProcessAllQueues(false)) << "a post during its own round waits in the late center";
     lateClient->mOnNotify = nullptr;
     EXPECT_FALSE(manager->ProcessAllQueues(false));
@@ -86,7 +87,7 @@ TEST(NotificationCenterManager, PostsFromSeveralWorkersAreDeliveredOnTheMainThre
         workers.emplace_back([&, w] {
             const auto center = ZT::LNotificationCenterManager::GetInstance()->GetCenter(ZT::WString(L"application"));
             for (int i = 0; i < kPerWorker; ++i)
-                ASSERT_EQ(center->Post(ZT::CreateNotification(id, new LValue(w * kPerWorker + i))), ZT::S_OK);
+                ASSERT_RESULT_EQ(center->Post(ZT::CreateNotification(id, new LValue(w * kPerWorker + i))), ZT::S_OK);
         });
 
     while (client->mValues.size() < static_cast<std::size_t>(kWorkers * kPerWorker)) {

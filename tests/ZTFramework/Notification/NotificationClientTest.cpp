@@ -2,6 +2,7 @@
 
 #include "ZTFramework/Notification/NotificationCenter.h"
 #include "NotificationTestSupport.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +37,7 @@ TEST(NotificationClient, ReleasingTheLastOutsideReferenceUnregistersAndDestroysI
     EXPECT_EQ(first->GetRefCount(), 1);
     EXPECT_EQ(first->GetInternalRefCount(), 0);
     EXPECT_FALSE(first->IsClientRegistered(nullptr));
-    EXPECT_EQ(first->Send(Make(kA)), ZT::S_FALSE);
+    EXPECT_RESULT_EQ(first->Send(Make(kA)), ZT::S_FALSE);
 }
 
 // A distributor kept alive only by registrations goes with the last of them, whether its client
@@ -58,7 +59,7 @@ TEST(NotificationClient, ADistributorKeptAliveOnlyByRegistrationsGoesWithTheLast
     going.Reset();
     EXPECT_EQ(LRecorder::sDestroyed, clientsBefore + 1);
     EXPECT_EQ(LCountedDistributor::sDestroyed, distributorsBefore) << "a registration still holds it";
-    EXPECT_EQ(staying->Unregister(raw, ZT::InternNotificationID(kA)), ZT::S_OK);
+    EXPECT_RESULT_EQ(staying->Unregister(raw, ZT::InternNotificationID(kA)), ZT::S_OK);
     EXPECT_EQ(LCountedDistributor::sDestroyed, distributorsBefore + 1);
     EXPECT_EQ(staying->GetRegistrationCount(), 0);
     EXPECT_EQ(staying->GetRefCount(), 1);
@@ -90,7 +91,7 @@ TEST(NotificationClient, ACenterDroppedWithClientsReleasesTheClientsItKeptAlive)
     {
         auto client = ZT::MakeRC<LRecorder>();
         client->Register(center.Get(), kA);
-        ASSERT_EQ(center->Post(Make(kA)), ZT::S_OK);
+        ASSERT_RESULT_EQ(center->Post(Make(kA)), ZT::S_OK);
     }
     EXPECT_EQ(LRecorder::sDestroyed, clientsBefore + 1) << "the client's own last reference broke its cycle";
 

@@ -1,4 +1,5 @@
 #include "ZTFramework/Notification/NotificationDistributor.h"
+#include "tests/Support/Printers.h"
 
 #include "NotificationTestSupport.h"
 
@@ -56,9 +57,10 @@ TEST(NotificationDistributor, UnregisteringDuringDeliverySkipsNobodyAndCallsNobo
         LRecorder* caller = f.clients[static_cast<std::size_t>(row.caller[0] - 'a')].Get();
         caller->mOnNotify = [&](ZT::LNotificationDistributor* source, const ZT::RCPtr<ZT::LNotification>& n) {
             for (char name : row.removed)
-                EXPECT_EQ(f.clients[static_cast<std::size_t>(name - 'a')]->Unregister(source, n->GetID()), ZT::S_OK);
+                EXPECT_RESULT_EQ(f.clients[static_cast<std::size_t>(name - 'a')]->Unregister(source, n->GetID()),
+                                 ZT::S_OK);
         };
-        EXPECT_EQ(f.distributor->Send(Make(kClick)), ZT::S_OK);
+        EXPECT_RESULT_EQ(f.distributor->Send(Make(kClick)), ZT::S_OK);
         EXPECT_EQ(f.log, row.expected);
         EXPECT_EQ(f.distributor->GetRegistrationCount(), static_cast<std::int32_t>(4 - row.removed.size()));
     }
@@ -104,7 +106,7 @@ TEST(NotificationDistributor, AnExceptionFromAClientReachesTheSenderAndLeavesThe
     f.clients[1]->mOnNotify = nullptr;
     f.log.clear();
     // A removal now must not adjust a delivery that no longer runs.
-    EXPECT_EQ(f.clients[0]->Unregister(f.distributor.Get(), ZT::InternNotificationID(kClick)), ZT::S_OK);
+    EXPECT_RESULT_EQ(f.clients[0]->Unregister(f.distributor.Get(), ZT::InternNotificationID(kClick)), ZT::S_OK);
     f.distributor->Send(Make(kClick));
     EXPECT_EQ(f.log, (Log{"c", "b"}));
 }
@@ -114,7 +116,7 @@ TEST(NotificationDistributor, RegisteringTwiceReplacesTheFlagsOfTheOneEntry)
     Fixture f(1);
     LRecorder& client = *f.clients[0];
     std::uint32_t flags = 99;
-    ASSERT_EQ(f.distributor->GetClientFlags(&client, kClick, flags), ZT::S_OK);
+    ASSERT_RESULT_EQ(f.distributor->GetClientFlags(&client, kClick, flags), ZT::S_OK);
     EXPECT_EQ(flags, 0u);
 
     EXPECT_EQ(client.Register(f.distributor.Get(), kClick, ZT::kNotifyLatestPostedOnly), ZT::InternNotificationID(kClick));
@@ -127,36 +129,38 @@ TEST(NotificationDistributor, RegisteringTwiceReplacesTheFlagsOfTheOneEntry)
     // Back to 0: the union is recomputed from the entries.
     client.Register(f.distributor.Get(), kClick, 0);
     EXPECT_EQ(pool->GetFlagsUnion(), 0u);
-    EXPECT_EQ(f.distributor->GetClientFlags(&client, L"NID_DISTRIBUTOR_OTHER", flags), ZT::E_FAIL);
-    EXPECT_EQ(f.distributor->GetClientFlags(&client, L"", flags), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(f.distributor->GetClientFlags(&client, L"NID_DISTRIBUTOR_OTHER", flags), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(f.distributor->GetClientFlags(&client, L"", flags), ZT::E_FAIL);
 }
 
 TEST(NotificationDistributor, BadArgumentsAndSendsWithoutClientsGiveResultsNotExceptionsOrCalls)
 {
     Fixture f(1);
-    EXPECT_EQ(f.distributor->Send(Make(L"NID_DISTRIBUTOR_NOBODY")), ZT::S_FALSE);
-    EXPECT_EQ(f.distributor->Send(nullptr), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(f.distributor->Send(Make(L"NID_DISTRIBUTOR_NOBODY")), ZT::S_FALSE);
+    EXPECT_RESULT_EQ(f.distributor->Send(nullptr), ZT::E_INVALIDARG);
     LRecorder& client = *f.clients[0];
     const ZT::NotificationID click = ZT::InternNotificationID(kClick);
-    EXPECT_EQ(f.distributor->AddClient(nullptr, click, 0), ZT::E_INVALIDARG);
-    EXPECT_EQ(f.distributor->AddClient(&client, 0, 0), ZT::S_FALSE);
-    EXPECT_EQ(f.distributor->RemoveClient(nullptr, click), ZT::E_INVALIDARG);
-    EXPECT_EQ(f.distributor->RemoveClient(&client, 0), ZT::E_INVALIDARG);
-    EXPECT_EQ(f.distributor->RemoveClient(&client, ZT::InternNotificationID(L"NID_DISTRIBUTOR_OTHER")), ZT::S_FALSE);
+    EXPECT_RESULT_EQ(f.distributor->AddClient(nullptr, click, 0), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(f.distributor->AddClient(&client, 0, 0), ZT::S_FALSE);
+    EXPECT_RESULT_EQ(f.distributor->RemoveClient(nullptr, click), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(f.distributor->RemoveClient(&client, 0), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(f.distributor->RemoveClient(&client, ZT::InternNotificationID(L"NID_DISTRIBUTOR_OTHER")),
+                     ZT::S_FALSE);
     EXPECT_EQ(client.Register(nullptr, kClick), 0u);
     EXPECT_EQ(client.Register(f.distributor.Get(), L""), 0u);
-    EXPECT_EQ(client.Unregister(nullptr, click), ZT::E_INVALIDARG);
-    EXPECT_EQ(client.Unregister(f.distributor.Get(), 0), ZT::E_INVALIDARG);
-    EXPECT_EQ(client.Unregister(f.distributor.Get(), ZT::InternNotificationID(L"NID_DISTRIBUTOR_OTHER")), ZT::S_FALSE);
+    EXPECT_RESULT_EQ(client.Unregister(nullptr, click), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(client.Unregister(f.distributor.Get(), 0), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(client.Unregister(f.distributor.Get(), ZT::InternNotificationID(L"NID_DISTRIBUTOR_OTHER")),
+                     ZT::S_FALSE);
     EXPECT_EQ(client.GetRegistrationCount(), 1);
 
     const auto stranger = ZT::MakeRC<LRecorder>();
-    EXPECT_EQ(stranger->Unregister(f.distributor.Get(), click), ZT::S_FALSE) << "holds no registration";
+    EXPECT_RESULT_EQ(stranger->Unregister(f.distributor.Get(), click), ZT::S_FALSE) << "holds no registration";
 
     // A pool emptied by unregistering stays, empty.
-    EXPECT_EQ(client.Unregister(f.distributor.Get(), click), ZT::S_OK);
+    EXPECT_RESULT_EQ(client.Unregister(f.distributor.Get(), click), ZT::S_OK);
     EXPECT_TRUE(f.distributor->FindPool(click));
-    EXPECT_EQ(f.distributor->Send(Make(kClick)), ZT::S_FALSE);
+    EXPECT_RESULT_EQ(f.distributor->Send(Make(kClick)), ZT::S_FALSE);
     EXPECT_TRUE(f.log.empty());
 }
 
@@ -169,7 +173,7 @@ TEST(NotificationDistributor, DetachAllClientsUnregistersEveryoneAndTheirCountsF
     EXPECT_EQ(f.distributor->GetRegistrationCount(), 4);
     EXPECT_EQ(f.distributor->GetRefCount(), 5) << "one outside reference and one per registration";
 
-    EXPECT_EQ(f.distributor->DetachAllClients(), ZT::S_OK);
+    EXPECT_RESULT_EQ(f.distributor->DetachAllClients(), ZT::S_OK);
     EXPECT_EQ(f.distributor->GetRegistrationCount(), 0);
     EXPECT_EQ(f.distributor->GetRefCount(), 1);
     EXPECT_EQ(f.distributor->GetInternalRefCount(), 0);
@@ -177,7 +181,7 @@ TEST(NotificationDistributor, DetachAllClientsUnregistersEveryoneAndTheirCountsF
     EXPECT_EQ(f.clients[1]->GetRegistrationCount(), 0);
     EXPECT_EQ(f.clients[1]->GetRefCount(), 1);
     EXPECT_EQ(f.clients[1]->GetInternalRefCount(), 0);
-    EXPECT_EQ(f.distributor->Send(Make(kClick)), ZT::S_FALSE);
+    EXPECT_RESULT_EQ(f.distributor->Send(Make(kClick)), ZT::S_FALSE);
     EXPECT_TRUE(f.clients[0]->mValues.empty());
 }
 

@@ -3,6 +3,7 @@
 #include "ZTFramework/Notification/AutoNotificationDisabler.h"
 #include "ZTFramework/Notification/NotificationClient.h"
 #include "NotificationTestSupport.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -55,9 +56,9 @@ TEST(NotificationHandler, DispatchCallsTheFunctionBoundToExactlyThatSourceAndID)
     const auto second = ZT::MakeRC<ZT::LNotificationDistributor>();
     const auto owner = ZT::MakeRC<LOwner>();
     Handler& handler = *owner->mHandler;
-    ASSERT_EQ(handler.AddHandler(&LOwner::OnFirstClick, 0, first.Get(), kClick), ZT::S_OK);
-    ASSERT_EQ(handler.AddHandler(&LOwner::OnSecondClick, 0, second.Get(), kClick), ZT::S_OK);
-    ASSERT_EQ(handler.AddHandler(&LOwner::OnValue, 0, first.Get(), kValue), ZT::S_OK);
+    ASSERT_RESULT_EQ(handler.AddHandler(&LOwner::OnFirstClick, 0, first.Get(), kClick), ZT::S_OK);
+    ASSERT_RESULT_EQ(handler.AddHandler(&LOwner::OnSecondClick, 0, second.Get(), kClick), ZT::S_OK);
+    ASSERT_RESULT_EQ(handler.AddHandler(&LOwner::OnValue, 0, first.Get(), kValue), ZT::S_OK);
 
     first->Send(Make(kClick));
     second->Send(Make(kClick));
@@ -67,7 +68,7 @@ TEST(NotificationHandler, DispatchCallsTheFunctionBoundToExactlyThatSourceAndID)
 
     // Dispatch passes the function's result; an unbound pair gives S_OK without a call.
     EXPECT_EQ(handler.Dispatch(second.Get(), Make(kClick)), 22);
-    EXPECT_EQ(handler.Dispatch(second.Get(), Make(kValue)), ZT::S_OK);
+    EXPECT_RESULT_EQ(handler.Dispatch(second.Get(), Make(kValue)), ZT::S_OK);
     EXPECT_EQ(owner->mLog.size(), 4u);
 }
 
@@ -76,15 +77,16 @@ TEST(NotificationHandler, AddingKeepsAnExistingBindingAndRefusesBadArguments)
     const auto source = ZT::MakeRC<ZT::LNotificationDistributor>();
     const auto owner = ZT::MakeRC<LOwner>();
     Handler& handler = *owner->mHandler;
-    EXPECT_EQ(handler.AddHandler(&LOwner::OnFirstClick, 0, nullptr, kClick), ZT::E_INVALIDARG);
-    EXPECT_EQ(handler.AddHandler(&LOwner::OnFirstClick, 0, source.Get(), L""), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(handler.AddHandler(&LOwner::OnFirstClick, 0, nullptr, kClick), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(handler.AddHandler(&LOwner::OnFirstClick, 0, source.Get(), L""), ZT::E_FAIL);
     EXPECT_EQ(handler.GetHandlerCount(), 0u);
 
-    ASSERT_EQ(handler.AddHandler(&LOwner::OnFirstClick, 7, source.Get(), kClick), ZT::S_OK);
-    ASSERT_EQ(handler.AddHandler(&LOwner::OnSecondClick, 8, source.Get(), kClick, ZT::kNotifyLatestPostedOnly), ZT::S_OK);
+    ASSERT_RESULT_EQ(handler.AddHandler(&LOwner::OnFirstClick, 7, source.Get(), kClick), ZT::S_OK);
+    ASSERT_RESULT_EQ(handler.AddHandler(&LOwner::OnSecondClick, 8, source.Get(), kClick, ZT::kNotifyLatestPostedOnly),
+                     ZT::S_OK);
     Handler::HandlerEntry entry;
     std::uint32_t flags = 0;
-    ASSERT_EQ(handler.GetHandler(source.Get(), kClick, entry, flags), ZT::S_OK);
+    ASSERT_RESULT_EQ(handler.GetHandler(source.Get(), kClick, entry, flags), ZT::S_OK);
     EXPECT_EQ(entry.mFunction, &LOwner::OnFirstClick);
     EXPECT_EQ(entry.mExtra, 7u);
     EXPECT_EQ(flags, ZT::kNotifyLatestPostedOnly) << "the registration itself took the new flags";
@@ -92,19 +94,19 @@ TEST(NotificationHandler, AddingKeepsAnExistingBindingAndRefusesBadArguments)
 
     EXPECT_TRUE(handler.RemoveHandler(source.Get(), kClick));
     EXPECT_FALSE(handler.RemoveHandler(source.Get(), kClick));
-    EXPECT_EQ(handler.GetHandler(source.Get(), kClick, entry, flags), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(handler.GetHandler(source.Get(), kClick, entry, flags), ZT::E_FAIL);
 }
 
 TEST(NotificationHandler, TheAutoDisablerSilencesOneHandlerForItsScopeAndRestoresItsFlags)
 {
     const auto source = ZT::MakeRC<ZT::LNotificationDistributor>();
     const auto owner = ZT::MakeRC<LOwner>();
-    ASSERT_EQ(owner->mHandler->AddHandler(&LOwner::OnFirstClick, 3, source.Get(), kClick, ZT::kNotifyLatestPostedOnly),
-              ZT::S_OK);
-    ASSERT_EQ(owner->mHandler->AddHandler(&LOwner::OnValue, 0, source.Get(), kValue), ZT::S_OK);
+    ASSERT_RESULT_EQ(owner->mHandler->AddHandler(&LOwner::OnFirstClick, 3, source.Get(), kClick, ZT::kNotifyLatestPostedOnly),
+                     ZT::S_OK);
+    ASSERT_RESULT_EQ(owner->mHandler->AddHandler(&LOwner::OnValue, 0, source.Get(), kValue), ZT::S_OK);
     {
         ZT::CAutoNotificationDisabler<LOwner> disabler(owner->mHandler, source.Get(), kValue);
-        EXPECT_EQ(source->Send(Make(kValue, 1)), ZT::S_FALSE);
+        EXPECT_RESULT_EQ(source->Send(Make(kValue, 1)), ZT::S_FALSE);
         EXPECT_EQ(owner->GetRegistrationCount(), 1);
         ZT::CAutoNotificationDisabler<LOwner> clickDisabler(owner->mHandler, source.Get(), kClick);
         EXPECT_EQ(owner->GetRegistrationCount(), 0);
@@ -114,7 +116,7 @@ TEST(NotificationHandler, TheAutoDisablerSilencesOneHandlerForItsScopeAndRestore
     EXPECT_EQ(owner->mLog, (std::vector<std::string>{"value 2"}));
     ZT::LNotificationHandler<LOwner>::HandlerEntry entry;
     std::uint32_t flags = 0;
-    ASSERT_EQ(owner->mHandler->GetHandler(source.Get(), kClick, entry, flags), ZT::S_OK);
+    ASSERT_RESULT_EQ(owner->mHandler->GetHandler(source.Get(), kClick, entry, flags), ZT::S_OK);
     EXPECT_EQ(flags, ZT::kNotifyLatestPostedOnly);
     EXPECT_EQ(entry.mExtra, 3u);
 }

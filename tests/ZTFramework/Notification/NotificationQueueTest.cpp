@@ -4,6 +4,7 @@
 #include "ZTFramework/Notification/NotificationDistributor.h"
 #include "ZTFramework/Notification/NotificationWakeHook.h"
 #include "NotificationTestSupport.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -28,13 +29,13 @@ TEST(NotificationQueue, ANotificationCanBeInOneQueueOnlyOnceAtATime)
     Fixture f;
     const auto other = ZT::MakeRC<ZT::LNotificationCenter>(ZT::WString(L"queue test other"));
     const ZT::RCPtr<ZT::LNotification> notification = Make(kProgress, 1);
-    EXPECT_EQ(f.center->Post(notification), ZT::S_OK);
-    EXPECT_EQ(f.center->Post(notification), ZT::E_INVALIDARG);
-    EXPECT_EQ(other->Post(notification), ZT::E_INVALIDARG);
-    EXPECT_EQ(f.center->Post(nullptr), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(f.center->Post(notification), ZT::S_OK);
+    EXPECT_RESULT_EQ(f.center->Post(notification), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(other->Post(notification), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(f.center->Post(nullptr), ZT::E_INVALIDARG);
     f.center->ProcessQueue(false);
     // Delivered, it may be posted again.
-    EXPECT_EQ(f.center->Post(notification), ZT::S_OK);
+    EXPECT_RESULT_EQ(f.center->Post(notification), ZT::S_OK);
     f.center->ProcessQueue(false);
     EXPECT_EQ(f.client->mValues, (std::vector<int>{1, 1}));
 }
@@ -45,7 +46,7 @@ TEST(NotificationQueue, ALatestPostedOnlyClientGetsOnlyTheLastOfSeveralPosts)
     const auto latest = ZT::MakeRC<LRecorder>();
     latest->Register(f.center.Get(), kProgress, ZT::kNotifyLatestPostedOnly);
     for (int i = 1; i <= 3; ++i)
-        ASSERT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
+        ASSERT_RESULT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
     f.center->ProcessQueue(false);
     EXPECT_EQ(f.client->mValues, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(latest->mValues, (std::vector<int>{3}));
@@ -65,11 +66,11 @@ TEST(NotificationQueue, ProcessingFromInsideADeliveryDeliversNothingAndTellsWhet
         nestedResults.push_back(f.center->ProcessQueue(false));
         EXPECT_EQ(f.client->mValues.size(), before);
         if (ValueOf(n) == 1) {
-            EXPECT_EQ(f.center->Post(Make(kProgress, 3)), ZT::S_OK);
+            EXPECT_RESULT_EQ(f.center->Post(Make(kProgress, 3)), ZT::S_OK);
         }
     };
-    ASSERT_EQ(f.center->Post(Make(kProgress, 1)), ZT::S_OK);
-    ASSERT_EQ(f.center->Post(Make(kProgress, 2)), ZT::S_OK);
+    ASSERT_RESULT_EQ(f.center->Post(Make(kProgress, 1)), ZT::S_OK);
+    ASSERT_RESULT_EQ(f.center->Post(Make(kProgress, 2)), ZT::S_OK);
     EXPECT_TRUE(f.center->ProcessQueue(false)) << "the post made during the round waits";
     EXPECT_EQ(nestedResults, (std::vector<bool>{true, true}));
     EXPECT_EQ(f.client->mValues, (std::vector<int>{1, 2}));
@@ -85,8 +86,8 @@ TEST(NotificationQueue, AClientThatThrowsLeavesTheRestWaitingAndNothingStuckPend
             throw std::runtime_error("client failed");
     };
     const auto first = Make(kProgress, 1);
-    ASSERT_EQ(f.center->Post(first), ZT::S_OK);
-    ASSERT_EQ(f.center->Post(Make(kProgress, 2)), ZT::S_OK);
+    ASSERT_RESULT_EQ(f.center->Post(first), ZT::S_OK);
+    ASSERT_RESULT_EQ(f.center->Post(Make(kProgress, 2)), ZT::S_OK);
     EXPECT_THROW(f.center->ProcessQueue(false), std::runtime_error);
     EXPECT_FALSE(first->IsPending());
     EXPECT_EQ(f.center->GetCount(), 1u);
@@ -102,7 +103,7 @@ TEST(NotificationQueue, AClientFlushingOrShuttingDownFromItsHandlerDiscardsTheRe
         std::vector<ZT::RCPtr<ZT::LNotification>> posted;
         for (int i = 1; i <= 3; ++i) {
             posted.push_back(Make(kProgress, i));
-            ASSERT_EQ(f.center->Post(posted.back()), ZT::S_OK);
+            ASSERT_RESULT_EQ(f.center->Post(posted.back()), ZT::S_OK);
         }
         f.client->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>&) {
             EXPECT_EQ(f.center->GetCount(), 2u) << "the rest of the round still counts as waiting";
@@ -122,17 +123,17 @@ TEST(NotificationQueue, FlushAndShutdownDiscardWithoutDeliveringAndAfterShutdown
 {
     Fixture f;
     const auto waiting = Make(kProgress, 1);
-    ASSERT_EQ(f.center->Post(waiting), ZT::S_OK);
-    ASSERT_EQ(f.center->Post(Make(kProgress, 2)), ZT::S_OK);
+    ASSERT_RESULT_EQ(f.center->Post(waiting), ZT::S_OK);
+    ASSERT_RESULT_EQ(f.center->Post(Make(kProgress, 2)), ZT::S_OK);
     EXPECT_FALSE(f.center->Flush());
     EXPECT_FALSE(waiting->IsPending());
     f.center->ProcessQueue(false);
-    EXPECT_EQ(f.center->Post(waiting), ZT::S_OK) << "a flushed notification may be posted again";
+    EXPECT_RESULT_EQ(f.center->Post(waiting), ZT::S_OK) << "a flushed notification may be posted again";
     f.center->Shutdown();
     EXPECT_FALSE(waiting->IsPending());
-    EXPECT_EQ(f.center->Post(Make(kProgress, 2)), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(f.center->Post(Make(kProgress, 2)), ZT::E_FAIL);
     EXPECT_FALSE(f.center->GetPostingReceiver());
-    EXPECT_EQ(f.center->SetDistributor(f.center.Get()), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(f.center->SetDistributor(f.center.Get()), ZT::E_FAIL);
     f.center->Shutdown(); // twice is harmless
     EXPECT_FALSE(f.center->ProcessQueue(true));
     EXPECT_TRUE(f.client->mValues.empty());
@@ -144,11 +145,11 @@ TEST(NotificationQueue, APlainQueueDeliversThroughTheDistributorItIsGiven)
     const auto distributor = ZT::MakeRC<ZT::LNotificationDistributor>();
     const auto client = ZT::MakeRC<LRecorder>();
     client->Register(distributor.Get(), kProgress);
-    EXPECT_EQ(queue->Post(Make(kProgress, 1)), ZT::E_FAIL) << "no distributor yet";
-    EXPECT_EQ(queue->SetDistributor(nullptr), ZT::S_OK);
-    EXPECT_EQ(queue->SetDistributor(distributor.Get()), ZT::S_OK);
-    EXPECT_EQ(queue->SetDistributor(distributor.Get()), ZT::E_FAIL);
-    EXPECT_EQ(queue->Post(Make(kProgress, 2)), ZT::S_OK);
+    EXPECT_RESULT_EQ(queue->Post(Make(kProgress, 1)), ZT::E_FAIL) << "no distributor yet";
+    EXPECT_RESULT_EQ(queue->SetDistributor(nullptr), ZT::S_OK);
+    EXPECT_RESULT_EQ(queue->SetDistributor(distributor.Get()), ZT::S_OK);
+    EXPECT_RESULT_EQ(queue->SetDistributor(distributor.Get()), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(queue->Post(Make(kProgress, 2)), ZT::S_OK);
     queue->ProcessQueue(false);
     EXPECT_EQ(client->mValues, (std::vector<int>{2}));
 }
@@ -158,14 +159,14 @@ TEST(NotificationQueue, ThePostingReceiverTurnsASendIntoADeferredDelivery)
     Fixture f;
     const auto control = ZT::MakeRC<ZT::LNotificationDistributor>();
     const auto receiver = f.center->GetPostingReceiver();
-    ASSERT_EQ(control->AddClient(receiver.Get(), ZT::InternNotificationID(kProgress), 0), ZT::S_OK);
-    EXPECT_EQ(control->Send(Make(kProgress, 7)), ZT::S_OK);
+    ASSERT_RESULT_EQ(control->AddClient(receiver.Get(), ZT::InternNotificationID(kProgress), 0), ZT::S_OK);
+    EXPECT_RESULT_EQ(control->Send(Make(kProgress, 7)), ZT::S_OK);
     EXPECT_TRUE(f.client->mValues.empty());
     EXPECT_EQ(f.center->GetCount(), 1u);
     f.center->ProcessQueue(false);
     EXPECT_EQ(f.client->mValues, (std::vector<int>{7}));
-    EXPECT_EQ(receiver->Unregister(control.Get(), ZT::InternNotificationID(kProgress)), ZT::E_FAIL);
-    EXPECT_EQ(control->RemoveClient(receiver.Get(), ZT::InternNotificationID(kProgress)), ZT::S_OK);
+    EXPECT_RESULT_EQ(receiver->Unregister(control.Get(), ZT::InternNotificationID(kProgress)), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(control->RemoveClient(receiver.Get(), ZT::InternNotificationID(kProgress)), ZT::S_OK);
 }
 
 // A notification posted with its only reference travels as its contents; one that somebody
@@ -178,7 +179,7 @@ TEST(NotificationQueue, HandedOverAndSharedPostsKeepOneOrderAndWhatAClientKeepsS
     std::vector<ZT::RCPtr<ZT::LNotification>> kept;
     f.client->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& n) {
         EXPECT_TRUE(n->IsPending()) << "pending until delivered, like a posted object";
-        EXPECT_EQ(f.center->Post(n), ZT::E_INVALIDARG);
+        EXPECT_RESULT_EQ(f.center->Post(n), ZT::E_INVALIDARG);
         if (ValueOf(n) % 3 == 0)
             kept.push_back(n);
     };
@@ -186,10 +187,10 @@ TEST(NotificationQueue, HandedOverAndSharedPostsKeepOneOrderAndWhatAClientKeepsS
     for (int i = 0; i < 12; ++i) {
         if (i % 4 == 1) {
             shared.push_back(Make(kProgress, i));
-            ASSERT_EQ(f.center->Post(shared.back()), ZT::S_OK);
+            ASSERT_RESULT_EQ(f.center->Post(shared.back()), ZT::S_OK);
             EXPECT_TRUE(shared.back()->IsPending());
         } else {
-            ASSERT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
+            ASSERT_RESULT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
         }
     }
     EXPECT_EQ(LValue::sLive, live + 12) << "the queue holds every payload until delivery";
@@ -212,7 +213,7 @@ TEST(NotificationQueue, HandedOverAndSharedPostsKeepOneOrderAndWhatAClientKeepsS
     EXPECT_EQ(LValue::sLive, live) << "payloads are released after delivery";
     // A kept notification may be posted again, as itself.
     const ZT::RCPtr<ZT::LNotification> again = Make(kProgress, 30);
-    ASSERT_EQ(f.center->Post(again), ZT::S_OK);
+    ASSERT_RESULT_EQ(f.center->Post(again), ZT::S_OK);
     f.center->ProcessQueue(false);
     EXPECT_EQ(f.client->mValues.back(), 30);
 }
@@ -226,13 +227,13 @@ TEST(NotificationQueue, TheWakeHookIsCalledWhenWorkArrivesAndAgainForWhatANested
     int wakes = 0;
     const auto previous = ZT::SetNotificationWakeHook([&] { ++wakes; });
     for (int i = 0; i < 3; ++i)
-        ASSERT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
+        ASSERT_RESULT_EQ(f.center->Post(Make(kProgress, i)), ZT::S_OK);
     EXPECT_EQ(wakes, 1) << "posts that join waiting notifications do not wake again";
 
     // Posted during a round: the post wakes, the round's end does not add another.
     f.client->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& n) {
         if (ValueOf(n) == 1) {
-            ASSERT_EQ(f.center->Post(Make(kProgress, 10)), ZT::S_OK);
+            ASSERT_RESULT_EQ(f.center->Post(Make(kProgress, 10)), ZT::S_OK);
         }
     };
     wakes = 0;
@@ -242,7 +243,7 @@ TEST(NotificationQueue, TheWakeHookIsCalledWhenWorkArrivesAndAgainForWhatANested
     // A nested loop takes the wake of what is posted during the round and cannot deliver it.
     f.client->mOnNotify = [&](ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& n) {
         if (ValueOf(n) == 10) {
-            ASSERT_EQ(f.center->Post(Make(kProgress, 11)), ZT::S_OK);
+            ASSERT_RESULT_EQ(f.center->Post(Make(kProgress, 11)), ZT::S_OK);
             wakes = 0;
             EXPECT_TRUE(f.center->ProcessQueue(false)) << "nested: nothing delivered, 11 waits";
         }

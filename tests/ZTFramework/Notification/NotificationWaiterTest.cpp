@@ -3,6 +3,7 @@
 #include "ZTFramework/Notification/NotificationCenter.h"
 #include "ZTFramework/Notification/NotificationWakeHook.h"
 #include "NotificationTestSupport.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -21,13 +22,13 @@ TEST(NotificationWaiter, APostBeforeTheWaitIsNotLostAndOneWaitConsumesIt)
     const auto center = ZT::MakeRC<ZT::LNotificationCenter>(ZT::WString(L"waiter test"));
     ZT::CNotificationWaiter waiter;
     EXPECT_FALSE(waiter.WaitForWork(milliseconds(0))) << "nothing posted yet";
-    ASSERT_EQ(center->Post(Make(L"NID_WAITER")), ZT::S_OK);
-    ASSERT_EQ(center->Post(Make(L"NID_WAITER")), ZT::S_OK);
+    ASSERT_RESULT_EQ(center->Post(Make(L"NID_WAITER")), ZT::S_OK);
+    ASSERT_RESULT_EQ(center->Post(Make(L"NID_WAITER")), ZT::S_OK);
     EXPECT_TRUE(waiter.WaitForWork(milliseconds(0)));
     EXPECT_FALSE(waiter.WaitForWork(milliseconds(0))) << "two posts before one wait wake it once";
     // A refused post wakes nobody.
     center->Shutdown();
-    EXPECT_EQ(center->Post(Make(L"NID_WAITER")), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(center->Post(Make(L"NID_WAITER")), ZT::E_FAIL);
     EXPECT_FALSE(waiter.WaitForWork(milliseconds(0)));
 }
 

@@ -4,6 +4,7 @@
 #include "ZTFramework/Resources/BuiltInResources.h"
 #include "ZTFramework/Resources/LocaleId.h"
 #include "ZTFramework/Resources/ResourceDocument.h"
+#include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Resources/DocumentBytes.h"
 #include "tests/ZTFramework/Threads/DebugCapture.h"
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
@@ -114,7 +115,7 @@ TEST_F(ResourceSetTest, EachStringDocumentFallsBackToItsPrimaryLanguageThenEngli
         Write("FrameworkStrings.xml", Utf16Bytes(StringsWith("0x0009", "fw", "Framework")));
 
         const auto set = ZT::MakeRC<LResourceSet>();
-        EXPECT_EQ(set->LoadStringTables(Folder(), row.requested), ZT::S_OK) << row.name;
+        EXPECT_RESULT_EQ(set->LoadStringTables(Folder(), row.requested), ZT::S_OK) << row.name;
         EXPECT_EQ(Label(*set), WString(row.expected)) << row.name;
         // The framework document falls back on its own: it only has English.
         EXPECT_EQ(Label(*set, L"Framework"), WString(L"fw")) << row.name;
@@ -136,7 +137,7 @@ TEST_F(ResourceSetTest, BrokenFolderDocumentsAreReportedAndReplacedByTheBuiltInO
     Write("Skins.xml", Utf8Bytes(badSkin));
 
     const auto set = ZT::MakeRC<LResourceSet>();
-    EXPECT_EQ(set->Load(Folder(), 0x0409), ZT::S_FALSE);
+    EXPECT_RESULT_EQ(set->Load(Folder(), 0x0409), ZT::S_FALSE);
     EXPECT_EQ(Label(*set), WString(L"built-in app"));
     EXPECT_EQ(Label(*set, L"Framework"), WString(L"built-in fw"));
     ASSERT_TRUE(set->GetSkin());
@@ -157,7 +158,7 @@ TEST_F(ResourceSetTest, BrokenFolderDocumentsAreReportedAndReplacedByTheBuiltInO
 TEST_F(ResourceSetTest, WithoutAnyUsableSkinLoadingFailsAndTablesStayEmpty)
 {
     const auto fromBuiltIn = ZT::MakeRC<LResourceSet>();
-    EXPECT_EQ(fromBuiltIn->Load(BuiltIn(), 0x0409), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(fromBuiltIn->Load(BuiltIn(), 0x0409), ZT::E_FAIL);
     EXPECT_FALSE(fromBuiltIn->GetSkin());
     EXPECT_FALSE(fromBuiltIn->GetFrameworkStringTable());
     EXPECT_TRUE(AnyMessageHas(*fromBuiltIn, {"no built-in skin"}));
@@ -172,7 +173,7 @@ TEST_F(ResourceSetTest, UnusableFilesAreReportedWithTheirReason)
         huge << std::string(ZT::CResourceDocument::kMaxSize + 1, ' ');
     }
     const auto set = ZT::MakeRC<LResourceSet>();
-    EXPECT_EQ(set->Load(Folder(), 0x0409), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(set->Load(Folder(), 0x0409), ZT::E_FAIL);
     EXPECT_FALSE(set->GetSkin());
     EXPECT_TRUE(AnyMessageHas(*set, {"StringTables.xml", "larger than 4194304 bytes"}));
     EXPECT_TRUE(AnyMessageHas(*set, {"Skins.xml", "not a regular file"}));
@@ -182,7 +183,7 @@ TEST_F(ResourceSetTest, ControlTablesAreNamedByOwnerAndHandedOutAsCopies)
 {
     Write("StringTables.xml", Utf16Bytes(StringsWith("0x0009", "top", "Wavecrest|mainControl")));
     const auto set = ZT::MakeRC<LResourceSet>();
-    ASSERT_EQ(set->LoadStringTables(Folder(), 0x0409), ZT::S_OK);
+    ASSERT_RESULT_EQ(set->LoadStringTables(Folder(), 0x0409), ZT::S_OK);
 
     // Without an owner the application's name stands in.
     const RCPtr<ZT::LStringTable> table = set->GetStringTable(WString(), WString(L"mainControl"));

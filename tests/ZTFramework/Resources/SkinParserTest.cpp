@@ -1,6 +1,7 @@
 #include "ZTFramework/Resources/SkinParser.h"
 #include "tests/ZTFramework/Errors/MessageOf.h"
 
+#include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Resources/DocumentBytes.h"
 
 #include <gtest/gtest.h>
@@ -71,7 +72,8 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 TEST(SkinParser, BuildsTheControlTreeWithItsAttributesAndLooks)
 {
     CSkinParser parser;
-    ASSERT_EQ(parser.Parse(Utf8Bytes(kSkin)), ZT::S_OK) << parser.GetErrorLine() << ": " << parser.GetErrorReason();
+    ASSERT_RESULT_EQ(parser.Parse(Utf8Bytes(kSkin)),
+                     ZT::S_OK) << parser.GetErrorLine() << ": " << parser.GetErrorReason();
     const RCPtr<ZT::LSkinDefinitions> skin = parser.GetDefinitions();
     ASSERT_TRUE(skin);
     EXPECT_EQ(skin->mApplicationName, WString(L"Wavecrest"));
@@ -213,7 +215,7 @@ TEST(SkinParser, RefusesFaultyDocumentsWithLineAndReason)
     };
     for (const Row& row : rows) {
         CSkinParser parser;
-        EXPECT_EQ(parser.Parse(Utf8Bytes(row.document)), ZT::E_FAIL) << row.name;
+        EXPECT_RESULT_EQ(parser.Parse(Utf8Bytes(row.document)), ZT::E_FAIL) << row.name;
         EXPECT_EQ(parser.GetErrorLine(), row.line) << row.name << ": " << parser.GetErrorReason();
         EXPECT_NE(parser.GetErrorReason().find(row.reason), std::string::npos)
             << row.name << ": " << parser.GetErrorReason();
@@ -228,10 +230,11 @@ TEST(SkinParser, ChecksImagesThroughTheGivenCheck)
         asked.push_back(path.ToUTF8());
         return path == WString(L"::Back.png");
     });
-    EXPECT_EQ(parser.Parse(Utf8Bytes(kSkin)), ZT::S_OK) << parser.GetErrorReason();
+    EXPECT_RESULT_EQ(parser.Parse(Utf8Bytes(kSkin)), ZT::S_OK) << parser.GetErrorReason();
     EXPECT_EQ(asked, std::vector<std::string>{"::Back.png"});
 
-    EXPECT_EQ(parser.Parse(Utf8Bytes(Replaced(kSkin, "ImageFile=\"::Back.png\"", "ImageFile=\"::Gone.png\""))), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(parser.Parse(Utf8Bytes(Replaced(kSkin, "ImageFile=\"::Back.png\"", "ImageFile=\"::Gone.png\""))),
+                     ZT::E_FAIL);
     EXPECT_EQ(parser.GetErrorLine(), 9);
     EXPECT_NE(parser.GetErrorReason().find("names the image \"::Gone.png\", which does not exist"), std::string::npos)
         << parser.GetErrorReason();

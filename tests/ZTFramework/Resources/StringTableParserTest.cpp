@@ -2,6 +2,7 @@
 
 #include "ZTFramework/Resources/ResourceDocument.h"
 
+#include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Resources/DocumentBytes.h"
 
 #include <gtest/gtest.h>
@@ -46,7 +47,7 @@ WString TextOf(const CStringTableParser& parser, const wchar_t* table, const wch
 TEST(StringTableParser, TakesOnlyTheRequestedLocaleAndKeepsTextsExactlyFromUtf8OrUtf16)
 {
     CStringTableParser parser(0x0009);
-    ASSERT_EQ(parser.Parse(Utf8Bytes(kDocument)), ZT::S_OK) << parser.GetErrorReason();
+    ASSERT_RESULT_EQ(parser.Parse(Utf8Bytes(kDocument)), ZT::S_OK) << parser.GetErrorReason();
     EXPECT_EQ(parser.GetApplicationName(), WString(L"Wavecrest"));
     EXPECT_EQ(parser.GetMatchCount(), 5);
     EXPECT_EQ(TextOf(parser, L"Owner|button", L"LABEL"), WString(L"EXIT"));
@@ -62,7 +63,7 @@ TEST(StringTableParser, TakesOnlyTheRequestedLocaleAndKeepsTextsExactlyFromUtf8O
     document.replace(document.find("UTF-8"), 5, "UTF-16");
     document.replace(document.find("BEENDEN"), 7, "\xE7\xB5\x82\xE4\xBA\x86");   // 終了
     CStringTableParser german(0x0007);
-    ASSERT_EQ(german.Parse(Utf16Bytes(document)), ZT::S_OK) << german.GetErrorReason();
+    ASSERT_RESULT_EQ(german.Parse(Utf16Bytes(document)), ZT::S_OK) << german.GetErrorReason();
     EXPECT_EQ(german.GetMatchCount(), 1);
     EXPECT_EQ(TextOf(german, L"Owner|button", L"LABEL"), WString(L"\u7D42\u4E86"));
     EXPECT_EQ(TextOf(german, L"Owner|button", L"TWO_LINES"), WString(L"<no text>"));
@@ -100,7 +101,7 @@ TEST(StringTableParser, RefusesBrokenDocumentsWithLineAndReasonAndKeepsNothing)
     };
     for (const Row& row : rows) {
         CStringTableParser parser(0x0009);
-        EXPECT_EQ(parser.Parse(Utf8Bytes(row.document)), ZT::E_FAIL) << row.name;
+        EXPECT_RESULT_EQ(parser.Parse(Utf8Bytes(row.document)), ZT::E_FAIL) << row.name;
         EXPECT_EQ(parser.GetErrorLine(), row.line) << row.name;
         EXPECT_NE(parser.GetErrorReason().find(row.reason), std::string::npos)
             << row.name << ": " << parser.GetErrorReason();
@@ -113,7 +114,7 @@ TEST(StringTableParser, RefusesDocumentsAboveTheSizeLimitBeforeParsing)
 {
     const std::string huge = "<R>" + std::string(ZT::CResourceDocument::kMaxSize, ' ') + "</R>";
     CStringTableParser parser(0x0009);
-    EXPECT_EQ(parser.Parse(Utf8Bytes(huge)), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(parser.Parse(Utf8Bytes(huge)), ZT::E_FAIL);
     EXPECT_NE(parser.GetErrorReason().find("larger than"), std::string::npos) << parser.GetErrorReason();
 }
 

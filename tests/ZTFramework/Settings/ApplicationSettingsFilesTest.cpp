@@ -2,6 +2,7 @@
 #include "ZTFramework/Settings/IniFileManager.h"
 
 #include "ZTFramework/ObjectBase/RCPtr.h"
+#include "tests/Support/Printers.h"
 
 #include "SettingsTestSupport.h"
 
@@ -29,14 +30,14 @@ TEST(ApplicationSettingsFiles, OpensBothFilesInTheirFoldersOnceAndKeepsTheSkinIn
 
         IniFileHandle app = IniFileHandle::None;
         IniFileHandle userFile = IniFileHandle::None;
-        ASSERT_EQ(files.GetAppSettings(app), IIniFileManager::kDone);
-        ASSERT_EQ(files.GetUserSettings(userFile), IIniFileManager::kDone);
+        ASSERT_RESULT_EQ(files.GetAppSettings(app), IIniFileManager::kDone);
+        ASSERT_RESULT_EQ(files.GetUserSettings(userFile), IIniFileManager::kDone);
         EXPECT_NE(app, userFile);
 
         EXPECT_EQ(files.GetCurrentSkinIndex(), 0);
-        ASSERT_EQ(files.SetCurrentSkinIndex(3), IIniFileManager::kDone);
-        ASSERT_EQ(manager->SetInteger(app, L"Installed", 1), IIniFileManager::kDone);
-        EXPECT_EQ(manager->CloseAll(), IIniFileManager::kDone);
+        ASSERT_RESULT_EQ(files.SetCurrentSkinIndex(3), IIniFileManager::kDone);
+        ASSERT_RESULT_EQ(manager->SetInteger(app, L"Installed", 1), IIniFileManager::kDone);
+        EXPECT_RESULT_EQ(manager->CloseAll(), IIniFileManager::kDone);
     }
 
     const std::string userText = SettingsTest::ReadFile((user / "UserSettings.ini").string());
@@ -52,7 +53,7 @@ TEST(ApplicationSettingsFiles, OpensBothFilesInTheirFoldersOnceAndKeepsTheSkinIn
     EXPECT_EQ(files.GetCurrentSkinIndex(), 3);
 
     // After the manager closed everything, the next use opens the file again.
-    EXPECT_EQ(manager->CloseAll(), IIniFileManager::kDone);
+    EXPECT_RESULT_EQ(manager->CloseAll(), IIniFileManager::kDone);
     EXPECT_EQ(files.GetCurrentSkinIndex(), 3);
 }
 
@@ -63,11 +64,11 @@ TEST(ApplicationSettingsFiles, AMissingFolderGivesTheDefaultAndAFailedSave)
     auto manager = MakeRC<LIniFileManager>();
     CApplicationSettingsFiles files(*manager, W(missing), W(missing), L"C", L"P");
     EXPECT_EQ(files.GetCurrentSkinIndex(), 0);
-    ASSERT_EQ(files.SetCurrentSkinIndex(2), IIniFileManager::kDone);
+    ASSERT_RESULT_EQ(files.SetCurrentSkinIndex(2), IIniFileManager::kDone);
     IniFileHandle user = IniFileHandle::None;
-    ASSERT_EQ(files.GetUserSettings(user), IIniFileManager::kAlreadyOpen);
+    ASSERT_RESULT_EQ(files.GetUserSettings(user), IIniFileManager::kAlreadyOpen);
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(manager->SaveFile(user), IIniFileManager::kFailed);
+    EXPECT_RESULT_EQ(manager->SaveFile(user), IIniFileManager::kFailed);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               missing + "/UserSettings.ini: cannot save the settings: No such file or directory\n");
 }

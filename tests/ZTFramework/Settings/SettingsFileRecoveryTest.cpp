@@ -7,6 +7,7 @@
 #include "ZTFramework/Settings/SettingsFileStore.h"
 
 #include "ZTFramework/ObjectBase/RCPtr.h"
+#include "tests/Support/Printers.h"
 
 #include "SettingsTestSupport.h"
 
@@ -80,7 +81,7 @@ protected:
     IniFileHandle Open()
     {
         IniFileHandle file = IniFileHandle::None;
-        EXPECT_EQ(mManager->OpenFile(W(mPath), L"S", L"T", file), kDone);
+        EXPECT_RESULT_EQ(mManager->OpenFile(W(mPath), L"S", L"T", file), kDone);
         return file;
     }
 
@@ -102,21 +103,21 @@ TEST_F(SettingsFileRecoveryTest, DamagedFilesAreReportedReplacedAndKeptBeside)
         auto manager = MakeRC<LIniFileManager>();
         IniFileHandle file = IniFileHandle::None;
         ::testing::internal::CaptureStderr();
-        ASSERT_EQ(manager->OpenFile(W(path), L"S", L"Fresh", file), kDone);
+        ASSERT_RESULT_EQ(manager->OpenFile(W(path), L"S", L"Fresh", file), kDone);
         std::string expected = c.mMessage;
         for (std::size_t at = expected.find('@'); at != std::string::npos; at = expected.find('@', at + path.size()))
             expected.replace(at, 1, path);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), expected);
 
         std::int32_t kept = -1;
-        EXPECT_EQ(manager->GetInteger(file, L"Kept", -1, kept), kDone);
+        EXPECT_RESULT_EQ(manager->GetInteger(file, L"Kept", -1, kept), kDone);
         EXPECT_EQ(kept, c.mFreshDocument ? -1 : 1);
 
         // Nothing reaches the disk before a change; then the damaged file moves aside, whole.
         EXPECT_EQ(ReadFile(path), c.mBytes);
-        ASSERT_EQ(manager->SetInteger(file, L"Added", 5), kDone);
+        ASSERT_RESULT_EQ(manager->SetInteger(file, L"Added", 5), kDone);
         ::testing::internal::CaptureStderr();
-        ASSERT_EQ(manager->SaveFile(file), kDone);
+        ASSERT_RESULT_EQ(manager->SaveFile(file), kDone);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(),
                   path + ": the earlier, unreadable file was kept as " + path + ".broken\n");
         EXPECT_EQ(ReadFile(path + ".broken"), c.mBytes);
@@ -131,9 +132,9 @@ TEST_F(SettingsFileRecoveryTest, DamagedFilesAreReportedReplacedAndKeptBeside)
         }
 
         // Kept once: the next save simply replaces the now healthy file.
-        ASSERT_EQ(manager->SetInteger(file, L"Added", 6), kDone);
+        ASSERT_RESULT_EQ(manager->SetInteger(file, L"Added", 6), kDone);
         ::testing::internal::CaptureStderr();
-        ASSERT_EQ(manager->SaveFile(file), kDone);
+        ASSERT_RESULT_EQ(manager->SaveFile(file), kDone);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
         EXPECT_EQ(folder.List().size(), 2u);
     }
@@ -146,9 +147,9 @@ TEST_F(SettingsFileRecoveryTest, AHugeFileIsRefusedWithoutReadingItAndKept)
     ::testing::internal::CaptureStderr();
     const IniFileHandle file = Open();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), mPath + ":0: the file is larger than 8388608 bytes\n");
-    ASSERT_EQ(mManager->SetInteger(file, L"v", 1), kDone);
+    ASSERT_RESULT_EQ(mManager->SetInteger(file, L"v", 1), kDone);
     ::testing::internal::CaptureStderr();
-    ASSERT_EQ(mManager->SaveFile(file), kDone);
+    ASSERT_RESULT_EQ(mManager->SaveFile(file), kDone);
     (void)::testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::filesystem::file_size(mPath + ".broken"), CSettingsFileStore::kMaxFileSize + 1);
     EXPECT_LT(std::filesystem::file_size(mPath), 1000u);
@@ -161,8 +162,8 @@ TEST_F(SettingsFileRecoveryTest, EarlierBrokenCopiesAreNeverOverwritten)
     WriteFile(mPath, "third, also broken");
     ::testing::internal::CaptureStderr();
     const IniFileHandle file = Open();
-    ASSERT_EQ(mManager->SetInteger(file, L"v", 1), kDone);
-    ASSERT_EQ(mManager->SaveFile(file), kDone);
+    ASSERT_RESULT_EQ(mManager->SetInteger(file, L"v", 1), kDone);
+    ASSERT_RESULT_EQ(mManager->SaveFile(file), kDone);
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("kept as " + mPath + ".broken-3\n"), std::string::npos);
     EXPECT_EQ(ReadFile(mPath + ".broken"), "first");
     EXPECT_EQ(ReadFile(mPath + ".broken-2"), "second");
@@ -174,8 +175,8 @@ TEST_F(SettingsFileRecoveryTest, AHealthyFileIsReplacedWithoutACopyAndKeepsItsPe
     WriteFile(mPath, GoodFile());
     ASSERT_EQ(::chmod(mPath.c_str(), 0640), 0);
     const IniFileHandle file = Open();
-    ASSERT_EQ(mManager->SetString(file, L"Name", L"vj"), kDone);
-    ASSERT_EQ(mManager->CloseFile(file, true), kDone);
+    ASSERT_RESULT_EQ(mManager->SetString(file, L"Name", L"vj"), kDone);
+    ASSERT_RESULT_EQ(mManager->CloseFile(file, true), kDone);
     EXPECT_EQ(mFolder.List(), std::vector<std::string>{"settings.ini"});
     std::string expected = GoodFile();
     expected.replace(expected.find(">dj<"), 4, ">vj<");
@@ -191,8 +192,8 @@ TEST_F(SettingsFileRecoveryTest, ASaveThroughASymbolicLinkReplacesTheFileItPoint
     WriteFile(real, GoodFile());
     ASSERT_EQ(::symlink(real.c_str(), mPath.c_str()), 0);
     const IniFileHandle file = Open();
-    ASSERT_EQ(mManager->SetInteger(file, L"Kept", 2), kDone);
-    ASSERT_EQ(mManager->SaveFile(file), kDone);
+    ASSERT_RESULT_EQ(mManager->SetInteger(file, L"Kept", 2), kDone);
+    ASSERT_RESULT_EQ(mManager->SaveFile(file), kDone);
     EXPECT_TRUE(std::filesystem::is_symlink(mPath));
     EXPECT_NE(ReadFile(real).find("<key>Kept</key><integer>2</integer>"), std::string::npos);
 }
@@ -220,7 +221,7 @@ TEST_F(SettingsFileRecoveryTest, AWriteThatFailsHalfwayLeavesTheOldFileAndNoLeft
 {
     WriteFile(mPath, GoodFile());
     const IniFileHandle file = Open();
-    ASSERT_EQ(mManager->SetString(file, L"Name", WString(std::wstring(3 * kLimit, L'x'))), kDone);
+    ASSERT_RESULT_EQ(mManager->SetString(file, L"Name", WString(std::wstring(3 * kLimit, L'x'))), kDone);
 
     ::testing::internal::CaptureStderr();
     // Files may grow to kLimit bytes; past it a write fails with EFBIG (as on a full disk)
@@ -235,12 +236,12 @@ TEST_F(SettingsFileRecoveryTest, AWriteThatFailsHalfwayLeavesTheOldFileAndNoLeft
     ::setrlimit(RLIMIT_FSIZE, &oldLimit);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), mPath + ": cannot save the settings: File too large\n");
-    EXPECT_EQ(result, IIniFileManager::kFailed);
+    EXPECT_RESULT_EQ(result, IIniFileManager::kFailed);
     EXPECT_EQ(ReadFile(mPath), GoodFile());
     EXPECT_EQ(mFolder.List(), std::vector<std::string>{"settings.ini"});
 
     // Still dirty: once there is room, the same save goes through.
-    EXPECT_EQ(mManager->SaveFile(file), kDone);
+    EXPECT_RESULT_EQ(mManager->SaveFile(file), kDone);
     EXPECT_GT(std::filesystem::file_size(mPath), 3 * kLimit);
 }
 
@@ -248,7 +249,7 @@ TEST_F(SettingsFileRecoveryTest, AProcessKilledInTheMiddleOfASaveLeavesTheOldFil
 {
     WriteFile(mPath, GoodFile());
     const IniFileHandle file = Open();
-    ASSERT_EQ(mManager->SetString(file, L"Name", WString(std::wstring(3 * kLimit, L'x'))), kDone);
+    ASSERT_RESULT_EQ(mManager->SetString(file, L"Name", WString(std::wstring(3 * kLimit, L'x'))), kDone);
 
     // The child is killed by SIGXFSZ at the write that crosses the limit: mid-save, with the
     // temporary file partly written.
@@ -263,9 +264,9 @@ TEST_F(SettingsFileRecoveryTest, AProcessKilledInTheMiddleOfASaveLeavesTheOldFil
     auto reader = MakeRC<LIniFileManager>();
     IniFileHandle again = IniFileHandle::None;
     ::testing::internal::CaptureStderr();
-    ASSERT_EQ(reader->OpenFile(W(mPath), L"S", L"T", again), kDone);
+    ASSERT_RESULT_EQ(reader->OpenFile(W(mPath), L"S", L"T", again), kDone);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     WString name;
-    EXPECT_EQ(reader->GetString(again, L"Name", L"", name), kDone);
+    EXPECT_RESULT_EQ(reader->GetString(again, L"Name", L"", name), kDone);
     EXPECT_EQ(name.ToUTF8(), "dj");
 }

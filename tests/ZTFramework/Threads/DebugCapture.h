@@ -4,6 +4,7 @@
 
 #include "ZTFramework/Debug/DebugOutput.h"
 
+#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -18,7 +19,7 @@ public:
 
     std::string Text() const
     {
-        CMutexLock lock(DebugOutput::Instance().GetMutex());
+        std::lock_guard lock(DebugOutput::Instance().GetMutex());
         return mNarrow.str();
     }
 

@@ -1,6 +1,7 @@
 #include "ZTFramework/Threads/RetriggerableThreader.h"
 
 #include "ZTFramework/Threads/Holder.h"
+#include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Threads/DebugCapture.h"
 
 #include <gtest/gtest.h>
@@ -55,17 +56,17 @@ TEST(RetriggerableThreader, SecondTriggerFailsWhileTheFirstRunsAndSucceedsAfterI
     const auto done = MakeRC<LEvent>();
     const auto otherDone = MakeRC<LEvent>();
 
-    ASSERT_EQ(threader.Trigger(first, MakeRC<LHolder<int>>(1), done), S_OK);
+    ASSERT_RESULT_EQ(threader.Trigger(first, MakeRC<LHolder<int>>(1), done), S_OK);
     ASSERT_EQ(first->mBegan.Wait(kInfinite), kWaitObject0);
     EXPECT_TRUE(threader.IsBusy());
-    EXPECT_EQ(threader.Trigger(second, MakeRC<LHolder<int>>(2), otherDone), E_FAIL);
+    EXPECT_RESULT_EQ(threader.Trigger(second, MakeRC<LHolder<int>>(2), otherDone), E_FAIL);
 
     first->mRelease.Set();
     ASSERT_EQ(done->Wait(kInfinite), kWaitObject0);
     EXPECT_FALSE(threader.IsBusy());
     EXPECT_EQ(otherDone->Wait(0), kWaitTimeout) << "the refused task stored nothing";
 
-    ASSERT_EQ(threader.Trigger(second, MakeRC<LHolder<int>>(3), otherDone), S_OK);
+    ASSERT_RESULT_EQ(threader.Trigger(second, MakeRC<LHolder<int>>(3), otherDone), S_OK);
     ASSERT_EQ(otherDone->Wait(kInfinite), kWaitObject0);
     EXPECT_EQ(first->mRuns.load(), 1);
     EXPECT_EQ(second->mRuns.load(), 1);
@@ -81,11 +82,11 @@ TEST(RetriggerableThreader, TasksRunOnTheThreadersOneThreadAndTheirReferencesGoB
     const auto second = MakeRC<LGatedWorker>(S_OK, false);
     const auto parameter = MakeRC<LHolder<int>>(5);
     const std::int64_t tasksBefore = RetriggerableThreader::GetTaskCount();
-    ASSERT_EQ(threader.Trigger(first, parameter, done), S_OK);
+    ASSERT_RESULT_EQ(threader.Trigger(first, parameter, done), S_OK);
     ASSERT_EQ(done->Wait(kInfinite), kWaitObject0);
     EXPECT_EQ(parameter->GetRefCount(), 1);
     EXPECT_EQ(first->GetRefCount(), 1);
-    ASSERT_EQ(threader.Trigger(second, nullptr, done), S_OK);
+    ASSERT_RESULT_EQ(threader.Trigger(second, nullptr, done), S_OK);
     ASSERT_EQ(done->Wait(kInfinite), kWaitObject0);
     EXPECT_EQ(first->mRunThread, second->mRunThread);
     EXPECT_NE(first->mRunThread, std::this_thread::get_id());
@@ -97,14 +98,14 @@ TEST(RetriggerableThreader, DoWorkThatThrowsOrFailsStillSetsTheDoneEventAndTheTh
     Testing::CDebugCapture capture;
     RetriggerableThreader threader;
     const auto done = MakeRC<LEvent>();
-    ASSERT_EQ(threader.Trigger(MakeRC<LThrowingWorker>(), nullptr, done), S_OK);
+    ASSERT_RESULT_EQ(threader.Trigger(MakeRC<LThrowingWorker>(), nullptr, done), S_OK);
     ASSERT_EQ(done->Wait(kInfinite), kWaitObject0);
-    EXPECT_EQ(threader.GetLastResult(), E_FAIL);
+    EXPECT_RESULT_EQ(threader.GetLastResult(), E_FAIL);
     EXPECT_NE(capture.Text().find("bad block table"), std::string::npos) << capture.Text();
 
-    ASSERT_EQ(threader.Trigger(MakeRC<LGatedWorker>(E_ABORT, false), nullptr, done), S_OK);
+    ASSERT_RESULT_EQ(threader.Trigger(MakeRC<LGatedWorker>(E_ABORT, false), nullptr, done), S_OK);
     ASSERT_EQ(done->Wait(kInfinite), kWaitObject0);
-    EXPECT_EQ(threader.GetLastResult(), E_ABORT);
+    EXPECT_RESULT_EQ(threader.GetLastResult(), E_ABORT);
 }
 
 TEST(RetriggerableThreader, DestroyingAnIdleThreaderJoinsWithoutComplaint)
@@ -129,7 +130,7 @@ TEST(RetriggerableThreader, ThreaderWhoseTaskDoesNotEndIsReportedAndItsThreadFin
     {
         RetriggerableThreader threader(WString(L"stuck download"));
         threader.SetShutdownJoinTimeout(0);
-        ASSERT_EQ(threader.Trigger(worker, MakeRC<LHolder<int>>(9), done), S_OK);
+        ASSERT_RESULT_EQ(threader.Trigger(worker, MakeRC<LHolder<int>>(9), done), S_OK);
         ASSERT_EQ(worker->mBegan.Wait(kInfinite), kWaitObject0);
     }
     const std::string text = capture.Text();

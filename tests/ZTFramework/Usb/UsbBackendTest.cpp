@@ -1,4 +1,5 @@
 #include "ZTFramework/Usb/UsbBackend.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,7 @@ TEST(UsbBackendSelection, WithoutABackendNothingCanBeEnumeratedOrOpened)
     const auto backend = ZT::GetUsbBackend();
     ASSERT_TRUE(backend);
     std::vector<ZT::UsbDeviceInfo> devices{{"stale", 1, 2, 3}};
-    EXPECT_EQ(backend->ListDevices(devices), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(backend->ListDevices(devices), ZT::E_FAIL);
     EXPECT_TRUE(devices.empty());
     ZT::UsbError error = ZT::UsbError::None;
     EXPECT_FALSE(backend->Open("/dev/bus/usb/001/002", error));

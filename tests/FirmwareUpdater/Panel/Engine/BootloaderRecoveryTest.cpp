@@ -5,6 +5,7 @@
 #include "DownloadTestSupport.h"
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdaterHost.h"
+#include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Threads/DebugCapture.h"
 
 #include <filesystem>
@@ -45,7 +46,7 @@ protected:
     BootloaderRecovery() : mUsb(ZT::MakeRC<RecordingUsbBackend>(mSimulator->CreateUsbBackend()))
     {
         ZT::SetUsbBackend(mUsb);
-        EXPECT_EQ(mEngine->Initialize(ZT::WString()), ZT::S_OK);
+        EXPECT_RESULT_EQ(mEngine->Initialize(ZT::WString()), ZT::S_OK);
         LDualUpdater::SetHost(&mHost);
     }
     ~BootloaderRecovery() override { LDualUpdater::SetHost(nullptr); }
@@ -70,15 +71,15 @@ protected:
         LDualUpdater::ReleaseInstance();
         mEngine = ZT::MakeRC<LUpdateEngine>();
         mEnginePointer = mEngine.Get();
-        ASSERT_EQ(mEngine->Initialize(ZT::WString()), ZT::S_OK);
+        ASSERT_RESULT_EQ(mEngine->Initialize(ZT::WString()), ZT::S_OK);
         LDualUpdater::SetHost(&mHost);
     }
     // The main control's completion handling: wait for the device, then hand over.
     void CompleteUpdate()
     {
-        ASSERT_EQ(mEngine->WaitForUpdate(kWorkerWaitMs), ZT::S_OK);
+        ASSERT_RESULT_EQ(mEngine->WaitForUpdate(kWorkerWaitMs), ZT::S_OK);
         ASSERT_EQ(mEngine->GetUpdateRunState(true), UpdateRunState::Succeeded);
-        ASSERT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
+        ASSERT_RESULT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
         LDualUpdater::OnUpdateCompleted(*mEngine, true);
     }
     static ::testing::AssertionResult FlashHolds(LSimulatedDevice& device, const DfuSeImage& image)
@@ -89,9 +90,9 @@ protected:
         for (std::size_t i = 0; i < flash->size(); ++i) {
             if ((*flash)[i] != image.ElementData[i])
                 return ::testing::AssertionFailure()
-                       << SimulatedDeviceKindName(device.GetKind()) << "'s flash differs at 0x" << std::hex
-                       << image.ElementAddress + i << ": 0x" << int((*flash)[i]) << " instead of 0x"
-                       << int(image.ElementData[i]);
+                       << SimulatedDeviceKindName(device.GetKind()) << "'s flash differs at "
+                       << ZT::Testing::Hex(image.ElementAddress + i, 8) << ": " << ZT::Testing::Hex((*flash)[i], 2)
+                       << " instead of " << ZT::Testing::Hex(image.ElementData[i], 2);
         }
         return ::testing::AssertionSuccess();
     }
@@ -119,7 +120,7 @@ TEST_F(BootloaderRecovery, BothInUpdateModeWithARecordEachGetsItsOwnImage)
     ASSERT_NE(controller->GetSerialNumber(), display->GetSerialNumber());
     WriteRecord(controller->GetSerialNumber(), display->GetSerialNumber());
 
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
     // The display already in update mode goes first; the engine is aimed at its bootloader.
     EXPECT_FALSE(LDualUpdater::GetInstance()->IsUpdatingController());
@@ -174,13 +175,13 @@ TEST_P(BootloaderRefusal, RefusesWithAMessageAndWritesNothing)
         flashBefore.push_back(device->GetFlashDump());
 
     CDebugCapture capture;
-    EXPECT_EQ(mEngine->ScanForDevices(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->ScanForDevices(), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
     EXPECT_TRUE(LDualUpdater::GetInstance()->GetProbeResult().DeviceSetIncomplete);
     EXPECT_NE(capture.Text().find(c.expectedLine), std::string::npos) << "debug output:\n" << capture.Text();
     // The user presses "UPDATE FIRMWARE" anyway.
     mHost.ContinueUpdateProcess();
-    EXPECT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
     EXPECT_EQ(mHost.mStarted, 0);
     EXPECT_TRUE(mUsb->GetDescriptions().empty()) << mUsb->GetDescriptions().front();
     for (std::size_t i = 0; i < devices.size(); ++i)
@@ -214,9 +215,9 @@ TEST_F(BootloaderRecovery, TheRecordOfAnInterruptedRunLetsTheNextRunFinishTheDev
 {
     const auto controller = Plug(SimulatedDeviceKind::Controller, 0x0030);
     const auto display = Plug(SimulatedDeviceKind::WheelDisplay, 0x0049);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     ASSERT_TRUE(LDualUpdater::GetInstance()->IsUpdatingController());
-    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
     EXPECT_EQ(CBootloaderRoleRecord::Load().GetSerial(ProductDevice::Kind::Controller), controller->GetSerialNumber());
 
     // Cut: the process ends here. The display goes; the controller stays in its bootloader.
@@ -224,7 +225,7 @@ TEST_F(BootloaderRecovery, TheRecordOfAnInterruptedRunLetsTheNextRunFinishTheDev
     display->Unplug();
     ASSERT_EQ(controller->GetMode(), SimulatedDeviceMode::Bootloader);
 
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
     EXPECT_TRUE(LDualUpdater::GetInstance()->IsUpdatingController());
     mHost.ContinueUpdateProcess();

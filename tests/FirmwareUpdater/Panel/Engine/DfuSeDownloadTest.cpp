@@ -6,6 +6,7 @@
 #include "DownloadTestSupport.h"
 
 #include "tests/Simulator/SimulatorTestSupport.h"
+#include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Threads/DebugCapture.h"
 
 #include <algorithm>
@@ -88,14 +89,14 @@ protected:
                                                                                    std::min(start.size(), requests.size()))),
                   start);
         EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
-        ASSERT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
+        ASSERT_RESULT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
         ExpectControllerVersion();
     }
     // The controller's version as the engine found it: its product image's.
     void ExpectControllerVersion()
     {
         FirmwareVersion version;
-        ASSERT_EQ(mEngine->GetDeviceVersion(0, version), ZT::S_OK);
+        ASSERT_RESULT_EQ(mEngine->GetDeviceVersion(0, version), ZT::S_OK);
         EXPECT_EQ(version.Text, ZT::WString(L"00.31"));
     }
 };
@@ -148,7 +149,7 @@ TEST_F(DfuSeDownload, ControllerImageIsErasedWrittenAndTheDeviceReturnsWithItsVe
     EXPECT_EQ(SelectedRecord().ErrorReason, DeviceErrorReason::DeviceAccessFailure);
 
     const std::uint64_t leftAt = mClock.NowMs();
-    EXPECT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
+    EXPECT_RESULT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
     EXPECT_EQ(mClock.NowMs() - leftAt, 1500u); // back after 1.2 s, seen by the third 500 ms poll
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
     ExpectControllerVersion();
@@ -160,7 +161,7 @@ TEST_F(DfuSeDownload, RefusedPreconditionsChangeNothingAndSendNothing)
     mUsb->Clear();
     const auto expectRefused = [](const char* what, LUpdateEngine& engine, DeviceState state) {
         SCOPED_TRACE(what);
-        EXPECT_EQ(engine.PerformUpdate(), ZT::E_FAIL);
+        EXPECT_RESULT_EQ(engine.PerformUpdate(), ZT::E_FAIL);
         EXPECT_EQ(engine.GetUpdateRunState(false), UpdateRunState::Idle);
         EXPECT_EQ(engine.GetDeviceState(), state);
     };
@@ -168,8 +169,8 @@ TEST_F(DfuSeDownload, RefusedPreconditionsChangeNothingAndSendNothing)
     const auto withoutFile = ZT::MakeRC<LUpdateEngine>();
     withoutFile->SetDeviceState(DeviceState::Updating);
     expectRefused("no firmware file", *withoutFile, DeviceState::Updating);
-    EXPECT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString((mFolder / "missing.dfu").string().c_str()), FirmwareVersion()),
-              ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString((mFolder / "missing.dfu").string().c_str()), FirmwareVersion()),
+                     ZT::E_FAIL);
     mEngine->SetDeviceState(DeviceState::Updating);
     expectRefused("firmware file not valid", *mEngine, DeviceState::Updating);
     EXPECT_TRUE(mUsb->GetDescriptions().empty());
@@ -550,9 +551,9 @@ protected:
     void UseFile(const std::vector<std::uint8_t>& bytes)
     {
         const auto path = mTemp.Write("refused.dfu", bytes);
-        ASSERT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString(path.string().c_str()),
-                                                      FirmwareVersion(0, 0, 3, 1, ZT::WString("00.31"))),
-                  ZT::S_OK);
+        ASSERT_RESULT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString(path.string().c_str()),
+                                                             FirmwareVersion(0, 0, 3, 1, ZT::WString("00.31"))),
+                         ZT::S_OK);
     }
     void ExpectRefused(const CDebugCapture& capture)
     {
@@ -572,13 +573,13 @@ protected:
 
 TEST_P(DfuSeRefusedFile, IsRefusedBeforeTheUpdateModeMessage)
 {
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
     UseFile(GetParam().bytes(mControllerImage));
     mController->ClearLogs();
     CDebugCapture capture;
 
-    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
     ExpectRefused(capture);
     mClock.AdvanceMs(60000);
     EXPECT_EQ(ModeOf(*mController), "Application");
@@ -651,7 +652,7 @@ TEST_P(DfuSeLateReturn, TheWaitGivesUpAfterTenSecondsAndALaterRefreshFindsTheNew
     EXPECT_EQ(RunUpdate(), UpdateRunState::Succeeded);
     EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
     const std::uint64_t leftAt = mClock.NowMs();
-    EXPECT_EQ(WaitForDeviceToReturn(*mEngine), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(WaitForDeviceToReturn(*mEngine), ZT::E_FAIL);
     EXPECT_EQ(mClock.NowMs() - leftAt, 10000u);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
     EXPECT_EQ(SelectedRecord().ErrorReason, DeviceErrorReason::DeviceAccessFailure);
@@ -663,7 +664,7 @@ TEST_P(DfuSeLateReturn, TheWaitGivesUpAfterTenSecondsAndALaterRefreshFindsTheNew
     } else {
         mClock.AdvanceMs(2000);
     }
-    ASSERT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
     ExpectControllerVersion();
 }

@@ -5,6 +5,7 @@
 #include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "tests/Support/Printers.h"
 #include "tools/DfuSeImage.h"
 #include "tools/SimulationImagePlan.h"
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
@@ -20,6 +21,8 @@
 #include <vector>
 
 namespace {
+
+using ZT::Testing::UsbId;
 
 namespace fs = std::filesystem;
 namespace Layout = DfuSeFileLayout;
@@ -70,9 +73,9 @@ void ExpectEverythingRefused(LDfuSeFirmwareFile& reader)
     std::array<std::uint8_t, kBlockSize> buffer;
     buffer.fill(kUntouched);
     std::uint16_t length = kBlockSize;
-    EXPECT_EQ(reader.ReadBlock(0, buffer.data(), length), ZT::E_INVALIDARG);
-    EXPECT_EQ(reader.GetSetAddressCommand(0, buffer.data(), length), ZT::E_INVALIDARG);
-    EXPECT_EQ(reader.GetEraseCommand(0x08008000, buffer.data(), length), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(reader.ReadBlock(0, buffer.data(), length), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(reader.GetSetAddressCommand(0, buffer.data(), length), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(reader.GetEraseCommand(0x08008000, buffer.data(), length), ZT::E_INVALIDARG);
     EXPECT_EQ(length, kBlockSize);
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == kUntouched; }));
 }
@@ -108,9 +111,9 @@ TEST_F(DfuSeFileTest, RefusesAFileThatBreaksOneRule)
         // Each row breaks one thing in a file the reader accepts, and opens it after that good
         // one: a rejected file leaves nothing of the previous one usable.
         Bytes bytes = Image(5000).ToBytes();
-        ASSERT_EQ(mReader->Open(Write(bytes, "good.dfu"), kBlockSize), ZT::S_OK);
+        ASSERT_RESULT_EQ(mReader->Open(Write(bytes, "good.dfu"), kBlockSize), ZT::S_OK);
         row.breakFile(bytes);
-        EXPECT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::E_FAIL);
+        EXPECT_RESULT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::E_FAIL);
         ExpectEverythingRefused(*mReader);
     }
 }
@@ -120,10 +123,10 @@ TEST_F(DfuSeFileTest, NothingWorksBeforeOpenNorAfterOpeningNoFileOrWithBlockSize
     ExpectEverythingRefused(*mReader);
     for (const ZT::WString& path : {ZT::WString((mFolder / "missing.dfu").string().c_str()),
                                     ZT::WString(mFolder.string().c_str()), ZT::WString()}) {
-        EXPECT_EQ(mReader->Open(path, kBlockSize), ZT::E_FAIL) << path.ToUTF8();
+        EXPECT_RESULT_EQ(mReader->Open(path, kBlockSize), ZT::E_FAIL) << path.ToUTF8();
         ExpectEverythingRefused(*mReader);
     }
-    EXPECT_EQ(mReader->Open(Write(Image(100).ToBytes()), 0), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(mReader->Open(Write(Image(100).ToBytes()), 0), ZT::E_INVALIDARG);
     ExpectEverythingRefused(*mReader);
 }
 
@@ -165,7 +168,7 @@ TEST_F(DfuSeFileTest, AcceptsAndServesTheElementInBlocks)
         if (row.change)
             row.change(bytes);
 
-        ASSERT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::S_OK);
+        ASSERT_RESULT_EQ(mReader->Open(Write(bytes), kBlockSize), ZT::S_OK);
         EXPECT_TRUE(mReader->IsValid());
         EXPECT_EQ(mReader->GetElementAddress(), address);
         EXPECT_EQ(mReader->GetElementSize(), row.elementSize);
@@ -175,7 +178,7 @@ TEST_F(DfuSeFileTest, AcceptsAndServesTheElementInBlocks)
         for (std::uint16_t i = 0; i < row.blockCount; ++i) {
             std::array<std::uint8_t, kBlockSize> buffer{};
             std::uint16_t length = kBlockSize;
-            ASSERT_EQ(mReader->ReadBlock(i, buffer.data(), length), ZT::S_OK) << "block " << i;
+            ASSERT_RESULT_EQ(mReader->ReadBlock(i, buffer.data(), length), ZT::S_OK) << "block " << i;
             ASSERT_LE(offset + length, image.ElementData.size()) << "block " << i;
             EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + length, image.ElementData.begin() + offset)) << i;
             offset += length;
@@ -188,16 +191,16 @@ TEST_F(DfuSeFileTest, AnElementOf65535BlocksIsServedAndOneMoreIsRefused)
 {
     // With one-byte blocks the 16-bit block index runs out at 65535.
     Bytes fits = Image(65535).ToBytes();
-    ASSERT_EQ(mReader->Open(Write(fits, "fits.dfu"), 1), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->Open(Write(fits, "fits.dfu"), 1), ZT::S_OK);
     EXPECT_EQ(mReader->GetBlockCount(), 65535);
     std::uint8_t buffer[8] = {};
     std::uint16_t length = sizeof buffer;
-    ASSERT_EQ(mReader->ReadBlock(65534, buffer, length), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->ReadBlock(65534, buffer, length), ZT::S_OK);
     EXPECT_EQ(length, 1);
     EXPECT_EQ(buffer[0], Payload(65535)[65534]);
 
     Bytes tooLong = Image(65536).ToBytes();
-    EXPECT_EQ(mReader->Open(Write(tooLong, "toolong.dfu"), 1), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mReader->Open(Write(tooLong, "toolong.dfu"), 1), ZT::E_FAIL);
     ExpectEverythingRefused(*mReader);
 }
 
@@ -205,17 +208,17 @@ TEST_F(DfuSeFileTest, AFileThatShrinksAfterOpenGivesAShortRead)
 {
     const DfuSeImage image = Image(5000);
     const ZT::WString path = Write(image.ToBytes());
-    ASSERT_EQ(mReader->Open(path, kBlockSize), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->Open(path, kBlockSize), ZT::S_OK);
     // Cut the file inside the last block (which starts at element offset 4096).
     fs::resize_file(mFolder / "image.dfu", Layout::kElementDataOffset + 4096 + 100);
 
     std::array<std::uint8_t, kBlockSize> buffer{};
     std::uint16_t length = kBlockSize;
-    EXPECT_EQ(mReader->ReadBlock(2, buffer.data(), length), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mReader->ReadBlock(2, buffer.data(), length), ZT::E_FAIL);
     EXPECT_EQ(length, 100);
     // Blocks still wholly inside the file are served.
     length = kBlockSize;
-    EXPECT_EQ(mReader->ReadBlock(1, buffer.data(), length), ZT::S_OK);
+    EXPECT_RESULT_EQ(mReader->ReadBlock(1, buffer.data(), length), ZT::S_OK);
     EXPECT_EQ(length, kBlockSize);
 }
 
@@ -225,16 +228,16 @@ TEST_F(DfuSeFileTest, AFileThatShrinksAfterOpenGivesAShortRead)
 // DfuSeEraseList); here, that a payload takes five bytes of the caller's buffer and no more.
 TEST_F(DfuSeFileTest, CommandPayloadsTakeFiveBytes)
 {
-    ASSERT_EQ(mReader->Open(Write(Image(4 * 2048 + 100, 0x08008000).ToBytes()), kBlockSize), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->Open(Write(Image(4 * 2048 + 100, 0x08008000).ToBytes()), kBlockSize), ZT::S_OK);
     std::array<std::uint8_t, 8> buffer;
     buffer.fill(kUntouched);
     std::uint16_t length = buffer.size();
-    ASSERT_EQ(mReader->GetSetAddressCommand(4, buffer.data(), length), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->GetSetAddressCommand(4, buffer.data(), length), ZT::S_OK);
     EXPECT_EQ(length, 5);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.end()), (Bytes{0x21, 0x00, 0xA0, 0x00, 0x08, kUntouched, kUntouched, kUntouched}));
     buffer.fill(kUntouched);
     length = buffer.size();
-    ASSERT_EQ(mReader->GetEraseCommand(0x08060000, buffer.data(), length), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->GetEraseCommand(0x08060000, buffer.data(), length), ZT::S_OK);
     EXPECT_EQ(length, 5);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.end()), (Bytes{0x41, 0x00, 0x00, 0x06, 0x08, kUntouched, kUntouched, kUntouched}));
 }
@@ -251,11 +254,11 @@ TEST_F(DfuSeFileTest, SetAddressWrapsAt32BitsWithLargeBlocks)
     const ZT::WString path = Write(header);
     fs::resize_file(mFolder / "image.dfu", Layout::kElementDataOffset + static_cast<std::uint64_t>(elementSize));
 
-    ASSERT_EQ(mReader->Open(path, 65535), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->Open(path, 65535), ZT::S_OK);
     ASSERT_EQ(mReader->GetBlockCount(), 65535);
     std::uint8_t buffer[5] = {};
     std::uint16_t length = 5;
-    ASSERT_EQ(mReader->GetSetAddressCommand(65534, buffer, length), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->GetSetAddressCommand(65534, buffer, length), ZT::S_OK);
     // 65535 × 65534 = 0xFFFD0002; plus 0x30000 is 0x1'0000'0002.
     EXPECT_EQ(Bytes(buffer, buffer + 5), (Bytes{0x21, 0x02, 0x00, 0x00, 0x00}));
 }
@@ -263,7 +266,7 @@ TEST_F(DfuSeFileTest, SetAddressWrapsAt32BitsWithLargeBlocks)
 TEST_F(DfuSeFileTest, RefusedArgumentsLeaveTheBufferUntouched)
 {
     // Three blocks: 2048, 2048, 904 bytes.
-    ASSERT_EQ(mReader->Open(Write(Image(5000).ToBytes()), kBlockSize), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->Open(Write(Image(5000).ToBytes()), kBlockSize), ZT::S_OK);
     struct Row {
         const char* name;
         std::uint16_t block;
@@ -281,19 +284,19 @@ TEST_F(DfuSeFileTest, RefusedArgumentsLeaveTheBufferUntouched)
             return std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == kUntouched; });
         };
         std::uint16_t length = row.capacity;
-        EXPECT_EQ(mReader->ReadBlock(row.block, buffer.data(), length), ZT::E_INVALIDARG);
+        EXPECT_RESULT_EQ(mReader->ReadBlock(row.block, buffer.data(), length), ZT::E_INVALIDARG);
         EXPECT_EQ(length, row.capacity);
         EXPECT_TRUE(untouched());
 
         // The payloads refuse the same index and capacity, except that a capacity of five is
         // always enough for them.
         if (row.capacity < 5 || row.block >= 3) {
-            EXPECT_EQ(mReader->GetSetAddressCommand(row.block, buffer.data(), length), ZT::E_INVALIDARG);
+            EXPECT_RESULT_EQ(mReader->GetSetAddressCommand(row.block, buffer.data(), length), ZT::E_INVALIDARG);
             EXPECT_EQ(length, row.capacity);
             EXPECT_TRUE(untouched());
         }
         if (row.capacity < 5) {
-            EXPECT_EQ(mReader->GetEraseCommand(0x08008000, buffer.data(), length), ZT::E_INVALIDARG);
+            EXPECT_RESULT_EQ(mReader->GetEraseCommand(0x08008000, buffer.data(), length), ZT::E_INVALIDARG);
             EXPECT_EQ(length, row.capacity);
             EXPECT_TRUE(untouched());
         }
@@ -308,13 +311,13 @@ TEST_F(DfuSeFileTest, TheSimulationMarkIsReadFromTheTargetName)
     image.TargetName = std::string("Halvard XR4000 NOVA - ") + Layout::kSimulationMark;
     const ZT::WString marked = Write(image.ToBytes(), "marked.dfu");
     EXPECT_TRUE(LDfuSeFirmwareFile::IsSimulationImage(marked));
-    ASSERT_EQ(mReader->Open(marked, kBlockSize), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->Open(marked, kBlockSize), ZT::S_OK);
     EXPECT_TRUE(mReader->IsSimulationImage());
 
     image.TargetName = "ST...";
     const ZT::WString plain = Write(image.ToBytes(), "plain.dfu");
     EXPECT_FALSE(LDfuSeFirmwareFile::IsSimulationImage(plain));
-    ASSERT_EQ(mReader->Open(plain, kBlockSize), ZT::S_OK);
+    ASSERT_RESULT_EQ(mReader->Open(plain, kBlockSize), ZT::S_OK);
     EXPECT_FALSE(mReader->IsSimulationImage());
 
     // The mark counts only inside a name that is flagged as used and only before its end.
@@ -333,7 +336,7 @@ TEST_F(DfuSeFileTest, TheSimulationMarkIsReadFromTheTargetName)
     EXPECT_FALSE(LDfuSeFirmwareFile::IsSimulationImage(ZT::WString((mFolder / "missing.dfu").string().c_str())));
 
     // A reader that is not valid reports no mark.
-    EXPECT_EQ(mReader->Open(Write(notDfuSe, "notdfuse.dfu"), kBlockSize), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mReader->Open(Write(notDfuSe, "notdfuse.dfu"), kBlockSize), ZT::E_FAIL);
     EXPECT_FALSE(mReader->IsSimulationImage());
 }
 
@@ -351,8 +354,8 @@ TEST(ToolImage, TheSuffixNamesTheDeviceAndItsCrcCoversTheRest)
         ASSERT_GE(bytes.size(), Layout::kSuffixSize);
         const std::uint8_t* suffix = bytes.data() + bytes.size() - Layout::kSuffixSize;
         EXPECT_EQ(suffix[0] | (suffix[1] << 8), device.FirmwareRelease);
-        EXPECT_EQ(suffix[2] | (suffix[3] << 8), static_cast<int>(device.ProductId));
-        EXPECT_EQ(suffix[4] | (suffix[5] << 8), static_cast<int>(device.VendorId));
+        EXPECT_EQ(UsbId(suffix[2] | (suffix[3] << 8)), UsbId(device.ProductId));
+        EXPECT_EQ(UsbId(suffix[4] | (suffix[5] << 8)), UsbId(device.VendorId));
         EXPECT_EQ(suffix[6] | (suffix[7] << 8), 0x011A);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(suffix + 8), 3), "UFD");
         EXPECT_EQ(suffix[11], 16);

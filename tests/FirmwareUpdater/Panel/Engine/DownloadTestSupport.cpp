@@ -1,5 +1,7 @@
 #include "DownloadTestSupport.h"
 
+#include "tests/Support/Printers.h"
+
 #include <cstdio>
 
 namespace DownloadTest {
@@ -140,7 +142,7 @@ DownloadFixture::DownloadFixture(std::uint16_t controllerRelease, std::uint16_t 
 {
     ZT::SetUsbBackend(mUsb);
     mRecorder->Register(mCenter.Get(), LUpdateEngineInterface::kNidFirmwareUpdateProgress);
-    EXPECT_EQ(mEngine->Initialize(ZT::WString()), ZT::S_OK);
+    EXPECT_RESULT_EQ(mEngine->Initialize(ZT::WString()), ZT::S_OK);
 }
 
 DownloadFixture::~DownloadFixture()
@@ -150,9 +152,9 @@ DownloadFixture::~DownloadFixture()
 
 void DownloadFixture::ScanAndEnterUpdateMode()
 {
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     if (mEngine->GetDeviceState() == DeviceState::DeviceNotInUpdateMode) {
-        ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+        ASSERT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
     }
     ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
 }
@@ -160,15 +162,15 @@ void DownloadFixture::ScanAndEnterUpdateMode()
 void DownloadFixture::UseImage(const DfuSeImage& image)
 {
     const auto path = mTemp.Write("test-image.dfu", image.ToBytes());
-    ASSERT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString(path.string().c_str()),
-                                                  FirmwareVersion(0, 0, 3, 1, ZT::WString("00.31"))),
-              ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString(path.string().c_str()),
+                                                         FirmwareVersion(0, 0, 3, 1, ZT::WString("00.31"))),
+                     ZT::S_OK);
 }
 
 UpdateRunState DownloadFixture::RunUpdate()
 {
-    EXPECT_EQ(mEngine->StartUpdate(), ZT::S_OK);
-    EXPECT_EQ(mEngine->WaitForUpdate(kWorkerWaitMs), ZT::S_OK);
+    EXPECT_RESULT_EQ(mEngine->StartUpdate(), ZT::S_OK);
+    EXPECT_RESULT_EQ(mEngine->WaitForUpdate(kWorkerWaitMs), ZT::S_OK);
     return mEngine->GetUpdateRunState(false);
 }
 
@@ -198,8 +200,8 @@ std::vector<double> DownloadFixture::TakeProgress()
     for (std::size_t i = 0; i < flash->size(); ++i) {
         if ((*flash)[i] != image.ElementData[i])
             return ::testing::AssertionFailure()
-                   << "flash differs at " << Hex32(static_cast<std::uint32_t>(image.ElementAddress + i)) << ": 0x"
-                   << std::hex << int((*flash)[i]) << " instead of 0x" << int(image.ElementData[i]);
+                   << "flash differs at " << Hex32(static_cast<std::uint32_t>(image.ElementAddress + i)) << ": "
+                   << ZT::Testing::Hex((*flash)[i], 2) << " instead of " << ZT::Testing::Hex(image.ElementData[i], 2);
     }
     return ::testing::AssertionSuccess();
 }

@@ -4,33 +4,68 @@
 #include "UpdateEngineTestSupport.h"
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdaterHost.h"
+#include "tests/Support/Printers.h"
 
 #include <map>
 #include <optional>
-#include <tuple>
+#include <utility>
 
 namespace {
 
 using namespace EngineTest;
+using ZT::Testing::UsbId;
 
 struct PluggedDevice {
     SimulatedDeviceKind kind;
     std::optional<std::uint16_t> release; // none: in its bootloader
 };
 
+// The flags of LDualUpdater::ProbeResult (its versions: DualUpdaterCycle), compared as one value
+// and printed by name.
+struct ProbeFlags {
+    bool AnyDeviceFound = false;
+    bool ControllerNeedsUpdate = false;
+    bool DisplayNeedsUpdate = false;
+    bool DisplayInUpdateMode = false;
+    bool DeviceSetIncomplete = false;
+
+    static ProbeFlags Of(const LDualUpdater::ProbeResult& probe)
+    {
+        return {probe.AnyDeviceFound, probe.ControllerNeedsUpdate, probe.DisplayNeedsUpdate,
+                probe.DisplayInUpdateMode, probe.DeviceSetIncomplete};
+    }
+    bool operator==(const ProbeFlags&) const = default;
+};
+
+// "{AnyDeviceFound, DisplayNeedsUpdate}": the flags that are set.
+void PrintTo(const ProbeFlags& probe, std::ostream* out)
+{
+    const std::pair<bool, const char*> flags[] = {{probe.AnyDeviceFound, "AnyDeviceFound"},
+                                                  {probe.ControllerNeedsUpdate, "ControllerNeedsUpdate"},
+                                                  {probe.DisplayNeedsUpdate, "DisplayNeedsUpdate"},
+                                                  {probe.DisplayInUpdateMode, "DisplayInUpdateMode"},
+                                                  {probe.DeviceSetIncomplete, "DeviceSetIncomplete"}};
+    const char* separator = "";
+    *out << '{';
+    for (const auto& [set, name] : flags) {
+        if (set) {
+            *out << separator << name;
+            separator = ", ";
+        }
+    }
+    *out << '}';
+}
+
 struct TargetCase {
     const char* what;
     std::vector<PluggedDevice> devices;
     ZT::ZTRESULT scanResult;
     bool targetIsController;
-    // AnyDeviceFound, ControllerNeedsUpdate, DisplayNeedsUpdate, DisplayInUpdateMode, DeviceSetIncomplete
-    std::tuple<bool, bool, bool, bool, bool> probe;
+    ProbeFlags probe;
     DeviceState stateAfterScan;
 };
 
 void PrintTo(const TargetCase& c, std::ostream* out) { *out << c.what; }
-
-constexpr auto Flags = [](bool a, bool b, bool c, bool d, bool e) { return std::make_tuple(a, b, c, d, e); };
 
 constexpr auto C = SimulatedDeviceKind::Controller;
 constexpr auto D = SimulatedDeviceKind::WheelDisplay;
@@ -44,13 +79,10 @@ TEST_P(DualUpdaterTarget, FollowsWhatIsPluggedIn)
     for (const PluggedDevice& device : c.devices)
         mSimulator->AddDevice(device.kind, device.release);
 
-    EXPECT_EQ(mEngine->ScanForDevices(), c.scanResult);
+    EXPECT_RESULT_EQ(mEngine->ScanForDevices(), c.scanResult);
     const auto dual = LDualUpdater::GetInstance();
     ASSERT_TRUE(dual);
-    const LDualUpdater::ProbeResult& probe = dual->GetProbeResult(); // its versions: DualUpdaterCycle
-    EXPECT_EQ(std::make_tuple(probe.AnyDeviceFound, probe.ControllerNeedsUpdate, probe.DisplayNeedsUpdate,
-                              probe.DisplayInUpdateMode, probe.DeviceSetIncomplete),
-              c.probe);
+    EXPECT_EQ(ProbeFlags::Of(dual->GetProbeResult()), c.probe);
     EXPECT_EQ(dual->IsUpdatingController(), c.targetIsController);
     EXPECT_EQ(mEngine->GetDeviceState(), c.stateAfterScan);
     if (ZT::Failed(c.scanResult)) {
@@ -62,12 +94,12 @@ TEST_P(DualUpdaterTarget, FollowsWhatIsPluggedIn)
     const ProductDevice& target = c.targetIsController ? kControllerDevice : kWheelDisplayDevice;
     ASSERT_EQ(mEngine->GetDeviceDefinitions().GetCount(), 1u);
     // The rest of the definition is what the mode switch and the download use: ModeSwitchTest, TwoDeviceUpdate.
-    EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].ProductId, target.ProductId);
+    EXPECT_EQ(UsbId(mEngine->GetDeviceDefinitions()[0].ProductId), UsbId(target.ProductId));
     ZT::WString path;
-    ASSERT_EQ(mEngine->GetFirmwareFilePath(path), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->GetFirmwareFilePath(path), ZT::S_OK);
     EXPECT_EQ(path, FilePath(target));
     ZT::WString versionText;
-    ASSERT_EQ(mEngine->GetFirmwareFileVersionText(versionText), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->GetFirmwareFileVersionText(versionText), ZT::S_OK);
     EXPECT_EQ(versionText, target.GetFirmwareVersion().Text);
 }
 
@@ -75,37 +107,56 @@ INSTANTIATE_TEST_SUITE_P(
     PluggedIn, DualUpdaterTarget,
     ::testing::Values(
         TargetCase{"both up to date", {{C, 0x0031}, {D, 0x0050}}, ZT::S_OK, true,
-                   Flags(true, false, false, false, false), DeviceState::DeviceNotInUpdateMode},
+                   ProbeFlags{.AnyDeviceFound = true},
+                   DeviceState::DeviceNotInUpdateMode},
         TargetCase{"controller old", {{C, 0x0030}, {D, 0x0050}}, ZT::S_OK, true,
-                   Flags(true, true, false, false, false), DeviceState::DeviceNotInUpdateMode},
+                   ProbeFlags{.AnyDeviceFound = true, .ControllerNeedsUpdate = true},
+                   DeviceState::DeviceNotInUpdateMode},
         TargetCase{"both old: the controller first", {{C, 0x0030}, {D, 0x0049}}, ZT::S_OK, true,
-                   Flags(true, true, true, false, false), DeviceState::DeviceNotInUpdateMode},
+                   ProbeFlags{.AnyDeviceFound = true, .ControllerNeedsUpdate = true, .DisplayNeedsUpdate = true},
+                   DeviceState::DeviceNotInUpdateMode},
         TargetCase{"only the display old", {{C, 0x0031}, {D, 0x0049}}, ZT::S_OK, false,
-                   Flags(true, false, true, false, false), DeviceState::DeviceNotInUpdateMode},
+                   ProbeFlags{.AnyDeviceFound = true, .DisplayNeedsUpdate = true},
+                   DeviceState::DeviceNotInUpdateMode},
         TargetCase{"a newer controller needs nothing", {{C, 0x0100}, {D, 0x0050}}, ZT::S_OK, true,
-                   Flags(true, false, false, false, false), DeviceState::DeviceNotInUpdateMode},
+                   ProbeFlags{.AnyDeviceFound = true},
+                   DeviceState::DeviceNotInUpdateMode},
         TargetCase{"controller plus a bootloader: the display is in update mode", {{C, 0x0031}, {D, kBoot}},
-                   ZT::S_OK, false, Flags(true, false, true, true, false), DeviceState::DeviceInUpdateMode},
+                   ZT::S_OK, false,
+                   ProbeFlags{.AnyDeviceFound = true, .DisplayNeedsUpdate = true, .DisplayInUpdateMode = true},
+                   DeviceState::DeviceInUpdateMode},
         TargetCase{"an old controller does not go before a display in update mode", {{C, 0x0030}, {D, kBoot}},
-                   ZT::S_OK, false, Flags(true, true, true, true, false), DeviceState::DeviceInUpdateMode},
+                   ZT::S_OK, false,
+                   ProbeFlags{.AnyDeviceFound = true, .ControllerNeedsUpdate = true, .DisplayNeedsUpdate = true,
+                              .DisplayInUpdateMode = true},
+                   DeviceState::DeviceInUpdateMode},
         TargetCase{"display plus a bootloader: the controller is in update mode", {{D, 0x0050}, {C, kBoot}},
-                   ZT::S_OK, true, Flags(true, true, false, false, false), DeviceState::DeviceInUpdateMode},
+                   ZT::S_OK, true,
+                   ProbeFlags{.AnyDeviceFound = true, .ControllerNeedsUpdate = true},
+                   DeviceState::DeviceInUpdateMode},
         TargetCase{"an old display waits for the controller in update mode", {{D, 0x0049}, {C, kBoot}},
-                   ZT::S_OK, true, Flags(true, true, true, false, false), DeviceState::DeviceInUpdateMode},
+                   ZT::S_OK, true,
+                   ProbeFlags{.AnyDeviceFound = true, .ControllerNeedsUpdate = true, .DisplayNeedsUpdate = true},
+                   DeviceState::DeviceInUpdateMode},
         TargetCase{"nothing plugged in: aimed at the controller", {}, ZT::S_OK, true,
-                   Flags(false, false, false, false, false), DeviceState::NoDeviceFound},
-        TargetCase{"only the controller", {{C, 0x0030}}, ZT::E_FAIL, true, Flags(true, false, false, false, true),
+                   ProbeFlags{}, DeviceState::NoDeviceFound},
+        TargetCase{"only the controller", {{C, 0x0030}}, ZT::E_FAIL, true,
+                   ProbeFlags{.AnyDeviceFound = true, .DeviceSetIncomplete = true},
                    DeviceState::DeviceCannotBeUpdated},
-        TargetCase{"only the display", {{D, 0x0049}}, ZT::E_FAIL, true, Flags(true, false, false, false, true),
+        TargetCase{"only the display", {{D, 0x0049}}, ZT::E_FAIL, true,
+                   ProbeFlags{.AnyDeviceFound = true, .DeviceSetIncomplete = true},
                    DeviceState::DeviceCannotBeUpdated},
-        TargetCase{"only a bootloader", {{C, kBoot}}, ZT::E_FAIL, true, Flags(true, false, false, false, true),
+        TargetCase{"only a bootloader", {{C, kBoot}}, ZT::E_FAIL, true,
+                   ProbeFlags{.AnyDeviceFound = true, .DeviceSetIncomplete = true},
                    DeviceState::DeviceCannotBeUpdated},
         // A scan keeps one device per definition, so two controllers read as one: without a
         // display that is an incomplete set.
         TargetCase{"two controllers", {{C, 0x0030}, {C, 0x0030}}, ZT::E_FAIL, true,
-                   Flags(true, false, false, false, true), DeviceState::DeviceCannotBeUpdated},
+                   ProbeFlags{.AnyDeviceFound = true, .DeviceSetIncomplete = true},
+                   DeviceState::DeviceCannotBeUpdated},
         TargetCase{"two controllers and a display", {{C, 0x0030}, {C, 0x0031}, {D, 0x0050}}, ZT::S_OK, true,
-                   Flags(true, true, false, false, false), DeviceState::DeviceNotInUpdateMode}));
+                   ProbeFlags{.AnyDeviceFound = true, .ControllerNeedsUpdate = true},
+                   DeviceState::DeviceNotInUpdateMode}));
 
 // ---- After an update -----------------------------------------------------------------------------
 
@@ -157,7 +208,7 @@ TEST_F(DualUpdaterCycle, TheTargetChosenAfterAnUpdateSurvivesTheNextScan)
 {
     auto controller = AddController(0x0030);
     AddDisplay(0x0049);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     ASSERT_TRUE(TargetIsController());
 
     // The move to the display and the host's continuation: TwoDeviceUpdate.ControllerThenWheelDisplayWithoutUserAction.
@@ -167,7 +218,7 @@ TEST_F(DualUpdaterCycle, TheTargetChosenAfterAnUpdateSurvivesTheNextScan)
 
     // The next scan keeps the target the update chose, even though a probe would choose the
     // controller again if its image had not been confirmed.
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     EXPECT_FALSE(TargetIsController());
 }
 
@@ -175,7 +226,7 @@ TEST_F(DualUpdaterCycle, ControllerOldAloneEndsAfterTheController)
 {
     auto controller = AddController(0x0030);
     AddDisplay(0x0050);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     controller = Reflash(controller, 0x0031);
     LDualUpdater::OnUpdateCompleted(*mEngine, true);
     EXPECT_TRUE(TargetIsController());
@@ -191,8 +242,8 @@ TEST_F(DualUpdaterCycle, AnUpdateThatDoesNotShowOnTheDeviceEndsTheCycle)
     EXPECT_FALSE(LDualUpdater::GetInstance()->IsTargetChosenAfterUpdate());
     EXPECT_EQ(mHost.mContinued, 0);
     // The engine stays aimed at the controller; the next scan probes and chooses afresh.
-    EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].ProductId, 0x8010u);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    EXPECT_EQ(UsbId(mEngine->GetDeviceDefinitions()[0].ProductId), UsbId(0x8010));
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     EXPECT_TRUE(TargetIsController());
 }
 
@@ -211,7 +262,7 @@ TEST_F(DualUpdaterCycle, DisplayFirstThenTheControllerEachOnce)
     // The display in update mode goes first; the old controller follows.
     auto controller = AddController(0x0030);
     auto display = mSimulator->AddDevice(SimulatedDeviceKind::WheelDisplay, std::nullopt);
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     ASSERT_FALSE(TargetIsController());
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
 
@@ -232,7 +283,7 @@ TEST_F(DualUpdaterCycle, AMainEngineThatIsBusyIsNotReaimed)
     PlugPairAndScan(0x0031, 0x0049);
     ASSERT_FALSE(TargetIsController());
     mEngine->SetDeviceState(DeviceState::Updating);
-    EXPECT_EQ(LDualUpdater::Prepare(*mEngine), ZT::S_OK);
+    EXPECT_RESULT_EQ(LDualUpdater::Prepare(*mEngine), ZT::S_OK);
     EXPECT_FALSE(TargetIsController());
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::Updating);
     EXPECT_EQ(LDualUpdater::GetEraseSectorCount(), 6u);
@@ -244,7 +295,7 @@ TEST_F(EngineFixture, WithoutAnInstanceEveryConstantIsNeutral)
 {
     ASSERT_FALSE(LDualUpdater::GetInstance());
     EXPECT_TRUE(LDualUpdater::GetMidiPortName(0).IsEmpty());
-    EXPECT_EQ(LDualUpdater::GetDefaultProductId(0), 0u);
+    EXPECT_EQ(UsbId(LDualUpdater::GetDefaultProductId(0)), UsbId(0));
     EXPECT_EQ(LDualUpdater::GetEraseSectorCount(), 1u);
     std::uint32_t address = 5;
     EXPECT_FALSE(LDualUpdater::GetEraseSectorAddress(0, address));
@@ -262,8 +313,8 @@ TEST_F(EngineFixture, TheConstantsFollowTheTarget)
     ASSERT_FALSE(LDualUpdater::GetInstance()->IsUpdatingController());
     EXPECT_EQ(LDualUpdater::GetMidiPortName(0), ZT::WString(L"Halvard XR4000 NOVA WD"));
     EXPECT_TRUE(LDualUpdater::GetMidiPortName(1).IsEmpty());
-    EXPECT_EQ(LDualUpdater::GetDefaultProductId(0), 0xB010u);
-    EXPECT_EQ(LDualUpdater::GetDefaultProductId(1), 0u);
+    EXPECT_EQ(UsbId(LDualUpdater::GetDefaultProductId(0)), UsbId(0xB010));
+    EXPECT_EQ(UsbId(LDualUpdater::GetDefaultProductId(1)), UsbId(0));
     ASSERT_EQ(LDualUpdater::GetEraseSectorCount(), 6u);
     std::vector<std::uint32_t> sectors;
     for (std::uint32_t i = 0; i < 6; ++i) {
@@ -317,7 +368,7 @@ TEST_F(DualUpdaterLabels, ShowTheTargetVersionsAndWhatTheDevicesReport)
 TEST_F(DualUpdaterLabels, LeaveTheDeviceLabelAloneWhenNothingWasFound)
 {
     mHost.mStrings.erase(LabelName(LDualUpdater::kLabelFileFirmwareVersion));
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     LDualUpdater::RefreshLabels(UpdateRunState::Succeeded, DeviceState::DeviceNotInUpdateMode,
                                 FirmwareFileState::FileInvalid);
     EXPECT_TRUE(mHost.mTexts.empty());

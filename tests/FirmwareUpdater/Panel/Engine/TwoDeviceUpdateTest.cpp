@@ -4,10 +4,13 @@
 #include "DownloadTestSupport.h"
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdaterHost.h"
+#include "tests/Support/Printers.h"
 
 #include <algorithm>
 
 namespace {
+
+using ZT::Testing::UsbId;
 
 using namespace DownloadTest;
 
@@ -49,9 +52,9 @@ protected:
     // The main control's completion handling: wait for the device, then hand over.
     void CompleteUpdate()
     {
-        ASSERT_EQ(mEngine->WaitForUpdate(kWorkerWaitMs), ZT::S_OK);
+        ASSERT_RESULT_EQ(mEngine->WaitForUpdate(kWorkerWaitMs), ZT::S_OK);
         ASSERT_EQ(mEngine->GetUpdateRunState(true), UpdateRunState::Succeeded);
-        ASSERT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
+        ASSERT_RESULT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
         LDualUpdater::OnUpdateCompleted(*mEngine, true);
     }
 
@@ -60,7 +63,7 @@ protected:
 
 TEST_F(TwoDeviceUpdate, ControllerThenWheelDisplayWithoutUserAction)
 {
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     ASSERT_TRUE(LDualUpdater::GetInstance()->IsUpdatingController());
     ASSERT_TRUE(mEngine->IsUpdateNeeded());
     mHost.ContinueUpdateProcess(); // the user presses "UPDATE FIRMWARE" once
@@ -72,7 +75,7 @@ TEST_F(TwoDeviceUpdate, ControllerThenWheelDisplayWithoutUserAction)
     EXPECT_FALSE(LDualUpdater::GetInstance()->IsUpdatingController());
     EXPECT_EQ(mHost.mContinued, 2);
     ASSERT_EQ(mHost.mStarted, 2);
-    EXPECT_EQ(mEngine->GetDeviceDefinitions()[0].ProductId, 0xB010u);
+    EXPECT_EQ(UsbId(mEngine->GetDeviceDefinitions()[0].ProductId), UsbId(0xB010));
 
     CompleteUpdate();
     EXPECT_EQ(mHost.mContinued, 2); // nothing left to do: the cycle ends

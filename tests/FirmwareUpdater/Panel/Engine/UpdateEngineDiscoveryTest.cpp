@@ -3,10 +3,13 @@
 #include "UpdateEngineTestSupport.h"
 
 #include "ZTFramework/Threads/Event.h"
+#include "tests/Support/Printers.h"
 
 #include <thread>
 
 namespace {
+
+using ZT::Testing::UsbId;
 
 using namespace EngineTest;
 
@@ -37,16 +40,16 @@ TEST(HardwareId, GivesIdsAndTheReleaseOfADeviceInNormalModeOnly)
         {"USB\\VID_2C", 0x2C00, 0, ZT::E_FAIL, {}}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.hardwareId);
-        EXPECT_EQ(LUpdateEngine::ReadHardwareIdNumber(row.hardwareId, "VID_"), row.vendorId);
-        EXPECT_EQ(LUpdateEngine::ReadHardwareIdNumber(row.hardwareId, "PID_"), row.productId);
+        EXPECT_EQ(UsbId(LUpdateEngine::ReadHardwareIdNumber(row.hardwareId, "VID_")), UsbId(row.vendorId));
+        EXPECT_EQ(UsbId(LUpdateEngine::ReadHardwareIdNumber(row.hardwareId, "PID_")), UsbId(row.productId));
         FirmwareVersion release{9, 9, 9, 9, L"stale"};
-        EXPECT_EQ(LUpdateEngine::ReadFirmwareRelease(row.hardwareId, false, release), row.releaseResult);
+        EXPECT_RESULT_EQ(LUpdateEngine::ReadFirmwareRelease(row.hardwareId, false, release), row.releaseResult);
         EXPECT_TRUE(release.HasSameNumberAs(row.release));
         EXPECT_EQ(release.Text, row.release.Text);
     }
     // A bootloader's ID carries no release.
     FirmwareVersion release{0, 0, 3, 1, L"00.31"};
-    EXPECT_EQ(LUpdateEngine::ReadFirmwareRelease("USB\\VID_0483&PID_DF11&REV_2200", true, release), ZT::S_FALSE);
+    EXPECT_RESULT_EQ(LUpdateEngine::ReadFirmwareRelease("USB\\VID_0483&PID_DF11&REV_2200", true, release), ZT::S_FALSE);
     EXPECT_TRUE(release.HasSameNumberAs({}));
     EXPECT_TRUE(release.Text.IsEmpty());
 }
@@ -58,7 +61,8 @@ protected:
     // The engine set up for definitions without the dual updater's choice.
     void Define(std::initializer_list<LUpdateEngineInterface::DeviceDefinition> definitions)
     {
-        ASSERT_EQ(mEngine->SetDeviceDefinitions(LUpdateEngineInterface::DeviceDefinitions(definitions)), ZT::S_OK);
+        ASSERT_RESULT_EQ(mEngine->SetDeviceDefinitions(LUpdateEngineInterface::DeviceDefinitions(definitions)),
+                         ZT::S_OK);
     }
     LUpdateEngine::DeviceDefinitionEx Found(std::uint32_t index)
     {
@@ -76,7 +80,7 @@ TEST_F(DiscoveryTest, KeepsTheFirstMatchOfEachDefinitionInDefinitionOrderUntilAL
     AddDisplay(0x0050);
     Define({kWheelDisplayDevice.GetDeviceDefinition(), kControllerDevice.GetDeviceDefinition()});
 
-    ASSERT_EQ(mEngine->ScanDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanDevices(), ZT::S_OK);
     ASSERT_EQ(mEngine->GetFoundDeviceCount(), 2u);
     // The display's definition also matches the bootloader, which comes first on the bus: a
     // device in update mode.
@@ -96,16 +100,16 @@ TEST_F(DiscoveryTest, KeepsTheFirstMatchOfEachDefinitionInDefinitionOrderUntilAL
     EXPECT_TRUE(controller.MidiPortName.IsEmpty());
 
     LUpdateEngineInterface::DeviceDefinitions definitions;
-    ASSERT_EQ(mEngine->GetFoundDevices(definitions), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->GetFoundDevices(definitions), ZT::S_OK);
     ASSERT_EQ(definitions.GetCount(), 2u);
-    EXPECT_EQ(definitions[1].ProductId, 0x8010u);
+    EXPECT_EQ(UsbId(definitions[1].ProductId), UsbId(0x8010));
     FirmwareVersion version;
-    EXPECT_EQ(mEngine->GetDeviceVersion(2, version), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->GetDeviceVersion(2, version), ZT::E_FAIL);
     EXPECT_FALSE(mEngine->IsDeviceInUpdateMode(2));
 
     // A listing that fails leaves nothing found.
     mSimulator->SetEnumerationFails(true);
-    EXPECT_EQ(mEngine->ScanDevices(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->ScanDevices(), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetFoundDeviceCount(), 0u);
 }
 
@@ -118,7 +122,7 @@ protected:
     {
         mController = AddController(0x0030);
         mDisplay = AddDisplay(0x0050);
-        ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+        ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
         ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
         (void)TakeStateChanges();
     }
@@ -131,7 +135,7 @@ protected:
     std::uint32_t SelectedErrorReason()
     {
         std::uint32_t reason = 0;
-        EXPECT_EQ(mEngine->GetDeviceErrorReason(reason), ZT::S_OK);
+        EXPECT_RESULT_EQ(mEngine->GetDeviceErrorReason(reason), ZT::S_OK);
         return reason;
     }
 
@@ -146,7 +150,7 @@ TEST_F(ModeSwitchTest, ScansThePairPicksTheControllerAndFindsItsBootloader)
     ScanPair(); // the dual updater's choice for each pair: DualUpdaterTarget
     EXPECT_TRUE(mEngine->IsUpdateNeeded());
 
-    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK); // when it is found: ModeSwitchTiming
+    ASSERT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK); // when it is found: ModeSwitchTiming
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
 
     LUpdateEngine::DeviceDefinitionEx record;
@@ -158,7 +162,7 @@ TEST_F(ModeSwitchTest, ScansThePairPicksTheControllerAndFindsItsBootloader)
     EXPECT_TRUE(mEngine->IsUpdateNeeded());
 
     // A second request finds the device already there.
-    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::S_FALSE);
+    EXPECT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::S_FALSE);
 }
 
 struct TimingCase {
@@ -182,14 +186,14 @@ TEST_P(ModeSwitchTiming, SearchesAfterOneSecondThenEveryHalfSecondForTenSeconds)
     const ZT::ZTRESULT result = mEngine->RequestUpdateMode();
     EXPECT_EQ(mClock.NowMs() - start, c.elapsedMs);
     if (c.found) {
-        EXPECT_EQ(result, ZT::S_OK);
+        EXPECT_RESULT_EQ(result, ZT::S_OK);
         EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
         EXPECT_EQ(TakeStateChanges(),
                   (std::vector<StateChange>{{DeviceState::EnteringUpdateMode, DeviceState::DeviceNotInUpdateMode},
                                             {DeviceState::DeviceInUpdateMode, DeviceState::EnteringUpdateMode}}));
         return;
     }
-    EXPECT_EQ(result, ZT::E_FAIL);
+    EXPECT_RESULT_EQ(result, ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
     EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::DeviceAccessFailure));
     EXPECT_EQ(mEngine->GetUpdateRunState(false), UpdateRunState::Idle);
@@ -227,8 +231,8 @@ TEST_F(ModeSwitchTest, CancelFromAnotherThreadEndsTheSwitchAtTheNextCheck)
     reached.Set(); // a switch that ended before 3 s must not leave the other thread waiting
     canceller.join();
     mClock.mAfterSleep = nullptr;
-    EXPECT_EQ(cancelResult, ZT::S_OK);
-    EXPECT_EQ(result, ZT::E_ABORT);
+    EXPECT_RESULT_EQ(cancelResult, ZT::S_OK);
+    EXPECT_RESULT_EQ(result, ZT::E_ABORT);
     EXPECT_EQ(mClock.NowMs() - start, 3000u);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
     EXPECT_EQ(mEngine->GetUpdateRunState(true), UpdateRunState::Cancelled);
@@ -242,16 +246,16 @@ TEST_F(ModeSwitchTest, TheSwitchIsRefusedOutsideNormalModeAndACancelOutsideTheSw
     ScanPair();
     mEngine->SetDeviceState(DeviceState::DevicesAvailableNoneSelected);
     (void)TakeStateChanges();
-    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
     EXPECT_TRUE(TakeStateChanges().empty());
     EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
 
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
-    EXPECT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
     // The refused cancel left nothing behind for the switch to trip over.
-    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
-    EXPECT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    EXPECT_RESULT_EQ(mEngine->CancelUpdate(), ZT::E_FAIL);
 }
 
 // The controller without a MIDI port of its own, the wheel display with its "... WD" port: the
@@ -265,13 +269,13 @@ TEST_F(ModeSwitchTest, AControllerWithoutItsOwnMidiPortFailsAtOnceAndTheDisplayI
     const std::vector<std::uint8_t> displayFlash = mDisplay->GetFlashDump();
 
     const std::uint64_t start = mClock.NowMs();
-    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::E_INVALIDARG);
     EXPECT_EQ(mClock.NowMs(), start);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
     EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::DeviceAccessFailure));
     EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
     // The download cannot start after the failed switch, so nothing reaches either device.
-    EXPECT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
     mClock.AdvanceMs(5000);
     EXPECT_EQ(mDisplay->GetMode(), SimulatedDeviceMode::Application) << "the message restarted the wheel display";
     EXPECT_TRUE(mDisplay->GetRequestLog().empty()) << mDisplay->GetRequestLog().size() << " DFU requests to the display";
@@ -305,7 +309,7 @@ TEST_F(ModeSwitchTest, ABootloaderThatWasThereBeforeOrADeviceThatStaysIsAFailure
             mController->Plug();
             mClock.AdvanceMs(5000);
         }
-        ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+        ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
         // Plugged after the scan, so the dual updater saw the pair alone; the switch lists the
         // bus again just before its message.
         ZT::RCPtr<LSimulatedDevice> stray;
@@ -318,7 +322,7 @@ TEST_F(ModeSwitchTest, ABootloaderThatWasThereBeforeOrADeviceThatStaysIsAFailure
                 stray = mSimulator->AddDevice(SimulatedDeviceKind::WheelDisplay, std::nullopt);
         };
 
-        EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
+        EXPECT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
         mClock.mAfterSleep = nullptr;
         EXPECT_EQ(mClock.NowMs() - start, 11000u);
         EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
@@ -326,7 +330,7 @@ TEST_F(ModeSwitchTest, ABootloaderThatWasThereBeforeOrADeviceThatStaysIsAFailure
         LUpdateEngine::DeviceDefinitionEx record;
         ASSERT_TRUE(mEngine->GetFoundDevice(0, record));
         EXPECT_TRUE(record.UpdateModePath.IsEmpty()) << "took " << record.UpdateModePath.ToUTF8();
-        EXPECT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
+        EXPECT_RESULT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
         ASSERT_TRUE(stray);
         EXPECT_TRUE(stray->GetRequestLog().empty()) << stray->GetRequestLog().size() << " DFU requests to the stray";
         stray->Unplug();
@@ -340,7 +344,7 @@ TEST_F(ModeSwitchTest, ABootloaderThatWasThereBeforeOrADeviceThatStaysIsAFailure
 TEST_F(ModeSwitchTest, ABootloaderPathOfAnEarlierSwitchIsNeverTakenAgain)
 {
     ScanPair();
-    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
     LUpdateEngine::DeviceDefinitionEx record;
     ASSERT_TRUE(mEngine->GetFoundDevice(0, record));
     ASSERT_FALSE(record.UpdateModePath.IsEmpty());
@@ -350,7 +354,7 @@ TEST_F(ModeSwitchTest, ABootloaderPathOfAnEarlierSwitchIsNeverTakenAgain)
     mController->Plug();
     mClock.AdvanceMs(5000);
     ASSERT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
-    ASSERT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
     ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
     ASSERT_TRUE(mEngine->GetFoundDevice(0, record));
     EXPECT_TRUE(record.UpdateModePath.IsEmpty()) << "kept " << record.UpdateModePath.ToUTF8();
@@ -358,7 +362,7 @@ TEST_F(ModeSwitchTest, ABootloaderPathOfAnEarlierSwitchIsNeverTakenAgain)
     auto faults = mController->GetFaults();
     faults.bootloaderNeverAppears = true;
     mController->SetFaults(faults);
-    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
 }
 
@@ -370,7 +374,7 @@ TEST_F(ModeSwitchTest, AMessageThatNeverCompletesFailsAfterTheMidiTimeout)
     mController->SetFaults(faults);
 
     const std::uint64_t start = mClock.NowMs();
-    EXPECT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::E_FAIL);
     EXPECT_EQ(mClock.NowMs() - start, ZT::kMidiSendCompletionTimeoutMs);
     EXPECT_EQ(SelectedErrorReason(), static_cast<std::uint32_t>(DeviceErrorReason::DeviceAccessFailure));
 }
@@ -378,14 +382,14 @@ TEST_F(ModeSwitchTest, AMessageThatNeverCompletesFailsAfterTheMidiTimeout)
 TEST_F(ModeSwitchTest, RefreshFindsTheDeviceAgainAndNeedsASelection)
 {
     ScanPair();
-    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
     (void)TakeStateChanges();
 
-    ASSERT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->RefreshDevice(), ZT::S_OK);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
     // A device gone, and one back in normal mode: DfuSeDownload's run and DfuSeLateReturn.
     mEngine->SetDeviceState(DeviceState::DevicesAvailableNoneSelected);
-    EXPECT_EQ(mEngine->RefreshDevice(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->RefreshDevice(), ZT::E_FAIL);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "ZTFramework/Debug/DebugOutput.h"
 #include "ZTFramework/Threads/Event.h"
+#include "tests/Support/Printers.h"
 
 #include <sstream>
 
@@ -25,7 +26,7 @@ TEST_F(EngineStateTest, OneDeviceFoundGivesOneStateNotificationInTheDeliveredOrd
                                                               DeviceState::DevicesAvailableNoneSelected}}));
 
     // A rescan reconfigures (5 -> 1) and finds the one device again: one notification for it.
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     EXPECT_EQ(TakeStateChanges(),
               (std::vector<StateChange>{{DeviceState::NoDeviceFound, DeviceState::DeviceNotInUpdateMode},
                                         {DeviceState::DeviceNotInUpdateMode, DeviceState::DevicesAvailableNoneSelected}}));
@@ -50,28 +51,28 @@ TEST_F(EngineStateTest, SelectionOutOfRangeLeavesNoneSelected)
     AddDisplay(0x0050);
     LUpdateEngineInterface::DeviceDefinitions definitions{kControllerDevice.GetDeviceDefinition(),
                                                           kWheelDisplayDevice.GetDeviceDefinition()};
-    ASSERT_EQ(mEngine->SetDeviceDefinitions(definitions), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->SetDeviceDefinitions(definitions), ZT::S_OK);
     // Below DevicesAvailableNoneSelected nothing can be selected.
-    EXPECT_EQ(mEngine->SelectDevice(0), ZT::E_FAIL);
-    ASSERT_EQ(mEngine->ScanDevices(), ZT::S_OK);
+    EXPECT_RESULT_EQ(mEngine->SelectDevice(0), ZT::E_FAIL);
+    ASSERT_RESULT_EQ(mEngine->ScanDevices(), ZT::S_OK);
     ASSERT_EQ(mEngine->GetFoundDeviceCount(), 2u);
     mEngine->SetDeviceState(DeviceState::DevicesAvailableNoneSelected);
 
-    ASSERT_EQ(mEngine->SelectDevice(1), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->SelectDevice(1), ZT::S_OK);
     EXPECT_EQ(mEngine->GetSelectedDeviceIndex(), 1);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
 
-    EXPECT_EQ(mEngine->SelectDevice(5), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(mEngine->SelectDevice(5), ZT::E_INVALIDARG);
     EXPECT_EQ(mEngine->GetSelectedDeviceIndex(), -1);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DevicesAvailableNoneSelected);
 
     // The busy states refuse a selection and keep it.
-    ASSERT_EQ(mEngine->SelectDevice(0), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->SelectDevice(0), ZT::S_OK);
     mEngine->SetDeviceState(DeviceState::Updating);
-    EXPECT_EQ(mEngine->SelectDevice(1), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->SelectDevice(1), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetSelectedDeviceIndex(), 0);
-    EXPECT_EQ(mEngine->SetDeviceDefinitions(definitions), ZT::E_FAIL);
-    EXPECT_EQ(mEngine->ScanForDevices(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->SetDeviceDefinitions(definitions), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->ScanForDevices(), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::Updating);
     EXPECT_EQ(mEngine->GetDeviceDefinitions().GetCount(), 2u);
 }
@@ -82,57 +83,58 @@ TEST_F(EngineStateTest, ErrorReasonAndVersionTextFollowTheState)
     AddDisplay(0x0050);
     std::uint32_t reason = 99;
     ZT::WString text;
-    EXPECT_EQ(mEngine->GetDeviceErrorReason(reason), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->GetDeviceErrorReason(reason), ZT::E_FAIL);
     EXPECT_EQ(reason, 0u);
-    EXPECT_EQ(mEngine->GetSelectedDeviceVersionText(text), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->GetSelectedDeviceVersionText(text), ZT::E_FAIL);
     EXPECT_EQ(text, ZT::WString(L"N/A"));
 
-    ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
-    ASSERT_EQ(mEngine->GetSelectedDeviceVersionText(text), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->GetSelectedDeviceVersionText(text), ZT::S_OK);
     EXPECT_EQ(text, ZT::WString(L"00.30"));
 
     // Cannot be updated without a selection: the reason reads as "driver too old".
     mEngine->SetDeviceState(DeviceState::DevicesAvailableNoneSelected);
-    EXPECT_EQ(mEngine->SelectDevice(7), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(mEngine->SelectDevice(7), ZT::E_INVALIDARG);
     mEngine->SetDeviceState(DeviceState::DeviceCannotBeUpdated);
-    ASSERT_EQ(mEngine->GetDeviceErrorReason(reason), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->GetDeviceErrorReason(reason), ZT::S_OK);
     EXPECT_EQ(reason, static_cast<std::uint32_t>(DeviceErrorReason::DriverTooOld));
-    EXPECT_EQ(mEngine->GetSelectedDeviceVersionText(text), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->GetSelectedDeviceVersionText(text), ZT::E_FAIL);
     EXPECT_EQ(text, ZT::WString(L"N/A"));
 }
 
 TEST_F(EngineStateTest, FirmwareFileStatesAndVersions)
 {
     const ZT::WString controllerFile = FilePath(kControllerDevice);
-    ASSERT_EQ(mEngine->SetFirmwareFile(controllerFile), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->SetFirmwareFile(controllerFile), ZT::S_OK);
     EXPECT_EQ(mEngine->GetFirmwareFileState(), FirmwareFileState::FileFoundVersionKnown);
     ZT::WString text;
-    ASSERT_EQ(mEngine->GetFirmwareFileVersionText(text), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->GetFirmwareFileVersionText(text), ZT::S_OK);
     EXPECT_EQ(text, ZT::WString(L"00.31"));
     FirmwareVersion version;
-    ASSERT_EQ(mEngine->GetFirmwareFileVersion(version), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->GetFirmwareFileVersion(version), ZT::S_OK);
     EXPECT_TRUE(version.HasSameNumberAs({0, 0, 3, 1}));
 
     // A folder is not a firmware file; the path is kept, the version is unreadable.
     const ZT::WString folder(mFolder.string().c_str());
-    EXPECT_EQ(mEngine->SetFirmwareFile(folder), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->SetFirmwareFile(folder), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetFirmwareFileState(), FirmwareFileState::FileInvalid);
     ZT::WString path;
-    EXPECT_EQ(mEngine->GetFirmwareFilePath(path), ZT::S_OK);
+    EXPECT_RESULT_EQ(mEngine->GetFirmwareFilePath(path), ZT::S_OK);
     EXPECT_EQ(path, folder);
-    EXPECT_EQ(mEngine->GetFirmwareFileVersionText(text), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->GetFirmwareFileVersionText(text), ZT::E_FAIL);
     EXPECT_EQ(text, ZT::WString(L"N/A"));
     // The record is still copied out.
-    EXPECT_EQ(mEngine->GetFirmwareFileVersion(version), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->GetFirmwareFileVersion(version), ZT::E_FAIL);
     EXPECT_TRUE(version.HasSameNumberAs({0, 0, 3, 1}));
 
     const ZT::WString missing = folder + L"/missing.dfu";
-    EXPECT_EQ(mEngine->SetFirmwareFileWithVersion(missing, {0, 0, 5, 0, L"00.50"}), ZT::E_FAIL);
-    EXPECT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString(), {0, 0, 5, 0, L"00.50"}), ZT::E_FAIL);
-    EXPECT_EQ(mEngine->GetFirmwareFilePath(path), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->SetFirmwareFileWithVersion(missing, {0, 0, 5, 0, L"00.50"}), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->SetFirmwareFileWithVersion(ZT::WString(), {0, 0, 5, 0, L"00.50"}), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->GetFirmwareFilePath(path), ZT::E_FAIL);
 
-    ASSERT_EQ(mEngine->SetFirmwareFileWithVersion(FilePath(kWheelDisplayDevice), {0, 0, 5, 0, L"00.50"}), ZT::S_OK);
-    ASSERT_EQ(mEngine->GetFirmwareFileVersionText(text), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->SetFirmwareFileWithVersion(FilePath(kWheelDisplayDevice), {0, 0, 5, 0, L"00.50"}),
+                     ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->GetFirmwareFileVersionText(text), ZT::S_OK);
     EXPECT_EQ(text, ZT::WString(L"00.50"));
 
     // Only the changes were posted.
@@ -187,10 +189,10 @@ TEST_F(EngineStateTest, StartUpdateNeedsAFileAndADeviceInUpdateMode)
     ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
     (void)TakeStateChanges();
 
-    EXPECT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
-    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    EXPECT_RESULT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
+    ASSERT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
     (void)mEngine->SetFirmwareFile(ZT::WString(L"/nonexistent/file.dfu"));
-    EXPECT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->StartUpdate(), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
     // Only the mode switch changed the state.
     EXPECT_EQ(TakeStateChanges().size(), 2u);
@@ -213,37 +215,37 @@ TEST_F(SimulationImageRefusal, WhenTheFileIsChosen)
 {
     const ZT::WString sample = FilePath(kControllerDevice);
     UseUnmarkedBackend();
-    EXPECT_EQ(mEngine->SetFirmwareFile(sample), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->SetFirmwareFile(sample), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetFirmwareFileState(), FirmwareFileState::FileInvalid);
-    EXPECT_EQ(mEngine->SetFirmwareFileWithVersion(sample, {0, 0, 3, 1, L"00.31"}), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(mEngine->SetFirmwareFileWithVersion(sample, {0, 0, 3, 1, L"00.31"}), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetFirmwareFileState(), FirmwareFileState::FileInvalid);
     EXPECT_NE(mDebugText.str().find("simulated devices only"), std::string::npos) << mDebugText.str();
 
     // A file without the mark is accepted by the same backend.
     const auto plain = mTemp.Write("plain.dfu", std::vector<std::uint8_t>{1, 2, 3, 4});
-    EXPECT_EQ(mEngine->SetFirmwareFile(ZT::WString(plain.string().c_str())), ZT::S_OK);
+    EXPECT_RESULT_EQ(mEngine->SetFirmwareFile(ZT::WString(plain.string().c_str())), ZT::S_OK);
 
     // And the marked one by the simulator.
     mSimulator->Install();
-    EXPECT_EQ(mEngine->SetFirmwareFile(sample), ZT::S_OK);
+    EXPECT_RESULT_EQ(mEngine->SetFirmwareFile(sample), ZT::S_OK);
 }
 
 TEST_F(SimulationImageRefusal, WhenTheDownloadStarts)
 {
     PlugPairAndScan(0x0030, 0x0050);
     ASSERT_EQ(mEngine->GetFirmwareFileState(), FirmwareFileState::FileFoundVersionKnown);
-    ASSERT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->RequestUpdateMode(), ZT::S_OK);
     (void)TakeStateChanges();
 
     UseUnmarkedBackend();
-    ASSERT_EQ(mEngine->StartUpdate(), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->StartUpdate(), ZT::S_OK);
     // The wait covers the hand-over to the worker as well as its run.
-    ASSERT_EQ(mEngine->WaitForUpdate(ZT::kInfinite), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->WaitForUpdate(ZT::kInfinite), ZT::S_OK);
 
     EXPECT_EQ(mEngine->GetFirmwareFileState(), FirmwareFileState::FileInvalid);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
     std::uint32_t reason = 0;
-    ASSERT_EQ(mEngine->GetDeviceErrorReason(reason), ZT::S_OK);
+    ASSERT_RESULT_EQ(mEngine->GetDeviceErrorReason(reason), ZT::S_OK);
     EXPECT_EQ(reason, static_cast<std::uint32_t>(DeviceErrorReason::FileAccessFailure));
     // Not one request reached the bootloader.
     for (const auto& device : mSimulator->GetDevices())
@@ -261,7 +263,7 @@ TEST_F(SimulationImageRefusal, WhenTheDownloadStarts)
 
     // The worker has ended, with the outcome kept (reading it once resets it: ModeSwitchTest's cancel).
     EXPECT_EQ(mEngine->GetUpdateRunState(false), UpdateRunState::Failed);
-    EXPECT_EQ(mEngine->WaitForUpdate(0), ZT::S_OK);
+    EXPECT_RESULT_EQ(mEngine->WaitForUpdate(0), ZT::S_OK);
 }
 
 } // namespace

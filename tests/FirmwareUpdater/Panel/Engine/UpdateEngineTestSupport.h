@@ -19,6 +19,7 @@
 #include "ZTFramework/Time/Clock.h"
 #include "ZTFramework/Time/VirtualClock.h"
 #include "ZTFramework/Usb/UsbBackend.h"
+#include "tests/Support/Printers.h"
 #include "tools/SimulationImagePlan.h"
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
@@ -158,7 +159,7 @@ protected:
     {
         AddController(controller);
         AddDisplay(display);
-        ASSERT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+        ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     }
 
     // Runs the user-interface thread's delivery of what the engine has posted.

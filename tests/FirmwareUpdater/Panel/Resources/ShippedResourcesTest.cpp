@@ -19,6 +19,7 @@
 #include "ZTFramework/Resources/BuiltInResources.h"
 #include "ZTFramework/Resources/LocaleId.h"
 #include "ZTFramework/Resources/ResourceSet.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -335,8 +336,8 @@ bool IsOfClass(const LControl& control, const WString& className)
 RCPtr<LControl> BuildMainWindow(std::uint32_t lcid)
 {
     const RCPtr<ZT::LControlFactory> factory = LoadAsAtStartup(WString(L"::"), lcid).mFactory;
-    EXPECT_EQ(factory->RegisterControlClass(WString(MainControlNames::kMainControlClass), &StandInMainControl::Create),
-              ZT::S_OK);
+    EXPECT_RESULT_EQ(factory->RegisterControlClass(WString(MainControlNames::kMainControlClass), &StandInMainControl::Create),
+                     ZT::S_OK);
     return factory->CreateControl(WString(MainControlNames::kMainControl));
 }
 
@@ -471,7 +472,7 @@ TEST(MainWindowTree, TheMenuSendsItsItemsCommandThroughTheWindow)
 {
     const RCPtr<LControl> main = BuildMainWindow(0x0409);
     const auto window = ZT::MakeRC<ZT::LRootWindow>();
-    ASSERT_EQ(window->SetRootControl(main), ZT::S_OK);
+    ASSERT_RESULT_EQ(window->SetRootControl(main), ZT::S_OK);
     const auto recorder = ZT::MakeRC<CommandRecorder>();
     recorder->Register(window.Get(), L"NID_MENU_FILE_ITEM_1");
 
@@ -480,15 +481,15 @@ TEST(MainWindowTree, TheMenuSendsItsItemsCommandThroughTheWindow)
     EXPECT_FALSE(menu->IsVisible()) << "the skin hides the menu; its one command has a button";
     ASSERT_EQ(menu->GetMenus()[0].mItems.size(), 1u);
     EXPECT_EQ(Utf8(menu->GetMenus()[0].mItems[0].mText), "Select Firmware File");
-    EXPECT_EQ(menu->ChooseItem(0, 0), ZT::S_OK);
+    EXPECT_RESULT_EQ(menu->ChooseItem(0, 0), ZT::S_OK);
     EXPECT_EQ(recorder->mCommands, std::vector<std::string>{"NID_MENU_FILE_ITEM_1"});
-    EXPECT_EQ(menu->ChooseItem(0, 1), ZT::E_INVALIDARG);
-    EXPECT_EQ(menu->ChooseItem(1, 0), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(menu->ChooseItem(0, 1), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(menu->ChooseItem(1, 0), ZT::E_INVALIDARG);
 
     const auto target = ZT::MakeRC<DisablingTarget>();
     menu->SetCommandTarget(target.Get());
-    EXPECT_EQ(menu->UpdateMenuStates(0), ZT::S_OK);
-    EXPECT_EQ(menu->ChooseItem(0, 0), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(menu->UpdateMenuStates(0), ZT::S_OK);
+    EXPECT_RESULT_EQ(menu->ChooseItem(0, 0), ZT::E_FAIL);
     EXPECT_EQ(recorder->mCommands.size(), 1u);
     menu->SetCommandTarget(nullptr);
 }

@@ -4,6 +4,7 @@
 #include "ZTFramework/Midi/Alsa/AlsaMidiOutputBackend.h"
 #include "ZTFramework/Midi/Alsa/AlsaMidiOutputPort.h"
 #include "ZTFramework/Midi/Alsa/SystemAlsaSequencer.h"
+#include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Threads/DebugCapture.h"
 
 #include <gtest/gtest.h>
@@ -72,8 +73,8 @@ TEST(AlsaMidiOutputBackend, ListsEachClientOnceAndOpensItsFirstPortNeverMatching
     auto port = backend.Open("Halvard XR4000 NOVA");
     ASSERT_TRUE(port);
     EXPECT_EQ(port->GetName(), "Halvard XR4000 NOVA");
-    ASSERT_EQ(port->Send(kSystemExclusive.data(), static_cast<std::uint32_t>(kSystemExclusive.size())),
-              static_cast<ZT::ZTRESULT>(kSystemExclusive.size()));
+    ASSERT_RESULT_EQ(port->Send(kSystemExclusive.data(), static_cast<std::uint32_t>(kSystemExclusive.size())),
+                     static_cast<ZT::ZTRESULT>(kSystemExclusive.size()));
     ASSERT_EQ(sequencer->Sent.size(), 1u);
     EXPECT_EQ(sequencer->Sent[0].client, 20);
     EXPECT_EQ(sequencer->Sent[0].port, 0);
@@ -84,11 +85,11 @@ TEST(AlsaMidiOutputPort, FramesSystemExclusiveWholeAndChannelMessagesAsFourBytes
     auto sequencer = ZT::MakeRC<LRecordingSequencer>(TypicalOutputs());
     ZT::LAlsaMidiOutputPort port(sequencer, 20, 0, "Halvard XR4000 NOVA");
 
-    EXPECT_EQ(port.Send(kSystemExclusive.data(), 8), 8);
+    EXPECT_RESULT_EQ(port.Send(kSystemExclusive.data(), 8), 8);
     const std::vector<std::uint8_t> noteOn = {0x90, 0x3C, 0x7F, 0x00, 0x55, 0x66};
-    EXPECT_EQ(port.Send(noteOn.data(), 6), 6);
+    EXPECT_RESULT_EQ(port.Send(noteOn.data(), 6), 6);
     const std::vector<std::uint8_t> continuation = {0x01, 0x02, 0xF7}; // data first: not a channel message
-    EXPECT_EQ(port.Send(continuation.data(), 3), 3);
+    EXPECT_RESULT_EQ(port.Send(continuation.data(), 3), 3);
 
     ASSERT_EQ(sequencer->Sent.size(), 3u);
     EXPECT_EQ(sequencer->Sent[0].kind, IAlsaSequencer::MessageKind::SystemExclusive);
@@ -106,19 +107,19 @@ TEST(AlsaMidiOutputPort, RejectsEmptyMessagesAndMapsRefusalsToFailureWithoutClos
     ZT::LAlsaMidiOutputPort port(sequencer, 20, 0, "Halvard XR4000 NOVA");
     CDebugCapture capture;
 
-    EXPECT_EQ(port.Send(kSystemExclusive.data(), 0), ZT::E_INVALIDARG);
-    EXPECT_EQ(port.Send(nullptr, 8), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(port.Send(kSystemExclusive.data(), 0), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(port.Send(nullptr, 8), ZT::E_INVALIDARG);
     EXPECT_TRUE(sequencer->Sent.empty());
 
     sequencer->NextResult = -ETIMEDOUT; // the completion did not come within the wait
-    EXPECT_EQ(port.Send(kSystemExclusive.data(), 8), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(port.Send(kSystemExclusive.data(), 8), ZT::E_FAIL);
     EXPECT_NE(capture.Text().find("Halvard XR4000 NOVA"), std::string::npos) << capture.Text();
     sequencer->NextResult = 0;
-    EXPECT_EQ(port.Send(kSystemExclusive.data(), 8), 8);
+    EXPECT_RESULT_EQ(port.Send(kSystemExclusive.data(), 8), 8);
 
     port.Close();
     port.Close();
-    EXPECT_EQ(port.Send(kSystemExclusive.data(), 8), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(port.Send(kSystemExclusive.data(), 8), ZT::E_FAIL);
     EXPECT_EQ(sequencer->Sent.size(), 2u);
 }
 
@@ -135,7 +136,7 @@ TEST(SystemAlsaSequencer, WithoutASequencerListsNothingAndRefusesSendsWithOneLin
     EXPECT_TRUE(backend.ListOutputNames().empty());
     EXPECT_FALSE(backend.Open("Halvard XR4000 NOVA"));
     ZT::LAlsaMidiOutputPort port(sequencer, 20, 0, "Halvard XR4000 NOVA");
-    EXPECT_EQ(port.Send(kSystemExclusive.data(), 8), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(port.Send(kSystemExclusive.data(), 8), ZT::E_FAIL);
 
     const std::string text = capture.Text();
     EXPECT_NE(text.find("MIDI: no ALSA sequencer"), std::string::npos) << text;

@@ -8,6 +8,7 @@
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
+#include "tests/Support/Printers.h"
 #include "tools/DfuSeImage.h"
 #include "ZTFramework/Debug/DebugOutput.h"
 #include "ZTFramework/Usb/Linux/LinuxUsbBackend.h"
@@ -192,7 +193,7 @@ protected:
     [[nodiscard]] std::string Listed(const std::string& path)
     {
         std::vector<ZT::UsbDeviceInfo> devices;
-        EXPECT_EQ(mBackend->ListDevices(devices), ZT::S_OK);
+        EXPECT_RESULT_EQ(mBackend->ListDevices(devices), ZT::S_OK);
         for (const ZT::UsbDeviceInfo& device : devices) {
             if (device.path == path)
                 return ZT::MakeHardwareId(device);
@@ -306,13 +307,13 @@ EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const
         // and wheel display) to choose a target. Its instance still gives the erase list: the
         // wheel display's, which covers the controller's.
         (void)LDualUpdater::CreateInstance();
-        EXPECT_EQ(engine->SetDeviceDefinitions(definitions), ZT::S_OK);
-        EXPECT_EQ(engine->ScanDevices(), ZT::S_OK);
+        EXPECT_RESULT_EQ(engine->SetDeviceDefinitions(definitions), ZT::S_OK);
+        EXPECT_RESULT_EQ(engine->ScanDevices(), ZT::S_OK);
         EXPECT_EQ(engine->GetFoundDeviceCount(), 1u);
         engine->SetDeviceState(DeviceState::DevicesAvailableNoneSelected);
-        EXPECT_EQ(engine->SelectDevice(0), ZT::S_OK);
+        EXPECT_RESULT_EQ(engine->SelectDevice(0), ZT::S_OK);
         EXPECT_EQ(engine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
-        EXPECT_EQ(engine->SetFirmwareFile(ZT::WString(file.c_str())), ZT::S_OK);
+        EXPECT_RESULT_EQ(engine->SetFirmwareFile(ZT::WString(file.c_str())), ZT::S_OK);
         if (engine->StartUpdate() == ZT::S_OK && engine->WaitForUpdate(60000) == ZT::S_OK) {
             outcome = {engine->GetUpdateRunState(false), engine->GetDeviceState()};
         }
@@ -536,7 +537,7 @@ TEST_F(LinuxUsbBackendTest, ListsTheSerialNumberOfABootloaderOnly)
     const std::string controllerSysname = "1-" + std::to_string(mAddress + 1);
     Plug(controllerSysname, mAddress + 1, kControllerDescriptors);
     std::vector<ZT::UsbDeviceInfo> devices;
-    ASSERT_EQ(mBackend->ListDevices(devices), ZT::S_OK);
+    ASSERT_RESULT_EQ(mBackend->ListDevices(devices), ZT::S_OK);
     std::map<std::string, std::string> serials;
     for (const ZT::UsbDeviceInfo& device : devices)
         serials[device.path] = device.serialNumber;

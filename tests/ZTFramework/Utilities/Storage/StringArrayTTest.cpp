@@ -1,4 +1,5 @@
 #include "ZTFramework/Utilities/Storage/StringArrayT.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,7 @@ TEST(StringArrayT, CharactersStayWhereTheyAreWhileTheArrayGrows)
     std::vector<const wchar_t*> addresses;
     for (int i = 0; i < 500; ++i) {
         ZT::WString name;
-        ASSERT_EQ(name.Format(L"NID_%d", i), ZT::S_OK);
+        ASSERT_RESULT_EQ(name.Format(L"NID_%d", i), ZT::S_OK);
         names.Append(name);
         addresses.push_back(names[names.GetCount() - 1].GetBuffer());
     }

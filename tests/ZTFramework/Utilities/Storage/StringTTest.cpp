@@ -1,4 +1,5 @@
 #include "ZTFramework/Utilities/Storage/StringT.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +49,7 @@ TEST(StringConversion, MalformedUTF8FailsTheAssignment)
     };
     for (const char* text : malformed) {
         WString s(L"kept?");
-        EXPECT_EQ(s.Assign(text), ZT::E_FAIL) << text;
+        EXPECT_RESULT_EQ(s.Assign(text), ZT::E_FAIL) << text;
         EXPECT_TRUE(s.IsEmpty());
     }
 }
@@ -64,7 +65,7 @@ TEST(StringBuffer, CopiesShareUntilOneIsWrittenAndEmptyStringsShareOneBuffer)
     wchar_t* chars = b.Lock();
     ASSERT_NE(chars, nullptr);
     chars[0] = L'S';
-    EXPECT_EQ(b.Unlock(), ZT::S_OK);
+    EXPECT_RESULT_EQ(b.Unlock(), ZT::S_OK);
     EXPECT_TRUE(a == L"shared text");
     EXPECT_TRUE(b == L"Shared text");
     EXPECT_FALSE(a.SharesBufferWith(b));
@@ -79,7 +80,7 @@ TEST(StringLock, CopyTakenWhileLockedGetsItsOwnBuffer)
     WString copy = s; // locked buffers are not shared
     EXPECT_FALSE(copy.SharesBufferWith(s));
     std::wcscpy(chars, L"written");
-    EXPECT_EQ(s.Unlock(), ZT::S_OK);
+    EXPECT_RESULT_EQ(s.Unlock(), ZT::S_OK);
     EXPECT_TRUE(s == L"written");
     EXPECT_EQ(s.GetLength(), 7);
     EXPECT_EQ(s.GetSizeInBytes(), static_cast<std::int32_t>(8 * sizeof(wchar_t)));
@@ -89,13 +90,13 @@ TEST(StringLock, CopyTakenWhileLockedGetsItsOwnBuffer)
 TEST(StringLock, SecondLockFailsAndUnlockRules)
 {
     WString s(L"abc");
-    EXPECT_EQ(s.Unlock(), ZT::S_FALSE); // not locked
+    EXPECT_RESULT_EQ(s.Unlock(), ZT::S_FALSE); // not locked
     wchar_t* chars = s.Lock();
     ASSERT_NE(chars, nullptr);
     EXPECT_EQ(std::wstring(chars), L"abc"); // length 0 keeps the text and its terminator
     EXPECT_EQ(s.Lock(), nullptr);
     chars[0] = 0;
-    EXPECT_EQ(s.Unlock(), ZT::S_OK);
+    EXPECT_RESULT_EQ(s.Unlock(), ZT::S_OK);
     EXPECT_TRUE(s.IsEmpty());
     EXPECT_TRUE(s.SharesBufferWith(WString()));
 
@@ -104,7 +105,7 @@ TEST(StringLock, SecondLockFailsAndUnlockRules)
     wchar_t* ec = e.Lock(4);
     ASSERT_NE(ec, nullptr);
     std::wcscpy(ec, L"xyz");
-    EXPECT_EQ(e.Unlock(), ZT::S_OK);
+    EXPECT_RESULT_EQ(e.Unlock(), ZT::S_OK);
     EXPECT_TRUE(e == L"xyz");
     EXPECT_TRUE(WString().IsEmpty());
 }
@@ -118,7 +119,7 @@ TEST(StringFormat, BoundedTo16383CharactersAndDecimalsFormat)
 
     NString n;
     std::string longNarrow(20000, 'y');
-    EXPECT_EQ(n.Format("%s", longNarrow.c_str()), ZT::S_OK);
+    EXPECT_RESULT_EQ(n.Format("%s", longNarrow.c_str()), ZT::S_OK);
     EXPECT_EQ(n.GetLength(), 16383);
 
     EXPECT_TRUE(WString::FromReal(3.14159, 2) == L"3.14");

@@ -6,6 +6,7 @@
 
 #include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ TEST_F(ZTFileTest, ReadsFromAbsolutePositionsAndStopsAtTheEnd)
 {
     const std::vector<std::uint8_t> content = Counting(100);
     File file;
-    ASSERT_EQ(file.Open(PathText(Write("data.bin", content)), File::OpenMode::ReadBinaryShared), ZT::S_OK);
+    ASSERT_RESULT_EQ(file.Open(PathText(Write("data.bin", content)), File::OpenMode::ReadBinaryShared), ZT::S_OK);
     EXPECT_TRUE(file.IsOpen());
     EXPECT_EQ(file.GetLength(), 100u);
 
@@ -73,26 +74,26 @@ TEST_F(ZTFileTest, ReadsFromAbsolutePositionsAndStopsAtTheEnd)
 TEST_F(ZTFileTest, RefusesWhatIsNotARegularFile)
 {
     File file;
-    EXPECT_EQ(file.Open(PathText(mFolder / "missing.bin"), File::OpenMode::ReadBinaryShared), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(file.Open(PathText(mFolder / "missing.bin"), File::OpenMode::ReadBinaryShared), ZT::E_FAIL);
     EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(file.Open(PathText(mFolder), File::OpenMode::ReadBinaryShared), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(file.Open(PathText(mFolder), File::OpenMode::ReadBinaryShared), ZT::E_FAIL);
     EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(file.Open(WString(), File::OpenMode::ReadBinaryShared), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(file.Open(WString(), File::OpenMode::ReadBinaryShared), ZT::E_INVALIDARG);
 
     // A pipe without a writer must neither block the open nor be accepted.
     const fs::path pipe = mFolder / "pipe";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    EXPECT_EQ(file.Open(PathText(pipe), File::OpenMode::ReadBinaryShared), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(file.Open(PathText(pipe), File::OpenMode::ReadBinaryShared), ZT::E_FAIL);
     EXPECT_FALSE(file.IsOpen());
 }
 
 TEST_F(ZTFileTest, AnotherOpenReplacesTheFileAndAMoveHandsItOver)
 {
     File first;
-    ASSERT_EQ(first.Open(PathText(Write("a.bin", Counting(10))), File::OpenMode::ReadBinaryShared), ZT::S_OK);
+    ASSERT_RESULT_EQ(first.Open(PathText(Write("a.bin", Counting(10))), File::OpenMode::ReadBinaryShared), ZT::S_OK);
     // An empty file with a name outside ASCII: opened, and reads give nothing.
     (void)Write("Ünïcode-固件.dfu", {});
-    ASSERT_EQ(first.Open(PathText(mFolder) + L"/Ünïcode-固件.dfu", File::OpenMode::ReadBinaryShared), ZT::S_OK);
+    ASSERT_RESULT_EQ(first.Open(PathText(mFolder) + L"/Ünïcode-固件.dfu", File::OpenMode::ReadBinaryShared), ZT::S_OK);
     EXPECT_EQ(first.GetLength(), 0u);
     std::uint8_t byte = 0xAA;
     EXPECT_EQ(first.Read(&byte, 1), 0u);
@@ -102,7 +103,7 @@ TEST_F(ZTFileTest, AnotherOpenReplacesTheFileAndAMoveHandsItOver)
     EXPECT_FALSE(first.IsOpen()); // NOLINT(bugprone-use-after-move): a moved-from file is closed
     ASSERT_TRUE(second.IsOpen());
     // A failed open leaves nothing open, not the earlier file.
-    EXPECT_EQ(second.Open(PathText(mFolder / "missing.bin"), File::OpenMode::ReadBinaryShared), ZT::E_FAIL);
+    EXPECT_RESULT_EQ(second.Open(PathText(mFolder / "missing.bin"), File::OpenMode::ReadBinaryShared), ZT::E_FAIL);
     EXPECT_FALSE(second.IsOpen());
 }
 
@@ -114,7 +115,7 @@ TEST_F(ZTFileTest, UseWithoutAnOpenFileIsALogicError)
     EXPECT_THROW((void)file.Read(&byte, 1), std::logic_error);
     EXPECT_THROW((void)file.GetLength(), std::logic_error);
 
-    ASSERT_EQ(file.Open(PathText(Write("a.bin", Counting(1))), File::OpenMode::ReadBinaryShared), ZT::S_OK);
+    ASSERT_RESULT_EQ(file.Open(PathText(Write("a.bin", Counting(1))), File::OpenMode::ReadBinaryShared), ZT::S_OK);
     file.Close();
     EXPECT_FALSE(file.IsOpen());
     EXPECT_THROW((void)file.Read(&byte, 1), std::logic_error);
@@ -125,7 +126,7 @@ TEST_F(ZTFileTest, AReadErrorOfTheSystemIsARuntimeErrorWithItsReason)
     // The process's own memory file is a regular file whose first page is never mapped, so the
     // kernel answers a read there with an I/O error.
     File file;
-    ASSERT_EQ(file.Open(WString(L"/proc/self/mem"), File::OpenMode::ReadBinaryShared), ZT::S_OK);
+    ASSERT_RESULT_EQ(file.Open(WString(L"/proc/self/mem"), File::OpenMode::ReadBinaryShared), ZT::S_OK);
     file.Seek(0);
     std::uint8_t buffer[8] = {};
     const std::string message =

@@ -4,6 +4,7 @@
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
 #include "tests/FirmwareUpdater/Panel/Engine/UpdateEngineTestSupport.h"
+#include "tests/Support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 #include <tuple>
 
 namespace {
+
+using ZT::Testing::UsbId;
 
 namespace fs = std::filesystem;
 using DeviceState = LUpdateEngineInterface::DeviceState;
@@ -47,8 +50,10 @@ TEST(ProcessorOptions, DeviceDefinitionFromTheCommandLine)
     for (const Case& c : cases) {
         const DeviceDefinition d = LUpdateProcessor::DeviceDefinitionFromOptions(W(c.commandLine), 0x8010);
         const Ids& e = c.expected;
-        EXPECT_EQ(std::tie(d.VendorId, d.ProductId, d.BootloaderVendorId, d.BootloaderProductId),
-                  std::tie(e.VendorId, e.ProductId, e.BootloaderVendorId, e.BootloaderProductId))
+        EXPECT_EQ(std::make_tuple(UsbId(d.VendorId), UsbId(d.ProductId), UsbId(d.BootloaderVendorId),
+                                  UsbId(d.BootloaderProductId)),
+                  std::make_tuple(UsbId(e.VendorId), UsbId(e.ProductId), UsbId(e.BootloaderVendorId),
+                                  UsbId(e.BootloaderProductId)))
             << c.commandLine;
     }
 }
@@ -151,22 +156,22 @@ TEST_F(Processor, AnIncompleteSetKeepsTheCommandLinesChoices)
     fs::copy_file(path, mFolder / "my file.dfu");
     const std::string options = "-DEVICE_PID=32784 -ABSOLUTE_FIRMWARE_FILE_PATH=\"" + (mFolder / "my file.dfu").string() + "\"";
 
-    EXPECT_EQ(Initialize(options), ZT::S_OK) << "the window would show the reason";
+    EXPECT_RESULT_EQ(Initialize(options), ZT::S_OK) << "the window would show the reason";
     const auto engine = mProcessor->GetEngine();
     EXPECT_EQ(engine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
     ZT::WString chosen;
-    EXPECT_EQ(engine->GetFirmwareFilePath(chosen), ZT::S_OK);
+    EXPECT_RESULT_EQ(engine->GetFirmwareFilePath(chosen), ZT::S_OK);
     EXPECT_EQ(chosen.ToUTF8(), (mFolder / "my file.dfu").string());
     EXPECT_EQ(engine->GetFirmwareFileState(), FirmwareFileState::FileFoundVersionKnown);
     // The definition the option makes (see DeviceDefinitionFromTheCommandLine) is the engine's.
     ASSERT_EQ(engine->GetDeviceDefinitions().GetCount(), 1);
-    EXPECT_EQ(engine->GetDeviceDefinitions()[0].ProductId, 32784u);
-    EXPECT_EQ(engine->GetDeviceDefinitions()[0].BootloaderVendorId, 0x2C1Au);
+    EXPECT_EQ(UsbId(engine->GetDeviceDefinitions()[0].ProductId), UsbId(0x8010));
+    EXPECT_EQ(UsbId(engine->GetDeviceDefinitions()[0].BootloaderVendorId), UsbId(0x2C1A));
     EXPECT_EQ(LUpdateProcessor::GetExitStatus(), 0);
 
     // "TRY AGAIN" from DeviceCannotBeUpdated returns before choosing anything again.
     fs::remove(mFolder / "my file.dfu");
-    EXPECT_EQ(mProcessor->Reinitialize(), ZT::S_OK);
+    EXPECT_RESULT_EQ(mProcessor->Reinitialize(), ZT::S_OK);
     EXPECT_EQ(engine->GetFirmwareFileState(), FirmwareFileState::FileFoundVersionKnown);
 }
 
@@ -206,8 +211,8 @@ TEST_F(Processor, AutomaticModeNeedsAWantedUpdateAndAKnownFile)
         if (c.removeFiles)
             SetApplicationFolder(W((mFolder / "empty").string()));
         const std::size_t logBefore = mController->GetLog().size();
-        EXPECT_EQ(Initialize(c.options), c.result);
-        EXPECT_EQ(mProcessor->GetEngine()->WaitForUpdate(LUpdateProcessor::kSilentWaitMs), ZT::S_OK);
+        EXPECT_RESULT_EQ(Initialize(c.options), c.result);
+        EXPECT_RESULT_EQ(mProcessor->GetEngine()->WaitForUpdate(LUpdateProcessor::kSilentWaitMs), ZT::S_OK);
         EXPECT_EQ(mController->GetFlashReleaseNumber(), std::optional<std::uint16_t>(c.controllerAfter));
         EXPECT_EQ(mController->GetLog().size() != logBefore, c.touched);
         EXPECT_EQ(LUpdateProcessor::GetExitStatus(), 0);
@@ -219,8 +224,8 @@ TEST_F(Processor, SilentModeStartsNothingItsDeadlineWouldCut)
 {
     // What the controller's file needs, the switch into update mode included.
     const auto file = LDfuSeFirmwareFile::Create();
-    ASSERT_EQ(file->Open(W((mFolder / kControllerDevice.FirmwareFileName).string()), LUpdateProcessor::kEstimateBlockBytes),
-              ZT::S_OK);
+    ASSERT_RESULT_EQ(file->Open(W((mFolder / kControllerDevice.FirmwareFileName).string()), LUpdateProcessor::kEstimateBlockBytes),
+                     ZT::S_OK);
     const std::uint64_t needed = LUpdateProcessor::EstimateDownloadMs(file->GetElementAddress(), file->GetElementSize(),
                                                                       kControllerDevice.EraseSectors) +
                                  LUpdateProcessor::kEstimateModeSwitchMs;
@@ -234,8 +239,8 @@ TEST_F(Processor, SilentModeStartsNothingItsDeadlineWouldCut)
         Plug(0x0030, 0x0050);
         mProcessor->SetSilentWaitMs(static_cast<std::uint32_t>(c.waitMs));
         const std::size_t logBefore = mController->GetLog().size();
-        EXPECT_EQ(Initialize("-SILENT"), ZT::ZTRESULT_EXIT_APPLICATION);
-        EXPECT_EQ(mProcessor->GetEngine()->WaitForUpdate(LUpdateProcessor::kSilentWaitMs), ZT::S_OK);
+        EXPECT_RESULT_EQ(Initialize("-SILENT"), ZT::ZTRESULT_EXIT_APPLICATION);
+        EXPECT_RESULT_EQ(mProcessor->GetEngine()->WaitForUpdate(LUpdateProcessor::kSilentWaitMs), ZT::S_OK);
         if (c.updated) {
             EXPECT_EQ(mController->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031));
             continue;
@@ -252,15 +257,15 @@ TEST_F(Processor, AlwaysUpdateIsReadOnceAndTheMenuToggleSurvivesTryAgain)
 {
     Plug(0x0031, 0x0050);
     EXPECT_FALSE(mProcessor->IsAlwaysUpdate());
-    EXPECT_EQ(Initialize("-ALWAYS_UPDATE"), ZT::S_OK);
+    EXPECT_RESULT_EQ(Initialize("-ALWAYS_UPDATE"), ZT::S_OK);
     EXPECT_TRUE(mProcessor->IsAlwaysUpdate());
     EXPECT_TRUE(mProcessor->SetAlwaysUpdate(true)) << "already set";
     EXPECT_FALSE(mProcessor->SetAlwaysUpdate(false));
-    EXPECT_EQ(mProcessor->Reinitialize(), ZT::S_OK);
+    EXPECT_RESULT_EQ(mProcessor->Reinitialize(), ZT::S_OK);
     EXPECT_FALSE(mProcessor->IsAlwaysUpdate()) << "TRY AGAIN does not read -ALWAYS_UPDATE again";
     EXPECT_EQ(mProcessor->GetCommandLine().ToUTF8(), "updater -ALWAYS_UPDATE");
     // A later Initialize with another line keeps the first one.
-    EXPECT_EQ(mProcessor->Initialize(W("other -RETURN_UPDATE_MODE_STATUS")), ZT::S_OK);
+    EXPECT_RESULT_EQ(mProcessor->Initialize(W("other -RETURN_UPDATE_MODE_STATUS")), ZT::S_OK);
     EXPECT_EQ(LUpdateProcessor::GetExitStatus(), 0);
 }
 

@@ -1,0 +1,83 @@
+#include "tests/Support/Printers.h"
+
+#include <cstdio>
+
+namespace ZT {
+namespace {
+
+void PrintQuoted(std::string_view utf8, std::ostream& out)
+{
+    out << '"';
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': out << "\\\""; break;
+        case '\\': out << "\\\\"; break;
+        case '\n': out << "\\n"; break;
+        case '\r': out << "\\r"; break;
+        case '\t': out << "\\t"; break;
+        default:
+            // Bytes of 0x80 and above are UTF-8 sequences and stay as they are, so "Wählen"
+            // reads as such; other control characters would move the cursor or vanish.
+            if (byte < 0x20 || byte == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+                out << escaped;
+            } else {
+                out << c;
+            }
+        }
+    }
+    out << '"';
+}
+
+} // namespace
+
+void PrintTo(const WString& text, std::ostream* out)
+{
+    *out << 'L';
+    PrintQuoted(text.ToUTF8(), *out);
+}
+
+void PrintTo(const NString& text, std::ostream* out)
+{
+    PrintQuoted(text.View(), *out);
+}
+
+} // namespace ZT
+
+namespace ZT::Testing {
+
+std::string Hex(std::uint64_t value, int digits)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string ResultText(ZTRESULT result)
+{
+    const std::string hex = Hex(static_cast<std::uint32_t>(result), 8);
+    const std::string name = ResultToText(result);
+    if (name != hex)
+        return name + " (" + hex + ")";
+    if (Succeeded(result))
+        return std::to_string(result) + " (" + hex + ")";
+    return hex;
+}
+
+::testing::AssertionResult ResultsEqual(const char* actualExpression, const char* expectedExpression,
+                                        ZTRESULT actual, ZTRESULT expected)
+{
+    if (actual == expected)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << actualExpression << " is " << ResultText(actual) << ", expected "
+                                         << expectedExpression << ": " << ResultText(expected);
+}
+
+void PrintTo(UsbId id, std::ostream* out)
+{
+    *out << Hex(id.Value);
+}
+
+} // namespace ZT::Testing
