@@ -1,5 +1,7 @@
 #include "Simulator/FirmwareVersionRecord.h"
 
+#include "ZTFramework/Utilities/Storage/Crc32.h"
+
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -12,23 +14,13 @@ constexpr std::size_t kLengthOffset = 8;
 constexpr std::size_t kImageCrcOffset = 12;
 constexpr std::size_t kCheckedBytes = 16;
 
-std::uint32_t Crc32Update(std::uint32_t crc, std::span<const std::uint8_t> bytes)
-{
-    for (std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return crc;
-}
-
 // The CRC of image's first length bytes with the record's bytes left out; length has been
 // checked to cover the record and to lie inside image.
 std::uint32_t ImageCrc(std::span<const std::uint8_t> image, std::size_t length)
 {
-    std::uint32_t crc = Crc32Update(0xFFFFFFFFu, image.first(kVersionRecordOffset));
+    std::uint32_t crc = ZT::Crc32Update(ZT::kCrc32Initial, image.first(kVersionRecordOffset));
     const std::size_t after = kVersionRecordOffset + kVersionRecordSize;
-    crc = Crc32Update(crc, image.subspan(after, length - after));
+    crc = ZT::Crc32Update(crc, image.subspan(after, length - after));
     return crc ^ 0xFFFFFFFFu;
 }
 
@@ -69,7 +61,7 @@ std::optional<RecordFields> ReadRecord(std::span<const std::uint8_t> image)
 
 std::uint32_t VersionRecordCrc32(std::span<const std::uint8_t> bytes)
 {
-    return Crc32Update(0xFFFFFFFFu, bytes) ^ 0xFFFFFFFFu;
+    return ZT::Crc32(bytes);
 }
 
 bool WriteVersionRecord(std::span<std::uint8_t> image, std::uint16_t releaseNumber)

@@ -1,6 +1,7 @@
 #include "tools/DfuSeImage.h"
 
 #include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
+#include "ZTFramework/Utilities/Storage/Crc32.h"
 
 #include <algorithm>
 #include <array>
@@ -21,28 +22,11 @@ void Append32(std::vector<std::uint8_t>& out, std::uint32_t value)
         out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
-constexpr std::array<std::uint32_t, 256> MakeCrcTable()
-{
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t crc = i;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-        table[i] = crc;
-    }
-    return table;
-}
-
-constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
-
 } // namespace
 
 std::uint32_t DfuSeImage::SuffixCrc(std::span<const std::uint8_t> bytes) noexcept
 {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t byte : bytes)
-        crc = kCrcTable[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
-    return crc;
+    return ZT::Crc32Update(ZT::kCrc32Initial, bytes);
 }
 
 std::vector<std::uint8_t> DfuSeImage::ToBytes() const

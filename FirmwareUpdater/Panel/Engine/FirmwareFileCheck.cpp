@@ -4,6 +4,7 @@
 #include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "ZTFramework/Utilities/Storage/Crc32.h"
 #include "ZTFramework/Utilities/Storage/ZTFile.h"
 
 #include <algorithm>
@@ -26,19 +27,6 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr std::size_t kSuffixSignatureOffset = 8;
 constexpr std::size_t kSuffixLengthOffset = 11;
 constexpr std::size_t kSuffixCrcOffset = 12;
-
-constexpr std::array<std::uint32_t, 256> MakeCrcTable()
-{
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t crc = i;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-        table[i] = crc;
-    }
-    return table;
-}
-constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
 
 std::string Hex32(std::uint64_t value)
 {
@@ -199,9 +187,7 @@ Result CFirmwareFileCheck::Check(const ZT::WString& path, std::span<const std::u
 
 std::uint32_t CFirmwareFileCheck::UpdateSuffixCrc(std::uint32_t crc, std::span<const std::uint8_t> bytes) noexcept
 {
-    for (std::uint8_t byte : bytes)
-        crc = kCrcTable[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
-    return crc;
+    return ZT::Crc32Update(crc, bytes);
 }
 
 const char* ToString(CFirmwareFileCheck::Verdict verdict) noexcept
