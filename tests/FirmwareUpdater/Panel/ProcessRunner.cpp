@@ -23,6 +23,17 @@ Sandbox::Sandbox()
         std::filesystem::create_directories(mFolder / sub);
 }
 
+std::string Describe(const Result& result)
+{
+    return "exit " + std::to_string(result.ExitCode) + ", signal " + std::to_string(result.Signal) +
+           (result.TimedOut ? ", timed out" : "") + "\n--- stderr:\n" + result.StandardError;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
 std::vector<std::string> Sandbox::Environment() const
 {
     std::vector<std::string> environment;

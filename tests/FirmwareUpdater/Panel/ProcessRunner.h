@@ -26,6 +26,10 @@ struct Result {
     std::string StandardError;
 };
 
+// "exit 0, signal 0", then the standard error: what a failed expectation about a run shows.
+[[nodiscard]] std::string Describe(const Result& result);
+[[nodiscard]] bool Contains(const std::string& text, const std::string& part);
+
 // Told the child's process ID and its standard error so far, each time more of it arrived: what
 // a test uses to act on the child at a moment its output shows (to send it a signal).
 using OutputWatcher = std::function<void(int processId, const std::string& standardError)>;

@@ -18,21 +18,12 @@
 
 namespace {
 
+using UpdaterProcess::Contains;
+using UpdaterProcess::Describe;
 using UpdaterProcess::Result;
 using UpdaterProcess::Sandbox;
 
 constexpr const char* kFast = ",time-factor=0.05";
-
-std::string Describe(const Result& result)
-{
-    return "exit " + std::to_string(result.ExitCode) + ", signal " + std::to_string(result.Signal) +
-           (result.TimedOut ? ", timed out" : "") + "\n--- stderr:\n" + result.StandardError;
-}
-
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 std::vector<CSimulatorStateFile::Device> ReadState(const std::string& path)
 {

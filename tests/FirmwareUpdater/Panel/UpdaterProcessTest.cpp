@@ -32,23 +32,14 @@
 
 namespace {
 
+using UpdaterProcess::Contains;
+using UpdaterProcess::Describe;
 using UpdaterProcess::Result;
 using UpdaterProcess::Sandbox;
 
 // Simulated devices move 20 times faster than real ones: the engine's own waits stay as they
 // are, so a two-device update still takes a few seconds.
 constexpr const char* kFast = ",time-factor=0.05";
-
-std::string Describe(const Result& result)
-{
-    return "exit " + std::to_string(result.ExitCode) + ", signal " + std::to_string(result.Signal) +
-           (result.TimedOut ? ", timed out" : "") + "\n--- stderr:\n" + result.StandardError;
-}
-
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 // ---- Query mode: one row per exit status --------------------------------------------------------
 

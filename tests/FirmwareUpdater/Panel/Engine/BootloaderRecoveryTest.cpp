@@ -84,17 +84,7 @@ protected:
     }
     static ::testing::AssertionResult FlashHolds(LSimulatedDevice& device, const DfuSeImage& image)
     {
-        const auto flash = device.ReadFlash(image.ElementAddress, image.ElementData.size());
-        if (!flash)
-            return ::testing::AssertionFailure() << "the element leaves the flash";
-        for (std::size_t i = 0; i < flash->size(); ++i) {
-            if ((*flash)[i] != image.ElementData[i])
-                return ::testing::AssertionFailure()
-                       << SimulatedDeviceKindName(device.GetKind()) << "'s flash differs at "
-                       << ZT::Testing::Hex(image.ElementAddress + i, 8) << ": " << ZT::Testing::Hex((*flash)[i], 2)
-                       << " instead of " << ZT::Testing::Hex(image.ElementData[i], 2);
-        }
-        return ::testing::AssertionSuccess();
+        return DownloadFixture::FlashHolds(device, image);
     }
     // The release the device shows in normal mode; nullopt while it is elsewhere.
     static std::optional<std::uint16_t> ReleaseOf(LSimulatedDevice& device)

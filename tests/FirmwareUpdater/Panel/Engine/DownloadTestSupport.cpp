@@ -192,7 +192,7 @@ std::vector<double> DownloadFixture::TakeProgress()
     return fractions;
 }
 
-::testing::AssertionResult DownloadFixture::FlashHolds(LSimulatedDevice& device, const DfuSeImage& image) const
+::testing::AssertionResult DownloadFixture::FlashHolds(LSimulatedDevice& device, const DfuSeImage& image)
 {
     const auto flash = device.ReadFlash(image.ElementAddress, image.ElementData.size());
     if (!flash)
@@ -200,7 +200,8 @@ std::vector<double> DownloadFixture::TakeProgress()
     for (std::size_t i = 0; i < flash->size(); ++i) {
         if ((*flash)[i] != image.ElementData[i])
             return ::testing::AssertionFailure()
-                   << "flash differs at " << Hex32(static_cast<std::uint32_t>(image.ElementAddress + i)) << ": "
+                   << SimulatedDeviceKindName(device.GetKind()) << "'s flash differs at "
+                   << Hex32(static_cast<std::uint32_t>(image.ElementAddress + i)) << ": "
                    << ZT::Testing::Hex((*flash)[i], 2) << " instead of " << ZT::Testing::Hex(image.ElementData[i], 2);
     }
     return ::testing::AssertionSuccess();

@@ -87,7 +87,7 @@ protected:
     // Delivers what the engine posted and gives the progress fractions received.
     [[nodiscard]] std::vector<double> TakeProgress();
     // Whether the device's flash holds the image's element where the image says.
-    [[nodiscard]] ::testing::AssertionResult FlashHolds(LSimulatedDevice& device, const DfuSeImage& image) const;
+    [[nodiscard]] static ::testing::AssertionResult FlashHolds(LSimulatedDevice& device, const DfuSeImage& image);
 
     const DfuSeImage mControllerImage;
     const DfuSeImage mDisplayImage;
