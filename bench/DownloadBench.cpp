@@ -152,6 +152,8 @@ int main()
     double cpuSeconds = 0.0;
     {
         const auto engine = ZT::MakeRC<LUpdateEngine>();
+        engine->SetUpdateTarget(&LDualUpdater::GetUpdateTarget());
+        engine->SetScanPreparer(&LDualUpdater::GetScanPreparer());
         (void)engine->Initialize(ZT::WString());
         MainControlStandIn host(*engine);
         LDualUpdater::SetHost(&host);

@@ -44,7 +44,8 @@ LApplication::~LApplication()
 
 ZTRESULT LApplication::Startup()
 {
-    mProcessor = ZT::MakeRC<LUpdateProcessor>();
+    // The dual updater chooses the device the processor's engine updates.
+    mProcessor = ZT::MakeRC<LUpdateProcessor>(LDualUpdater::GetUpdateTarget(), LDualUpdater::GetScanPreparer());
     // Until a window shows, this run does the main control's part.
     mRun = ZT::MakeRC<LCommandLineRun>(mProcessor->GetEngine(), mPrinter);
     mRun->Attach();

@@ -5,6 +5,7 @@
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateCompletedNotificationData.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateProgressNotificationData.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
+#include "FirmwareUpdater/Panel/Engine/WaitForDeviceToReturn.h"
 #include "FirmwareUpdater/Panel/ProgressPrinter.h"
 #include "ZTFramework/Application/TerminationSignals.h"
 #include "ZTFramework/Debug/DebugLine.h"
@@ -21,8 +22,13 @@ using ZT::ZTRESULT;
 using DeviceState = LUpdateEngineInterface::DeviceState;
 using FirmwareFileState = LUpdateEngineInterface::FirmwareFileState;
 using UpdateRunState = LUpdateEngineInterface::UpdateRunState;
+using ProgressData = ZT::LFirmwareUpdateProgressNotificationData;
 
 namespace {
+
+// What the run's notification handlers return. The distributor does not act on a handler's
+// result; S_FALSE says the notification was seen and nothing more is asked of anyone.
+constexpr ZTRESULT kHandled = ZT::S_FALSE;
 
 constexpr std::uint32_t kControllerIndex = 0;
 constexpr std::uint32_t kDisplayIndex = 1;
@@ -290,16 +296,16 @@ ZTRESULT LCommandLineRun::OnDeviceStateChange(ZT::LNotificationDistributor* /*so
     // main engine's: what counts is the main engine's state now.
     const DeviceState state = mEngine->GetDeviceState();
     if (mShownState && *mShownState == state)
-        return 1;
+        return kHandled;
     // At the end of a download the device is off the bus for a while (it restarts, or it is
     // gone); the completion handler tells how the download and the restart ended.
     const LUpdateEngineInterface::UpdateRunState run = mEngine->GetUpdateRunState(false);
     if (state == DeviceState::DeviceCannotBeUpdated && (run == LUpdateEngineInterface::UpdateRunState::Running ||
                                                         run == LUpdateEngineInterface::UpdateRunState::Succeeded))
-        return 1;
+        return kHandled;
     mShownState = state;
     ShowState(state);
-    return 1;
+    return kHandled;
 }
 
 ZTRESULT LCommandLineRun::OnProgress(ZT::LNotificationDistributor* /*source*/,
@@ -307,18 +313,18 @@ ZTRESULT LCommandLineRun::OnProgress(ZT::LNotificationDistributor* /*source*/,
 {
     const auto payload = notification->GetPayloadAs<ZT::LFirmwareUpdateProgressNotificationData>();
     if (!payload)
-        return 1;
+        return kHandled;
     const double fraction = payload->GetFractionComplete();
     if (mPrinter) {
         mPrinter->Progress(TargetName(), fraction);
-        return 1;
+        return kHandled;
     }
     const int step = fraction >= 0.0 && fraction <= 1.0 ? static_cast<int>(fraction * 10.0) : 0;
     if (step != mLoggedProgressStep) {
         mLoggedProgressStep = step;
-        ZT::CDebugLine() << TargetName() << ": " << (fraction < 0.5 ? "erasing" : "writing") << " " << step * 10 << "%";
+        ZT::CDebugLine() << TargetName() << ": " << (fraction < ProgressData::kEraseShare ? "erasing" : "writing") << " " << step * 10 << "%";
     }
-    return 1;
+    return kHandled;
 }
 
 ZTRESULT LCommandLineRun::OnCompleted(ZT::LNotificationDistributor* /*source*/,
@@ -343,22 +349,17 @@ ZTRESULT LCommandLineRun::OnCompleted(ZT::LNotificationDistributor* /*source*/,
     }
     // The dual updater may go on with the other device through ContinueUpdateProcess.
     LDualUpdater::OnUpdateCompleted(*mEngine, succeeded);
-    return 1;
+    return kHandled;
 }
 
 void LCommandLineRun::WaitForDeviceToReturn()
 {
-    std::uint32_t slept = 0;
-    while (slept < kReturnPollLimitMs) {
-        ZT::GetClock().SleepMs(kReturnPollIntervalMs);
-        slept += kReturnPollIntervalMs;
-        if (ZT::Failed(mEngine->RefreshDevice()) || mEngine->GetDeviceState() == DeviceState::DeviceNotInUpdateMode)
-            break;
-    }
+    // Its result is in the device state: back in normal mode or not.
+    (void)::WaitForDeviceToReturn(*mEngine);
     mShownState = mEngine->GetDeviceState();
     if (*mShownState != DeviceState::DeviceNotInUpdateMode) {
         const std::string why = "did not come back in normal mode within " +
-                                std::to_string(kReturnPollLimitMs / 1000) + " s (" + ::ToString(*mShownState) + ")";
+                                std::to_string(kDeviceReturnLimitMs / 1000) + " s (" + ::ToString(*mShownState) + ")";
         Say(TargetName() + ": " + why + ".");
         Record(Outcome::Failed, "written, but it " + why);
         return;

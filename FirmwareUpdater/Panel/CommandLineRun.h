@@ -50,9 +50,6 @@ class CProgressPrinter;
 
 class LCommandLineRun : public ZT::LNotificationClient, public IUpdateProcessorHost, public IDualUpdaterHost {
 public:
-    // The waits after a completed update, in ms of ZT::GetClock().
-    static constexpr std::uint32_t kReturnPollIntervalMs = 500;
-    static constexpr std::uint32_t kReturnPollLimitMs = 10000;
     // Longest sleep between two looks at the engine while a download runs, in ms. Posts wake
     // the run earlier; this only bounds the time it may take to notice the end of a download
     // whose completion it has already delivered.
@@ -134,8 +131,9 @@ private:
     ZT::ZTRESULT OnProgress(ZT::LNotificationDistributor* source, const ZT::RCPtr<ZT::LNotification>& notification);
     ZT::ZTRESULT OnCompleted(ZT::LNotificationDistributor* source, const ZT::RCPtr<ZT::LNotification>& notification);
 
-    // Polls the device after a successful download until it is back in normal mode, it cannot
-    // be found, or kReturnPollLimitMs have passed.
+    // Waits after a successful download for the device to come back in normal mode
+    // (::WaitForDeviceToReturn: it cannot be found, or kDeviceReturnLimitMs have passed), then
+    // records how it came back.
     void WaitForDeviceToReturn();
     // Starts the download once the worker is free (see kPreviousTaskEndMs).
     void StartDownload();

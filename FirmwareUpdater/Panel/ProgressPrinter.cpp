@@ -1,5 +1,7 @@
 #include "FirmwareUpdater/Panel/ProgressPrinter.h"
 
+#include "FirmwareUpdater/Panel/Engine/FirmwareUpdateProgressNotificationData.h"
+
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -62,7 +64,7 @@ void CProgressPrinter::Progress(std::string_view device, double fraction)
 {
     std::lock_guard lock(mMutex);
     const int percent = Percent(fraction);
-    const bool writing = Clamp(fraction) >= 0.5;
+    const bool writing = Clamp(fraction) >= ZT::LFirmwareUpdateProgressNotificationData::kEraseShare;
     const bool newRun = device != mDevice || percent < mSeenPercent;
     mSeenPercent = percent;
     if (newRun) {

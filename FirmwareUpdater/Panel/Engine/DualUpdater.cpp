@@ -4,7 +4,9 @@
 #include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdaterHost.h"
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "FirmwareUpdater/Panel/Engine/ScanPreparer.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateTarget.h"
 #include "ZTFramework/Debug/DebugLine.h"
 
 #include <algorithm>
@@ -20,12 +22,21 @@ namespace {
 std::mutex gInstanceMutex;
 ZT::RCPtr<LDualUpdater> gInstance; // guarded by gInstanceMutex
 
-bool IsBusyState(LUpdateEngineInterface::DeviceState state)
-{
-    using DeviceState = LUpdateEngineInterface::DeviceState;
-    return state == DeviceState::Scanning || state == DeviceState::EnteringUpdateMode ||
-           state == DeviceState::Updating;
-}
+// The dual updater as an engine sees it: the static operations, which answer for the process's
+// instance of the moment. Stateless, so either thread may ask it.
+class CProcessDualUpdater final : public IUpdateTarget, public IScanPreparer {
+public:
+    ZT::WString GetMidiPortName() const override { return LDualUpdater::GetMidiPortName(0); }
+    std::uint32_t GetDefaultProductId() const override { return LDualUpdater::GetDefaultProductId(0); }
+    std::uint32_t GetEraseSectorCount() const override { return LDualUpdater::GetEraseSectorCount(); }
+    bool GetEraseSectorAddress(std::uint32_t i, std::uint32_t& address) const override
+    {
+        return LDualUpdater::GetEraseSectorAddress(i, address);
+    }
+    ZTRESULT PrepareScan(LUpdateEngineInterface& engine) override { return LDualUpdater::Prepare(engine); }
+};
+
+CProcessDualUpdater gProcessDualUpdater;
 
 } // namespace
 
@@ -55,6 +66,16 @@ void LDualUpdater::ReleaseInstance()
     // Released outside the lock: the probe engine's destruction joins its worker thread.
 }
 
+const IUpdateTarget& LDualUpdater::GetUpdateTarget() noexcept
+{
+    return gProcessDualUpdater;
+}
+
+IScanPreparer& LDualUpdater::GetScanPreparer() noexcept
+{
+    return gProcessDualUpdater;
+}
+
 ZTRESULT LDualUpdater::Prepare(LUpdateEngineInterface& mainEngine)
 {
     ZT::RCPtr<LDualUpdater> instance;
@@ -81,7 +102,9 @@ void LDualUpdater::RefreshLabels(UpdateRunState runState, DeviceState deviceStat
 ZT::WString LDualUpdater::GetMidiPortName(std::uint32_t index)
 {
     const ZT::RCPtr<LDualUpdater> instance = GetInstance();
-    if (!instance || index != 0)
+    if (!instance)
+        return NoUpdateTarget().GetMidiPortName();
+    if (index != 0)
         return ZT::WString();
     return ZT::WString(instance->Target().MidiPortName);
 }
@@ -89,7 +112,9 @@ ZT::WString LDualUpdater::GetMidiPortName(std::uint32_t index)
 std::uint32_t LDualUpdater::GetDefaultProductId(std::uint32_t index)
 {
     const ZT::RCPtr<LDualUpdater> instance = GetInstance();
-    if (!instance || index != 0)
+    if (!instance)
+        return NoUpdateTarget().GetDefaultProductId();
+    if (index != 0)
         return 0;
     return instance->Target().ProductId;
 }
@@ -98,7 +123,7 @@ std::uint32_t LDualUpdater::GetEraseSectorCount()
 {
     const ZT::RCPtr<LDualUpdater> instance = GetInstance();
     if (!instance)
-        return 1;
+        return NoUpdateTarget().GetEraseSectorCount();
     return static_cast<std::uint32_t>(instance->Target().EraseSectors.size());
 }
 
@@ -107,7 +132,7 @@ bool LDualUpdater::GetEraseSectorAddress(std::uint32_t i, std::uint32_t& address
     address = 0;
     const ZT::RCPtr<LDualUpdater> instance = GetInstance();
     if (!instance)
-        return false;
+        return NoUpdateTarget().GetEraseSectorAddress(i, address);
     const auto sectors = instance->Target().EraseSectors;
     if (i >= sectors.size())
         return false;
@@ -159,6 +184,9 @@ void LDualUpdater::Probe()
 
     if (!mProbeEngine) {
         mProbeEngine = ZT::MakeRC<LUpdateEngine>();
+        // Its definitions carry the target's port as the main engine's do; it never scans
+        // through the preparer, which would probe again from inside the probe.
+        mProbeEngine->SetUpdateTarget(&GetUpdateTarget());
         (void)mProbeEngine->Initialize(ZT::WString()); // always S_OK
     }
 
@@ -278,8 +306,9 @@ ZTRESULT LDualUpdater::PrepareTarget(LUpdateEngineInterface& mainEngine)
 {
     if (mTargetChosenAfterUpdate)
         return S_OK;
-    // Never re-aim an engine in the middle of a mode switch or a download: the download reads
-    // the target's erase list while it runs. The engine refuses the scan itself.
+    // Never re-aim an engine in the middle of a mode switch or a download: the mode switch checks
+    // the file against the target's erase list, and the download copies that list as it starts.
+    // The engine refuses the scan itself.
     if (IsBusyState(mainEngine.GetDeviceState()))
         return S_OK;
 

@@ -20,10 +20,11 @@
 // images, each at most once.
 //
 // There is one dual updater per process, reached through the static operations below; Prepare
-// (or CreateInstance) makes it. Every operation but the erase-list ones runs on the user-interface
-// thread; GetEraseSectorCount and GetEraseSectorAddress are read by the engine's worker during a
-// download, while the target cannot change. gInstanceMutex guards only the process's pointer to
-// the instance and is never held while the instance works.
+// (or CreateInstance) makes it. The main engine reaches it only through the two interfaces of
+// GetUpdateTarget and GetScanPreparer, which whoever makes that engine hands to it. Every
+// operation but the erase-list ones runs on the user-interface thread; the engine's worker copies
+// the erase list once at the start of a download, while the target cannot change. gInstanceMutex
+// guards only the process's pointer to the instance and is never held while the instance works.
 
 #include "FirmwareUpdater/Panel/Engine/UpdateEngineInterface.h"
 #include "ZTFramework/Errors/Result.h"
@@ -37,6 +38,8 @@
 #include <vector>
 
 class IDualUpdaterHost;
+class IScanPreparer;
+class IUpdateTarget;
 class LUpdateEngine;
 struct ProductDevice;
 
@@ -83,9 +86,19 @@ public:
     // program, and between tests. The next Prepare starts afresh.
     static void ReleaseInstance();
 
+    // ---- What an engine is given --------------------------------------------------------------
+
+    // The process's update target and scan preparer, for LUpdateEngineInterface::SetUpdateTarget
+    // and SetScanPreparer. They answer for whatever instance exists when they are asked (as the
+    // static operations below do, with their neutral answers without one), and the preparer makes
+    // the instance on the first scan. So an engine can be given them before the instance exists,
+    // and keeps them across ReleaseInstance. They live as long as the process.
+    [[nodiscard]] static const IUpdateTarget& GetUpdateTarget() noexcept;
+    [[nodiscard]] static IScanPreparer& GetScanPreparer() noexcept;
+
     // ---- Operations on the instance ---------------------------------------------------------
 
-    // Called by the main engine's ScanForDevices before it lists devices. Makes the instance
+    // Called, as the scan preparer, by the main engine's ScanForDevices before it lists devices. Makes the instance
     // when there is none. Right after OnUpdateCompleted has chosen the next target: S_OK and
     // nothing else. Otherwise probes, chooses the target and configures mainEngine for it: its
     // firmware file (the target's file in the application's folder, with the target's version)
@@ -114,7 +127,8 @@ public:
     // an instance.
     [[nodiscard]] static std::uint32_t GetDefaultProductId(std::uint32_t index);
     // The number of flash sectors that may be erased for the current target: 3 for the
-    // controller, 6 for the wheel display; 1 without an instance (whose address lookup fails).
+    // controller, 6 for the wheel display. Without an instance these operations answer as
+    // NoUpdateTarget does: no port, product ID 0, and one sector whose address lookup fails.
     [[nodiscard]] static std::uint32_t GetEraseSectorCount();
     // The start address of sector i of the current target's list; false with address 0 when i is
     // not below the count, and false without an instance.

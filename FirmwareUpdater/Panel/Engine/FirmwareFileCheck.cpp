@@ -3,7 +3,6 @@
 #include "FirmwareUpdater/Panel/Engine/DeviceFlashLayout.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
-#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "ZTFramework/Utilities/Storage/Crc32.h"
 #include "ZTFramework/Utilities/Storage/ZTFile.h"
 
@@ -162,19 +161,6 @@ Result CheckFile(const ZT::WString& path, std::span<const std::uint32_t> eraseLi
 }
 
 } // namespace
-
-std::vector<std::uint32_t> CFirmwareFileCheck::GetTargetEraseList()
-{
-    std::vector<std::uint32_t> list;
-    const std::uint32_t count = LDualUpdater::GetEraseSectorCount();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t address = 0;
-        if (!LDualUpdater::GetEraseSectorAddress(i, address))
-            break;
-        list.push_back(address);
-    }
-    return list;
-}
 
 Result CFirmwareFileCheck::Check(const ZT::WString& path, std::span<const std::uint32_t> eraseList)
 {

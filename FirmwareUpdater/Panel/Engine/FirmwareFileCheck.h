@@ -51,12 +51,8 @@ public:
         [[nodiscard]] bool IsUsable() const noexcept { return verdict == Verdict::Usable; }
     };
 
-    // The erase list of the current target, read as the download reads it (LDualUpdater's
-    // GetEraseSectorCount and GetEraseSectorAddress, up to the first lookup that fails).
-    [[nodiscard]] static std::vector<std::uint32_t> GetTargetEraseList();
-
     // Checks the file at path for a download with eraseList (sector start addresses in address
-    // order, as the download walks them).
+    // order, as the download walks them: the Addresses of the target's CopyEraseList).
     [[nodiscard]] static Result Check(const ZT::WString& path, std::span<const std::uint32_t> eraseList);
 
     // Continues a DFU-suffix CRC over bytes: start with 0xFFFFFFFF; the last value is the CRC.

@@ -2,9 +2,9 @@
 // The payload of "NID_FIRMWARE_UPDATE_PROGRESS", posted by the update worker before each erase
 // step and each block. Immutable, as it crosses from the worker to the user-interface thread.
 //
-// The update worker always sends stage 0, seconds remaining 0xFFFFFFFF, time unknown true and
-// flag 2 false; the fraction rises from 0.0 toward 0.5 while erasing and from 0.5 toward 1.0
-// while writing. Completion is its own notification, never a progress of 1.0.
+// The update worker always sends stage 0, seconds remaining kSecondsRemainingUnknown, time
+// unknown true and flag 2 false; the fraction rises from 0.0 toward kEraseShare while erasing and
+// from kEraseShare toward 1.0 while writing. Completion is its own notification, never a progress of 1.0.
 
 #include "ZTFramework/ObjectBase/RefCountedObject.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
@@ -17,6 +17,9 @@ namespace ZT {
 class LFirmwareUpdateProgressNotificationData : public virtual LRefCountedObject {
 public:
     static constexpr std::uint32_t kSecondsRemainingUnknown = 0xFFFFFFFFu;
+    // The part of the fraction the erase phase fills; the write phase fills the rest. Whoever
+    // tells the two phases apart by the fraction compares it with this.
+    static constexpr double kEraseShare = 0.5;
 
     LFirmwareUpdateProgressNotificationData(std::uint32_t stage, double fractionComplete,
                                             std::uint32_t secondsRemaining, bool timeUnknown, bool flag2,

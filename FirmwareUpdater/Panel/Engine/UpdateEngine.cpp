@@ -1,8 +1,8 @@
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 
 #include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
-#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateTarget.h"
 #include "FirmwareUpdater/Panel/Engine/UsbConnection.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Midi/MidiComm.h"
@@ -71,9 +71,10 @@ ZTRESULT LUpdateEngine::Initialize(const ZT::WString& parameter)
 
 ZTRESULT LUpdateEngine::SetDeviceDefinitions(const DeviceDefinitions& definitions)
 {
+    // The target is one device: only the first definition can be reached through its port.
     DeviceDefinitions named = definitions;
     for (std::size_t i = 0; i < named.GetCount(); ++i)
-        named[i].MidiPortName = LDualUpdater::GetMidiPortName(static_cast<std::uint32_t>(i));
+        named[i].MidiPortName = i == 0 ? GetUpdateTarget().GetMidiPortName() : ZT::WString();
     return LUpdateEngineInterface::SetDeviceDefinitions(named);
 }
 
@@ -333,7 +334,7 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
     if (!GetSelectedFoundDevice(record))
         return E_FAIL;
     // A file the download would refuse must not cost the device its application.
-    if (ZT::Failed(CheckFirmwareFileBeforeTouchingDevice()))
+    if (ZT::Failed(CheckFirmwareFileBeforeTouchingDevice(CopyEraseList(GetUpdateTarget()))))
         return E_FAIL;
 
     SetDeviceState(DeviceState::EnteringUpdateMode);

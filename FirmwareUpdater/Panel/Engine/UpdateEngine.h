@@ -43,6 +43,7 @@
 #include <vector>
 
 class UsbConnection;
+struct EraseList;
 
 class LUpdateEngine : public LUpdateEngineInterface {
 public:
@@ -94,8 +95,8 @@ public:
 
     // The base's initialisation, and the USB connection closed unless a download is using it.
     [[nodiscard]] ZT::ZTRESULT Initialize(const ZT::WString& parameter) override;
-    // Gives definition i the dual updater's MIDI port name for index i (the current target's
-    // port for index 0, empty otherwise or without a dual updater), then as the base.
+    // Gives the first definition the update target's MIDI port name and every other an empty
+    // one, then as the base.
     [[nodiscard]] ZT::ZTRESULT SetDeviceDefinitions(const DeviceDefinitions& definitions) override;
 
     // Lists the present USB devices once and, for each definition in order, records the first
@@ -174,10 +175,10 @@ protected:
 private:
     // Asked by EnterUpdateMode before its MIDI message and by PerformUpdate before it opens the
     // USB connection; defined in UpdateEngineDownload.cpp. S_OK when the firmware file can be
-    // written into the target as the download writes it (CFirmwareFileCheck), or when no file is
+    // written as the download writes it through sectors (CFirmwareFileCheck), or when no file is
     // chosen. Otherwise one debug line with the reason, run state Failed, the record's reason
     // FileAccessFailure, DeviceCannotBeUpdated, and E_FAIL.
-    [[nodiscard]] ZT::ZTRESULT CheckFirmwareFileBeforeTouchingDevice();
+    [[nodiscard]] ZT::ZTRESULT CheckFirmwareFileBeforeTouchingDevice(const EraseList& sectors);
     // Looks for the record's device among devices (a fresh listing when null): the first whose
     // pair is the record's normal-mode or update-mode pair. On a match updates the record's
     // flag, path and release and returns S_OK; E_FAIL when nothing matches or the listing fails.

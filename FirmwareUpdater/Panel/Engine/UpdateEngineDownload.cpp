@@ -8,7 +8,8 @@
 //   3. bring the bootloader's DFU state machine to dfuIDLE: wait out an operation it is still
 //      busy with, then one CLRSTATUS in dfuERROR or one ABORT in the states an ABORT ends (a run
 //      that was killed leaves dfuDNLOAD-IDLE behind);
-//   4. erase, in the order of the dual updater's list, the sectors that start inside the element;
+//   4. erase, in the order of the target's erase list (copied at the start of the run), the
+//      sectors that start inside the element;
 //   5. write the element: the DfuSe set-address command before block 0, and again before a last
 //      block shorter than 2048 bytes, each block numbered from 2 after its set-address command;
 //   6. point the bootloader at the element's start (a ROM that jumps to its address pointer then
@@ -18,8 +19,8 @@
 // or a failure from then on never sends the leave request. The device stays in its bootloader,
 // where the next run finds it and finishes the update. A cancel before that point ends as a
 // cancel always did: leave, then ABORT.
-// Progress runs from 0 to just under 0.5 over the erase list and from 0.5 to just under 1 over
-// the blocks. The device restarts about 1.2 s after the leave request; RefreshDevice here sees it
+// Progress runs from 0 to just under kEraseShare over the erase list and from kEraseShare to just
+// under 1 over the blocks (LFirmwareUpdateProgressNotificationData). The device restarts about 1.2 s after the leave request; RefreshDevice here sees it
 // as it is at that moment, and WaitForDeviceToReturn is the wait for it to come back.
 //
 // No request is retried. The repetitions are status polls: up to 20 for a written block, 10 ms
@@ -32,8 +33,9 @@
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
-#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareFileCheck.h"
+#include "FirmwareUpdater/Panel/Engine/FirmwareUpdateProgressNotificationData.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateTarget.h"
 #include "FirmwareUpdater/Panel/Engine/UsbConnection.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Time/Clock.h"
@@ -67,8 +69,8 @@ constexpr std::uint32_t kBlockStatusPollLimit = 20;
 // all. A 128 KiB sector erase takes up to about 2 s.
 constexpr std::uint32_t kBusyPollWaitLimitMs = 5000;
 constexpr std::uint32_t kBusyTotalWaitLimitMs = 10000;
-// The erase phase fills the first half of the progress, the write phase the second.
-constexpr double kEraseShare = 0.5;
+using ProgressData = ZT::LFirmwareUpdateProgressNotificationData;
+constexpr double kEraseShare = ProgressData::kEraseShare;
 
 // What every step of one run works with.
 struct DownloadRun {
@@ -78,6 +80,8 @@ struct DownloadRun {
     std::array<std::uint8_t, kBlockSize>& Buffer;
     std::function<bool()> CancelRequested;
     std::function<void(double fraction)> PostProgress;
+    // The target's erase list as it was when the run began.
+    const EraseList& Sectors;
     // "0483:DF11 at /dev/bus/usb/001/012", for log lines.
     std::string Device;
     // Set when the first erase request is sent: from then on the flash holds no whole image.
@@ -239,21 +243,21 @@ bool EraseSector(DownloadRun& run, std::uint32_t address)
     return WaitForCommandDone(run, step);
 }
 
-// Erases the sectors of the dual updater's list that start at or after the element's address and
+// Erases the sectors of the run's erase list that start at or after the element's address and
 // before its end. A sector that starts below the element is skipped even when the element begins
 // inside it; the list is in address order, so the first sector past the end ends the phase.
 PhaseEnd EraseSectors(DownloadRun& run)
 {
-    const std::uint32_t sectorCount = LDualUpdater::GetEraseSectorCount();
+    const std::uint32_t sectorCount = run.Sectors.SectorCount;
     const std::uint64_t elementStart = run.File.GetElementAddress();
     const std::uint64_t elementEnd = elementStart + run.File.GetElementSize();
     for (std::uint32_t i = 0; i < sectorCount; ++i) {
         if (run.CancelRequested())
             return PhaseEnd::Cancelled;
         run.PostProgress(kEraseShare * i / sectorCount);
-        std::uint32_t address = 0;
-        if (!LDualUpdater::GetEraseSectorAddress(i, address))
-            return PhaseEnd::Completed;
+        if (i >= run.Sectors.Addresses.size())
+            return PhaseEnd::Completed; // the target could not name this sector: nothing more is erased
+        const std::uint32_t address = run.Sectors.Addresses[i];
         if (address < elementStart)
             continue;
         if (address >= elementEnd)
@@ -337,7 +341,7 @@ PhaseEnd WriteBlocks(DownloadRun& run)
     for (std::uint16_t i = 0; i < blockCount; ++i) {
         if (run.CancelRequested())
             return PhaseEnd::Cancelled;
-        run.PostProgress(static_cast<double>(i + blockCount) / (2.0 * blockCount));
+        run.PostProgress((kEraseShare * blockCount + (1.0 - kEraseShare) * i) / blockCount);
         if (i == 0 || (i == blockCount - 1 && lastBlockIsPartial)) {
             if (!SetAddressForBlock(run, i))
                 return PhaseEnd::DeviceFailed;
@@ -371,13 +375,13 @@ void ReportDeviceStaysInUpdateMode(const DownloadRun& run, const char* why)
 
 } // namespace
 
-ZT::ZTRESULT LUpdateEngine::CheckFirmwareFileBeforeTouchingDevice()
+ZT::ZTRESULT LUpdateEngine::CheckFirmwareFileBeforeTouchingDevice(const EraseList& sectors)
 {
     if (GetFirmwareFileState() == FirmwareFileState::NoFileDefined)
         return ZT::S_OK; // nothing chosen, nothing to check; the download refuses to start without one
     ZT::WString path;
     (void)GetFirmwareFilePath(path); // an empty path cannot be opened, and is refused below
-    const CFirmwareFileCheck::Result check = CFirmwareFileCheck::Check(path, CFirmwareFileCheck::GetTargetEraseList());
+    const CFirmwareFileCheck::Result check = CFirmwareFileCheck::Check(path, sectors.Addresses);
     if (check.IsUsable())
         return ZT::S_OK;
     ZT::CDebugLine() << "Engine: the firmware file " << path.View() << " is refused before any device is touched: "
@@ -396,6 +400,9 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
         return ZT::E_FAIL;
 
     SetUpdateRunState(UpdateRunState::Running);
+    // The only look at the target during the run: the file check and the erase phase both work
+    // from this copy, whatever the target is asked meanwhile.
+    const EraseList sectors = CopyEraseList(GetUpdateTarget());
     // Without a valid selection the record stays empty: its empty path opens nothing and the
     // first request fails as a device failure.
     DeviceDefinitionEx record;
@@ -405,7 +412,7 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
 
     // A device that was already in update mode comes straight here: this is the first look at the
     // file for it.
-    if (ZT::Failed(CheckFirmwareFileBeforeTouchingDevice()))
+    if (ZT::Failed(CheckFirmwareFileBeforeTouchingDevice(sectors)))
         return ZT::E_FAIL;
 
     // Held only by this run: every return below releases it, which closes the file.
@@ -428,7 +435,10 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
                     *file,
                     buffer,
                     [this] { return IsCancelRequested(); },
-                    [this](double fraction) { PostUpdateProgress(0, fraction, true, 0xFFFFFFFFu, false, ZT::WString()); },
+                    [this](double fraction) {
+                        PostUpdateProgress(0, fraction, true, ProgressData::kSecondsRemainingUnknown, false, ZT::WString());
+                    },
+                    sectors,
                     DescribeDevice(record)};
 
     PhaseEnd end = BringBootloaderToIdle(run) ? EraseSectors(run) : PhaseEnd::DeviceFailed;

@@ -1,12 +1,16 @@
 #pragma once
 // The firmware-update engine seen from the rest of the updater.
 //
-// The records and enumerations below are what the engine, the dual updater, the command-line
-// processor and the main control exchange. Their numeric values are a contract: the main control
-// maps them to string-table labels and the dual updater compares them, so a value never changes
-// meaning. The payloads of the engine's notifications live in files of their own
-// (DeviceStateChangeNotificationData.h and siblings); the product's two devices are described in
-// ProductDevices.h.
+// The records and enumerations that the engine, the dual updater, the command-line processor and
+// the main control exchange live in EngineRecords.h; the class names each of them. The payloads
+// of the engine's notifications live in files of their own (DeviceStateChangeNotificationData.h
+// and siblings); the product's two devices are described in ProductDevice.h.
+//
+// The engine knows nothing of the product's two devices. What it needs of the device it updates
+// (the MIDI port, the erase list) it asks its update target (IUpdateTarget), and before each
+// scan it lets its scan preparer (IScanPreparer) choose that device and configure the engine.
+// Whoever makes the engine hands it both; the update processor does so for the program's main
+// engine, with the dual updater behind both interfaces.
 //
 // The class itself is the abstract engine: it keeps the engine's states, applies every rule of
 // the state machine that needs no hardware, turns each state change into a notification in the
@@ -24,7 +28,12 @@
 //
 // An engine must be held through an RCPtr (MakeRC): the worker holds a reference to it while a
 // task runs, so an engine released meanwhile is destroyed only when the task has ended.
+//
+// The code is spread over three files: UpdateEngineInterface.cpp (the state machine),
+// UpdateEngineFirmwareFile.cpp (the firmware file) and UpdateEngineWorker.cpp (the worker and
+// the notifications).
 
+#include "FirmwareUpdater/Panel/Engine/EngineRecords.h"
 #include "ZTFramework/Errors/Result.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/ObjectBase/RefCountedObject.h"
@@ -40,105 +49,21 @@
 #include <string>
 #include <utility>
 
+class IScanPreparer;
+class IUpdateTarget;
+
 class LUpdateEngineInterface : protected virtual ZT::LThreadWorker, public virtual ZT::LRefCountedObject {
 public:
-    // ---- Records and enumerations ---------------------------------------------------------
+    // ---- Records and enumerations (EngineRecords.h), under the names the callers use -------------
 
-    // A device the engine can update. An ID of 0 means the device has no such mode: a definition
-    // with both bootloader IDs 0 matches devices in normal mode only.
-    struct DeviceDefinition {
-        std::uint32_t VendorId = 0;            // USB vendor ID in normal (application) mode
-        std::uint32_t ProductId = 0;           // USB product ID in normal mode
-        std::uint32_t BootloaderVendorId = 0;  // USB vendor ID while the DFU bootloader runs
-        std::uint32_t BootloaderProductId = 0; // USB product ID while the DFU bootloader runs
-        ZT::WString Text1;                     // carried with the record; empty in this program
-        ZT::WString Text2;                     // as Text1
-        ZT::WString MidiPortName;              // the port through which a device in normal mode is reached
-        ZT::WString Text4;                     // as Text1
-        ZT::WString Text5;                     // as Text1
-        // When not empty, only a bootloader that reports this USB serial number is this device
-        // in update mode: both of the product's bootloaders share one vendor/product pair.
-        std::string BootloaderSerialNumber;
-    };
-    using DeviceDefinitions = ZT::Array<DeviceDefinition>;
-
-    // A firmware version: of a firmware file, or as a device in normal mode reports it. A zeroed
-    // record with an empty text stands for an unknown version.
-    struct FirmwareVersion {
-        FirmwareVersion() = default;
-        FirmwareVersion(std::uint32_t part1, std::uint32_t part2, std::uint32_t part3, std::uint32_t part4,
-                        ZT::WString text = ZT::WString())
-            : Part1(part1), Part2(part2), Part3(part3), Part4(part4), Text(std::move(text))
-        {
-        }
-
-        std::uint32_t Part1 = 0; // most significant
-        std::uint32_t Part2 = 0;
-        std::uint32_t Part3 = 0;
-        std::uint32_t Part4 = 0; // least significant
-        ZT::WString Text;        // as shown to the user; takes no part in comparisons
-
-        // True when the first part that differs, from Part1 down, is larger here. Equal versions
-        // are not newer; so {0,1,0,0} is newer than {0,0,9,9}.
-        [[nodiscard]] bool IsNewerThan(const FirmwareVersion& other) const noexcept;
-        // True when all four parts are equal, whatever the texts say.
-        [[nodiscard]] bool HasSameNumberAs(const FirmwareVersion& other) const noexcept;
-
-        // A device in normal mode reports its firmware as its USB device release number: the four
-        // hexadecimal digits, most significant first, become Part1..Part4. The text is the decimal
-        // form of the first two digits, a dot and the last two (0x0031 gives "00.31", 0x1A05 gives
-        // "110.05"); a release of 0 gives the unknown version.
-        [[nodiscard]] static FirmwareVersion FromReleaseNumber(std::uint16_t release);
-        // The inverse: each part's low four bits as one hexadecimal digit of the release number.
-        [[nodiscard]] std::uint16_t ToReleaseNumber() const noexcept;
-    };
-
-    // The engine's main state. Scanning, EnteringUpdateMode and Updating are the busy states in
-    // which scanning, selecting and setting definitions are refused.
-    enum class DeviceState : std::uint32_t {
-        NoDeviceDefined = 0,              // no device definitions set yet (initial)
-        NoDeviceFound = 1,                // a scan found no matching device
-        Scanning = 2,                     // a scan is running
-        DevicesAvailableNoneSelected = 3, // several devices found, or a selection was out of range
-        DeviceCannotBeUpdated = 4,        // the selected device has an error (see DeviceErrorReason)
-        DeviceNotInUpdateMode = 5,        // the selected device runs its application firmware
-        EnteringUpdateMode = 6,           // the device is being switched into its bootloader
-        DeviceInUpdateMode = 7,           // the selected device runs its DFU bootloader
-        Updating = 8,                     // a firmware download runs on the worker thread
-    };
-
-    // An update may start from FileFoundVersionUnknown or FileFoundVersionKnown; the file's
-    // version can be read only in FileFoundVersionKnown.
-    enum class FirmwareFileState : std::uint32_t {
-        NoFileDefined = 0,           // no firmware file set (initial)
-        FileInvalid = 1,             // the file is missing or could not be used
-        FileFoundVersionUnknown = 2, // the file exists, its version is not known
-        FileFoundVersionKnown = 3,   // the file exists and its version is set
-    };
-
-    // Why the selected device cannot be updated; kept per found device.
-    enum class DeviceErrorReason : std::uint32_t {
-        NoReason = 0,
-        DriverTooOld = 1,        // reported for a query without a valid selection, never stored
-        SystemFailure = 2,       // never stored
-        FileAccessFailure = 3,   // the firmware file could not be opened or read during an update
-        DeviceAccessFailure = 4, // the device stopped answering
-    };
-
-    // The outcome of the last update run. Values from Failed on mean the run has finished.
-    enum class UpdateRunState : std::int32_t {
-        Idle = 0,      // initial; also after a finished outcome was read with reset
-        Running = 1,   // the update worker has started
-        Failed = 2,    // the device went to DeviceCannotBeUpdated
-        Cancelled = 3, // a cancel request was honoured; the device stays in update mode
-        Succeeded = 4, // the whole image was written and the device told to leave update mode
-    };
-
-    // The work the engine hands to its worker thread, wrapped in a ZT::LHolder.
-    enum class ThreadWorkerTask : std::uint32_t {
-        EnterUpdateModeTask = 0, // the engine's enter-update-mode step
-        UpdateFirmwareTask = 1,  // the update step, followed by the completion notification
-    };
+    using DeviceDefinition = ::DeviceDefinition;
+    using DeviceDefinitions = ::DeviceDefinitions;
+    using FirmwareVersion = ::FirmwareVersion;
+    using DeviceState = ::DeviceState;
+    using FirmwareFileState = ::FirmwareFileState;
+    using DeviceErrorReason = ::DeviceErrorReason;
+    using UpdateRunState = ::UpdateRunState;
+    using ThreadWorkerTask = ::ThreadWorkerTask;
 
     // The IDs of the engine's notifications. Each carries the payload named beside it.
     static constexpr const wchar_t* kNidDeviceStateChange = L"NID_DEVICE_STATE_CHANGE";               // LDeviceStateChangeNotificationData
@@ -165,18 +90,29 @@ public:
 
     [[nodiscard]] DeviceState GetDeviceState() const noexcept { return mDeviceState.load(); }
 
+    // The device this engine updates, or null for none: then the engine names no MIDI port and
+    // erases nothing (see NoUpdateTarget). Set on the user-interface thread before the first scan;
+    // the target must outlive the engine. The download copies what it needs of it at its start.
+    void SetUpdateTarget(const IUpdateTarget* target) noexcept { mUpdateTarget.store(target); }
+    // The target set, or the neutral one. Either thread.
+    [[nodiscard]] const IUpdateTarget& GetUpdateTarget() const noexcept;
+    // Asked by ScanForDevices before it lists devices, or null for nobody. Set and used on the
+    // user-interface thread; the preparer must outlive the engine.
+    void SetScanPreparer(IScanPreparer* preparer) noexcept { mScanPreparer = preparer; }
+
     // Replaces the definitions of the devices this engine looks for, forgets the selection and
     // sets NoDeviceFound. E_FAIL, changing nothing, in the busy states Scanning,
     // EnteringUpdateMode and Updating.
     [[nodiscard]] virtual ZT::ZTRESULT SetDeviceDefinitions(const DeviceDefinitions& definitions);
     [[nodiscard]] const DeviceDefinitions& GetDeviceDefinitions() const noexcept { return mDeviceDefinitions; }
 
-    // Lets the dual updater choose and configure the next image (it may replace the definitions
+    // Lets the scan preparer choose and configure the next image (it may replace the definitions
     // and the firmware file), then lists the devices: none found or a failed listing give
     // NoDeviceFound, several give DevicesAvailableNoneSelected, exactly one is selected at once
-    // with a single state notification. Returns the listing's result; the dual updater's failure
-    // when it finds an incomplete device set (the state is then DeviceCannotBeUpdated and
-    // nothing is listed); E_FAIL in the busy states. Blocks while the devices are listed.
+    // with a single state notification. Returns the listing's result; the preparer's failure
+    // (the dual updater's when it finds an incomplete device set: the state is then
+    // DeviceCannotBeUpdated), with nothing listed; E_FAIL in the busy states. Blocks while the
+    // preparer probes and while the devices are listed.
     [[nodiscard]] ZT::ZTRESULT ScanForDevices();
 
     // Rebuilds the found-device list from the definitions. S_OK, or E_FAIL when the devices
@@ -305,6 +241,8 @@ private:
     [[nodiscard]] ZT::ZTRESULT RunUpdateTask();
     [[nodiscard]] ZT::ZTRESULT StoreFirmwareFile(const ZT::WString& path, const FirmwareVersion& version);
 
+    std::atomic<const IUpdateTarget*> mUpdateTarget{nullptr};
+    IScanPreparer* mScanPreparer = nullptr; // user-interface thread only
     ZT::RetriggerableThreader mThreader;
     const ZT::RCPtr<ZT::LEvent> mUpdateDoneEvent;
     std::atomic<DeviceState> mDeviceState{DeviceState::NoDeviceDefined};
@@ -317,12 +255,3 @@ private:
     ZT::WString mFirmwareFilePath;         // guarded by mFileMutex
     FirmwareVersion mFirmwareFileVersion; // guarded by mFileMutex
 };
-
-// The enumerator's name ("DeviceInUpdateMode"), for log lines; "invalid DeviceState" (and so on)
-// for a value outside the enumeration, as one read from a u32 field may be. Inside a class that inherits IStringable::ToString, call them as
-// ::ToString(value).
-[[nodiscard]] const char* ToString(LUpdateEngineInterface::DeviceState state) noexcept;
-[[nodiscard]] const char* ToString(LUpdateEngineInterface::FirmwareFileState state) noexcept;
-[[nodiscard]] const char* ToString(LUpdateEngineInterface::DeviceErrorReason reason) noexcept;
-[[nodiscard]] const char* ToString(LUpdateEngineInterface::UpdateRunState state) noexcept;
-[[nodiscard]] const char* ToString(LUpdateEngineInterface::ThreadWorkerTask task) noexcept;

@@ -3,9 +3,9 @@
 #include "FirmwareUpdater/Panel/Engine/ApplicationFolder.h"
 #include "FirmwareUpdater/Panel/Engine/CommandLineOption.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
-#include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessorHost.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateTarget.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Time/Clock.h"
@@ -28,7 +28,12 @@ const char* YesNo(bool value)
 
 } // namespace
 
-LUpdateProcessor::LUpdateProcessor() : mEngine(ZT::MakeRC<LUpdateEngine>()) {}
+LUpdateProcessor::LUpdateProcessor(const IUpdateTarget& target, IScanPreparer& preparer)
+    : mEngine(ZT::MakeRC<LUpdateEngine>())
+{
+    mEngine->SetUpdateTarget(&target);
+    mEngine->SetScanPreparer(&preparer);
+}
 
 LUpdateProcessor::~LUpdateProcessor() = default;
 
@@ -245,13 +250,8 @@ std::optional<std::uint64_t> LUpdateProcessor::EstimateFor(const LUpdateEngineIn
     } catch (const std::exception&) {
         return std::nullopt; // a read error: the download's own reader reports it
     }
-    std::vector<std::uint32_t> sectors;
-    for (std::uint32_t i = 0; i < LDualUpdater::GetEraseSectorCount(); ++i) {
-        std::uint32_t address = 0;
-        if (LDualUpdater::GetEraseSectorAddress(i, address))
-            sectors.push_back(address);
-    }
-    return EstimateDownloadMs(file->GetElementAddress(), file->GetElementSize(), sectors) +
+    const EraseList sectors = CopyEraseList(engine.GetUpdateTarget());
+    return EstimateDownloadMs(file->GetElementAddress(), file->GetElementSize(), sectors.Addresses) +
            (modeSwitchFirst ? kEstimateModeSwitchMs : 0);
 }
 
@@ -280,7 +280,7 @@ void LUpdateProcessor::SelectFirmwareFile()
 void LUpdateProcessor::DefineDevice()
 {
     const DeviceDefinition definition =
-        DeviceDefinitionFromOptions(mCommandLine, LDualUpdater::GetDefaultProductId(0));
+        DeviceDefinitionFromOptions(mCommandLine, mEngine->GetUpdateTarget().GetDefaultProductId());
     // Refused only in the busy states, which NoDeviceDefined is not.
     (void)mEngine->SetDeviceDefinitions({definition});
     char text[96];

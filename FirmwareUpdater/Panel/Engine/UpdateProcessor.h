@@ -5,7 +5,9 @@
 // The application creates one processor at start-up and hands it the raw command line. What
 // Initialize returns decides the rest of the run: ZT::ZTRESULT_EXIT_APPLICATION ends it at once
 // (query mode, and the silent branches of automatic mode), any other result lets the window
-// show. The processor owns the main engine; the window reaches the engine only through it.
+// show. The processor owns the main engine; the window reaches the engine only through it. The
+// processor hands the engine the update target and the scan preparer it is made with (the dual
+// updater's, in the program).
 //
 // Options are a dash and an upper-case name, matched case-insensitively; names ending in "="
 // take the value written directly after them (see CommandLineOption.h for every rule):
@@ -38,7 +40,9 @@
 #include <span>
 #include <string>
 
+class IScanPreparer;
 class IUpdateProcessorHost;
+class IUpdateTarget;
 class LUpdateEngine;
 
 class LUpdateProcessor : public virtual ZT::LRefCountedObject {
@@ -78,8 +82,9 @@ public:
     static constexpr std::int32_t kStatusNormalModeNotNeeded = 4;
     static constexpr std::int32_t kStatusNormalModeNeeded = 5;
 
-    // Creates the engine (an LUpdateEngine on the process's USB and MIDI backends).
-    LUpdateProcessor();
+    // Creates the engine (an LUpdateEngine on the process's USB and MIDI backends) and gives it
+    // target and preparer, which must outlive the processor.
+    LUpdateProcessor(const IUpdateTarget& target, IScanPreparer& preparer);
     ~LUpdateProcessor() override;
     LUpdateProcessor(const LUpdateProcessor&) = delete;
     LUpdateProcessor& operator=(const LUpdateProcessor&) = delete;
@@ -118,7 +123,7 @@ public:
     static void SetExitStatus(std::int32_t status) noexcept;
 
     // The device definition the options give (a definition with all four IDs 0 when nothing
-    // fills them); defaultProductId is the dual updater's default product ID.
+    // fills them); defaultProductId is the update target's default product ID.
     [[nodiscard]] static DeviceDefinition DeviceDefinitionFromOptions(const ZT::WString& commandLine,
                                                                       std::uint32_t defaultProductId);
     // The firmware file the options choose in programFolder.
@@ -144,7 +149,7 @@ public:
     // nothing), without the switch into update mode.
     [[nodiscard]] static std::uint64_t EstimateDownloadMs(std::uint32_t elementAddress, std::uint32_t elementSize,
                                                           std::span<const std::uint32_t> eraseSectors) noexcept;
-    // The estimate for the engine's firmware file and the dual updater's current erase list,
+    // The estimate for the engine's firmware file and its update target's erase list,
     // with the switch into update mode when modeSwitchFirst; nothing when the file cannot be
     // read (the download then refuses it before it touches the device).
     [[nodiscard]] static std::optional<std::uint64_t> EstimateFor(const LUpdateEngineInterface& engine,

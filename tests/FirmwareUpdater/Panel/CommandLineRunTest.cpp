@@ -95,7 +95,8 @@ protected:
                                   mOutput.append(bytes);
                               }};
     CPrinterLogStreams mLogStreams{mPrinter};
-    ZT::RCPtr<LUpdateProcessor> mProcessor = ZT::MakeRC<LUpdateProcessor>();
+    ZT::RCPtr<LUpdateProcessor> mProcessor =
+        ZT::MakeRC<LUpdateProcessor>(LDualUpdater::GetUpdateTarget(), LDualUpdater::GetScanPreparer());
     ZT::RCPtr<LUpdateEngineInterface> mEngineUnderTest = mProcessor->GetEngine();
     ZT::RCPtr<LCommandLineRun> mRun = ZT::MakeRC<LCommandLineRun>(mEngineUnderTest, &mPrinter);
 };

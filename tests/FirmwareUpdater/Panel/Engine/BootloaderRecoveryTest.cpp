@@ -69,7 +69,7 @@ protected:
     void StartNewRun()
     {
         LDualUpdater::ReleaseInstance();
-        mEngine = ZT::MakeRC<LUpdateEngine>();
+        mEngine = EngineTest::MakeProductEngine();
         mEnginePointer = mEngine.Get();
         ASSERT_RESULT_EQ(mEngine->Initialize(ZT::WString()), ZT::S_OK);
         LDualUpdater::SetHost(&mHost);

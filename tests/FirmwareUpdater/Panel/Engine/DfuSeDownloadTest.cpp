@@ -10,6 +10,7 @@
 #include "tests/ZTFramework/Threads/DebugCapture.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <iterator>
 
@@ -296,6 +297,46 @@ INSTANTIATE_TEST_SUITE_P(
                    "DNLOAD 0 erase 0x08060000"},
                   6}),
     [](const ::testing::TestParamInfo<EraseCase>& info) { return std::string(info.param.name); });
+
+// Stands in for the dual updater as the engine's target and, once told to, answers as a target
+// with nothing to erase: what the engine would see if the target changed while a download runs.
+class ChangingTarget final : public IUpdateTarget {
+public:
+    ZT::WString GetMidiPortName() const override { return Now().GetMidiPortName(); }
+    std::uint32_t GetDefaultProductId() const override { return Now().GetDefaultProductId(); }
+    std::uint32_t GetEraseSectorCount() const override { return Now().GetEraseSectorCount(); }
+    bool GetEraseSectorAddress(std::uint32_t i, std::uint32_t& address) const override
+    {
+        return Now().GetEraseSectorAddress(i, address);
+    }
+    std::atomic<bool> mChanged{false}; // set on the worker, through the clock's hook
+
+private:
+    const IUpdateTarget& Now() const { return mChanged ? NoUpdateTarget() : LDualUpdater::GetUpdateTarget(); }
+};
+
+TEST_F(DfuSeDownload, ErasesTheListItsTargetHadWhenTheRunBegan)
+{
+    ScanAndEnterUpdateMode();
+    ChangingTarget target;
+    mEngine->SetUpdateTarget(&target);
+    // The first wait of the run comes after the first erase request, between its two status
+    // requests: from then on the target has nothing left to erase.
+    mClock.mAfterSleep = [&target](std::uint64_t) { target.mChanged = true; };
+    ForgetWhatCameBefore();
+
+    const UpdateRunState end = RunUpdate();
+    mClock.mAfterSleep = nullptr;
+    mEngine->SetUpdateTarget(&LDualUpdater::GetUpdateTarget());
+
+    ASSERT_TRUE(target.mChanged) << "the run never waited, so the target never changed";
+    EXPECT_EQ(end, UpdateRunState::Succeeded);
+    EXPECT_EQ(Starting(mUsb->GetDescriptions(), "DNLOAD 0 erase"),
+              (std::vector<std::string>{"DNLOAD 0 erase 0x08008000", "DNLOAD 0 erase 0x0800C000",
+                                        "DNLOAD 0 erase 0x08010000"}))
+        << "the download read the target again after its start";
+    EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
+}
 
 struct CancelCase {
     const char* name;

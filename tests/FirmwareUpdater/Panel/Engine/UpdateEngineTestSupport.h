@@ -10,7 +10,9 @@
 #include "FirmwareUpdater/Panel/Engine/FirmwareFileStateChangeNotificationData.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateCompletedNotificationData.h"
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "FirmwareUpdater/Panel/Engine/ScanPreparer.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateTarget.h"
 #include "Simulator/DeviceSimulator.h"
 #include "ZTFramework/Midi/MidiComm.h"
 #include "ZTFramework/Midi/MidiOutputBackend.h"
@@ -39,6 +41,16 @@ using UpdateRunState = LUpdateEngineInterface::UpdateRunState;
 using DeviceErrorReason = LUpdateEngineInterface::DeviceErrorReason;
 using FirmwareVersion = LUpdateEngineInterface::FirmwareVersion;
 using StateChange = std::pair<DeviceState, DeviceState>; // new, old
+
+// An engine as the update processor makes it: the dual updater is its target and chooses that
+// target before each scan.
+inline ZT::RCPtr<LUpdateEngine> MakeProductEngine()
+{
+    const auto engine = ZT::MakeRC<LUpdateEngine>();
+    engine->SetUpdateTarget(&LDualUpdater::GetUpdateTarget());
+    engine->SetScanPreparer(&LDualUpdater::GetScanPreparer());
+    return engine;
+}
 
 // Virtual time with a hook that runs after every sleep, on the sleeping thread: what a test uses
 // to act at a chosen moment of a wait loop.
@@ -185,7 +197,7 @@ protected:
     const std::filesystem::path mFolder = mTemp.Path();
     const std::filesystem::path mStateFolder = mFolder / "state";
     ZT::RCPtr<LDeviceSimulator> mSimulator = ZT::MakeRC<LDeviceSimulator>(0.0, &mClock);
-    ZT::RCPtr<LUpdateEngine> mEngine = ZT::MakeRC<LUpdateEngine>();
+    ZT::RCPtr<LUpdateEngine> mEngine = MakeProductEngine();
 };
 
 } // namespace EngineTest

@@ -140,13 +140,15 @@ protected:
         mSimulator = ZT::MakeRC<LDeviceSimulator>(0.0, &mClock);
         mSimulator->Install();
         LDualUpdater::ReleaseInstance();
-        mProcessor = ZT::MakeRC<LUpdateProcessor>();
+        mProcessor = ZT::MakeRC<LUpdateProcessor>(LDualUpdater::GetUpdateTarget(),
+                                                  LDualUpdater::GetScanPreparer());
     }
     ZT::ZTRESULT Initialize(const std::string& options) { return mProcessor->Initialize(W("updater " + options)); }
 
     ZT::RCPtr<LSimulatedDevice> mController;
     ZT::RCPtr<LSimulatedDevice> mDisplay;
-    ZT::RCPtr<LUpdateProcessor> mProcessor = ZT::MakeRC<LUpdateProcessor>();
+    ZT::RCPtr<LUpdateProcessor> mProcessor =
+        ZT::MakeRC<LUpdateProcessor>(LDualUpdater::GetUpdateTarget(), LDualUpdater::GetScanPreparer());
 };
 
 TEST_F(Processor, AnIncompleteSetKeepsTheCommandLinesChoices)

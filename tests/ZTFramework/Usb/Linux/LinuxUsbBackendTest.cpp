@@ -296,6 +296,7 @@ EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const
     ZT::SetUsbBackend(backend);
     {
         auto engine = ZT::MakeRC<LUpdateEngine>();
+        engine->SetUpdateTarget(&LDualUpdater::GetUpdateTarget());
         LUpdateEngine::DeviceDefinitions definitions;
         LUpdateEngine::DeviceDefinition controller;
         controller.VendorId = 0x2C1A;

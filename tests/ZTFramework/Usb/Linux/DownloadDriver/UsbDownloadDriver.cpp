@@ -32,6 +32,7 @@ int Run(const char* file)
     // wheel display, whose list covers the controller's as well.
     (void)LDualUpdater::CreateInstance();
     const auto engine = ZT::MakeRC<LUpdateEngine>();
+    engine->SetUpdateTarget(&LDualUpdater::GetUpdateTarget());
     LUpdateEngine::DeviceDefinitions definitions;
     LUpdateEngine::DeviceDefinition definition;
     definition.VendorId = 0x2C1A;
