@@ -423,6 +423,8 @@ LCommandLineRun::DeviceReport LCommandLineRun::GetDeviceReport(std::uint32_t ind
     const bool otherFailed = mReports[other] && mReports[other]->Result == Outcome::Failed;
     const std::string afterOtherFailed = "the " + LowerFirst(kDeviceNames[other]) + "'s update did not succeed";
     // A device that failed may be gone from the bus, which makes the last probe's set incomplete.
+    if (probe.BootloaderUnidentified && !otherFailed)
+        return {Outcome::NotAttempted, "a device in update mode could not be identified"};
     if (probe.DeviceSetIncomplete)
         return {Outcome::NotAttempted, otherFailed ? afterOtherFailed : "only part of the controller was found"};
     const bool needsUpdate = index == kControllerIndex ? probe.ControllerNeedsUpdate : probe.DisplayNeedsUpdate;
@@ -508,6 +510,10 @@ void LCommandLineRun::ShowState(DeviceState state)
         return;
     case DeviceState::DeviceCannotBeUpdated: {
         const ZT::RCPtr<LDualUpdater> dualUpdater = LDualUpdater::GetInstance();
+        if (dualUpdater && dualUpdater->GetProbeResult().BootloaderUnidentified) {
+            Say("A device in update mode could not be identified; nothing was written (see the line above).");
+            return;
+        }
         if (dualUpdater && dualUpdater->GetProbeResult().DeviceSetIncomplete) {
             Say("Only part of the controller was found: the controller and its wheel display must both be "
                 "connected.");

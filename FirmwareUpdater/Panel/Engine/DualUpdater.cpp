@@ -179,6 +179,7 @@ void LDualUpdater::Probe()
     mProbe.DisplayNeedsUpdate = false;
     mProbe.DisplayInUpdateMode = false;
     mProbe.DeviceSetIncomplete = false;
+    mProbe.BootloaderUnidentified = false;
     mProbe.ControllerBootloaderSerial.clear();
     mProbe.DisplayBootloaderSerial.clear();
 
@@ -213,6 +214,7 @@ void LDualUpdater::Probe()
     if (!bootloaders.empty()) {
         if (!IdentifyBootloaders(controllerFound, displayFound, bootloaders)) {
             mProbe.DeviceSetIncomplete = true;
+            mProbe.BootloaderUnidentified = true;
             return;
         }
         if (!mProbe.DisplayBootloaderSerial.empty() || (controllerFound && !displayFound)) {

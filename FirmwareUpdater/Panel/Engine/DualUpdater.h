@@ -62,6 +62,9 @@ public:
         // As the wheel display reported it in normal mode at the last probe that found it.
         FirmwareVersion DisplayVersion;
         bool DeviceSetIncomplete = false;
+        // Part of DeviceSetIncomplete: a device in update mode could not be told to be the
+        // controller or the wheel display (no record of its serial number), so nothing is updated.
+        bool BootloaderUnidentified = false;
         // The serial numbers of the bootloaders identified as the controller and the wheel
         // display; empty when that device is not in update mode.
         std::string ControllerBootloaderSerial;

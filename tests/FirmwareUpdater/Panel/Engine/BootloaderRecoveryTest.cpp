@@ -82,10 +82,6 @@ protected:
         ASSERT_RESULT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
         LDualUpdater::OnUpdateCompleted(*mEngine, true);
     }
-    static ::testing::AssertionResult FlashHolds(LSimulatedDevice& device, const DfuSeImage& image)
-    {
-        return DownloadFixture::FlashHolds(device, image);
-    }
     // The release the device shows in normal mode; nullopt while it is elsewhere.
     static std::optional<std::uint16_t> ReleaseOf(LSimulatedDevice& device)
     {
@@ -168,6 +164,7 @@ TEST_P(BootloaderRefusal, RefusesWithAMessageAndWritesNothing)
     EXPECT_RESULT_EQ(mEngine->ScanForDevices(), ZT::E_FAIL);
     EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
     EXPECT_TRUE(LDualUpdater::GetInstance()->GetProbeResult().DeviceSetIncomplete);
+    EXPECT_TRUE(LDualUpdater::GetInstance()->GetProbeResult().BootloaderUnidentified);
     EXPECT_NE(capture.Text().find(c.expectedLine), std::string::npos) << "debug output:\n" << capture.Text();
     // The user presses "UPDATE FIRMWARE" anyway.
     mHost.ContinueUpdateProcess();

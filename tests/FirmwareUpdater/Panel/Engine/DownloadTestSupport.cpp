@@ -192,7 +192,7 @@ std::vector<double> DownloadFixture::TakeProgress()
     return fractions;
 }
 
-::testing::AssertionResult DownloadFixture::FlashHolds(LSimulatedDevice& device, const DfuSeImage& image)
+::testing::AssertionResult FlashHolds(LSimulatedDevice& device, const DfuSeImage& image)
 {
     const auto flash = device.ReadFlash(image.ElementAddress, image.ElementData.size());
     if (!flash)

@@ -69,6 +69,9 @@ private:
 
 // The controller at 00.30 and the wheel display at 00.50 unless a test says otherwise, so the
 // dual updater's target is the controller.
+// Whether the device's flash holds the image's element where the image says.
+[[nodiscard]] ::testing::AssertionResult FlashHolds(LSimulatedDevice& device, const DfuSeImage& image);
+
 class DownloadFixture : public EngineFixture {
 protected:
     explicit DownloadFixture(std::uint16_t controllerRelease = 0x0030, std::uint16_t displayRelease = 0x0050);
@@ -86,8 +89,6 @@ protected:
     [[nodiscard]] LUpdateEngine::DeviceDefinitionEx SelectedRecord() const;
     // Delivers what the engine posted and gives the progress fractions received.
     [[nodiscard]] std::vector<double> TakeProgress();
-    // Whether the device's flash holds the image's element where the image says.
-    [[nodiscard]] static ::testing::AssertionResult FlashHolds(LSimulatedDevice& device, const DfuSeImage& image);
 
     const DfuSeImage mControllerImage;
     const DfuSeImage mDisplayImage;
