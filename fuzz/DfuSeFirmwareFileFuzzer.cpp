@@ -1,8 +1,12 @@
 // Feeds arbitrary files to the DfuSe reader: opens each with two block sizes, reads the blocks and
-// builds both command payloads, and checks what it serves against the input itself.
+// builds both command payloads, and checks what it serves against the input itself. The same
+// files go through the check made before any device is touched, which must never pass an element
+// that leaves the erased sectors or a file the reader refuses.
 
 #include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
+#include "FirmwareUpdater/Panel/Engine/FirmwareFileCheck.h"
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <algorithm>
@@ -131,6 +135,23 @@ void Exercise(LDfuSeFirmwareFile& reader, const std::string& path, const std::ui
     (void)reader.IsSimulationImage();
 }
 
+// A usable verdict means the reader takes the file and the element lies inside the listed
+// sectors, starting at one of them: the wheel display's list ends at 0x08080000.
+void ExerciseCheck(const std::string& path, const std::uint8_t* data, std::size_t size)
+{
+    const CFirmwareFileCheck::Result result =
+        CFirmwareFileCheck::Check(ZT::WString(path.c_str()), kWheelDisplayEraseSectors);
+    Check(result.IsUsable() == result.reason.empty());
+    if (!result.IsUsable())
+        return;
+    Check(ShouldAccept(data, size, kDownloadBlockSize));
+    const std::uint64_t start = Load32(data + DfuSeFileLayout::kElementAddressOffset);
+    const std::uint64_t end = start + Load32(data + DfuSeFileLayout::kElementSizeOffset);
+    Check(std::find(std::begin(kWheelDisplayEraseSectors), std::end(kWheelDisplayEraseSectors), start) !=
+          std::end(kWheelDisplayEraseSectors));
+    Check(end <= 0x08080000u);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -146,5 +167,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Exercise(*reader, file.GetPath(), data, size, smallBlockSize);
 
     (void)LDfuSeFirmwareFile::IsSimulationImage(ZT::WString(file.GetPath().c_str()));
+    ExerciseCheck(file.GetPath(), data, size);
     return 0;
 }
