@@ -34,6 +34,7 @@
 #include "ZTFramework/Usb/UsbBackend.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -188,29 +189,50 @@ int RunUpdater(const std::string& commandLine)
                                           ZT::WString(ZT_COMPANY_NAME), ZT::WString(ZT_PRODUCT_NAME));
     // Which bootloader is which device, kept for a later run that finds both in update mode.
     CBootloaderRoleRecord::SetFolder(folders.GetStateFolder().ToUTF8());
-    // What a person reads when the program cannot start: the user's language once the tables are
-    // in, the technical detail below it.
+    // Query mode and -SILENT show no window, and there is no window in this program yet: the
+    // skin is loaded only for a person on the debug console of a run that would show one (a skin
+    // author trying a folder). The string tables come in when a text is shown.
+    const bool windowless = queryMode || [&] {
+        ZT::WString ignored;
+        return CommandLineOption::Get(wideCommandLine, ZT::WString(CommandLineOption::kSilent), ignored);
+    }();
+    const ZT::WString resourceLocation = CStartupResources::ChooseLocation(
+        std::getenv(CStartupResources::kFolderVariable), folders.GetFolder(ZT::CApplicationFolders::kResourceFolder));
+    const std::uint32_t lcid = ZT::CLocaleId::FromEnvironment();
     ZT::RCPtr<ZT::LControlFactory> factory;
+    ZT::RCPtr<ZT::LResourceSet> texts;
+    bool textsTried = false;
+    // The tables for a text about to be shown: the factory's when start-up loaded them, else read
+    // now, once; null when they cannot be read (the English texts serve).
+    const auto shownTexts = [&]() -> const ZT::LResourceSet* {
+        if (factory)
+            return factory->GetResources().Get();
+        if (!textsTried) {
+            textsTried = true;
+            texts = CStartupResources::LoadTexts(resourceLocation, lcid);
+        }
+        return texts.Get();
+    };
+    // What a person reads when the program cannot start: the user's language, the technical
+    // detail below it.
     const auto showStartupError = [&](const ZT::WString& text, const std::string& detail) {
         const std::string line = std::string(ZT_PROGRAM_NAME) + ": " + text.ToUTF8() + "\n" + detail;
         ZT::DebugLine(line);
         if (!debugOutput.IsConsoleOpen())
             std::fprintf(stderr, "%s\n", line.c_str());
     };
-    // The texts and the skin, in the user's language. Loaded once the debug console is open, so
-    // that a skin author sees on the terminal what the loader could not use.
-    try {
-        factory = CStartupResources::Load(
-            CStartupResources::ChooseLocation(std::getenv(CStartupResources::kFolderVariable),
-                                              folders.GetFolder(ZT::CApplicationFolders::kResourceFolder)),
-            ZT::CLocaleId::FromEnvironment());
-    } catch (const std::exception& error) {
-        showStartupError(CStartupResources::StartupErrorText(nullptr), error.what());
-        if (logStreams)
-            debugOutput.UseDebugStreams();
-        return exitStatus();
+    // Loaded once the debug console is open, so that a skin author sees on the terminal what the
+    // loader could not use.
+    if (!windowless && debugOutput.IsConsoleOpen()) {
+        try {
+            factory = CStartupResources::Load(resourceLocation, lcid);
+        } catch (const std::exception& error) {
+            showStartupError(CStartupResources::StartupErrorText(nullptr), error.what());
+            if (logStreams)
+                debugOutput.UseDebugStreams();
+            return exitStatus();
+        }
     }
-    const ZT::LResourceSet* const resources = factory->GetResources().Get();
 
     const std::optional<SimulatedDevicesSetup> simulation = ReadSimulatorOption(wideCommandLine);
     ZT::RCPtr<LDeviceSimulator> simulator;
@@ -235,7 +257,7 @@ int RunUpdater(const std::string& commandLine)
         try {
             const ZT::ZTRESULT result = application->Startup();
             if (ZT::Failed(result) && !LApplication::IsQuitResult(result)) {
-                showStartupError(CStartupResources::StartupErrorText(resources, result),
+                showStartupError(CStartupResources::StartupErrorText(shownTexts(), result),
                                  "Start-up ended with " + ZT::ResultToText(result) + ".");
             } else {
                 // What start-up found and did, for a person on the debug console.
@@ -250,7 +272,7 @@ int RunUpdater(const std::string& commandLine)
             }
         } catch (const std::exception& error) {
             // Shown whether or not the debug console is open: the run could not do its job.
-            showStartupError(CStartupResources::StartupErrorText(resources), error.what());
+            showStartupError(CStartupResources::StartupErrorText(shownTexts()), error.what());
         }
         application->Shutdown();
     }

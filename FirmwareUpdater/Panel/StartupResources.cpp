@@ -6,6 +6,7 @@
 #include "ZTFramework/Errors/Exception.h"
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 namespace {
@@ -16,6 +17,23 @@ ZT::WString FrameworkText(const ZT::LResourceSet* resources, const wchar_t* stri
         return ZT::WString(fallback);
     return resources->GetText(ZT::WString(ZT::LResourceSet::kFrameworkTableId), ZT::WString(stringId),
                               ZT::WString(fallback));
+}
+
+std::string LocaleText(std::uint32_t lcid)
+{
+    char locale[16];
+    std::snprintf(locale, sizeof locale, "0x%04X", static_cast<unsigned>(lcid));
+    return locale;
+}
+
+// Where the documents came from, as the summary line ends: "built into the program", or the
+// folder, and whether some of its documents had to be replaced by the built-in ones.
+std::string SourceText(const ZT::WString& location, const ZT::LResourceSet& resources)
+{
+    if (location == ZT::WString(L"::"))
+        return "built into the program";
+    const std::string folder = "from \"" + location.ToUTF8() + "\"";
+    return resources.GetLoadMessages().empty() ? folder : folder + ", built-in where that folder's could not be used";
 }
 
 } // namespace
@@ -37,16 +55,23 @@ ZT::RCPtr<ZT::LControlFactory> CStartupResources::Load(const ZT::WString& locati
         ZT_THROW_FAILED_RESULT(loaded, "CStartupResources::Load");
     ZT_THROW_IF_FAILED(ZT::CFrameworkControls::Register(*factory), "CStartupResources::Load");
 
-    char locale[16];
-    std::snprintf(locale, sizeof locale, "0x%04X", static_cast<unsigned>(lcid));
-    const bool builtIn = location == ZT::WString(L"::");
-    const bool allUsed = factory->GetResources()->GetLoadMessages().empty();
-    ZT::CDebugLine() << "Resources: texts for locale " << locale << " and the skin "
-                     << (builtIn   ? std::string("built into the program")
-                         : allUsed ? "from \"" + location.ToUTF8() + "\""
-                                   : "from \"" + location.ToUTF8() + "\", built-in where that folder's could not be used")
-                     << ".";
+    ZT::CDebugLine() << "Resources: texts for locale " << LocaleText(lcid) << " and the skin "
+                     << SourceText(location, *factory->GetResources()) << ".";
     return factory;
+}
+
+ZT::RCPtr<ZT::LResourceSet> CStartupResources::LoadTexts(const ZT::WString& location, std::uint32_t lcid) noexcept
+{
+    try {
+        const auto resources = ZT::MakeRC<ZT::LResourceSet>();
+        if (ZT::Failed(resources->LoadStringTables(location, lcid)))
+            return nullptr;
+        ZT::CDebugLine() << "Resources: texts for locale " << LocaleText(lcid) << " "
+                         << SourceText(location, *resources) << ", no skin (no window is shown).";
+        return resources;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
 }
 
 ZT::WString CStartupResources::StartupErrorText(const ZT::LResourceSet* resources)

@@ -1,7 +1,10 @@
 #pragma once
-// What the program loads before anything else: the framework's and the updater's string tables
-// in the user's language and the skin, and the control factory that makes the window's controls
+// What the program loads for what it shows: the framework's and the updater's string tables in
+// the user's language and the skin, and the control factory that makes the window's controls
 // from them, with the framework's control classes registered.
+//
+// A run that shows no window (query mode, -SILENT) loads no skin; its string tables are read
+// only when a text is shown (LoadTexts), such as the start-up error.
 //
 // The documents come from the program itself (the location "::"). A folder named by the
 // environment variable XR4000_NOVA_UPDATER_RESOURCES replaces them: the installed program then
@@ -32,6 +35,12 @@ public:
     // loaded to the debug output. A negative result of the loading (no skin at all, no memory)
     // throws a failed-result exception.
     [[nodiscard]] static ZT::RCPtr<ZT::LControlFactory> Load(const ZT::WString& location, std::uint32_t lcid);
+
+    // Only the string tables for lcid from location, for a run that shows a text but no window.
+    // Writes one line saying what was loaded to the debug output. Never throws: it serves the
+    // error path; null when the tables could not be read for lack of memory (callers then keep
+    // the English texts).
+    [[nodiscard]] static ZT::RCPtr<ZT::LResourceSet> LoadTexts(const ZT::WString& location, std::uint32_t lcid) noexcept;
 
     // The start-up error text a person reads when the program cannot start: the framework's
     // "STARTUP_ERROR", or the English text when no table has it (resources may be null).

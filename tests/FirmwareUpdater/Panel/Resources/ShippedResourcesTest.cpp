@@ -370,6 +370,17 @@ TEST(StartupResources, EveryShippedLanguageLoadsItsOwnTextsAndTheSkin)
         EXPECT_EQ(Utf8(CStartupResources::StartupErrorText(resources.Get(), ZT::E_FAIL)),
                   row.startupError);
         EXPECT_NE(load.mDebugOutput.find("built into the program"), std::string::npos) << load.mDebugOutput;
+
+        // A run without a window reads the same tables when it shows a text, and no skin.
+        std::ostringstream narrow;
+        std::wostringstream wide;
+        ZT::DebugOutput::Instance().SetLogStreams(narrow, wide);
+        const RCPtr<LResourceSet> texts = CStartupResources::LoadTexts(WString(L"::"), lcid);
+        ZT::DebugOutput::Instance().UseDebugStreams();
+        ASSERT_TRUE(texts) << "LoadTexts gave no tables";
+        EXPECT_FALSE(texts->GetSkin()) << "LoadTexts loaded the skin, which a windowless run never shows";
+        EXPECT_EQ(Utf8(CStartupResources::StartupErrorText(texts.Get(), ZT::E_FAIL)), row.startupError);
+        EXPECT_NE(narrow.str().find("built into the program, no skin"), std::string::npos) << narrow.str();
     }
     // Without tables, the English texts.
     EXPECT_EQ(Utf8(CStartupResources::StartupErrorText(nullptr, ZT::E_FAIL)),
