@@ -12,6 +12,8 @@ for b in build-bench/bench/bench_*; do
 done
 echo "== query mode as a whole process"
 bash scripts/bench-query-mode.sh build-bench/bin/xr4000-nova-updater || missed+=("query mode")
+echo "== query mode on an emulated USB bus, next to dfu-util -l"
+bash scripts/bench-query-usb.sh build-bench/bin/xr4000-nova-updater || missed+=("query mode on USB")
 if [ ${#missed[@]} -ne 0 ]; then
     echo "bench: targets missed by: ${missed[*]}" >&2
     exit 1
