@@ -62,6 +62,7 @@ describe 2 003 B010 0049 >"$sandbox/wheel.umockdev"
 # versions as it does with a shipped file (0.31 for the controller: an update is needed).
 mkdir -p "$sandbox/bin"
 cp "$program" "$sandbox/bin/"
+shopt -s nullglob
 for file in "$(dirname "$program")"/*.dfu; do
     python3 - "$file" "$sandbox/bin/$(basename "$file")" <<'UNMARK'
 import sys, zlib
