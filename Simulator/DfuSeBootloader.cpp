@@ -35,8 +35,8 @@ LDfuSeBootloader::LDfuSeBootloader(LSimulatedFlash& flash, const SimulatedDevice
       mFaults(faults),
       mTimings(timings),
       mBus(bus),
-      mState(faults.bootloaderStartsInError ? DfuState::DfuError : DfuState::DfuIdle),
-      mStatus(faults.bootloaderStartsInError ? DfuStatus::ErrUnknown : DfuStatus::Ok),
+      mState(faults.bootloaderStartsInError ? ZT::DfuState::DfuError : ZT::DfuState::DfuIdle),
+      mStatus(faults.bootloaderStartsInError ? ZT::DfuStatus::ErrUnknown : ZT::DfuStatus::Ok),
       mAddressPointer(LSimulatedFlash::kBaseAddress)
 {
 }
@@ -50,37 +50,37 @@ DfuSeReply LDfuSeBootloader::Handle(const DfuSeRequest& request, std::uint64_t n
     }
     if (request.index != 0)
         return ProtocolStall();
-    const bool deviceToHost = request.requestType == kDfuRequestTypeIn;
-    if (!deviceToHost && request.requestType != kDfuRequestTypeOut)
+    const bool deviceToHost = request.requestType == ZT::kDfuRequestTypeIn;
+    if (!deviceToHost && request.requestType != ZT::kDfuRequestTypeOut)
         return ProtocolStall();
-    if (request.request > static_cast<std::uint8_t>(DfuRequest::Abort))
+    if (request.request > static_cast<std::uint8_t>(ZT::DfuRequest::Abort))
         return Stall();
 
-    const bool busy = mState == DfuState::DfuDnbusy;
-    switch (static_cast<DfuRequest>(request.request)) {
-    case DfuRequest::Detach:
+    const bool busy = mState == ZT::DfuState::DfuDnbusy;
+    switch (static_cast<ZT::DfuRequest>(request.request)) {
+    case ZT::DfuRequest::Detach:
         return Stall();
-    case DfuRequest::Dnload:
+    case ZT::DfuRequest::Dnload:
         if (deviceToHost || busy)
             return Stall();
         return HandleDnload(request);
-    case DfuRequest::Upload:
+    case ZT::DfuRequest::Upload:
         if (!deviceToHost || busy)
             return Stall();
         return HandleUpload(request);
-    case DfuRequest::GetStatus:
+    case ZT::DfuRequest::GetStatus:
         if (!deviceToHost)
             return Stall();
         return HandleGetStatus(request, nowMs);
-    case DfuRequest::ClrStatus:
+    case ZT::DfuRequest::ClrStatus:
         if (deviceToHost || busy)
             return Stall();
         return HandleClrStatus();
-    case DfuRequest::GetState:
+    case ZT::DfuRequest::GetState:
         if (!deviceToHost || request.length < 1)
             return Stall();
         return Answer({static_cast<std::uint8_t>(mState)});
-    case DfuRequest::Abort:
+    case ZT::DfuRequest::Abort:
         if (deviceToHost || busy)
             return Stall();
         return HandleAbort();
@@ -88,9 +88,9 @@ DfuSeReply LDfuSeBootloader::Handle(const DfuSeRequest& request, std::uint64_t n
     return Stall();
 }
 
-DfuSeReply LDfuSeBootloader::Stall(DfuStatus status)
+DfuSeReply LDfuSeBootloader::Stall(ZT::DfuStatus status)
 {
-    mState = DfuState::DfuError;
+    mState = ZT::DfuState::DfuError;
     mStatus = status;
     mPending.reset();
     mBusyUntilMs.reset();
@@ -118,12 +118,12 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
 {
     if (request.length == 0) {
         // The leave: only after a download, never straight from dfuIDLE.
-        if (mState != DfuState::DfuDnloadIdle)
+        if (mState != ZT::DfuState::DfuDnloadIdle)
             return Stall();
-        mState = DfuState::DfuManifestSync;
+        mState = ZT::DfuState::DfuManifestSync;
         return Answer();
     }
-    if (mState != DfuState::DfuIdle && mState != DfuState::DfuDnloadIdle)
+    if (mState != ZT::DfuState::DfuIdle && mState != ZT::DfuState::DfuDnloadIdle)
         return Stall();
     if (request.length > kTransferSize || request.dataOut.size() < request.length)
         return Stall();
@@ -133,9 +133,9 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
     if (request.value == 0) {
         if (payload.size() != kDfuSeCommandLength)
             return Stall();
-        if (payload[0] == kDfuSeCommandSetAddress) {
+        if (payload[0] == ZT::kDfuSeCommandSetAddress) {
             operation.kind = OperationKind::SetAddress;
-        } else if (payload[0] == kDfuSeCommandErase) {
+        } else if (payload[0] == ZT::kDfuSeCommandErase) {
             if (mFaults.stallOnErase)
                 return Stall();
             operation.kind = OperationKind::Erase;
@@ -168,7 +168,7 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
     }
     mPending = std::move(operation);
     mBusyUntilMs.reset();
-    mState = DfuState::DfuDnloadSync;
+    mState = ZT::DfuState::DfuDnloadSync;
     return Answer();
 }
 
@@ -179,30 +179,30 @@ std::uint64_t LDfuSeBootloader::BlockAddress(std::uint16_t blockNumber) const no
 
 DfuSeReply LDfuSeBootloader::HandleUpload(const DfuSeRequest& request)
 {
-    if (mState != DfuState::DfuIdle && mState != DfuState::DfuUploadIdle)
+    if (mState != ZT::DfuState::DfuIdle && mState != ZT::DfuState::DfuUploadIdle)
         return Stall();
     if (request.length == 0) {
-        mState = DfuState::DfuIdle;
+        mState = ZT::DfuState::DfuIdle;
         return Answer();
     }
     if (request.length > kTransferSize)
         return Stall();
     if (request.value == 0) {
-        std::vector<std::uint8_t> commands{kDfuSeCommandGetCommands, kDfuSeCommandSetAddress, kDfuSeCommandErase,
-                                           kDfuSeCommandReadUnprotect};
+        std::vector<std::uint8_t> commands{ZT::kDfuSeCommandGetCommands, ZT::kDfuSeCommandSetAddress,
+                                           ZT::kDfuSeCommandErase, ZT::kDfuSeCommandReadUnprotect};
         commands.resize(std::min<std::size_t>(commands.size(), request.length));
-        mState = DfuState::DfuUploadIdle;
+        mState = ZT::DfuState::DfuUploadIdle;
         return Answer(std::move(commands));
     }
     if (request.value == 1)
         return Stall();
     const std::uint64_t address = BlockAddress(request.value);
     if (address > std::numeric_limits<std::uint32_t>::max())
-        return Stall(DfuStatus::ErrAddress);
+        return Stall(ZT::DfuStatus::ErrAddress);
     auto bytes = mFlash.Read(static_cast<std::uint32_t>(address), request.length);
     if (!bytes)
-        return Stall(DfuStatus::ErrAddress);
-    mState = DfuState::DfuUploadIdle;
+        return Stall(ZT::DfuStatus::ErrAddress);
+    mState = ZT::DfuState::DfuUploadIdle;
     return Answer(std::move(*bytes));
 }
 
@@ -212,7 +212,7 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
         return Stall();
 
     switch (mState) {
-    case DfuState::DfuDnloadSync: {
+    case ZT::DfuState::DfuDnloadSync: {
         const Operation& operation = *mPending;
         const std::uint64_t duration = DurationOf(operation);
         if (!mBusyUntilMs)
@@ -225,7 +225,7 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
             return reply;
         }
         mOutcome = Validate(operation);
-        if (mOutcome == DfuStatus::Ok)
+        if (mOutcome == ZT::DfuStatus::Ok)
             mOutcome = Apply(operation, mFlash, mAddressPointer);
         mForcedBusyReplies = 0;
         if (operation.kind == OperationKind::Write && mFaults.busyBlockIndex == operation.blockIndex &&
@@ -233,31 +233,31 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
             mForcedBusyReplies = mFaults.busyBlockStatusReplies - 1; // this answer is the first
         mPending.reset();
         mBusyUntilMs.reset();
-        mState = DfuState::DfuDnbusy;
+        mState = ZT::DfuState::DfuDnbusy;
         return StatusAnswer(static_cast<std::uint32_t>(std::min<std::uint64_t>(duration, 0xFFFFFF)));
     }
-    case DfuState::DfuDnbusy:
+    case ZT::DfuState::DfuDnbusy:
         if (mForcedBusyReplies > 0) {
             --mForcedBusyReplies;
             return StatusAnswer(static_cast<std::uint32_t>(mBus.DurationMs(mTimings.blockWriteMs)));
         }
         mStatus = mOutcome;
-        mState = mOutcome == DfuStatus::Ok ? DfuState::DfuDnloadIdle : DfuState::DfuError;
+        mState = mOutcome == ZT::DfuStatus::Ok ? ZT::DfuState::DfuDnloadIdle : ZT::DfuState::DfuError;
         return StatusAnswer(0);
-    case DfuState::DfuManifestSync: {
-        mState = DfuState::DfuManifest;
+    case ZT::DfuState::DfuManifestSync: {
+        mState = ZT::DfuState::DfuManifest;
         DfuSeReply reply = StatusAnswer(0);
         reply.resetAfterReply = true;
         return reply;
     }
-    case DfuState::AppIdle:
-    case DfuState::AppDetach:
-    case DfuState::DfuIdle:
-    case DfuState::DfuDnloadIdle:
-    case DfuState::DfuManifest:
-    case DfuState::DfuManifestWaitReset:
-    case DfuState::DfuUploadIdle:
-    case DfuState::DfuError:
+    case ZT::DfuState::AppIdle:
+    case ZT::DfuState::AppDetach:
+    case ZT::DfuState::DfuIdle:
+    case ZT::DfuState::DfuDnloadIdle:
+    case ZT::DfuState::DfuManifest:
+    case ZT::DfuState::DfuManifestWaitReset:
+    case ZT::DfuState::DfuUploadIdle:
+    case ZT::DfuState::DfuError:
         return StatusAnswer(0);
     }
     return StatusAnswer(0);
@@ -265,12 +265,12 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
 
 DfuSeReply LDfuSeBootloader::HandleClrStatus()
 {
-    if (mState == DfuState::DfuError) {
-        mState = DfuState::DfuIdle;
-        mStatus = DfuStatus::Ok;
+    if (mState == ZT::DfuState::DfuError) {
+        mState = ZT::DfuState::DfuIdle;
+        mStatus = ZT::DfuStatus::Ok;
     } else {
-        mState = DfuState::DfuError;
-        mStatus = DfuStatus::ErrUnknown;
+        mState = ZT::DfuState::DfuError;
+        mStatus = ZT::DfuStatus::ErrUnknown;
     }
     return Answer();
 }
@@ -278,21 +278,21 @@ DfuSeReply LDfuSeBootloader::HandleClrStatus()
 DfuSeReply LDfuSeBootloader::HandleAbort()
 {
     switch (mState) {
-    case DfuState::DfuIdle:
-    case DfuState::DfuDnloadSync:
-    case DfuState::DfuDnloadIdle:
-    case DfuState::DfuManifestSync:
-    case DfuState::DfuUploadIdle:
+    case ZT::DfuState::DfuIdle:
+    case ZT::DfuState::DfuDnloadSync:
+    case ZT::DfuState::DfuDnloadIdle:
+    case ZT::DfuState::DfuManifestSync:
+    case ZT::DfuState::DfuUploadIdle:
         mPending.reset();
         mBusyUntilMs.reset();
-        mState = DfuState::DfuIdle;
+        mState = ZT::DfuState::DfuIdle;
         return Answer();
-    case DfuState::AppIdle:
-    case DfuState::AppDetach:
-    case DfuState::DfuDnbusy:
-    case DfuState::DfuManifest:
-    case DfuState::DfuManifestWaitReset:
-    case DfuState::DfuError:
+    case ZT::DfuState::AppIdle:
+    case ZT::DfuState::AppDetach:
+    case ZT::DfuState::DfuDnbusy:
+    case ZT::DfuState::DfuManifest:
+    case ZT::DfuState::DfuManifestWaitReset:
+    case ZT::DfuState::DfuError:
         return Stall();
     }
     return Stall();
@@ -323,74 +323,76 @@ std::uint64_t LDfuSeBootloader::DurationOf(const Operation& operation) const
     return 0;
 }
 
-DfuStatus LDfuSeBootloader::Validate(const Operation& operation) const
+ZT::DfuStatus LDfuSeBootloader::Validate(const Operation& operation) const
 {
     switch (operation.kind) {
     case OperationKind::SetAddress:
-        return DfuStatus::Ok;
+        return ZT::DfuStatus::Ok;
     case OperationKind::Erase:
-        return LSimulatedFlash::SectorIndexOf(static_cast<std::uint32_t>(operation.address)) ? DfuStatus::Ok
-                                                                                              : DfuStatus::ErrTarget;
+        return LSimulatedFlash::SectorIndexOf(static_cast<std::uint32_t>(operation.address))
+                   ? ZT::DfuStatus::Ok
+                   : ZT::DfuStatus::ErrTarget;
     case OperationKind::Write:
         if (operation.address > std::numeric_limits<std::uint32_t>::max())
-            return DfuStatus::ErrAddress;
+            return ZT::DfuStatus::ErrAddress;
         switch (mFlash.CheckProgram(static_cast<std::uint32_t>(operation.address), operation.data.size())) {
         case LSimulatedFlash::ProgramResult::Ok:
-            return DfuStatus::Ok;
+            return ZT::DfuStatus::Ok;
         case LSimulatedFlash::ProgramResult::OutsideFlash:
-            return DfuStatus::ErrAddress;
+            return ZT::DfuStatus::ErrAddress;
         case LSimulatedFlash::ProgramResult::NotErased:
-            return DfuStatus::ErrWrite;
+            return ZT::DfuStatus::ErrWrite;
         }
-        return DfuStatus::ErrWrite;
+        return ZT::DfuStatus::ErrWrite;
     }
-    return DfuStatus::ErrUnknown;
+    return ZT::DfuStatus::ErrUnknown;
 }
 
-DfuStatus LDfuSeBootloader::Apply(const Operation& operation, LSimulatedFlash& flash, std::uint32_t& addressPointer)
+ZT::DfuStatus LDfuSeBootloader::Apply(const Operation& operation, LSimulatedFlash& flash,
+                                      std::uint32_t& addressPointer)
 {
     switch (operation.kind) {
     case OperationKind::SetAddress:
         addressPointer = static_cast<std::uint32_t>(operation.address);
-        return DfuStatus::Ok;
+        return ZT::DfuStatus::Ok;
     case OperationKind::Erase: {
         const auto sector = LSimulatedFlash::SectorIndexOf(static_cast<std::uint32_t>(operation.address));
         if (!sector)
-            return DfuStatus::ErrTarget;
+            return ZT::DfuStatus::ErrTarget;
         flash.EraseSector(*sector);
-        return DfuStatus::Ok;
+        return ZT::DfuStatus::Ok;
     }
     case OperationKind::Write:
         if (operation.address > std::numeric_limits<std::uint32_t>::max())
-            return DfuStatus::ErrAddress;
+            return ZT::DfuStatus::ErrAddress;
         switch (flash.Program(static_cast<std::uint32_t>(operation.address), operation.data)) {
         case LSimulatedFlash::ProgramResult::Ok:
-            return DfuStatus::Ok;
+            return ZT::DfuStatus::Ok;
         case LSimulatedFlash::ProgramResult::OutsideFlash:
-            return DfuStatus::ErrAddress;
+            return ZT::DfuStatus::ErrAddress;
         case LSimulatedFlash::ProgramResult::NotErased:
-            return DfuStatus::ErrWrite;
+            return ZT::DfuStatus::ErrWrite;
         }
-        return DfuStatus::ErrWrite;
+        return ZT::DfuStatus::ErrWrite;
     }
-    return DfuStatus::ErrUnknown;
+    return ZT::DfuStatus::ErrUnknown;
 }
 
-bool DfuSeSession::IsRestingState(DfuState state) noexcept
+bool DfuSeSession::IsRestingState(ZT::DfuState state) noexcept
 {
     switch (state) {
-    case DfuState::DfuIdle:
-    case DfuState::DfuDnloadIdle:
-    case DfuState::DfuManifestSync:
-    case DfuState::DfuUploadIdle:
-    case DfuState::DfuError:
+    case ZT::DfuState::DfuIdle:
+    case ZT::DfuState::DfuDnloadIdle:
+    case ZT::DfuState::DfuManifestSync:
+    case ZT::DfuState::DfuUploadIdle:
+    case ZT::DfuState::DfuError:
         return true;
-    case DfuState::AppIdle:
-    case DfuState::AppDetach:
-    case DfuState::DfuDnloadSync:
-    case DfuState::DfuDnbusy:
-    case DfuState::DfuManifest:
-    case DfuState::DfuManifestWaitReset:
+    case ZT::DfuState::AppIdle:
+    case ZT::DfuState::AppDetach:
+    case ZT::DfuState::DfuDnloadSync:
+    case ZT::DfuState::DfuDnbusy:
+    case ZT::DfuState::DfuManifest:
+    case ZT::DfuState::DfuManifestWaitReset:
         return false;
     }
     return false;
@@ -399,19 +401,19 @@ bool DfuSeSession::IsRestingState(DfuState state) noexcept
 DfuSeSession LDfuSeBootloader::Settle(LSimulatedFlash& flash) const
 {
     DfuSeSession session{mState, mStatus, mAddressPointer};
-    if (mState == DfuState::DfuDnloadSync && mPending) {
-        DfuStatus outcome = Validate(*mPending);
-        if (outcome == DfuStatus::Ok)
+    if (mState == ZT::DfuState::DfuDnloadSync && mPending) {
+        ZT::DfuStatus outcome = Validate(*mPending);
+        if (outcome == ZT::DfuStatus::Ok)
             outcome = Apply(*mPending, flash, session.AddressPointer);
         session.Status = outcome;
-        session.State = outcome == DfuStatus::Ok ? DfuState::DfuDnloadIdle : DfuState::DfuError;
-    } else if (mState == DfuState::DfuDnbusy) {
+        session.State = outcome == ZT::DfuStatus::Ok ? ZT::DfuState::DfuDnloadIdle : ZT::DfuState::DfuError;
+    } else if (mState == ZT::DfuState::DfuDnbusy) {
         // Carried out already; only the answer that reports it is missing.
         session.Status = mOutcome;
-        session.State = mOutcome == DfuStatus::Ok ? DfuState::DfuDnloadIdle : DfuState::DfuError;
+        session.State = mOutcome == ZT::DfuStatus::Ok ? ZT::DfuState::DfuDnloadIdle : ZT::DfuState::DfuError;
     }
     if (!DfuSeSession::IsRestingState(session.State)) // dfuMANIFEST: the device is resetting already
-        session = DfuSeSession{DfuState::DfuIdle, DfuStatus::Ok, LSimulatedFlash::kBaseAddress};
+        session = DfuSeSession{ZT::DfuState::DfuIdle, ZT::DfuStatus::Ok, LSimulatedFlash::kBaseAddress};
     return session;
 }
 

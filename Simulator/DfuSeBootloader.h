@@ -16,7 +16,7 @@
 // Time is passed in: the machine itself never waits. Not thread-safe: the owning device guards it
 // and its flash with its lock.
 
-#include "Simulator/DfuDefinitions.h"
+#include "ZTFramework/Usb/Dfu.h"
 #include "Simulator/SimulatedDeviceFaults.h"
 #include "Simulator/SimulatedDeviceTimings.h"
 
@@ -40,15 +40,15 @@ struct DfuSeRequest {
 // What the bootloader keeps in RAM between requests: what a state file restores when the host
 // went away in the middle of a session (only a power-up brings dfuIDLE back).
 struct DfuSeSession {
-    DfuState State = DfuState::DfuIdle;
-    DfuStatus Status = DfuStatus::Ok;
+    ZT::DfuState State = ZT::DfuState::DfuIdle;
+    ZT::DfuStatus Status = ZT::DfuStatus::Ok;
     std::uint32_t AddressPointer = 0x08000000;
 
     bool operator==(const DfuSeSession&) const = default;
 
     // Whether a session may rest in state: one that waits for the host, with no operation under
     // way (dfuIDLE, dfuDNLOAD-IDLE, dfuMANIFEST-SYNC, dfuUPLOAD-IDLE, dfuERROR).
-    [[nodiscard]] static bool IsRestingState(DfuState state) noexcept;
+    [[nodiscard]] static bool IsRestingState(ZT::DfuState state) noexcept;
 };
 
 struct DfuSeReply {
@@ -76,8 +76,8 @@ public:
 
     [[nodiscard]] DfuSeReply Handle(const DfuSeRequest& request, std::uint64_t nowMs);
 
-    [[nodiscard]] DfuState GetState() const noexcept { return mState; }
-    [[nodiscard]] DfuStatus GetStatus() const noexcept { return mStatus; }
+    [[nodiscard]] ZT::DfuState GetState() const noexcept { return mState; }
+    [[nodiscard]] ZT::DfuStatus GetStatus() const noexcept { return mStatus; }
     [[nodiscard]] std::uint32_t GetAddressPointer() const noexcept { return mAddressPointer; }
     // Data blocks received in this session.
     [[nodiscard]] std::uint32_t GetBlocksReceived() const noexcept { return mBlocksReceived; }
@@ -99,7 +99,7 @@ private:
         std::uint32_t blockIndex = 0;    // Write only: counted from 0 in this session
     };
 
-    DfuSeReply Stall(DfuStatus status = DfuStatus::ErrStalledPkt);
+    DfuSeReply Stall(ZT::DfuStatus status = ZT::DfuStatus::ErrStalledPkt);
     // Where data block `blockNumber` (2 and up) of a download or upload starts: blocks are the
     // transfer size apart from the address pointer, whatever their length (a host may move less
     // in its last block).
@@ -115,23 +115,23 @@ private:
 
     std::uint64_t DurationOf(const Operation& operation) const;
     // The outcome an operation will have, decided when it starts.
-    DfuStatus Validate(const Operation& operation) const;
+    ZT::DfuStatus Validate(const Operation& operation) const;
     // Carries the operation out on flash; the status it ends with. addressPointer is the one the
     // set-address command changes.
-    static DfuStatus Apply(const Operation& operation, LSimulatedFlash& flash, std::uint32_t& addressPointer);
+    static ZT::DfuStatus Apply(const Operation& operation, LSimulatedFlash& flash, std::uint32_t& addressPointer);
 
     LSimulatedFlash& mFlash;
     const SimulatedDeviceFaults& mFaults;
     const SimulatedDeviceTimings& mTimings;
     const LSimulatedBus& mBus;
 
-    DfuState mState;
-    DfuStatus mStatus;
+    ZT::DfuState mState;
+    ZT::DfuStatus mStatus;
     std::uint32_t mAddressPointer;
     std::uint32_t mBlocksReceived = 0;
     bool mHung = false;                 // stopped answering (noAnswerAfterBlocks)
     std::optional<Operation> mPending;  // received by DNLOAD, carried out by the next GETSTATUS
     std::optional<std::uint64_t> mBusyUntilMs; // set when that GETSTATUS started the operation
-    DfuStatus mOutcome = DfuStatus::Ok; // in dfuDNBUSY: what the operation ended with
+    ZT::DfuStatus mOutcome = ZT::DfuStatus::Ok; // in dfuDNBUSY: what the operation ended with
     std::uint32_t mForcedBusyReplies = 0; // busyBlockIndex fault: dfuDNBUSY answers still owed
 };

@@ -45,8 +45,8 @@ std::string Hex4(std::uint32_t value)
 
 std::string DescribeRequest(std::uint8_t request)
 {
-    if (request <= static_cast<std::uint8_t>(DfuRequest::Abort))
-        return DfuRequestName(static_cast<DfuRequest>(request));
+    if (request <= static_cast<std::uint8_t>(ZT::DfuRequest::Abort))
+        return ZT::ToString(static_cast<ZT::DfuRequest>(request));
     return "request " + std::to_string(request);
 }
 
@@ -156,7 +156,7 @@ std::optional<std::string> LSimulatedDevice::GetMidiPortName()
     return std::string(mIdentity.midiPortName);
 }
 
-std::optional<DfuState> LSimulatedDevice::GetDfuState()
+std::optional<ZT::DfuState> LSimulatedDevice::GetDfuState()
 {
     const ChangeNotice notice(*this);
     std::lock_guard lock(mMutex);
@@ -238,8 +238,8 @@ bool LSimulatedDevice::ResumeBootloader(const DfuSeSession& session)
     const std::uint64_t now = mBus->NowMs();
     EnumerateLocked(SimulatedDeviceMode::Bootloader, now);
     (void)mBootloader->Resume(session); // a resting state, checked above
-    LogLocked(now, std::string("bootloader session continued in ") + DfuStateName(session.State) + ", " +
-                       DfuStatusName(session.Status));
+    LogLocked(now, std::string("bootloader session continued in ") + ZT::ToString(session.State) + ", " +
+                       ZT::ToString(session.Status));
     return true;
 }
 
@@ -368,7 +368,7 @@ bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t re
         dfuRequest.index = index;
         dfuRequest.length = length;
         dfuRequest.dataOut = entry.dataOut;
-        const DfuState stateBefore = mBootloader->GetState();
+        const ZT::DfuState stateBefore = mBootloader->GetState();
         DfuSeReply reply = mBootloader->Handle(dfuRequest, now);
         if (mBootloader->GetState() != stateBefore)
             ++mDfuStateChanges;
@@ -403,8 +403,8 @@ bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t re
             entry.error = ZT::UsbError::Pipe;
             entry.stateAfter = mBootloader->GetState();
             mRequestLog.push_back(std::move(entry));
-            LogLocked(now, DescribeRequest(request) + " stalled; " + DfuStateName(mBootloader->GetState()) + ", " +
-                               DfuStatusName(mBootloader->GetStatus()));
+            LogLocked(now, DescribeRequest(request) + " stalled; " + ZT::ToString(mBootloader->GetState()) + ", " +
+                               ZT::ToString(mBootloader->GetStatus()));
             error = ZT::UsbError::Pipe;
             return false;
         case DfuSeReply::Outcome::Answered: {
@@ -541,7 +541,7 @@ void LSimulatedDevice::EnumerateLocked(SimulatedDeviceMode mode, std::uint64_t t
     if (mode == SimulatedDeviceMode::Bootloader) {
         mBootloader = std::make_unique<LDfuSeBootloader>(mFlash, mFaults, mTimings, *mBus);
         LogLocked(timeMs, "enumerated as bootloader " + Hex4(kBootloaderVendorId) + ":" + Hex4(kBootloaderProductId) +
-                              " at " + mPath + " in " + DfuStateName(mBootloader->GetState()));
+                              " at " + mPath + " in " + ZT::ToString(mBootloader->GetState()));
         return;
     }
     mBootloader.reset();

@@ -88,7 +88,7 @@ public:
     // The name of its MIDI output port while it has one.
     [[nodiscard]] std::optional<std::string> GetMidiPortName();
     // The bootloader's DFU state while the device runs its bootloader.
-    [[nodiscard]] std::optional<DfuState> GetDfuState();
+    [[nodiscard]] std::optional<ZT::DfuState> GetDfuState();
 
     void SetFaults(const SimulatedDeviceFaults& faults);
     [[nodiscard]] SimulatedDeviceFaults GetFaults() const;

@@ -1,7 +1,7 @@
 #pragma once
 // One control transfer as a simulated device saw it: the entries of its request log.
 
-#include "Simulator/DfuDefinitions.h"
+#include "ZTFramework/Usb/Dfu.h"
 #include "ZTFramework/Usb/UsbError.h"
 
 #include <cstdint>
@@ -17,5 +17,5 @@ struct SimulatedUsbRequest {
     std::vector<std::uint8_t> dataOut;           // payload of a host-to-device request
     std::vector<std::uint8_t> dataIn;            // the device's answer to a device-to-host request
     ZT::UsbError error = ZT::UsbError::None;     // what the host saw; None when it succeeded
-    DfuState stateAfter = DfuState::AppIdle;     // the bootloader's state afterwards (appIDLE in normal mode)
+    ZT::DfuState stateAfter = ZT::DfuState::AppIdle;     // the bootloader's state afterwards (appIDLE in normal mode)
 };

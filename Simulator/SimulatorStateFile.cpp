@@ -278,17 +278,17 @@ std::optional<std::vector<CSimulatorStateFile::Device>> CSimulatorStateFile::Dec
         if (!reader.U8(kind) || !reader.U8(power) || !reader.U8(dfuState) || !reader.U8(dfuStatus) ||
             !reader.U32(device.Bootloader.AddressPointer) || !reader.U32(pageCount) || kind > 1 ||
             power > static_cast<std::uint8_t>(Power::RunningBrokenImage) ||
-            dfuState > static_cast<std::uint8_t>(DfuState::DfuError) ||
-            !DfuSeSession::IsRestingState(static_cast<DfuState>(dfuState)) ||
-            dfuStatus > static_cast<std::uint8_t>(DfuStatus::ErrStalledPkt) ||
+            dfuState > static_cast<std::uint8_t>(ZT::DfuState::DfuError) ||
+            !DfuSeSession::IsRestingState(static_cast<ZT::DfuState>(dfuState)) ||
+            dfuStatus > static_cast<std::uint8_t>(ZT::DfuStatus::ErrStalledPkt) ||
             pageCount > LSimulatedFlash::kSize / kPageSize) {
             error = "bad device record " + std::to_string(d);
             return std::nullopt;
         }
         device.Kind = kind == 0 ? SimulatedDeviceKind::Controller : SimulatedDeviceKind::WheelDisplay;
         device.State = static_cast<Power>(power);
-        device.Bootloader.State = static_cast<DfuState>(dfuState);
-        device.Bootloader.Status = static_cast<DfuStatus>(dfuStatus);
+        device.Bootloader.State = static_cast<ZT::DfuState>(dfuState);
+        device.Bootloader.Status = static_cast<ZT::DfuStatus>(dfuStatus);
         for (std::uint32_t p = 0; p < pageCount; ++p) {
             Page page;
             std::span<const std::uint8_t> data;

@@ -36,7 +36,7 @@ TEST_F(DeviceSimulator, UpdateModeMessageBringsTheBootloaderAfterOneAndAHalfSeco
     const auto bootloader = FindBootloader();
     ASSERT_TRUE(bootloader);
     EXPECT_NE(bootloader->path, applicationPath);
-    EXPECT_EQ(mController->GetDfuState(), DfuState::DfuIdle);
+    EXPECT_EQ(mController->GetDfuState(), ZT::DfuState::DfuIdle);
 
     const auto log = mController->GetLog();
     const auto saw = [&log](const std::string& text) {
@@ -93,17 +93,17 @@ TEST_F(DeviceSimulator, AUsbConnectionStallsDfuInNormalModeAndDiesWithItsAppeara
 
     // The application has no DFU interface: a DFU request is stalled.
     std::uint8_t status[6];
-    EXPECT_FALSE(second->ControlTransfer(kDfuRequestTypeIn, 3, 0, 0, status, 6));
+    EXPECT_FALSE(second->ControlTransfer(ZT::kDfuRequestTypeIn, 3, 0, 0, status, 6));
     EXPECT_EQ(second->GetLastError(), ZT::UsbError::Pipe);
 
     ASSERT_EQ(SendUpdateModeRequest("Halvard XR4000 NOVA"), 10);
-    EXPECT_FALSE(second->ControlTransfer(kDfuRequestTypeIn, 3, 0, 0, status, 6));
+    EXPECT_FALSE(second->ControlTransfer(ZT::kDfuRequestTypeIn, 3, 0, 0, status, 6));
     EXPECT_EQ(second->GetLastError(), ZT::UsbError::NoDevice);
     EXPECT_FALSE(mUsb->Open(path, error));
     EXPECT_EQ(error, ZT::UsbError::NoDevice);
 
     second->Close();
-    EXPECT_FALSE(second->ControlTransfer(kDfuRequestTypeIn, 3, 0, 0, status, 6));
+    EXPECT_FALSE(second->ControlTransfer(ZT::kDfuRequestTypeIn, 3, 0, 0, status, 6));
     EXPECT_EQ(second->GetLastError(), ZT::UsbError::NotOpen);
 }
 

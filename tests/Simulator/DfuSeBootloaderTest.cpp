@@ -35,10 +35,10 @@ TEST_F(DfuSeBootloader, TheFirstStatusRequestAnswersWhenTheFlashIsDone)
         std::uint32_t address;
         std::uint32_t operationMs;
     };
-    for (const Row row : {Row{"erase 16 KiB", 0, kDfuSeCommandErase, 0x0800C000, 250},
-                          Row{"erase 64 KiB", 0, kDfuSeCommandErase, 0x08010000, 1100},
-                          Row{"erase 128 KiB", 0, kDfuSeCommandErase, 0x08020000, 2000},
-                          Row{"set address", 0, kDfuSeCommandSetAddress, 0x08020000, 0},
+    for (const Row row : {Row{"erase 16 KiB", 0, ZT::kDfuSeCommandErase, 0x0800C000, 250},
+                          Row{"erase 64 KiB", 0, ZT::kDfuSeCommandErase, 0x08010000, 1100},
+                          Row{"erase 128 KiB", 0, ZT::kDfuSeCommandErase, 0x08020000, 2000},
+                          Row{"set address", 0, ZT::kDfuSeCommandSetAddress, 0x08020000, 0},
                           Row{"write 2048 bytes", 2, 0, 0, 20}, Row{"write 512 bytes", 3, 0, 0, 5}}) {
         SCOPED_TRACE(row.what);
         const std::uint16_t length = row.block == 3 ? 512 : kBlockSize;
@@ -48,12 +48,12 @@ TEST_F(DfuSeBootloader, TheFirstStatusRequestAnswersWhenTheFlashIsDone)
         const auto busy = host.GetStatus();
         ASSERT_TRUE(busy);
         EXPECT_EQ(mClock.NowMs() - started, row.operationMs) << "the first status request must wait for the flash";
-        EXPECT_EQ(busy->state, static_cast<std::uint8_t>(DfuState::DfuDnbusy));
+        EXPECT_EQ(busy->state, static_cast<std::uint8_t>(ZT::DfuState::DfuDnbusy));
         EXPECT_EQ(busy->pollTimeoutMs, row.operationMs);
 
         const auto done = host.GetStatus();
         ASSERT_TRUE(done);
-        EXPECT_EQ(done->state, static_cast<std::uint8_t>(DfuState::DfuDnloadIdle));
+        EXPECT_EQ(done->state, static_cast<std::uint8_t>(ZT::DfuState::DfuDnloadIdle));
         EXPECT_EQ(mClock.NowMs() - started, row.operationMs) << "the outcome must come at once";
     }
     EXPECT_EQ(Flash(0x08020000, 4), (MakeImage(4, std::nullopt))) << "block 2 lands at the address pointer";
@@ -72,11 +72,11 @@ TEST_F(DfuSeBootloader, ClearStatusOutsideErrorEndsInErrorUnknown)
         ASSERT_TRUE(host.ClearStatus());
         auto status = host.GetStatus();
         ASSERT_TRUE(status);
-        EXPECT_EQ(DfuStateName(static_cast<DfuState>(status->state)), std::string("dfuERROR"));
-        EXPECT_EQ(DfuStatusName(static_cast<DfuStatus>(status->status)), std::string("errUNKNOWN"));
+        EXPECT_EQ(ZT::ToString(static_cast<ZT::DfuState>(status->state)), std::string("dfuERROR"));
+        EXPECT_EQ(ZT::ToString(static_cast<ZT::DfuStatus>(status->status)), std::string("errUNKNOWN"));
         ASSERT_TRUE(host.ClearStatus());
         status = host.GetStatus();
-        EXPECT_EQ(DfuStateName(static_cast<DfuState>(status->state)), std::string("dfuIDLE"));
+        EXPECT_EQ(ZT::ToString(static_cast<ZT::DfuState>(status->state)), std::string("dfuIDLE"));
     }
 }
 
@@ -88,10 +88,10 @@ TEST_F(DfuSeBootloader, ARefusedWriteEndsInErrorAndChangesNothing)
     struct Row {
         const char* what;
         std::uint32_t address;
-        DfuStatus status;
+        ZT::DfuStatus status;
     };
-    for (const Row& row : {Row{"unerased flash", kApp, DfuStatus::ErrWrite},
-                           Row{"past the flash's end", 0x080FFFF0, DfuStatus::ErrAddress}}) {
+    for (const Row& row : {Row{"unerased flash", kApp, ZT::DfuStatus::ErrWrite},
+                           Row{"past the flash's end", 0x080FFFF0, ZT::DfuStatus::ErrAddress}}) {
         SCOPED_TRACE(row.what);
         const auto before = Flash(row.address, 16);
         ASSERT_TRUE(host.SetAddress(row.address));
@@ -130,14 +130,15 @@ TEST_F(DfuSeBootloader, RequestsTheStateDoesNotAllowAreStalled)
         {"unknown DfuSe command", [](DfuHost& h) { return h.Download(0, DfuHost::Command(0x92, 0)); }},
         {"erase command too short", [](DfuHost& h) { return h.Download(0, std::vector<std::uint8_t>{0x41}); }},
         {"block larger than the transfer size", [](DfuHost& h) { return h.Download(2, MakeImage(2049, std::nullopt)); }},
-        {"DETACH", [](DfuHost& h) { return h.Connection().ControlTransfer(kDfuRequestTypeOut, 0, 1000, 0, nullptr, 0); }},
+        {"DETACH",
+         [](DfuHost& h) { return h.Connection().ControlTransfer(ZT::kDfuRequestTypeOut, 0, 1000, 0, nullptr, 0); }},
         {"status request too short", [](DfuHost& h) {
              std::uint8_t reply[5];
-             return h.Connection().ControlTransfer(kDfuRequestTypeIn, 3, 0, 0, reply, 5);
+             return h.Connection().ControlTransfer(ZT::kDfuRequestTypeIn, 3, 0, 0, reply, 5);
          }},
         {"GETSTATUS sent host-to-device", [](DfuHost& h) {
              std::uint8_t reply[6]{};
-             return h.Connection().ControlTransfer(kDfuRequestTypeOut, 3, 0, 0, reply, 6);
+             return h.Connection().ControlTransfer(ZT::kDfuRequestTypeOut, 3, 0, 0, reply, 6);
          }},
     };
     for (const Case& c : cases) {
@@ -146,33 +147,33 @@ TEST_F(DfuSeBootloader, RequestsTheStateDoesNotAllowAreStalled)
         const auto status = host.GetStatus();
         ASSERT_TRUE(status) << c.what;
         EXPECT_EQ(status->state, 10) << c.what;
-        EXPECT_EQ(status->status, static_cast<std::uint8_t>(DfuStatus::ErrStalledPkt)) << c.what;
+        EXPECT_EQ(status->status, static_cast<std::uint8_t>(ZT::DfuStatus::ErrStalledPkt)) << c.what;
         EXPECT_FALSE(host.Abort()) << c.what; // only CLRSTATUS leaves dfuERROR
         ASSERT_TRUE(host.ClearStatus());
     }
 
     // Requests for another interface are refused without touching the DFU state.
     std::uint8_t reply[6];
-    EXPECT_FALSE(host.Connection().ControlTransfer(kDfuRequestTypeIn, 3, 0, 1, reply, 6));
+    EXPECT_FALSE(host.Connection().ControlTransfer(ZT::kDfuRequestTypeIn, 3, 0, 1, reply, 6));
     EXPECT_EQ(host.GetStatus()->state, 2);
 }
 
 TEST_F(DfuSeBootloader, NothingButStatusWhileBusy)
 {
     DfuHost host = EnterBootloader();
-    ASSERT_TRUE(host.Download(0, DfuHost::Command(kDfuSeCommandErase, 0x08020000)));
+    ASSERT_TRUE(host.Download(0, DfuHost::Command(ZT::kDfuSeCommandErase, 0x08020000)));
     EXPECT_EQ(host.GetStatus()->state, 4);
     EXPECT_EQ(host.GetState(), 4);
-    EXPECT_FALSE(host.Download(0, DfuHost::Command(kDfuSeCommandErase, 0x08040000)));
+    EXPECT_FALSE(host.Download(0, DfuHost::Command(ZT::kDfuSeCommandErase, 0x08040000)));
     EXPECT_EQ(host.GetStatus()->state, 10);
 
     // The request log keeps each request with its payload, answer and outcome.
     const auto log = mController->GetRequestLog();
     ASSERT_EQ(log.size(), 5u);
-    EXPECT_EQ(log[0].dataOut, DfuHost::Command(kDfuSeCommandErase, 0x08020000));
+    EXPECT_EQ(log[0].dataOut, DfuHost::Command(ZT::kDfuSeCommandErase, 0x08020000));
     EXPECT_EQ(log[2].dataIn, std::vector<std::uint8_t>{4});
     EXPECT_EQ(log[3].error, ZT::UsbError::Pipe);
-    EXPECT_EQ(log[4].stateAfter, DfuState::DfuError);
+    EXPECT_EQ(log[4].stateAfter, ZT::DfuState::DfuError);
 }
 
 TEST_F(DfuSeBootloader, ABrokenImageKeepsTheDeviceInItsBootloader)

@@ -102,7 +102,8 @@ TEST_F(ImageCheck, ACutDownloadStaysInTheBootloaderAndReportsNoNewVersion)
         EXPECT_TRUE(FindBootloader());
         EXPECT_FALSE(Find(0x2C1A, 0x8010)) << "a cut image must not run";
         EXPECT_EQ(mController->GetFlashReleaseNumber(), std::nullopt) << "no version may be reported";
-        EXPECT_EQ(mController->GetDfuState(), std::optional<DfuState>(DfuState::DfuIdle)) << "a power-up starts afresh";
+        EXPECT_EQ(mController->GetDfuState(), std::optional<ZT::DfuState>(ZT::DfuState::DfuIdle))
+            << "a power-up starts afresh";
 
         // The next run repairs it: a complete download boots.
         mController->SetFaults({});

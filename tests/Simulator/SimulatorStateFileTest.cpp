@@ -29,9 +29,9 @@ std::string ReadText(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string StateText(std::optional<DfuState> state)
+std::string StateText(std::optional<ZT::DfuState> state)
 {
-    return state ? DfuStateName(*state) : "not in the bootloader";
+    return state ? ZT::ToString(*state) : "not in the bootloader";
 }
 
 class SimulatorStateFile : public SimulatorTest {
@@ -171,12 +171,12 @@ TEST_F(SimulatorStateFile, ABootloaderIsFoundInTheStateTheRunLeftItIn)
     DfuHost displayAgain(usb->Open(listed[1].path, error), mClock);
     const auto displayStatus = displayAgain.GetStatus();
     ASSERT_TRUE(displayStatus) << ZT::UsbErrorName(error);
-    EXPECT_EQ(DfuStatusName(static_cast<DfuStatus>(displayStatus->status)), std::string("errWRITE"));
+    EXPECT_EQ(ZT::ToString(static_cast<ZT::DfuStatus>(displayStatus->status)), std::string("errWRITE"));
     ASSERT_TRUE(controllerAgain.ClearStatus());
     const auto cleared = controllerAgain.GetStatus();
     ASSERT_TRUE(cleared);
-    EXPECT_EQ(StateText(static_cast<DfuState>(cleared->state)), "dfuERROR");
-    EXPECT_EQ(DfuStatusName(static_cast<DfuStatus>(cleared->status)), std::string("errUNKNOWN"));
+    EXPECT_EQ(StateText(static_cast<ZT::DfuState>(cleared->state)), "dfuERROR");
+    EXPECT_EQ(ZT::ToString(static_cast<ZT::DfuStatus>(cleared->status)), std::string("errUNKNOWN"));
 
     // A power cycle, recorded as such: both power up afresh, the controller's cut image kept in
     // its bootloader, the display's intact one running.
@@ -198,12 +198,12 @@ TEST_F(SimulatorStateFile, AnOperationTheHostLeftIsFinishedInTheKeptState)
         std::uint16_t block;
         std::vector<std::uint8_t> payload;
         const char* state;
-        DfuStatus status;
+        ZT::DfuStatus status;
     };
     const std::vector<Case> cases{
-        {"erase of the sector at 0x08020000", 0, DfuHost::Command(kDfuSeCommandErase, 0x08020000),
-         "dfuDNLOAD-IDLE", DfuStatus::Ok},
-        {"write into flash that is not erased", 2, MakeImage(64, std::nullopt), "dfuERROR", DfuStatus::ErrWrite},
+        {"erase of the sector at 0x08020000", 0, DfuHost::Command(ZT::kDfuSeCommandErase, 0x08020000),
+         "dfuDNLOAD-IDLE", ZT::DfuStatus::Ok},
+        {"write into flash that is not erased", 2, MakeImage(64, std::nullopt), "dfuERROR", ZT::DfuStatus::ErrWrite},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -228,7 +228,7 @@ TEST_F(SimulatorStateFile, AnOperationTheHostLeftIsFinishedInTheKeptState)
         DfuHost again(usb->Open(listed[0].path, error), mClock);
         const auto status = again.GetStatus();
         ASSERT_TRUE(status) << ZT::UsbErrorName(error);
-        EXPECT_EQ(DfuStatusName(static_cast<DfuStatus>(status->status)), std::string(DfuStatusName(c.status)));
+        EXPECT_EQ(ZT::ToString(static_cast<ZT::DfuStatus>(status->status)), std::string(ZT::ToString(c.status)));
     }
 }
 
@@ -246,7 +246,7 @@ TEST_F(SimulatorStateFile, AKilledRunLeavesTheFileAsTheHardwareIsLeft)
     ASSERT_TRUE(kept) << error;
     ASSERT_EQ(kept->size(), 2u);
     EXPECT_EQ(kept->front().State, CSimulatorStateFile::Power::Bootloader);
-    EXPECT_EQ(std::string(DfuStateName(kept->front().Bootloader.State)), "dfuDNLOAD-IDLE");
+    EXPECT_EQ(std::string(ZT::ToString(kept->front().Bootloader.State)), "dfuDNLOAD-IDLE");
     EXPECT_EQ(NextRun()->GetDevices()[0]->GetMode(), SimulatedDeviceMode::Bootloader);
 
     mController->Unplug();
@@ -284,7 +284,7 @@ TEST_F(SimulatorStateFile, AFileOfTheEarlierFormatOrWithAStateNoRunLeavesIsRefus
     const Case cases[] = {
         {"format 1", 7, '1', "earlier format"},
         {"power state 4", 12 + 1, 4, "bad device record 0"},
-        {"dfuDNBUSY", 12 + 2, static_cast<std::uint8_t>(DfuState::DfuDnbusy), "bad device record 0"},
+        {"dfuDNBUSY", 12 + 2, static_cast<std::uint8_t>(ZT::DfuState::DfuDnbusy), "bad device record 0"},
         {"DFU state 11", 12 + 2, 11, "bad device record 0"},
         {"DFU status 16", 12 + 3, 16, "bad device record 0"},
     };

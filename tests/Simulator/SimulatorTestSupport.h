@@ -3,7 +3,7 @@
 // the requests the engine sends (setup values, payloads, the 10 ms waits on the clock).
 
 #include "Simulator/DeviceSimulator.h"
-#include "Simulator/DfuDefinitions.h"
+#include "ZTFramework/Usb/Dfu.h"
 #include "Simulator/FirmwareVersionRecord.h"
 #include "ZTFramework/Time/VirtualClock.h"
 #include "tests/Support/Printers.h"
@@ -36,7 +36,7 @@ public:
     bool Download(std::uint16_t block, std::span<const std::uint8_t> payload)
     {
         std::vector<std::uint8_t> buffer(payload.begin(), payload.end());
-        return mConnection->ControlTransfer(kDfuRequestTypeOut, 1, block, 0, buffer.empty() ? nullptr : buffer.data(),
+        return mConnection->ControlTransfer(ZT::kDfuRequestTypeOut, 1, block, 0, buffer.empty() ? nullptr : buffer.data(),
                                             static_cast<std::uint16_t>(buffer.size()));
     }
     // A failed request gives nothing; the reply buffer starts filled with 0xFF as the engine's does.
@@ -44,28 +44,28 @@ public:
     {
         std::uint8_t reply[6];
         std::fill(std::begin(reply), std::end(reply), 0xFF);
-        if (!mConnection->ControlTransfer(kDfuRequestTypeIn, 3, 0, 0, reply, 6))
+        if (!mConnection->ControlTransfer(ZT::kDfuRequestTypeIn, 3, 0, 0, reply, 6))
             return std::nullopt;
         return StatusReply{reply[0], static_cast<std::uint32_t>(reply[1] | (reply[2] << 8) | (reply[3] << 16)), reply[4]};
     }
-    bool ClearStatus() { return mConnection->ControlTransfer(kDfuRequestTypeOut, 4, 0, 0, nullptr, 0); }
-    bool Abort() { return mConnection->ControlTransfer(kDfuRequestTypeOut, 6, 0, 0, nullptr, 0); }
+    bool ClearStatus() { return mConnection->ControlTransfer(ZT::kDfuRequestTypeOut, 4, 0, 0, nullptr, 0); }
+    bool Abort() { return mConnection->ControlTransfer(ZT::kDfuRequestTypeOut, 6, 0, 0, nullptr, 0); }
     std::optional<std::uint8_t> GetState()
     {
         std::uint8_t state = 0xFF;
-        if (!mConnection->ControlTransfer(kDfuRequestTypeIn, 5, 0, 0, &state, 1))
+        if (!mConnection->ControlTransfer(ZT::kDfuRequestTypeIn, 5, 0, 0, &state, 1))
             return std::nullopt;
         return state;
     }
     std::optional<std::vector<std::uint8_t>> Upload(std::uint16_t block, std::uint16_t length)
     {
         std::vector<std::uint8_t> data(length, 0xEE);
-        if (!mConnection->ControlTransfer(kDfuRequestTypeIn, 2, block, 0, data.data(), length))
+        if (!mConnection->ControlTransfer(ZT::kDfuRequestTypeIn, 2, block, 0, data.data(), length))
             return std::nullopt;
         data.resize(mConnection->GetLastTransferredLength());
         return data;
     }
-    bool Leave() { return mConnection->ControlTransfer(kDfuRequestTypeOut, 1, 0, 0, nullptr, 0); }
+    bool Leave() { return mConnection->ControlTransfer(ZT::kDfuRequestTypeOut, 1, 0, 0, nullptr, 0); }
 
     static std::vector<std::uint8_t> Command(std::uint8_t command, std::uint32_t address)
     {
@@ -75,8 +75,8 @@ public:
 
     // The engine's erase step: DNLOAD 0x41, GETSTATUS must say dfuDNBUSY, 10 ms, GETSTATUS must
     // say dfuDNLOAD-IDLE. Its set-address step is the same with 0x21 and no wait.
-    ::testing::AssertionResult EraseSector(std::uint32_t address) { return Run(kDfuSeCommandErase, address, 10); }
-    ::testing::AssertionResult SetAddress(std::uint32_t address) { return Run(kDfuSeCommandSetAddress, address, 0); }
+    ::testing::AssertionResult EraseSector(std::uint32_t address) { return Run(ZT::kDfuSeCommandErase, address, 10); }
+    ::testing::AssertionResult SetAddress(std::uint32_t address) { return Run(ZT::kDfuSeCommandSetAddress, address, 0); }
 
     // The engine's block step: DNLOAD, GETSTATUS, then up to 20 polls 10 ms apart for dfuDNLOAD-IDLE.
     ::testing::AssertionResult WriteBlock(std::uint16_t blockNumber, std::span<const std::uint8_t> data)

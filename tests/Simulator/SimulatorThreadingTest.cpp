@@ -60,7 +60,7 @@ TEST_F(SimulatorThreading, UnplugWhileAStatusIsHeldBack)
     // Real time would make the race visible; in virtual time the held-back request must at
     // least see the device gone when it wakes.
     DfuHost host = EnterBootloader();
-    ASSERT_TRUE(host.Download(0, DfuHost::Command(kDfuSeCommandErase, 0x08020000)));
+    ASSERT_TRUE(host.Download(0, DfuHost::Command(ZT::kDfuSeCommandErase, 0x08020000)));
     ASSERT_EQ(host.GetStatus()->state, 4);
     std::thread unplugger([this] { mController->Unplug(); });
     const auto status = host.GetStatus();

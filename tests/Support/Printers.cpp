@@ -39,6 +39,43 @@ void PrintTo(const WString& text, std::ostream* out)
     PrintQuoted(text.ToUTF8(), *out);
 }
 
+void PrintTo(UsbError error, std::ostream* out)
+{
+    const std::string name = UsbErrorName(error);
+    *out << name;
+    if (name == "Unknown") // what UsbErrorName gives every number outside the set
+        *out << " (" << static_cast<std::int32_t>(error) << ")";
+}
+
+namespace {
+
+// The name, and the number when DFU does not define it (the name is then the same as 0xFF's).
+template <typename Enum>
+void PrintDfuName(Enum value, std::ostream& out)
+{
+    const std::string name = ToString(value);
+    out << name;
+    if (name == ToString(static_cast<Enum>(0xFF)))
+        out << " (" << Testing::Hex(static_cast<std::uint8_t>(value), 2) << ")";
+}
+
+} // namespace
+
+void PrintTo(DfuRequest request, std::ostream* out)
+{
+    PrintDfuName(request, *out);
+}
+
+void PrintTo(DfuState state, std::ostream* out)
+{
+    PrintDfuName(state, *out);
+}
+
+void PrintTo(DfuStatus status, std::ostream* out)
+{
+    PrintDfuName(status, *out);
+}
+
 void PrintTo(const NString& text, std::ostream* out)
 {
     PrintQuoted(text.View(), *out);

@@ -9,6 +9,8 @@
 // names below include it as well, so that they read on their own.
 
 #include "ZTFramework/Errors/Result.h"
+#include "ZTFramework/Usb/Dfu.h"
+#include "ZTFramework/Usb/UsbError.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +25,13 @@ namespace ZT {
 // and control characters escaped. Found by argument-dependent lookup (same namespace as StringT).
 void PrintTo(const WString& text, std::ostream* out);
 void PrintTo(const NString& text, std::ostream* out);
+
+// By name, "Pipe", "dfuERROR", "errWRITE"; a number outside the set also with its value,
+// "unknown DFU state (0xFF)".
+void PrintTo(UsbError error, std::ostream* out);
+void PrintTo(DfuRequest request, std::ostream* out);
+void PrintTo(DfuState state, std::ostream* out);
+void PrintTo(DfuStatus status, std::ostream* out);
 
 } // namespace ZT
 

@@ -1,6 +1,7 @@
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 
 #include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
+#include "ZTFramework/Usb/Dfu.h"
 
 #include <algorithm>
 #include <cstring>
@@ -112,7 +113,7 @@ ZT::ZTRESULT LDfuSeFirmwareFile::GetSetAddressCommand(std::uint16_t blockIndex, 
         return ZT::E_INVALIDARG;
     // The device's address pointer is 32 bits; the sum wraps as it does there.
     const std::uint32_t address = static_cast<std::uint32_t>(mBlockSize) * blockIndex + mElementAddress;
-    StoreCommand(kSetAddressCommand, address, buffer);
+    StoreCommand(ZT::kDfuSeCommandSetAddress, address, buffer);
     length = kCommandLength;
     return ZT::S_OK;
 }
@@ -122,7 +123,7 @@ ZT::ZTRESULT LDfuSeFirmwareFile::GetEraseCommand(std::uint32_t address, std::uin
 {
     if (!mValid || buffer == nullptr || length < kCommandLength)
         return ZT::E_INVALIDARG;
-    StoreCommand(kEraseCommand, address, buffer);
+    StoreCommand(ZT::kDfuSeCommandErase, address, buffer);
     length = kCommandLength;
     return ZT::S_OK;
 }

@@ -4,9 +4,10 @@
 // Open checks the file's prefix (signature "DfuSe", format version 1, exactly one target), takes
 // the first image element of that target (its flash address and length) and then serves the
 // element as blocks of the block size given to Open; it also builds the two five-byte DfuSe
-// commands the download sends inside DFU download requests: set address pointer (0x21) and erase
-// (0x41). The target prefix, further elements and the DFU suffix with its CRC are neither read
-// nor checked: a file that lacks the suffix is accepted. See DfuSeFileLayout.h for the layout.
+// commands the download sends inside DFU download requests: set address pointer and erase
+// (ZT::kDfuSeCommandSetAddress, ZT::kDfuSeCommandErase). The target prefix, further elements and
+// the DFU suffix with its CRC are neither read nor checked: a file that lacks the suffix is
+// accepted. See DfuSeFileLayout.h for the layout.
 //
 // Results: S_OK; E_FAIL for a file that cannot be opened or is rejected, and for a short block
 // read; E_INVALIDARG for a call before a successful Open, an index past the last block or a
@@ -27,8 +28,6 @@ class LDfuSeFirmwareFile : public virtual ZT::LRefCountedObject {
 public:
     // Each command payload is this long.
     static constexpr std::uint16_t kCommandLength = 5;
-    static constexpr std::uint8_t kSetAddressCommand = 0x21;
-    static constexpr std::uint8_t kEraseCommand = 0x41;
 
     // A new reader, not valid, with no file open.
     [[nodiscard]] static ZT::RCPtr<LDfuSeFirmwareFile> Create();

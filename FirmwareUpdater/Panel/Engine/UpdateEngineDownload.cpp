@@ -39,6 +39,8 @@
 #include "FirmwareUpdater/Panel/Engine/UsbConnection.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Time/Clock.h"
+#include "ZTFramework/Usb/Dfu.h"
+#include "ZTFramework/Usb/UsbError.h"
 
 #include <algorithm>
 #include <array>
@@ -52,7 +54,8 @@ using DeviceState = LUpdateEngineInterface::DeviceState;
 using FirmwareFileState = LUpdateEngineInterface::FirmwareFileState;
 using DeviceErrorReason = LUpdateEngineInterface::DeviceErrorReason;
 using UpdateRunState = LUpdateEngineInterface::UpdateRunState;
-using DfuStatus = UsbConnection::DfuStatus;
+using StatusReply = UsbConnection::StatusReply;
+using ZT::DfuState;
 
 // The transfer size the bootloader places blocks by: block n lands at (n - 2) x 2048 + the
 // address pointer.
@@ -101,6 +104,13 @@ std::string Hex32(std::uint32_t value)
     return text;
 }
 
+std::string Hex8(std::uint8_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value));
+    return text;
+}
+
 std::string DescribeDevice(const LUpdateEngine::DeviceDefinitionEx& record)
 {
     char ids[16];
@@ -109,30 +119,42 @@ std::string DescribeDevice(const LUpdateEngine::DeviceDefinitionEx& record)
     return std::string(ids) + " at " + (record.UpdateModePath.IsEmpty() ? "(no path)" : record.UpdateModePath.ToUTF8());
 }
 
+// "dfuERROR (errUNKNOWN)"; a byte DFU does not define also shows its number, "unknown DFU state
+// 0xFF (OK)", as a short or garbled reply gives it.
+std::string DescribeStatus(const StatusReply& status)
+{
+    std::string text = ZT::ToString(status.State);
+    if (static_cast<std::uint8_t>(status.State) > static_cast<std::uint8_t>(DfuState::DfuError))
+        text += " " + Hex8(static_cast<std::uint8_t>(status.State));
+    text += std::string(" (") + ZT::ToString(status.Status);
+    if (static_cast<std::uint8_t>(status.Status) > static_cast<std::uint8_t>(ZT::DfuStatus::ErrStalledPkt))
+        text += " " + Hex8(static_cast<std::uint8_t>(status.Status));
+    return text + ")";
+}
+
 // Writes the one line a failed run leaves, "Engine: download to 0483:DF11 at /dev/... failed while
-// erasing the sector at 0x08010000: second status request: Pipe (-9)", and gives false for the
-// caller to return.
+// erasing the sector at 0x08010000: second status request: Pipe", and gives false for the caller
+// to return. NotOpen names a request attempted on a closed connection; every other reason is the
+// device's or the bus's.
 bool FailedRequest(const DownloadRun& run, const std::string& step, const char* request)
 {
-    const std::int32_t error = run.Usb.GetLastError();
     ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step << ": " << request
-                     << ": " << UsbConnection::ErrorName(error) << " (" << error << ")";
+                     << ": " << ZT::UsbErrorName(run.Usb.GetLastError());
     return false;
 }
 
+// "...: status request: dfuERROR (errUNKNOWN) where dfuIDLE was expected".
 bool UnexpectedState(const DownloadRun& run, const std::string& step, const std::string& request,
-                     const DfuStatus& status, std::uint32_t expected)
+                     const StatusReply& status, DfuState expected)
 {
-    ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step << ": " << request
-                     << ": DFU state " << status.State << " (" << UsbConnection::StateName(status.State) << ") where "
-                     << expected << " (" << UsbConnection::StateName(expected) << ") was expected (status "
-                     << status.Status << ")";
+    ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step << ": " << request << ": "
+                     << DescribeStatus(status) << " where " << ZT::ToString(expected) << " was expected";
     return false;
 }
 
-bool RequestStatus(DownloadRun& run, const std::string& step, const char* request, DfuStatus& status)
+bool RequestStatus(DownloadRun& run, const std::string& step, const char* request, StatusReply& status)
 {
-    if (run.Usb.GetStatus(status) != UsbConnection::kRequestSucceeded)
+    if (run.Usb.GetStatus(status) != ZT::UsbError::None)
         return FailedRequest(run, step, request);
     return true;
 }
@@ -142,13 +164,13 @@ bool RequestStatus(DownloadRun& run, const std::string& step, const char* reques
 // kStatusPollWaitMs after that. status holds the first reply on entry and the last on return.
 // False after a failed request (logged) and when the bootloader is still busy after
 // kBusyTotalWaitLimitMs (logged).
-bool PollWhileBusy(DownloadRun& run, const std::string& step, DfuStatus& status)
+bool PollWhileBusy(DownloadRun& run, const std::string& step, StatusReply& status)
 {
     std::uint32_t waitedMs = 0;
-    for (std::uint32_t poll = 0; status.State == UsbConnection::kStateDfuDownloadBusy; ++poll) {
+    for (std::uint32_t poll = 0; status.State == DfuState::DfuDnbusy; ++poll) {
         if (waitedMs >= kBusyTotalWaitLimitMs)
             return UnexpectedState(run, step, "status poll after " + std::to_string(waitedMs) + " ms of waiting", status,
-                                   UsbConnection::kStateDfuDownloadIdle);
+                                   DfuState::DfuDnloadIdle);
         std::uint32_t waitMs = std::min(status.PollTimeout, kBusyPollWaitLimitMs);
         if (poll > 0)
             waitMs = std::max(waitMs, kStatusPollWaitMs);
@@ -162,10 +184,10 @@ bool PollWhileBusy(DownloadRun& run, const std::string& step, DfuStatus& status)
 }
 
 // One GETSTATUS whose reply must show the DFU state expected.
-bool ExpectState(DownloadRun& run, const std::string& step, const char* request, std::uint32_t expected)
+bool ExpectState(DownloadRun& run, const std::string& step, const char* request, DfuState expected)
 {
-    DfuStatus status;
-    if (run.Usb.GetStatus(status) != UsbConnection::kRequestSucceeded)
+    StatusReply status;
+    if (run.Usb.GetStatus(status) != ZT::UsbError::None)
         return FailedRequest(run, step, request);
     if (status.State != expected)
         return UnexpectedState(run, step, request, status, expected);
@@ -179,31 +201,38 @@ bool ExpectState(DownloadRun& run, const std::string& step, const char* request,
 bool BringBootloaderToIdle(DownloadRun& run)
 {
     const std::string step = "bringing the bootloader to dfuIDLE";
-    DfuStatus status;
+    StatusReply status;
     if (!RequestStatus(run, step, "status request", status) || !PollWhileBusy(run, step, status))
         return false;
     switch (status.State) {
-    case UsbConnection::kStateDfuIdle:
+    case DfuState::DfuIdle:
         return true;
-    case UsbConnection::kStateDfuError:
-        ZT::CDebugLine() << "Engine: the bootloader of " << run.Device << " is in dfuERROR (status " << status.Status
-                         << "); clearing it";
-        if (run.Usb.ClearStatus() != UsbConnection::kRequestSucceeded)
+    case DfuState::DfuError:
+        ZT::CDebugLine() << "Engine: the bootloader of " << run.Device << " is in " << DescribeStatus(status)
+                         << "; clearing it";
+        if (run.Usb.ClearStatus() != ZT::UsbError::None)
             return FailedRequest(run, step, "clear-status request");
-        return ExpectState(run, step, "status request after clear-status", UsbConnection::kStateDfuIdle);
-    case UsbConnection::kStateDfuDownloadSync:
-    case UsbConnection::kStateDfuDownloadIdle:
-    case UsbConnection::kStateDfuManifestSync:
-    case UsbConnection::kStateDfuUploadIdle:
-        ZT::CDebugLine() << "Engine: the bootloader of " << run.Device << " is in "
-                         << UsbConnection::StateName(status.State)
+        return ExpectState(run, step, "status request after clear-status", DfuState::DfuIdle);
+    case DfuState::DfuDnloadSync:
+    case DfuState::DfuDnloadIdle:
+    case DfuState::DfuManifestSync:
+    case DfuState::DfuUploadIdle:
+        ZT::CDebugLine() << "Engine: the bootloader of " << run.Device << " is in " << ZT::ToString(status.State)
                          << ", left by a transfer that did not end; aborting it";
-        if (run.Usb.Abort() != UsbConnection::kRequestSucceeded)
+        if (run.Usb.Abort() != ZT::UsbError::None)
             return FailedRequest(run, step, "abort request");
-        return ExpectState(run, step, "status request after abort", UsbConnection::kStateDfuIdle);
-    default:
-        return UnexpectedState(run, step, "status request", status, UsbConnection::kStateDfuIdle);
+        return ExpectState(run, step, "status request after abort", DfuState::DfuIdle);
+    // States no bootloader in DFU mode reports while idle or interrupted (PollWhileBusy has waited
+    // out dfuDNBUSY): nothing here would bring them back to dfuIDLE.
+    case DfuState::AppIdle:
+    case DfuState::AppDetach:
+    case DfuState::DfuDnbusy:
+    case DfuState::DfuManifest:
+    case DfuState::DfuManifestWaitReset:
+        break;
     }
+    // Also every byte that is no DFU state.
+    return UnexpectedState(run, step, "status request", status, DfuState::DfuIdle);
 }
 
 // DNLOAD, as block 0, of the 5-byte DfuSe command that the firmware file has just built in the
@@ -215,7 +244,7 @@ bool SendCommand(DownloadRun& run, const std::string& step, ZT::ZTRESULT built, 
                          << ": the firmware file gave no command (" << ZT::ResultToText(built) << ")";
         return false;
     }
-    if (run.Usb.Download(run.Buffer.data(), length, kCommandBlockNumber) != UsbConnection::kRequestSucceeded)
+    if (run.Usb.Download(run.Buffer.data(), length, kCommandBlockNumber) != ZT::UsbError::None)
         return FailedRequest(run, step, "command request");
     return true;
 }
@@ -224,11 +253,11 @@ bool SendCommand(DownloadRun& run, const std::string& step, ZT::ZTRESULT built, 
 // also hold that reply back until it is done), dfuDNLOAD-IDLE once it is done.
 bool WaitForCommandDone(DownloadRun& run, const std::string& step)
 {
-    DfuStatus status;
+    StatusReply status;
     if (!RequestStatus(run, step, "first status request", status) || !PollWhileBusy(run, step, status))
         return false;
-    if (status.State != UsbConnection::kStateDfuDownloadIdle)
-        return UnexpectedState(run, step, "last status request", status, UsbConnection::kStateDfuDownloadIdle);
+    if (status.State != DfuState::DfuDnloadIdle)
+        return UnexpectedState(run, step, "last status request", status, DfuState::DfuDnloadIdle);
     return true;
 }
 
@@ -287,7 +316,7 @@ bool PointAtElementStart(DownloadRun& run)
 {
     const std::uint32_t start = run.File.GetElementAddress();
     const std::string step = "setting the address pointer to the element's start " + Hex32(start) + " before leaving";
-    run.Buffer[0] = LDfuSeFirmwareFile::kSetAddressCommand;
+    run.Buffer[0] = ZT::kDfuSeCommandSetAddress;
     for (int i = 0; i < 4; ++i)
         run.Buffer[1 + i] = static_cast<std::uint8_t>(start >> (8 * i));
     if (!SendCommand(run, step, ZT::S_OK, LDfuSeFirmwareFile::kCommandLength))
@@ -299,20 +328,20 @@ bool PointAtElementStart(DownloadRun& run)
 // apart, until the bootloader reports dfuDNLOAD-IDLE.
 bool WaitForBlockWritten(DownloadRun& run, const std::string& step)
 {
-    DfuStatus status;
-    if (run.Usb.GetStatus(status) != UsbConnection::kRequestSucceeded)
+    StatusReply status;
+    if (run.Usb.GetStatus(status) != ZT::UsbError::None)
         return FailedRequest(run, step, "status request");
     for (std::uint32_t poll = 0; poll < kBlockStatusPollLimit; ++poll) {
-        if (status.State == UsbConnection::kStateDfuDownloadIdle)
+        if (status.State == DfuState::DfuDnloadIdle)
             return true;
         ZT::GetClock().SleepMs(kStatusPollWaitMs);
-        if (run.Usb.GetStatus(status) != UsbConnection::kRequestSucceeded)
+        if (run.Usb.GetStatus(status) != ZT::UsbError::None)
             return FailedRequest(run, step, "status poll");
     }
-    if (status.State == UsbConnection::kStateDfuDownloadIdle)
+    if (status.State == DfuState::DfuDnloadIdle)
         return true;
     return UnexpectedState(run, step, "last of " + std::to_string(kBlockStatusPollLimit) + " status polls", status,
-                           UsbConnection::kStateDfuDownloadIdle);
+                           DfuState::DfuDnloadIdle);
 }
 
 bool WriteBlock(DownloadRun& run, std::uint16_t blockIndex, std::uint16_t blockNumber)
@@ -325,7 +354,7 @@ bool WriteBlock(DownloadRun& run, std::uint16_t blockIndex, std::uint16_t blockN
                          << ": the firmware file ended early";
         return false;
     }
-    if (run.Usb.Download(run.Buffer.data(), length, blockNumber) != UsbConnection::kRequestSucceeded)
+    if (run.Usb.Download(run.Buffer.data(), length, blockNumber) != ZT::UsbError::None)
         return FailedRequest(run, step, "data request");
     return WaitForBlockWritten(run, step);
 }
@@ -358,9 +387,9 @@ PhaseEnd WriteBlocks(DownloadRun& run)
 // is sent and the connection's last error says so.
 void LeaveDfuMode(UsbConnection& usb)
 {
-    if (usb.Leave() != UsbConnection::kRequestSucceeded)
+    if (usb.Leave() != ZT::UsbError::None)
         return;
-    DfuStatus ignored;
+    StatusReply ignored;
     (void)usb.GetStatus(ignored);
 }
 
@@ -463,7 +492,7 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
         if (run.EraseRequested) {
             // The abort ends the download the erase began, so the next run finds dfuIDLE.
             ReportDeviceStaysInUpdateMode(run, "was cancelled");
-            if (usb.Abort() != UsbConnection::kRequestSucceeded)
+            if (usb.Abort() != ZT::UsbError::None)
                 (void)FailedRequest(run, "ending the cancelled download", "abort request");
         } else {
             // Nothing was erased: the application is whole, and the device may restart into it.

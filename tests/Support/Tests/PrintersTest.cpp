@@ -7,6 +7,7 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -59,6 +60,20 @@ TEST(Printers, UsbIdsAndAddressesPrintInHex)
     EXPECT_NE(UsbId(0x8010), UsbId(0xB010));
     EXPECT_EQ(ZT::Testing::Hex(0x08008000, 8), "0x08008000");
     EXPECT_EQ(ZT::Testing::Hex(0xA, 2), "0x0A");
+}
+
+// A byte from a device that DFU does not define keeps its value in the message: it is the clue.
+TEST(Printers, UsbErrorsAndDfuValuesPrintByNameAndUnknownOnesWithTheirNumber)
+{
+    EXPECT_EQ(::testing::PrintToString(ZT::UsbError::Pipe), "Pipe");
+    EXPECT_EQ(::testing::PrintToString(ZT::UsbError::NotOpen), "NotOpen");
+    EXPECT_EQ(::testing::PrintToString(static_cast<ZT::UsbError>(-42)), "Unknown (-42)");
+    EXPECT_EQ(::testing::PrintToString(ZT::DfuRequest::ClrStatus), "CLRSTATUS");
+    EXPECT_EQ(::testing::PrintToString(ZT::DfuState::DfuError), "dfuERROR");
+    EXPECT_EQ(::testing::PrintToString(static_cast<ZT::DfuState>(0xFF)), "unknown DFU state (0xFF)");
+    EXPECT_EQ(::testing::PrintToString(std::optional<ZT::DfuState>(ZT::DfuState::DfuIdle)), "(dfuIDLE)");
+    EXPECT_EQ(::testing::PrintToString(ZT::DfuStatus::ErrWrite), "errWRITE");
+    EXPECT_EQ(::testing::PrintToString(static_cast<ZT::DfuStatus>(0x10)), "unknown DFU status (0x10)");
 }
 
 } // namespace

@@ -42,7 +42,7 @@ std::string ModeOf(LSimulatedDevice& device)
 std::string DfuStateOf(LSimulatedDevice& device)
 {
     const auto state = device.GetDfuState();
-    return state ? DfuStateName(*state) : "(not in its bootloader)";
+    return state ? ZT::ToString(*state) : "(not in its bootloader)";
 }
 
 // Progress as the engine computes it: sector i of n in the first half, block i of b in the second.
@@ -443,6 +443,7 @@ struct FailureCase {
     bool powerCycleToRecover;              // the device no longer answers until it restarts
     // How the next run finds the bootloader and brings it to dfuIDLE.
     std::vector<std::string> retryStart;
+    const char* failure; // how the run's failure line ends: the request and the reason by name
 };
 void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
@@ -464,6 +465,8 @@ TEST_P(DfuSeDeviceFailure, EndsTheRunAtOnceWithoutLeavingAndTheNextRunFinishesTh
     EXPECT_EQ(std::count(requests.begin(), requests.end(), "DNLOAD 0 leave"), 0);
     EXPECT_NE(capture.Text().find("failed after the first erase request; the device stays in update mode"), std::string::npos)
         << capture.Text();
+    EXPECT_NE(capture.Text().find(c.failure), std::string::npos) << "no line ending in \"" << c.failure << "\" in:\n"
+                                                                  << capture.Text();
 
     mController->SetFaults({});
     mClock.AdvanceMs(60000);
@@ -488,20 +491,26 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"StallOnErase", Fault(&F::stallOnErase, true),
                     {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000 !Pipe"}, false,
-                    {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
+                    {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
+                    "erasing the sector at 0x08008000: command request: Pipe"},
         FailureCase{"StallAfterThreeBlocks", Fault(&F::stallAfterBlocks, 3u),
                     {"DNLOAD 4 2048 bytes", "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 5 2048 bytes !Pipe"}, false,
-                    {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
+                    {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
+                    "writing block 3 as block number 5: data request: Pipe"},
         // The power cycle brings the bootloader back in dfuIDLE.
         FailureCase{"NoAnswerAfterThreeBlocks", Fault(&F::noAnswerAfterBlocks, 3u),
-                    {"GETSTATUS 5", "DNLOAD 5 2048 bytes !Timeout"}, true, {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
+                    {"GETSTATUS 5", "DNLOAD 5 2048 bytes !Timeout"}, true, {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
+                    "writing block 3 as block number 5: data request: Timeout"},
         FailureCase{"UnpluggedAfterThreeBlocks", Fault(&F::unplugAfterBlocks, 3u),
-                    {"GETSTATUS 5", "DNLOAD 5 2048 bytes !NoDevice"}, true, {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
+                    {"GETSTATUS 5", "DNLOAD 5 2048 bytes !NoDevice"}, true, {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
+                    "writing block 3 as block number 5: data request: NoDevice"},
         // The first status request and 20 polls all answer dfuDNBUSY. The block is done by the
         // next run, which finds dfuDNLOAD-IDLE: an ABORT, not a CLRSTATUS, brings that to dfuIDLE.
         FailureCase{"BlockBusyPastTwentyPolls",
                     Fault(&F::busyBlockStatusReplies, 21u, Fault(&F::busyBlockIndex, 2u)),
-                    BusyBlockEnd(21), false, {"GETSTATUS 5", "ABORT", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}}),
+                    BusyBlockEnd(21), false, {"GETSTATUS 5", "ABORT", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
+                    "writing block 2 as block number 4: last of 20 status polls: dfuDNBUSY (OK) where dfuDNLOAD-IDLE "
+                    "was expected"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DfuSeDownload, BlockThatBecomesIdleOnTheTwentiethPollIsWritten)
@@ -526,6 +535,7 @@ struct StartStateCase {
     // What another client did to the bootloader before the run (a run that was killed).
     std::function<void(SimTest::DfuHost&)> leaveBehind;
     std::vector<std::string> start; // the run's requests up to its first erase
+    const char* logged;             // what the engine's line names the state it found by, if any
 };
 void PrintTo(const StartStateCase& c, std::ostream* out) { *out << c.name; }
 
@@ -548,10 +558,14 @@ TEST_P(DfuSeStartState, TheBootloaderIsBroughtToIdleWithTheRequestItsStateNeeds)
     }
     mUsb->Clear();
 
+    CDebugCapture capture;
     EXPECT_EQ(RunUpdate(), UpdateRunState::Succeeded);
     const auto requests = mUsb->GetDescriptions();
     const auto firstErase = std::find(requests.begin(), requests.end(), "DNLOAD 0 erase 0x08008000");
     EXPECT_EQ(std::vector<std::string>(requests.begin(), firstErase), c.start);
+    if (c.logged) {
+        EXPECT_NE(capture.Text().find(c.logged), std::string::npos) << capture.Text();
+    }
     EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
 }
 
@@ -560,24 +574,25 @@ const std::vector<std::uint8_t> kSetAddressCommand{0x21, 0x00, 0x80, 0x00, 0x08}
 INSTANTIATE_TEST_SUITE_P(
     States, DfuSeStartState,
     ::testing::Values(
-        StartStateCase{"Idle", {}, nullptr, {"GETSTATUS 2"}},
+        StartStateCase{"Idle", {}, nullptr, {"GETSTATUS 2"}, nullptr},
         StartStateCase{"ErrorAtPowerUp", Fault(&F::bootloaderStartsInError, true), nullptr,
-                       {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2"}},
+                       {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2"}, "is in dfuERROR (errUNKNOWN); clearing it"},
         // Killed between a command and its status request: the first status request starts the
         // command, which is waited out, then aborted.
         StartStateCase{"DownloadSync", {},
                        [](SimTest::DfuHost& host) { ASSERT_TRUE(host.Download(0, kSetAddressCommand)); },
-                       {"GETSTATUS 4", "GETSTATUS 5", "ABORT", "GETSTATUS 2"}},
+                       {"GETSTATUS 4", "GETSTATUS 5", "ABORT", "GETSTATUS 2"},
+                       "is in dfuDNLOAD-IDLE, left by a transfer that did not end; aborting it"},
         StartStateCase{"DownloadIdle", {},
                        [](SimTest::DfuHost& host) {
                            ASSERT_TRUE(host.Download(0, kSetAddressCommand));
                            ASSERT_EQ(host.GetStatus()->state, 4);
                            ASSERT_EQ(host.GetStatus()->state, 5);
                        },
-                       {"GETSTATUS 5", "ABORT", "GETSTATUS 2"}},
+                       {"GETSTATUS 5", "ABORT", "GETSTATUS 2"}, "is in dfuDNLOAD-IDLE, left by"},
         StartStateCase{"UploadIdle", {},
                        [](SimTest::DfuHost& host) { ASSERT_TRUE(host.Upload(0, 4)); },
-                       {"GETSTATUS 9", "ABORT", "GETSTATUS 2"}}),
+                       {"GETSTATUS 9", "ABORT", "GETSTATUS 2"}, "is in dfuUPLOAD-IDLE, left by"}),
     [](const ::testing::TestParamInfo<StartStateCase>& info) { return std::string(info.param.name); });
 
 struct RefusedFileCase {

@@ -32,16 +32,16 @@ protected:
 TEST_F(UsbConnectionOnSimulator, RequestsOnAClosedConnectionFailWithNotOpenAndSendNothing)
 {
     UsbConnection neverOpened;
-    EXPECT_EQ(neverOpened.Abort(), UsbConnection::kRequestFailed);
-    EXPECT_EQ(neverOpened.GetLastError(), UsbConnection::kNotOpenError);
+    EXPECT_EQ(neverOpened.Abort(), ZT::UsbError::NotOpen);
+    EXPECT_EQ(neverOpened.GetLastError(), ZT::UsbError::NotOpen);
 
     UsbConnection closed;
     ASSERT_TRUE(closed.Open(BootloaderPath()));
     closed.Close();
     EXPECT_FALSE(closed.IsOpen());
     const std::uint8_t payload[5] = {0x41, 0x00, 0x80, 0x00, 0x08};
-    EXPECT_EQ(closed.Download(payload, 5, 0), UsbConnection::kRequestFailed);
-    EXPECT_EQ(closed.GetLastError(), UsbConnection::kNotOpenError);
+    EXPECT_EQ(closed.Download(payload, 5, 0), ZT::UsbError::NotOpen);
+    EXPECT_EQ(closed.GetLastError(), ZT::UsbError::NotOpen);
     EXPECT_TRUE(mController->GetRequestLog().empty());
 }
 
@@ -52,13 +52,13 @@ TEST_F(UsbConnectionOnSimulator, OpenFailsWithTheBackendsReason)
     UsbConnection connection;
     EXPECT_FALSE(connection.Open(ZT::WString("/dev/bus/usb/001/099")));
     EXPECT_FALSE(connection.IsOpen());
-    EXPECT_EQ(connection.GetLastError(), static_cast<std::int32_t>(ZT::UsbError::NotFound));
+    EXPECT_EQ(connection.GetLastError(), ZT::UsbError::NotFound);
 
     // The simulated device, like a claimed interface, admits one connection at a time.
     ASSERT_TRUE(connection.Open(path));
     UsbConnection second;
     EXPECT_FALSE(second.Open(path));
-    EXPECT_EQ(second.GetLastError(), static_cast<std::int32_t>(ZT::UsbError::Busy));
+    EXPECT_EQ(second.GetLastError(), ZT::UsbError::Busy);
 
     // Opening again first lets go of what was open, so the same path opens a second time.
     EXPECT_TRUE(connection.Open(path));
@@ -74,17 +74,17 @@ TEST_F(UsbConnectionOnSimulator, GetStatusDecodesStatePollTimeoutAndStatus)
     ASSERT_TRUE(connection.Open(BootloaderPath()));
 
     const std::uint8_t erase[5] = {0x41, 0x00, 0x80, 0x00, 0x08}; // the 16 KiB sector at 0x08008000
-    ASSERT_EQ(connection.Download(erase, 5, 0), UsbConnection::kRequestSucceeded);
+    ASSERT_EQ(connection.Download(erase, 5, 0), ZT::UsbError::None);
 
-    UsbConnection::DfuStatus busy;
-    ASSERT_EQ(connection.GetStatus(busy), UsbConnection::kRequestSucceeded);
-    EXPECT_EQ(busy.State, UsbConnection::kStateDfuDownloadBusy);
-    EXPECT_EQ(busy.Status, 0u);
+    UsbConnection::StatusReply busy;
+    ASSERT_EQ(connection.GetStatus(busy), ZT::UsbError::None);
+    EXPECT_EQ(busy.State, ZT::DfuState::DfuDnbusy);
+    EXPECT_EQ(busy.Status, ZT::DfuStatus::Ok);
     EXPECT_EQ(busy.PollTimeout, 250u); // the erase time of a 16 KiB sector, bytes 1..3 little-endian
 
-    UsbConnection::DfuStatus idle;
-    ASSERT_EQ(connection.GetStatus(idle), UsbConnection::kRequestSucceeded);
-    EXPECT_EQ(idle.State, UsbConnection::kStateDfuDownloadIdle);
+    UsbConnection::StatusReply idle;
+    ASSERT_EQ(connection.GetStatus(idle), ZT::UsbError::None);
+    EXPECT_EQ(idle.State, ZT::DfuState::DfuDnloadIdle);
 
     // How the engine reads dfuERROR and clears it: DfuSeDownload.BootloaderStartingInErrorIsClearedOnce.
 }
@@ -123,11 +123,11 @@ TEST(UsbConnection, ShortStatusReplyDecodesTheMissingBytesAsFF)
     UsbConnection connection;
     ASSERT_TRUE(connection.Open(ZT::WString("short")));
 
-    UsbConnection::DfuStatus status;
-    EXPECT_EQ(connection.GetStatus(status), UsbConnection::kRequestSucceeded);
-    EXPECT_EQ(status.Status, 0u);
+    UsbConnection::StatusReply status;
+    EXPECT_EQ(connection.GetStatus(status), ZT::UsbError::None);
+    EXPECT_EQ(status.Status, ZT::DfuStatus::Ok);
     EXPECT_EQ(status.PollTimeout, 0xFF1234u);
-    EXPECT_EQ(status.State, 0xFFu);
+    EXPECT_EQ(static_cast<unsigned>(status.State), 0xFFu);
 
     connection.Close();
     ZT::SetUsbBackend(nullptr);

@@ -113,7 +113,7 @@ std::vector<SimulatedUsbRequest> CEmulatedDfuSeBootloader::GetRequestLog() const
     return mDevice->GetRequestLog();
 }
 
-std::optional<DfuState> CEmulatedDfuSeBootloader::GetDfuState() const
+std::optional<ZT::DfuState> CEmulatedDfuSeBootloader::GetDfuState() const
 {
     return mDevice->GetDfuState();
 }
@@ -145,11 +145,12 @@ bool CEmulatedDfuSeBootloader::HoldsRequest(const std::uint8_t* setup, const std
     // Called with mMutex held.
     if (mHolding)
         return true;
-    if (!mHoldKind || setup[0] != kDfuRequestTypeOut || setup[1] != static_cast<std::uint8_t>(DfuRequest::Dnload))
+    if (!mHoldKind || setup[0] != ZT::kDfuRequestTypeOut ||
+        setup[1] != static_cast<std::uint8_t>(ZT::DfuRequest::Dnload))
         return false;
     const std::uint16_t value = static_cast<std::uint16_t>(setup[2] | (setup[3] << 8));
     const bool matches = *mHoldKind == HoldAt::EraseCommand
-                             ? value == 0 && length == 5 && data[0] == kDfuSeCommandErase
+                             ? value == 0 && length == 5 && data[0] == ZT::kDfuSeCommandErase
                              : value >= 2;
     if (!matches || ++mHoldSeen < mHoldCount)
         return false;

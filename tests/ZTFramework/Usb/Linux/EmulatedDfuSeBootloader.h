@@ -55,7 +55,7 @@ public:
     // The DFU requests that reached the device (string descriptors are not among them).
     [[nodiscard]] std::vector<SimulatedUsbRequest> GetRequestLog() const;
     // The bootloader's DFU state; nothing once the device has left.
-    [[nodiscard]] std::optional<DfuState> GetDfuState() const;
+    [[nodiscard]] std::optional<ZT::DfuState> GetDfuState() const;
 
     // Which DNLOAD a hold starts at.
     enum class HoldAt { EraseCommand, DataBlock };

@@ -454,7 +454,7 @@ TEST_P(LinuxUsbKilledDownload, LeavesTheBootloaderInDownloadIdleAndTheNextProces
     EXPECT_TRUE(WIFSIGNALED(firstStatus) && WTERMSIG(firstStatus) == SIGKILL) << "wait status " << firstStatus;
     const auto left = mBootloader.GetDfuState();
     ASSERT_TRUE(left);
-    EXPECT_EQ(std::string(DfuStateName(*left)), "dfuDNLOAD-IDLE");
+    EXPECT_EQ(std::string(ZT::ToString(*left)), "dfuDNLOAD-IDLE");
     EXPECT_NE(mBootloader.ReadFlash(0x08008000, image.ElementData.size()), image.ElementData);
     mBootloader.ReleaseHold();
 

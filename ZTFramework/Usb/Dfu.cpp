@@ -1,6 +1,8 @@
-#include "Simulator/DfuDefinitions.h"
+#include "ZTFramework/Usb/Dfu.h"
 
-const char* DfuStateName(DfuState state)
+namespace ZT {
+
+const char* ToString(DfuState state) noexcept
 {
     switch (state) {
     case DfuState::AppIdle:
@@ -26,10 +28,10 @@ const char* DfuStateName(DfuState state)
     case DfuState::DfuError:
         return "dfuERROR";
     }
-    return "unknown state";
+    return "unknown DFU state";
 }
 
-const char* DfuStatusName(DfuStatus status)
+const char* ToString(DfuStatus status) noexcept
 {
     switch (status) {
     case DfuStatus::Ok:
@@ -65,10 +67,10 @@ const char* DfuStatusName(DfuStatus status)
     case DfuStatus::ErrStalledPkt:
         return "errSTALLEDPKT";
     }
-    return "unknown status";
+    return "unknown DFU status";
 }
 
-const char* DfuRequestName(DfuRequest request)
+const char* ToString(DfuRequest request) noexcept
 {
     switch (request) {
     case DfuRequest::Detach:
@@ -86,5 +88,7 @@ const char* DfuRequestName(DfuRequest request)
     case DfuRequest::Abort:
         return "ABORT";
     }
-    return "unknown request";
+    return "unknown DFU request";
 }
+
+} // namespace ZT
