@@ -21,5 +21,7 @@ inline constexpr const wchar_t* kEnabledConditionChange = L"NID_ENABLED_CONDITIO
 // The spelling is the notification's own.
 inline constexpr const wchar_t* kVisibilityConditionChange = L"NID_VISIBLITY_CONDITION_CHANGE";
 inline constexpr const wchar_t* kIdle = L"NID_IDLE";
+// Sent by the root window when a file is dropped on it (payload LDroppedFile).
+inline constexpr const wchar_t* kDropFile = L"NID_DROP_FILE";
 
 } // namespace ZT::ControlNotificationIDs

@@ -1,6 +1,7 @@
 #include "ZTFramework/ControlBase/RootWindow.h"
 
 #include "ZTFramework/ControlBase/Control.h"
+#include "ZTFramework/ControlBase/ControlNotificationIDs.h"
 #include "ZTFramework/Errors/Exception.h"
 
 #include <utility>
@@ -36,6 +37,15 @@ void LRootWindow::InvalidateArea(const Rect& area)
 std::vector<Rect> LRootWindow::TakeInvalidAreas()
 {
     return std::exchange(mInvalidAreas, {});
+}
+
+ZTRESULT LRootWindow::DropFile(const WString& path)
+{
+    const RCPtr<LNotification> notification =
+        CreateNotification(ControlNotificationIDs::kDropFile, MakeRC<LDroppedFile>(path));
+    if (!notification)
+        return E_FAIL;
+    return Send(notification);
 }
 
 ZTRESULT LRootWindow::ReleaseInternalReferences()

@@ -17,11 +17,25 @@
 #include "ZTFramework/Notification/NotificationQueue.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
 
+#include "ZTFramework/Utilities/Storage/StringT.h"
+
+#include <utility>
 #include <vector>
 
 namespace ZT {
 
+class IWindowServices;
 class LControl;
+
+// The payload of "NID_DROP_FILE": the full path of the dropped file.
+class LDroppedFile : public virtual LRefCountedObject {
+public:
+    explicit LDroppedFile(WString path) : mPath(std::move(path)) {}
+    [[nodiscard]] const WString& GetPath() const noexcept { return mPath; }
+
+private:
+    WString mPath;
+};
 
 class LRootWindow : public LNotificationDistributor, public LNotificationQueue {
 public:
@@ -39,10 +53,20 @@ public:
     // The areas noted since the last call, in order.
     [[nodiscard]] std::vector<Rect> TakeInvalidAreas();
 
+    // The platform window's services, or null while the tree has no platform window. The window
+    // host sets it and clears it before it goes; the pointer holds no reference.
+    void SetWindowServices(IWindowServices* services) noexcept { mWindowServices = services; }
+    [[nodiscard]] IWindowServices* GetWindowServices() const noexcept { return mWindowServices; }
+
+    // A file was dropped on the window: sends "NID_DROP_FILE" through the window with an
+    // LDroppedFile payload. The result of the send.
+    ZTRESULT DropFile(const WString& path);
+
     ZTRESULT ReleaseInternalReferences() override;
 
 private:
     RCPtr<LControl> mRootControl;
+    IWindowServices* mWindowServices = nullptr;
     std::vector<Rect> mInvalidAreas;
 };
 

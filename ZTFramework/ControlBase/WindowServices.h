@@ -1,0 +1,34 @@
+#pragma once
+// What a control may ask of the platform window that shows its tree: the cursor, an immediate
+// repaint before a step that blocks the user-interface thread, the caption, message boxes and the
+// file chooser. The window host implements it and hands it to its LRootWindow; a tree without a
+// platform window (tests, windowless runs) has none, and controls then skip these effects.
+//
+// Threads: the user-interface thread's.
+
+#include "ZTFramework/Utilities/Storage/StringT.h"
+
+#include <optional>
+
+namespace ZT {
+
+class IWindowServices {
+public:
+    enum class MessageBoxIcon { Information, Warning, Error, Question };
+    enum class MessageBoxButtons { Ok, YesNo };
+
+    // Sets the window's cursor by its application name ("UI_CURSOR_WAIT", "UI_CURSOR_ARROW");
+    // an unknown name shows the arrow. Returns the name of the cursor it replaced.
+    virtual WString SetCursor(const WString& cursorName) = 0;
+    // Paints the areas waiting to be repainted now, before the caller blocks the loop.
+    virtual void RepaintNow() = 0;
+    virtual void SetCaption(const WString& caption) = 0;
+    // Shows a modal message box; true when the user answered Ok or Yes.
+    virtual bool ShowMessageBox(const WString& text, const WString& caption, MessageBoxIcon icon,
+                                MessageBoxButtons buttons) = 0;
+
+protected:
+    ~IWindowServices() = default;
+};
+
+} // namespace ZT
