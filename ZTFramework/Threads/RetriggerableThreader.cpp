@@ -29,12 +29,19 @@ struct RetriggerableThreader::LoopState {
     WString mName;                          // guarded by mMutex
 };
 
-RetriggerableThreader::RetriggerableThreader(const WString& name)
-    : mState(std::make_shared<LoopState>()), mThread([state = mState] { return Loop(state); })
+RetriggerableThreader::RetriggerableThreader(const WString& name) : mState(std::make_shared<LoopState>())
 {
     mState->mName = name;
-    mThread.SetPriorityBoost(false);
-    (void)mThread.Start();
+}
+
+bool RetriggerableThreader::EnsureThread()
+{
+    if (!mThread) {
+        mThread = std::make_unique<Thread>([state = mState] { return Loop(state); });
+        mThread->SetPriorityBoost(false);
+        (void)mThread->Start();
+    }
+    return !mThread->IsFinished();
 }
 
 RetriggerableThreader::~RetriggerableThreader()
@@ -43,11 +50,13 @@ RetriggerableThreader::~RetriggerableThreader()
     mState->mTrigger.Set();
 
     const std::string name = ToString().ToUTF8();
-    mThread.SetName("RetriggerableThreader \"" + name + "\"");
-    mThread.SetShutdownJoinTimeout(mShutdownJoinTimeoutMs);
+    if (mThread) {
+        mThread->SetName("RetriggerableThreader \"" + name + "\"");
+        mThread->SetShutdownJoinTimeout(mShutdownJoinTimeoutMs);
+    }
     // From inside its own task the threader cannot wait for itself; the loop sees mStop and ends
     // once the task returns.
-    if (!mThread.IsCurrentThread() && !mThread.Join(mShutdownJoinTimeoutMs)) {
+    if (mThread && !mThread->IsCurrentThread() && !mThread->Join(mShutdownJoinTimeoutMs)) {
         CDebugLine() << "ZT::RetriggerableThreader \"" << name << "\": its task did not end within "
                      << mShutdownJoinTimeoutMs << " ms; the thread is left to finish it, detached";
     }
@@ -67,17 +76,17 @@ ZTRESULT RetriggerableThreader::Trigger(const RCPtr<LThreadWorker>& worker, cons
         return E_FAIL;
     if (state.mBusy.load()) {
         // A thread that died (its entry ended) will never clear the flag itself.
-        if (mThread.IsFinished())
+        if (IsThreadFinished())
             state.mBusy.store(false);
         if (state.mBusy.load())
             return E_FAIL;
     }
     // A thread that could not be created (or has ended) would never run the task nor set the
     // caller's done event.
-    if (mThread.IsFinished())
+    if (!EnsureThread())
         return E_FAIL;
 
-    mThread.SetPriority(priority);
+    mThread->SetPriority(priority);
     {
         std::lock_guard lock(state.mMutex);
         state.mWorker = worker;

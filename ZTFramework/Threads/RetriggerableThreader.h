@@ -10,6 +10,9 @@
 // DoWork that throws: the exception is written to the debug output and the task ends with
 // E_FAIL as its result; the thread goes on.
 //
+// The thread is made by the first Trigger, so an owner that never hands over a task (a query
+// that only reads the devices' versions) never starts one.
+//
 // Destruction stops the loop and joins the thread for at most the shutdown join time-out
 // (60000 ms). A task that is still running then is not killed (this platform never kills a
 // thread): one line naming the threader goes to the debug output, the thread is detached and
@@ -18,7 +21,7 @@
 // memory. Destroying a threader from inside its own task does not wait; the loop ends after the
 // task.
 //
-// Threads: Trigger and the destructor are called by the owner's thread; the accessors from any
+// Threads: Trigger, IsThreadFinished and the destructor are called by the owner's thread; the other accessors from any
 // thread. The task members are guarded by the state's mutex; the busy, stop and result flags
 // are atomic.
 
@@ -50,7 +53,8 @@ public:
 
     // A task has been handed over and not finished.
     bool IsBusy() const;
-    bool IsThreadFinished() const { return mThread.IsFinished(); }
+    // The thread was made and has ended (false before the first Trigger).
+    bool IsThreadFinished() const { return mThread && mThread->IsFinished(); }
     // The result of the last DoWork (S_OK before the first).
     ZTRESULT GetLastResult() const;
 
@@ -68,9 +72,11 @@ public:
 private:
     struct LoopState;
     static std::uint32_t Loop(const std::shared_ptr<LoopState>& state);
+    // Makes and starts the thread unless it exists; false when it could not be made.
+    bool EnsureThread();
 
     std::shared_ptr<LoopState> mState;
-    Thread mThread;
+    std::unique_ptr<Thread> mThread;   // made by the first Trigger
     std::uint32_t mShutdownJoinTimeoutMs = kShutdownJoinTimeoutMs;
 };
 

@@ -7,8 +7,15 @@
 
 namespace ZT {
 
-LAlsaMidiOutputBackend::LAlsaMidiOutputBackend() : LAlsaMidiOutputBackend(MakeRC<LSystemAlsaSequencer>())
+LAlsaMidiOutputBackend::LAlsaMidiOutputBackend() = default;
+
+const RCPtr<IAlsaSequencer>& LAlsaMidiOutputBackend::GetSequencer()
 {
+    std::call_once(mOpenOnce, [this] {
+        if (!mSequencer)
+            mSequencer = MakeRC<LSystemAlsaSequencer>();
+    });
+    return mSequencer;
 }
 
 LAlsaMidiOutputBackend::LAlsaMidiOutputBackend(RCPtr<IAlsaSequencer> sequencer) : mSequencer(std::move(sequencer))
@@ -32,16 +39,16 @@ std::vector<AlsaSequencerOutput> LAlsaMidiOutputBackend::FirstPortOfEachClient(
 std::vector<std::string> LAlsaMidiOutputBackend::ListOutputNames()
 {
     std::vector<std::string> names;
-    for (const AlsaSequencerOutput& output : FirstPortOfEachClient(mSequencer->ListOutputs()))
+    for (const AlsaSequencerOutput& output : FirstPortOfEachClient(GetSequencer()->ListOutputs()))
         names.push_back(output.clientName);
     return names;
 }
 
 RCPtr<IMidiOutputPort> LAlsaMidiOutputBackend::Open(const std::string& name)
 {
-    for (const AlsaSequencerOutput& output : FirstPortOfEachClient(mSequencer->ListOutputs())) {
+    for (const AlsaSequencerOutput& output : FirstPortOfEachClient(GetSequencer()->ListOutputs())) {
         if (output.clientName == name)
-            return MakeRC<LAlsaMidiOutputPort>(mSequencer, output.client, output.port, name);
+            return MakeRC<LAlsaMidiOutputPort>(GetSequencer(), output.client, output.port, name);
     }
     return nullptr;
 }

@@ -12,12 +12,15 @@
 #include "ZTFramework/Midi/MidiOutputBackend.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
 
+#include <mutex>
+
 namespace ZT {
 
 class LAlsaMidiOutputBackend final : public IMidiOutputBackend {
 public:
-    // On the system's sequencer. Without one (no /dev/snd/seq) the backend lists nothing and one
-    // line on the debug output says so.
+    // On the system's sequencer, opened at the first call that needs it (a run that never sends
+    // a MIDI message never reads the ALSA configuration). Without one (no /dev/snd/seq) the
+    // backend lists nothing and one line on the debug output says so.
     LAlsaMidiOutputBackend();
     // On another sequencer (tests). Throws for null.
     explicit LAlsaMidiOutputBackend(RCPtr<IAlsaSequencer> sequencer);
@@ -31,7 +34,11 @@ public:
         const std::vector<AlsaSequencerOutput>& outputs);
 
 private:
-    const RCPtr<IAlsaSequencer> mSequencer;
+    // The sequencer, opened on the first call when none was given.
+    [[nodiscard]] const RCPtr<IAlsaSequencer>& GetSequencer();
+
+    std::once_flag mOpenOnce;
+    RCPtr<IAlsaSequencer> mSequencer;   // written once, under mOpenOnce
 };
 
 } // namespace ZT

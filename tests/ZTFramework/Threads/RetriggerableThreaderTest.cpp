@@ -108,17 +108,28 @@ TEST(RetriggerableThreader, DoWorkThatThrowsOrFailsStillSetsTheDoneEventAndTheTh
     EXPECT_RESULT_EQ(threader.GetLastResult(), E_ABORT);
 }
 
-TEST(RetriggerableThreader, DestroyingAnIdleThreaderJoinsWithoutComplaint)
+TEST(RetriggerableThreader, MakesItsThreadAtTheFirstTaskAndJoinsItQuietly)
 {
     Testing::CDebugCapture capture;
     const std::int32_t liveBefore = Thread::GetLiveCount();
     const std::int64_t tasksBefore = RetriggerableThreader::GetTaskCount();
     {
-        RetriggerableThreader threader(WString(L"idle"));
-        EXPECT_EQ(Thread::GetLiveCount(), liveBefore + 1);
+        RetriggerableThreader threader(WString(L"never used"));
+        EXPECT_EQ(Thread::GetLiveCount(), liveBefore) << "a threader without a task has no thread";
+        EXPECT_FALSE(threader.IsThreadFinished());
+    }
+    {
+        RetriggerableThreader threader(WString(L"idle after one task"));
+        const auto done = MakeRC<LEvent>();
+        ASSERT_RESULT_EQ(threader.Trigger(MakeRC<LGatedWorker>(S_OK, false), nullptr, done), S_OK);
+        EXPECT_EQ(Thread::GetLiveCount(), liveBefore + 1) << "the first task makes the thread";
+        ASSERT_EQ(done->Wait(kInfinite), kWaitObject0);
+        ASSERT_RESULT_EQ(threader.Trigger(MakeRC<LGatedWorker>(S_OK, false), nullptr, done), S_OK);
+        ASSERT_EQ(done->Wait(kInfinite), kWaitObject0);
+        EXPECT_EQ(Thread::GetLiveCount(), liveBefore + 1) << "later tasks run on the same thread";
     }
     EXPECT_EQ(Thread::GetLiveCount(), liveBefore);
-    EXPECT_EQ(RetriggerableThreader::GetTaskCount(), tasksBefore) << "waking to stop runs no task";
+    EXPECT_EQ(RetriggerableThreader::GetTaskCount(), tasksBefore + 2) << "waking to stop runs no task";
     EXPECT_EQ(capture.Text(), "") << "an idle threader ends at once, well within its join";
 }
 
