@@ -156,7 +156,7 @@ TEST_F(ShippedStringTables, TranslationsKeepFormatsProductNameButtonsAndLineShap
                 const std::string en = Utf8(englishText);
                 const std::string text = Utf8(set.GetText(tableId, id));
                 EXPECT_EQ(Matches(text, kConversion), Matches(en, kConversion)) << where;
-                // The file dialog's filter keeps its fields and patterns ("*.bin").
+                // The file dialog's filter keeps its fields and patterns ("*.dfu").
                 EXPECT_EQ(Matches(text, kPattern), Matches(en, kPattern)) << where;
                 if (en.find("XR4000 NOVA") != std::string::npos) {
                     EXPECT_NE(text.find("XR4000 NOVA"), std::string::npos) << where;
@@ -203,7 +203,7 @@ TEST_F(ShippedStringTables, EnglishTextsAreTheReferenceTexts)
     };
     const Row rows[] = {
         {mc + "buttonReinitialize", L"LABEL", "TRY AGAIN"},
-        {"|Wavecrest", UpdaterTexts::kSelectFirmwareFileDialogFileFilter, "Firmware Files (*.bin)|*.bin|All files (*.*)|*.*"},
+        {"|Wavecrest", UpdaterTexts::kSelectFirmwareFileDialogFileFilter, "Firmware Files (*.dfu)|*.dfu|All files (*.*)|*.*"},
         {mc + "labelDeviceInformation", L"LABEL_NO_DEVICE_FOUND",
          "XR4000 NOVA device not found.\r\nPlug in the XR4000 NOVA and click the \"SCAN FOR DEVICE\" button."},
         {mc + "labelFileFirmwareVersion", L"LABEL",
@@ -443,7 +443,7 @@ TEST(MainWindowTree, CaptionsComeFromTheTablesInTheUsersLanguage)
         EXPECT_EQ(main->FindChildByName(WString(MainControlNames::kButtonUpdateFirmware))->GetText(), WString(row.update));
         const auto menu = RCPtr<ZT::LMainMenu>(main->FindChildByName(WString(MainControlNames::kMainMenu)));
         ASSERT_TRUE(menu);
-        ASSERT_EQ(menu->GetMenus().size(), 1u);
+        ASSERT_EQ(menu->GetMenus().size(), 2u) << "the File and Options menus";
         EXPECT_EQ(Utf8(menu->GetMenus()[0].mTitle), row.menuTitle);
     }
 
