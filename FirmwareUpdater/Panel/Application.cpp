@@ -1,6 +1,8 @@
 #include "FirmwareUpdater/Panel/Application.h"
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "FirmwareUpdater/Panel/UI/MainControl.h"
+#include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Application/TerminationSignals.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Threads/Thread.h"
@@ -50,6 +52,9 @@ ZTRESULT LApplication::Startup()
     mRun = ZT::MakeRC<LCommandLineRun>(mProcessor->GetEngine(), mPrinter);
     mRun->Attach();
     mProcessor->SetHost(mRun.Get());
+    ZT::LMainControl::SetApplicationParts(mProcessor, mRun.Get()); // the window's main control, when one shows
+    if (mControlFactory && !mControlFactory->IsControlClassRegistered(ZT::WString(L"FirmwareUpdater.MainControl")))
+        ZT_THROW_IF_FAILED(ZT::LMainControl::RegisterClass(*mControlFactory), "LApplication::Startup");
     if (mSignals) {
         LCommandLineRun* const run = mRun.Get();
         mSignals->SetListener([run](int signalNumber, std::uint32_t count) { run->OnTerminationSignal(signalNumber, count); });
@@ -84,6 +89,7 @@ void LApplication::Shutdown()
             ZT::CDebugLine() << "Application: the download still runs after " << ZT::kShutdownJoinTimeoutMs
                              << " ms; it is left to end by itself";
     }
+    ZT::LMainControl::SetApplicationParts(nullptr, nullptr);
     if (mRun) {
         mRun->Detach();
         mRun = nullptr;

@@ -20,6 +20,8 @@ inline constexpr const wchar_t* kSelectFirmwareFileDialogFileFilter = L"SELECT_F
 inline constexpr const wchar_t* kSelectFirmwareFileDefaultFileExtension = L"SELECT_FIRMWARE_FILE_DEFAULT_FILE_EXTENSION";
 inline constexpr const wchar_t* kWaitingForDeviceToEnterUpdateModeCursorTitle =
     L"WAITING_FOR_DEVICE_TO_ENTER_UPDATE_MODE_CURSOR_TITLE";
+// "%s": the dropped file's path.
+inline constexpr const wchar_t* kDroppedFileIsNotFirmware = L"DROPPED_FILE_IS_NOT_FIRMWARE";
 inline constexpr const wchar_t* kExitApplicationDialogTitle = L"EXIT_APPLICATION_DIALOG_TITLE";
 inline constexpr const wchar_t* kExitApplicationDialogMessage = L"EXIT_APPLICATION_DIALOG_MESSAGE";
 
@@ -56,7 +58,10 @@ inline constexpr const wchar_t* kLabelDeviceDeviceAccessFailure = L"LABEL_DEVICE
 inline constexpr const wchar_t* kLabelUpdateNotNeeded = L"LABEL_UPDATE_NOT_NEEDED";
 // mainMenu
 inline constexpr const wchar_t* kMenuLabelFile = L"MENU_LABEL.00";
-inline constexpr const wchar_t* kMenuItemSelectFirmwareFile = L"CONTEXT_MENU0.00.NID_MENU_FILE_ITEM_1";
+inline constexpr const wchar_t* kMenuItemSelectFirmwareFile = L"CONTEXT_MENU0.00.NID_MENU_FILE_SELECT";
+inline constexpr const wchar_t* kMenuItemExit = L"CONTEXT_MENU0.01.NID_MENU_FILE_EXIT_REQ";
+inline constexpr const wchar_t* kMenuLabelOptions = L"MENU_LABEL.01";
+inline constexpr const wchar_t* kMenuItemAllowDowngrade = L"CONTEXT_MENU1.00.NID_MENU_OPTIONS_ALLOW_DOWNGRADE";
 
 // Framework table.
 inline constexpr const wchar_t* kStartupError = L"STARTUP_ERROR";
@@ -96,6 +101,7 @@ inline constexpr TextLookup kTextLookups[] = {
     {Table::Application, L"", L"", kSelectFirmwareFileDialogFileFilter},
     {Table::Application, L"", L"", kSelectFirmwareFileDefaultFileExtension},
     {Table::Application, L"", L"", kWaitingForDeviceToEnterUpdateModeCursorTitle},
+    {Table::Application, L"", L"", kDroppedFileIsNotFirmware},
     {Table::Framework, L"", L"", kStartupError},
     {Table::Framework, L"", L"", kStartupErrorCaption},
     {Table::Framework, L"", L"", kExceptionId},
@@ -114,6 +120,9 @@ inline constexpr TextLookup kTextLookups[] = {
     {Table::Control, Detail::kMain, MainControlNames::kLabelFileFirmwareVersion, kLabel},
     {Table::Control, Detail::kMain, MainControlNames::kMainMenu, kMenuLabelFile},
     {Table::Control, Detail::kMain, MainControlNames::kMainMenu, kMenuItemSelectFirmwareFile},
+    {Table::Control, Detail::kMain, MainControlNames::kMainMenu, kMenuItemExit},
+    {Table::Control, Detail::kMain, MainControlNames::kMainMenu, kMenuLabelOptions},
+    {Table::Control, Detail::kMain, MainControlNames::kMainMenu, kMenuItemAllowDowngrade},
     {Table::Control, Detail::kProgress, MainControlNames::kTimeRemainingLabel, kLabel},
     {Table::Control, Detail::kProgress, MainControlNames::kPercentCompleteLabel, kLabel},
     {Table::Control, Detail::kProgress, MainControlNames::kPercentSymbolLabel, kLabel},

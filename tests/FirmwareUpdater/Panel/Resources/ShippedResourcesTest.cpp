@@ -156,7 +156,7 @@ TEST_F(ShippedStringTables, TranslationsKeepFormatsProductNameButtonsAndLineShap
                 const std::string en = Utf8(englishText);
                 const std::string text = Utf8(set.GetText(tableId, id));
                 EXPECT_EQ(Matches(text, kConversion), Matches(en, kConversion)) << where;
-                // The file dialog's filter keeps its fields and patterns ("*.bin").
+                // The file dialog's filter keeps its fields and patterns ("*.dfu").
                 EXPECT_EQ(Matches(text, kPattern), Matches(en, kPattern)) << where;
                 if (en.find("XR4000 NOVA") != std::string::npos) {
                     EXPECT_NE(text.find("XR4000 NOVA"), std::string::npos) << where;
@@ -203,7 +203,7 @@ TEST_F(ShippedStringTables, EnglishTextsAreTheReferenceTexts)
     };
     const Row rows[] = {
         {mc + "buttonReinitialize", L"LABEL", "TRY AGAIN"},
-        {"|Wavecrest", UpdaterTexts::kSelectFirmwareFileDialogFileFilter, "Firmware Files (*.bin)|*.bin|All files (*.*)|*.*"},
+        {"|Wavecrest", UpdaterTexts::kSelectFirmwareFileDialogFileFilter, "Firmware Files (*.dfu)|*.dfu|All files (*.*)|*.*"},
         {mc + "labelDeviceInformation", L"LABEL_NO_DEVICE_FOUND",
          "XR4000 NOVA device not found.\r\nPlug in the XR4000 NOVA and click the \"SCAN FOR DEVICE\" button."},
         {mc + "labelFileFirmwareVersion", L"LABEL",
@@ -443,7 +443,7 @@ TEST(MainWindowTree, CaptionsComeFromTheTablesInTheUsersLanguage)
         EXPECT_EQ(main->FindChildByName(WString(MainControlNames::kButtonUpdateFirmware))->GetText(), WString(row.update));
         const auto menu = RCPtr<ZT::LMainMenu>(main->FindChildByName(WString(MainControlNames::kMainMenu)));
         ASSERT_TRUE(menu);
-        ASSERT_EQ(menu->GetMenus().size(), 1u);
+        ASSERT_EQ(menu->GetMenus().size(), 2u) << "the File and Options menus";
         EXPECT_EQ(Utf8(menu->GetMenus()[0].mTitle), row.menuTitle);
     }
 
@@ -485,17 +485,21 @@ TEST(MainWindowTree, TheMenuSendsItsItemsCommandThroughTheWindow)
     const auto window = ZT::MakeRC<ZT::LRootWindow>();
     ASSERT_RESULT_EQ(window->SetRootControl(main), ZT::S_OK);
     const auto recorder = ZT::MakeRC<CommandRecorder>();
-    recorder->Register(window.Get(), L"NID_MENU_FILE_ITEM_1");
+    recorder->Register(window.Get(), L"NID_MENU_FILE_SELECT");
 
     const auto menu = RCPtr<ZT::LMainMenu>(main->FindChildByName(WString(MainControlNames::kMainMenu)));
     ASSERT_TRUE(menu);
-    EXPECT_FALSE(menu->IsVisible()) << "the skin hides the menu; its one command has a button";
-    ASSERT_EQ(menu->GetMenus()[0].mItems.size(), 1u);
-    EXPECT_EQ(Utf8(menu->GetMenus()[0].mItems[0].mText), "Select Firmware File");
+    EXPECT_TRUE(menu->IsVisible()) << "the skin hides the menu that the no-file text tells the user to use";
+    ASSERT_EQ(menu->GetMenus().size(), 2u);
+    ASSERT_EQ(menu->GetMenus()[0].mItems.size(), 2u);
+    EXPECT_EQ(Utf8(menu->GetMenus()[0].mItems[0].mText), "Open Firmware File...");
+    EXPECT_EQ(Utf8(ZT::GetNotificationName(menu->GetMenus()[0].mItems[1].mCommand)), "NID_MENU_FILE_EXIT_REQ");
+    ASSERT_EQ(menu->GetMenus()[1].mItems.size(), 1u);
+    EXPECT_EQ(Utf8(ZT::GetNotificationName(menu->GetMenus()[1].mItems[0].mCommand)), "NID_MENU_OPTIONS_ALLOW_DOWNGRADE");
     EXPECT_RESULT_EQ(menu->ChooseItem(0, 0), ZT::S_OK);
-    EXPECT_EQ(recorder->mCommands, std::vector<std::string>{"NID_MENU_FILE_ITEM_1"});
-    EXPECT_RESULT_EQ(menu->ChooseItem(0, 1), ZT::E_INVALIDARG);
-    EXPECT_RESULT_EQ(menu->ChooseItem(1, 0), ZT::E_INVALIDARG);
+    EXPECT_EQ(recorder->mCommands, std::vector<std::string>{"NID_MENU_FILE_SELECT"});
+    EXPECT_RESULT_EQ(menu->ChooseItem(0, 2), ZT::E_INVALIDARG);
+    EXPECT_RESULT_EQ(menu->ChooseItem(2, 0), ZT::E_INVALIDARG);
 
     const auto target = ZT::MakeRC<DisablingTarget>();
     menu->SetCommandTarget(target.Get());
