@@ -74,28 +74,28 @@ ZTRESULT RetriggerableThreader::Trigger(const RCPtr<LThreadWorker>& worker, cons
     LoopState& state = *mState;
     if (state.mStop.load())
         return E_FAIL;
-    if (state.mBusy.load()) {
-        // A thread that died (its entry ended) will never clear the flag itself.
-        if (IsThreadFinished())
-            state.mBusy.store(false);
-        if (state.mBusy.load())
-            return E_FAIL;
+    // A thread that died (its entry ended) will never clear the busy flag itself, nor run the
+    // task and set the caller's done event; one that cannot be made neither.
+    if (IsThreadFinished()) {
+        state.mBusy.store(false);
+        return E_FAIL;
     }
-    // A thread that could not be created (or has ended) would never run the task nor set the
-    // caller's done event.
     if (!EnsureThread())
         return E_FAIL;
-
-    mThread->SetPriority(priority);
     {
+        // Under the mutex the loop cannot be between clearing the flag of the last task and
+        // setting that task's done event, which may be this task's event too.
         std::lock_guard lock(state.mMutex);
+        if (state.mBusy.load())
+            return E_FAIL;
         state.mWorker = worker;
         state.mParameter = parameter;
         state.mDoneEvent = doneEvent;
+        if (doneEvent)
+            doneEvent->Reset();
+        state.mBusy.store(true);
     }
-    if (doneEvent)
-        doneEvent->Reset();
-    state.mBusy.store(true);
+    mThread->SetPriority(priority);
     return state.mTrigger.Set() ? S_OK : E_FAIL;
 }
 
@@ -130,14 +130,15 @@ std::uint32_t RetriggerableThreader::Loop(const std::shared_ptr<LoopState>& stat
 
         RCPtr<LEvent> doneEvent;
         {
+            // Clearing the flag and setting the event under the mutex keeps a Trigger that comes
+            // in between (it may reuse the event) from finding its event set by this task.
             std::lock_guard lock(state.mMutex);
             doneEvent = std::move(state.mDoneEvent);
+            state.mBusy.store(false);
+            if (doneEvent)
+                doneEvent->Set();
         }
-        state.mBusy.store(false);
-        if (doneEvent) {
-            doneEvent->Set();
-            doneEvent = nullptr;
-        }
+        doneEvent = nullptr;
     } while (!state.mStop.load());
     return 0;
 }

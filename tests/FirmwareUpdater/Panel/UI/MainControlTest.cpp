@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <atomic>
 #include <set>
@@ -125,6 +127,22 @@ protected:
 
     LUpdateEngineInterface& Engine() const { return *mProcessor->GetEngine(); }
 
+    // Declared after the locals a clock hook uses: when the test leaves (an ASSERT included) it
+    // lets the worker go, waits until it is idle and only then drops the hook, before those
+    // locals go.
+    struct HookGuard {
+        MainControlTest& mTest;
+        std::function<void()> mRelease;
+        ~HookGuard()
+        {
+            if (mRelease)
+                mRelease();
+            if (mTest.mProcessor)
+                (void)mTest.Engine().WaitForUpdate(ZT::kShutdownJoinTimeoutMs);
+            mTest.mClock.mAfterSleep = nullptr;
+        }
+    };
+
     // Delivers the engine's notifications until no download runs and nothing is left to deliver:
     // the main control's handlers may start the next device's download meanwhile.
     void RunUntilSettled()
@@ -133,7 +151,10 @@ protected:
             Deliver();
             ASSERT_RESULT_EQ(Engine().WaitForUpdate(ZT::kShutdownJoinTimeoutMs), ZT::S_OK) << "a download never ended";
             Deliver();
-            if (Engine().WaitForUpdate(0) == ZT::S_OK && Engine().GetDeviceState() != DeviceState::Updating)
+            // A handler may start the next download, which may end and post its completion while
+            // the delivery is still running: settled means nothing runs and nothing is waiting.
+            if (Engine().WaitForUpdate(0) == ZT::S_OK && Engine().GetDeviceState() != DeviceState::Updating &&
+                mCenter->GetCount() == 0)
                 return;
         }
         FAIL() << "the update never settled: " << Engine().GetDeviceState();
@@ -340,6 +361,7 @@ TEST_F(MainControlTest, ExitIsRefusedDuringTheDownloadAndSentAfterIt)
     // The worker waits at its first sleep while the user asks to leave.
     std::atomic<bool> release{false};
     std::atomic<bool> held{false};
+    const HookGuard guard{*this, [&] { release = true; }};
     mClock.mAfterSleep = [&](std::uint64_t) {
         if (Engine().GetDeviceState() != DeviceState::Updating || release)
             return;
@@ -353,9 +375,11 @@ TEST_F(MainControlTest, ExitIsRefusedDuringTheDownloadAndSentAfterIt)
     ASSERT_TRUE(held) << "the download ended before the user could ask to leave";
     chooseExit();
     EXPECT_EQ(recorder->mExits, 0) << "exit was sent while the firmware was being written";
+    // The hook stays in place until the worker is idle: replacing it while the worker may call
+    // it would race.
     release = true;
-    mClock.mAfterSleep = nullptr;
     RunUntilSettled();
+    mClock.mAfterSleep = nullptr;
     chooseExit();
     EXPECT_EQ(recorder->mExits, 1) << "exit was not sent after the update";
 }
@@ -367,6 +391,7 @@ TEST_F(MainControlTest, ADeviceThatDoesNotComeBackShowsTheUnknownOutcomeAndNextF
     Open();
     // The controller stays off the bus after its restart, for longer than the 10 s wait.
     std::atomic<bool> pulled{false};
+    const HookGuard guard{*this, nullptr};
     mClock.mAfterSleep = [&](std::uint64_t) {
         if (!pulled && Engine().GetUpdateRunState(false) == UpdateRunState::Succeeded) {
             pulled = true;
@@ -398,6 +423,7 @@ TEST_F(MainControlTest, TryAgainAfterAPulledDeviceBringsItToTheNewFirmware)
     Open();
     // Pulled in the middle of the download.
     std::atomic<bool> pulled{false};
+    const HookGuard guard{*this, nullptr};
     mClock.mAfterSleep = [&](std::uint64_t) {
         if (!pulled && Engine().GetDeviceState() == DeviceState::Updating &&
             controller->GetMode() == SimulatedDeviceMode::Bootloader) {
