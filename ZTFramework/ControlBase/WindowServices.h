@@ -1,11 +1,13 @@
 #pragma once
 // What a control may ask of the platform window that shows its tree: the cursor, an immediate
 // repaint before a step that blocks the user-interface thread, the caption, message boxes and the
-// file chooser. The window host implements it and hands it to its LRootWindow; a tree without a
+// desktop's file chooser. The window host implements it and hands it to its LRootWindow; a tree without a
 // platform window (tests, windowless runs) has none, and controls then skip these effects.
 //
 // Threads: the user-interface thread's.
 
+#include "ZTFramework/Dialogs/FileChooser.h"
+#include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
 #include <optional>
@@ -26,6 +28,8 @@ public:
     // Shows a modal message box; true when the user answered Ok or Yes.
     virtual bool ShowMessageBox(const WString& text, const WString& caption, MessageBoxIcon icon,
                                 MessageBoxButtons buttons) = 0;
+    // The desktop's file chooser for this window; null when there is none.
+    [[nodiscard]] virtual RCPtr<IFileChooser> CreateFileChooser() = 0;
 
 protected:
     ~IWindowServices() = default;

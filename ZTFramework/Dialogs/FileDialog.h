@@ -17,28 +17,13 @@
 // Blocking: ChooseFileToOpen blocks its caller until the user has answered (the chooser is modal
 // for the window). Threads: one caller at a time; the user-interface thread in the updater.
 
-#include "ZTFramework/ObjectBase/RCPtr.h"
-#include "ZTFramework/ObjectBase/RefCountedObject.h"
+#include "ZTFramework/Dialogs/FileChooser.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
 #include <string>
 #include <vector>
 
 namespace ZT {
-
-class IFileChooser : public virtual LRefCountedObject {
-public:
-    struct Request {
-        WString mTitle;
-        WString mFilter;           // "description|pattern|description|pattern"
-        WString mDefaultExtension; // "*.dfu"; a hint for choosers that take one
-    };
-    enum class Outcome { Chosen, Cancelled };
-
-    // Asks the user for one existing file. Chosen with its full path in path; Cancelled with path
-    // left as it was.
-    [[nodiscard]] virtual Outcome ChooseFileToOpen(const Request& request, WString& path) = 0;
-};
 
 class LFileDialog : public IFileChooser {
 public:

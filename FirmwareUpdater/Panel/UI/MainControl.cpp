@@ -20,7 +20,7 @@
 #include "ZTFramework/Controls/MainMenu.h"
 #include "ZTFramework/Controls/ProgressBar.h"
 #include "ZTFramework/Debug/DebugLine.h"
-#include "ZTFramework/Dialogs/FileDialog.h"
+#include "ZTFramework/Dialogs/FileChooser.h"
 #include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Notification/Notification.h"
 #include "ZTFramework/Notification/NotificationCenterManager.h"
@@ -633,8 +633,14 @@ ZTRESULT LMainControl::OnDeviceHasUpdated(LNotificationDistributor*, const RCPtr
 
 ZTRESULT LMainControl::OnSelectFile(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    if (!mFileChooser)
-        mFileChooser = MakeRC<LFileDialog>();
+    if (!mFileChooser) {
+        if (IWindowServices* services = GetRootWindow() ? GetRootWindow()->GetWindowServices() : nullptr)
+            mFileChooser = services->CreateFileChooser();
+    }
+    if (!mFileChooser) {
+        DebugLine("LMainControl: no file chooser without a window");
+        return kHandled;
+    }
     IFileChooser::Request request;
     request.mTitle = ApplicationText(Texts::kSelectFirmwareFileDialogTitle, WString(L"Select Firmware File"));
     request.mFilter = ApplicationText(Texts::kSelectFirmwareFileDialogFileFilter, WString(L"Firmware Files (*.dfu)|*.dfu"));

@@ -85,8 +85,8 @@ public:
     [[nodiscard]] bool IsUpdateWanted() const;
     [[nodiscard]] bool IsAwaitingDeviceReset() const noexcept { return mAwaitingDeviceReset; }
 
-    // The file chooser the file command uses; made at first use (LFileDialog) unless set. Tests
-    // set their own.
+    // The file chooser the file command uses; the window's (IWindowServices::CreateFileChooser),
+    // asked for at first use, unless one was set here (tests set their own).
     void SetFileChooser(RCPtr<IFileChooser> chooser);
 
     // ---- IDualUpdaterHost

@@ -60,7 +60,9 @@ public:
         mMessages.push_back(Utf8(text));
         return true;
     }
+    RCPtr<ZT::IFileChooser> CreateFileChooser() override { return mChooser; }
 
+    RCPtr<ZT::IFileChooser> mChooser;   // what the window hands out as the desktop's chooser
     WString mCursor{L"UI_CURSOR_ARROW"};
     std::vector<std::string> mCursors;
     std::vector<std::string> mMessages;
@@ -121,7 +123,7 @@ protected:
         mWindow = ZT::MakeRC<ZT::LRootWindow>();
         mWindow->SetWindowServices(&mServices);
         ASSERT_RESULT_EQ(mWindow->SetRootControl(root), ZT::S_OK);
-        mMain->SetFileChooser(mChooser);
+        mServices.mChooser = mChooser;
         Deliver();
     }
 

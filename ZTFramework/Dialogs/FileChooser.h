@@ -1,0 +1,25 @@
+#pragma once
+// Asking the user for a file: the interface a control uses, whatever shows the chooser (the
+// desktop's own, through LFileDialog; a test's fake). The window host hands out the desktop's.
+
+#include "ZTFramework/ObjectBase/RCPtr.h"
+#include "ZTFramework/ObjectBase/RefCountedObject.h"
+#include "ZTFramework/Utilities/Storage/StringT.h"
+
+namespace ZT {
+
+class IFileChooser : public virtual LRefCountedObject {
+public:
+    struct Request {
+        WString mTitle;
+        WString mFilter;           // "description|pattern|description|pattern"
+        WString mDefaultExtension; // "*.dfu"; a hint for choosers that take one
+    };
+    enum class Outcome { Chosen, Cancelled };
+
+    // Asks the user for one existing file. Chosen with its full path in path; Cancelled with path
+    // left as it was.
+    [[nodiscard]] virtual Outcome ChooseFileToOpen(const Request& request, WString& path) = 0;
+};
+
+} // namespace ZT
