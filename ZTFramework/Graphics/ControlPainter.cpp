@@ -159,6 +159,8 @@ std::size_t LControlPainter::GetLookIndex(const LControl& control)
 {
     if (const auto* button = dynamic_cast<const LButton*>(&control))
         return static_cast<std::size_t>(button->GetLookIndex());
+    if (dynamic_cast<const LProgressBar*>(&control))
+        return 0;   // its list holds the track and the fill, not states
     const std::uint32_t conditions = control.GetConditions();
     if ((conditions & LConditions::kEnabled) == 0)
         return 1;

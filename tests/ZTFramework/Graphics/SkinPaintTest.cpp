@@ -166,6 +166,72 @@ TEST(ControlPainter, ImagePartsTakeTheirSpriteWithoutBleedingAndStayCrispAtScale
     }
 }
 
+TEST(ControlPainter, ColorizersFillGradientsAndTintThroughAlphaAndMasks)
+{
+    // Left half opaque black, right half transparent: a tint through it colours the left only.
+    ZT::Testing::RegisterImage("::PainterHalf.png", 4, 4, [](cairo_t* cr) {
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_rectangle(cr, 0, 0, 2, 4);
+        cairo_fill(cr);
+    });
+    SkinBuilder skin;
+    auto colorizer = [&](const wchar_t* name, ZT::LColorizer::ColorType type, std::uint32_t start, std::uint32_t end) {
+        auto c = ZT::MakeRC<ZT::LColorizer>();
+        c->mName = WString(name);
+        c->mColorType = type;
+        c->mColor = start;
+        c->mGradientEndColor = end;
+        c->mGradientStartX = type == ZT::LColorizer::ColorType::RadialGradient ? 0.5 : 0.0;
+        c->mGradientStartY = 0.5;
+        c->mGradientEndX = 1.0;
+        c->mGradientEndY = type == ZT::LColorizer::ColorType::RadialGradient ? 1.0 : 0.5;
+        skin.Get()->mColorizers[c->mName] = c;
+    };
+    colorizer(L"Linear", ZT::LColorizer::ColorType::LinearGradient, kRed, kBlue);
+    colorizer(L"Radial", ZT::LColorizer::ColorType::RadialGradient, kWhite, kGreen);
+    colorizer(L"Plain", ZT::LColorizer::ColorType::SolidFill, kWhite, kWhite);
+    auto part = [&](const wchar_t* name, const wchar_t* colorizerName, const wchar_t* image, const wchar_t* mask,
+                    std::optional<double> alpha) {
+        const WString partName = skin.ImagePart(name, image, 0, 0, 4, 4, Resize::Stretch);
+        ZT::LVisualPartDescriptor& p = *skin.Get()->mParts[partName];
+        p.mColorizerName = WString(colorizerName);
+        p.mColorizerAlphaMod = alpha;
+        p.mColorizerMaskFile = WString(mask);
+        if (*image == 0) {
+            p.mWidth.reset();
+            p.mHeight.reset();
+        }
+        skin.Look(name, partName);
+        skin.LookList(name, {name});
+    };
+    part(L"LinearFill", L"Linear", L"", L"", std::nullopt);
+    part(L"RadialFill", L"Radial", L"", L"", std::nullopt);
+    part(L"HalfAlpha", L"Plain", L"", L"", 0.5);
+    part(L"TintedImage", L"Plain", L"::PainterHalf.png", L"", std::nullopt);
+    part(L"Masked", L"Plain", L"", L"::PainterHalf.png", std::nullopt);
+
+    const auto root = Place<ZT::LPanel>(nullptr, L"root", skin.SolidLookList(0xFF000000), {0, 0, 200, 40});
+    (void)Place<ZT::LPanel>(root.Get(), L"linear", WString(L"LinearFill"), {0, 0, 100, 20});
+    (void)Place<ZT::LPanel>(root.Get(), L"radial", WString(L"RadialFill"), {100, 0, 140, 40});
+    (void)Place<ZT::LPanel>(root.Get(), L"halfAlpha", WString(L"HalfAlpha"), {140, 0, 160, 20});
+    (void)Place<ZT::LPanel>(root.Get(), L"tinted", WString(L"TintedImage"), {160, 0, 180, 20});
+    (void)Place<ZT::LPanel>(root.Get(), L"masked", WString(L"Masked"), {180, 0, 200, 20});
+    const auto painter = ZT::MakeRC<ZT::LControlPainter>(skin.Get(), WString(L"::"));
+    Canvas canvas(200, 40);
+    ASSERT_RESULT_EQ(painter->Paint(canvas.Context(), *root, {0, 0, 200, 40}), ZT::S_OK);
+    EXPECT_TRUE(ColourAt(canvas, "linear gradient's start (left)", 0, 10, kRed, 4));
+    EXPECT_TRUE(ColourAt(canvas, "linear gradient's middle", 50, 10, 0xFF800080, 4));
+    EXPECT_TRUE(ColourAt(canvas, "linear gradient's end (right)", 99, 10, kBlue, 4));
+    EXPECT_TRUE(ColourAt(canvas, "radial gradient's centre", 120, 20, kWhite, 8));
+    EXPECT_TRUE(ColourAt(canvas, "radial gradient at its radius", 100, 0, kGreen, 8));
+    EXPECT_TRUE(ColourAt(canvas, "white at alpha 0.5 over black", 150, 10, 0xFF808080, 2));
+    EXPECT_TRUE(ColourAt(canvas, "tint over the image's opaque half", 162, 10, kWhite, 2));
+    EXPECT_TRUE(ColourAt(canvas, "tint over the image's transparent half", 177, 10, 0xFF000000, 2));
+    EXPECT_TRUE(ColourAt(canvas, "colour through the mask's opaque half", 182, 10, kWhite, 2));
+    EXPECT_TRUE(ColourAt(canvas, "colour through the mask's transparent half", 197, 10, 0xFF000000, 2));
+    EXPECT_TRUE(painter->GetMessages().empty()) << painter->GetMessages().front();
+}
+
 TEST(ControlPainter, ScaleTwoDrawsAtDoubledCoordinatesAndPaintKeepsToItsArea)
 {
     SkinBuilder skin;
@@ -206,12 +272,15 @@ TEST(ControlPainter, ProgressBarFillsItsDoneFraction)
     skin.LookList(L"Bar", {L"Track", L"Fill"});
     const auto bar = Place<ZT::LProgressBar>(nullptr, L"progressBar", WString(L"Bar"), {0, 0, 100, 10});
     const auto painter = ZT::MakeRC<ZT::LControlPainter>(skin.Get(), WString(L"::"));
-    for (const double value : {0.0, 0.3, 1.0}) {
+    // A disabled bar still draws its track and fill (its look list holds no states).
+    for (const auto& [value, enabled] : {std::pair{0.0, true}, {0.3, true}, {1.0, true}, {0.3, false}}) {
         bar->SetValue(value);
+        bar->SetEnabled(enabled);
         Canvas canvas(100, 10);
         ASSERT_RESULT_EQ(painter->Paint(canvas.Context(), *bar, {0, 0, 100, 10}), ZT::S_OK);
         const int done = static_cast<int>(value * 100);
-        const std::string label = "progress bar at " + std::to_string(value);
+        const std::string label =
+            std::string(enabled ? "" : "disabled ") + "progress bar at " + std::to_string(value);
         if (done > 0) {
             EXPECT_TRUE(ColourAt(canvas, (label + ", last done pixel").c_str(), done - 1, 5, kFill, 0));
         }
