@@ -117,7 +117,7 @@ struct LControlPainter::Impl {
     void PaintControl(cairo_t* cr, const LControl& control, const Rect& area);
     void PaintText(cairo_t* cr, const LControl& control, const LLookDescriptor* look, const WString& text,
                    const Rect& area, bool disabled);
-    // Sets the text colour of look over box; returns false when the default was used.
+    // Makes the text colour of look over box the source; fallback when the look gives none.
     void SetTextColour(cairo_t* cr, const LControl& control, const LLookDescriptor* look, const RectD& box,
                        std::uint32_t fallback);
     void PaintPopupMenu(cairo_t* cr, const LPopupMenu& menu, const LLookDescriptor* look, const Rect& area);

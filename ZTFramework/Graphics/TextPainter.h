@@ -59,7 +59,7 @@ public:
               const RectD& clip);
     // The height in pixels the text needs inside a box of this width (without the Y limit).
     [[nodiscard]] double MeasureHeight(const LControl& control, const WString& text, double width);
-    // Ink-free helper for lists of items: the height of one line of the control's font.
+    // The height of one line in the control's font (rows of item lists).
     [[nodiscard]] double LineHeight(const LControl& control);
 
 private:
