@@ -5,8 +5,10 @@
 #include "ZTFramework/Controls/Label.h"
 #include "ZTFramework/Controls/MainMenu.h"
 #include "ZTFramework/Controls/Panel.h"
+#include "ZTFramework/Controls/PopupMenu.h"
 #include "ZTFramework/Controls/ProgressBar.h"
 #include "ZTFramework/Controls/StatusBar.h"
+#include "ZTFramework/Controls/ToolTip.h"
 
 namespace ZT {
 
@@ -20,6 +22,7 @@ ZTRESULT CFrameworkControls::Register(LControlFactory& factory)
         {L"Framework.Button", &LButton::Create},       {L"Framework.Label", &LLabel::Create},
         {L"Framework.Panel", &LPanel::Create},         {L"Framework.ProgressBar", &LProgressBar::Create},
         {L"Framework.StatusBar", &LStatusBar::Create}, {L"Framework.MainMenu", &LMainMenu::Create},
+        {L"Framework.PopupMenu", &LPopupMenu::Create}, {L"Framework.ToolTip", &LToolTip::Create},
     };
     for (const Row& row : rows) {
         const ZTRESULT result = factory.RegisterControlClass(WString(row.mName), row.mCreate);

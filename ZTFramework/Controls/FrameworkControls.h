@@ -1,7 +1,8 @@
 #pragma once
 // Registers the framework's control classes with a control factory under "Framework." and the
 // class's name: "Framework.Button", "Framework.Label", "Framework.Panel",
-// "Framework.ProgressBar", "Framework.StatusBar" and "Framework.MainMenu".
+// "Framework.ProgressBar", "Framework.StatusBar", "Framework.MainMenu", "Framework.PopupMenu" and
+// "Framework.ToolTip". Other names stay unknown to the factory, which refuses them.
 
 #include "ZTFramework/Errors/Result.h"
 

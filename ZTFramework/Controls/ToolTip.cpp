@@ -1,0 +1,12 @@
+#include "ZTFramework/Controls/ToolTip.h"
+
+namespace ZT {
+
+void LToolTip::ShowAt(const WString& text, int left, int top, int width, int height)
+{
+    SetText(text);
+    SetBounds({left, top, left + width, top + height});
+    (void)SetVisible(true);
+}
+
+} // namespace ZT
