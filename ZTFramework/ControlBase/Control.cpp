@@ -2,6 +2,7 @@
 
 #include "ZTFramework/ControlBase/ControlFactory.h"
 #include "ZTFramework/ControlBase/ControlNotificationIDs.h"
+#include "ZTFramework/ControlBase/Layout.h"
 #include "ZTFramework/ControlBase/RootWindow.h"
 #include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Notification/Notification.h"
@@ -37,13 +38,6 @@ constexpr std::uint32_t kInputConditions = LConditions::kHasFocus | LConditions:
                                            LConditions::kHover | LConditions::kCapture | LConditions::kLeftDrag |
                                            LConditions::kMiddleDrag | LConditions::kRightDrag;
 
-// A position or size from the skin: pixels plus a fraction of the parent's extent.
-int Measure(const LLayoutDescriptor::Measure& measure, int parentExtent)
-{
-    const double value = measure.mAbs.value_or(0) + measure.mRel.value_or(0.0) * parentExtent;
-    return static_cast<int>(std::lround(value));
-}
-
 } // namespace
 
 RCPtr<LControl> LControl::ChildControlList::GetAt(std::size_t index) const
@@ -77,12 +71,9 @@ void LControl::ApplyDescriptor(const LControlDescriptor& descriptor, const LCont
     mVisible = descriptor.mIsVisible;
     if (descriptor.mSkin)
         mLookListName = descriptor.mSkin->mLookListName;
-    const int parentWidth = parent ? parent->mBounds.GetWidth() : 0;
-    const int parentHeight = parent ? parent->mBounds.GetHeight() : 0;
-    const LLayoutDescriptor& layout = *descriptor.mLayout;
-    const int left = Measure(layout.mX.mPosition, parentWidth);
-    const int top = Measure(layout.mY.mPosition, parentHeight);
-    mBounds = {left, top, left + Measure(layout.mX.mSize, parentWidth), top + Measure(layout.mY.mSize, parentHeight)};
+    // A first place only: the layout pass places the control again among its siblings.
+    const SizeT parentSize = parent ? SizeT{parent->mBounds.GetWidth(), parent->mBounds.GetHeight()} : SizeT{};
+    mBounds = GetInitialBounds(descriptor, parentSize);
     // The skin's state is the starting state: nothing was shown yet, so nothing is sent.
     mConditions = BuildConditions();
     mPreviousConditions = mConditions;

@@ -1,5 +1,6 @@
 #include "ZTFramework/Resources/SkinParser.h"
 
+#include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Resources/ValueForms.h"
 
@@ -21,21 +22,6 @@ std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\
 [[noreturn]] void Refuse(std::string reason) { throw SkinFault{std::move(reason)}; }
 
 std::string Narrow(const WString& text) { return text.ToUTF8(); }
-
-// Refuses every attribute of the element that is not in allowed.
-template <class Names>
-void CheckAttributes(std::string_view element, const CXmlDocumentParser::Attributes& attributes, const Names& allowed)
-{
-    attributes.ForEach([&](std::string_view name, std::string_view) {
-        if (std::find(std::begin(allowed), std::end(allowed), name) == std::end(allowed))
-            Refuse("element " + Quoted(element) + " has an unknown attribute " + Quoted(name));
-    });
-}
-
-void CheckNoAttributes(std::string_view element, const CXmlDocumentParser::Attributes& attributes)
-{
-    CheckAttributes(element, attributes, std::array<std::string_view, 0>{});
-}
 
 WString RequireText(std::string_view element, const CXmlDocumentParser::Attributes& attributes, std::string_view name)
 {
@@ -159,7 +145,7 @@ constexpr std::array<std::string_view, 5> kSkinAttributes{"Name", "LookList", "F
 // The measures of one layout axis; each is an attribute name after the "X" or "Y".
 constexpr std::array<std::string_view, 4> kMeasures{"Position", "Size", "MinSize", "MaxSize"};
 
-const std::vector<std::string>& SubControlAttributes()
+const std::vector<std::string_view>& SubControlAttributes()
 {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> list{"Name", "Class", "ClipToParent", "Z_Order", "LayoutOrder", "TabStop",
@@ -176,7 +162,8 @@ const std::vector<std::string>& SubControlAttributes()
         }
         return list;
     }();
-    return names;
+    static const std::vector<std::string_view> views(names.begin(), names.end());
+    return views;
 }
 
 bool IsBlank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
@@ -195,6 +182,7 @@ ZTRESULT CSkinParser::Parse(std::span<const std::uint8_t> document)
     mOpenSkins.clear();
     mOpenControls.clear();
     mCreateParamText.clear();
+    mWarnings.clear();
 
     ZTRESULT result = S_OK;
     try {
@@ -229,7 +217,7 @@ void CSkinParser::OpenElement(std::string_view name, const Attributes& attribute
     if (mScopes.empty()) {
         if (name != "Corvane_Skin_Definitions")
             Refuse("the root element is " + Quoted(name) + ", not \"Corvane_Skin_Definitions\"");
-        CheckNoAttributes(name, attributes);
+        IgnoreUnknownAttributes(name, attributes, {});
         Push(Scope::Root);
         return;
     }
@@ -251,7 +239,7 @@ void CSkinParser::OpenElement(std::string_view name, const Attributes& attribute
     case Scope::Application:
         for (const Section& section : kSections) {
             if (name == section.mName) {
-                CheckNoAttributes(name, attributes);
+                IgnoreUnknownAttributes(name, attributes, {});
                 return Push(section.mScope);
             }
         }
@@ -321,15 +309,35 @@ void CSkinParser::OpenElement(std::string_view name, const Attributes& attribute
     case Scope::FontXLat:
     case Scope::CreateParam:
         break;
+    case Scope::Skipped:
+        // Inside an element already reported: its contents go with it, unreported.
+        return Push(Scope::Skipped);
     }
-    Refuse("element " + Quoted(name) + " is unknown or not allowed here");
+    Warn(GetCurrentLine(), "element " + Quoted(name) + " is unknown or not allowed here; skipped with its contents");
+    Push(Scope::Skipped);
+}
+
+void CSkinParser::IgnoreUnknownAttributes(std::string_view element, const Attributes& attributes,
+                                          std::span<const std::string_view> known)
+{
+    attributes.ForEach([&](std::string_view name, std::string_view) {
+        if (std::find(known.begin(), known.end(), name) == known.end())
+            Warn(GetCurrentLine(), "element " + Quoted(element) + " has an unknown attribute " + Quoted(name) + "; ignored");
+    });
+}
+
+void CSkinParser::Warn(int line, const std::string& problem)
+{
+    std::string text = line > 0 ? "line " + std::to_string(line) + ": " + problem : problem;
+    CDebugLine() << "Skin: " << text;
+    mWarnings.push_back(std::move(text));
 }
 
 void CSkinParser::StartApplication(const Attributes& attributes)
 {
     if (mHasApplication)
         Refuse("the document has a second \"Application\" element");
-    CheckAttributes("Application", attributes, std::array<std::string_view, 1>{"Name"});
+    IgnoreUnknownAttributes("Application", attributes, std::array<std::string_view, 1>{"Name"});
     mDefinitions->mApplicationName = RequireText("Application", attributes, "Name");
     mHasApplication = true;
     Push(Scope::Application);
@@ -337,7 +345,7 @@ void CSkinParser::StartApplication(const Attributes& attributes)
 
 void CSkinParser::StartColorizer(const Attributes& attributes)
 {
-    CheckAttributes("Colorizer", attributes, kColorizerAttributes);
+    IgnoreUnknownAttributes("Colorizer", attributes, kColorizerAttributes);
     auto colorizer = MakeRC<LColorizer>();
     colorizer->mLine = GetCurrentLine();
     colorizer->mName = RequireText("Colorizer", attributes, "Name");
@@ -360,7 +368,7 @@ void CSkinParser::StartColorizer(const Attributes& attributes)
 
 void CSkinParser::StartPart(const Attributes& attributes)
 {
-    CheckAttributes("Part", attributes, kPartAttributes);
+    IgnoreUnknownAttributes("Part", attributes, kPartAttributes);
     auto part = MakeRC<LVisualPartDescriptor>();
     part->mLine = GetCurrentLine();
     part->mName = RequireText("Part", attributes, "Name");
@@ -385,7 +393,7 @@ void CSkinParser::StartPart(const Attributes& attributes)
 
 void CSkinParser::StartLook(const Attributes& attributes)
 {
-    CheckAttributes("Look", attributes, std::array<std::string_view, 1>{"Name"});
+    IgnoreUnknownAttributes("Look", attributes, std::array<std::string_view, 1>{"Name"});
     auto look = MakeRC<LLookDescriptor>();
     look->mLine = GetCurrentLine();
     look->mName = RequireText("Look", attributes, "Name");
@@ -396,7 +404,7 @@ void CSkinParser::StartLook(const Attributes& attributes)
 
 void CSkinParser::StartClientPart(const Attributes& attributes)
 {
-    CheckAttributes("ClientPart", attributes, kClientPartAttributes);
+    IgnoreUnknownAttributes("ClientPart", attributes, kClientPartAttributes);
     if (mCurrentLook->mClientPart)
         Refuse("look " + Quoted(Narrow(mCurrentLook->mName)) + " has a second \"ClientPart\"");
     auto part = MakeRC<LDockedPart>();
@@ -412,14 +420,14 @@ void CSkinParser::StartClientPart(const Attributes& attributes)
 
 void CSkinParser::StartNonClientParts(const Attributes& attributes)
 {
-    CheckAttributes("NonClientParts", attributes, std::array<std::string_view, 1>{"Name"});
+    IgnoreUnknownAttributes("NonClientParts", attributes, std::array<std::string_view, 1>{"Name"});
     mCurrentLook->mNonClientPartsName = OptionalText(attributes, "Name");
     Push(Scope::NonClientParts);
 }
 
 void CSkinParser::StartNonClientPart(const Attributes& attributes)
 {
-    CheckAttributes("NonClientPart", attributes, kNonClientPartAttributes);
+    IgnoreUnknownAttributes("NonClientPart", attributes, kNonClientPartAttributes);
     auto part = MakeRC<LDockedPart>();
     part->mLine = GetCurrentLine();
     part->mPartName = RequireText("NonClientPart", attributes, "Name");
@@ -435,7 +443,7 @@ void CSkinParser::StartNonClientPart(const Attributes& attributes)
 
 void CSkinParser::StartTextProperties(const Attributes& attributes)
 {
-    CheckAttributes("TextProperties", attributes, kTextPropertyAttributes);
+    IgnoreUnknownAttributes("TextProperties", attributes, kTextPropertyAttributes);
     if (mCurrentLook->mTextProperties)
         Refuse("look " + Quoted(Narrow(mCurrentLook->mName)) + " has a second \"TextProperties\"");
     LLookDescriptor::TextProperties text;
@@ -457,7 +465,7 @@ void CSkinParser::StartTextProperties(const Attributes& attributes)
 
 void CSkinParser::StartLookList(const Attributes& attributes)
 {
-    CheckAttributes("LookList", attributes, std::array<std::string_view, 2>{"Name", "NumLooks"});
+    IgnoreUnknownAttributes("LookList", attributes, std::array<std::string_view, 2>{"Name", "NumLooks"});
     auto list = MakeRC<LLookListDescriptor>();
     list->mLine = GetCurrentLine();
     list->mName = RequireText("LookList", attributes, "Name");
@@ -474,7 +482,7 @@ void CSkinParser::StartLookList(const Attributes& attributes)
 
 void CSkinParser::StartLookListEntry(const Attributes& attributes)
 {
-    CheckAttributes("Look", attributes, std::array<std::string_view, 2>{"Name", "Index"});
+    IgnoreUnknownAttributes("Look", attributes, std::array<std::string_view, 2>{"Name", "Index"});
     const WString lookName = RequireText("Look", attributes, "Name");
     std::optional<std::int32_t> index;
     ReadInteger(attributes, "Index", index);
@@ -495,7 +503,7 @@ void CSkinParser::StartLookListEntry(const Attributes& attributes)
 
 void CSkinParser::StartSkin(const Attributes& attributes, bool outermost)
 {
-    CheckAttributes("Skin", attributes, kSkinAttributes);
+    IgnoreUnknownAttributes("Skin", attributes, kSkinAttributes);
     auto skin = MakeRC<LSkinDescriptor>();
     skin->mLine = GetCurrentLine();
     skin->mName = OptionalText(attributes, "Name");
@@ -517,7 +525,7 @@ void CSkinParser::StartSkin(const Attributes& attributes, bool outermost)
 
 void CSkinParser::StartFontLocale(const Attributes& attributes)
 {
-    CheckAttributes("FontLocale", attributes, std::array<std::string_view, 1>{"LCID"});
+    IgnoreUnknownAttributes("FontLocale", attributes, std::array<std::string_view, 1>{"LCID"});
     const WString text = RequireText("FontLocale", attributes, "LCID");
     const auto lcid = CValueForms::ReadLcid(text.ToUTF8());
     if (!lcid)
@@ -530,7 +538,7 @@ void CSkinParser::StartFontLocale(const Attributes& attributes)
 
 void CSkinParser::StartFontXLat(const Attributes& attributes)
 {
-    CheckAttributes("FontXLat", attributes, std::array<std::string_view, 2>{"Name", "XLat"});
+    IgnoreUnknownAttributes("FontXLat", attributes, std::array<std::string_view, 2>{"Name", "XLat"});
     WString from = RequireText("FontXLat", attributes, "Name");
     WString to = RequireText("FontXLat", attributes, "XLat");
     mOpenSkins.back()->mFontLocales.back().mTranslations.emplace_back(std::move(from), std::move(to));
@@ -543,7 +551,7 @@ void CSkinParser::StartSubControl(const Attributes& attributes)
     const char* name = attributes.Find("Name");
     if (!className || !*className || !name || !*name)
         ZT_THROW(Runtime, "Bad Subcontrol Element", "ZT::LControlFactory::XMLStartElement");
-    CheckAttributes("SubControl", attributes, SubControlAttributes());
+    IgnoreUnknownAttributes("SubControl", attributes, SubControlAttributes());
 
     auto control = MakeRC<LControlDescriptor>();
     control->mLine = GetCurrentLine();
@@ -643,12 +651,15 @@ void CSkinParser::EndElement(std::string_view)
     case Scope::FontLocale:
     case Scope::FontXLat:
     case Scope::CreateParamList:
+    case Scope::Skipped:
         return;
     }
 }
 
 void CSkinParser::CharacterData(std::string_view text)
 {
+    if (!mScopes.empty() && mScopes.back() == Scope::Skipped)
+        return;
     if (!mScopes.empty() && mScopes.back() == Scope::CreateParam) {
         mCreateParamText.append(text);
         return;
@@ -726,10 +737,10 @@ bool CSkinParser::CheckSkin(const LSkinDescriptor& skin)
                     continue;
                 if (skin.FindChild(target))
                     continue;
-                SetError(control->mLine, "control " + Quoted(Narrow(control->mName)) + " is placed relative to " +
-                                             Quoted(text) + ", which is neither a sibling nor one of \"Parent\", "
-                                             "\"Screen\", \"Client\", \"Active Window\", \"Self\", \"Children\"");
-                return false;
+                // The layout measures such a control against its parent; the skin stays usable.
+                Warn(control->mLine, "control " + Quoted(Narrow(control->mName)) + " is placed relative to " +
+                                         Quoted(text) + ", which is neither a sibling nor one of \"Parent\", "
+                                         "\"Screen\", \"Client\", \"Active Window\", \"Self\", \"Children\"");
             }
         }
         if (control->mSkin && !CheckSkin(*control->mSkin))

@@ -3,16 +3,19 @@
 //
 // The document: root "Corvane_Skin_Definitions", one "Application" (attribute "Name") holding
 // the sections "Colorizers", "Parts", "Looks", "LookLists" and "Skins" (any order, each may
-// repeat). Every element and attribute is checked against what the toolkit reads, every value
-// against its form (colour, integer, fraction, enumeration), and after the whole document is read
-// every reference is resolved: a part's colorizer and images, a look's parts, a look list's
-// looks, a skin's look list, and each control's "...ToControl" targets (a keyword or a sibling).
-// A fault stops the parse with the line and a reason; the definitions are handed out only when
-// the whole document is sound.
+// repeat). Skins come from skin authors, often made for a newer toolkit, so an element or an
+// attribute the toolkit does not read is named on the debug output ("Skin: line N: ...") and
+// skipped, an element with everything inside it; so is a "...ToControl" that names no sibling
+// (the layout then measures against the parent). What the toolkit reads must be sound: every
+// value is checked against its form (colour, integer, fraction, enumeration), names are unique,
+// and after the whole document is read every other reference is resolved (a part's colorizer
+// and images, a look's parts, a look list's looks, a skin's look list). Such a fault stops the
+// parse with the line and a reason; the definitions are handed out only when the whole document
+// is sound.
 //
 // A "SubControl" without "Class" or "Name" stops the parse with the runtime error
 // "Runtime Error : Bad Subcontrol Element : ZT::LControlFactory::XMLStartElement : ...", which
-// Parse rethrows (the factory turns it into a load message).
+// Parse rethrows (the factory turns it into a load message and falls back).
 //
 // Not guarded: one parser is used by one thread at a time.
 
@@ -47,6 +50,10 @@ public:
     // What the document defines; null unless the last Parse succeeded.
     [[nodiscard]] RCPtr<LSkinDefinitions> GetDefinitions() const { return mResult; }
 
+    // What the last Parse skipped, one text per problem ("line 31: element ... ; ignored"), in
+    // document order; each was also written to the debug output.
+    [[nodiscard]] const std::vector<std::string>& GetWarnings() const noexcept { return mWarnings; }
+
     using CXmlDocumentParser::GetErrorLine;
     using CXmlDocumentParser::GetErrorReason;
 
@@ -54,7 +61,8 @@ private:
     enum class Scope {
         Root, Application, Colorizers, Colorizer, Parts, Part, Looks, Look, ClientPart, NonClientParts,
         NonClientPart, TextProperties, LookLists, LookList, LookListEntry, Skins, Skin, FontLocale, FontXLat,
-        SubControl, CreateParamList, CreateParam
+        SubControl, CreateParamList, CreateParam,
+        Skipped   // an unknown element or anything inside one
     };
     void StartElement(std::string_view name, const Attributes& attributes) override;
     void EndElement(std::string_view name) override;
@@ -78,6 +86,9 @@ private:
     void StartCreateParam(const Attributes& attributes);
     void ReadAxis(const Attributes& attributes, char axis, LLayoutDescriptor::Axis& layout);
     void Push(Scope scope) { mScopes.push_back(scope); }
+    void IgnoreUnknownAttributes(std::string_view element, const Attributes& attributes,
+                                 std::span<const std::string_view> known);
+    void Warn(int line, const std::string& problem);
 
     // Post-parse checks; each sets the error and returns false on the first fault.
     [[nodiscard]] bool CheckReferences();
@@ -97,6 +108,7 @@ private:
     std::vector<RCPtr<LSkinDescriptor>> mOpenSkins;
     std::vector<RCPtr<LControlDescriptor>> mOpenControls;
     std::string mCreateParamText;
+    std::vector<std::string> mWarnings;
 };
 
 } // namespace ZT

@@ -1,5 +1,6 @@
 #include "ZTFramework/Resources/SkinParser.h"
 #include "tests/ZTFramework/Errors/MessageOf.h"
+#include "tests/ZTFramework/Threads/DebugCapture.h"
 
 #include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Resources/DocumentBytes.h"
@@ -162,11 +163,6 @@ TEST(SkinParser, RefusesFaultyDocumentsWithLineAndReason)
         const char* reason;
     };
     const Row rows[] = {
-        {"unknown element", Replaced(kSkin, "<Parts>", "<Parts><Prat Name=\"x\"/>"), 8, "\"Prat\" is unknown"},
-        {"element in the wrong section", Replaced(kSkin, "<Looks>", "<Looks><Part Name=\"x\"/>"), 12, "\"Part\" is unknown"},
-        {"unknown attribute", Replaced(kSkin, "ResizeType=\"Tile\"", "ResizeTyp=\"Tile\""), 9,
-         "unknown attribute \"ResizeTyp\""},
-        {"unknown control attribute", Replaced(kSkin, "TabStop=\"-1\"", "TabStops=\"-1\""), 31, "\"TabStops\""},
         {"colour of a wrong form", Replaced(kSkin, "Color=\"0xFFE8ECF0\"", "Color=\"#E8ECF0\""), 5,
          "not a colour \"0xAARRGGBB\""},
         {"colorizer without colour", Replaced(kSkin, "Color=\"0xFFE8ECF0\"", ""), 5, "needs an attribute \"Color\""},
@@ -202,11 +198,6 @@ TEST(SkinParser, RefusesFaultyDocumentsWithLineAndReason)
          "look list \"List.Main\" names the look \"Look.Nope\""},
         {"dangling look list", Replaced(kSkin, "LookList=\"List.Main\"", "LookList=\"List.Nope\""), 28,
          "names the look list \"List.Nope\""},
-        // "first" is a grandchild of mainControl's skin, not a sibling of "second".
-        {"placed relative to a non-sibling", Replaced(kSkin, "YPositionToControl=\"Active Window\"",
-                                                      "YPositionToControl=\"mainControl\""),
-         31, "placed relative to \"mainControl\", which is neither a sibling"},
-        {"no skin", Replaced(kSkin, "<Skin Name=\"Skin1\"", "<Skin_ Name=\"Skin1\""), 25, "\"Skin_\" is unknown"},
         // Faults of the whole document have no line.
         {"no application", "<Corvane_Skin_Definitions/>", 0, "no \"Application\""},
         {"no skin at all", "<Corvane_Skin_Definitions><Application Name=\"A\"><Skins/></Application></Corvane_Skin_Definitions>",
@@ -221,6 +212,52 @@ TEST(SkinParser, RefusesFaultyDocumentsWithLineAndReason)
             << row.name << ": " << parser.GetErrorReason();
         EXPECT_FALSE(parser.GetDefinitions()) << row.name;
     }
+}
+
+TEST(SkinParser, SkipsWhatItDoesNotKnowNamesItOnTheDebugOutputAndKeepsTheRest)
+{
+    std::string document = Replaced(kSkin, "ResizeType=\"Tile\"", "ResizeTyp=\"Tile\"");
+    document = Replaced(document, "<Parts>", "<Parts><Prat Name=\"x\"><Part Name=\"inner\"/></Prat>");
+    document = Replaced(document, "<Looks>", "<Looks><Part Name=\"misplaced\"/>");
+    document = Replaced(document, "TabStop=\"-1\"", "TabStop=\"-1\" TabStops=\"4\"");
+    document = Replaced(document, "YPositionToControl=\"Active Window\"", "YPositionToControl=\"mainControl\"");
+
+    ZT::Testing::CDebugCapture capture;
+    CSkinParser parser;
+    ASSERT_RESULT_EQ(parser.Parse(Utf8Bytes(document)), ZT::S_OK) << parser.GetErrorLine() << ": " << parser.GetErrorReason();
+    const std::vector<std::string> expected{
+        "line 8: element \"Prat\" is unknown or not allowed here; skipped with its contents",
+        "line 9: element \"Part\" has an unknown attribute \"ResizeTyp\"; ignored",
+        "line 12: element \"Part\" is unknown or not allowed here; skipped with its contents",
+        "line 31: element \"SubControl\" has an unknown attribute \"TabStops\"; ignored",
+        "line 31: control \"second\" is placed relative to \"mainControl\", which is neither a sibling nor one of "
+        "\"Parent\", \"Screen\", \"Client\", \"Active Window\", \"Self\", \"Children\"",
+    };
+    EXPECT_EQ(parser.GetWarnings(), expected);
+    const std::string log = capture.Text();
+    for (const std::string& warning : expected)
+        EXPECT_NE(log.find("Skin: " + warning), std::string::npos) << "not on the debug output: " << warning << "\n" << log;
+
+    // Everything else is read as before.
+    const RCPtr<ZT::LSkinDefinitions> skin = parser.GetDefinitions();
+    ASSERT_TRUE(skin);
+    EXPECT_FALSE(skin->FindPart(WString(L"inner"))) << "the contents of a skipped element are skipped too";
+    EXPECT_FALSE(skin->FindPart(WString(L"misplaced"))) << "a part among the looks is not a part";
+    const auto part = skin->FindPart(WString(L"Back[1].png"));
+    ASSERT_TRUE(part);
+    EXPECT_EQ(part->mResizeType, ZT::LVisualPartDescriptor::ResizeType::Stretch) << "the misspelt attribute counts for nothing";
+    EXPECT_EQ(part->mWidth, 400);
+    ASSERT_TRUE(skin->FindLook(WString(L"Look.Main")));
+    const RCPtr<LControlDescriptor> main = skin->FindControlDescriptor(WString(L"mainControl"));
+    ASSERT_TRUE(main && main->mSkin);
+    ASSERT_EQ(main->mSkin->mChildren.GetCount(), 2u);
+    const LControlDescriptor& second = *main->mSkin->mChildren[1];
+    EXPECT_EQ(second.mTabStop, -1);
+    EXPECT_EQ(second.mLayout->mY.mPosition.mToControl, WString(L"mainControl")) << "kept for the layout to report";
+
+    // A sound document leaves no warnings behind from the last one.
+    ASSERT_RESULT_EQ(parser.Parse(Utf8Bytes(kSkin)), ZT::S_OK);
+    EXPECT_TRUE(parser.GetWarnings().empty());
 }
 
 TEST(SkinParser, ChecksImagesThroughTheGivenCheck)

@@ -6,6 +6,7 @@
 #include "FirmwareUpdater/Panel/UI/ControlNames.h"
 #include "FirmwareUpdater/Panel/UI/UpdaterTexts.h"
 #include "ZTFramework/ControlBase/ControlFactory.h"
+#include "ZTFramework/ControlBase/Layout.h"
 #include "ZTFramework/ControlBase/RootWindow.h"
 #include "ZTFramework/Controls/Button.h"
 #include "ZTFramework/Controls/FrameworkControls.h"
@@ -396,6 +397,24 @@ TEST(StartupResources, AFolderFromTheEnvironmentIsTakenWhenItIsUtf8)
     EXPECT_EQ(CStartupResources::ChooseLocation("", builtIn), builtIn);
     EXPECT_EQ(CStartupResources::ChooseLocation("\xFF\xFE", builtIn), builtIn) << "not UTF-8: no folder";
     EXPECT_EQ(Utf8(CStartupResources::ChooseLocation("/home/dj/sk\xC3\xAEn", builtIn)), "/home/dj/sk\xC3\xAEn");
+}
+
+TEST(MainWindowTree, TheShippedSkinAsksForAFixedWindowThatTheLayoutKeepsAsDrawn)
+{
+    const RCPtr<LControl> main = BuildMainWindow(0x0409);
+    ASSERT_TRUE(main && main->GetDescriptor());
+    const ZT::WindowSizeConstraints window = ZT::GetWindowSizeConstraints(*main->GetDescriptor(), ZT::SizeT{1920, 1080});
+    EXPECT_TRUE(window.IsFixed()) << "minimum " << window.mMinimum.mWidth << " x " << window.mMinimum.mHeight;
+    EXPECT_EQ(window.mMinimum, (ZT::SizeT{400, 450}));
+    EXPECT_EQ(window.mInitial, (ZT::Rect{0, 0, 400, 450}));
+
+    // The skin places every control in pixels: a layout pass leaves each where it was created.
+    std::vector<std::pair<std::string, ZT::Rect>> created;
+    for (LControl* child : main->GetChildren())
+        created.emplace_back(Utf8(child->GetName()), child->GetBounds());
+    ZT::LayoutControlTree(*main, ZT::Rect{0, 0, 400, 450}, ZT::SizeT{1920, 1080}, nullptr);
+    for (std::size_t i = 0; i < created.size(); ++i)
+        EXPECT_EQ(main->GetChildren()[i]->GetBounds(), created[i].second) << created[i].first;
 }
 
 TEST(MainWindowTree, TheShippedSkinBuildsEveryNamedControlAsItsClass)
