@@ -10,7 +10,6 @@
 #include "ZTFramework/Resources/ControlDescriptor.h"
 #include "ZTFramework/Resources/SkinDescriptor.h"
 
-#include <cmath>
 #include <utility>
 
 namespace ZT {
