@@ -2,6 +2,9 @@
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "ZTFramework/Application/TerminationSignals.h"
+#include "ZTFramework/ControlBase/Control.h"
+#include "ZTFramework/ControlBase/RootWindow.h"
+#include "ZTFramework/ControlBase/WindowServices.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Threads/Thread.h"
 
@@ -13,6 +16,23 @@ std::string LApplication::GetWindowClassName()
 {
     // The family name's text stands as it is in the product's own resources.
     return std::string("Halvard") + "_" + "DEVICE_FAMILY_NAME_String" + "_FirmwareUpdater";
+}
+
+namespace {
+
+// Stands for the main control until its class joins the program: a plain control with the
+// skin's children.
+ZT::RCPtr<ZT::LControl> CreateMainControlStandIn()
+{
+    return ZT::MakeRC<ZT::LControl>();
+}
+
+} // namespace
+
+ZTRESULT LApplication::RegisterControlClasses(ZT::LControlFactory& factory)
+{
+    // MAIN CONTROL: replace CreateMainControlStandIn by ZT::LMainControl's creator here.
+    return factory.RegisterControlClass(ZT::WString(L"FirmwareUpdater.MainControl"), &CreateMainControlStandIn);
 }
 
 bool LApplication::IsQuitResult(ZTRESULT result) noexcept
@@ -44,6 +64,14 @@ LApplication::~LApplication()
 
 ZTRESULT LApplication::Startup()
 {
+    // The framework first: pooling, the exit request and its key.
+    if (!mFramework) {
+        mFramework = ZT::MakeRC<ZT::LFrameworkApp>();
+        const ZTRESULT started = mFramework->Startup();
+        if (ZT::Failed(started))
+            return started;
+        mFramework->SetExitCheck([this] { return CanExit(); });
+    }
     // The dual updater chooses the device the processor's engine updates.
     mProcessor = ZT::MakeRC<LUpdateProcessor>(LDualUpdater::GetUpdateTarget(), LDualUpdater::GetScanPreparer());
     // Until a window shows, this run does the main control's part.
@@ -52,7 +80,12 @@ ZTRESULT LApplication::Startup()
     mProcessor->SetHost(mRun.Get());
     if (mSignals) {
         LCommandLineRun* const run = mRun.Get();
-        mSignals->SetListener([run](int signalNumber, std::uint32_t count) { run->OnTerminationSignal(signalNumber, count); });
+        mSignals->SetListener([this, run](int signalNumber, std::uint32_t count) {
+            run->OnTerminationSignal(signalNumber, count);
+            const std::lock_guard lock(mTerminationHookMutex);
+            if (mTerminationHook)
+                mTerminationHook();
+        });
     }
 
     const ZTRESULT result = mProcessor->Initialize(mCommandLine);
@@ -90,6 +123,10 @@ void LApplication::Shutdown()
     }
     // The engine goes with the processor; its idle worker is joined then.
     mProcessor = nullptr;
+    if (mFramework) {
+        mFramework->Shutdown();
+        mFramework = nullptr;
+    }
 }
 
 bool LApplication::CanExit() const
@@ -107,4 +144,29 @@ ZT::CApplicationSettingsFiles& LApplication::GetSettingsFiles()
             ZT::WString(kSettingsVersion));
     }
     return *mSettingsFiles;
+}
+
+ZT::WString LApplication::ShowWaitCursor(const ZT::WString& statusText)
+{
+    ZT::IWindowServices* const services = mMainWindow ? mMainWindow->GetWindowServices() : nullptr;
+    if (!services)
+        return ZT::WString();
+    if (const ZT::RCPtr<ZT::LControl>& root = mMainWindow->GetRootControl()) {
+        if (const ZT::RCPtr<ZT::LControl> statusBar = root->FindChildByName(ZT::WString(kStatusBarName)))
+            statusBar->SetText(statusText);
+    }
+    return services->SetCursor(ZT::WString(L"UI_CURSOR_WAIT"));
+}
+
+void LApplication::RestoreCursor(const ZT::WString& previousCursor)
+{
+    ZT::IWindowServices* const services = mMainWindow ? mMainWindow->GetWindowServices() : nullptr;
+    if (services && previousCursor.GetLength() > 0)
+        (void)services->SetCursor(previousCursor);
+}
+
+void LApplication::SetTerminationHook(std::function<void()> hook)
+{
+    const std::lock_guard lock(mTerminationHookMutex);
+    mTerminationHook = std::move(hook);
 }

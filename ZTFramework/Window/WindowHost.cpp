@@ -248,7 +248,6 @@ void CWindowHost::Raise()
 
 void CWindowHost::Run()
 {
-    mEndLoop = false;
     // Whatever was posted before the hook was installed.
     (void)mApplication.ProcessNotifications(true);
     (void)PaintInvalidAreas();
@@ -269,6 +268,8 @@ void CWindowHost::Run()
         if (mEndWhenAllowed && mEndWhenAllowed())
             mEndLoop = true;
     }
+    // An end asked for before Run (the frame of Show) ends this Run, not the next.
+    mEndLoop = false;
 }
 
 void CWindowHost::EndWhenAllowed(std::function<bool()> allowed)

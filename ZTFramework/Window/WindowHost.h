@@ -86,7 +86,8 @@ public:
     // Brings the window to the front, restoring it when it is minimised.
     void Raise();
 
-    // Runs the loop until an approved exit request, EndLoop or PostQuit.
+    // Runs the loop until an approved exit request, EndLoop or PostQuit (also one that came
+    // before Run: then Run returns at once).
     void Run();
     // Ends Run after the current batch of events (the user-interface thread).
     void EndLoop() noexcept { mEndLoop = true; }

@@ -105,4 +105,44 @@ TEST_F(ApplicationShutdown, WaitsForADownloadThatStillRuns)
     LUpdateProcessor::SetExitStatus(0);
 }
 
+// The window's exit check: Alt+F4 (and every other exit request) does nothing while the download
+// runs, and ends the program once it is over.
+TEST_F(ApplicationShutdown, ExitRequestsAreRefusedWhileTheDownloadRuns)
+{
+    AddController(0x0030);
+    AddDisplay(0x0050);
+    mClock.mAfterSleep = [](std::uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+    ZT::CApplicationFolders::Environment environment;
+    environment.Home = (mFolder / "home").string();
+    environment.XdgConfigHome = (mFolder / "config").string();
+    environment.XdgDataHome = (mFolder / "data").string();
+    environment.ProgramPath = (mFolder / "xr4000-nova-updater").string();
+    auto application = ZT::MakeRC<LApplication>(
+        ZT::WString(L"updater -START_UPDATE_AUTOMATICALLY"),
+        ZT::CApplicationFolders(environment, ZT::WString(L"Halvard"), ZT::WString(L"Updater")), ZT::WString(L"Halvard"),
+        ZT::WString(L"Updater"), nullptr);
+    LUpdateProcessor::SetExitStatus(0);
+    ASSERT_RESULT_EQ(application->Startup(), ZT::S_OK);
+    const ZT::RCPtr<ZT::LFrameworkApp> framework = application->GetFramework();
+    ASSERT_TRUE(framework) << "start-up made no framework application";
+    int ended = 0;
+    framework->SetExitHandler([&ended] { ++ended; });
+    const ZT::RCPtr<LUpdateEngineInterface> engine = application->GetProcessor()->GetEngine();
+    ASSERT_EQ(engine->GetDeviceState(), EngineTest::DeviceState::Updating) << "the download did not start";
+
+    EXPECT_TRUE(framework->HandleKey(ZT::WString(L"Alt+VKEY_F4"))) << "Alt+F4 is not bound to the exit request";
+    EXPECT_EQ(ended, 0) << "Alt+F4 ended the program during the download";
+    EXPECT_EQ(framework->GetRefusedExitCount(), 1u);
+
+    ASSERT_RESULT_EQ(engine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs), ZT::S_OK);
+    ASSERT_NE(engine->GetDeviceState(), EngineTest::DeviceState::Updating);
+    EXPECT_TRUE(framework->HandleKey(ZT::WString(L"Alt+VKEY_F4")));
+    EXPECT_EQ(ended, 1) << "Alt+F4 after the download did not end the program";
+
+    application->Shutdown();
+    EXPECT_FALSE(application->GetFramework()) << "shutdown keeps the framework application";
+    mClock.mAfterSleep = nullptr;
+    LUpdateProcessor::SetExitStatus(0);
+}
+
 } // namespace
