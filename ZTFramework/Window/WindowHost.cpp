@@ -182,8 +182,6 @@ ZTRESULT CWindowHost::Create(const Options& options, std::string& error)
         }
         cairo_surface_destroy(icon);
     }
-    mArrowCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
-    mWaitCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAIT);
 
     mRootWindow = MakeRC<LRootWindow>();
     mRootWindow->SetWindowServices(this);
@@ -574,7 +572,12 @@ WString CWindowHost::SetCursor(const WString& cursorName)
     WString previous = mCursorName;
     const bool wait = cursorName == kWaitCursorName;
     mCursorName = wait ? WString(kWaitCursorName) : WString(kArrowCursorName);
-    if (SDL_Cursor* cursor = wait ? mWaitCursor : mArrowCursor)
+    // Made on first use: the cursor theme is read from disk, which a window that never changes
+    // its cursor need not wait for at start.
+    SDL_Cursor*& cursor = wait ? mWaitCursor : mArrowCursor;
+    if (!cursor)
+        cursor = SDL_CreateSystemCursor(wait ? SDL_SYSTEM_CURSOR_WAIT : SDL_SYSTEM_CURSOR_ARROW);
+    if (cursor)
         SDL_SetCursor(cursor);
     return previous;
 }
