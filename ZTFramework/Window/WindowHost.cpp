@@ -299,7 +299,10 @@ void CWindowHost::PostToLoop(std::function<void()> action)
 
 void CWindowHost::HandleEvent(const SDL_Event& event)
 {
-    ++mCounters.mEvents;
+    if (mUserEventType != 0 && event.type == mUserEventType)
+        ++mCounters.mOwnEvents;
+    else
+        ++mCounters.mSystemEvents;
     const int divisor = mScale.mMouseDivisor;
     switch (event.type) {
     case SDL_MOUSEMOTION:

@@ -66,12 +66,14 @@ public:
         bool mShown = true;
     };
 
-    // Counters of the loop, for tests and benchmarks: how often SDL_WaitEvent returned and how
-    // often the tree was painted.
+    // Counters of the loop, for tests and benchmarks: how often SDL_WaitEvent returned, how often
+    // the tree was painted, and the events handled: the host's own (wake hook, posted actions,
+    // quit, descriptor) and the window system's (input, window, drop).
     struct Counters {
         std::uint64_t mWakeUps = 0;
         std::uint64_t mPaints = 0;
-        std::uint64_t mEvents = 0;
+        std::uint64_t mOwnEvents = 0;
+        std::uint64_t mSystemEvents = 0;
     };
 
     CWindowHost(LFrameworkApp& application, RCPtr<LControl> root, RCPtr<LControlPainter> painter);
