@@ -2,7 +2,7 @@
 # own build folder, then does its job. See README.md.
 
 SHELL := /bin/bash
-.PHONY: all deps build run test test-asan test-tsan bench fuzz install clean
+.PHONY: all deps build run screenshot test test-asan test-tsan bench fuzz install clean
 
 all: build
 
@@ -14,6 +14,10 @@ build: deps
 
 run: build
 	@bash scripts/run.sh
+
+# The window as a PNG (docs/screenshots/window.png), drawn on a private Xvfb.
+screenshot: build
+	@bash scripts/screenshot.sh
 
 test: deps
 	@bash scripts/test.sh build

@@ -14,6 +14,9 @@ echo "== query mode as a whole process"
 bash scripts/bench-query-mode.sh build-bench/bin/xr4000-nova-updater || missed+=("query mode")
 echo "== query mode on an emulated USB bus, next to dfu-util -l"
 bash scripts/bench-query-usb.sh build-bench/bin/xr4000-nova-updater || missed+=("query mode on USB")
+echo "== the window on a private Xvfb, next to a bare SDL + Cairo program"
+bash scripts/with-xvfb.sh bash scripts/bench-window.sh build-bench/bin/xr4000-nova-updater \
+    build-bench/bench/window_bare_sdl_cairo || missed+=("window")
 if [ ${#missed[@]} -ne 0 ]; then
     echo "bench: targets missed by: ${missed[*]}" >&2
     exit 1

@@ -16,7 +16,7 @@ destdir=${DESTDIR:-}
 libdir="$prefix/lib/$program"
 udevdir=${UDEV_RULES_DIR:-/etc/udev/rules.d}
 
-files=("$build/bin/$program" "$build/bin/qx31_tp_update_00_31_120936.dfu" "$build/bin/qx31_wd_update_00_50_3A7CE2CA.dfu" "$rules")
+files=("$build/bin/$program" "$build/bin/$program-window.so" "$build/bin/qx31_tp_update_00_31_120936.dfu" "$build/bin/qx31_wd_update_00_50_3A7CE2CA.dfu" "$rules")
 for f in "${files[@]}"; do
     if [ ! -f "$f" ]; then
         echo "install: $f is missing; build first with: make build" >&2
@@ -31,6 +31,8 @@ fi
 
 install -d "$destdir$libdir" "$destdir$prefix/bin" "$destdir$udevdir"
 install -m 0755 "$build/bin/$program" "$destdir$libdir/$program"
+# The window module, loaded from beside the program only by runs that show the window.
+install -m 0644 "$build/bin/$program-window.so" "$destdir$libdir/$program-window.so"
 install -m 0644 "$build/bin/qx31_tp_update_00_31_120936.dfu" "$build/bin/qx31_wd_update_00_50_3A7CE2CA.dfu" "$destdir$libdir/"
 ln -sfn "$libdir/$program" "$destdir$prefix/bin/$program"
 install -m 0644 "$rules" "$destdir$udevdir/$(basename "$rules")"

@@ -4,6 +4,9 @@
 #include "FirmwareUpdater/Panel/UI/MainControl.h"
 #include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Application/TerminationSignals.h"
+#include "ZTFramework/ControlBase/Control.h"
+#include "ZTFramework/ControlBase/RootWindow.h"
+#include "ZTFramework/ControlBase/WindowServices.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Threads/Thread.h"
 
@@ -15,6 +18,11 @@ std::string LApplication::GetWindowClassName()
 {
     // The family name's text stands as it is in the product's own resources.
     return std::string("Halvard") + "_" + "DEVICE_FAMILY_NAME_String" + "_FirmwareUpdater";
+}
+
+ZTRESULT LApplication::RegisterControlClasses(ZT::LControlFactory& factory)
+{
+    return ZT::LMainControl::RegisterClass(factory);
 }
 
 bool LApplication::IsQuitResult(ZTRESULT result) noexcept
@@ -46,6 +54,14 @@ LApplication::~LApplication()
 
 ZTRESULT LApplication::Startup()
 {
+    // The framework first: pooling, the exit request and its key.
+    if (!mFramework) {
+        mFramework = ZT::MakeRC<ZT::LFrameworkApp>();
+        const ZTRESULT started = mFramework->Startup();
+        if (ZT::Failed(started))
+            return started;
+        mFramework->SetExitCheck([this] { return CanExit(); });
+    }
     // The dual updater chooses the device the processor's engine updates.
     mProcessor = ZT::MakeRC<LUpdateProcessor>(LDualUpdater::GetUpdateTarget(), LDualUpdater::GetScanPreparer());
     // Until a window shows, this run does the main control's part.
@@ -54,10 +70,15 @@ ZTRESULT LApplication::Startup()
     mProcessor->SetHost(mRun.Get());
     ZT::LMainControl::SetApplicationParts(mProcessor, mRun.Get()); // the window's main control, when one shows
     if (mControlFactory && !mControlFactory->IsControlClassRegistered(ZT::WString(L"FirmwareUpdater.MainControl")))
-        ZT_THROW_IF_FAILED(ZT::LMainControl::RegisterClass(*mControlFactory), "LApplication::Startup");
+        ZT_THROW_IF_FAILED(RegisterControlClasses(*mControlFactory), "LApplication::Startup");
     if (mSignals) {
         LCommandLineRun* const run = mRun.Get();
-        mSignals->SetListener([run](int signalNumber, std::uint32_t count) { run->OnTerminationSignal(signalNumber, count); });
+        mSignals->SetListener([this, run](int signalNumber, std::uint32_t count) {
+            run->OnTerminationSignal(signalNumber, count);
+            const std::lock_guard lock(mTerminationHookMutex);
+            if (mTerminationHook)
+                mTerminationHook();
+        });
     }
 
     const ZTRESULT result = mProcessor->Initialize(mCommandLine);
@@ -96,6 +117,10 @@ void LApplication::Shutdown()
     }
     // The engine goes with the processor; its idle worker is joined then.
     mProcessor = nullptr;
+    if (mFramework) {
+        mFramework->Shutdown();
+        mFramework = nullptr;
+    }
 }
 
 bool LApplication::CanExit() const
@@ -113,4 +138,29 @@ ZT::CApplicationSettingsFiles& LApplication::GetSettingsFiles()
             ZT::WString(kSettingsVersion));
     }
     return *mSettingsFiles;
+}
+
+ZT::WString LApplication::ShowWaitCursor(const ZT::WString& statusText)
+{
+    ZT::IWindowServices* const services = mMainWindow ? mMainWindow->GetWindowServices() : nullptr;
+    if (!services)
+        return ZT::WString();
+    if (const ZT::RCPtr<ZT::LControl>& root = mMainWindow->GetRootControl()) {
+        if (const ZT::RCPtr<ZT::LControl> statusBar = root->FindChildByName(ZT::WString(kStatusBarName)))
+            statusBar->SetText(statusText);
+    }
+    return services->SetCursor(ZT::WString(L"UI_CURSOR_WAIT"));
+}
+
+void LApplication::RestoreCursor(const ZT::WString& previousCursor)
+{
+    ZT::IWindowServices* const services = mMainWindow ? mMainWindow->GetWindowServices() : nullptr;
+    if (services && previousCursor.GetLength() > 0)
+        (void)services->SetCursor(previousCursor);
+}
+
+void LApplication::SetTerminationHook(std::function<void()> hook)
+{
+    const std::lock_guard lock(mTerminationHookMutex);
+    mTerminationHook = std::move(hook);
 }

@@ -3,9 +3,11 @@
 // and the run without a window that stands in for the window's main control until (unless) a
 // window shows.
 //
-// Start-up hands the command line to the processor, whose result decides the rest: one of the
-// quit results (IsQuitResult) ends the process without a window; anything else non-negative
-// lets the window show. Shutdown waits for a download that still runs (at most
+// Start-up first starts the framework application (notification pooling, the exit request and
+// its key Alt+F4), then hands the command line to the processor, whose result decides the rest:
+// one of the quit results (IsQuitResult) ends the process without a window; anything else
+// non-negative lets the window show (CMainWindow). While the window shows, an exit request is
+// refused as long as a download runs (CanExit). Shutdown waits for a download that still runs (at most
 // ZT::kShutdownJoinTimeoutMs, 60000 ms; one that does not end is reported, never cut) and then
 // releases the processor, and with it the engine and its idle worker.
 //
@@ -14,6 +16,7 @@
 #include "FirmwareUpdater/Panel/CommandLineRun.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
 #include "ZTFramework/Application/ApplicationFolders.h"
+#include "ZTFramework/Application/FrameworkApp.h"
 #include "ZTFramework/ControlBase/ControlFactory.h"
 #include "ZTFramework/Errors/Result.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
@@ -23,12 +26,15 @@
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class CProgressPrinter;
 namespace ZT {
 class CTerminationSignals;
+class LRootWindow;
 }
 
 class LApplication : public virtual ZT::LRefCountedObject {
@@ -39,6 +45,10 @@ public:
 
     // The window class name: also the base of the single-instance name.
     [[nodiscard]] static std::string GetWindowClassName();
+
+    // Registers the updater's control classes with a factory that has the framework's:
+    // "FirmwareUpdater.MainControl". The factory's result (E_FAIL when a name is taken).
+    [[nodiscard]] static ZT::ZTRESULT RegisterControlClasses(ZT::LControlFactory& factory);
 
     // True for the results that end the process at once, without a window: 0x8000A000,
     // 0x8000A001, 0x8000A002, 0x8000A003, 0x8000A010 and ZT::ZTRESULT_EXIT_APPLICATION.
@@ -72,6 +82,26 @@ public:
     // The exit check of the window: false while a download runs.
     [[nodiscard]] bool CanExit() const;
 
+    // The framework application, made by Startup (null before).
+    [[nodiscard]] const ZT::RCPtr<ZT::LFrameworkApp>& GetFramework() const noexcept { return mFramework; }
+    // The window that shows the main control, or null (set and cleared by CMainWindow).
+    void SetMainWindow(ZT::LRootWindow* window) noexcept { mMainWindow = window; }
+    [[nodiscard]] ZT::LRootWindow* GetMainWindow() const noexcept { return mMainWindow; }
+    // The wait cursor on the main window with statusText in the status bar ("statusBar" below
+    // the root control, when the skin has one). Returns the cursor it replaced, for
+    // RestoreCursor. Does nothing without a window.
+    ZT::WString ShowWaitCursor(const ZT::WString& statusText);
+    void RestoreCursor(const ZT::WString& previousCursor);
+    // Called on the signal thread after the run has been told of a termination signal, while a
+    // window shows (CMainWindow ends its loop once exit is allowed). Empty removes it; once the
+    // removal returns it is not called again. Must not block.
+    void SetTerminationHook(std::function<void()> hook);
+
+    // Where the skin's images are found ("::" or a folder), as start-up chose it.
+    void SetResourceLocation(ZT::WString location) { mResourceLocation = std::move(location); }
+    [[nodiscard]] const ZT::WString& GetResourceLocation() const noexcept { return mResourceLocation; }
+    [[nodiscard]] const ZT::WString& GetCompanyName() const noexcept { return mCompanyName; }
+
     [[nodiscard]] ZT::WString GetFolder(std::uint32_t pathId) const { return mFolders.GetFolder(pathId); }
     [[nodiscard]] const ZT::CApplicationFolders& GetFolders() const noexcept { return mFolders; }
     // The two settings files, made on first use (that creates folders 2 and 3).
@@ -96,4 +126,9 @@ private:
     ZT::RCPtr<LUpdateProcessor> mProcessor;
     ZT::RCPtr<LCommandLineRun> mRun;
     ZT::RCPtr<ZT::LControlFactory> mControlFactory;
+    ZT::RCPtr<ZT::LFrameworkApp> mFramework;
+    ZT::LRootWindow* mMainWindow = nullptr;
+    ZT::WString mResourceLocation{L"::"};
+    std::mutex mTerminationHookMutex; // guards mTerminationHook (UI thread and signal thread)
+    std::function<void()> mTerminationHook;
 };

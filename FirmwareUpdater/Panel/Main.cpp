@@ -1,7 +1,13 @@
-// Process entry of the updater: the termination signals, the single-instance check, the
-// debug-output switch, the choice of device backends, the application's start-up (where the
-// processor does the whole job in query and silent mode), the shutdown, and the exit status as
-// the process exit code.
+// Process entry of the updater: the locale, the termination signals, the single-instance check,
+// the debug-output switch, the choice of device backends, the application's start-up (where the
+// processor does the whole job in query and silent mode), the window (CMainWindow) when the
+// processor leaves the run to it, the shutdown, and the exit status as the process exit code.
+//
+// Nothing of the window (SDL, Cairo, Pango) runs before the processor has decided that there
+// will be one: query and silent runs never start SDL and need no display. A windowed run that
+// finds no display says so on standard error and ends with kNoWindowStatus; one whose skin cannot
+// make the window shows the start-up error (a message box where a display exists, standard error
+// always) and ends with the same status.
 //
 // SIGINT, SIGTERM and SIGHUP never end a run that may write a device in the middle of it: they
 // are taken on a thread of their own (ZT::CTerminationSignals, made before any other thread),
@@ -17,6 +23,7 @@
 #include "FirmwareUpdater/Panel/Engine/CommandLineOption.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
+#include "FirmwareUpdater/Panel/MainWindow.h"
 #include "FirmwareUpdater/Panel/PrinterLogStreams.h"
 #include "FirmwareUpdater/Panel/ProgressPrinter.h"
 #include "FirmwareUpdater/Panel/StartupResources.h"
@@ -34,6 +41,7 @@
 #include "ZTFramework/Usb/UsbBackend.h"
 
 #include <cctype>
+#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,9 +50,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <dlfcn.h>
 #include <unistd.h>
 
 namespace {
+
+// The exit status of a windowed run whose window could not show (no display, a skin that cannot
+// make it).
+constexpr int kNoWindowStatus = 1;
 
 constexpr const wchar_t* kSimulateDevicesValue = L"-SIMULATE_DEVICES=";
 constexpr const wchar_t* kSimulateDevicesFlag = L"-SIMULATE_DEVICES";
@@ -88,6 +101,53 @@ void WriteToStandardError(std::string_view bytes)
     std::fwrite(bytes.data(), 1, bytes.size(), stderr);
     std::fflush(stderr);
 }
+
+// Whether the environment names a display for a window at all.
+bool EnvironmentNamesDisplay()
+{
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+// The window module (see MainWindow.h), loaded on first use beside the program file and kept to
+// the end of the process (SDL and Pango keep state that outlives the window).
+class CWindowModule {
+public:
+    // The module's entry, or null with the reason in error.
+    template <class Function>
+    Function Find(const char* name, std::string& error)
+    {
+        if (!mHandle && !Load(error))
+            return nullptr;
+        void* const symbol = ::dlsym(mHandle, name);
+        if (!symbol)
+            error = std::string("the window module has no ") + name;
+        return reinterpret_cast<Function>(symbol);
+    }
+
+private:
+    bool Load(std::string& error)
+    {
+        char program[4096];
+        const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program - 1);
+        std::string folder = ".";
+        if (length > 0) {
+            folder.assign(program, static_cast<std::size_t>(length));
+            folder = folder.substr(0, folder.rfind('/'));
+        }
+        const std::string path = folder + "/" + ZT_WINDOW_MODULE;
+        mHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!mHandle) {
+            const char* why = ::dlerror();
+            error = "the window module cannot be loaded: " + std::string(why ? why : path);
+        }
+        return mHandle != nullptr;
+    }
+    void* mHandle = nullptr;
+};
 
 // The simulator when the command line asks for it; the real USB and MIDI backends otherwise.
 std::optional<SimulatedDevicesSetup> ReadSimulatorOption(const ZT::WString& commandLine)
@@ -159,9 +219,12 @@ int RunUpdater(const std::string& commandLine)
     if (!queryMode)
         signals.emplace();
     // The status a signal asks for once the run has ended safely; the query's or 0 otherwise.
-    const auto exitStatus = [&signals] {
+    std::optional<int> windowFailure;
+    const auto exitStatus = [&signals, &windowFailure] {
         if (signals && signals->GetFirstSignal() != 0)
             return ZT::CTerminationSignals::ExitStatusFor(signals->GetFirstSignal());
+        if (windowFailure)
+            return *windowFailure;
         return static_cast<int>(LUpdateProcessor::GetExitStatus());
     };
 
@@ -189,9 +252,10 @@ int RunUpdater(const std::string& commandLine)
                                           ZT::WString(ZT_COMPANY_NAME), ZT::WString(ZT_PRODUCT_NAME));
     // Which bootloader is which device, kept for a later run that finds both in update mode.
     CBootloaderRoleRecord::SetFolder(folders.GetStateFolder().ToUTF8());
-    // Query mode and -SILENT show no window, and there is no window in this program yet: the
-    // skin is loaded only for a person on the debug console of a run that would show one (a skin
-    // author trying a folder). The string tables come in when a text is shown.
+    // Query mode and -SILENT show no window: they load neither the skin nor, unless a text is
+    // shown, the string tables. A run with a window loads both once the processor has left the
+    // run to the window, or at once for a person on the debug console (a skin author trying a
+    // folder), who then sees what the loader could not use before anything else happens.
     const bool windowless = queryMode || [&] {
         ZT::WString ignored;
         return CommandLineOption::Get(wideCommandLine, ZT::WString(CommandLineOption::kSilent), ignored);
@@ -213,6 +277,7 @@ int RunUpdater(const std::string& commandLine)
         }
         return texts.Get();
     };
+    CWindowModule windowModule;
     // What a person reads when the program cannot start: the user's language, the technical
     // detail below it.
     const auto showStartupError = [&](const ZT::WString& text, const std::string& detail) {
@@ -220,6 +285,19 @@ int RunUpdater(const std::string& commandLine)
         ZT::DebugLine(line);
         if (!debugOutput.IsConsoleOpen())
             std::fprintf(stderr, "%s\n", line.c_str());
+        // A run that would show a window tells a person at the display too (SDL reaches the
+        // display for the box by itself; nothing was started for it).
+        std::string moduleError;
+        const auto showBox = !windowless && EnvironmentNamesDisplay()
+                                 ? windowModule.Find<ZtShowErrorBoxFunction>("ZtShowErrorBox", moduleError)
+                                 : nullptr;
+        if (showBox) {
+            const ZT::LResourceSet* const resources = shownTexts();
+            const ZT::WString caption = resources ? resources->GetText(ZT::WString(ZT::LResourceSet::kFrameworkTableId),
+                                                                       ZT::WString(L"STARTUP_ERROR_CAPTION"), ZT::WString(L"Error"))
+                                                  : ZT::WString(L"Error");
+            (void)showBox(caption.ToUTF8().c_str(), text.ToUTF8().c_str());
+        }
     };
     // Loaded once the debug console is open, so that a skin author sees on the terminal what the
     // loader could not use.
@@ -263,10 +341,35 @@ int RunUpdater(const std::string& commandLine)
                 // What start-up found and did, for a person on the debug console.
                 LCommandLineRun::DeliverNotifications();
                 if (!LApplication::IsQuitResult(result)) {
-                    // There is no window in this program yet: what the window would have shown
-                    // is over once a download that start-up began has ended.
-                    ZT::DebugLine("No window to show; the run ends here.");
-                    application->FinishWithoutWindow();
+                    if (windowless) {
+                        // What a window would have shown is over once a download that start-up
+                        // began has ended.
+                        application->FinishWithoutWindow();
+                    } else {
+                        if (!factory)
+                            factory = CStartupResources::Load(resourceLocation, lcid);
+                        application->SetControlFactory(factory);
+                        application->SetResourceLocation(resourceLocation);
+                        CMainWindow::Result shown;
+                        std::string moduleError;
+                        if (const auto run = windowModule.Find<ZtRunMainWindowFunction>("ZtRunMainWindow", moduleError))
+                            run(application.Get(), &instance, &shown);
+                        else
+                            shown = {CMainWindow::Outcome::StartupError, moduleError};
+                        if (shown.mOutcome == CMainWindow::Outcome::NoDisplay) {
+                            windowFailure = kNoWindowStatus;
+                            const std::string line = std::string(ZT_PROGRAM_NAME) + ": the window cannot show: " +
+                                                     shown.mDetail + ". Run with -SILENT to update without a window.";
+                            ZT::DebugLine(line);
+                            if (!debugOutput.IsConsoleOpen())
+                                std::fprintf(stderr, "%s\n", line.c_str());
+                        } else if (shown.mOutcome == CMainWindow::Outcome::StartupError) {
+                            windowFailure = kNoWindowStatus;
+                            showStartupError(CStartupResources::StartupErrorText(shownTexts()), shown.mDetail);
+                        }
+                        // What a download the window left running does is over before the end.
+                        application->FinishWithoutWindow();
+                    }
                 }
                 ReportOutcome(*application, queryMode);
             }
@@ -301,5 +404,9 @@ int main(int argc, char** argv)
         std::printf("%s %s\n", ZT_PRODUCT_NAME, ZT_PRODUCT_VERSION);
         return 0;
     }
+    // The user's locale for the window's texts and what the libraries below it format; numbers
+    // stay in the C form, since the log lines and progress figures are read by scripts too.
+    (void)std::setlocale(LC_ALL, "");
+    (void)std::setlocale(LC_NUMERIC, "C");
     return RunUpdater(JoinCommandLine(argc, argv));
 }

@@ -171,6 +171,8 @@ protected:
 
 private:
     friend class LRootWindow;
+    // The window's mouse and keyboard handling sets the input conditions and repaints.
+    friend class CWindowInput;
     void SetRootWindow(LRootWindow* window) noexcept { mRootWindow = window; }
     // The tree is leaving its window (the window goes, or the control leaves the tree): drops the
     // registrations made with the window, here and below, keeping the idle needs for a next one.

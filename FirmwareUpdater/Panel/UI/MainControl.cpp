@@ -27,6 +27,7 @@
 #include "ZTFramework/Resources/StringTable.h"
 
 #include <stdexcept>
+#include <utility>
 
 namespace ZT {
 
@@ -196,8 +197,10 @@ ZTRESULT LMainControl::Initialize()
         mMainMenu->SetCommandTarget(this);
 
     // 6. Only one of the window and the windowless run may go on after a completed update.
-    if (LCommandLineRun* run = WindowlessRun())
+    if (LCommandLineRun* run = WindowlessRun()) {
         run->Detach();
+        mDetachedRun = run;
+    }
     mDeviceState = Engine().GetDeviceState();
     mNoScanButton = !mButtonScanForDevice;
 
@@ -253,6 +256,10 @@ ZTRESULT LMainControl::ReleaseInternalReferences()
         LDualUpdater::SetHost(nullptr);
         mHostOfDualUpdater = false;
     }
+    // The window goes (or never showed): the windowless run takes over again, so a download the
+    // window leaves running is still followed to its end.
+    if (LCommandLineRun* run = std::exchange(mDetachedRun, nullptr); run && run == WindowlessRun())
+        run->Attach();
     if (mMainMenu)
         mMainMenu->SetCommandTarget(nullptr);
     const ZTRESULT result = LControl::ReleaseInternalReferences();

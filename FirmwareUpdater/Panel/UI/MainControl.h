@@ -171,6 +171,7 @@ private:
     RCPtr<LProgressBar> mProgressBar;
     RCPtr<LMainMenu> mMainMenu;
     RCPtr<LUpdateProcessor> mUpdateProcessor;
+    LCommandLineRun* mDetachedRun = nullptr;   // the windowless run this control stood in for
     RCPtr<IFileChooser> mFileChooser;
     DeviceState mDeviceState = DeviceState::NoDeviceDefined;
     bool mNoScanButton = false;

@@ -1,6 +1,9 @@
 #include "FirmwareUpdater/Panel/Application.h"
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
+#include "ZTFramework/ControlBase/Control.h"
+#include "ZTFramework/ControlBase/RootWindow.h"
+#include "ZTFramework/ControlBase/WindowServices.h"
 #include "ZTFramework/Usb/UsbBackend.h"
 #include "tests/FirmwareUpdater/Panel/Engine/UpdateEngineTestSupport.h"
 #include "tests/Support/Printers.h"
@@ -11,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -68,6 +72,49 @@ TEST(Application, SettingsFilesLiveInTheSettingsFoldersAndAreMadeOnFirstUse)
     LUpdateProcessor::SetExitStatus(0);
 }
 
+// The wait cursor of the main control's long steps: set on the main window, its text in the
+// status bar, and the previous cursor back afterwards; without a window nothing happens.
+TEST(Application, TheWaitCursorShowsOnTheMainWindowWithItsStatusText)
+{
+    class Services : public ZT::IWindowServices {
+    public:
+        ZT::WString SetCursor(const ZT::WString& name) override { return std::exchange(mCursor, name); }
+        void RepaintNow() override {}
+        void SetCaption(const ZT::WString&) override {}
+        bool ShowMessageBox(const ZT::WString&, const ZT::WString&, MessageBoxIcon, MessageBoxButtons) override { return false; }
+        ZT::RCPtr<ZT::IFileChooser> CreateFileChooser() override { return nullptr; }
+        ZT::WString mCursor{L"UI_CURSOR_ARROW"};
+    };
+    const ZT::Testing::TempFolder temp("zt-application-cursor");
+    ZT::CApplicationFolders::Environment environment;
+    environment.Home = (temp.Path() / "home").string();
+    environment.ProgramPath = "/opt/halvard/xr4000-nova-updater";
+    auto application = ZT::MakeRC<LApplication>(
+        ZT::WString(L"updater"), ZT::CApplicationFolders(environment, ZT::WString(L"Halvard"), ZT::WString(L"Updater")),
+        ZT::WString(L"Halvard"), ZT::WString(L"Updater"), nullptr);
+    EXPECT_EQ(application->ShowWaitCursor(ZT::WString(L"Busy")).ToUTF8(), "") << "no window, yet a cursor was set";
+
+    auto window = ZT::MakeRC<ZT::LRootWindow>();
+    auto root = ZT::MakeRC<ZT::LControl>();
+    auto statusBar = ZT::MakeRC<ZT::LControl>();
+    statusBar->SetName(ZT::WString(LApplication::kStatusBarName));
+    ASSERT_RESULT_EQ(root->AddChild(statusBar), ZT::S_OK);
+    ASSERT_RESULT_EQ(window->SetRootControl(root), ZT::S_OK);
+    Services services;
+    window->SetWindowServices(&services);
+    application->SetMainWindow(window.Get());
+
+    const ZT::WString previous = application->ShowWaitCursor(ZT::WString(L"Putting Device in Update Mode..."));
+    EXPECT_EQ(services.mCursor.ToUTF8(), "UI_CURSOR_WAIT");
+    EXPECT_EQ(statusBar->GetText().ToUTF8(), "Putting Device in Update Mode...");
+    EXPECT_EQ(previous.ToUTF8(), "UI_CURSOR_ARROW");
+    application->RestoreCursor(previous);
+    EXPECT_EQ(services.mCursor.ToUTF8(), "UI_CURSOR_ARROW") << "the previous cursor did not come back";
+
+    application->SetMainWindow(nullptr);
+    window->SetWindowServices(nullptr);
+}
+
 // Shutdown with a download still running: it must wait for it. Without the wait the engine,
 // held alive by its own worker, would finish the download only while the process is ending, and
 // a real process ends at once, with the device half-written.
@@ -101,6 +148,46 @@ TEST_F(ApplicationShutdown, WaitsForADownloadThatStillRuns)
         << "Shutdown returned while the download still ran";
     EXPECT_EQ(controller->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031));
     EXPECT_FALSE(application->GetProcessor());
+    mClock.mAfterSleep = nullptr;
+    LUpdateProcessor::SetExitStatus(0);
+}
+
+// The window's exit check: Alt+F4 (and every other exit request) does nothing while the download
+// runs, and ends the program once it is over.
+TEST_F(ApplicationShutdown, ExitRequestsAreRefusedWhileTheDownloadRuns)
+{
+    AddController(0x0030);
+    AddDisplay(0x0050);
+    mClock.mAfterSleep = [](std::uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+    ZT::CApplicationFolders::Environment environment;
+    environment.Home = (mFolder / "home").string();
+    environment.XdgConfigHome = (mFolder / "config").string();
+    environment.XdgDataHome = (mFolder / "data").string();
+    environment.ProgramPath = (mFolder / "xr4000-nova-updater").string();
+    auto application = ZT::MakeRC<LApplication>(
+        ZT::WString(L"updater -START_UPDATE_AUTOMATICALLY"),
+        ZT::CApplicationFolders(environment, ZT::WString(L"Halvard"), ZT::WString(L"Updater")), ZT::WString(L"Halvard"),
+        ZT::WString(L"Updater"), nullptr);
+    LUpdateProcessor::SetExitStatus(0);
+    ASSERT_RESULT_EQ(application->Startup(), ZT::S_OK);
+    const ZT::RCPtr<ZT::LFrameworkApp> framework = application->GetFramework();
+    ASSERT_TRUE(framework) << "start-up made no framework application";
+    int ended = 0;
+    framework->SetExitHandler([&ended] { ++ended; });
+    const ZT::RCPtr<LUpdateEngineInterface> engine = application->GetProcessor()->GetEngine();
+    ASSERT_EQ(engine->GetDeviceState(), EngineTest::DeviceState::Updating) << "the download did not start";
+
+    EXPECT_TRUE(framework->HandleKey(ZT::WString(L"Alt+VKEY_F4"))) << "Alt+F4 is not bound to the exit request";
+    EXPECT_EQ(ended, 0) << "Alt+F4 ended the program during the download";
+    EXPECT_EQ(framework->GetRefusedExitCount(), 1u);
+
+    ASSERT_RESULT_EQ(engine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs), ZT::S_OK);
+    ASSERT_NE(engine->GetDeviceState(), EngineTest::DeviceState::Updating);
+    EXPECT_TRUE(framework->HandleKey(ZT::WString(L"Alt+VKEY_F4")));
+    EXPECT_EQ(ended, 1) << "Alt+F4 after the download did not end the program";
+
+    application->Shutdown();
+    EXPECT_FALSE(application->GetFramework()) << "shutdown keeps the framework application";
     mClock.mAfterSleep = nullptr;
     LUpdateProcessor::SetExitStatus(0);
 }

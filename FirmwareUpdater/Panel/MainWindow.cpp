@@ -1,0 +1,165 @@
+#include "FirmwareUpdater/Panel/MainWindow.h"
+
+#include "FirmwareUpdater/Panel/Application.h"
+#include "ZTFramework/Application/SingleInstance.h"
+#include "ZTFramework/Application/TerminationSignals.h"
+#include "ZTFramework/ControlBase/Control.h"
+#include "ZTFramework/ControlBase/ControlFactory.h"
+#include "ZTFramework/ControlBase/RootWindow.h"
+#include "ZTFramework/Debug/DebugLine.h"
+#include "ZTFramework/Graphics/ControlPainter.h"
+#include "ZTFramework/Resources/BuiltInResources.h"
+#include "ZTFramework/Resources/SkinDefinitions.h"
+#include "ZTFramework/Window/SdlVideo.h"
+#include "ZTFramework/Window/WindowHost.h"
+
+#include <SDL.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+namespace {
+
+std::uint32_t FrameDelayFromEnvironment()
+{
+    const char* const text = std::getenv(CMainWindow::kFrameDelayVariable);
+    if (!text || !*text)
+        return 0;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (*end != 0 || value > 600000ul)
+        return 0;
+    return static_cast<std::uint32_t>(value);
+}
+
+std::span<const std::uint8_t> ProgramIcon()
+{
+    if (const auto icon = ZT::CBuiltInResources::Find(CMainWindow::kIconResource))
+        return *icon;
+    if (const auto standIn = ZT::CBuiltInResources::Find(CMainWindow::kIconStandInResource))
+        return *standIn;
+    return {};
+}
+
+} // namespace
+
+ZT::Rect CMainWindow::PlaceWindow(const ZT::WindowSizeConstraints& constraints, ZT::SizeT)
+{
+    // WINDOW PLACEMENT: load the saved record and fit it to the screen here.
+    return constraints.mInitial;
+}
+
+void CMainWindow::SavePlacement(const ZT::Rect&)
+{
+    // WINDOW PLACEMENT: write the record back here.
+}
+
+CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInstance* instance)
+{
+    const ZT::RCPtr<ZT::LControlFactory>& factory = application.GetControlFactory();
+    const ZT::RCPtr<ZT::LFrameworkApp>& framework = application.GetFramework();
+    if (!factory || !framework || !factory->GetResources())
+        return {Outcome::StartupError, "the application has not started"};
+
+    // The skin's part first: none of it needs a display, so a broken skin is named as such.
+    if (!factory->IsControlClassRegistered(ZT::WString(L"FirmwareUpdater.MainControl"))) {
+        const ZT::ZTRESULT registered = LApplication::RegisterControlClasses(*factory);
+        if (ZT::Failed(registered))
+            return {Outcome::StartupError, "the main control's class could not be registered: " + ZT::ResultToText(registered)};
+    }
+    const ZT::WString rootName(LApplication::kRootControlName);
+    const ZT::RCPtr<ZT::LSkinDefinitions> skin = factory->GetResources()->GetSkin();
+    const ZT::RCPtr<ZT::LControlDescriptor> descriptor = skin ? skin->FindControlDescriptor(rootName) : nullptr;
+    if (!descriptor)
+        return {Outcome::StartupError, "Runtime Error : Null Pointer : Invalid Control Name: the skin has no \"mainControl\""};
+    ZT::RCPtr<ZT::LControl> root;
+    try {
+        root = factory->CreateControl(rootName);
+    } catch (const std::exception& error) {
+        return {Outcome::StartupError, std::string("the window's controls could not be made from the skin: ") + error.what()};
+    }
+    if (!root)
+        return {Outcome::StartupError, "the window's controls could not be made from the skin"};
+
+    const ZT::CSdlVideo video(LApplication::GetWindowClassName());
+    if (!video.IsReady())
+        return {Outcome::NoDisplay, video.GetError()};
+
+    SDL_DisplayMode desktop{};
+    ZT::SizeT screen{1024, 768};
+    if (SDL_GetDesktopDisplayMode(0, &desktop) == 0)
+        screen = {desktop.w, desktop.h};
+    const ZT::WindowSizeConstraints constraints = ZT::GetWindowSizeConstraints(*descriptor, screen);
+
+    ZT::CWindowHost::Options options;
+    options.mClassName = LApplication::GetWindowClassName();
+    options.mCaption = application.GetCompanyName();
+    options.mPlace = PlaceWindow(constraints, screen);
+    options.mResizable = !constraints.IsFixed();
+    options.mIconPng = ProgramIcon();
+    if (const char* frame = std::getenv(kFrameFileVariable); frame && *frame) {
+        options.mFrameFile = frame;
+        options.mFrameDelayMs = FrameDelayFromEnvironment();
+        options.mEndAfterFrame = true;
+    }
+
+    const auto painter = ZT::MakeRC<ZT::LControlPainter>(factory->GetResources(), application.GetResourceLocation());
+    ZT::CWindowHost host(*framework, root, painter);
+    std::string error;
+    if (ZT::Failed(host.Create(options, error)))
+        return {Outcome::StartupError, error};
+    root = nullptr; // the window holds the tree now
+
+    application.SetMainWindow(&host.GetRootWindow());
+    framework->SetExitHandler([&host] { host.EndLoop(); });
+    host.Show();
+    ZT::DebugLine("Window: shown");
+
+    // Second copies may hand over now: each brings this window to the front.
+    if (instance && instance->StartListening()) {
+        host.WatchDescriptor(instance->GetListeningDescriptor(), [instance, &host] {
+            const std::optional<std::string> commandLine = instance->AcceptCommandLine(std::chrono::milliseconds(200));
+            // The command line itself has no use in this program; the hand-over is the point.
+            ZT::CDebugLine() << "Window: a second copy started" << (commandLine && !commandLine->empty() ? " with \"" + *commandLine + "\"" : std::string());
+            host.Raise();
+            ZT::DebugLine("Window: raised for the second copy");
+        });
+    }
+
+    // A termination signal ends the window once no download runs (the run has already been
+    // told not to start anything new).
+    application.SetTerminationHook([&host, &application] {
+        host.PostToLoop([&host, &application] {
+            ZT::DebugLine("Window: ending on a termination signal once no download runs");
+            host.EndWhenAllowed([&application] { return application.CanExit(); });
+        });
+    });
+    host.Run();
+    application.SetTerminationHook({});
+
+    int x = 0, y = 0, width = 0, height = 0;
+    SDL_GetWindowPosition(host.GetSdlWindow(), &x, &y);
+    SDL_GetWindowSize(host.GetSdlWindow(), &width, &height);
+    const int factor = host.GetScale().mWindowFactor;
+    SavePlacement(ZT::Rect{x / factor, y / factor, (x + width) / factor, (y + height) / factor});
+    framework->SetExitHandler({});
+    application.SetMainWindow(nullptr);
+    return {Outcome::Ended, {}};
+}
+
+extern "C" {
+
+__attribute__((visibility("default"))) void ZtRunMainWindow(LApplication* application, ZT::CSingleInstance* instance,
+                                                            CMainWindow::Result* result)
+{
+    *result = CMainWindow::Run(*application, instance);
+}
+
+__attribute__((visibility("default"))) bool ZtShowErrorBox(const char* caption, const char* text)
+{
+    return SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr) == 0;
+}
+
+} // extern "C"

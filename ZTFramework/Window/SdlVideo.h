@@ -1,0 +1,40 @@
+#pragma once
+// SDL's video for one window of the program, from its start to its end: the hints the window
+// needs, set before SDL starts, and SDL_Init / SDL_Quit.
+//
+// - The frame is drawn by Cairo in memory and copied to the window's surface, so SDL's
+//   framebuffer acceleration is switched off (SDL_HINT_FRAMEBUFFER_ACCELERATION "0").
+// - The program takes the termination signals itself (CTerminationSignals); SDL installs no
+//   handlers of its own.
+// - The window manager's class of the window is the program's window class name.
+//
+// Nothing here runs for a run without a window: query and silent runs never start SDL.
+//
+// Threads: the user-interface thread's; one object at a time per process.
+
+#include <string>
+
+namespace ZT {
+
+class CSdlVideo {
+public:
+    // Starts SDL's video; IsReady tells whether it did, GetError why not.
+    explicit CSdlVideo(const std::string& windowClassName);
+    ~CSdlVideo();
+    CSdlVideo(const CSdlVideo&) = delete;
+    CSdlVideo& operator=(const CSdlVideo&) = delete;
+
+    [[nodiscard]] bool IsReady() const noexcept { return mReady; }
+    // "no display: DISPLAY and WAYLAND_DISPLAY are not set", or SDL's own reason.
+    [[nodiscard]] const std::string& GetError() const noexcept { return mError; }
+
+    // Whether the environment names a display at all (DISPLAY or WAYLAND_DISPLAY set and not
+    // empty). Checked before SDL starts so that the message names the cause.
+    [[nodiscard]] static bool EnvironmentNamesDisplay();
+
+private:
+    bool mReady = false;
+    std::string mError;
+};
+
+} // namespace ZT

@@ -1,0 +1,167 @@
+// The program with its window, as a whole process: on the display scripts/test.sh starts
+// (Xvfb), or without any display.
+
+#include "tests/FirmwareUpdater/Panel/ProcessRunner.h"
+
+#include "tests/Support/Printers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace {
+
+using UpdaterProcess::Contains;
+using UpdaterProcess::Describe;
+using UpdaterProcess::Result;
+using UpdaterProcess::Sandbox;
+
+constexpr const char* kStartupError = "The application encountered problems during startup and will now close.";
+
+std::optional<std::string> TestDisplay()
+{
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display)
+        return std::nullopt;
+    return std::string(display);
+}
+
+// Width and height of a PNG file from its header (IHDR), or nothing when it is no PNG.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> PngSize(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    unsigned char header[24] = {};
+    if (!file.read(reinterpret_cast<char*>(header), sizeof header))
+        return std::nullopt;
+    static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (!std::equal(std::begin(kSignature), std::end(kSignature), header) || std::string(header + 12, header + 16) != "IHDR")
+        return std::nullopt;
+    const auto word = [&header](int at) {
+        return (std::uint32_t(header[at]) << 24) | (std::uint32_t(header[at + 1]) << 16) |
+               (std::uint32_t(header[at + 2]) << 8) | std::uint32_t(header[at + 3]);
+    };
+    return std::make_pair(word(16), word(20));
+}
+
+std::string ShippedSkin()
+{
+    std::ifstream file(ZT_SHIPPED_SKIN, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// A resource folder whose skin is the shipped one with one text replaced.
+std::filesystem::path SkinFolderWith(const Sandbox& sandbox, const std::string& name, const std::string& from,
+                                     const std::string& to)
+{
+    std::string skin = ShippedSkin();
+    const std::size_t at = skin.find(from);
+    EXPECT_NE(at, std::string::npos) << "the shipped skin no longer has " << from;
+    if (at != std::string::npos)
+        skin.replace(at, from.size(), to);
+    const std::filesystem::path folder = sandbox.Folder() / name;
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "Skins.xml", std::ios::binary) << skin;
+    return folder;
+}
+
+TEST(WindowProcess, OpensFromTheShippedSkinAndWritesItsFirstFrame)
+{
+    const std::optional<std::string> display = TestDisplay();
+    if (!display)
+        GTEST_SKIP() << "no display (scripts/test.sh starts Xvfb)";
+    Sandbox sandbox;
+    sandbox.SetVariable("DISPLAY", *display);
+    const std::string frame = (sandbox.Folder() / "frame.png").string();
+    sandbox.SetVariable("XR4000_NOVA_UPDATER_FRAME", frame);
+    const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SIMULATE_DEVICES=00.30,00.49", "-DEBUG_CONSOLE"},
+                                          std::chrono::seconds(60));
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "Window: shown")) << Describe(run);
+
+    const auto size = PngSize(frame);
+    ASSERT_TRUE(size.has_value()) << frame << " is no PNG file\n" << Describe(run);
+    EXPECT_EQ(size->first, 400u) << "the skin's fixed width";
+    EXPECT_EQ(size->second, 450u) << "the skin's fixed height";
+    EXPECT_FALSE(std::filesystem::exists(frame + ".part")) << "the half-written file was left behind";
+}
+
+TEST(WindowProcess, WithoutADisplayAWindowedStartSaysSoAndFailsWhileQueriesNeedNone)
+{
+    Sandbox sandbox; // the sandbox passes no DISPLAY or WAYLAND_DISPLAY on
+    const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SIMULATE_DEVICES=00.30,00.49"});
+    EXPECT_EQ(run.ExitCode, 1) << Describe(run);
+    EXPECT_EQ(run.Signal, 0) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "the window cannot show: no display")) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "-SILENT")) << "the message should name the way without a window\n"
+                                                         << Describe(run);
+
+    const Result query =
+        sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", "-SIMULATE_DEVICES=00.30,00.49"});
+    EXPECT_EQ(query.ExitCode, 5) << Describe(query);
+    EXPECT_FALSE(Contains(query.StandardError, "display")) << Describe(query);
+}
+
+TEST(WindowProcess, ASkinTheWindowCannotUseIsAStartupErrorNotACrash)
+{
+    Sandbox sandbox; // no display: the error goes to standard error instead of a message box
+    const struct {
+        const char* name;
+        std::string from, to;
+        const char* detail;
+    } cases[] = {
+        {"no-main-control", "Name=\"mainControl\"", "Name=\"someOtherControl\"", "Invalid Control Name"},
+        {"unknown-class", "Class=\"FirmwareUpdater.MainControl\"", "Class=\"FirmwareUpdater.NoSuchControl\"",
+         "could not be made from the skin"},
+    };
+    for (const auto& c : cases) {
+        sandbox.SetVariable("XR4000_NOVA_UPDATER_RESOURCES", SkinFolderWith(sandbox, c.name, c.from, c.to).string());
+        const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SIMULATE_DEVICES=00.30,00.49"});
+        EXPECT_EQ(run.Signal, 0) << c.name << "\n" << Describe(run);
+        EXPECT_EQ(run.ExitCode, 1) << c.name << "\n" << Describe(run);
+        EXPECT_TRUE(Contains(run.StandardError, kStartupError)) << c.name << "\n" << Describe(run);
+        EXPECT_TRUE(Contains(run.StandardError, c.detail)) << c.name << "\n" << Describe(run);
+        EXPECT_FALSE(Contains(run.StandardError, "no display")) << c.name << ": the skin's fault comes first\n"
+                                                                << Describe(run);
+    }
+}
+
+TEST(WindowProcess, ASecondCopyRaisesTheFirstCopysWindowAndEnds)
+{
+    const std::optional<std::string> display = TestDisplay();
+    if (!display)
+        GTEST_SKIP() << "no display (scripts/test.sh starts Xvfb)";
+    Sandbox sandbox;
+    sandbox.SetVariable("DISPLAY", *display);
+    std::optional<Result> second;
+    bool terminated = false;
+    const auto watcher = [&](int processId, const std::string& standardError) {
+        if (!second && Contains(standardError, "Window: shown")) {
+            second = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SIMULATE_DEVICES=00.30,00.49", "-DEBUG_CONSOLE"},
+                                        std::chrono::seconds(30));
+        }
+        if (second && !terminated && Contains(standardError, "Window: raised for the second copy")) {
+            terminated = true;
+            ::kill(processId, SIGTERM); // the window's way out for a test: it ends once nothing runs
+        }
+    };
+    const Result first = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SIMULATE_DEVICES=00.30,00.49", "-DEBUG_CONSOLE"},
+                                            std::chrono::seconds(60), watcher);
+    ASSERT_TRUE(second.has_value()) << "the first copy never showed its window\n" << Describe(first);
+    EXPECT_EQ(second->ExitCode, 0) << Describe(*second);
+    EXPECT_FALSE(Contains(second->StandardError, "Window: shown")) << "the second copy showed a window\n"
+                                                                  << Describe(*second);
+    EXPECT_TRUE(terminated) << "the first copy never raised its window\n" << Describe(first);
+    EXPECT_FALSE(first.TimedOut) << Describe(first);
+    EXPECT_EQ(first.ExitCode, 128 + SIGTERM) << "the window did not end on SIGTERM\n" << Describe(first);
+}
+
+} // namespace
