@@ -17,7 +17,7 @@ export HOME=$sandbox XDG_CONFIG_HOME=$sandbox/config XDG_DATA_HOME=$sandbox/data
     XDG_RUNTIME_DIR=$sandbox/run
 export XR4000_NOVA_UPDATER_FRAME="$sandbox/window.png" XR4000_NOVA_UPDATER_FRAME_AFTER_MS=${FRAME_AFTER_MS:-500}
 
-bash scripts/with-xvfb.sh "$program" -SIMULATE_DEVICES=00.30,00.49
+bash scripts/with-xvfb.sh "$program" -SIMULATE_DEVICES=00.30,00.49 ${SCREENSHOT_OPTIONS:-}
 if [ ! -s "$sandbox/window.png" ]; then
     echo "screenshot: the program wrote no frame" >&2
     exit 1

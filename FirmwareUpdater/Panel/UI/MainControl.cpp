@@ -209,6 +209,9 @@ ZTRESULT LMainControl::Initialize()
     (void)LDualUpdater::CreateInstance();
     LDualUpdater::SetHost(this);
     mHostOfDualUpdater = true;
+    // The dual updater writes both devices' versions only through its host: once more now that
+    // it has one, or the window would show them only after the engine's next change.
+    RefreshFromEngine();
     return S_OK;
 }
 

@@ -115,6 +115,9 @@ protected:
         mProcessor = ZT::MakeRC<LUpdateProcessor>(LDualUpdater::GetUpdateTarget(), LDualUpdater::GetScanPreparer());
         ASSERT_FALSE(ZT::Failed(mProcessor->Initialize(WString(commandLine))));
         ZT::LMainControl::SetApplicationParts(mProcessor, nullptr);
+        // As in the program, the scan's notifications are delivered before the window exists:
+        // what the window shows first comes from its own start.
+        Deliver();
         mFactory = CStartupResources::Load(WString(L"::"), 0x0409);
         ASSERT_RESULT_EQ(ZT::LMainControl::RegisterClass(*mFactory), ZT::S_OK);
         const RCPtr<ZT::LControl> root = mFactory->CreateControl(WString(Names::kMainControl));
