@@ -359,6 +359,16 @@ void LControl::Invalidate() const
         window->InvalidateArea(GetAreaInWindow());
 }
 
+ZTRESULT LControl::SendCommand(NotificationID command)
+{
+    const RCPtr<LNotification> notification = CreateNotification(command);
+    if (!notification)
+        return E_FAIL;
+    if (LRootWindow* window = GetRootWindow())
+        return window->Send(notification);
+    return Send(notification);
+}
+
 ZTRESULT LControl::SendNotification(const wchar_t* id, const RCPtr<LRefCountedObject>& payload)
 {
     const RCPtr<LNotification> notification = CreateNotification(id, payload);

@@ -28,6 +28,7 @@
 #include "ZTFramework/Notification/NotificationClient.h"
 #include "ZTFramework/Notification/NotificationDistributor.h"
 #include "ZTFramework/Notification/NotificationHandler.h"
+#include "ZTFramework/Notification/NotificationID.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/Utilities/Storage/RCPtrArray.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
@@ -168,6 +169,10 @@ protected:
     // Asks the root window to repaint the area the control covers.
     void Invalidate() const;
     ZTRESULT SendNotification(const wchar_t* id, const RCPtr<LRefCountedObject>& payload);
+    // Sends a window command (a menu item's) through the root window, where the window's
+    // commands are handled, or through this control while it has no window. E_FAIL when the
+    // notification cannot be made; otherwise the result of the send.
+    ZTRESULT SendCommand(NotificationID command);
 
 private:
     friend class LRootWindow;

@@ -90,12 +90,7 @@ ZTRESULT LMainMenu::ChooseItem(std::size_t menu, std::size_t item)
     const Item& entry = mMenus[menu].mItems[item];
     if (!entry.mState.mEnabled)
         return E_FAIL;
-    const RCPtr<LNotification> notification = CreateNotification(entry.mCommand);
-    if (!notification)
-        return E_FAIL;
-    if (LRootWindow* window = GetRootWindow())
-        return window->Send(notification);
-    return Send(notification);
+    return SendCommand(entry.mCommand);
 }
 
 } // namespace ZT

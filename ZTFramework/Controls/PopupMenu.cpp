@@ -61,12 +61,7 @@ ZTRESULT LPopupMenu::ChooseItem(std::size_t item)
         return E_INVALIDARG;
     if (!mItems[item].mState.mEnabled)
         return E_FAIL;
-    const RCPtr<LNotification> notification = CreateNotification(mItems[item].mCommand);
-    if (!notification)
-        return E_FAIL;
-    if (LRootWindow* window = GetRootWindow())
-        return window->Send(notification);
-    return Send(notification);
+    return SendCommand(mItems[item].mCommand);
 }
 
 } // namespace ZT
