@@ -2,10 +2,13 @@
 
 #include "ZTFramework/ControlBase/ControlFactory.h"
 #include "ZTFramework/ControlBase/RootWindow.h"
+#include "ZTFramework/Controls/PopupMenu.h"
+#include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Notification/Notification.h"
 #include "ZTFramework/Resources/StringTable.h"
 #include "ZTFramework/Resources/ValueForms.h"
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -91,6 +94,68 @@ ZTRESULT LMainMenu::ChooseItem(std::size_t menu, std::size_t item)
     if (!entry.mState.mEnabled)
         return E_FAIL;
     return SendCommand(entry.mCommand);
+}
+
+int LMainMenu::TitleAt(int x) const
+{
+    for (std::size_t i = 0; i < mTitleSpans.size() && i < mMenus.size(); ++i) {
+        if (x >= mTitleSpans[i].first && x < mTitleSpans[i].first + mTitleSpans[i].second)
+            return static_cast<int>(i);
+    }
+    if (!mTitleSpans.empty() || x < 0)
+        return -1;
+    const std::size_t index = static_cast<std::size_t>(x / kFallbackTitleWidth);
+    return index < mMenus.size() ? static_cast<int>(index) : -1;
+}
+
+RCPtr<LControl> LMainMenu::GetOpenPopup() const
+{
+    // A popup that closed itself (an item was chosen) has left the tree.
+    return mOpenPopup && mOpenPopup->GetParent() ? mOpenPopup : RCPtr<LControl>();
+}
+
+ZTRESULT LMainMenu::OpenMenu(std::size_t index)
+{
+    if (index >= mMenus.size())
+        return E_INVALIDARG;
+    const bool wasOpen = GetOpenPopup() && mOpenIndex == index;
+    if (const RCPtr<LControl> open = GetOpenPopup())
+        static_cast<LPopupMenu*>(open.Get())->Close();
+    mOpenPopup = nullptr;
+    if (wasOpen)
+        return S_OK;
+
+    LControl* top = this;
+    while (top->GetParent())
+        top = top->GetParent();
+    const auto popup = MakeRC<LPopupMenu>();
+    popup->SetName(WString(L"popupMenu"));
+    (void)popup->SetItemsFromMenu(*this, index);
+    const Rect bar = GetAreaInWindow();
+    const Rect topArea = top->GetAreaInWindow();
+    int left = bar.mLeft - topArea.mLeft;
+    if (index < mTitleSpans.size())
+        left += mTitleSpans[index].first;
+    else
+        left += static_cast<int>(index) * kFallbackTitleWidth;
+    const int width = std::min(kPopupWidth, topArea.GetWidth());
+    left = std::clamp(left, 0, std::max(0, topArea.GetWidth() - width));
+    const int below = bar.mBottom - topArea.mTop;
+    popup->SetBounds({left, below, left + width, below + popup->GetContentHeight()});
+    const ZTRESULT added = top->AddChild(popup);
+    if (Failed(added))
+        return added;
+    if (Failed(popup->Initialize()))
+        DebugLine("LMainMenu: the popup menu could not take the application center");
+    mOpenPopup = popup;
+    mOpenIndex = index;
+    return S_OK;
+}
+
+void LMainMenu::OnLeftClick(const LMouseEvent& event)
+{
+    if (const int index = TitleAt(event.GetX()); index >= 0)
+        (void)OpenMenu(static_cast<std::size_t>(index));
 }
 
 } // namespace ZT

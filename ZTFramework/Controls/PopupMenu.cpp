@@ -64,4 +64,46 @@ ZTRESULT LPopupMenu::ChooseItem(std::size_t item)
     return SendCommand(mItems[item].mCommand);
 }
 
+int LPopupMenu::ItemAt(int y) const
+{
+    for (std::size_t i = 0; i < mItemRows.size() && i < mItems.size(); ++i) {
+        if (y >= mItemRows[i].first && y < mItemRows[i].first + mItemRows[i].second)
+            return static_cast<int>(i);
+    }
+    if (!mItemRows.empty() || y < kMargin)
+        return -1;
+    const std::size_t row = static_cast<std::size_t>((y - kMargin) / kFallbackRowHeight);
+    return row < mItems.size() ? static_cast<int>(row) : -1;
+}
+
+int LPopupMenu::GetContentHeight() const
+{
+    if (!mItemRows.empty())
+        return mItemRows.back().first + mItemRows.back().second + kMargin;
+    return 2 * kMargin + static_cast<int>(mItems.size()) * kFallbackRowHeight;
+}
+
+void LPopupMenu::Close()
+{
+    if (LControl* parent = GetParent()) {
+        Invalidate();
+        const RCPtr<LControl> keepAlive(this);
+        (void)parent->RemoveChild(this);
+    }
+}
+
+void LPopupMenu::OnLeftClick(const LMouseEvent& event)
+{
+    const int item = ItemAt(event.GetY());
+    if (item < 0 || !mItems[static_cast<std::size_t>(item)].mState.mEnabled)
+        return;
+    // The command may run long (a file chooser): the menu is gone by then. It still goes
+    // through the window the menu was in.
+    const NotificationID command = mItems[static_cast<std::size_t>(item)].mCommand;
+    const RCPtr<LRootWindow> window(GetRootWindow());
+    Close();
+    if (const RCPtr<LNotification> notification = CreateNotification(command); notification && window)
+        (void)window->Send(notification);
+}
+
 } // namespace ZT

@@ -273,6 +273,8 @@ void LControlPainter::Impl::PaintPopupMenu(cairo_t* cr, const LPopupMenu& menu, 
         cairo_stroke(cr);
     }
     const std::vector<std::pair<int, int>> rows = MenuRows(menu);
+    // The clicks find their items in the rows drawn here.
+    menu.NoteItemRows(rows);
     const std::vector<LPopupMenu::Item>& items = menu.GetItems();
     for (std::size_t index = 0; index < items.size(); ++index) {
         const LPopupMenu::Item& item = items[index];
@@ -320,14 +322,18 @@ void LControlPainter::Impl::PaintMainMenu(cairo_t* cr, const LMainMenu& menu, co
                                           const Rect& area)
 {
     double left = area.mLeft + 8.0;
+    std::vector<std::pair<int, int>> spans;
     for (const LMainMenu::Menu& entry : menu.GetMenus()) {
         const double width = 16.0 + entry.mTitle.GetLength() * mText.GetFont(menu).mPixelSize * 0.6;
         const RectD box{left, static_cast<double>(area.mTop), std::min<double>(left + width, area.mRight),
                         static_cast<double>(area.mBottom)};
         SetTextColour(cr, menu, look, box, kDefaultText);
         mText.Draw(cr, menu, entry.mTitle, box, 0.0, 0.5, ToRectD(area));
+        spans.emplace_back(static_cast<int>(left) - area.mLeft, static_cast<int>(std::ceil(width)));
         left += width;
     }
+    // The clicks find their menus in the titles drawn here.
+    menu.NoteTitleSpans(std::move(spans));
 }
 
 void LControlPainter::Impl::PaintControl(cairo_t* cr, const LControl& control, const Rect& area)

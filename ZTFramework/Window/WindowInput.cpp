@@ -3,6 +3,8 @@
 #include "ZTFramework/ControlBase/Conditions.h"
 #include "ZTFramework/ControlBase/Control.h"
 #include "ZTFramework/Controls/Button.h"
+#include "ZTFramework/Controls/MainMenu.h"
+#include "ZTFramework/Controls/PopupMenu.h"
 
 #include <utility>
 #include <vector>
@@ -55,6 +57,28 @@ void CollectFocusable(LControl& control, std::vector<LControl*>& out, bool (*can
 } // namespace
 
 CWindowInput::CWindowInput(RCPtr<LControl> root) : mRoot(std::move(root)) {}
+
+bool CWindowInput::CloseMenusOutside(const LControl* hit)
+{
+    if (!mRoot || dynamic_cast<const LMainMenu*>(hit))
+        return false;
+    std::vector<RCPtr<LPopupMenu>> open;
+    for (LControl* child : mRoot->GetChildren()) {
+        if (auto* popup = dynamic_cast<LPopupMenu*>(child))
+            open.emplace_back(popup);
+    }
+    bool closed = false;
+    for (const RCPtr<LPopupMenu>& popup : open) {
+        bool inside = false;
+        for (const LControl* control = hit; control && !inside; control = control->GetParent())
+            inside = control == popup.Get();
+        if (!inside) {
+            popup->Close();
+            closed = true;
+        }
+    }
+    return closed;
+}
 
 CWindowInput::~CWindowInput() = default;
 
@@ -143,6 +167,10 @@ void CWindowInput::MouseDown(LMouseEvent::Button button, int x, int y, std::uint
     if (mCapture || button == LMouseEvent::Button::None)
         return; // one button at a time: a second button while one is held is ignored
     LControl* const hit = HitTest(x, y);
+    // A press outside an open popup menu closes it and does nothing else (the menu bar opens
+    // and closes its own menus).
+    if (CloseMenusOutside(hit))
+        return;
     if (!hit || !hit->IsEnabled())
         return;
     mCapture = RCPtr<LControl>(hit);

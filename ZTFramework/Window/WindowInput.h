@@ -55,6 +55,9 @@ public:
     [[nodiscard]] LControl* GetFocus() const noexcept { return mFocus.Get(); }
 
 private:
+    // Closes the popup menus open at the top of the tree that do not hold hit; true when one was
+    // closed.
+    bool CloseMenusOutside(const LControl* hit);
     [[nodiscard]] bool IsInTree(const LControl* control) const noexcept;
     [[nodiscard]] static bool CanTakeFocus(const LControl& control);
     void SetHover(LControl* control);

@@ -2,6 +2,8 @@
 
 #include "ZTFramework/ControlBase/Conditions.h"
 #include "ZTFramework/ControlBase/RootWindow.h"
+#include "ZTFramework/Controls/MainMenu.h"
+#include "ZTFramework/Controls/PopupMenu.h"
 #include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Window/WindowTestSupport.h"
 
@@ -172,6 +174,32 @@ TEST_F(WindowInput, TabMovesTheFocusThroughVisibleEnabledButtonsAndEnterClicksIt
     EXPECT_FALSE(mInput.KeyDown(CWindowInput::Key::Enter, false));
     EXPECT_TRUE(mRecorder->Take().empty());
     EXPECT_EQ(mTree.ok->GetConditions() & LConditions::kHasFocus, 0u);
+}
+
+// An open menu takes the press that closes it: the button under the press does not fire, and
+// the next press reaches it again.
+TEST_F(WindowInput, APressOutsideAnOpenMenuClosesItAndClicksNothing)
+{
+    const auto bar = ZT::MakeRC<ZT::LMainMenu>();
+    bar->SetName(ZT::WString(L"mainMenu"));
+    bar->SetBounds({300, 0, 400, 20});
+    ZT::LPopupMenu::Item item;
+    item.mText = ZT::WString(L"Exit");
+    item.mCommand = ZT::InternNotificationID(L"NID_MENU_FILE_EXIT_REQ");
+    bar->SetMenus({{ZT::WString(L"File"), {item}}});
+    ASSERT_RESULT_EQ(mTree.root->AddChild(bar), ZT::S_OK);
+    ASSERT_RESULT_EQ(bar->OpenMenu(0), ZT::S_OK);
+    ASSERT_TRUE(bar->GetOpenPopup());
+
+    // Over the OK button (10..110 x 110..140 in the window).
+    mInput.MouseDown(Button::Left, 20, 120, 0);
+    mInput.MouseUp(Button::Left, 20, 120, 0);
+    EXPECT_FALSE(bar->GetOpenPopup()) << "the menu stayed open";
+    EXPECT_EQ(mRecorder->Take(), Lines({})) << "the press that closed the menu also clicked";
+
+    mInput.MouseDown(Button::Left, 20, 120, 0);
+    mInput.MouseUp(Button::Left, 20, 120, 0);
+    EXPECT_EQ(mRecorder->Take(), Lines({"NID_LEFT_CLICK buttonOk at 10,10"}));
 }
 
 } // namespace
