@@ -10,6 +10,7 @@
 #include "FirmwareUpdater/Panel/UI/MainControl.h"
 #include "ZTFramework/ControlBase/Layout.h"
 #include "ZTFramework/ControlBase/MouseEvent.h"
+#include "ZTFramework/Controls/ProgressBar.h"
 #include "ZTFramework/Graphics/ControlPainter.h"
 #include "ZTFramework/Midi/MidiComm.h"
 #include "ZTFramework/Midi/MidiOutputBackend.h"
@@ -17,13 +18,11 @@
 #include "ZTFramework/Resources/ResourceSet.h"
 #include "ZTFramework/Resources/SkinDefinitions.h"
 #include "ZTFramework/Threads/Thread.h"
-#include "ZTFramework/Usb/Dfu.h"
 #include "ZTFramework/Usb/UsbBackend.h"
 #include "tools/SimulationImagePlan.h"
 
 #include <cairo.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
@@ -58,11 +57,6 @@ std::filesystem::path MakeTemporaryFolder()
     return pattern;
 }
 
-const ProductDevice& DeviceOfKind(SimulatedDeviceKind kind)
-{
-    return kind == SimulatedDeviceKind::Controller ? kControllerDevice : kWheelDisplayDevice;
-}
-
 } // namespace
 
 void CHookedClock::SleepMs(std::uint32_t ms)
@@ -94,6 +88,7 @@ CScene::CScene(std::uint32_t lcid) : mLcid(lcid), mFolder(MakeTemporaryFolder())
 
 CScene::~CScene()
 {
+    mStepping = false;
     Release();
     if (mProcessor)
         (void)Engine().WaitForUpdate(ZT::kShutdownJoinTimeoutMs);
@@ -199,21 +194,25 @@ std::string CScene::Click(const wchar_t* name)
     return {};
 }
 
-void CScene::HoldDownloadAt(double share)
+bool CScene::RunDownloadTo(double share)
 {
-    mHeld = false;
-    mReleased = false;
-    mHoldShare = share;
-}
-
-bool CScene::WaitUntilHeld()
-{
-    while (!mHeld) {
-        if (Engine().WaitForUpdate(0) == ZT::S_OK)
-            return mHeld;
+    while (true) {
+        if (mHeld) {
+            Deliver();
+            if (ProgressShown() >= share)
+                return true;
+            Release();
+        } else if (Engine().WaitForUpdate(0) == ZT::S_OK && !mHeld) {
+            return false;
+        }
         std::this_thread::yield();
     }
-    return true;
+}
+
+double CScene::ProgressShown() const
+{
+    const auto* bar = dynamic_cast<const ZT::LProgressBar*>(Child(Names::kProgressBar).Get());
+    return bar ? bar->GetFraction() : 0.0;
 }
 
 void CScene::Release()
@@ -230,27 +229,12 @@ void CScene::OnSleep()
             mOnUiSleep();
         return;
     }
-    if (mHoldShare < 0.0 || !mProcessor || Engine().GetDeviceState() != DeviceState::Updating)
+    if (!mStepping || !mProcessor || Engine().GetDeviceState() != DeviceState::Updating)
         return;
-    for (const RCPtr<LSimulatedDevice>& device : mSimulator->GetDevices()) {
-        if (device->GetMode() != SimulatedDeviceMode::Bootloader || mHeldDevices.contains(device.Get()))
-            continue;
-        std::size_t blocks = 0;
-        for (const SimulatedUsbRequest& request : device->GetRequestLog()) {
-            if (request.request == static_cast<std::uint8_t>(ZT::DfuRequest::Dnload) && request.value >= 2)
-                ++blocks;
-        }
-        const std::size_t elementSize = SimulationImagePlan::ForDevice(DeviceOfKind(device->GetKind())).ElementSize;
-        const double total = std::ceil(static_cast<double>(elementSize) / 2048.0);
-        if (static_cast<double>(blocks) < mHoldShare * total)
-            continue;
-        mHeldDevices.insert(device.Get());
-        mReleased = false;
-        mHeld = true;
-        while (!mReleased)
-            std::this_thread::yield();
-        return;
-    }
+    mReleased = false;
+    mHeld = true;
+    while (!mReleased)
+        std::this_thread::yield();
 }
 
 std::string CScene::WritePng(const std::string& path, int scale)

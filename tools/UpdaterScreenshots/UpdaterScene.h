@@ -9,9 +9,9 @@
 //
 // Driving: the clock runs a hook after every sleep. A sleep on the thread that made the scene
 // (the user-interface thread: the switch into update mode, the wait for a device after its
-// download) calls OnUiSleep; a sleep of the engine's worker can be held at a chosen share of the
-// download's blocks (HoldDownloadAt), so that the user-interface thread can look at the window
-// while the download stands still.
+// download) calls mOnUiSleep; in step mode the engine's worker stands still at each sleep of a
+// download (StepDownloads), so that the user-interface thread can look at the window while the
+// download does not move.
 //
 // Threads: the user-interface thread's, except the clock hook (see above).
 
@@ -85,14 +85,17 @@ public:
     // A left click on a named child of the main control. Empty, or why it could not be clicked.
     [[nodiscard]] std::string Click(const wchar_t* name);
 
-    // Holds the engine's worker, at its next sleep during a download, once the device being
-    // written has received share (0..1) of its blocks; WaitUntilHeld returns when it stands
-    // (false: the download ended first), Release lets it go on. Each device's download is held
-    // once.
-    void HoldDownloadAt(double share);
-    [[nodiscard]] bool WaitUntilHeld();
+    // Step mode: while on, the engine's worker stands still at each of its sleeps during a download
+    // until Release, so that the user-interface thread can deliver what it posted and look at
+    // the window while nothing moves.
+    void StepDownloads(bool on) { mStepping = on; }
     [[nodiscard]] bool IsHeld() const noexcept { return mHeld; }
     void Release();
+    // In step mode: delivers step by step until the window's progress bar shows at least share
+    // (0..1); the worker then stands still until Release. False when the download ended first.
+    [[nodiscard]] bool RunDownloadTo(double share);
+    // The fraction the window's progress bar shows.
+    [[nodiscard]] double ProgressShown() const;
 
     // Called at sleeps of the user-interface thread (the switch into update mode, the wait after
     // a download), on that thread; empty for none.
@@ -132,9 +135,8 @@ private:
     ZT::RCPtr<ZT::LRootWindow> mWindow;
     ZT::RCPtr<ZT::LControlPainter> mPainter;
 
-    // The hold of the worker: armed share, per device written so far.
-    double mHoldShare = -1.0;
-    std::set<const LSimulatedDevice*> mHeldDevices;
+    // The worker's stand-still in step mode.
+    std::atomic<bool> mStepping{false};
     std::atomic<bool> mHeld{false};
     std::atomic<bool> mReleased{false};
 };

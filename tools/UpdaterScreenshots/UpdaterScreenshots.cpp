@@ -125,14 +125,13 @@ std::vector<Shot> Shots()
              AddOlderPair(scene);
              if (std::string error = Open(scene); !error.empty())
                  return error;
-             scene.HoldDownloadAt(1.0 / 3.0);
+             scene.StepDownloads(true);
              if (std::string error = scene.Click(Names::kButtonUpdateFirmware); !error.empty())
                  return error;
-             if (!scene.WaitUntilHeld())
-                 return std::string("the download ended before a third of it");
-             scene.Deliver();
+             if (!scene.RunDownloadTo(1.0 / 3.0))
+                 return std::string("the download ended before the bar showed a third");
              take();
-             scene.HoldDownloadAt(-1.0);
+             scene.StepDownloads(false);
              scene.Release();
              return scene.RunUntilSettled();
          }},
