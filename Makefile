@@ -2,7 +2,7 @@
 # own build folder, then does its job. See README.md.
 
 SHELL := /bin/bash
-.PHONY: all deps build run screenshot test test-asan test-tsan bench fuzz install clean
+.PHONY: all deps build run screenshot screenshots test test-asan test-tsan bench fuzz install clean
 
 all: build
 
@@ -18,6 +18,10 @@ run: build
 # The window as a PNG (docs/screenshots/window.png), drawn on a private Xvfb.
 screenshot: build
 	@bash scripts/screenshot.sh
+
+# Every view state of the window and its ready state in each language, in docs/screenshots/.
+screenshots: build
+	@bash scripts/screenshots.sh
 
 test: deps
 	@bash scripts/test.sh build

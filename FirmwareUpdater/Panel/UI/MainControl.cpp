@@ -560,6 +560,10 @@ ZTRESULT LMainControl::OnProgress(LNotificationDistributor*, const RCPtr<LNotifi
         mProgressBar->SetSecondsRemaining(payload->GetSecondsRemaining());
     mProgressBar->SetTimeUnknown(payload->GetTimeUnknown());
     SetStatusText(payload->GetMessage());
+    // The refresh after StartUpdate may have run before the worker set Running (it then showed
+    // the ready text and EXIT beside the bar), and the run state's change posts nothing: a
+    // progress report is the first news that the download runs.
+    RefreshFromEngine();
     return kHandled;
 }
 
