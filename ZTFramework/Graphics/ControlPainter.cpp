@@ -324,7 +324,8 @@ void LControlPainter::Impl::PaintMainMenu(cairo_t* cr, const LMainMenu& menu, co
     double left = area.mLeft + 8.0;
     std::vector<std::pair<int, int>> spans;
     for (const LMainMenu::Menu& entry : menu.GetMenus()) {
-        const double width = 16.0 + entry.mTitle.GetLength() * mText.GetFont(menu).mPixelSize * 0.6;
+        // Measured, so that titles in every script fit.
+        const double width = 16.0 + std::ceil(mText.MeasureWidth(menu, entry.mTitle));
         const RectD box{left, static_cast<double>(area.mTop), std::min<double>(left + width, area.mRight),
                         static_cast<double>(area.mBottom)};
         SetTextColour(cr, menu, look, box, kDefaultText);

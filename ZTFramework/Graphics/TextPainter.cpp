@@ -193,6 +193,18 @@ double CTextPainter::MeasureHeight(const LControl& control, const WString& text,
     return logical.height;
 }
 
+double CTextPainter::MeasureWidth(const LControl& control, const WString& text)
+{
+    if (text.IsEmpty())
+        return 0.0;
+    PangoLayout* layout = MakeLayout(MeasureContext(), control, text, -1.0, 0.0, 0.0, false);
+    pango_layout_set_width(layout, -1);
+    PangoRectangle logical;
+    pango_layout_get_pixel_extents(layout, nullptr, &logical);
+    g_object_unref(layout);
+    return logical.width;
+}
+
 double CTextPainter::LineHeight(const LControl& control)
 {
     PangoLayout* layout = MakeLayout(MeasureContext(), control, WString(L"Ag"), 1000.0, 0.0, 0.0, false);

@@ -59,6 +59,8 @@ public:
               const RectD& clip);
     // The height in pixels the text needs inside a box of this width (without the Y limit).
     [[nodiscard]] double MeasureHeight(const LControl& control, const WString& text, double width);
+    // The width in pixels of the text on one line (menu titles).
+    [[nodiscard]] double MeasureWidth(const LControl& control, const WString& text);
     // The height of one line in the control's font (rows of item lists).
     [[nodiscard]] double LineHeight(const LControl& control);
 
