@@ -140,6 +140,32 @@ ZT::CApplicationSettingsFiles& LApplication::GetSettingsFiles()
     return *mSettingsFiles;
 }
 
+ZT::StartupSettings LApplication::OpenSettings()
+{
+    ZT::CApplicationSettingsFiles& files = GetSettingsFiles();
+    ZT::StartupSettings settings;
+    const ZTRESULT opened =
+        ZT::OpenSettingsAtStartup(*mSettingsManager, files, ZT::WString(GetWindowClassName().c_str()), settings);
+    if (ZT::Failed(opened))
+        ZT::CDebugLine() << "Settings: " << files.GetAppSettingsPath().ToUTF8() << " or "
+                         << files.GetUserSettingsPath().ToUTF8() << " could not be opened or written ("
+                         << ZT::ResultToText(opened) << "); the defaults serve";
+    return settings;
+}
+
+bool LApplication::SaveWindowPlacement(const ZT::WindowPlacement& placement)
+{
+    ZT::CApplicationSettingsFiles& files = GetSettingsFiles();
+    const ZTRESULT saved =
+        ZT::SaveWindowPlacement(*mSettingsManager, files, ZT::WString(GetWindowClassName().c_str()), placement);
+    if (ZT::Failed(saved)) {
+        ZT::CDebugLine() << "Settings: the window's placement could not be written to "
+                         << files.GetUserSettingsPath().ToUTF8() << " (" << ZT::ResultToText(saved) << ")";
+        return false;
+    }
+    return true;
+}
+
 ZT::WString LApplication::ShowWaitCursor(const ZT::WString& statusText)
 {
     ZT::IWindowServices* const services = mMainWindow ? mMainWindow->GetWindowServices() : nullptr;
