@@ -125,7 +125,9 @@ void LApplication::Shutdown()
 
 bool LApplication::CanExit() const
 {
-    return !mProcessor || mProcessor->IsNotUpdating();
+    // The worker is busy during the download and during the window's switch into update mode;
+    // leaving during either could leave the device without its firmware.
+    return !mProcessor || (mProcessor->IsNotUpdating() && !mProcessor->GetEngine()->IsWorkerBusy());
 }
 
 ZT::CApplicationSettingsFiles& LApplication::GetSettingsFiles()

@@ -7,7 +7,7 @@
 // its key Alt+F4), then hands the command line to the processor, whose result decides the rest:
 // one of the quit results (IsQuitResult) ends the process without a window; anything else
 // non-negative lets the window show (CMainWindow). While the window shows, an exit request is
-// refused as long as a download runs (CanExit). Shutdown waits for a download that still runs (at most
+// refused as long as a download or the switch into update mode runs (CanExit). Shutdown waits for a download that still runs (at most
 // ZT::kShutdownJoinTimeoutMs, 60000 ms; one that does not end is reported, never cut) and then
 // releases the processor, and with it the engine and its idle worker.
 //
@@ -80,7 +80,7 @@ public:
     // the object must outlive Shutdown.
     void SetTerminationSignals(ZT::CTerminationSignals* signals) noexcept { mSignals = signals; }
 
-    // The exit check of the window: false while a download runs.
+    // The exit check of the window: false while a download or the switch into update mode runs.
     [[nodiscard]] bool CanExit() const;
 
     // The framework application, made by Startup (null before).

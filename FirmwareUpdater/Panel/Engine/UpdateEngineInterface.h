@@ -148,6 +148,14 @@ public:
     // Blocks for the whole switch, up to about 11 s (21 s when the device's MIDI completion
     // never arrives).
     [[nodiscard]] ZT::ZTRESULT RequestUpdateMode();
+    // The same switch on the worker thread, for a caller that keeps its window answering
+    // meanwhile (CANCEL among it): requires DeviceNotInUpdateMode, clears the cancel flag and
+    // hands EnterUpdateMode to the worker. E_FAIL, with nothing changed, in another state or
+    // when the worker is busy. Never blocks; the end is awaited with IsWorkerBusy or
+    // WaitForUpdate, the outcome read from the device state (DeviceInUpdateMode on success).
+    [[nodiscard]] ZT::ZTRESULT StartUpdateModeSwitch();
+    // True from a successful StartUpdate or StartUpdateModeSwitch until its task has ended.
+    [[nodiscard]] bool IsWorkerBusy() const { return mThreader.IsBusy(); }
 
     // True exactly when the file's version is known and newer than the selected device's, with
     // the device state DeviceCannotBeUpdated or later.
