@@ -18,8 +18,10 @@
 // the devices (listing, the switch into update mode, the download) is left to LUpdateEngine.
 //
 // Threads. The user-interface thread (or the command-line run in its place) calls every
-// operation. The worker thread runs only DoWork: the download and everything it calls, which
-// includes SetDeviceState, SetUpdateRunState and the Post operations. Notifications are the only
+// operation. The worker thread runs only DoWork: the download, or the switch into update mode
+// that StartUpdateModeSwitch hands it (the window's way, so that its caller stays free for
+// CANCEL), and everything they call, which includes SetDeviceState, SetUpdateRunState and the
+// Post operations. While the worker switches, its caller starts nothing else on the engine. Notifications are the only
 // path from the worker to the user interface. The states, the selected index, the run state and
 // the cancel flag are atomics, so either thread may read them at any time; the firmware file's
 // path and version are guarded by mFileMutex, which is never held while anything is posted. The
