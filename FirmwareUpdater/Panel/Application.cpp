@@ -125,7 +125,9 @@ void LApplication::Shutdown()
 
 bool LApplication::CanExit() const
 {
-    return !mProcessor || mProcessor->IsNotUpdating();
+    // The worker is busy during the download and during the window's switch into update mode;
+    // leaving during either could leave the device without its firmware.
+    return !mProcessor || (mProcessor->IsNotUpdating() && !mProcessor->GetEngine()->IsWorkerBusy());
 }
 
 ZT::CApplicationSettingsFiles& LApplication::GetSettingsFiles()
@@ -138,6 +140,32 @@ ZT::CApplicationSettingsFiles& LApplication::GetSettingsFiles()
             ZT::WString(kSettingsVersion));
     }
     return *mSettingsFiles;
+}
+
+ZT::StartupSettings LApplication::OpenSettings()
+{
+    ZT::CApplicationSettingsFiles& files = GetSettingsFiles();
+    ZT::StartupSettings settings;
+    const ZTRESULT opened =
+        ZT::OpenSettingsAtStartup(*mSettingsManager, files, ZT::WString(GetWindowClassName().c_str()), settings);
+    if (ZT::Failed(opened))
+        ZT::CDebugLine() << "Settings: " << files.GetAppSettingsPath().ToUTF8() << " or "
+                         << files.GetUserSettingsPath().ToUTF8() << " could not be opened or written ("
+                         << ZT::ResultToText(opened) << "); the defaults serve";
+    return settings;
+}
+
+bool LApplication::SaveWindowPlacement(const ZT::WindowPlacement& placement)
+{
+    ZT::CApplicationSettingsFiles& files = GetSettingsFiles();
+    const ZTRESULT saved =
+        ZT::SaveWindowPlacement(*mSettingsManager, files, ZT::WString(GetWindowClassName().c_str()), placement);
+    if (ZT::Failed(saved)) {
+        ZT::CDebugLine() << "Settings: the window's placement could not be written to "
+                         << files.GetUserSettingsPath().ToUTF8() << " (" << ZT::ResultToText(saved) << ")";
+        return false;
+    }
+    return true;
 }
 
 ZT::WString LApplication::ShowWaitCursor(const ZT::WString& statusText)

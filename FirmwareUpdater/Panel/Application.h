@@ -7,7 +7,7 @@
 // its key Alt+F4), then hands the command line to the processor, whose result decides the rest:
 // one of the quit results (IsQuitResult) ends the process without a window; anything else
 // non-negative lets the window show (CMainWindow). While the window shows, an exit request is
-// refused as long as a download runs (CanExit). Shutdown waits for a download that still runs (at most
+// refused as long as a download or the switch into update mode runs (CanExit). Shutdown waits for a download that still runs (at most
 // ZT::kShutdownJoinTimeoutMs, 60000 ms; one that does not end is reported, never cut) and then
 // releases the processor, and with it the engine and its idle worker.
 //
@@ -16,6 +16,7 @@
 #include "FirmwareUpdater/Panel/CommandLineRun.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
 #include "ZTFramework/Application/ApplicationFolders.h"
+#include "ZTFramework/Application/ApplicationSettingsStartup.h"
 #include "ZTFramework/Application/FrameworkApp.h"
 #include "ZTFramework/ControlBase/ControlFactory.h"
 #include "ZTFramework/Errors/Result.h"
@@ -79,7 +80,7 @@ public:
     // the object must outlive Shutdown.
     void SetTerminationSignals(ZT::CTerminationSignals* signals) noexcept { mSignals = signals; }
 
-    // The exit check of the window: false while a download runs.
+    // The exit check of the window: false while a download or the switch into update mode runs.
     [[nodiscard]] bool CanExit() const;
 
     // The framework application, made by Startup (null before).
@@ -106,6 +107,19 @@ public:
     [[nodiscard]] const ZT::CApplicationFolders& GetFolders() const noexcept { return mFolders; }
     // The two settings files, made on first use (that creates folders 2 and 3).
     [[nodiscard]] ZT::CApplicationSettingsFiles& GetSettingsFiles();
+    // Only a run that shows the window touches the settings files: query and -SILENT runs never
+    // open them, so an installer's query reads and writes nothing there.
+    // OpenSettings makes sure both files are on disk (ZT::OpenSettingsAtStartup) and returns what
+    // they hold; a file that could not be opened or written is reported on the debug output and
+    // its defaults are returned, so the window still shows.
+    [[nodiscard]] ZT::StartupSettings OpenSettings();
+    // Writes the window's placement into the user settings file, under the window class name
+    // (when the window closes). False, with a debug line, when it could not be written; the file
+    // on disk is then the earlier one, whole.
+    bool SaveWindowPlacement(const ZT::WindowPlacement& placement);
+    // The locale the window's texts were loaded for (ZT::CLocaleId; 0 until start-up sets it).
+    void SetLocaleId(std::uint32_t lcid) noexcept { mLocaleId = lcid; }
+    [[nodiscard]] std::uint32_t GetLocaleId() const noexcept { return mLocaleId; }
     [[nodiscard]] const ZT::RCPtr<LUpdateProcessor>& GetProcessor() const noexcept { return mProcessor; }
     [[nodiscard]] const ZT::WString& GetCommandLine() const noexcept { return mCommandLine; }
     [[nodiscard]] const ZT::RCPtr<LCommandLineRun>& GetCommandLineRun() const noexcept { return mRun; }
@@ -129,6 +143,7 @@ private:
     ZT::RCPtr<ZT::LFrameworkApp> mFramework;
     ZT::LRootWindow* mMainWindow = nullptr;
     ZT::WString mResourceLocation{L"::"};
+    std::uint32_t mLocaleId = 0;
     std::mutex mTerminationHookMutex; // guards mTerminationHook (UI thread and signal thread)
     std::function<void()> mTerminationHook;
 };

@@ -4,7 +4,10 @@
 // processor leaves the run to it, the shutdown, and the exit status as the process exit code.
 //
 // Nothing of the window (SDL, Cairo, Pango) runs before the processor has decided that there
-// will be one: query and silent runs never start SDL and need no display. A windowed run that
+// will be one: query and silent runs never start SDL and need no display. Nor do they open the
+// settings files: those hold the window's placement and skin, which such runs have no use for,
+// so an installer's query stays quick and writes nothing there. The window opens them once a
+// display was reached, and writes its placement back when it closes. A windowed run that
 // finds no display says so on standard error and ends with kNoWindowStatus; one whose skin cannot
 // make the window shows the start-up error (a message box where a display exists, standard error
 // always) and ends with the same status.
@@ -350,6 +353,7 @@ int RunUpdater(const std::string& commandLine)
                             factory = CStartupResources::Load(resourceLocation, lcid);
                         application->SetControlFactory(factory);
                         application->SetResourceLocation(resourceLocation);
+                        application->SetLocaleId(lcid);
                         CMainWindow::Result shown;
                         std::string moduleError;
                         if (const auto run = windowModule.Find<ZtRunMainWindowFunction>("ZtRunMainWindow", moduleError))

@@ -15,8 +15,11 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -43,17 +46,66 @@ std::span<const std::uint8_t> ProgramIcon()
     return {};
 }
 
-} // namespace
-
-ZT::Rect CMainWindow::PlaceWindow(const ZT::WindowSizeConstraints& constraints, ZT::SizeT)
+// Window pixels per logical pixel for a window made now: the same choice the window host makes
+// (under X11 the desktop's GDK_SCALE, elsewhere the platform scales by itself).
+int PlannedWindowFactor()
 {
-    // WINDOW PLACEMENT: load the saved record and fit it to the screen here.
-    return constraints.mInitial;
+    const char* const driver = SDL_GetCurrentVideoDriver();
+    const bool x11 = driver && std::strcmp(driver, "x11") == 0;
+    const int environmentScale = x11 ? ZT::DisplayScale::FromEnvironment(std::getenv("GDK_SCALE")) : 1;
+    return ZT::DisplayScale::ForNewWindow(environmentScale).mWindowFactor;
 }
 
-void CMainWindow::SavePlacement(const ZT::Rect&)
+// The first display's work area in logical pixels (without panels and docks where the platform
+// knows them); empty when SDL cannot tell, which leaves a saved place as it is.
+ZT::Rect DesktopWorkArea(int factor)
 {
-    // WINDOW PLACEMENT: write the record back here.
+    SDL_Rect bounds{};
+    if (SDL_GetDisplayUsableBounds(0, &bounds) != 0 && SDL_GetDisplayBounds(0, &bounds) != 0)
+        return {};
+    return {bounds.x / factor, bounds.y / factor, (bounds.x + bounds.w) / factor, (bounds.y + bounds.h) / factor};
+}
+
+std::string LocaleText(std::uint32_t lcid)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(lcid));
+    return text;
+}
+
+} // namespace
+
+ZT::Rect CMainWindow::PlaceWindow(const ZT::WindowSizeConstraints& constraints, const ZT::Rect& desktop,
+                                  const std::optional<ZT::WindowPlacement>& saved)
+{
+    if (!saved)
+        return constraints.mInitial;
+    int width = constraints.mInitial.GetWidth();
+    int height = constraints.mInitial.GetHeight();
+    if (!constraints.IsFixed()) {
+        const ZT::SizeT maximum = constraints.mMaximum.value_or(
+            ZT::SizeT{ZT::WindowSizeConstraints::kUnbounded, ZT::WindowSizeConstraints::kUnbounded});
+        width = std::clamp(saved->mNormal.GetWidth(), constraints.mMinimum.mWidth,
+                           std::max(constraints.mMinimum.mWidth, maximum.mWidth));
+        height = std::clamp(saved->mNormal.GetHeight(), constraints.mMinimum.mHeight,
+                            std::max(constraints.mMinimum.mHeight, maximum.mHeight));
+    }
+    const ZT::Rect place{saved->mNormal.mLeft, saved->mNormal.mTop, saved->mNormal.mLeft + width,
+                         saved->mNormal.mTop + height};
+    return ZT::FitToDesktop(place, desktop);
+}
+
+ZT::WindowPlacement CMainWindow::PlacementAtClose(const ZT::Rect& frame, bool minimized, bool maximized,
+                                                  const ZT::Rect& opened)
+{
+    ZT::WindowPlacement placement;
+    placement.mNormal = frame;
+    if (minimized || maximized) {
+        placement.mNormal = opened;
+        placement.mShowState = minimized ? ZT::WindowPlacement::ShowState::Minimized
+                                         : ZT::WindowPlacement::ShowState::Maximized;
+    }
+    return placement;
 }
 
 CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInstance* instance)
@@ -93,10 +145,14 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
         screen = {desktop.w, desktop.h};
     const ZT::WindowSizeConstraints constraints = ZT::GetWindowSizeConstraints(*descriptor, screen);
 
+    // The settings files belong to runs that show the window: opened now that one can show.
+    const ZT::StartupSettings settings = application.OpenSettings();
+    const ZT::Rect opened = PlaceWindow(constraints, DesktopWorkArea(PlannedWindowFactor()), settings.mWindowPlacement);
+
     ZT::CWindowHost::Options options;
     options.mClassName = LApplication::GetWindowClassName();
     options.mCaption = application.GetCompanyName();
-    options.mPlace = PlaceWindow(constraints, screen);
+    options.mPlace = opened;
     options.mResizable = !constraints.IsFixed();
     options.mIconPng = ProgramIcon();
     if (const char* frame = std::getenv(kFrameFileVariable); frame && *frame) {
@@ -106,6 +162,8 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
     }
 
     const auto painter = ZT::MakeRC<ZT::LControlPainter>(factory->GetResources(), application.GetResourceLocation());
+    // The skin's font replacements for the locale (Japanese needs a font with its glyphs).
+    painter->SetLocale(application.GetLocaleId());
     ZT::CWindowHost host(*framework, root, painter);
     std::string error;
     if (ZT::Failed(host.Create(options, error)))
@@ -114,8 +172,23 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
 
     application.SetMainWindow(&host.GetRootWindow());
     framework->SetExitHandler([&host] { host.EndLoop(); });
+    if (settings.mWindowPlacement && settings.mWindowPlacement->mShowState == ZT::WindowPlacement::ShowState::Maximized &&
+        options.mResizable)
+        SDL_MaximizeWindow(host.GetSdlWindow());
     host.Show();
     ZT::DebugLine("Window: shown");
+    {
+        int x = 0, y = 0, width = 0, height = 0;
+        SDL_GetWindowPosition(host.GetSdlWindow(), &x, &y);
+        SDL_GetWindowSize(host.GetSdlWindow(), &width, &height);
+        const int factor = host.GetScale().mWindowFactor;
+        const ZT::RCPtr<ZT::LControl> updateButton =
+            host.GetRootWindow().GetRootControl()->FindChildByName(ZT::WString(L"buttonUpdateFirmware"));
+        ZT::CDebugLine() << "Window: at " << x / factor << "," << y / factor << " size " << width / factor << "x"
+                         << height / factor << (settings.mWindowPlacement ? " (saved placement)" : " (the skin's place)")
+                         << ", locale " << LocaleText(application.GetLocaleId()) << ", \"UPDATE FIRMWARE\" reads \""
+                         << (updateButton ? updateButton->GetText().ToUTF8() : std::string("?")) << "\"";
+    }
 
     // Second copies may hand over now: each brings this window to the front.
     if (instance && instance->StartListening()) {
@@ -143,7 +216,14 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
     SDL_GetWindowPosition(host.GetSdlWindow(), &x, &y);
     SDL_GetWindowSize(host.GetSdlWindow(), &width, &height);
     const int factor = host.GetScale().mWindowFactor;
-    SavePlacement(ZT::Rect{x / factor, y / factor, (x + width) / factor, (y + height) / factor});
+    const Uint32 flags = SDL_GetWindowFlags(host.GetSdlWindow());
+    const ZT::WindowPlacement placement =
+        PlacementAtClose(ZT::Rect{x / factor, y / factor, (x + width) / factor, (y + height) / factor},
+                         (flags & SDL_WINDOW_MINIMIZED) != 0, (flags & SDL_WINDOW_MAXIMIZED) != 0, opened);
+    if (application.SaveWindowPlacement(placement))
+        ZT::CDebugLine() << "Window: placement saved at " << placement.mNormal.mLeft << "," << placement.mNormal.mTop
+                         << " size " << placement.mNormal.GetWidth() << "x" << placement.mNormal.GetHeight() << " ("
+                         << ZT::ToString(placement.mShowState) << ")";
     framework->SetExitHandler({});
     application.SetMainWindow(nullptr);
     return {Outcome::Ended, {}};

@@ -22,10 +22,12 @@
 //
 // Threads: the user-interface thread's.
 
+#include "ZTFramework/Application/WindowPlacement.h"
 #include "ZTFramework/ControlBase/Layout.h"
 #include "ZTFramework/Errors/Result.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class LApplication;
@@ -55,11 +57,17 @@ public:
     // skin) and runs the loop. instance: the single-instance name this copy holds (may be null).
     [[nodiscard]] static Result Run(LApplication& application, ZT::CSingleInstance* instance);
 
-    // Where the window shows on a screen of the given size: the one place where the saved
-    // placement is read and fitted to the screen. Today: the skin's place (constraints.mInitial).
-    [[nodiscard]] static ZT::Rect PlaceWindow(const ZT::WindowSizeConstraints& constraints, ZT::SizeT screen);
-    // The one place where the window's placement is written back when it closes. Today: nothing.
-    static void SavePlacement(const ZT::Rect& place);
+    // Where the window shows (logical pixels): without a saved placement the skin's place
+    // (constraints.mInitial); with one, its position and, unless the skin fixes the size, its size
+    // kept within the skin's minimum and maximum, all fitted to desktop (ZT::FitToDesktop, the
+    // work area in logical pixels).
+    [[nodiscard]] static ZT::Rect PlaceWindow(const ZT::WindowSizeConstraints& constraints, const ZT::Rect& desktop,
+                                              const std::optional<ZT::WindowPlacement>& saved);
+    // The placement to write back when the window closes: its frame now (logical pixels) in
+    // the normal state; when it is minimised or maximised, the normal frame it last had is not
+    // known to the program, so the frame it opened with (opened) is kept with that state.
+    [[nodiscard]] static ZT::WindowPlacement PlacementAtClose(const ZT::Rect& frame, bool minimized, bool maximized,
+                                                              const ZT::Rect& opened);
 };
 
 // The window module's entry points, looked up by these names.

@@ -10,6 +10,7 @@
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
+#include <functional>
 #include <optional>
 
 namespace ZT {
@@ -30,6 +31,18 @@ public:
                                 MessageBoxButtons buttons) = 0;
     // The desktop's file chooser for this window; null when there is none.
     [[nodiscard]] virtual RCPtr<IFileChooser> CreateFileChooser() = 0;
+    // A nested loop for a step that runs elsewhere (the engine's worker): handles the window's
+    // input, paints and delivers the posted notifications until done returns true, then returns
+    // true. done is asked after every round, at least every few tens of milliseconds, since the
+    // step's end need not post anything. The caller must keep every command that could start
+    // another such step from starting meanwhile; an approved exit request ends the outer loop
+    // only after this one has returned. A window without such a loop returns false at once,
+    // without asking done, and the caller waits for the step itself.
+    virtual bool RunModalUntil(const std::function<bool()>& done)
+    {
+        (void)done;
+        return false;
+    }
 
 protected:
     ~IWindowServices() = default;

@@ -271,6 +271,24 @@ void CWindowHost::Run()
     mEndLoop = false;
 }
 
+bool CWindowHost::RunModalUntil(const std::function<bool()>& done)
+{
+    // The step's end may post nothing (a worker that just finished), so the wait is bounded;
+    // this loop only runs for a step of a few seconds, never while the window is idle.
+    while (!done()) {
+        SDL_Event event;
+        if (SDL_WaitEventTimeout(&event, kModalPollMs) != 0) {
+            ++mCounters.mWakeUps;
+            do {
+                HandleEvent(event);
+            } while (SDL_PollEvent(&event));
+        }
+        (void)mApplication.ProcessNotifications(true);
+        (void)PaintInvalidAreas();
+    }
+    return true;
+}
+
 void CWindowHost::EndWhenAllowed(std::function<bool()> allowed)
 {
     mEndWhenAllowed = std::move(allowed);

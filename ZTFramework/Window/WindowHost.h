@@ -132,6 +132,10 @@ public:
                         MessageBoxButtons buttons) override;
     // The desktop's chooser (LFileDialog: the portal, else zenity), modal for this window.
     [[nodiscard]] RCPtr<IFileChooser> CreateFileChooser() override;
+    // The loop of Run without its exits: a quit, EndLoop or approved exit request that arrives
+    // meanwhile is kept for Run. done is asked every kModalPollMs as well as after each batch.
+    bool RunModalUntil(const std::function<bool()>& done) override;
+    static constexpr int kModalPollMs = 50;
 
 private:
     void HandleWindowEvent(const SDL_Event& event);

@@ -391,7 +391,7 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
             break;
         if (search == BootloaderSearch::Found) {
             record.InUpdateMode = true;
-            (void)StoreSelectedFoundDevice(record); // the selection cannot change on this thread meanwhile
+            (void)StoreSelectedFoundDevice(record); // nobody selects while the switch runs
             if (const ProductDevice* device = ProductDevice::FindByNormalModeIds(record.VendorId, record.ProductId))
                 (void)CBootloaderRoleRecord::Remember(device->DeviceKind, record.UpdateModeSerialNumber);
             SetDeviceState(DeviceState::DeviceInUpdateMode);

@@ -23,8 +23,9 @@
 // only a bootloader with that serial.
 //
 // Threads: as LUpdateEngineInterface. The found-device list is rebuilt by ScanDevices on the
-// user-interface thread and its records are updated by the mode switch (that thread) and by
-// RefreshDevice and the download (the worker); mFoundDevicesMutex guards it and is held only to
+// user-interface thread and its records are updated by the mode switch (that thread, or the
+// worker when StartUpdateModeSwitch handed it over) and by RefreshDevice and the download (the
+// worker); mFoundDevicesMutex guards it and is held only to
 // copy a record in or out, never while USB or MIDI is used. The USB connection is used by one
 // thread at a time: the mode switch names its device, the download opens it.
 
@@ -117,7 +118,8 @@ public:
     // state is DeviceCannotBeUpdated, otherwise 0 and E_FAIL.
     [[nodiscard]] ZT::ZTRESULT GetDeviceErrorCode(std::uint32_t index, std::uint32_t& reason) const override;
 
-    // The switch into update mode (see the header comment), on the calling thread:
+    // The switch into update mode (see the header comment), on the calling thread (the worker's
+    // when StartUpdateModeSwitch started it):
     //   - S_FALSE at once in DeviceInUpdateMode; E_FAIL, changing nothing, in any state other
     //     than DeviceNotInUpdateMode and EnteringUpdateMode, or without a selected device;
     //   - otherwise EnteringUpdateMode, then S_OK and DeviceInUpdateMode once a bootloader that

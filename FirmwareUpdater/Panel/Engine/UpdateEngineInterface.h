@@ -18,8 +18,10 @@
 // the devices (listing, the switch into update mode, the download) is left to LUpdateEngine.
 //
 // Threads. The user-interface thread (or the command-line run in its place) calls every
-// operation. The worker thread runs only DoWork: the download and everything it calls, which
-// includes SetDeviceState, SetUpdateRunState and the Post operations. Notifications are the only
+// operation. The worker thread runs only DoWork: the download, or the switch into update mode
+// that StartUpdateModeSwitch hands it (the window's way, so that its caller stays free for
+// CANCEL), and everything they call, which includes SetDeviceState, SetUpdateRunState and the
+// Post operations. While the worker switches, its caller starts nothing else on the engine. Notifications are the only
 // path from the worker to the user interface. The states, the selected index, the run state and
 // the cancel flag are atomics, so either thread may read them at any time; the firmware file's
 // path and version are guarded by mFileMutex, which is never held while anything is posted. The
@@ -148,6 +150,14 @@ public:
     // Blocks for the whole switch, up to about 11 s (21 s when the device's MIDI completion
     // never arrives).
     [[nodiscard]] ZT::ZTRESULT RequestUpdateMode();
+    // The same switch on the worker thread, for a caller that keeps its window answering
+    // meanwhile (CANCEL among it): requires DeviceNotInUpdateMode, clears the cancel flag and
+    // hands EnterUpdateMode to the worker. E_FAIL, with nothing changed, in another state or
+    // when the worker is busy. Never blocks; the end is awaited with IsWorkerBusy or
+    // WaitForUpdate, the outcome read from the device state (DeviceInUpdateMode on success).
+    [[nodiscard]] ZT::ZTRESULT StartUpdateModeSwitch();
+    // True from a successful StartUpdate or StartUpdateModeSwitch until its task has ended.
+    [[nodiscard]] bool IsWorkerBusy() const { return mThreader.IsBusy(); }
 
     // True exactly when the file's version is known and newer than the selected device's, with
     // the device state DeviceCannotBeUpdated or later.

@@ -51,6 +51,16 @@ ZTRESULT Interface::StartUpdate()
                              mUpdateDoneEvent, ZT::kThreadPriorityNormal);
 }
 
+ZTRESULT Interface::StartUpdateModeSwitch()
+{
+    if (GetDeviceState() != DeviceState::DeviceNotInUpdateMode || mThreader.IsBusy())
+        return E_FAIL;
+    mCancelRequested.store(false);
+    const auto task = ZT::MakeRC<ZT::LHolder<ThreadWorkerTask>>(ThreadWorkerTask::EnterUpdateModeTask);
+    return mThreader.Trigger(ZT::RCPtr<ZT::LThreadWorker>(static_cast<ZT::LThreadWorker*>(this)), task,
+                             mUpdateDoneEvent, ZT::kThreadPriorityNormal);
+}
+
 ZTRESULT Interface::WaitForUpdate(std::uint32_t timeoutMs)
 {
     // The threader is busy from the moment StartUpdate handed it the task until the task has

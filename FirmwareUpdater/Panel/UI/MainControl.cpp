@@ -469,6 +469,8 @@ void LMainControl::RepaintNow()
 
 void LMainControl::ContinueUpdateProcess()
 {
+    if (RefusedDuringModeSwitch("the update"))
+        return;
     LUpdateEngineInterface& engine = Engine();
     if (engine.GetFirmwareFileState() != FirmwareFileState::FileFoundVersionKnown)
         return;
@@ -477,7 +479,7 @@ void LMainControl::ContinueUpdateProcess()
         RefreshControls(UpdateRunState::Idle, DeviceState::EnteringUpdateMode, FirmwareFileState::FileFoundVersionKnown);
         RepaintNow();
         ShowWaitCursor(ApplicationText(Texts::kWaitingForDeviceToEnterUpdateModeCursorTitle, WString()));
-        (void)engine.RequestUpdateMode();
+        SwitchIntoUpdateMode();
         RestoreCursor();
     }
     if (engine.GetDeviceState() == DeviceState::DeviceInUpdateMode) {
@@ -488,6 +490,38 @@ void LMainControl::ContinueUpdateProcess()
     }
     RefreshFromEngine();
     RepaintNow();
+}
+
+void LMainControl::SwitchIntoUpdateMode()
+{
+    LUpdateEngineInterface& engine = Engine();
+    LRootWindow* window = GetRootWindow();
+    IWindowServices* const services = window ? window->GetWindowServices() : nullptr;
+    if (!services) {
+        // Without a window nobody could click CANCEL: the switch runs here.
+        (void)engine.RequestUpdateMode();
+        return;
+    }
+    // After the first device, the worker may still be ending the download that brought us here.
+    (void)engine.WaitForUpdate(kPreviousTaskEndMs);
+    if (Failed(engine.StartUpdateModeSwitch())) {
+        CDebugLine() << "LMainControl: the switch into update mode could not be started ("
+                     << ::ToString(engine.GetDeviceState()) << ")";
+        return;
+    }
+    // The window keeps answering (CANCEL, repaints, the animation) while the worker switches.
+    mModeSwitchRunning = true;
+    if (!services->RunModalUntil([&engine] { return !engine.IsWorkerBusy(); }))
+        (void)engine.WaitForUpdate(kInfinite);
+    mModeSwitchRunning = false;
+}
+
+bool LMainControl::RefusedDuringModeSwitch(const char* command) const
+{
+    if (!mModeSwitchRunning)
+        return false;
+    CDebugLine() << "LMainControl: " << command << " refused while the device switches into update mode";
+    return true;
 }
 
 void LMainControl::StartDownload()
@@ -522,7 +556,8 @@ ZTRESULT LMainControl::OnDeviceStateChange(LNotificationDistributor*, const RCPt
         return kHandled; // a stale or foreign change; a later one brings the current state
     SetDeviceInformationText(state);
     LRootWindow* window = GetRootWindow();
-    if (IWindowServices* services = window ? window->GetWindowServices() : nullptr)
+    IWindowServices* const services = window ? window->GetWindowServices() : nullptr;
+    if (services && !mModeSwitchRunning) // the switch's wait cursor stays until it has ended
         (void)services->SetCursor(WString(kArrowCursor));
     if (state == DeviceState::DevicesAvailableNoneSelected) {
         // Only the first device is updated; the engine reports its state by a further change.
@@ -592,6 +627,8 @@ ZTRESULT LMainControl::OnCompleted(LNotificationDistributor*, const RCPtr<LNotif
 
 ZTRESULT LMainControl::OnExitRequest(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
+    if (RefusedDuringModeSwitch("exit"))
+        return kHandled;
     // Leaving during a download could leave the device without firmware.
     if (!mUpdateProcessor->IsNotUpdating()) {
         DebugLine("LMainControl: exit refused while the firmware is being written");
@@ -606,12 +643,16 @@ ZTRESULT LMainControl::OnExitRequest(LNotificationDistributor*, const RCPtr<LNot
 
 ZTRESULT LMainControl::OnUpdateFirmware(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
+    if (RefusedDuringModeSwitch("UPDATE FIRMWARE"))
+        return kHandled;
     ContinueUpdateProcess();
     return kHandled;
 }
 
 ZTRESULT LMainControl::OnTryAgain(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
+    if (RefusedDuringModeSwitch("TRY AGAIN"))
+        return kHandled;
     (void)mUpdateProcessor->Reinitialize();
     mDeviceState = Engine().GetDeviceState();
     mNoScanButton = !FindChildByName(WString(Names::kButtonScanForDevice));
@@ -622,12 +663,16 @@ ZTRESULT LMainControl::OnTryAgain(LNotificationDistributor*, const RCPtr<LNotifi
 
 ZTRESULT LMainControl::OnScan(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
+    if (RefusedDuringModeSwitch("SCAN"))
+        return kHandled;
     (void)Engine().ScanForDevices();
     return kHandled;
 }
 
 ZTRESULT LMainControl::OnManualDeviceReady(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
+    if (RefusedDuringModeSwitch("the manual update-mode step"))
+        return kHandled;
     if (Succeeded(RefreshDeviceStep()) && Engine().GetDeviceState() == DeviceState::DeviceInUpdateMode)
         ContinueUpdateProcess();
     return kHandled;
@@ -635,6 +680,8 @@ ZTRESULT LMainControl::OnManualDeviceReady(LNotificationDistributor*, const RCPt
 
 ZTRESULT LMainControl::OnDeviceHasUpdated(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
+    if (RefusedDuringModeSwitch("the manual rescan"))
+        return kHandled;
     ShowWaitCursor(ApplicationText(Texts::kWaitingForDeviceToEnterUpdateModeCursorTitle, WString()));
     const ZTRESULT result = Engine().RefreshDevice();
     if (Succeeded(result) && Engine().GetDeviceState() == DeviceState::DeviceNotInUpdateMode) {
@@ -647,6 +694,8 @@ ZTRESULT LMainControl::OnDeviceHasUpdated(LNotificationDistributor*, const RCPtr
 
 ZTRESULT LMainControl::OnSelectFile(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
+    if (RefusedDuringModeSwitch("OPEN FILE"))
+        return kHandled;
     if (!mFileChooser) {
         if (IWindowServices* services = GetRootWindow() ? GetRootWindow()->GetWindowServices() : nullptr)
             mFileChooser = services->CreateFileChooser();
@@ -683,6 +732,8 @@ ZTRESULT LMainControl::OnAbort(LNotificationDistributor*, const RCPtr<LNotificat
 
 ZTRESULT LMainControl::OnAllowDowngrade(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
+    if (RefusedDuringModeSwitch("allow downgrade"))
+        return kHandled;
     (void)mUpdateProcessor->SetAlwaysUpdate(!mUpdateProcessor->IsAlwaysUpdate());
     RefreshFromEngine();
     return kHandled;
@@ -690,6 +741,8 @@ ZTRESULT LMainControl::OnAllowDowngrade(LNotificationDistributor*, const RCPtr<L
 
 ZTRESULT LMainControl::OnDropFile(LNotificationDistributor*, const RCPtr<LNotification>& notification)
 {
+    if (RefusedDuringModeSwitch("a dropped file"))
+        return kHandled;
     const auto payload = notification->GetPayloadAs<LDroppedFile>();
     if (!payload)
         return kHandled;

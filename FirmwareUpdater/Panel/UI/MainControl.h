@@ -12,9 +12,12 @@
 // updater, and as the dual updater's host goes on with the other device by itself. Initialize
 // detaches the windowless run (SetApplicationParts) so that only one of them does so.
 //
-// Blocking: the switch into update mode (up to about 11 s) and the wait for the device after a
-// download (up to 10 s) run on the user-interface thread with the wait cursor showing; the window
-// is repainted once before each. The download itself runs on the engine's worker.
+// Blocking: the switch into update mode (up to about 11 s) runs on the engine's worker while the
+// window runs a nested loop (IWindowServices::RunModalUntil) under the wait cursor, so CANCEL
+// can be clicked; meanwhile every other command, exit included, is refused. Without a window the
+// switch runs on the user-interface thread. The wait for the device after a download (up to
+// 10 s) still blocks, with the window repainted once before it. The download itself runs on the
+// engine's worker.
 //
 // Threads: the user-interface thread's, all of it; the engine's notifications arrive there
 // through the "application" center.
@@ -128,6 +131,12 @@ private:
     void RestoreCursor();
     void SetStatusText(const WString& text);
     void RepaintNow();
+    // The switch into update mode: with a window, on the engine's worker while the window runs a
+    // nested loop (RunModalUntil), so CANCEL can be clicked; without one, on this thread.
+    void SwitchIntoUpdateMode();
+    // True, with a debug line naming command, while the switch runs: no other command starts
+    // then, and an exit request is refused (CANCEL is the way out).
+    [[nodiscard]] bool RefusedDuringModeSwitch(const char* command) const;
     // The engine's RefreshDevice under the wait cursor.
     ZTRESULT RefreshDeviceStep();
     // Waits for the worker to end the task whose completion was just delivered, then starts the
@@ -180,6 +189,7 @@ private:
     WString mTransitioningText;
     WString mCursorToRestore;
     bool mCursorShown = false;
+    bool mModeSwitchRunning = false; // the worker switches the device; the window runs a nested loop
 };
 
 } // namespace ZT

@@ -195,6 +195,41 @@ TEST_F(WindowHost, EscapeAltF4AndTheCloseButtonAreExitRequestsRefusedWhileUpdati
     EXPECT_TRUE(mApp->IsExitApproved());
 }
 
+TEST_F(WindowHost, ANestedLoopHandlesInputUntilItsStepEndsAndKeepsAQuitForTheOuterLoop)
+{
+    Open();
+    Push(MouseButton(SDL_MOUSEBUTTONDOWN, 20, 120));
+    Push(MouseButton(SDL_MOUSEBUTTONUP, 20, 120));
+    mHost->PostQuit(); // a termination signal's way in, while the step runs
+    // The step ends on a thread of its own once the click was handled (at the latest after 10 s)
+    // and posts nothing: the nested loop must notice by itself.
+    std::atomic<bool> clicked{false};
+    std::atomic<bool> finished{false};
+    std::thread step([&] {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!clicked && std::chrono::steady_clock::now() < limit)
+            std::this_thread::yield();
+        finished = true;
+    });
+    Guard guard(*mHost, std::chrono::seconds(30));
+    const bool ran = mHost->RunModalUntil([&] {
+        if (!mRecorder->mLines.empty())
+            clicked = true;
+        return finished.load();
+    });
+    guard.Release();
+    step.join();
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(guard.Fired()) << "the nested loop did not notice the step's end without an event";
+    EXPECT_TRUE(clicked) << "the click during the nested loop was not handled";
+    EXPECT_EQ(mRecorder->Take(), Lines({"NID_LEFT_CLICK buttonOk at 10,10"}));
+
+    Guard outer(*mHost, std::chrono::seconds(20));
+    mHost->Run();
+    outer.Release();
+    EXPECT_FALSE(outer.Fired()) << "the quit that came during the nested loop was lost";
+}
+
 TEST_F(WindowHost, AnIdleWindowSleepsAndAPostWakesItOnce)
 {
     // Not shown: other tests' windows on the same display would otherwise wake it with focus

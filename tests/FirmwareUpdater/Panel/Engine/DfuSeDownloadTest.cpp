@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <iterator>
+#include <thread>
 
 namespace {
 
@@ -176,6 +177,35 @@ TEST_F(DfuSeDownload, RefusedPreconditionsChangeNothingAndSendNothing)
     expectRefused("firmware file not valid", *mEngine, DeviceState::Updating);
     EXPECT_TRUE(mUsb->GetDescriptions().empty());
     EXPECT_TRUE(TakeProgress().empty());
+}
+
+// The window's switch on the worker: refused while one runs and outside DeviceNotInUpdateMode;
+// the worker reaches the bootloader and the caller learns the end from IsWorkerBusy.
+TEST_F(DfuSeDownload, TheSwitchOnTheWorkerReachesTheBootloaderAndIsRefusedWhileBusy)
+{
+    EXPECT_RESULT_EQ(mEngine->StartUpdateModeSwitch(), ZT::E_FAIL) << "started before any scan";
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+    std::atomic<bool> release{false};
+    std::atomic<bool> held{false};
+    mClock.mAfterSleep = [&](std::uint64_t) {
+        held = true;
+        while (!release)
+            std::this_thread::yield();
+    };
+    ASSERT_RESULT_EQ(mEngine->StartUpdateModeSwitch(), ZT::S_OK);
+    while (!held && mEngine->IsWorkerBusy())
+        std::this_thread::yield();
+    EXPECT_TRUE(mEngine->IsWorkerBusy()) << "the worker ended the switch before its first wait";
+    EXPECT_RESULT_EQ(mEngine->StartUpdateModeSwitch(), ZT::E_FAIL) << "a second switch started while one runs";
+    EXPECT_RESULT_EQ(mEngine->StartUpdate(), ZT::E_FAIL) << "a download started during the switch";
+    release = true;
+    ASSERT_RESULT_EQ(mEngine->WaitForUpdate(kWorkerWaitMs), ZT::S_OK);
+    mClock.mAfterSleep = nullptr;
+    EXPECT_FALSE(mEngine->IsWorkerBusy());
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
+    EXPECT_EQ(SimulatedDeviceModeName(mController->GetMode()), std::string("Bootloader"));
+    EXPECT_RESULT_EQ(mEngine->StartUpdateModeSwitch(), ZT::E_FAIL) << "started again in DeviceInUpdateMode";
 }
 
 // A file cut short after it was chosen is refused by the same open: DfuSeFileTest's TruncatedByOneByte.

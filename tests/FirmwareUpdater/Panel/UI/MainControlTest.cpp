@@ -61,8 +61,19 @@ public:
         return true;
     }
     RCPtr<ZT::IFileChooser> CreateFileChooser() override { return mChooser; }
+    // The nested loop, when the test gives one; without it the control waits by itself.
+    bool RunModalUntil(const std::function<bool()>& done) override
+    {
+        if (!mModal)
+            return false;
+        ++mModalLoops;
+        mModal(done);
+        return true;
+    }
 
     RCPtr<ZT::IFileChooser> mChooser;   // what the window hands out as the desktop's chooser
+    std::function<void(const std::function<bool()>&)> mModal; // must return only once done() is true
+    int mModalLoops = 0;
     WString mCursor{L"UI_CURSOR_ARROW"};
     std::vector<std::string> mCursors;
     std::vector<std::string> mMessages;
@@ -387,6 +398,79 @@ TEST_F(MainControlTest, ExitIsRefusedDuringTheDownloadAndSentAfterIt)
     mClock.mAfterSleep = nullptr;
     chooseExit();
     EXPECT_EQ(recorder->mExits, 1) << "exit was not sent after the update";
+}
+
+// The switch into update mode runs on the worker while the window's nested loop lets the user
+// click: CANCEL stops it before anything is written, every other command and exit are refused.
+TEST_F(MainControlTest, CancelCanBeClickedDuringTheSwitchIntoUpdateModeAndNothingElseStarts)
+{
+    const auto controller = AddController(0x0030);
+    AddDisplay(0x0049);
+    Open();
+    class ExitRecorder final : public ZT::LNotificationClient {
+    public:
+        ZT::ZTRESULT HandleNotification(ZT::LNotificationDistributor*, const RCPtr<ZT::LNotification>&) override
+        {
+            ++mExits;
+            return ZT::S_OK;
+        }
+        int mExits = 0;
+    };
+    const auto recorder = ZT::MakeRC<ExitRecorder>();
+    recorder->Register(mWindow.Get(), ZT::LMainControl::kNidAppExitRequest);
+
+    // The worker waits at its first sleep of the switch until the nested loop lets it go.
+    std::atomic<bool> release{false};
+    std::atomic<bool> held{false};
+    const HookGuard guard{*this, [&] { release = true; }};
+    mClock.mAfterSleep = [&](std::uint64_t) {
+        if (Engine().GetDeviceState() != DeviceState::EnteringUpdateMode || release)
+            return;
+        held = true;
+        while (!release)
+            std::this_thread::yield();
+    };
+    std::set<std::string> shownDuringSwitch;
+    std::string cursorDuringSwitch;
+    std::thread::id modalThread;
+    mServices.mModal = [&](const std::function<bool()>& done) {
+        modalThread = std::this_thread::get_id();
+        while (!held && !done())
+            std::this_thread::yield();
+        Deliver(); // the loop's idle step: EnteringUpdateMode reaches the view
+        shownDuringSwitch = Shown();
+        cursorDuringSwitch = Utf8(mServices.mCursor);
+        if (held) {
+            // Nothing else may start, nor may the program end, while the worker switches.
+            (void)mWindow->Send(ZT::CreateNotification(ZT::LMainControl::kNidMenuFileExitRequest));
+            (void)mWindow->Send(ZT::CreateNotification(ZT::LMainControl::kNidMenuOptionsAllowDowngrade));
+            (void)mWindow->ProcessQueue(false);
+            if (Child(Names::kButtonAbort)->IsVisible())
+                Click(Names::kButtonAbort);
+        }
+        release = true;
+        while (!done()) {
+            Deliver();
+            std::this_thread::yield();
+        }
+    };
+    Click(Names::kButtonUpdateFirmware);
+    RunUntilSettled();
+
+    EXPECT_EQ(mServices.mModalLoops, 1) << "the switch did not run in exactly one nested loop";
+    EXPECT_EQ(modalThread, std::this_thread::get_id()) << "the nested loop ran off the user-interface thread";
+    ASSERT_TRUE(held) << "the switch ended before the nested loop could act; device " << Engine().GetDeviceState();
+    EXPECT_TRUE(shownDuringSwitch.contains("buttonAbort")) << "CANCEL was not shown during the switch";
+    EXPECT_EQ(cursorDuringSwitch, "UI_CURSOR_WAIT") << "the wait cursor was replaced during the switch";
+    EXPECT_EQ(recorder->mExits, 0) << "exit was sent while the device switched into update mode";
+    EXPECT_FALSE(mProcessor->IsAlwaysUpdate()) << "a menu command ran during the switch";
+    EXPECT_EQ(Engine().GetUpdateRunState(false), UpdateRunState::Cancelled)
+        << "device " << Engine().GetDeviceState() << ": CANCEL did not stop the switch";
+    EXPECT_EQ(controller->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0030))
+        << "the controller was written after CANCEL";
+    EXPECT_EQ(TextOf(Names::kLabelUpdateProcessInformation),
+              TableText(Names::kLabelUpdateProcessInformation, Texts::kLabelUpdateAborted));
+    EXPECT_EQ(Utf8(mServices.mCursor), "UI_CURSOR_ARROW") << "the wait cursor was not put back";
 }
 
 TEST_F(MainControlTest, ADeviceThatDoesNotComeBackShowsTheUnknownOutcomeAndNextFinishesIt)
