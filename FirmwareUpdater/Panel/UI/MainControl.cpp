@@ -447,6 +447,8 @@ void LMainControl::RestoreCursor()
     if (!mCursorShown)
         return;
     mCursorShown = false;
+    // The wait is over: its text ("Waiting for Device Reset To Complete...") would be stale.
+    SetStatusText(WString());
     LRootWindow* window = GetRootWindow();
     if (IWindowServices* services = window ? window->GetWindowServices() : nullptr)
         (void)services->SetCursor(mCursorToRestore);

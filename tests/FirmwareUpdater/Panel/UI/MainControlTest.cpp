@@ -345,6 +345,7 @@ TEST_F(MainControlTest, OneClickUpdatesBothDevicesAndEndsWithTheSuccessText)
     EXPECT_TRUE(Child(Names::kButtonExit)->GetVisibleFlag()) << "shown: " << ShownText();
     EXPECT_FALSE(Child(Names::kButtonReinitialize)->GetVisibleFlag()) << "shown: " << ShownText();
     EXPECT_FALSE(mMain->IsAwaitingDeviceReset());
+    EXPECT_EQ(TextOf(Names::kStatusBar), "") << "the status bar still shows a wait that is over";
     // Each switch into update mode and each wait for the restart showed the wait cursor, and
     // every one was put back.
     const auto waits = std::count(mServices.mCursors.begin(), mServices.mCursors.end(), "UI_CURSOR_WAIT");

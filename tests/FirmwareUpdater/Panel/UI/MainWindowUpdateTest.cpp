@@ -21,6 +21,8 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -131,6 +133,10 @@ protected:
         std::string error;
         ASSERT_RESULT_EQ(mHost->Create(options, error), ZT::S_OK) << error;
         mHost->Show();
+        // The window's services as the main control sees them, noting the view when the
+        // switch into update mode hands the window to its nested loop.
+        mServices = std::make_unique<RecordingServices>(*mHost, [this] { Record("switching"); });
+        mHost->GetRootWindow().SetWindowServices(mServices.get());
         mScene->Deliver();
         (void)mHost->PaintInvalidAreas();
         mScale = std::max(1, mHost->GetFrameSize().mWidth / std::max(1, mHost->GetClientSize().mWidth));
@@ -196,7 +202,31 @@ protected:
     static inline std::unique_ptr<ZT::CSdlVideo> sVideo;
     ZT::RCPtr<ZT::LFrameworkApp> mApp = ZT::MakeRC<ZT::LFrameworkApp>();
     std::unique_ptr<CScene> mScene = std::make_unique<CScene>();
+    // Forwards to the window; before each nested loop it runs onModal (on this thread).
+    class RecordingServices final : public ZT::IWindowServices {
+    public:
+        RecordingServices(ZT::CWindowHost& host, std::function<void()> onModal) : mHost(host), mOnModal(std::move(onModal)) {}
+        WString SetCursor(const WString& name) override { return mHost.SetCursor(name); }
+        void RepaintNow() override { mHost.RepaintNow(); }
+        void SetCaption(const WString& caption) override { mHost.SetCaption(caption); }
+        bool ShowMessageBox(const WString& text, const WString& caption, MessageBoxIcon icon, MessageBoxButtons buttons) override
+        {
+            return mHost.ShowMessageBox(text, caption, icon, buttons);
+        }
+        RCPtr<ZT::IFileChooser> CreateFileChooser() override { return mHost.CreateFileChooser(); }
+        bool RunModalUntil(const std::function<bool()>& done) override
+        {
+            mOnModal();
+            return mHost.RunModalUntil(done);
+        }
+
+    private:
+        ZT::CWindowHost& mHost;
+        std::function<void()> mOnModal;
+    };
+
     std::unique_ptr<ZT::CWindowHost> mHost;
+    std::unique_ptr<RecordingServices> mServices;
     ZT::Testing::TempFolder mTemp{"zt-main-window-test"};
     const std::string mBackgroundPath = (mTemp.Path() / "background.png").string();
     int mScale = 1;
