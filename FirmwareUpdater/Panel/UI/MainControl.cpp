@@ -444,11 +444,12 @@ void LMainControl::ShowWaitCursor(const WString& statusText)
 
 void LMainControl::RestoreCursor()
 {
+    // The wait is over: its text ("Waiting for Device Reset To Complete...") would be stale,
+    // with or without a window to show the cursor.
+    SetStatusText(WString());
     if (!mCursorShown)
         return;
     mCursorShown = false;
-    // The wait is over: its text ("Waiting for Device Reset To Complete...") would be stale.
-    SetStatusText(WString());
     LRootWindow* window = GetRootWindow();
     if (IWindowServices* services = window ? window->GetWindowServices() : nullptr)
         (void)services->SetCursor(mCursorToRestore);
