@@ -7,6 +7,6 @@ bash scripts/build.sh "$dir"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(pwd)/tests/Support/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/tests/Support/tsan.supp}
 # The window's tests need a display: a private Xvfb for the run (scripts/with-xvfb.sh).
 bash scripts/with-xvfb.sh ctest --test-dir "$dir" --output-on-failure -j "$(nproc)"
