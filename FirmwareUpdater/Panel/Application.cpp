@@ -2,12 +2,9 @@
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/UI/MainControl.h"
-#include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Application/TerminationSignals.h"
-#include "ZTFramework/ControlBase/Control.h"
-#include "ZTFramework/ControlBase/RootWindow.h"
-#include "ZTFramework/ControlBase/WindowServices.h"
 #include "ZTFramework/Debug/DebugLine.h"
+#include "ZTFramework/Errors/Exception.h"
 #include "ZTFramework/Threads/Thread.h"
 
 #include <utility>
@@ -166,25 +163,6 @@ bool LApplication::SaveWindowPlacement(const ZT::WindowPlacement& placement)
         return false;
     }
     return true;
-}
-
-ZT::WString LApplication::ShowWaitCursor(const ZT::WString& statusText)
-{
-    ZT::IWindowServices* const services = mMainWindow ? mMainWindow->GetWindowServices() : nullptr;
-    if (!services)
-        return ZT::WString();
-    if (const ZT::RCPtr<ZT::LControl>& root = mMainWindow->GetRootControl()) {
-        if (const ZT::RCPtr<ZT::LControl> statusBar = root->FindChildByName(ZT::WString(kStatusBarName)))
-            statusBar->SetText(statusText);
-    }
-    return services->SetCursor(ZT::WString(L"UI_CURSOR_WAIT"));
-}
-
-void LApplication::RestoreCursor(const ZT::WString& previousCursor)
-{
-    ZT::IWindowServices* const services = mMainWindow ? mMainWindow->GetWindowServices() : nullptr;
-    if (services && previousCursor.GetLength() > 0)
-        (void)services->SetCursor(previousCursor);
 }
 
 void LApplication::SetTerminationHook(std::function<void()> hook)

@@ -35,7 +35,6 @@
 class CProgressPrinter;
 namespace ZT {
 class CTerminationSignals;
-class LRootWindow;
 }
 
 class LApplication : public virtual ZT::LRefCountedObject {
@@ -85,14 +84,6 @@ public:
 
     // The framework application, made by Startup (null before).
     [[nodiscard]] const ZT::RCPtr<ZT::LFrameworkApp>& GetFramework() const noexcept { return mFramework; }
-    // The window that shows the main control, or null (set and cleared by CMainWindow).
-    void SetMainWindow(ZT::LRootWindow* window) noexcept { mMainWindow = window; }
-    [[nodiscard]] ZT::LRootWindow* GetMainWindow() const noexcept { return mMainWindow; }
-    // The wait cursor on the main window with statusText in the status bar ("statusBar" below
-    // the root control, when the skin has one). Returns the cursor it replaced, for
-    // RestoreCursor. Does nothing without a window.
-    ZT::WString ShowWaitCursor(const ZT::WString& statusText);
-    void RestoreCursor(const ZT::WString& previousCursor);
     // Called on the signal thread after the run has been told of a termination signal, while a
     // window shows (CMainWindow ends its loop once exit is allowed). Empty removes it; once the
     // removal returns it is not called again. Must not block.
@@ -141,7 +132,6 @@ private:
     ZT::RCPtr<LCommandLineRun> mRun;
     ZT::RCPtr<ZT::LControlFactory> mControlFactory;
     ZT::RCPtr<ZT::LFrameworkApp> mFramework;
-    ZT::LRootWindow* mMainWindow = nullptr;
     ZT::WString mResourceLocation{L"::"};
     std::uint32_t mLocaleId = 0;
     std::mutex mTerminationHookMutex; // guards mTerminationHook (UI thread and signal thread)

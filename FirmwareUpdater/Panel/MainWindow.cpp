@@ -170,7 +170,6 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
         return {Outcome::StartupError, error};
     root = nullptr; // the window holds the tree now
 
-    application.SetMainWindow(&host.GetRootWindow());
     framework->SetExitHandler([&host] { host.EndLoop(); });
     if (settings.mWindowPlacement && settings.mWindowPlacement->mShowState == ZT::WindowPlacement::ShowState::Maximized &&
         options.mResizable)
@@ -225,7 +224,6 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
                          << " size " << placement.mNormal.GetWidth() << "x" << placement.mNormal.GetHeight() << " ("
                          << ZT::ToString(placement.mShowState) << ")";
     framework->SetExitHandler({});
-    application.SetMainWindow(nullptr);
     return {Outcome::Ended, {}};
 }
 

@@ -72,49 +72,6 @@ TEST(Application, SettingsFilesLiveInTheSettingsFoldersAndAreMadeOnFirstUse)
     LUpdateProcessor::SetExitStatus(0);
 }
 
-// The wait cursor of the main control's long steps: set on the main window, its text in the
-// status bar, and the previous cursor back afterwards; without a window nothing happens.
-TEST(Application, TheWaitCursorShowsOnTheMainWindowWithItsStatusText)
-{
-    class Services : public ZT::IWindowServices {
-    public:
-        ZT::WString SetCursor(const ZT::WString& name) override { return std::exchange(mCursor, name); }
-        void RepaintNow() override {}
-        void SetCaption(const ZT::WString&) override {}
-        bool ShowMessageBox(const ZT::WString&, const ZT::WString&, MessageBoxIcon, MessageBoxButtons) override { return false; }
-        ZT::RCPtr<ZT::IFileChooser> CreateFileChooser() override { return nullptr; }
-        ZT::WString mCursor{L"UI_CURSOR_ARROW"};
-    };
-    const ZT::Testing::TempFolder temp("zt-application-cursor");
-    ZT::CApplicationFolders::Environment environment;
-    environment.Home = (temp.Path() / "home").string();
-    environment.ProgramPath = "/opt/halvard/xr4000-nova-updater";
-    auto application = ZT::MakeRC<LApplication>(
-        ZT::WString(L"updater"), ZT::CApplicationFolders(environment, ZT::WString(L"Halvard"), ZT::WString(L"Updater")),
-        ZT::WString(L"Halvard"), ZT::WString(L"Updater"), nullptr);
-    EXPECT_EQ(application->ShowWaitCursor(ZT::WString(L"Busy")).ToUTF8(), "") << "no window, yet a cursor was set";
-
-    auto window = ZT::MakeRC<ZT::LRootWindow>();
-    auto root = ZT::MakeRC<ZT::LControl>();
-    auto statusBar = ZT::MakeRC<ZT::LControl>();
-    statusBar->SetName(ZT::WString(LApplication::kStatusBarName));
-    ASSERT_RESULT_EQ(root->AddChild(statusBar), ZT::S_OK);
-    ASSERT_RESULT_EQ(window->SetRootControl(root), ZT::S_OK);
-    Services services;
-    window->SetWindowServices(&services);
-    application->SetMainWindow(window.Get());
-
-    const ZT::WString previous = application->ShowWaitCursor(ZT::WString(L"Putting Device in Update Mode..."));
-    EXPECT_EQ(services.mCursor.ToUTF8(), "UI_CURSOR_WAIT");
-    EXPECT_EQ(statusBar->GetText().ToUTF8(), "Putting Device in Update Mode...");
-    EXPECT_EQ(previous.ToUTF8(), "UI_CURSOR_ARROW");
-    application->RestoreCursor(previous);
-    EXPECT_EQ(services.mCursor.ToUTF8(), "UI_CURSOR_ARROW") << "the previous cursor did not come back";
-
-    application->SetMainWindow(nullptr);
-    window->SetWindowServices(nullptr);
-}
-
 // Shutdown with a download still running: it must wait for it. Without the wait the engine,
 // held alive by its own worker, would finish the download only while the process is ending, and
 // a real process ends at once, with the device half-written.
