@@ -16,7 +16,6 @@
 #include "ZTFramework/Controls/ProgressBar.h"
 #include "ZTFramework/Graphics/ControlPainter.h"
 
-#include <cairo.h>
 
 #include <cstdlib>
 #include <exception>
@@ -130,19 +129,11 @@ int main(int argc, char** argv)
             }
         }
 
-        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width * scale, height * scale);
-        cairo_t* cr = cairo_create(surface);
-        cairo_scale(cr, scale, scale);
-        const ZT::ZTRESULT painted = painter->Paint(cr, *main, {0, 0, width, height});
-        cairo_destroy(cr);
-        const cairo_status_t written = cairo_surface_write_to_png(surface, output.c_str());
-        cairo_surface_destroy(surface);
+        const std::string failure = painter->PaintToPng(*main, {width, height}, scale, output);
         for (const std::string& message : painter->GetMessages())
             std::cerr << "render-skin: skin: " << message << "\n";
-        if (ZT::Failed(painted))
-            return Fail("painting failed");
-        if (written != CAIRO_STATUS_SUCCESS)
-            return Fail("cannot write " + output + ": " + cairo_status_to_string(written));
+        if (!failure.empty())
+            return Fail(failure);
     } catch (const std::exception& error) {
         return Fail(error.what());
     }

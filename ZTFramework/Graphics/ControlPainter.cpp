@@ -438,4 +438,21 @@ Rect LControlPainter::GetMenuItemArea(const LPopupMenu& menu, std::size_t item)
             area.mTop + rows[item].first + rows[item].second};
 }
 
+std::string LControlPainter::PaintToPng(LControl& root, SizeT size, int scale, const std::string& path)
+{
+    cairo_surface_t* surface =
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size.mWidth * scale, size.mHeight * scale);
+    cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, scale, scale);
+    const ZTRESULT painted = Paint(cr, root, {0, 0, size.mWidth, size.mHeight});
+    cairo_destroy(cr);
+    const cairo_status_t written = cairo_surface_write_to_png(surface, path.c_str());
+    cairo_surface_destroy(surface);
+    if (Failed(painted))
+        return "painting failed: " + ResultToText(painted);
+    if (written != CAIRO_STATUS_SUCCESS)
+        return "cannot write " + path + ": " + cairo_status_to_string(written);
+    return {};
+}
+
 } // namespace ZT

@@ -65,6 +65,11 @@ public:
 
     int MeasureTextHeight(const LControl& control, int width) override;
 
+    // Paints root over size (logical pixels) at scale into a new image and writes it as a PNG
+    // file. An empty text, or what failed (the painting's result, or why the file could not be
+    // written).
+    [[nodiscard]] std::string PaintToPng(LControl& root, SizeT size, int scale, const std::string& path);
+
     // The index into the control's look list that its class and conditions call for (above).
     [[nodiscard]] static std::size_t GetLookIndex(const LControl& control);
     // Where item of the popup menu is drawn, in window coordinates (for the window's mouse

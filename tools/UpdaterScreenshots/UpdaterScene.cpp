@@ -21,7 +21,6 @@
 #include "ZTFramework/Usb/UsbBackend.h"
 #include "tools/SimulationImagePlan.h"
 
-#include <cairo.h>
 
 #include <cstdlib>
 #include <exception>
@@ -258,18 +257,7 @@ std::string CScene::WritePng(const std::string& path, int scale)
     }
     // Shown and hidden controls may move others (references to siblings, expanding texts).
     ZT::LayoutControlTree(*mMain, {0, 0, width, height}, kScreen, mPainter.Get());
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width * scale, height * scale);
-    cairo_t* cr = cairo_create(surface);
-    cairo_scale(cr, scale, scale);
-    const ZT::ZTRESULT painted = mPainter->Paint(cr, *mMain, {0, 0, width, height});
-    cairo_destroy(cr);
-    const cairo_status_t written = cairo_surface_write_to_png(surface, path.c_str());
-    cairo_surface_destroy(surface);
-    if (ZT::Failed(painted))
-        return "painting failed: " + ZT::ResultToText(painted);
-    if (written != CAIRO_STATUS_SUCCESS)
-        return "cannot write " + path + ": " + cairo_status_to_string(written);
-    return {};
+    return mPainter->PaintToPng(*mMain, {width, height}, scale, path);
 }
 
 RCPtr<ZT::LControl> CScene::Child(const wchar_t* name) const
