@@ -96,20 +96,12 @@ private:
     std::thread mThread;
 };
 
-class WindowHost : public ::testing::Test {
+class WindowHost : public WindowTest::DisplayTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (ZT::CSdlVideo::EnvironmentNamesDisplay())
-            sVideo = std::make_unique<ZT::CSdlVideo>("ZT_WindowHostTest");
-    }
-    static void TearDownTestSuite() { sVideo.reset(); }
-
     void SetUp() override
     {
-        if (!sVideo || !sVideo->IsReady())
-            GTEST_SKIP() << "no display: " << (sVideo ? sVideo->GetError() : std::string("DISPLAY is not set"))
-                         << " (scripts/test.sh starts Xvfb)";
+        if (const std::string why = MissingDisplay(); !why.empty())
+            GTEST_SKIP() << why;
         ASSERT_RESULT_EQ(mApp->Startup(), ZT::S_OK);
         mApp->SetExitCheck([this] { return mMayExit; });
         mApp->SetExitHandler([this] { mHost->EndLoop(); });
@@ -143,7 +135,6 @@ protected:
         ASSERT_FALSE(guard.Fired()) << "the loop did not end on its quit event";
     }
 
-    static inline std::unique_ptr<ZT::CSdlVideo> sVideo;
     ZT::RCPtr<ZT::LFrameworkApp> mApp = ZT::MakeRC<ZT::LFrameworkApp>();
     WindowTest::Tree mTree;
     ZT::RCPtr<ZT::LControlPainter> mPainter = ZT::MakeRC<ZT::LControlPainter>(ZT::MakeRC<ZT::LResourceSet>(), ZT::WString(L"::"));

@@ -1,6 +1,7 @@
 #pragma once
-// What the window tests share: a small tree of a panel and buttons, and a client that writes
-// down the notifications it receives as readable lines ("NID_LEFT_CLICK buttonOk at 5,7").
+// What the window tests share: the display their suites open, a small tree of a panel and
+// buttons, and a client that writes down the notifications it receives as readable lines
+// ("NID_LEFT_CLICK buttonOk at 5,7").
 
 #include "ZTFramework/ControlBase/Control.h"
 #include "ZTFramework/ControlBase/ControlNotificationIDs.h"
@@ -8,14 +9,41 @@
 #include "ZTFramework/Controls/Button.h"
 #include "ZTFramework/Notification/Notification.h"
 #include "ZTFramework/Notification/NotificationClient.h"
+#include "ZTFramework/Window/SdlVideo.h"
+
+#include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <map>
-#include <utility>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace WindowTest {
+
+// A suite on the display the environment names (scripts/test.sh starts a private Xvfb): SDL's
+// video is opened once for the suite. A test's SetUp skips it, saying why, where there is none:
+//   if (const std::string why = MissingDisplay(); !why.empty()) GTEST_SKIP() << why;
+class DisplayTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (ZT::CSdlVideo::EnvironmentNamesDisplay())
+            sVideo = std::make_unique<ZT::CSdlVideo>("ZT_WindowTests");
+    }
+    static void TearDownTestSuite() { sVideo.reset(); }
+    // Empty when the suite has a display; otherwise why not.
+    static std::string MissingDisplay()
+    {
+        if (sVideo && sVideo->IsReady())
+            return {};
+        return "no display: " + (sVideo ? sVideo->GetError() : std::string("DISPLAY is not set")) +
+               " (scripts/test.sh starts Xvfb)";
+    }
+
+    static inline std::unique_ptr<ZT::CSdlVideo> sVideo;
+};
 
 inline ZT::RCPtr<ZT::LControl> MakeControl(ZT::RCPtr<ZT::LControl> control, const wchar_t* name, ZT::Rect bounds)
 {

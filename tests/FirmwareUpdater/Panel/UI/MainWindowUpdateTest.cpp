@@ -15,17 +15,17 @@
 #include "ZTFramework/Window/WindowHost.h"
 #include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
+#include "tests/ZTFramework/Window/WindowTestSupport.h"
 #include "tools/UpdaterScreenshots/UpdaterScene.h"
 
 #include <SDL.h>
 #include <cairo.h>
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -94,20 +94,12 @@ struct View {
     std::string mFrameError;
 };
 
-class MainWindowUpdate : public ::testing::Test {
+class MainWindowUpdate : public WindowTest::DisplayTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (ZT::CSdlVideo::EnvironmentNamesDisplay())
-            sVideo = std::make_unique<ZT::CSdlVideo>("ZT_MainWindowUpdateTest");
-    }
-    static void TearDownTestSuite() { sVideo.reset(); }
-
     void SetUp() override
     {
-        if (!sVideo || !sVideo->IsReady())
-            GTEST_SKIP() << "no display: " << (sVideo ? sVideo->GetError() : std::string("DISPLAY is not set"))
-                         << " (scripts/test.sh starts Xvfb)";
+        if (const std::string why = MissingDisplay(); !why.empty())
+            GTEST_SKIP() << why;
         ASSERT_RESULT_EQ(mApp->Startup(), ZT::S_OK);
     }
     void TearDown() override
@@ -199,7 +191,6 @@ protected:
 
     std::string Text(const wchar_t* id) const { return mScene->TableText(Names::kLabelUpdateProcessInformation, id); }
 
-    static inline std::unique_ptr<ZT::CSdlVideo> sVideo;
     ZT::RCPtr<ZT::LFrameworkApp> mApp = ZT::MakeRC<ZT::LFrameworkApp>();
     std::unique_ptr<CScene> mScene = std::make_unique<CScene>();
     // Forwards to the window; before each nested loop it runs onModal (on this thread).
