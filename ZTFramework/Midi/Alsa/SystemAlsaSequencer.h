@@ -1,8 +1,9 @@
 #pragma once
 // The kernel's ALSA sequencer, opened once as an output-only client with one source port.
 //
-// A machine without a sequencer (no /dev/snd/seq, the snd-seq module not loaded) gives a sequencer
-// that lists nothing and refuses every send with -ENODEV; one line on the debug output says so.
+// A machine without a sequencer (no /dev/snd/seq, the snd-seq module not loaded) or without
+// alsa-lib gives a sequencer that lists nothing and refuses every send with -ENODEV; one line on
+// the debug output says so.
 //
 // Threads: mMutex guards the sequencer handle and is held for a whole send, including its wait
 // of at most the caller's time-out, so sends through one sequencer are serialised.
@@ -15,6 +16,8 @@
 struct _snd_seq;
 
 namespace ZT {
+
+struct AlsaLibrary;
 
 class LSystemAlsaSequencer final : public IAlsaSequencer {
 public:
@@ -31,6 +34,7 @@ private:
     [[nodiscard]] int DrainOutput(std::uint32_t timeoutMs);
 
     mutable std::mutex mMutex;
+    const AlsaLibrary* mAlsa = nullptr; // alsa-lib's entries; null without the library
     _snd_seq* mSequencer = nullptr; // guarded by mMutex; null without a sequencer
     int mClient = -1;               // our own client number
     int mSourcePort = -1;

@@ -1,6 +1,7 @@
 // The ALSA backend's device names, port choice and message framing, on a sequencer of the test's
-// own; and the system sequencer's behaviour on a machine that has none.
+// own; the system sequencer's behaviour on a machine that has none; alsa-lib loaded on first use.
 
+#include "ZTFramework/Midi/Alsa/AlsaLibrary.h"
 #include "ZTFramework/Midi/Alsa/AlsaMidiOutputBackend.h"
 #include "ZTFramework/Midi/Alsa/AlsaMidiOutputPort.h"
 #include "ZTFramework/Midi/Alsa/SystemAlsaSequencer.h"
@@ -151,4 +152,25 @@ TEST(SystemAlsaSequencer, TheSystemSequencerIsMissingOnAMachineWithoutSnd)
     ZT::LAlsaMidiOutputBackend backend;
     EXPECT_TRUE(backend.ListOutputNames().empty());
     EXPECT_NE(capture.Text().find("MIDI: no ALSA sequencer"), std::string::npos) << capture.Text();
+}
+
+TEST(AlsaLibrary, LoadsEveryEntryOnceAndNamesTheFileOrEntryThatFails)
+{
+    std::string error;
+    const ZT::AlsaLibrary* const library = ZT::LoadAlsaLibrary(error);
+    ASSERT_NE(library, nullptr) << error;
+#define ZT_EXPECT_ALSA_ENTRY(name) EXPECT_NE(library->name, nullptr) << #name " was not loaded";
+    ZT_ALSA_ENTRIES(ZT_EXPECT_ALSA_ENTRY)
+#undef ZT_EXPECT_ALSA_ENTRY
+    EXPECT_EQ(ZT::LoadAlsaLibrary(error), library) << "a second call loaded the library again";
+    EXPECT_STREQ(library->snd_strerror(-ENOENT), "No such file or directory");
+
+    error.clear();
+    EXPECT_EQ(ZT::LoadAlsaLibraryFrom("libzt-no-such-sound-library.so.2", error), nullptr);
+    EXPECT_NE(error.find("libzt-no-such-sound-library.so.2 cannot be loaded"), std::string::npos) << error;
+
+    // A library that loads but is not alsa-lib: the first entry it lacks is named.
+    error.clear();
+    EXPECT_EQ(ZT::LoadAlsaLibraryFrom("libc.so.6", error), nullptr);
+    EXPECT_EQ(error, "libc.so.6 has no snd_lib_error_set_handler");
 }
