@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-    libexpat1-dev libusb-1.0-0-dev libasound2-dev
+    libexpat1-dev libusb-1.0-0-dev libudev-dev libasound2-dev
     libsdl2-dev libcairo2-dev libpango1.0-dev fonts-wqy-microhei
     libgtest-dev libgmock-dev libbenchmark-dev
     umockdev libumockdev-dev dfu-util
