@@ -263,6 +263,13 @@ int RunUpdater(const std::string& commandLine)
         ZT::WString ignored;
         return CommandLineOption::Get(wideCommandLine, ZT::WString(CommandLineOption::kSilent), ignored);
     }();
+    // A window takes the user's whole locale for its texts and what the libraries below it
+    // format; numbers stay in the C form, since the log lines are read by scripts too. Windowless
+    // runs, whose output scripts read, do not spend the time to load the other categories.
+    if (!windowless) {
+        (void)std::setlocale(LC_ALL, "");
+        (void)std::setlocale(LC_NUMERIC, "C");
+    }
     const ZT::WString resourceLocation = CStartupResources::ChooseLocation(
         std::getenv(CStartupResources::kFolderVariable), folders.GetFolder(ZT::CApplicationFolders::kResourceFolder));
     const std::uint32_t lcid = ZT::CLocaleId::FromEnvironment();
@@ -408,9 +415,8 @@ int main(int argc, char** argv)
         std::printf("%s %s\n", ZT_PRODUCT_NAME, ZT_PRODUCT_VERSION);
         return 0;
     }
-    // The user's locale for the window's texts and what the libraries below it format; numbers
-    // stay in the C form, since the log lines and progress figures are read by scripts too.
-    (void)std::setlocale(LC_ALL, "");
-    (void)std::setlocale(LC_NUMERIC, "C");
+    // The user's character set, for file names and texts converted between UTF-8 and wide
+    // strings. The rest of the locale is taken only by a run that shows its window (RunUpdater).
+    (void)std::setlocale(LC_CTYPE, "");
     return RunUpdater(JoinCommandLine(argc, argv));
 }
