@@ -20,6 +20,20 @@ shift 3
 work=$(mktemp -d)
 trap 'rm -rf "$work" "$linker_script.tmp" "$dynamic_list.tmp"' EXIT
 
+# With the program's static C++ runtime among the archives, a module that loads a shared one
+# would put two runtimes in the process (two sets of locale facet IDs, two heaps of exception
+# state): a build fault, refused here rather than found in a crash.
+for archive in "$@"; do
+    case $archive in
+    */libstdc++.a)
+        if objdump -p "$module" | grep -Eq 'NEEDED +lib(stdc\+\+|gcc_s)\.so'; then
+            echo "window-module-imports: $module loads a shared C++ runtime, but the program links its own" >&2
+            exit 1
+        fi
+        ;;
+    esac
+done
+
 # Versioned references (name@VERSION) are the C library's and other shared libraries'; ours and
 # the static C++ runtime's carry no version.
 nm -D --undefined-only --format=posix "$module" | awk '$1 !~ /@/ { print $1 }' | sort -u >"$work/undefined"
