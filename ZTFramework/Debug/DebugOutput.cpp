@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <syslog.h>
+#include <unistd.h>
 
 namespace ZT {
 
@@ -78,11 +79,29 @@ void DebugOutput::Deliver(std::string_view text)
             mSystemLogWriter(text);
             return;
         }
+        if (!SystemLogListens())
+            return;
         const std::string terminated(text);
         syslog(LOG_DEBUG, "%s", terminated.c_str());
         return;
     }
     mSender.Send(mHost.empty() ? nullptr : mHost.c_str(), mPort, text);
+}
+
+bool DebugOutput::SystemLogListens()
+{
+    // Called with mMutex held. Where no system log listens (containers, minimal machines), glibc
+    // tries to connect to its socket again for every line, three system calls for a line that
+    // nobody receives. A missing socket is looked for again after a while, so that a log started
+    // later is still used.
+    constexpr auto kLookAgainAfter = std::chrono::seconds(10);
+    const auto now = std::chrono::steady_clock::now();
+    if (!mSystemLogListening && (mSystemLogLookedAt == std::chrono::steady_clock::time_point{} ||
+                                 now - mSystemLogLookedAt >= kLookAgainAfter)) {
+        mSystemLogListening = ::access(kSystemLogSocket, F_OK) == 0;
+        mSystemLogLookedAt = now;
+    }
+    return mSystemLogListening;
 }
 
 } // namespace ZT

@@ -26,6 +26,7 @@
 #include "ZTFramework/Debug/DebugStreamBuffer.h"
 #include "ZTFramework/Debug/UdpDebugSender.h"
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <ostream>
@@ -80,8 +81,12 @@ public:
     UdpDebugSender& GetSender() noexcept { return mSender; }
 
 private:
+    // The socket glibc's syslog writes to.
+    static constexpr const char* kSystemLogSocket = "/dev/log";
+
     DebugOutput();
     ~DebugOutput() = default;
+    [[nodiscard]] bool SystemLogListens();
 
     mutable std::recursive_mutex mMutex;
     DebugStreamBufferT<char> mNarrowBuffer{DebugSink::DebugOutput};
@@ -96,6 +101,9 @@ private:
     std::string mHost;              // guarded by mMutex
     int mPort = -1;                 // guarded by mMutex
     SystemLogWriter mSystemLogWriter; // guarded by mMutex; empty: syslog
+    // Whether the system log's socket exists, and when that was last looked at; guarded by mMutex.
+    bool mSystemLogListening = false;
+    std::chrono::steady_clock::time_point mSystemLogLookedAt{};
     UdpDebugSender mSender;
 };
 
