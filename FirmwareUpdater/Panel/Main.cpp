@@ -39,6 +39,7 @@
 #include "ZTFramework/Debug/DebugOutput.h"
 #include "ZTFramework/Midi/Alsa/AlsaMidiOutputBackend.h"
 #include "ZTFramework/Midi/MidiOutputBackend.h"
+#include "ZTFramework/Notification/Notification.h"
 #include "ZTFramework/Resources/LocaleId.h"
 #include "ZTFramework/Usb/Linux/LinuxUsbBackend.h"
 #include "ZTFramework/Usb/UsbBackend.h"
@@ -53,6 +54,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -115,16 +118,50 @@ bool EnvironmentNamesDisplay()
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
-// The window module (see MainWindow.h), loaded on first use beside the program file and kept to
-// the end of the process (SDL and Pango keep state that outlives the window).
+// The window module (see MainWindow.h), loaded beside the program file and kept to the end of
+// the process (SDL and Pango keep state that outlives the window).
+//
+// Loading it maps some seventy libraries, which takes about as long as the processor's first
+// scan: a run that will show the window starts the load on a thread of its own (StartLoading)
+// while the processor scans, and the first lookup waits for it. Without that start, the first
+// lookup loads it on the calling thread.
+//
+// Threads: StartLoading, Find and the destructor are the main thread's. The loader thread writes
+// mHandle and mLoadError only; the main thread reads them after joining it, never before.
 class CWindowModule {
 public:
+    CWindowModule() = default;
+    CWindowModule(const CWindowModule&) = delete;
+    CWindowModule& operator=(const CWindowModule&) = delete;
+    // Every path out of the run passes here: a load still running is waited for, not abandoned.
+    ~CWindowModule() { WaitForLoader(); }
+
+    void StartLoading()
+    {
+        if (mLoadStarted)
+            return;
+        mLoadStarted = true;
+        try {
+            mLoader = std::thread([this] { Load(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the first lookup loads the module itself.
+            mLoadStarted = false;
+        }
+    }
+
     // The module's entry, or null with the reason in error.
     template <class Function>
     Function Find(const char* name, std::string& error)
     {
-        if (!mHandle && !Load(error))
+        WaitForLoader();
+        if (!mLoadStarted) {
+            mLoadStarted = true;
+            Load();
+        }
+        if (!mHandle) {
+            error = mLoadError;
             return nullptr;
+        }
         void* const symbol = ::dlsym(mHandle, name);
         if (!symbol)
             error = std::string("the window module has no ") + name;
@@ -132,7 +169,15 @@ public:
     }
 
 private:
-    bool Load(std::string& error)
+    void WaitForLoader()
+    {
+        if (mLoader.joinable())
+            mLoader.join();
+    }
+
+    // On the loader thread or, without one, on the main thread; dlerror is read on the same
+    // thread as the dlopen it explains.
+    void Load()
     {
         char program[4096];
         const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program - 1);
@@ -145,11 +190,14 @@ private:
         mHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!mHandle) {
             const char* why = ::dlerror();
-            error = "the window module cannot be loaded: " + std::string(why ? why : path);
+            mLoadError = "the window module cannot be loaded: " + std::string(why ? why : path);
         }
-        return mHandle != nullptr;
     }
+
+    bool mLoadStarted = false;
+    std::thread mLoader;
     void* mHandle = nullptr;
+    std::string mLoadError;
 };
 
 // The simulator when the command line asks for it; the real USB and MIDI backends otherwise.
@@ -309,6 +357,14 @@ int RunUpdater(const std::string& commandLine)
             (void)showBox(caption.ToUTF8().c_str(), text.ToUTF8().c_str());
         }
     };
+    // A run that will try to show the window has its module loaded while the processor scans.
+    // Only after the single-instance check (a second copy hands over and ends) and the signal
+    // thread (this thread inherits the blocked signals).
+    if (!windowless) {
+        // The scan's first notifications would otherwise wait for the whole load (see there).
+        ZT::PrepareThreadForNotifications();
+        windowModule.StartLoading();
+    }
     // Loaded once the debug console is open, so that a skin author sees on the terminal what the
     // loader could not use.
     if (!windowless && debugOutput.IsConsoleOpen()) {

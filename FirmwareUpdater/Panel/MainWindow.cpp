@@ -21,7 +21,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -135,6 +138,28 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
     if (!root)
         return {Outcome::StartupError, "the window's controls could not be made from the skin"};
 
+    const auto painter = ZT::MakeRC<ZT::LControlPainter>(factory->GetResources(), application.GetResourceLocation());
+    // The skin's font replacements for the locale (Japanese needs a font with its glyphs).
+    painter->SetLocale(application.GetLocaleId());
+    // What SDL reads from the environment is set before the thread below starts and given back
+    // after it has ended, on every way out (see CSdlVideo).
+    struct SdlEnvironment {
+        explicit SdlEnvironment(const std::string& windowClassName) { ZT::CSdlVideo::PrepareEnvironment(windowClassName); }
+        ~SdlEnvironment() { ZT::CSdlVideo::RestoreEnvironment(); }
+        SdlEnvironment(const SdlEnvironment&) = delete;
+        SdlEnvironment& operator=(const SdlEnvironment&) = delete;
+    } const sdlEnvironment(LApplication::GetWindowClassName());
+    // Fontconfig's start and the fonts of the window's texts take about as long as SDL's start
+    // on the display below, and the first paint would wait for them: they load beside it, on a
+    // thread that only this painter's fonts see and that is joined before the window uses the
+    // painter (or, on the way out, when it goes).
+    std::optional<std::jthread> fontLoader;
+    try {
+        fontLoader.emplace(painter->PrepareFonts(*root));
+    } catch (const std::system_error&) {
+        // No thread to be had: the first paint loads the fonts itself.
+    }
+
     const ZT::CSdlVideo video(LApplication::GetWindowClassName());
     if (!video.IsReady())
         return {Outcome::NoDisplay, video.GetError()};
@@ -161,9 +186,9 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
         options.mEndAfterFrame = true;
     }
 
-    const auto painter = ZT::MakeRC<ZT::LControlPainter>(factory->GetResources(), application.GetResourceLocation());
-    // The skin's font replacements for the locale (Japanese needs a font with its glyphs).
-    painter->SetLocale(application.GetLocaleId());
+    if (fontLoader)
+        fontLoader->join();
+    ZT::CSdlVideo::RestoreEnvironment();
     ZT::CWindowHost host(*framework, root, painter);
     std::string error;
     if (ZT::Failed(host.Create(options, error)))

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace ZT {
 
@@ -144,6 +145,20 @@ LControlPainter::LControlPainter(RCPtr<LSkinDefinitions> skin, WString imageLoca
 }
 
 LControlPainter::~LControlPainter() = default;
+
+std::function<void()> LControlPainter::PrepareFonts(const LControl& root)
+{
+    std::vector<CTextPainter::Sample> samples;
+    std::vector<const LControl*> pending{&root};
+    while (!pending.empty()) {
+        const LControl* const control = pending.back();
+        pending.pop_back();
+        pending.insert(pending.end(), control->GetChildren().begin(), control->GetChildren().end());
+        if (!control->GetText().IsEmpty())
+            samples.push_back({mImpl->mText.GetFont(*control), control->GetText().ToUTF8()});
+    }
+    return [impl = mImpl.get(), samples = std::move(samples)] { impl->mText.LoadFonts(samples); };
+}
 
 void LControlPainter::SetLocale(std::uint32_t lcid)
 {

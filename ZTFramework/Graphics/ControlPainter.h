@@ -23,7 +23,7 @@
 // the skin found while drawing (missing images, unknown parts, looks or look lists) are written
 // once each to the debug output (GetMessages lists them) and the rest is drawn.
 //
-// Threads: the user-interface thread's.
+// Threads: the user-interface thread's, except the task PrepareFonts returns.
 
 #include "ZTFramework/ControlBase/Layout.h"
 #include "ZTFramework/ControlBase/RectT.h"
@@ -34,6 +34,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,13 @@ public:
     ZTRESULT Paint(cairo_t* cr, LControl& root, const Rect& area);
 
     int MeasureTextHeight(const LControl& control, int width) override;
+
+    // What the first paint of root's texts would wait for (fontconfig's start, the fonts, their
+    // glyphs), as a task that loads it. Reads the tree now, on its thread; the task reads only
+    // what it was given and this painter's fonts, so it may run on another thread as long as
+    // nothing else uses this painter until it has ended (the caller joins it first). The painter
+    // must outlive the task.
+    [[nodiscard]] std::function<void()> PrepareFonts(const LControl& root);
 
     // Paints root over size (logical pixels) at scale into a new image and writes it as a PNG
     // file. An empty text, or what failed (the painting's result, or why the file could not be

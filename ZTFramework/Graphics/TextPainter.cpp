@@ -28,6 +28,17 @@ const LSkinDescriptor* OuterSkin(const LSkinDefinitions* skin)
     return nullptr;
 }
 
+void SetFont(PangoLayout* layout, const CTextPainter::Font& font)
+{
+    PangoFontDescription* description = pango_font_description_new();
+    pango_font_description_set_family(description, font.mFamily.c_str());
+    pango_font_description_set_absolute_size(description, font.mPixelSize * PANGO_SCALE);
+    pango_font_description_set_weight(description, font.mBold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_style(description, font.mItalic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+    pango_layout_set_font_description(layout, description);
+    pango_font_description_free(description);
+}
+
 void UnhintedMetrics(PangoContext* context)
 {
     cairo_font_options_t* options = cairo_font_options_create();
@@ -44,6 +55,25 @@ CTextPainter::~CTextPainter()
 {
     if (mMeasureContext)
         g_object_unref(mMeasureContext);
+    if (mFontMap)
+        g_object_unref(mFontMap);
+}
+
+PangoFontMap* CTextPainter::FontMap()
+{
+    // The same kind of map, at the same 96 dpi, as the thread's default that
+    // pango_cairo_create_context would use.
+    if (!mFontMap)
+        mFontMap = pango_cairo_font_map_new();
+    return mFontMap;
+}
+
+PangoContext* CTextPainter::DrawContext(cairo_t* cr)
+{
+    PangoContext* context = pango_font_map_create_context(FontMap());
+    pango_cairo_update_context(cr, context);
+    UnhintedMetrics(context);
+    return context;
 }
 
 CTextPainter::Font CTextPainter::GetFont(const LControl& control) const
@@ -99,14 +129,7 @@ PangoLayout* CTextPainter::MakeLayout(PangoContext* context, const LControl& con
                                       double width, double height, double hAlign, bool limitHeight) const
 {
     PangoLayout* layout = pango_layout_new(context);
-    const Font font = GetFont(control);
-    PangoFontDescription* description = pango_font_description_new();
-    pango_font_description_set_family(description, font.mFamily.c_str());
-    pango_font_description_set_absolute_size(description, font.mPixelSize * PANGO_SCALE);
-    pango_font_description_set_weight(description, font.mBold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_font_description_set_style(description, font.mItalic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
-    pango_layout_set_font_description(layout, description);
-    pango_font_description_free(description);
+    SetFont(layout, GetFont(control));
 
     // Windows-style line ends in the string tables would otherwise show as an extra break.
     std::string utf8 = text.ToUTF8();
@@ -151,8 +174,7 @@ void CTextPainter::Draw(cairo_t* cr, const LControl& control, const WString& tex
                         std::min(box.mRight, clip.mRight), std::min(box.mBottom, clip.mBottom)};
     if (visible.IsEmpty())
         return;
-    PangoContext* context = pango_cairo_create_context(cr);
-    UnhintedMetrics(context);
+    PangoContext* context = DrawContext(cr);
     PangoLayout* layout = MakeLayout(context, control, text, box.GetWidth(), box.GetHeight(), hAlign, true);
     PangoRectangle logical;
     pango_layout_get_pixel_extents(layout, nullptr, &logical);
@@ -175,7 +197,7 @@ void CTextPainter::Draw(cairo_t* cr, const LControl& control, const WString& tex
 PangoContext* CTextPainter::MeasureContext()
 {
     if (!mMeasureContext) {
-        mMeasureContext = pango_font_map_create_context(pango_cairo_font_map_get_default());
+        mMeasureContext = pango_font_map_create_context(FontMap());
         pango_cairo_context_set_resolution(mMeasureContext, 96.0);
         UnhintedMetrics(mMeasureContext);
     }
@@ -212,6 +234,32 @@ double CTextPainter::LineHeight(const LControl& control)
     pango_layout_get_pixel_extents(layout, nullptr, &logical);
     g_object_unref(layout);
     return logical.height;
+}
+
+void CTextPainter::LoadFonts(const std::vector<Sample>& samples)
+{
+    // Wide enough for a caption on one line, tall enough for a few wrapped lines: glyphs that
+    // fall outside the scratch image are not rasterised.
+    constexpr int kScratchWidth = 512;
+    constexpr int kScratchHeight = 128;
+    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kScratchWidth, kScratchHeight);
+    cairo_t* cr = cairo_create(scratch);
+    PangoContext* context = DrawContext(cr);
+    for (const Sample& sample : samples) {
+        if (sample.mText.empty())
+            continue;
+        PangoLayout* layout = pango_layout_new(context);
+        SetFont(layout, sample.mFont);
+        pango_layout_set_text(layout, sample.mText.c_str(), static_cast<int>(sample.mText.size()));
+        pango_layout_set_width(layout, kScratchWidth * PANGO_SCALE);
+        pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+        cairo_move_to(cr, 0, 0);
+        pango_cairo_show_layout(cr, layout);
+        g_object_unref(layout);
+    }
+    g_object_unref(context);
+    cairo_destroy(cr);
+    cairo_surface_destroy(scratch);
 }
 
 } // namespace ZT

@@ -18,7 +18,10 @@
 //
 // Metrics are laid out without hinting, so a text breaks the same way at every display scale.
 //
-// Threads: the user-interface thread's.
+// Measuring and drawing go through one font map of the painter's own, not the calling thread's
+// default: fonts loaded through it stay loaded for whichever thread uses the painter next.
+//
+// Threads: the user-interface thread's, except LoadFonts (below).
 
 #include "ZTFramework/Graphics/SkinDrawing.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
@@ -26,9 +29,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 typedef struct _cairo cairo_t;
 typedef struct _PangoContext PangoContext;
+typedef struct _PangoFontMap PangoFontMap;
 typedef struct _PangoLayout PangoLayout;
 
 namespace ZT {
@@ -49,6 +54,12 @@ public:
     CTextPainter(const CTextPainter&) = delete;
     CTextPainter& operator=(const CTextPainter&) = delete;
 
+    // A text in a font, for LoadFonts.
+    struct Sample {
+        Font mFont;
+        std::string mText; // UTF-8
+    };
+
     // The LCID whose "FontLocale" applies (0: none).
     void SetLocale(std::uint32_t lcid) noexcept { mLcid = lcid; }
     [[nodiscard]] Font GetFont(const LControl& control) const;
@@ -64,14 +75,24 @@ public:
     // The height of one line in the control's font (rows of item lists).
     [[nodiscard]] double LineHeight(const LControl& control);
 
+    // Loads what drawing the samples needs (fontconfig's configuration on first use, the fonts
+    // and their fallbacks, the glyphs at scale 1) by drawing them into a scratch image, so that
+    // the first frame finds them ready. May run on another thread while nothing else uses this
+    // painter; that thread is joined before the painter's next use.
+    void LoadFonts(const std::vector<Sample>& samples);
+
 private:
     // A layout for the control's text (the caller releases it with g_object_unref).
     PangoLayout* MakeLayout(PangoContext* context, const LControl& control, const WString& text, double width,
                             double height, double hAlign, bool limitHeight) const;
     PangoContext* MeasureContext();
+    PangoFontMap* FontMap();
+    // A context for drawing on cr through the painter's font map.
+    PangoContext* DrawContext(cairo_t* cr);
 
     RCPtr<LSkinDefinitions> mSkin;
     std::uint32_t mLcid = 0;
+    PangoFontMap* mFontMap = nullptr;
     PangoContext* mMeasureContext = nullptr;
 };
 

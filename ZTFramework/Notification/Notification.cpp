@@ -1,5 +1,7 @@
 #include "ZTFramework/Notification/Notification.h"
 
+#include "ZTFramework/Notification/NotificationDistributor.h"
+
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
 #include <algorithm>
@@ -245,6 +247,12 @@ void SetNotificationPooling(bool on)
     if (!on)
         if (ThreadCache* const cache = GetThreadCache())
             cache->mItems.clear();
+}
+
+void PrepareThreadForNotifications()
+{
+    (void)GetThreadCache();
+    PrepareThreadForDeliveries();
 }
 
 bool IsNotificationPoolingOn()

@@ -147,4 +147,11 @@ void SetNotificationPooling(bool on);
 // (a thread making notifications takes them from the pool some at a time).
 [[nodiscard]] std::size_t GetNotificationPoolSize();
 
+// Makes the calling thread's notification caches (its share of the pool and its spare delivery
+// lists) now instead of at its first notification. Their destructors are registered with the C
+// runtime on first use, and that registration waits as long as another thread is loading a
+// shared library (the loader keeps its lock for the whole load): a thread that goes on with
+// notifications while a library loads beside it calls this before the load starts.
+void PrepareThreadForNotifications();
+
 } // namespace ZT

@@ -100,11 +100,26 @@ ZTRESULT ClientPool::DistributeFrom(CDeliveryList& list, LNotificationDistributo
     return S_OK;
 }
 
+namespace {
+
+// One list per delivery in progress on this thread (clients may send from their handlers);
+// the lists are kept for reuse, so sends do not allocate once the nesting depth was seen.
+std::vector<std::unique_ptr<LNotificationDistributor::CDeliveryList>>& SpareDeliveryLists()
+{
+    thread_local std::vector<std::unique_ptr<LNotificationDistributor::CDeliveryList>> lists;
+    return lists;
+}
+
+} // namespace
+
+void PrepareThreadForDeliveries()
+{
+    (void)SpareDeliveryLists();
+}
+
 ZTRESULT ClientPool::Distribute(LNotificationDistributor* distributor, const RCPtr<LNotification>& notification)
 {
-    // One list per delivery in progress on this thread (clients may send from their handlers);
-    // the lists are kept for reuse, so sends do not allocate once the nesting depth was seen.
-    thread_local std::vector<std::unique_ptr<CDeliveryList>> spareLists;
+    std::vector<std::unique_ptr<CDeliveryList>>& spareLists = SpareDeliveryLists();
     std::unique_ptr<CDeliveryList> list;
     if (spareLists.empty()) {
         list = std::make_unique<CDeliveryList>();
@@ -114,12 +129,13 @@ ZTRESULT ClientPool::Distribute(LNotificationDistributor* distributor, const RCP
     }
     struct Lease {
         std::unique_ptr<CDeliveryList>& mList;
+        std::vector<std::unique_ptr<CDeliveryList>>& mSpares;
         ~Lease()
         {
             mList->Clear();
-            spareLists.push_back(std::move(mList));
+            mSpares.push_back(std::move(mList));
         }
-    } lease{list};
+    } lease{list, spareLists};
     FillDeliveryList(*list);
     return DistributeFrom(*list, distributor, notification);
 }

@@ -201,4 +201,8 @@ private:
     std::atomic<bool> mHasLatestPostedOnly{false};
 };
 
+// Makes the calling thread's spare delivery lists now rather than at its first send (see
+// PrepareThreadForNotifications, which calls it).
+void PrepareThreadForDeliveries();
+
 } // namespace ZT

@@ -166,24 +166,6 @@ ZTRESULT CWindowHost::Create(const Options& options, std::string& error)
         return E_OUTOFMEMORY;
     }
 
-    if (!options.mIconPng.empty()) {
-        std::span<const std::uint8_t> bytes = options.mIconPng;
-        cairo_surface_t* icon = cairo_image_surface_create_from_png_stream(&ReadPng, &bytes);
-        if (cairo_surface_status(icon) == CAIRO_STATUS_SUCCESS) {
-            cairo_surface_flush(icon);
-            SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
-                cairo_image_surface_get_data(icon), cairo_image_surface_get_width(icon),
-                cairo_image_surface_get_height(icon), 32, cairo_image_surface_get_stride(icon), SDL_PIXELFORMAT_ARGB8888);
-            if (surface) {
-                SDL_SetWindowIcon(mWindow, surface);
-                SDL_FreeSurface(surface);
-            }
-        } else {
-            DebugLine("Window: the icon does not decode; the window has none");
-        }
-        cairo_surface_destroy(icon);
-    }
-
     mRootWindow = MakeRC<LRootWindow>();
     mRootWindow->SetWindowServices(this);
     const ZTRESULT attached = mRootWindow->SetRootControl(mRoot);
@@ -233,6 +215,31 @@ void CWindowHost::Show()
     }
     mShownAtMs = SDL_GetTicks64();
     (void)PaintInvalidAreas();
+    // The icon only serves the window manager's lists and switcher: decoded and sent after the
+    // first frame, it no longer holds that frame back (some 4 ms).
+    SetIcon();
+}
+
+void CWindowHost::SetIcon()
+{
+    if (mIconSet || !mWindow || mOptions.mIconPng.empty())
+        return;
+    mIconSet = true;
+    std::span<const std::uint8_t> bytes = mOptions.mIconPng;
+    cairo_surface_t* icon = cairo_image_surface_create_from_png_stream(&ReadPng, &bytes);
+    if (cairo_surface_status(icon) == CAIRO_STATUS_SUCCESS) {
+        cairo_surface_flush(icon);
+        SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+            cairo_image_surface_get_data(icon), cairo_image_surface_get_width(icon),
+            cairo_image_surface_get_height(icon), 32, cairo_image_surface_get_stride(icon), SDL_PIXELFORMAT_ARGB8888);
+        if (surface) {
+            SDL_SetWindowIcon(mWindow, surface);
+            SDL_FreeSurface(surface);
+        }
+    } else {
+        DebugLine("Window: the icon does not decode; the window has none");
+    }
+    cairo_surface_destroy(icon);
 }
 
 void CWindowHost::Raise()

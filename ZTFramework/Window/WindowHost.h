@@ -54,7 +54,7 @@ public:
         WString mCaption;             // the first caption
         Rect mPlace;                  // logical pixels; a position below 0 centres the window
         bool mResizable = false;
-        // The icon as PNG bytes (empty: none).
+        // The icon as PNG bytes (empty: none), set once the window has shown its first frame.
         std::span<const std::uint8_t> mIconPng;
         // A PNG file to write the first painted frame to (empty: none), at the first paint that
         // happens frameDelayMs or later after the window was shown; the loop ends after it
@@ -144,6 +144,8 @@ private:
     void PresentAll();
     void Present(const Rect& logicalArea);
     void TakeFrameIfDue();
+    // Decodes mOptions.mIconPng and gives it to the window, once (Show, after the first frame).
+    void SetIcon();
     void StopWatching();
     [[nodiscard]] bool RecreateSurface();
 
@@ -165,6 +167,7 @@ private:
     bool mEndLoop = false;
     bool mHookInstalled = false;
     bool mFrameTaken = false;
+    bool mIconSet = false;
     int mFrameTimer = 0; // SDL_TimerID of the frame's delay, 0 when none runs
     std::uint64_t mShownAtMs = 0;
     Counters mCounters;

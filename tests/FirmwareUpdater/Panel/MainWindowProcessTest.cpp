@@ -134,6 +134,43 @@ TEST(WindowProcess, ASkinTheWindowCannotUseIsAStartupErrorNotACrash)
     }
 }
 
+// The module is loaded on a thread of its own while the processor scans: a module that cannot be
+// loaded must still end the run with the start-up error that names it, on every way it can fail,
+// and a query (which loads no module) must not notice.
+TEST(WindowProcess, AWindowModuleThatCannotLoadIsAStartupErrorNamingIt)
+{
+    Sandbox sandbox; // no display: the error goes to standard error instead of a message box
+    const std::filesystem::path program = std::filesystem::path(UpdaterProcess::BinaryPath());
+    const std::string moduleName = program.filename().string() + "-window.so";
+    const struct {
+        const char* name;
+        const char* moduleBytes; // null: no module file at all
+    } cases[] = {
+        {"missing", nullptr},
+        {"not-a-library", "this is not a shared library\n"},
+    };
+    for (const auto& c : cases) {
+        const std::filesystem::path folder = sandbox.Folder() / c.name;
+        std::filesystem::create_directories(folder);
+        const std::filesystem::path copy = folder / program.filename();
+        std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing);
+        if (c.moduleBytes)
+            std::ofstream(folder / moduleName, std::ios::binary) << c.moduleBytes;
+
+        const Result run = sandbox.Run(copy.string(), {copy.string(), "-SIMULATE_DEVICES=00.30,00.49"});
+        EXPECT_EQ(run.Signal, 0) << c.name << "\n" << Describe(run);
+        EXPECT_EQ(run.ExitCode, 1) << c.name << "\n" << Describe(run);
+        EXPECT_TRUE(Contains(run.StandardError, kStartupError)) << c.name << "\n" << Describe(run);
+        EXPECT_TRUE(Contains(run.StandardError, "the window module cannot be loaded")) << c.name << "\n" << Describe(run);
+        EXPECT_TRUE(Contains(run.StandardError, moduleName)) << c.name << ": the message should name the file\n"
+                                                             << Describe(run);
+
+        const Result query = sandbox.Run(copy.string(), {copy.string(), "-RETURN_UPDATE_MODE_STATUS", "-SIMULATE_DEVICES=00.30,00.49"});
+        EXPECT_EQ(query.Signal, 0) << c.name << "\n" << Describe(query);
+        EXPECT_FALSE(Contains(query.StandardError, "window module")) << c.name << "\n" << Describe(query);
+    }
+}
+
 TEST(WindowProcess, ASecondCopyRaisesTheFirstCopysWindowAndEnds)
 {
     const std::optional<std::string> display = TestDisplay();

@@ -13,6 +13,8 @@
 
 #include <cstring>
 #include <span>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -68,6 +70,45 @@ TEST(ControlPainter, LabelTextStaysInsideItsControlInEveryLanguageAndOverflow)
         }
     }
     EXPECT_TRUE(painter->GetMessages().empty()) << painter->GetMessages().front();
+}
+
+// The window loads the fonts of its texts on a thread while SDL starts, then paints on its own
+// thread through the same painter: the pixels must be those of a painter that loaded nothing
+// ahead, in every language (the Japanese text needs a fallback font), and at both scales.
+TEST(ControlPainter, FontsPreparedOnAnotherThreadPaintTheSamePixels)
+{
+    SkinBuilder skin;
+    skin.Look(L"Label", WString(), skin.SolidPart(kText), 0.0, 0.0);
+    skin.LookList(L"Label", {L"Label"});
+    const Rect place{4, 4, 196, 76};
+    const auto panel = Place<ZT::LPanel>(nullptr, L"panel", WString(), {0, 0, 200, 160});
+    const auto english = Place<ZT::LLabel>(panel.Get(), L"english", WString(L"Label"), place);
+    english->SetText(WString(L"UPDATE FIRMWARE: Do not unplug the controller."));
+    const auto japanese = Place<ZT::LLabel>(panel.Get(), L"japanese", WString(L"Label"), {4, 80, 196, 156});
+    japanese->SetText(WString(L"ファームウェアを更新しています。電源を切らないでください。"));
+
+    for (const int scale : {1, 2}) {
+        const auto plain = ZT::MakeRC<ZT::LControlPainter>(skin.Get(), WString(L"::"));
+        Canvas expected(200, 160, scale);
+        ASSERT_RESULT_EQ(plain->Paint(expected.Context(), *panel, {0, 0, 200, 160}), ZT::S_OK);
+
+        const auto prepared = ZT::MakeRC<ZT::LControlPainter>(skin.Get(), WString(L"::"));
+        std::thread loader(prepared->PrepareFonts(*panel));
+        loader.join();
+        Canvas painted(200, 160, scale);
+        ASSERT_RESULT_EQ(prepared->Paint(painted.Context(), *panel, {0, 0, 200, 160}), ZT::S_OK);
+
+        int differing = 0;
+        std::string first;
+        for (int y = 0; y < painted.DeviceHeight(); ++y)
+            for (int x = 0; x < painted.DeviceWidth(); ++x)
+                if (painted.At(x, y) != expected.At(x, y) && differing++ == 0)
+                    first = "(" + std::to_string(x) + ", " + std::to_string(y) + ") " +
+                            ZT::Testing::Argb(painted.At(x, y)) + " instead of " + ZT::Testing::Argb(expected.At(x, y));
+        EXPECT_EQ(differing, 0) << "scale " << scale << ": pixels differ after fonts were prepared on a thread, first at "
+                                << first;
+        EXPECT_GT(painted.CountInk({0, 0, 200, 160}).mInside, 0) << "scale " << scale << ": no text was drawn at all";
+    }
 }
 
 TEST(ControlPainter, WrappedTextNeedsMoreHeightWhenNarrower)
