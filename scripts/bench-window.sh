@@ -2,11 +2,12 @@
 # The window's cost, on the display the environment names (scripts/bench.sh runs this through
 # scripts/with-xvfb.sh, a private Xvfb):
 #   1. start to first frame: from just before the process starts, on simulated devices, to the
-#      moment its first frame, shown on the window, has been written as PNG
-#      (XR4000_NOVA_UPDATER_FRAME; the file's modification time), next to a bare SDL + Cairo
-#      program (bench/window/BareWindow.cpp) that shows and paints one 400 x 450 window the same
-#      way, interleaved, medians of each; target: ratio at most 1.5. What either does after the
-#      frame (its shutdown) is not counted;
+#      moment its first frame was shown on the window. Each program writes that frame as PNG
+#      (XR4000_NOVA_UPDATER_FRAME) and sets the file's modification time to the moment it showed
+#      the frame, so that the encoding, which costs a detailed frame more than a flat one, is not
+#      counted. Next to a bare SDL + Cairo program (bench/window/BareWindow.cpp) that shows and
+#      paints one 400 x 450 window the same way, interleaved, medians of each; target: ratio at
+#      most 1.5. What either does after the frame (its shutdown) is not counted;
 #   2. resident memory after the first frame: the peak resident set of that run (it ends right
 #      after the frame); target: at most 40 MB;
 #   3. idle CPU: the process CPU time (user + system) of a shown window left alone for 10 s;

@@ -13,8 +13,8 @@
 //
 // The first painted frame, or the first painted at least some milliseconds after the window
 // showed, can be written to a PNG file, after which the run ends: set XR4000_NOVA_UPDATER_FRAME
-// to the file and XR4000_NOVA_UPDATER_FRAME_AFTER_MS to the delay. Screenshots, tests and
-// benchmarks use it.
+// to the file and XR4000_NOVA_UPDATER_FRAME_AFTER_MS to the delay. The file's modification time
+// is the moment that frame showed. Screenshots, tests and benchmarks use it.
 //
 // The window lives in a module of its own (MainWindow.cpp with the window host and the painter,
 // "xr4000-nova-updater-window.so" beside the program), which the program loads only for a run

@@ -15,7 +15,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ZT {
@@ -494,7 +496,10 @@ void CWindowHost::TakeFrameIfDue()
         return;
     }
     mFrameTaken = true;
-    if (!WriteFrame(mOptions.mFrameFile))
+    // Called right after the frame was presented: this is when it reached the screen.
+    timespec shownAt{};
+    (void)::clock_gettime(CLOCK_REALTIME, &shownAt);
+    if (!WriteFrame(mOptions.mFrameFile, shownAt))
         CDebugLine() << "Window: the frame could not be written to " << mOptions.mFrameFile;
     if (mOptions.mEndAfterFrame)
         mEndLoop = true;
@@ -533,7 +538,7 @@ void CWindowHost::PresentAll()
     Present(Rect{0, 0, mClient.mWidth, mClient.mHeight});
 }
 
-bool CWindowHost::WriteFrame(const std::string& path) const
+bool CWindowHost::WriteFrame(const std::string& path, const std::optional<timespec>& shownAt) const
 {
     if (!mSurface)
         return false;
@@ -542,6 +547,13 @@ bool CWindowHost::WriteFrame(const std::string& path) const
     if (cairo_surface_write_to_png(mSurface, partial.c_str()) != CAIRO_STATUS_SUCCESS) {
         (void)std::remove(partial.c_str());
         return false;
+    }
+    if (shownAt) {
+        const timespec times[2] = {{0, UTIME_OMIT}, *shownAt};
+        if (::utimensat(AT_FDCWD, partial.c_str(), times, 0) != 0) {
+            (void)std::remove(partial.c_str());
+            return false;
+        }
     }
     return std::rename(partial.c_str(), path.c_str()) == 0;
 }

@@ -29,9 +29,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -107,8 +109,10 @@ public:
 
     // Paints the areas the tree asked for and shows them. True when anything was painted.
     bool PaintInvalidAreas();
-    // The current frame as a PNG file. False when it cannot be written.
-    [[nodiscard]] bool WriteFrame(const std::string& path) const;
+    // The current frame as a PNG file. False when it cannot be written. With shownAt, the file's
+    // modification time is that moment (when the frame reached the screen), so that whoever times
+    // the window's start by the file learns when the frame showed, not how long it took to encode.
+    [[nodiscard]] bool WriteFrame(const std::string& path, const std::optional<timespec>& shownAt = std::nullopt) const;
 
     [[nodiscard]] LRootWindow& GetRootWindow() const noexcept { return *mRootWindow; }
     [[nodiscard]] CWindowInput& GetInput() noexcept { return *mInput; }

@@ -1,13 +1,17 @@
 // The reference for the window's start-up benchmark (scripts/bench-window.sh): the least a
 // program on SDL2 and Cairo does to show one 400 x 450 window with a painted frame, the way the
 // updater's window does it (Cairo image surface, copied to the window's surface, the frame also
-// written as PNG when XR4000_NOVA_UPDATER_FRAME names a file), and then ends.
+// written as PNG when XR4000_NOVA_UPDATER_FRAME names a file, its modification time set to the
+// moment the frame was shown, as the updater does), and then ends.
 
 #include <SDL.h>
 #include <cairo.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 int main()
 {
@@ -43,9 +47,14 @@ int main()
         SDL_BlitSurface(source, nullptr, target, nullptr);
         SDL_UpdateWindowSurface(window);
     }
+    timespec shownAt{};
+    (void)clock_gettime(CLOCK_REALTIME, &shownAt);
     SDL_FreeSurface(source);
-    if (const char* file = std::getenv("XR4000_NOVA_UPDATER_FRAME"); file && *file)
+    if (const char* file = std::getenv("XR4000_NOVA_UPDATER_FRAME"); file && *file) {
         cairo_surface_write_to_png(frame, file);
+        const timespec times[2] = {{0, UTIME_OMIT}, shownAt};
+        (void)utimensat(AT_FDCWD, file, times, 0);
+    }
     cairo_surface_destroy(frame);
     SDL_DestroyWindow(window);
     SDL_Quit();

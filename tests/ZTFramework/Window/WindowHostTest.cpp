@@ -16,9 +16,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -305,6 +309,16 @@ TEST_F(WindowHost, OnlyChangedAreasAreRepaintedAndTheFrameIsWritten)
     EXPECT_EQ(cairo_image_surface_get_height(image), 450);
     cairo_surface_destroy(image);
     EXPECT_FALSE(mHost->WriteFrame((temp.Path() / "missing" / "frame.png").string())) << "a folder that does not exist";
+
+    // Stamped with the moment it showed: a benchmark timing the start by the file's time must
+    // not count the encoding.
+    const timespec shownAt{1'700'000'000, 123'456'000};
+    ASSERT_TRUE(mHost->WriteFrame(file, shownAt));
+    struct stat written {};
+    ASSERT_EQ(::stat(file.c_str(), &written), 0) << std::strerror(errno);
+    EXPECT_EQ(written.st_mtim.tv_sec, shownAt.tv_sec);
+    EXPECT_EQ(written.st_mtim.tv_nsec, shownAt.tv_nsec);
+    EXPECT_FALSE(std::filesystem::exists(file + ".part")) << "the partial file was left behind";
 }
 
 TEST_F(WindowHost, AtScaleTwoTheWindowKeepsItsLogicalSizeAndDrawsAtDoubleResolution)
