@@ -186,6 +186,8 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
         options.mEndAfterFrame = true;
     }
 
+    // The skin's images decode here, on this thread, while the fonts may still be loading.
+    painter->PreloadImages();
     if (fontLoader)
         fontLoader->join();
     ZT::CSdlVideo::RestoreEnvironment();

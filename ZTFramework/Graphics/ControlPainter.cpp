@@ -160,6 +160,18 @@ std::function<void()> LControlPainter::PrepareFonts(const LControl& root)
     return [impl = mImpl.get(), samples = std::move(samples)] { impl->mText.LoadFonts(samples); };
 }
 
+void LControlPainter::PreloadImages()
+{
+    if (!mImpl->mSkin)
+        return;
+    for (const auto& [name, part] : mImpl->mSkin->mParts) {
+        for (const WString* file : {&part->mImageFile, &part->mColorizerMaskFile}) {
+            if (!file->IsEmpty())
+                (void)mImpl->mImages.GetImage(file->ToUTF8());
+        }
+    }
+}
+
 void LControlPainter::SetLocale(std::uint32_t lcid)
 {
     mImpl->mText.SetLocale(lcid);

@@ -72,6 +72,10 @@ public:
     // nothing else uses this painter until it has ended (the caller joins it first). The painter
     // must outlive the task.
     [[nodiscard]] std::function<void()> PrepareFonts(const LControl& root);
+    // Decodes every image and mask the skin's parts name, which the first paint would otherwise
+    // decode as it goes. On this painter's thread; may run while PrepareFonts' task runs, which
+    // does not touch the images.
+    void PreloadImages();
 
     // Paints root over size (logical pixels) at scale into a new image and writes it as a PNG
     // file. An empty text, or what failed (the painting's result, or why the file could not be
