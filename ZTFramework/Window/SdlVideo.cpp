@@ -3,6 +3,8 @@
 #include <SDL.h>
 
 #include <cstdlib>
+#include <string>
+#include <sys/stat.h>
 
 namespace ZT {
 
@@ -19,6 +21,25 @@ constexpr const char* kComposeFileVariable = "XCOMPOSEFILE";
 // The user-interface thread's.
 bool gComposeFileSet = false;
 
+constexpr const char* kBusAddressVariable = "DBUS_SESSION_BUS_ADDRESS";
+// The address that tells libdbus there is no session bus, so that it launches none.
+constexpr const char* kNoBusAddress = "disabled:";
+// Whether PrepareEnvironment set kBusAddressVariable; the user-interface thread's.
+bool gBusAddressSet = false;
+
+// Whether libdbus would find a session bus: an address in the environment, or the socket that
+// a user session's bus listens on.
+bool SessionBusReachable()
+{
+    if (IsSet(kBusAddressVariable))
+        return true;
+    const char* const runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime)
+        return false;
+    struct stat status {};
+    return ::stat((std::string(runtime) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
 } // namespace
 
 void CSdlVideo::PrepareEnvironment(const std::string& windowClassName)
@@ -30,12 +51,16 @@ void CSdlVideo::PrepareEnvironment(const std::string& windowClassName)
     }
     if (!gComposeFileSet && !IsSet(kComposeFileVariable))
         gComposeFileSet = ::setenv(kComposeFileVariable, "/dev/null", 1) == 0;
+    if (!gBusAddressSet && !SessionBusReachable())
+        gBusAddressSet = ::setenv(kBusAddressVariable, kNoBusAddress, 1) == 0;
 }
 
 void CSdlVideo::RestoreEnvironment()
 {
     if (gComposeFileSet && ::unsetenv(kComposeFileVariable) == 0)
         gComposeFileSet = false;
+    if (gBusAddressSet && ::unsetenv(kBusAddressVariable) == 0)
+        gBusAddressSet = false;
 }
 
 bool CSdlVideo::EnvironmentNamesDisplay()
@@ -51,7 +76,7 @@ CSdlVideo::CSdlVideo(const std::string& windowClassName)
     }
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    const bool preparedHere = !gComposeFileSet;
+    const bool preparedHere = !gComposeFileSet && !gBusAddressSet;
     PrepareEnvironment(windowClassName);
     const int started = SDL_Init(SDL_INIT_VIDEO);
     if (preparedHere)

@@ -11,6 +11,12 @@
 //   empty compose table (XCOMPOSEFILE=/dev/null, unless the user named a file) instead of parsing
 //   the locale's, some 5700 lines (about 10 ms of every start). The variable is given back once
 //   SDL has started, so that programs the window starts (the file chooser) see the user's own.
+// - Where no session bus can be reached (DBUS_SESSION_BUS_ADDRESS unset and no socket at
+//   $XDG_RUNTIME_DIR/bus), libdbus, which SDL opens at its start, would try to launch one for
+//   the display: a fork of this multi-threaded process, whose copy-on-write faults and TLB
+//   shoot-downs cost the first frame about 8 ms, and, where dbus-launch is installed, a bus
+//   daemon left behind by the updater. SDL's start gets DBUS_SESSION_BUS_ADDRESS=disabled:
+//   instead, given back with the compose file.
 //
 // The environment is read by libraries on any thread, and setenv beside a getenv is a race:
 // PrepareEnvironment sets the variables before the caller starts a thread of its own, and
@@ -39,7 +45,8 @@ public:
 
     // The variables SDL reads when it starts (above). windowClassName as for the constructor.
     static void PrepareEnvironment(const std::string& windowClassName);
-    // Gives back what PrepareEnvironment set for SDL's start only (the compose file).
+    // Gives back what PrepareEnvironment set for SDL's start only (the compose file, the bus
+    // address).
     static void RestoreEnvironment();
 
     // Whether the environment names a display at all (DISPLAY or WAYLAND_DISPLAY set and not
