@@ -89,6 +89,8 @@ struct DownloadRun {
     std::string Device;
     // Set when the first erase request is sent: from then on the flash holds no whole image.
     bool EraseRequested = false;
+    // How long the last status request took to be answered, in milliseconds.
+    std::uint64_t LastStatusMs = 0;
 };
 
 enum class PhaseEnd {
@@ -154,16 +156,22 @@ bool UnexpectedState(const DownloadRun& run, const std::string& step, const std:
 
 bool RequestStatus(DownloadRun& run, const std::string& step, const char* request, StatusReply& status)
 {
-    if (run.Usb.GetStatus(status) != ZT::UsbError::None)
+    const std::uint64_t sentMs = ZT::GetClock().NowMs();
+    const ZT::UsbError error = run.Usb.GetStatus(status);
+    run.LastStatusMs = ZT::GetClock().NowMs() - sentMs;
+    if (error != ZT::UsbError::None)
         return FailedRequest(run, step, request);
     return true;
 }
 
 // Polls while the bootloader reports dfuDNBUSY, each time after the wait its last reply asked
 // for: at most kBusyPollWaitLimitMs; none when it asked for none the first time, at least
-// kStatusPollWaitMs after that. status holds the first reply on entry and the last on return.
-// False after a failed request (logged) and when the bootloader is still busy after
-// kBusyTotalWaitLimitMs (logged).
+// kStatusPollWaitMs after that. The time the reply itself took counts toward that wait: an
+// STM32 bootloader carries out the erase or the write before it completes the status request
+// that started it, then still asks for the operation's whole time, which a host that waits again
+// spends twice. status holds the first reply on entry and the last on return (run.LastStatusMs
+// how long it took). False after a failed request (logged) and when the bootloader is still busy
+// after kBusyTotalWaitLimitMs (logged).
 bool PollWhileBusy(DownloadRun& run, const std::string& step, StatusReply& status)
 {
     std::uint32_t waitedMs = 0;
@@ -172,11 +180,14 @@ bool PollWhileBusy(DownloadRun& run, const std::string& step, StatusReply& statu
             return UnexpectedState(run, step, "status poll after " + std::to_string(waitedMs) + " ms of waiting", status,
                                    DfuState::DfuDnloadIdle);
         std::uint32_t waitMs = std::min(status.PollTimeout, kBusyPollWaitLimitMs);
+        const auto answeredMs = static_cast<std::uint32_t>(std::min<std::uint64_t>(run.LastStatusMs, waitMs));
+        waitMs -= answeredMs;
         if (poll > 0)
             waitMs = std::max(waitMs, kStatusPollWaitMs);
         if (waitMs > 0)
             ZT::GetClock().SleepMs(waitMs);
-        waitedMs += std::max(waitMs, kStatusPollWaitMs); // a device that asks for no wait still counts
+        // A device that asks for no wait still counts.
+        waitedMs += std::max(waitMs + answeredMs, kStatusPollWaitMs);
         if (!RequestStatus(run, step, "status poll", status))
             return false;
     }
@@ -325,18 +336,22 @@ bool PointAtElementStart(DownloadRun& run)
 }
 
 // The first status request starts programming; then up to kBlockStatusPollLimit more, 10 ms
-// apart, until the bootloader reports dfuDNLOAD-IDLE.
+// apart, until the bootloader reports dfuDNLOAD-IDLE. A bootloader that held the first reply for
+// the whole programming time it asks for has programmed the block already: the next request
+// follows at once.
 bool WaitForBlockWritten(DownloadRun& run, const std::string& step)
 {
     StatusReply status;
-    if (run.Usb.GetStatus(status) != ZT::UsbError::None)
-        return FailedRequest(run, step, "status request");
+    if (!RequestStatus(run, step, "status request", status))
+        return false;
     for (std::uint32_t poll = 0; poll < kBlockStatusPollLimit; ++poll) {
         if (status.State == DfuState::DfuDnloadIdle)
             return true;
-        ZT::GetClock().SleepMs(kStatusPollWaitMs);
-        if (run.Usb.GetStatus(status) != ZT::UsbError::None)
-            return FailedRequest(run, step, "status poll");
+        const bool heldUntilDone = poll == 0 && status.PollTimeout > 0 && run.LastStatusMs >= status.PollTimeout;
+        if (!heldUntilDone)
+            ZT::GetClock().SleepMs(kStatusPollWaitMs);
+        if (!RequestStatus(run, step, "status poll", status))
+            return false;
     }
     if (status.State == DfuState::DfuDnloadIdle)
         return true;
