@@ -101,6 +101,18 @@ int ZOrder(const LControl* control)
     return descriptor && descriptor->mZOrder ? *descriptor->mZOrder : 0;
 }
 
+// The look a popup or tooltip has when the skin gives it none: the area filled, with a 1-pixel
+// border inside its edge.
+void PaintPlainBox(cairo_t* cr, const Rect& area, std::uint32_t fill, std::uint32_t border)
+{
+    CSkinDrawing::SetColor(cr, fill);
+    cairo_paint(cr);
+    CSkinDrawing::SetColor(cr, border);
+    cairo_set_line_width(cr, 1.0);
+    cairo_rectangle(cr, area.mLeft + 0.5, area.mTop + 0.5, area.GetWidth() - 1.0, area.GetHeight() - 1.0);
+    cairo_stroke(cr);
+}
+
 } // namespace
 
 struct LControlPainter::Impl {
@@ -291,14 +303,8 @@ std::vector<std::pair<int, int>> LControlPainter::Impl::MenuRows(const LPopupMen
 void LControlPainter::Impl::PaintPopupMenu(cairo_t* cr, const LPopupMenu& menu, const LLookDescriptor* look,
                                            const Rect& area)
 {
-    if (!look) {
-        CSkinDrawing::SetColor(cr, kMenuBackground);
-        cairo_paint(cr);
-        CSkinDrawing::SetColor(cr, kMenuBorder);
-        cairo_set_line_width(cr, 1.0);
-        cairo_rectangle(cr, area.mLeft + 0.5, area.mTop + 0.5, area.GetWidth() - 1.0, area.GetHeight() - 1.0);
-        cairo_stroke(cr);
-    }
+    if (!look)
+        PaintPlainBox(cr, area, kMenuBackground, kMenuBorder);
     const std::vector<std::pair<int, int>> rows = MenuRows(menu);
     // The clicks find their items in the rows drawn here.
     menu.NoteItemRows(rows);
@@ -391,14 +397,8 @@ void LControlPainter::Impl::PaintControl(cairo_t* cr, const LControl& control, c
     }
     if (look)
         mDrawing.DrawLook(cr, *look, area);
-    else if (dynamic_cast<const LToolTip*>(&control)) {
-        CSkinDrawing::SetColor(cr, kToolTipBackground);
-        cairo_paint(cr);
-        CSkinDrawing::SetColor(cr, kToolTipText);
-        cairo_set_line_width(cr, 1.0);
-        cairo_rectangle(cr, area.mLeft + 0.5, area.mTop + 0.5, area.GetWidth() - 1.0, area.GetHeight() - 1.0);
-        cairo_stroke(cr);
-    }
+    else if (dynamic_cast<const LToolTip*>(&control))
+        PaintPlainBox(cr, area, kToolTipBackground, kToolTipText);
     if (const auto* menu = dynamic_cast<const LMainMenu*>(&control)) {
         PaintMainMenu(cr, *menu, look, area);
         return;
