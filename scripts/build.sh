@@ -20,6 +20,13 @@ case "$dir" in
     build-fuzz) args+=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZT_BUILD_FUZZ=ON -DZT_BUILD_TESTS=OFF -DZT_BUILD_BENCH=OFF) ;;
 esac
 
+# ccache, where installed, lets several work trees of the project share compiled objects: paths
+# below the tree are hashed relative to it.
+if command -v ccache >/dev/null 2>&1; then
+    args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
+fi
+
 if [ ! -f "$dir/build.ninja" ]; then
     cmake -S . -B "$dir" "${args[@]}" >/dev/null
 fi
