@@ -13,6 +13,8 @@ namespace ZT {
 namespace {
 
 constexpr const char* kClientName = "XR4000 NOVA Firmware Updater";
+// The node alsa-lib's "hw" sequencer opens.
+constexpr const char* kSequencerDevice = "/dev/snd/seq";
 
 // alsa-lib writes its own errors to stderr; ours go to the debug output instead.
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...)
@@ -52,6 +54,17 @@ LSystemAlsaSequencer::LSystemAlsaSequencer(const std::string& sequencerName)
     alsa->snd_lib_error_set_handler(IgnoreAlsaError);
     snd_seq_t* sequencer = nullptr;
     const int opened = alsa->snd_seq_open(&sequencer, sequencerName.c_str(), SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK);
+    if (opened == -EACCES || opened == -EPERM) {
+        // The node is there (the module is loaded) but belongs to the audio group, and udev gives
+        // it to the user at the seat only where a rule tags it for that.
+        CDebugLine() << "MIDI: no permission to open the ALSA sequencer " << kSequencerDevice << " (\""
+                     << sequencerName << "\": " << alsa->snd_strerror(opened)
+                     << "); a controller in normal mode cannot be switched to update mode. Add the user to the "
+                        "audio group (\"sudo usermod -aG audio $USER\", then log in again), or give the "
+                        "logged-in user the sound devices with a udev rule (SUBSYSTEM==\"sound\", "
+                        "TAG+=\"uaccess\"), or put the controller in update mode by hand.";
+        return;
+    }
     if (opened < 0) {
         CDebugLine() << "MIDI: no ALSA sequencer (\"" << sequencerName << "\": " << alsa->snd_strerror(opened)
                      << "); a controller in normal mode cannot be switched to update mode. Load it with "

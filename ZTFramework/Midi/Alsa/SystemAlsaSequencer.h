@@ -1,9 +1,10 @@
 #pragma once
 // The kernel's ALSA sequencer, opened once as an output-only client with one source port.
 //
-// A machine without a sequencer (no /dev/snd/seq, the snd-seq module not loaded) or without
-// alsa-lib gives a sequencer that lists nothing and refuses every send with -ENODEV; one line on
-// the debug output says so.
+// A machine without a sequencer (no /dev/snd/seq, the snd-seq module not loaded), a user who may
+// not open it (not in the audio group, no udev rule giving the seat's user the sound devices) or
+// a machine without alsa-lib gives a sequencer that lists nothing and refuses every send with
+// -ENODEV; one line on the debug output names the cause and what to do.
 //
 // Threads: mMutex guards the sequencer handle and is held for a whole send, including its wait
 // of at most the caller's time-out, so sends through one sequencer are serialised.

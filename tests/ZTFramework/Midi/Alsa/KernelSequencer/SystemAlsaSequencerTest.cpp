@@ -345,4 +345,26 @@ TEST_F(SystemAlsaSequencerTest, AMissingSequencerDeviceIsNamedWithHowToLoadIt)
     EXPECT_EQ(mKernel.GetOpenCount(), 0);
 }
 
+// A node the user may not open (not in the audio group, no seat access): the debug output names
+// the permission and both ways to get it, not the module.
+TEST_F(SystemAlsaSequencerTest, AnUnreadableSequencerDeviceNamesTheAudioGroupAndTheUdevRule)
+{
+    const std::string node = TestbedNode();
+    ASSERT_EQ(::chmod(node.c_str(), 0), 0) << node << ": " << std::strerror(errno);
+    CDebugCapture capture;
+    ZT::RCPtr<ZT::LSystemAlsaSequencer> sequencer;
+    {
+        CWithoutFileAccessOverride asUser;
+        sequencer = ZT::MakeRC<ZT::LSystemAlsaSequencer>();
+    }
+    static_cast<void>(::chmod(node.c_str(), 0660));
+    EXPECT_FALSE(sequencer->IsAvailable());
+    EXPECT_TRUE(sequencer->ListOutputs().empty());
+    const std::string text = capture.Text();
+    EXPECT_NE(text.find("Permission denied"), std::string::npos) << text;
+    EXPECT_NE(text.find("audio group"), std::string::npos) << text;
+    EXPECT_NE(text.find("udev"), std::string::npos) << text;
+    EXPECT_EQ(text.find("modprobe"), std::string::npos) << "a permission problem is no missing module\n" << text;
+}
+
 } // namespace
