@@ -19,7 +19,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstring>
+#include <ostream>
+#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -305,9 +308,12 @@ protected:
     }
 
     // Runs the copied program while this thread plays the devices' hardware.
-    Result RunUpdater(const std::vector<std::string>& options, std::chrono::seconds timeout)
+    // launcher, when given, starts the program (its arguments first).
+    Result RunUpdater(const std::vector<std::string>& options, std::chrono::seconds timeout,
+                      const std::vector<std::string>& launcher = {})
     {
-        std::vector<std::string> arguments{(mSandbox.Folder() / "bin" / "xr4000-nova-updater").string()};
+        std::vector<std::string> arguments = launcher;
+        arguments.push_back((mSandbox.Folder() / "bin" / "xr4000-nova-updater").string());
         arguments.insert(arguments.end(), options.begin(), options.end());
         auto run = std::async(std::launch::async, [&] { return mSandbox.Run(arguments.front(), arguments, timeout); });
         while (run.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
@@ -315,6 +321,15 @@ protected:
             mWheelDisplay->Step();
         }
         return run.get();
+    }
+
+    // The node's file in the testbed's folder.
+    [[nodiscard]] static std::string TestbedNode()
+    {
+        gchar* root = umockdev_testbed_get_root_dir(CTestbedEnvironment::sTestbed);
+        const std::string node = std::string(root) + CEmulatedAlsaSequencer::kDevnode;
+        g_free(root);
+        return node;
     }
 
     Sandbox mSandbox;
@@ -349,5 +364,59 @@ TEST_F(FirstUseProcessTest, QueryThenSilentUpdateOfBothDevicesThroughRealAlsaLib
     const Result after = RunUpdater({"-RETURN_UPDATE_MODE_STATUS"}, std::chrono::seconds(60));
     EXPECT_EQ(after.ExitCode, 4) << "up to date\n" << Describe(after);
 }
+
+// What stops the switch before any message, as the user sees it on the terminal: each run names
+// the cause and what to do, sends nothing, and leaves both devices as they were in normal mode.
+struct SwitchFailure {
+    const char* name;
+    std::vector<std::string> expectedLines;
+};
+void PrintTo(const SwitchFailure& failure, std::ostream* out) { *out << failure.name; }
+
+class FirstUseSwitchFailure : public FirstUseProcessTest, public ::testing::WithParamInterface<SwitchFailure> {};
+
+TEST_P(FirstUseSwitchFailure, NamesTheCauseSendsNothingAndLeavesBothDevicesInNormalMode)
+{
+    const std::string name = GetParam().name;
+    const std::string node = TestbedNode();
+    std::vector<std::string> launcher;
+    bool realSequencer = false;
+    if (name == "NoPortNamedExactlyAsTheController") {
+        mKernel.RemoveClient(kControllerClient);
+    } else if (name == "SequencerDeviceMissing") {
+        ASSERT_EQ(::rename(node.c_str(), (node + ".hidden").c_str()), 0) << node << ": " << std::strerror(errno);
+        // The testbed hides only the nodes it has: a machine with a real sequencer shows it here.
+        realSequencer = ::access(CEmulatedAlsaSequencer::kDevnode, F_OK) == 0;
+    } else if (name == "SequencerDeviceNotOpenable") {
+        ASSERT_EQ(::chmod(node.c_str(), 0), 0) << node << ": " << std::strerror(errno);
+        // Root opens any file; without these two capabilities it meets the node as a user does.
+        if (::geteuid() == 0)
+            launcher = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search"};
+    }
+    const Result run = realSequencer ? Result{} : RunUpdater({"-SILENT", "-DEBUG_CONSOLE"}, std::chrono::seconds(120), launcher);
+    static_cast<void>(::rename((node + ".hidden").c_str(), node.c_str()));
+    static_cast<void>(::chmod(node.c_str(), 0644));
+    if (realSequencer)
+        GTEST_SKIP() << "this machine has a real " << CEmulatedAlsaSequencer::kDevnode;
+
+    EXPECT_EQ(run.ExitCode, 0) << Describe(run);
+    for (const std::string& line : GetParam().expectedLines)
+        EXPECT_TRUE(Contains(run.StandardError, line)) << "no \"" << line << "\"\n" << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "Controller: failed")) << Describe(run);
+    EXPECT_TRUE(mKernel.GetDelivered().empty()) << mKernel.GetDelivered().size() << " event(s) delivered";
+    EXPECT_EQ(mController->Requests(), 0);
+    EXPECT_FALSE(mController->Updated());
+    EXPECT_FALSE(mWheelDisplay->Updated());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, FirstUseSwitchFailure,
+    ::testing::Values(
+        SwitchFailure{"NoPortNamedExactlyAsTheController",
+                      {"no MIDI port named \"Halvard XR4000 NOVA\" can be opened; no message sent"}},
+        SwitchFailure{"SequencerDeviceMissing", {"No such file or directory", "sudo modprobe snd-seq"}},
+        SwitchFailure{"SequencerDeviceNotOpenable",
+                      {"no permission to open the ALSA sequencer /dev/snd/seq", "audio group", "udev rule"}}),
+    [](const ::testing::TestParamInfo<SwitchFailure>& info) { return std::string(info.param.name); });
 
 } // namespace
