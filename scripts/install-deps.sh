@@ -9,7 +9,7 @@ PACKAGES=(
     libexpat1-dev libusb-1.0-0-dev libudev-dev libasound2-dev
     libsdl2-dev libcairo2-dev libpango1.0-dev fonts-wqy-microhei
     libgtest-dev libgmock-dev libbenchmark-dev
-    umockdev libumockdev-dev dfu-util
+    umockdev libumockdev-dev dfu-util alsa-utils
     xvfb xauth
 )
 

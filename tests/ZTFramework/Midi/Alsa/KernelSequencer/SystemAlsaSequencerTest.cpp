@@ -367,4 +367,56 @@ TEST_F(SystemAlsaSequencerTest, AnUnreadableSequencerDeviceNamesTheAudioGroupAnd
     EXPECT_EQ(text.find("modprobe"), std::string::npos) << "a permission problem is no missing module\n" << text;
 }
 
+// Runs command (with umockdev's preload and folder inherited, so that it meets the same emulated
+// sequencer) and gives its standard output and error.
+std::string RunTool(const std::string& command, int& status)
+{
+    std::string output;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) {
+        status = -1;
+        return output;
+    }
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    status = ::pclose(pipe);
+    return output;
+}
+
+// A second, independent client of the emulation: stock aconnect lists the writable ports through
+// its own alsa-lib calls, and must see exactly what the program lists, so the emulation is the
+// kernel's sequencer and not only what our code expects of one.
+TEST_F(SystemAlsaSequencerTest, StockAconnectListsTheSameWritablePortsAsTheProgram)
+{
+    if (::access("/usr/bin/aconnect", X_OK) != 0)
+        GTEST_SKIP() << "aconnect (alsa-utils) is not installed";
+    UseSystemSequencer();
+    int status = 0;
+    const std::string listing = RunTool("aconnect -o", status);
+    ASSERT_EQ(status, 0) << listing;
+    // "client 28: 'Halvard XR4000 NOVA' [type=kernel,card=3]", then "    0 'Halvard XR4000 NOVA MIDI 1'".
+    std::ostringstream listed;
+    std::istringstream lines(listing);
+    int client = -1;
+    std::string clientName;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("client ", 0) == 0) {
+            client = std::stoi(line.substr(7));
+            const auto open = line.find('\'');
+            clientName = line.substr(open + 1, line.find('\'', open + 1) - open - 1);
+        } else if (client > 0 && line.find('\'') != std::string::npos) {
+            const auto open = line.find('\'');
+            listed << client << ":" << std::stoi(line) << " " << clientName << " / "
+                   << line.substr(open + 1, line.rfind('\'') - open - 1) << "\n";
+        }
+    }
+    std::ostringstream ours;
+    for (const ZT::AlsaSequencerOutput& output : mSystem->ListOutputs())
+        ours << output.client << ":" << output.port << " " << output.clientName << " / " << output.portName << "\n";
+    EXPECT_EQ(ours.str(), listed.str()) << "aconnect -o, the system client left out:\n" << listing;
+    EXPECT_NE(ours.str().find("24:1 Halvard XR4000 NOVA WD / Halvard XR4000 NOVA WD MIDI 2"), std::string::npos)
+        << ours.str();
+}
+
 } // namespace
