@@ -323,6 +323,9 @@ TEST_F(SystemAlsaSequencerTest, ClosingTheSequencerLeavesNoClientBehind)
 
 // Without the node (no snd-seq module): nothing is listed, every send is refused, and the debug
 // output tells the user what is missing and how to load it.
+// umockdev's preload keeps an entry in a table of 50 for every open under /dev that failed (alsa-lib
+// tries three), never freed: one process can run this test and the next about eight times in
+// all, which --gtest_repeat must stay below; ctest runs each once in a process of its own.
 TEST_F(SystemAlsaSequencerTest, AMissingSequencerDeviceIsNamedWithHowToLoadIt)
 {
     const std::string node = TestbedNode();
