@@ -10,8 +10,10 @@
 //      that was killed leaves dfuDNLOAD-IDLE behind);
 //   4. erase, in the order of the target's erase list (copied at the start of the run), the
 //      sectors that start inside the element;
-//   5. write the element: the DfuSe set-address command before block 0, and again before a last
-//      block shorter than 2048 bytes, each block numbered from 2 after its set-address command;
+//   5. write the element, its first block last (blocks 1 .. last, then 0): a set-address command
+//      before block 1, before a last block shorter than 2048 bytes and before block 0, each block
+//      numbered from 2 after its set-address command. Until block 0 is written the image's first
+//      word stays erased, so a cut download never leaves an image a boot code would start;
 //   6. point the bootloader at the element's start (a ROM that jumps to its address pointer then
 //      starts the application) and ask it to leave DFU mode; find the device again and report
 //      success.
@@ -374,19 +376,30 @@ bool WriteBlock(DownloadRun& run, std::uint16_t blockIndex, std::uint16_t blockN
     return WaitForBlockWritten(run, step);
 }
 
-// Block 0 and a last block shorter than the transfer size each get a set-address command of
-// their own, and the short block goes out as block number 2 again: it then lands at its own
-// address even on a bootloader that would count the blocks before it in another transfer size.
+// The order the blocks go out in: 1, 2, ..., last, then 0. Block 0 holds the application's vector
+// table, whose first word (the initial stack pointer) is all a resident boot code may look at
+// before it jumps: while it stays erased, a download cut at any point leaves a device that stays
+// in its bootloader rather than one that starts half an image.
+std::uint16_t BlockAtPosition(std::uint16_t position, std::uint16_t blockCount)
+{
+    return position + 1 < blockCount ? static_cast<std::uint16_t>(position + 1) : 0;
+}
+
+// Each run of consecutive blocks starts with a set-address command of its own: block 1, block 0,
+// and a last block shorter than the transfer size. The short block goes out as block number 2
+// again: it then lands at its own address even on a bootloader that would count the blocks before
+// it in another transfer size. Progress counts the blocks written, whichever they are.
 PhaseEnd WriteBlocks(DownloadRun& run)
 {
     const std::uint16_t blockCount = run.File.GetBlockCount();
     const bool lastBlockIsPartial = run.File.GetElementSize() % kBlockSize != 0;
     std::uint16_t baseBlock = 0;
-    for (std::uint16_t i = 0; i < blockCount; ++i) {
+    for (std::uint16_t position = 0; position < blockCount; ++position) {
         if (run.CancelRequested())
             return PhaseEnd::Cancelled;
-        run.PostProgress((kEraseShare * blockCount + (1.0 - kEraseShare) * i) / blockCount);
-        if (i == 0 || (i == blockCount - 1 && lastBlockIsPartial)) {
+        run.PostProgress((kEraseShare * blockCount + (1.0 - kEraseShare) * position) / blockCount);
+        const std::uint16_t i = BlockAtPosition(position, blockCount);
+        if (position == 0 || i == 0 || (i == blockCount - 1 && lastBlockIsPartial)) {
             if (!SetAddressForBlock(run, i))
                 return PhaseEnd::DeviceFailed;
             baseBlock = i;
