@@ -278,8 +278,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BlockCase>& info) { return std::string(info.param.name); });
 
 // A download cut after any number of blocks (the cable pulled) leaves the image's first word
-// erased: a boot code that starts whatever has a stack pointer there, as the noImageCheck fault
-// makes the simulated one, keeps the device in its bootloader at the next power-up.
+// erased: the simulated boot code, which starts whatever has a stack pointer there, keeps the
+// device in its bootloader at the next power-up.
 TEST_F(DfuSeDownload, CutAfterAnyBlockLeavesTheFirstWordErasedAndTheDeviceInItsBootloader)
 {
     const DfuSeImage image = MakeImage(0x08008000, 4 * 2048 + 808, 0x0030); // 5 blocks, the last short
@@ -287,7 +287,7 @@ TEST_F(DfuSeDownload, CutAfterAnyBlockLeavesTheFirstWordErasedAndTheDeviceInItsB
         SCOPED_TRACE("unplugged after " + std::to_string(blocks) + " of 5 blocks");
         ScanAndEnterUpdateMode();
         UseImage(image);
-        mController->SetFaults(Fault(&F::noImageCheck, true, Fault(&F::unplugAfterBlocks, blocks)));
+        mController->SetFaults(Fault(&F::unplugAfterBlocks, blocks));
         ASSERT_EQ(RunUpdate(), UpdateRunState::Failed);
         mController->Plug();
         const auto head = mController->ReadFlash(0x08008000, 8);
@@ -296,14 +296,13 @@ TEST_F(DfuSeDownload, CutAfterAnyBlockLeavesTheFirstWordErasedAndTheDeviceInItsB
         EXPECT_EQ(ModeOf(*mController), "Bootloader") << "the power-up started a half-written image";
 
         // The next run, without the fault, finishes the image and the device starts it.
-        mController->SetFaults(Fault(&F::noImageCheck, true));
+        mController->SetFaults({});
         ScanAndEnterUpdateMode();
         UseImage(image);
         ASSERT_EQ(RunUpdate(), UpdateRunState::Succeeded);
         EXPECT_TRUE(FlashHolds(*mController, image));
         mClock.AdvanceMs(1500);
         EXPECT_EQ(ModeOf(*mController), "Application");
-        mController->SetFaults({});
     }
 }
 
