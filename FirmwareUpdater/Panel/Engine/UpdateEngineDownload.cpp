@@ -2,9 +2,10 @@
 // selected device, which already runs its DFU bootloader.
 //
 // The run, on the engine's worker thread:
-//   1. check the firmware file against the target's erase list (CFirmwareFileCheck) before the
-//      USB connection is opened: a refused file sends no request at all;
-//   2. open the file (2048-byte blocks) and the bootloader's USB path;
+//   1. read the firmware file whole, once, and check those bytes against the target's erase list
+//      and device (CFirmwareFileCheck) before the USB connection is opened: a refused file sends
+//      no request at all;
+//   2. serve the checked bytes as 2048-byte blocks and open the bootloader's USB path;
 //   3. bring the bootloader's DFU state machine to dfuIDLE: wait out an operation it is still
 //      busy with, then one CLRSTATUS in dfuERROR or one ABORT in the states an ABORT ends (a run
 //      that was killed leaves dfuDNLOAD-IDLE behind);
@@ -37,6 +38,7 @@
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareFileCheck.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateProgressNotificationData.h"
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateTarget.h"
 #include "FirmwareUpdater/Panel/Engine/UsbConnection.h"
 #include "ZTFramework/Debug/DebugLine.h"
@@ -47,7 +49,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <exception>
 #include <functional>
+#include <span>
+#include <vector>
 #include <string>
 
 namespace {
@@ -432,13 +437,17 @@ void ReportDeviceStaysInUpdateMode(const DownloadRun& run, const char* why)
 
 } // namespace
 
-ZT::ZTRESULT LUpdateEngine::CheckFirmwareFileBeforeTouchingDevice(const EraseList& sectors)
+ZT::ZTRESULT LUpdateEngine::CheckFirmwareFileBeforeTouchingDevice(const EraseList& sectors,
+                                                                   const std::vector<std::uint8_t>* bytes)
 {
     if (GetFirmwareFileState() == FirmwareFileState::NoFileDefined)
         return ZT::S_OK; // nothing chosen, nothing to check; the download refuses to start without one
     ZT::WString path;
     (void)GetFirmwareFilePath(path); // an empty path cannot be opened, and is refused below
-    const CFirmwareFileCheck::Result check = CFirmwareFileCheck::Check(path, sectors.Addresses);
+    const ProductDevice* device = ProductDevice::FindByNormalModeIds(kControllerDevice.VendorId, sectors.ProductId);
+    const CFirmwareFileCheck::Result check =
+        bytes ? CFirmwareFileCheck::Check(std::span<const std::uint8_t>(*bytes), sectors.Addresses, device)
+              : CFirmwareFileCheck::Check(path, sectors.Addresses, device);
     if (check.IsUsable())
         return ZT::S_OK;
     ZT::CDebugLine() << "Engine: the firmware file " << path.View() << " is refused before any device is touched: "
@@ -467,16 +476,33 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
     UsbConnection& usb = GetUsbConnection();
     usb.SetCurrentDevice(record);
 
+    // The file is read once, here: the check and every block of the download work from these
+    // bytes, so a file replaced on disk while the run goes on cannot leave a mix of two images.
+    ZT::WString path;
+    (void)GetFirmwareFilePath(path); // an empty path cannot be read
+    std::vector<std::uint8_t> bytes;
+    bool read = false;
+    try {
+        read = ZT::Succeeded(LDfuSeFirmwareFile::ReadWholeFile(path, bytes));
+    } catch (const std::exception& error) {
+        ZT::CDebugLine() << "Engine: reading the firmware file " << path.View() << " failed: " << error.what();
+    }
     // A device that was already in update mode comes straight here: this is the first look at the
     // file for it.
-    if (ZT::Failed(CheckFirmwareFileBeforeTouchingDevice(sectors)))
+    if (!read) {
+        ZT::CDebugLine() << "Engine: the firmware file " << path.View()
+                         << " is refused before any device is touched: it cannot be read whole (CannotBeRead)";
+        SetUpdateRunState(UpdateRunState::Failed);
+        SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);
+        SetDeviceState(DeviceState::DeviceCannotBeUpdated);
+        return ZT::E_FAIL;
+    }
+    if (ZT::Failed(CheckFirmwareFileBeforeTouchingDevice(sectors, &bytes)))
         return ZT::E_FAIL;
 
-    // Held only by this run: every return below releases it, which closes the file.
+    // Held only by this run, with the bytes checked above.
     const ZT::RCPtr<LDfuSeFirmwareFile> file = LDfuSeFirmwareFile::Create();
-    ZT::WString path;
-    (void)GetFirmwareFilePath(path); // an empty path fails to open just below
-    if (ZT::Failed(file->Open(path, kBlockSize))) {
+    if (ZT::Failed(file->OpenBytes(std::move(bytes), kBlockSize))) {
         ZT::CDebugLine() << "Engine: the firmware file " << path.View() << " cannot be used";
         SetUpdateRunState(UpdateRunState::Failed);
         SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);

@@ -233,6 +233,30 @@ TEST_F(DfuSeDownload, FirmwareFileRemovedAfterItWasChosenFailsWithoutAnyRequest)
     ExpectRecoverable();
 }
 
+// The file is replaced on disk (another image of the same shape, as a second copy of the
+// installer would leave it) while the first sector is erased, after the run has checked it: the
+// flash must hold the checked image, never blocks of both.
+TEST_F(DfuSeDownload, AFileReplacedDuringTheEraseChangesNothingTheRunWrites)
+{
+    const DfuSeImage checked = MakeImage(0x08008000, 5 * 2048 + 100, 0x0030, 1);
+    const DfuSeImage replacement = MakeImage(0x08008000, 5 * 2048 + 100, 0x0030, 2);
+    ASSERT_NE(checked.ElementData, replacement.ElementData);
+    ScanAndEnterUpdateMode();
+    UseImage(checked);
+    bool replaced = false;
+    mClock.mAfterSleep = [&](std::uint64_t) {
+        if (!replaced) {
+            (void)mTemp.Write("test-image.dfu", replacement.ToBytes());
+            replaced = true;
+        }
+    };
+    const UpdateRunState end = RunUpdate();
+    mClock.mAfterSleep = nullptr;
+    ASSERT_TRUE(replaced) << "the run never waited during its erase";
+    ASSERT_EQ(end, UpdateRunState::Succeeded);
+    EXPECT_TRUE(FlashHolds(*mController, checked)) << "the flash is not the image the run checked";
+}
+
 struct BlockCase {
     const char* name;
     std::size_t size;
@@ -744,8 +768,43 @@ INSTANTIATE_TEST_SUITE_P(
                         {"ElementPastErasedSectors", "0x08020000"}},
         RefusedFileCase{"ElementInTheBootloadersFlash",
                         [](const DfuSeImage&) { return MakeImage(0x08000000, 5000, 0x0031).ToBytes(); },
-                        {"ElementBelowErasedSectors", "0x08000000", "0x08008000"}}),
+                        {"ElementBelowErasedSectors", "0x08000000", "0x08008000"}},
+        // Fits the controller's flash, but its suffix says it is the wheel display's.
+        RefusedFileCase{"SuffixNamesTheWheelDisplay",
+                        [](const DfuSeImage& product) {
+                            DfuSeImage other = product;
+                            other.ProductId = 0xB010;
+                            other.TargetName = "ST...";
+                            return other.ToBytes();
+                        },
+                        {"MadeForOtherDevice",
+                         "it is the Halvard XR4000 NOVA WD's image, not the Halvard XR4000 NOVA's: its DFU suffix "
+                         "names 2C1A:B010"}},
+        // The bootloader's own IDs in the suffix, the wheel display's name as its target's.
+        RefusedFileCase{"TargetNamedTheWheelDisplay",
+                        [](const DfuSeImage& product) {
+                            DfuSeImage other = product;
+                            other.VendorId = 0x0483;
+                            other.ProductId = 0xDF11;
+                            other.TargetName = "halvard xr4000 nova wd";
+                            return other.ToBytes();
+                        },
+                        {"MadeForOtherDevice", "Halvard XR4000 NOVA WD's image", "its target is named \"halvard xr4000 nova wd\""}}),
     [](const ::testing::TestParamInfo<RefusedFileCase>& info) { return std::string(info.param.name); });
+
+// A file that names neither device, as DfuSe tools write one (the bootloader's IDs, a generic
+// target name), is judged by its contents alone and written.
+TEST_F(DfuSeDownload, AFileThatNamesNeitherDeviceIsWritten)
+{
+    DfuSeImage generic = mControllerImage;
+    generic.VendorId = 0x0483;
+    generic.ProductId = 0xDF11;
+    generic.TargetName = "ST...";
+    ScanAndEnterUpdateMode();
+    UseImage(generic);
+    EXPECT_EQ(RunUpdate(), UpdateRunState::Succeeded);
+    EXPECT_TRUE(FlashHolds(*mController, generic));
+}
 
 TEST_F(DfuSeDownload, DeviceGoneBeforeTheRunFailsWithoutAnyRequest)
 {
