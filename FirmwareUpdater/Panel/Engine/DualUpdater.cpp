@@ -241,15 +241,37 @@ void LDualUpdater::Probe()
 bool LDualUpdater::IdentifyBootloaders(bool controllerFound, bool displayFound, const std::vector<std::string>& serials)
 {
     using Kind = ProductDevice::Kind;
-    // One device in normal mode and one bootloader: the bootloader is the other device.
+    const CBootloaderRoleRecord record = CBootloaderRoleRecord::Load();
+    // One device in normal mode and one bootloader: the bootloader is the other device, unless
+    // the record says otherwise. Once it names a serial for that device, or gives this serial to
+    // the device in normal mode, a bootloader it does not confirm is some other board in DFU mode
+    // (the same IDs). The probe never writes the record: the mode switch and the download do, so
+    // that a query leaves it as it was.
     if (controllerFound != displayFound && serials.size() == 1) {
         const Kind kind = controllerFound ? Kind::WheelDisplay : Kind::Controller;
-        (kind == Kind::Controller ? mProbe.ControllerBootloaderSerial : mProbe.DisplayBootloaderSerial) = serials[0];
-        (void)CBootloaderRoleRecord::Remember(kind, serials[0]);
-        return true;
+        const std::optional<Kind> recorded = record.FindKind(serials[0]);
+        const std::string& expected = record.GetSerial(kind);
+        if (recorded == kind || (!recorded && expected.empty())) {
+            (kind == Kind::Controller ? mProbe.ControllerBootloaderSerial : mProbe.DisplayBootloaderSerial) = serials[0];
+            return true;
+        }
+        const char* name = kind == Kind::Controller ? "controller" : "wheel display";
+        const std::string path = CBootloaderRoleRecord::GetFilePath();
+        ZT::CDebugLine line;
+        line << "Devices: the device in update mode (0483:DF11, serial number "
+             << (serials[0].empty() ? std::string("(none)") : serials[0]) << ") is not the " << name
+             << " the record knows: " << path << " gives ";
+        if (recorded)
+            line << "that serial number to the " << (*recorded == Kind::Controller ? "controller" : "wheel display")
+                 << ", which is in normal mode";
+        else
+            line << "the " << name << " the serial number " << expected;
+        line << ". Nothing is written into it. If it is another board in update mode, unplug it and run the updater "
+                "again; if the "
+             << name << "'s board was replaced, delete that file and run the updater again.";
+        return false;
     }
 
-    const CBootloaderRoleRecord record = CBootloaderRoleRecord::Load();
     std::vector<std::string> unidentified;
     for (const std::string& serial : serials) {
         const std::optional<Kind> kind = record.FindKind(serial);

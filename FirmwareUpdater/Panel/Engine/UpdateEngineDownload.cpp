@@ -35,6 +35,7 @@
 
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 
+#include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareFileCheck.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateProgressNotificationData.h"
@@ -509,6 +510,12 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
         SetDeviceState(DeviceState::DeviceCannotBeUpdated);
         return ZT::E_FAIL;
     }
+
+    // The bootloader about to be written is the target's: from now on the record says so, for a
+    // run that finds it again with nothing else to tell it by.
+    if (const ProductDevice* device = ProductDevice::FindByNormalModeIds(record.VendorId, record.ProductId);
+        device && !record.UpdateModeSerialNumber.empty())
+        (void)CBootloaderRoleRecord::Remember(device->DeviceKind, record.UpdateModeSerialNumber);
 
     // A connection that does not open makes the first request fail with kNotOpenError.
     (void)usb.Open(record.UpdateModePath);
