@@ -8,6 +8,7 @@
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateTarget.h"
 #include "ZTFramework/Debug/DebugLine.h"
+#include "ZTFramework/Usb/UsbBackend.h"
 
 #include <algorithm>
 #include <mutex>
@@ -172,6 +173,22 @@ std::uint32_t LDualUpdater::ProbeFor(std::uint32_t vendorId, std::uint32_t produ
     return found;
 }
 
+std::string LDualUpdater::FindDuplicateDevice()
+{
+    std::vector<ZT::UsbDeviceInfo> listed;
+    if (ZT::Failed(ZT::GetUsbBackend()->ListDevices(listed)))
+        return {}; // the probe's own listings fail the same way and find nothing
+    for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice}) {
+        const auto count = std::count_if(listed.begin(), listed.end(), [device](const ZT::UsbDeviceInfo& info) {
+            return info.vendorId == device->VendorId && info.productId == device->ProductId;
+        });
+        if (count > 1)
+            return std::to_string(count) + " " + ZT::WString(device->MidiPortName).ToUTF8() + " units (" +
+                   (device->DeviceKind == ProductDevice::Kind::Controller ? "controllers" : "wheel displays") + ")";
+    }
+    return {};
+}
+
 void LDualUpdater::Probe()
 {
     mProbe.AnyDeviceFound = false;
@@ -180,6 +197,7 @@ void LDualUpdater::Probe()
     mProbe.DisplayInUpdateMode = false;
     mProbe.DeviceSetIncomplete = false;
     mProbe.BootloaderUnidentified = false;
+    mProbe.DuplicateDevice = false;
     mProbe.ControllerBootloaderSerial.clear();
     mProbe.DisplayBootloaderSerial.clear();
 
@@ -189,6 +207,17 @@ void LDualUpdater::Probe()
         // through the preparer, which would probe again from inside the probe.
         mProbeEngine->SetUpdateTarget(&GetUpdateTarget());
         (void)mProbeEngine->Initialize(ZT::WString()); // always S_OK
+    }
+
+    // Two units of one kind: the engine would take the first it lists, which may be either.
+    if (const std::string twice = FindDuplicateDevice(); !twice.empty()) {
+        ZT::CDebugLine() << "Devices: " << twice
+                         << " are plugged in, and nothing tells which one to update: unplug all but one XR4000 NOVA "
+                            "and run the updater again. Nothing is written.";
+        mProbe.AnyDeviceFound = true;
+        mProbe.DeviceSetIncomplete = true;
+        mProbe.DuplicateDevice = true;
+        return;
     }
 
     // A version is written only when its device is found; otherwise the last one seen stays.

@@ -207,6 +207,29 @@ INSTANTIATE_TEST_SUITE_P(
                     std::optional<std::uint16_t>(0x0030), std::nullopt, true, kStrayGivenToTheController.c_str(),
                     "gives that serial number to the controller, which is in normal mode"}));
 
+// Two controllers beside the wheel display: which one would be written depends on the order the
+// bus lists them. Nothing is switched or written, and the run says what to do.
+TEST_F(BootloaderRecovery, TwoUnitsOfOneKindAreRefused)
+{
+    const std::vector<ZT::RCPtr<LSimulatedDevice>> devices{Plug(SimulatedDeviceKind::Controller, 0x0030),
+                                                           Plug(SimulatedDeviceKind::Controller, 0x0030),
+                                                           Plug(SimulatedDeviceKind::WheelDisplay, 0x0049)};
+    CDebugCapture capture;
+    EXPECT_RESULT_EQ(mEngine->ScanForDevices(), ZT::E_FAIL);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
+    EXPECT_TRUE(LDualUpdater::GetInstance()->GetProbeResult().DuplicateDevice);
+    EXPECT_NE(capture.Text().find("2 Halvard XR4000 NOVA units (controllers) are plugged in"), std::string::npos)
+        << capture.Text();
+    EXPECT_NE(capture.Text().find("unplug all but one XR4000 NOVA"), std::string::npos) << capture.Text();
+
+    mHost.ContinueUpdateProcess();
+    EXPECT_EQ(mHost.mStarted, 0);
+    for (const auto& device : devices) {
+        EXPECT_EQ(device->GetMode(), SimulatedDeviceMode::Application) << SimulatedDeviceKindName(device->GetKind());
+        EXPECT_TRUE(device->GetRequestLog().empty()) << SimulatedDeviceKindName(device->GetKind());
+    }
+}
+
 // A scan, as a query makes one, only reads the record; the download that starts on the
 // bootloader writes it.
 TEST_F(BootloaderRecovery, AScanNeverWritesTheRecordAndTheDownloadDoes)
