@@ -257,6 +257,24 @@ TEST_F(DfuSeDownload, AFileReplacedDuringTheEraseChangesNothingTheRunWrites)
     EXPECT_TRUE(FlashHolds(*mController, checked)) << "the flash is not the image the run checked";
 }
 
+// A bootloader that answers an erase's first status request at once, dfuDNBUSY with the erase's
+// time, and erases while the host waits: the engine waits that time once and writes nothing into
+// a sector that is still being erased.
+TEST_F(DfuSeDownload, AnEraseAnsweredBusyAtOnceIsWaitedForOnce)
+{
+    ScanAndEnterUpdateMode();
+    mController->SetFaults(Fault(&F::eraseBusyAtOnce, true));
+    ForgetWhatCameBefore();
+    const std::uint64_t startedAt = mClock.NowMs();
+    ASSERT_EQ(RunUpdate(), UpdateRunState::Succeeded);
+    EXPECT_EQ(mClock.NowMs() - startedAt, 250u + 250 + 1100 + 47 * 20 + 8) << "not the flash's own time";
+    const auto requests = mUsb->GetDescriptions();
+    const std::vector<std::string> erase = {"DNLOAD 0 erase 0x08010000", "GETSTATUS 4", "GETSTATUS 5",
+                                            "DNLOAD 0 set 0x08008800"};
+    EXPECT_NE(std::search(requests.begin(), requests.end(), erase.begin(), erase.end()), requests.end());
+    EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
+}
+
 struct BlockCase {
     const char* name;
     std::size_t size;
