@@ -217,6 +217,11 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
         const std::uint64_t duration = DurationOf(operation);
         if (!mBusyUntilMs)
             mBusyUntilMs = nowMs + duration;
+        if (nowMs < *mBusyUntilMs && operation.kind == OperationKind::Erase && mFaults.eraseBusyAtOnce) {
+            // The erase runs while the host polls: dfuDNBUSY now, the outcome once it is done.
+            mState = ZT::DfuState::DfuDnbusy;
+            return StatusAnswer(static_cast<std::uint32_t>(std::min<std::uint64_t>(duration, 0xFFFFFF)));
+        }
         if (nowMs < *mBusyUntilMs) {
             // The bootloader answers only when the flash is done; the host's request waits.
             DfuSeReply reply;
@@ -237,6 +242,15 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
         return StatusAnswer(static_cast<std::uint32_t>(std::min<std::uint64_t>(duration, 0xFFFFFF)));
     }
     case ZT::DfuState::DfuDnbusy:
+        if (mPending) { // an erase answered busy at once
+            if (nowMs < *mBusyUntilMs)
+                return StatusAnswer(static_cast<std::uint32_t>(std::min<std::uint64_t>(*mBusyUntilMs - nowMs, 0xFFFFFF)));
+            mOutcome = Validate(*mPending);
+            if (mOutcome == ZT::DfuStatus::Ok)
+                mOutcome = Apply(*mPending, mFlash, mAddressPointer);
+            mPending.reset();
+            mBusyUntilMs.reset();
+        }
         if (mForcedBusyReplies > 0) {
             --mForcedBusyReplies;
             return StatusAnswer(static_cast<std::uint32_t>(mBus.DurationMs(mTimings.blockWriteMs)));
@@ -401,7 +415,7 @@ bool DfuSeSession::IsRestingState(ZT::DfuState state) noexcept
 DfuSeSession LDfuSeBootloader::Settle(LSimulatedFlash& flash) const
 {
     DfuSeSession session{mState, mStatus, mAddressPointer};
-    if (mState == ZT::DfuState::DfuDnloadSync && mPending) {
+    if ((mState == ZT::DfuState::DfuDnloadSync || mState == ZT::DfuState::DfuDnbusy) && mPending) {
         ZT::DfuStatus outcome = Validate(*mPending);
         if (outcome == ZT::DfuStatus::Ok)
             outcome = Apply(*mPending, flash, session.AddressPointer);

@@ -38,8 +38,14 @@ std::uint32_t GetU32(std::span<const std::uint8_t> in)
     return value;
 }
 
+// Byte 7 of the record.
+constexpr std::uint8_t kNoDevice = 0;
+constexpr std::uint8_t kControllerDevice = 1;
+constexpr std::uint8_t kWheelDisplayDevice = 2;
+
 struct RecordFields {
     std::uint16_t release = 0;
+    std::uint8_t device = kNoDevice;
     std::uint32_t length = 0;
     std::uint32_t imageCrc = 0;
 };
@@ -49,12 +55,12 @@ std::optional<RecordFields> ReadRecord(std::span<const std::uint8_t> image)
     if (image.size() < kVersionRecordOffset + kVersionRecordSize)
         return std::nullopt;
     const auto record = image.subspan(kVersionRecordOffset, kVersionRecordSize);
-    if (!std::equal(kMagic.begin(), kMagic.end(), record.begin()) || record[6] != kFormat || record[7] != 0)
+    if (!std::equal(kMagic.begin(), kMagic.end(), record.begin()) || record[6] != kFormat || record[7] > kWheelDisplayDevice)
         return std::nullopt;
     if (GetU32(record.subspan(kCheckedBytes)) != VersionRecordCrc32(record.first(kCheckedBytes)))
         return std::nullopt;
-    return RecordFields{static_cast<std::uint16_t>(record[4] | (record[5] << 8)), GetU32(record.subspan(kLengthOffset)),
-                        GetU32(record.subspan(kImageCrcOffset))};
+    return RecordFields{static_cast<std::uint16_t>(record[4] | (record[5] << 8)), record[7],
+                        GetU32(record.subspan(kLengthOffset)), GetU32(record.subspan(kImageCrcOffset))};
 }
 
 } // namespace
@@ -64,27 +70,37 @@ std::uint32_t VersionRecordCrc32(std::span<const std::uint8_t> bytes)
     return ZT::Crc32(bytes);
 }
 
-bool WriteVersionRecord(std::span<std::uint8_t> image, std::uint16_t releaseNumber)
+bool IsPlausibleStackPointer(std::uint32_t word) noexcept
+{
+    return word > 0x20000000u && word <= 0x20100000u && word % 4 == 0;
+}
+
+bool WriteVersionRecord(std::span<std::uint8_t> image, std::uint16_t releaseNumber,
+                        std::optional<SimulatedDeviceKind> device)
 {
     if (image.size() < kVersionRecordOffset + kVersionRecordSize || image.size() > std::numeric_limits<std::uint32_t>::max())
         return false;
+    PutU32(image.first(4), kImageInitialStackPointer);
     const auto record = image.subspan(kVersionRecordOffset, kVersionRecordSize);
     std::copy(kMagic.begin(), kMagic.end(), record.begin());
     record[4] = static_cast<std::uint8_t>(releaseNumber & 0xFF);
     record[5] = static_cast<std::uint8_t>(releaseNumber >> 8);
     record[6] = kFormat;
-    record[7] = 0;
+    record[7] = !device                                     ? kNoDevice
+                : *device == SimulatedDeviceKind::Controller ? kControllerDevice
+                                                             : kWheelDisplayDevice;
     PutU32(record.subspan(kLengthOffset), static_cast<std::uint32_t>(image.size()));
     PutU32(record.subspan(kImageCrcOffset), ImageCrc(image, image.size()));
     PutU32(record.subspan(kCheckedBytes), VersionRecordCrc32(record.first(kCheckedBytes)));
     return true;
 }
 
-void WriteVersionRecord(std::vector<std::uint8_t>& image, std::uint16_t releaseNumber)
+void WriteVersionRecord(std::vector<std::uint8_t>& image, std::uint16_t releaseNumber,
+                        std::optional<SimulatedDeviceKind> device)
 {
     if (image.size() < kVersionRecordOffset + kVersionRecordSize)
         image.resize(kVersionRecordOffset + kVersionRecordSize, 0xFF);
-    const bool written = WriteVersionRecord(std::span<std::uint8_t>(image), releaseNumber);
+    const bool written = WriteVersionRecord(std::span<std::uint8_t>(image), releaseNumber, device);
     (void)written; // the image has just been made long enough; a vector of 4 GiB is no image
 }
 
@@ -94,6 +110,14 @@ std::optional<std::uint16_t> ReadVersionRecord(std::span<const std::uint8_t> ima
     if (!record)
         return std::nullopt;
     return record->release;
+}
+
+std::optional<SimulatedDeviceKind> ReadImageDevice(std::span<const std::uint8_t> image)
+{
+    const auto record = ReadRecord(image);
+    if (!record || record->device == kNoDevice)
+        return std::nullopt;
+    return record->device == kControllerDevice ? SimulatedDeviceKind::Controller : SimulatedDeviceKind::WheelDisplay;
 }
 
 const char* FirmwareImageCheckName(FirmwareImageCheck check)

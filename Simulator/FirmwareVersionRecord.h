@@ -8,15 +8,20 @@
 //   offset 0   4 bytes  magic "XRFV"
 //   offset 4   2 bytes  release number, four hexadecimal version digits (0x0031 for "00.31")
 //   offset 6   1 byte   record format, 2
-//   offset 7   1 byte   0
+//   offset 7   1 byte   the device the image is made for: 0 not named, 1 controller,
+//                       2 wheel display
 //   offset 8   4 bytes  image length in bytes, from the application start (the record included)
 //   offset 12  4 bytes  CRC-32 of the image's length bytes, the record's own 20 bytes left out
 //   offset 16  4 bytes  CRC-32 (IEEE 802.3) of bytes 0 to 15
 //
-// The simulated bootloader starts the application only when the record is intact and the image
-// checksum matches the flash over the recorded length (CheckFirmwareImage), so an image that a
-// download left half written never runs. The firmware-image tool calls WriteVersionRecord when it
-// builds an image, after everything else in the image is final.
+// Like every Cortex-M application, the image starts with its vector table, whose first word is
+// the initial stack pointer: WriteVersionRecord puts kImageInitialStackPointer there. A simulated
+// boot code starts whatever holds a plausible stack pointer in that word (IsPlausibleStackPointer)
+// and, as an option, only an image whose record is intact and whose checksum matches the flash
+// over the recorded length (CheckFirmwareImage). The firmware-image tool calls WriteVersionRecord
+// when it builds an image, after everything else in the image is final.
+
+#include "Simulator/SimulatedDeviceKind.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,13 +32,26 @@
 inline constexpr std::size_t kVersionRecordOffset = 0x400;
 inline constexpr std::size_t kVersionRecordSize = 20;
 
-// Writes the record for releaseNumber into image, covering the whole image. Returns false,
-// leaving image untouched, when image is shorter than kVersionRecordOffset + kVersionRecordSize
-// or longer than 4 GiB - 1.
-[[nodiscard]] bool WriteVersionRecord(std::span<std::uint8_t> image, std::uint16_t releaseNumber);
+// The initial stack pointer every image made here starts with: the top of 128 KiB of RAM.
+inline constexpr std::uint32_t kImageInitialStackPointer = 0x20020000;
+
+// Whether word, read from an image's start, can be an initial stack pointer: a word-aligned
+// address above the start of the microcontroller's RAM (0x20000000) and at most 1 MiB into it.
+// Erased flash (0xFFFFFFFF) is not.
+[[nodiscard]] bool IsPlausibleStackPointer(std::uint32_t word) noexcept;
+
+// Writes kImageInitialStackPointer into the image's first word and the record for releaseNumber,
+// naming device when given, covering the whole image. Returns false, leaving image untouched,
+// when image is shorter than kVersionRecordOffset + kVersionRecordSize or longer than 4 GiB - 1.
+[[nodiscard]] bool WriteVersionRecord(std::span<std::uint8_t> image, std::uint16_t releaseNumber,
+                                      std::optional<SimulatedDeviceKind> device = std::nullopt);
 
 // As above, first growing a short image with erased-flash bytes (0xFF) so that the record fits.
-void WriteVersionRecord(std::vector<std::uint8_t>& image, std::uint16_t releaseNumber);
+void WriteVersionRecord(std::vector<std::uint8_t>& image, std::uint16_t releaseNumber,
+                        std::optional<SimulatedDeviceKind> device = std::nullopt);
+
+// The device an intact record names; nothing when the record is not intact or names none.
+[[nodiscard]] std::optional<SimulatedDeviceKind> ReadImageDevice(std::span<const std::uint8_t> image);
 
 // The release number of the record in image (which starts where the application starts), or
 // nothing when image is too short, the magic or format differs, or the record's checksum does not

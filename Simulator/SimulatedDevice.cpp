@@ -19,7 +19,7 @@ std::vector<std::uint8_t> MakeFactoryImage(SimulatedDeviceKind kind, std::uint16
     const std::uint8_t seed = kind == SimulatedDeviceKind::Controller ? 0x31 : 0x50;
     for (std::size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<std::uint8_t>((i * 131 + seed) ^ (i >> 8));
-    WriteVersionRecord(image, releaseNumber);
+    WriteVersionRecord(image, releaseNumber, kind);
     return image;
 }
 
@@ -40,6 +40,13 @@ std::string Hex4(std::uint32_t value)
 {
     char text[16];
     std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string Hex8(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
     return text;
 }
 
@@ -104,7 +111,8 @@ const char* SimulatedDeviceModeName(SimulatedDeviceMode mode)
 
 LSimulatedDevice::LSimulatedDevice(ZT::RCPtr<LSimulatedBus> bus, SimulatedDeviceKind kind,
                                    std::optional<std::uint16_t> releaseNumber, std::string serialNumber)
-    : mBus(std::move(bus)), mKind(kind), mIdentity(IdentityOf(kind)), mSerialNumber(std::move(serialNumber))
+    : mBus(std::move(bus)), mKind(kind), mIdentity(IdentityOf(kind)), mSerialNumber(std::move(serialNumber)),
+      mRunningIdentity(mIdentity)
 {
     if (!mBus)
         ZT_THROW_NULL_POINTER("bus", "LSimulatedDevice::LSimulatedDevice");
@@ -139,8 +147,8 @@ std::optional<ZT::UsbDeviceInfo> LSimulatedDevice::GetUsbInfo()
         info.productId = kBootloaderProductId;
         info.releaseNumber = kBootloaderReleaseNumber;
     } else {
-        info.vendorId = mIdentity.vendorId;
-        info.productId = mIdentity.productId;
+        info.vendorId = mRunningIdentity.vendorId;
+        info.productId = mRunningIdentity.productId;
         info.releaseNumber = mReleaseNumber;
     }
     return info;
@@ -153,7 +161,7 @@ std::optional<std::string> LSimulatedDevice::GetMidiPortName()
     AdvanceLocked(mBus->NowMs());
     if (mMode != SimulatedDeviceMode::Application || mFaults.noMidiPort)
         return std::nullopt;
-    return std::string(mIdentity.midiPortName);
+    return std::string(mRunningIdentity.midiPortName);
 }
 
 std::optional<ZT::DfuState> LSimulatedDevice::GetDfuState()
@@ -443,7 +451,7 @@ bool LSimulatedDevice::OpenMidi(const std::string& name, std::uint64_t& appearan
     std::lock_guard lock(mMutex);
     const std::uint64_t now = mBus->NowMs();
     AdvanceLocked(now);
-    if (mMode != SimulatedDeviceMode::Application || mFaults.noMidiPort || name != mIdentity.midiPortName)
+    if (mMode != SimulatedDeviceMode::Application || mFaults.noMidiPort || name != mRunningIdentity.midiPortName)
         return false;
     appearance = mAppearance;
     LogLocked(now, "MIDI port opened");
@@ -500,28 +508,37 @@ void LSimulatedDevice::AdvanceLocked(std::uint64_t nowMs)
 
 void LSimulatedDevice::StartLocked(std::uint64_t timeMs)
 {
+    // The boot code looks at the image's initial stack pointer: erased, or no RAM address, and
+    // there is no application to start.
+    const auto firstWord = mFlash.Read(kApplicationStartAddress, 4);
+    const std::uint32_t stackPointer = firstWord ? static_cast<std::uint32_t>((*firstWord)[0] | ((*firstWord)[1] << 8) |
+                                                                              ((*firstWord)[2] << 16)) |
+                                                       (static_cast<std::uint32_t>((*firstWord)[3]) << 24)
+                                                 : 0xFFFFFFFFu;
     std::optional<std::uint16_t> release;
     const FirmwareImageCheck check = CheckImageLocked(&release);
-    if (check == FirmwareImageCheck::Valid) {
-        mReleaseNumber = *release;
-        EnumerateLocked(SimulatedDeviceMode::Application, timeMs);
+    const bool starts = IsPlausibleStackPointer(stackPointer) &&
+                        (!mFaults.checksImage || check == FirmwareImageCheck::Valid);
+    if (!starts) {
+        LogLocked(timeMs, std::string("no application to start (initial stack pointer ") + Hex8(stackPointer) + ", " +
+                              FirmwareImageCheckName(check) + "): staying in the bootloader");
+        EnumerateLocked(SimulatedDeviceMode::Bootloader, timeMs);
         return;
     }
-    if (mFaults.noImageCheck) {
-        // Such a bootloader only looks at the initial stack pointer: an erased first word keeps
-        // it in its own code, anything else is jumped into.
-        const auto firstWord = mFlash.Read(kApplicationStartAddress, 4);
-        const bool erased = firstWord && std::all_of(firstWord->begin(), firstWord->end(), [](std::uint8_t b) { return b == 0xFF; });
-        if (!erased) {
-            LogLocked(timeMs, std::string("no image check: starting a broken application (") +
-                                  FirmwareImageCheckName(check) + ")");
-            LeaveBusLocked(SimulatedDeviceMode::RunningBrokenImage, std::nullopt, timeMs);
-            return;
-        }
+    if (check != FirmwareImageCheck::Valid) {
+        LogLocked(timeMs, std::string("starting a broken application (") + FirmwareImageCheckName(check) +
+                              "): it crashes before it enumerates");
+        LeaveBusLocked(SimulatedDeviceMode::RunningBrokenImage, std::nullopt, timeMs);
+        return;
     }
-    LogLocked(timeMs, std::string("no valid application in flash (") + FirmwareImageCheckName(check) +
-                          "): staying in the bootloader");
-    EnumerateLocked(SimulatedDeviceMode::Bootloader, timeMs);
+    mReleaseNumber = *release;
+    mRunningIdentity = mIdentity;
+    if (mFaults.identityFromImage) {
+        const auto bytes = mFlash.Bytes();
+        if (const auto named = ReadImageDevice(bytes.subspan(kApplicationStartAddress - LSimulatedFlash::kBaseAddress)))
+            mRunningIdentity = IdentityOf(*named);
+    }
+    EnumerateLocked(SimulatedDeviceMode::Application, timeMs);
 }
 
 FirmwareImageCheck LSimulatedDevice::CheckImageLocked(std::optional<std::uint16_t>* release) const
@@ -545,7 +562,7 @@ void LSimulatedDevice::EnumerateLocked(SimulatedDeviceMode mode, std::uint64_t t
         return;
     }
     mBootloader.reset();
-    LogLocked(timeMs, "enumerated as " + Hex4(mIdentity.vendorId) + ":" + Hex4(mIdentity.productId) + " release " +
+    LogLocked(timeMs, "enumerated as " + Hex4(mRunningIdentity.vendorId) + ":" + Hex4(mRunningIdentity.productId) + " release " +
                           Hex4(mReleaseNumber) + " at " + mPath);
 }
 

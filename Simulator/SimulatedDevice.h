@@ -2,15 +2,17 @@
 // One simulated device of the controller: the controller itself or the wheel display.
 //
 // In normal mode the device is on the bus with its own IDs (2C1A:8010 or 2C1A:B010), reports the
-// version of the firmware in its flash as its USB release number and has a MIDI output port.
+// version of the firmware in its flash as its USB release number and has a MIDI output port (with
+// the identityFromImage fault: the IDs and port of the device its image names).
 // The update-mode message on that port makes it leave the bus and, after bootloaderAppearMs,
 // enumerate as the DfuSe bootloader (0483:DF11). The bootloader's leave request makes it reset:
-// after returnMs it powers up again. At every power-up (leave, Plug, a new run) the bootloader
-// checks the application image (CheckFirmwareImage: the version record at kApplicationStartAddress
-// + kVersionRecordOffset and the checksum over the whole image) and starts it only when it is
-// valid; otherwise the device enumerates as its bootloader, in dfuIDLE. With the noImageCheck
-// fault a broken image whose first word is not erased is started instead: the device runs it and
-// never enumerates (RunningBrokenImage). Each time the
+// after returnMs it powers up again. At every power-up (leave, Plug, a new run) the boot code
+// looks at the application's first word, its initial stack pointer: when that is a plausible RAM
+// address (IsPlausibleStackPointer) the application starts, otherwise (erased) the device
+// enumerates as its bootloader, in dfuIDLE. A started image that is not whole (its version
+// record or checksum do not match, CheckFirmwareImage) crashes: the device never enumerates
+// (RunningBrokenImage). With the checksImage option the boot code starts only a whole image and
+// stays in its bootloader otherwise. Each time the
 // device enumerates it gets a new path, so connections and ports of an earlier appearance fail
 // with "no device".
 //
@@ -48,7 +50,7 @@ enum class SimulatedDeviceMode {
     Bootloader,            // on the bus as 0483:DF11
     Restarting,            // off the bus after the bootloader's leave request
     Unplugged,             // off the bus until Plug
-    RunningBrokenImage,    // off the bus: started a broken image (noImageCheck fault); Plug starts it again
+    RunningBrokenImage,    // off the bus: started a half-written image; Plug starts it again
 };
 
 [[nodiscard]] const char* SimulatedDeviceModeName(SimulatedDeviceMode mode);
@@ -173,6 +175,7 @@ private:
     std::uint64_t mAppearance = 0;             // counts enumerations; connections remember theirs
     std::string mPath;                         // current device node while on the bus
     std::uint16_t mReleaseNumber = 0;          // reported in normal mode
+    SimulatedDeviceIdentity mRunningIdentity;  // shown in normal mode: mIdentity, or the image's (identityFromImage)
     std::unique_ptr<LDfuSeBootloader> mBootloader; // while in Bootloader mode
     std::uint32_t mOpenConnections = 0;        // on the current appearance
     std::vector<std::string> mLog;

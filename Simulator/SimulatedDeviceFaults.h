@@ -26,9 +26,19 @@ struct SimulatedDeviceFaults {
     bool noReturnAfterLeave = false;                   // after the leave request it never comes back
     bool slowReturn = false;                           // it comes back after slowReturnMs, not returnMs
 
-    // Power-up.
-    // The bootloader does not check the image: whatever the flash holds past an erased first word
-    // is started, so a half-written image runs, crashes and the device never enumerates (until a
-    // power-up without this fault finds its bootloader again).
-    bool noImageCheck = false;
+    // Update mode, continued.
+    // The first status request after an erase command is answered at once with dfuDNBUSY and the
+    // erase's time as poll time-out, not held back until the erase is done.
+    bool eraseBusyAtOnce = false;
+
+    // Power-up. The boot code starts whatever application has a plausible initial stack pointer
+    // in its first word (a half-written image then runs, crashes, and the device never enumerates
+    // until a power-up finds that word erased) and stays in its bootloader otherwise.
+    // With this option it also checks the image's length and checksum (its version record) and
+    // starts only a whole image.
+    bool checksImage = false;
+    // In normal mode the device enumerates with the IDs and MIDI port of the device its running
+    // image names, not its own: a wheel display that runs the controller's image shows itself as
+    // a controller.
+    bool identityFromImage = false;
 };

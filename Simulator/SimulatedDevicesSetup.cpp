@@ -79,8 +79,12 @@ bool ApplyFault(SimulatedDeviceFaults& faults, const std::string& name, std::opt
         return flag(faults.noReturnAfterLeave);
     if (name == "slow-return")
         return flag(faults.slowReturn);
-    if (name == "no-image-check")
-        return flag(faults.noImageCheck);
+    if (name == "image-check")
+        return flag(faults.checksImage);
+    if (name == "identity-from-image")
+        return flag(faults.identityFromImage);
+    if (name == "erase-busy-at-once")
+        return flag(faults.eraseBusyAtOnce);
     if (name == "stall-after-blocks")
         return counted(faults.stallAfterBlocks);
     if (name == "no-answer-after-blocks")
@@ -292,7 +296,7 @@ ZT::RCPtr<LDeviceSimulator> SimulatedDevicesSetup::CreateSimulator(std::string& 
         } else {
             std::string error;
             if (const auto saved = CSimulatorStateFile::Read(StateFile, error)) {
-                devices = CSimulatorStateFile::Restore(*simulator, *saved);
+                devices = CSimulatorStateFile::Restore(*simulator, *saved, Controller.Faults, Display.Faults);
                 restored = true;
                 stateMessage = "Simulator: devices restored from " + StateFile;
             } else {

@@ -26,7 +26,9 @@
 //                         bootloader-starts-in-error, stall-on-erase, stall-after-blocks=<n>,
 //                         no-answer-after-blocks=<n>, unplug-after-blocks=<n>, busy-block=<n>,
 //                         busy-replies=<n>, no-return-after-leave, slow-return,
-//                         no-image-check
+//                         erase-busy-at-once, image-check (the boot code starts only a whole
+//                         image, not whatever has a stack pointer in its first word),
+//                         identity-from-image (normal mode shows the IDs the image names)
 //
 // Names are case-insensitive. Items that are not understood are collected in Unrecognised
 // and otherwise ignored, as unknown command-line options are.

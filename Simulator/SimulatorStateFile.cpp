@@ -194,13 +194,17 @@ std::vector<CSimulatorStateFile::Device> CSimulatorStateFile::Capture(LDeviceSim
 }
 
 std::vector<ZT::RCPtr<LSimulatedDevice>> CSimulatorStateFile::Restore(LDeviceSimulator& simulator,
-                                                                       const std::vector<Device>& devices)
+                                                                       const std::vector<Device>& devices,
+                                                                       const SimulatedDeviceFaults& controllerFaults,
+                                                                       const SimulatedDeviceFaults& displayFaults)
 {
     std::vector<ZT::RCPtr<LSimulatedDevice>> restored;
     for (const Device& device : devices) {
         // Made in its bootloader with an empty flash, then given its flash: programming does not
         // restart it, so it is then put where the file says it stood.
         ZT::RCPtr<LSimulatedDevice> simulated = simulator.AddDevice(device.Kind, std::nullopt);
+        // Its faults before it powers up: they decide how its boot code treats the kept flash.
+        simulated->SetFaults(device.Kind == SimulatedDeviceKind::Controller ? controllerFaults : displayFaults);
         for (const Page& page : device.Pages)
             (void)simulated->ProgramFlash(page.Address, page.Bytes); // checked when decoded
         switch (device.State) {

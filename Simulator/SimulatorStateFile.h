@@ -34,6 +34,7 @@
 
 #include "Simulator/DeviceSimulator.h"
 #include "Simulator/DfuSeBootloader.h"
+#include "Simulator/SimulatedDeviceFaults.h"
 #include "Simulator/SimulatedDeviceKind.h"
 
 #include <cstdint>
@@ -67,9 +68,12 @@ public:
     // The simulator's devices as they are now, in the order they were added.
     [[nodiscard]] static std::vector<Device> Capture(LDeviceSimulator& simulator);
 
-    // Adds the devices to the simulator as they are found (see above) and returns them, in order.
+    // Adds the devices to the simulator as they are found (see above), each with the faults of its
+    // kind set before it powers up, and returns them, in order.
     static std::vector<ZT::RCPtr<LSimulatedDevice>> Restore(LDeviceSimulator& simulator,
-                                                             const std::vector<Device>& devices);
+                                                            const std::vector<Device>& devices,
+                                                            const SimulatedDeviceFaults& controllerFaults = {},
+                                                            const SimulatedDeviceFaults& displayFaults = {});
 
     [[nodiscard]] static std::vector<std::uint8_t> Encode(const std::vector<Device>& devices);
     // Nothing, with error set, for bytes that are not an intact state file.

@@ -32,8 +32,14 @@ SimulationImagePlan SimulationImagePlan::ForDevice(const ProductDevice& device)
     plan.TargetName = Narrow(device.MidiPortName) + " - " + DfuSeFileLayout::kSimulationMark;
     plan.Seed = (device.ProductId << 16) | device.FirmwareRelease;
     switch (device.DeviceKind) {
-    case ProductDevice::Kind::Controller: plan.ElementSize = kControllerImageSize; break;
-    case ProductDevice::Kind::WheelDisplay: plan.ElementSize = kWheelDisplayImageSize; break;
+    case ProductDevice::Kind::Controller:
+        plan.ElementSize = kControllerImageSize;
+        plan.Device = SimulatedDeviceKind::Controller;
+        break;
+    case ProductDevice::Kind::WheelDisplay:
+        plan.ElementSize = kWheelDisplayImageSize;
+        plan.Device = SimulatedDeviceKind::WheelDisplay;
+        break;
     }
     return plan;
 }
@@ -56,6 +62,6 @@ DfuSeImage SimulationImagePlan::Build() const
         state ^= state << 5;
         byte = static_cast<std::uint8_t>(state >> 24);
     }
-    WriteVersionRecord(image.ElementData, Release);
+    WriteVersionRecord(image.ElementData, Release, Device);
     return image;
 }

@@ -18,6 +18,14 @@ using F = SimulatedDeviceFaults;
 
 class DeviceSimulator : public SimulatorTest {};
 
+// "2C1A:8010".
+std::string IdsOf(const ZT::UsbDeviceInfo& info)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X:%04X", static_cast<unsigned>(info.vendorId), static_cast<unsigned>(info.productId));
+    return text;
+}
+
 TEST_F(DeviceSimulator, UpdateModeMessageBringsTheBootloaderAfterOneAndAHalfSeconds)
 {
     const std::string applicationPath = List()[0].path;
@@ -129,6 +137,39 @@ TEST_F(DeviceSimulator, FaultUpdateModeMessageIgnored)
     mClock.AdvanceMs(10500);
     EXPECT_FALSE(FindBootloader());
     EXPECT_TRUE(Find(0x2C1A, 0x8010));
+}
+
+// A wheel display that was given the controller's image: its own IDs without the fault, the IDs
+// and MIDI port that image names with it, so that a cross-flash shows its consequence.
+TEST_F(DeviceSimulator, FaultIdentityFromImageShowsTheDeviceTheImageNames)
+{
+    std::vector<std::uint8_t> controllerImage = MakeImage(0x4000, std::nullopt);
+    WriteVersionRecord(controllerImage, 0x0031, SimulatedDeviceKind::Controller);
+    ASSERT_TRUE(mWheelDisplay->ProgramFlash(kApplicationStartAddress, controllerImage));
+    const auto powerCycle = [this] {
+        mWheelDisplay->Unplug();
+        mWheelDisplay->Plug();
+    };
+    powerCycle();
+    auto info = mWheelDisplay->GetUsbInfo();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(IdsOf(*info), "2C1A:B010") << "without the fault";
+
+    mWheelDisplay->SetFaults(Fault(&F::identityFromImage, true));
+    powerCycle();
+    info = mWheelDisplay->GetUsbInfo();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(IdsOf(*info), "2C1A:8010");
+    EXPECT_EQ(info->releaseNumber, 0x0031);
+    EXPECT_EQ(mWheelDisplay->GetMidiPortName(), std::optional<std::string>("Halvard XR4000 NOVA"));
+    EXPECT_EQ(mMidi->ListOutputNames(), (std::vector<std::string>{"Halvard XR4000 NOVA", "Halvard XR4000 NOVA"}));
+
+    // An image that names no device leaves the device its own IDs.
+    ASSERT_TRUE(mWheelDisplay->ProgramFlash(kApplicationStartAddress, MakeImage(0x4000, 0x0051)));
+    powerCycle();
+    info = mWheelDisplay->GetUsbInfo();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(IdsOf(*info), "2C1A:B010");
 }
 
 TEST_F(DeviceSimulator, FaultTwoDevicesWithTheSameIds)

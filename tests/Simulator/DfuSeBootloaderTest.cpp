@@ -59,6 +59,36 @@ TEST_F(DfuSeBootloader, TheFirstStatusRequestAnswersWhenTheFlashIsDone)
     EXPECT_EQ(Flash(0x08020000, 4), (MakeImage(4, std::nullopt))) << "block 2 lands at the address pointer";
 }
 
+// With eraseBusyAtOnce the erase runs while the host polls: dfuDNBUSY at once, the sector erased
+// and dfuDNLOAD-IDLE only once its time has passed.
+TEST_F(DfuSeBootloader, FaultEraseBusyAtOnceAnswersBeforeTheEraseIsDone)
+{
+    mController->SetFaults(Fault(&F::eraseBusyAtOnce, true));
+    DfuHost host = EnterBootloader();
+    const std::vector<std::uint8_t> before = Flash(0x0800C000, 16);
+    ASSERT_NE(before, std::vector<std::uint8_t>(16, 0xFF)) << "the factory image must reach the sector";
+    ASSERT_TRUE(host.Download(0, DfuHost::Command(ZT::kDfuSeCommandErase, 0x0800C000)));
+    const std::uint64_t started = mClock.NowMs();
+    auto status = host.GetStatus();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(mClock.NowMs(), started) << "the first status request must be answered at once";
+    EXPECT_EQ(status->state, static_cast<std::uint8_t>(ZT::DfuState::DfuDnbusy));
+    EXPECT_EQ(status->pollTimeoutMs, 250u);
+    EXPECT_EQ(Flash(0x0800C000, 16), before) << "erased before its time";
+
+    mClock.AdvanceMs(100);
+    status = host.GetStatus();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->state, static_cast<std::uint8_t>(ZT::DfuState::DfuDnbusy));
+    EXPECT_EQ(status->pollTimeoutMs, 150u) << "the rest of the erase's time";
+
+    mClock.AdvanceMs(150);
+    status = host.GetStatus();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->state, static_cast<std::uint8_t>(ZT::DfuState::DfuDnloadIdle));
+    EXPECT_EQ(Flash(0x0800C000, 16), std::vector<std::uint8_t>(16, 0xFF));
+}
+
 // CLRSTATUS only clears dfuERROR; anywhere else it is an error of its own (errUNKNOWN), which is
 // what a host that clears a bootloader left in dfuDNLOAD-IDLE runs into.
 TEST_F(DfuSeBootloader, ClearStatusOutsideErrorEndsInErrorUnknown)
@@ -176,7 +206,8 @@ TEST_F(DfuSeBootloader, NothingButStatusWhileBusy)
     EXPECT_EQ(log[4].stateAfter, ZT::DfuState::DfuError);
 }
 
-TEST_F(DfuSeBootloader, ABrokenImageKeepsTheDeviceInItsBootloader)
+// An image without a stack pointer in its first word (and no version record) is not started.
+TEST_F(DfuSeBootloader, AnImageWithoutAStackPointerKeepsTheDeviceInItsBootloader)
 {
     DfuHost host = EnterBootloader();
     ASSERT_TRUE(host.EraseSector(0x08008000));

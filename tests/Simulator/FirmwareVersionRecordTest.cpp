@@ -19,7 +19,10 @@ TEST(FirmwareVersionRecord, RoundTripsAtItsFixedOffsetAndTouchesNothingElse)
         std::vector<std::uint8_t> image(0x2000, 0x5A);
         ASSERT_TRUE(WriteVersionRecord(std::span<std::uint8_t>(image), release));
         EXPECT_EQ(ReadVersionRecord(image), release);
-        for (std::size_t i = 0; i < image.size(); ++i) {
+        // The first word is the initial stack pointer, 0x20020000 little-endian.
+        EXPECT_EQ(std::vector<std::uint8_t>(image.begin(), image.begin() + 4),
+                  (std::vector<std::uint8_t>{0x00, 0x00, 0x02, 0x20}));
+        for (std::size_t i = 4; i < image.size(); ++i) {
             if (i < kVersionRecordOffset || i >= kVersionRecordOffset + kVersionRecordSize) {
                 ASSERT_EQ(image[i], 0x5A) << i;
             }
@@ -43,6 +46,15 @@ TEST(FirmwareVersionRecord, AnyDamagedByteMakesTheRecordInvalid)
     auto reserved = image;
     reserved[kVersionRecordOffset + 7] = 0x80;
     EXPECT_FALSE(ReadVersionRecord(reserved).has_value());
+    // Byte 7 names the device the image is for; the checksum still covers it.
+    for (const SimulatedDeviceKind kind : {SimulatedDeviceKind::Controller, SimulatedDeviceKind::WheelDisplay}) {
+        auto named = image;
+        WriteVersionRecord(named, 0x0031, kind);
+        EXPECT_EQ(ReadImageDevice(named), kind) << SimulatedDeviceKindName(kind);
+        named[kVersionRecordOffset + 7] ^= 0x03; // the other device, checksum not renewed
+        EXPECT_FALSE(ReadImageDevice(named).has_value()) << SimulatedDeviceKindName(kind);
+    }
+    EXPECT_FALSE(ReadImageDevice(image).has_value()) << "an image that names no device";
 }
 
 TEST(FirmwareVersionRecord, ErasedOrShortImagesHaveNoRecord)
@@ -63,12 +75,14 @@ TEST(FirmwareVersionRecord, ErasedOrShortImagesHaveNoRecord)
 
 TEST(FirmwareVersionRecord, GrowingWriteKeepsTheImageAndPadsWithErasedFlash)
 {
-    std::vector<std::uint8_t> image{1, 2, 3};
+    std::vector<std::uint8_t> image{1, 2, 3, 4, 5, 6};
     WriteVersionRecord(image, 0x0050);
     ASSERT_EQ(image.size(), kVersionRecordOffset + kVersionRecordSize);
-    EXPECT_EQ(image[0], 1);
-    EXPECT_EQ(image[2], 3);
-    EXPECT_EQ(image[3], 0xFF);
+    EXPECT_EQ(image[0], 0x00) << "the initial stack pointer's lowest byte";
+    EXPECT_EQ(image[3], 0x20) << "the initial stack pointer's highest byte";
+    EXPECT_EQ(image[4], 5);
+    EXPECT_EQ(image[5], 6);
+    EXPECT_EQ(image[6], 0xFF);
     EXPECT_EQ(image[kVersionRecordOffset - 1], 0xFF);
     EXPECT_EQ(ReadVersionRecord(image), 0x0050);
 }

@@ -1,7 +1,8 @@
-// What a simulated device starts at power-up (a leave, a plug, a power cycle) after a download:
-// its bootloader checks the image's length and checksum, so a cut download never runs and never
-// reports the new version; without that check (noImageCheck) a broken image runs and the device
-// is gone from the bus.
+// What a simulated device starts at power-up (a leave, a plug, a power cycle) after a download.
+// Its boot code trusts the image's first word: a plausible stack pointer there starts the image,
+// whole or not (a half image crashes and the device is gone from the bus), an erased word keeps
+// the bootloader. With the checksImage option it also checks the image's length and checksum, so
+// a cut download never runs and never reports the new version.
 
 #include "SimulatorTestSupport.h"
 
@@ -19,20 +20,21 @@ protected:
     // A 48-block controller image, its last block short, as the product's builds are.
     const std::vector<std::uint8_t> mImage = MakeImage(kBlocks * kBlockSize - 1000, kNewRelease);
 
-    // Erases the application's three sectors and writes the first `blocks` blocks of mImage.
-    ::testing::AssertionResult Download(DfuHost& host, std::size_t blocks)
+    // Erases the application's three sectors and writes blocks `first` to `blocks` - 1 of mImage.
+    ::testing::AssertionResult Download(DfuHost& host, std::size_t blocks, std::size_t first = 0)
     {
         for (const std::uint32_t sector : {0x08008000u, 0x0800C000u, 0x08010000u}) {
             if (auto erased = host.EraseSector(sector); !erased)
                 return erased;
         }
-        if (auto pointed = host.SetAddress(kApplicationStartAddress); !pointed)
+        const std::uint32_t base = kApplicationStartAddress + static_cast<std::uint32_t>(first * kBlockSize);
+        if (auto pointed = host.SetAddress(base); !pointed)
             return pointed;
         const std::span<const std::uint8_t> image(mImage);
-        for (std::size_t i = 0; i < blocks; ++i) {
+        for (std::size_t i = first; i < blocks; ++i) {
             const std::size_t offset = i * kBlockSize;
             const auto block = image.subspan(offset, std::min<std::size_t>(kBlockSize, image.size() - offset));
-            if (auto written = host.WriteBlock(static_cast<std::uint16_t>(i + 2), block); !written)
+            if (auto written = host.WriteBlock(static_cast<std::uint16_t>(i - first + 2), block); !written)
                 return written;
         }
         return ::testing::AssertionSuccess();
@@ -64,8 +66,9 @@ TEST_F(ImageCheck, ACompleteDownloadBootsWithTheNewVersion)
 }
 
 // Whatever ends the download early (the cable, the power, a host that leaves after a cancel),
-// the next power-up finds a version record whose checksum the flash does not match.
-TEST_F(ImageCheck, ACutDownloadStaysInTheBootloaderAndReportsNoNewVersion)
+// a boot code that checks the image finds a version record whose checksum the flash does not
+// match. (These downloads write the first block first: without the check every one would start.)
+TEST_F(ImageCheck, WithTheCheckACutDownloadStaysInTheBootloaderAndReportsNoNewVersion)
 {
     enum class Cut { PlugInAgain, PowerCycle, Leave }; // what ends the session; the device then powers up
     struct Case {
@@ -82,7 +85,7 @@ TEST_F(ImageCheck, ACutDownloadStaysInTheBootloaderAndReportsNoNewVersion)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        mController->SetFaults(c.faults);
+        mController->SetFaults(Fault(&F::checksImage, true, c.faults));
         DfuHost host = EnterBootloader();
         const ::testing::AssertionResult written = Download(host, c.blocks);
         EXPECT_EQ(static_cast<bool>(written), !c.faults.unplugAfterBlocks) << written.message();
@@ -106,7 +109,7 @@ TEST_F(ImageCheck, ACutDownloadStaysInTheBootloaderAndReportsNoNewVersion)
             << "a power-up starts afresh";
 
         // The next run repairs it: a complete download boots.
-        mController->SetFaults({});
+        mController->SetFaults(Fault(&F::checksImage, true));
         mController->Unplug();
         mController->Plug();
         DfuHost again = EnterBootloaderDirectly();
@@ -121,9 +124,10 @@ TEST_F(ImageCheck, ACutDownloadStaysInTheBootloaderAndReportsNoNewVersion)
     }
 }
 
-TEST_F(ImageCheck, WithoutTheCheckABrokenImageRunsAndTheDeviceNeverEnumerates)
+// By default a cut download that has written the image's first block starts: it crashes, and
+// the device is gone from the bus at every power-up until the boot code checks the image.
+TEST_F(ImageCheck, ABrokenImageWithAStackPointerRunsAndTheDeviceNeverEnumerates)
 {
-    mController->SetFaults(Fault(&F::noImageCheck, true));
     DfuHost host = EnterBootloader();
     ASSERT_TRUE(Download(host, 5));
     Leave(host);
@@ -138,22 +142,41 @@ TEST_F(ImageCheck, WithoutTheCheckABrokenImageRunsAndTheDeviceNeverEnumerates)
     EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::RunningBrokenImage);
     EXPECT_EQ(List().size(), 1u) << "only the wheel display may be on the bus";
 
-    // A bootloader that checks finds itself again at the next power-up.
-    mController->SetFaults({});
+    // A boot code that checks finds its bootloader again at the next power-up.
+    mController->SetFaults(Fault(&F::checksImage, true));
     mController->Unplug();
     mController->Plug();
     EXPECT_TRUE(FindBootloader()) << "the device is " << Where();
 }
 
-TEST_F(ImageCheck, WithoutTheCheckAnErasedApplicationStillKeepsTheBootloader)
+// The first word decides, not the rest: erased, or no RAM address, and the bootloader stays.
+TEST_F(ImageCheck, AnErasedOrImplausibleFirstWordKeepsTheBootloader)
 {
-    mController->SetFaults(Fault(&F::noImageCheck, true));
-    DfuHost host = EnterBootloader();
-    ASSERT_TRUE(Download(host, 0)); // erased, nothing written: the first word reads 0xFFFFFFFF
-    Leave(host);
-    EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Bootloader) << "the device is " << Where();
+    {
+        SCOPED_TRACE("everything but the first block written");
+        DfuHost host = EnterBootloader();
+        ASSERT_TRUE(Download(host, kBlocks, 1));
+        Leave(host);
+        EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Bootloader) << "the device is " << Where();
+    }
+    {
+        SCOPED_TRACE("an image whose first word 0x0800C000 is a flash address");
+        ASSERT_TRUE(mController->ProgramFlash(kApplicationStartAddress, MakeImage(0x10000, 0x0031)));
+        mController->Unplug();
+        mController->Plug();
+        ASSERT_EQ(mController->GetMode(), SimulatedDeviceMode::Application);
+        DfuHost host = EnterBootloader();
+        std::vector<std::uint8_t> image = MakeImage(4 * kBlockSize, kNewRelease);
+        const std::vector<std::uint8_t> flashAddress{0x00, 0xC0, 0x00, 0x08};
+        std::copy(flashAddress.begin(), flashAddress.end(), image.begin());
+        ASSERT_TRUE(host.EraseSector(0x08008000));
+        ASSERT_TRUE(host.WriteElement(kApplicationStartAddress, image));
+        Leave(host);
+        // With a stack pointer there this image would start and crash: only the word differs.
+        EXPECT_EQ(mController->GetMode(), SimulatedDeviceMode::Bootloader) << "the device is " << Where();
+    }
 
-    // A valid image starts with the fault as without it.
+    // The whole image starts, its stack pointer and checksum both right.
     DfuHost again = EnterBootloaderDirectly();
     ASSERT_TRUE(Download(again, kBlocks));
     Leave(again);

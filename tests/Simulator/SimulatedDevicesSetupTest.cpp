@@ -52,7 +52,8 @@ TEST(SimulateDevicesItems, SetFaultsStateAndPace)
 {
     const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(
         "00.30,00.49,STATE=/tmp/Some Folder/State.bin,time-factor=0.25,controller:unplug-after-blocks=7,"
-        "display:Stall-On-Erase,slow-return,busy-block=3,busy-replies=40,enumeration-fails,controller:no-image-check");
+        "display:Stall-On-Erase,slow-return,busy-block=3,busy-replies=40,enumeration-fails,controller:image-check,"
+        "display:identity-from-image,erase-busy-at-once");
     EXPECT_EQ(setup.StateFile, "/tmp/Some Folder/State.bin");
     EXPECT_DOUBLE_EQ(setup.TimeFactor, 0.25);
     EXPECT_TRUE(setup.EnumerationFails);
@@ -60,10 +61,13 @@ TEST(SimulateDevicesItems, SetFaultsStateAndPace)
     EXPECT_FALSE(setup.Display.Faults.unplugAfterBlocks.has_value());
     EXPECT_FALSE(setup.Controller.Faults.stallOnErase);
     EXPECT_TRUE(setup.Display.Faults.stallOnErase);
-    EXPECT_TRUE(setup.Controller.Faults.noImageCheck);
-    EXPECT_FALSE(setup.Display.Faults.noImageCheck);
+    EXPECT_TRUE(setup.Controller.Faults.checksImage);
+    EXPECT_FALSE(setup.Display.Faults.checksImage);
+    EXPECT_TRUE(setup.Display.Faults.identityFromImage);
+    EXPECT_FALSE(setup.Controller.Faults.identityFromImage);
     for (const SimulatedDevicesSetup::Device* device : {&setup.Controller, &setup.Display}) {
         EXPECT_TRUE(device->Faults.slowReturn);
+        EXPECT_TRUE(device->Faults.eraseBusyAtOnce);
         EXPECT_EQ(device->Faults.busyBlockIndex, std::optional<std::uint32_t>(3));
         EXPECT_EQ(device->Faults.busyBlockStatusReplies, 40u);
     }
@@ -74,7 +78,7 @@ TEST(SimulateDevicesItems, WhatCannotBeReadIsReportedAndChangesNothing)
 {
     const char* bad[] = {"state=",        "time-factor=0",   "time-factor=101",   "time-factor=nan", "time-factor=1x",
                          "stall-on-erase=3", "unplug-after-blocks", "unplug-after-blocks=-1", "busy-block=",
-                         "printer:slow-return", "no-such-fault", "controller:", "no-image-check=1"};
+                         "printer:slow-return", "no-such-fault", "controller:", "image-check=1"};
     for (const char* item : bad) {
         const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(std::string("00.30,00.49,") + item);
         ASSERT_EQ(setup.Unrecognised.size(), 1u) << item;

@@ -52,17 +52,22 @@ protected:
         std::string error;
         ASSERT_TRUE(CSimulatorStateFile::Write(mPath, CSimulatorStateFile::Capture(*mSimulator), error)) << error;
     }
-    ::testing::AssertionResult EraseAndWriteBlocks(DfuHost& host, std::size_t blocks)
+    // Erases the first sector and writes `blocks` blocks of an image that fills it, in the
+    // engine's order (from the second block on, the first block last) or, with firstBlockFirst,
+    // from the first block on. Fewer than 8 blocks are a cut download.
+    ::testing::AssertionResult EraseAndWriteBlocks(DfuHost& host, std::size_t blocks, bool firstBlockFirst = false)
     {
         auto result = host.EraseSector(0x08008000);
-        // An image that fills the 16 KiB sector: fewer than 8 blocks are a cut download.
         const auto image = MakeImage(8 * kBlockSize, 0x0032);
+        const std::size_t first = firstBlockFirst ? 0 : 1;
         for (std::size_t i = 0; result && i < blocks; ++i) {
-            if (i == 0)
-                result = host.SetAddress(0x08008000);
+            const std::size_t block = (first + i) % 8;
+            if (i == 0 || block == 0)
+                result = host.SetAddress(0x08008000 + static_cast<std::uint32_t>(block * kBlockSize));
+            const std::size_t base = block == 0 ? 0 : first;
             if (result)
-                result = host.WriteBlock(static_cast<std::uint16_t>(i + 2),
-                                         std::span<const std::uint8_t>(image).subspan(i * kBlockSize, kBlockSize));
+                result = host.WriteBlock(static_cast<std::uint16_t>(block - base + 2),
+                                         std::span<const std::uint8_t>(image).subspan(block * kBlockSize, kBlockSize));
         }
         return result;
     }
@@ -263,6 +268,32 @@ TEST_F(SimulatorStateFile, AKilledRunLeavesTheFileAsTheHardwareIsLeft)
     const std::string final = ReadText(mPath);
     mController->Plug();
     EXPECT_EQ(ReadText(mPath), final) << "a change after the last save was written";
+}
+
+// A controller powered off after a cut download that wrote the image's first block: the faults
+// of the next run's command line decide how its boot code treats the kept flash.
+TEST_F(SimulatorStateFile, FaultsApplyToADeviceRestoredFromTheFile)
+{
+    const SimulatedDevicesSetup keep = SimulatedDevicesSetup::Parse("00.31,00.50,state=" + mPath);
+    keep.InstallStateSaver(*mSimulator);
+    DfuHost host = EnterBootloader();
+    ASSERT_TRUE(EraseAndWriteBlocks(host, 5, true));
+    mController->Unplug();
+    std::string message;
+    ASSERT_TRUE(keep.SaveState(*mSimulator, message)) << message;
+
+    for (const auto& [option, expected] : {std::pair{"", SimulatedDeviceMode::RunningBrokenImage},
+                                           std::pair{",controller:image-check", SimulatedDeviceMode::Bootloader}}) {
+        SCOPED_TRACE(std::string("state=... ") + option);
+        const SimulatedDevicesSetup next = SimulatedDevicesSetup::Parse("00.31,00.50,state=" + mPath + option);
+        std::string stateMessage;
+        const auto simulator = next.CreateSimulator(stateMessage);
+        simulator->SetChangeHook(nullptr);
+        ASSERT_EQ(simulator->GetDevices().size(), 2u) << stateMessage;
+        EXPECT_EQ(std::string(SimulatedDeviceModeName(simulator->GetDevices()[0]->GetMode())),
+                  SimulatedDeviceModeName(expected))
+            << stateMessage;
+    }
 }
 
 TEST_F(SimulatorStateFile, AFileOfTheEarlierFormatOrWithAStateNoRunLeavesIsRefused)

@@ -4,8 +4,9 @@
 // Both devices run the same microcontroller bootloader (0483:DF11), so in update mode nothing on
 // the bus tells the controller from the wheel display; only the USB serial number that the
 // bootloader derives from the chip's unique ID is stable. When a device enters update mode (or a
-// bootloader is identified because the other device is visible in normal mode) its serial is
-// remembered here for that device. A later run that finds bootloaders with no device in normal
+// a download starts on a bootloader) its serial is remembered here for that device; a query
+// never writes it. Once it names a serial for a device, a lone bootloader beside the other
+// device in normal mode is taken as that device only when the record agrees. A later run that finds bootloaders with no device in normal
 // mode to tell them apart reads the record; a serial it does not hold is never guessed.
 //
 // The file is "bootloader-serials" in the user's state folder ($XDG_STATE_HOME/Halvard/
@@ -22,7 +23,8 @@
 // leaves the old record or the new one, never half of either.
 //
 // Threads: the folder is set at start-up; Load and Remember run on the user-interface thread
-// (the probe and the mode switch), never on two threads at once.
+// (the probe, which only loads, and the mode switch) or on the engine's worker as a download
+// starts, while no probe or switch runs: never on two threads at once.
 
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 

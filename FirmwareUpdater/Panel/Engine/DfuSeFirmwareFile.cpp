@@ -33,21 +33,78 @@ ZT::RCPtr<LDfuSeFirmwareFile> LDfuSeFirmwareFile::Create()
     return ZT::RCPtr<LDfuSeFirmwareFile>(new LDfuSeFirmwareFile());
 }
 
-ZT::ZTRESULT LDfuSeFirmwareFile::Open(const ZT::WString& path, std::uint16_t blockSize)
+void LDfuSeFirmwareFile::Reset()
 {
     mValid = false;
     mFile.Close();
+    mBytes.clear();
+    mInMemory = false;
     mBlockSize = 0;
     mBlockCount = 0;
     mElementAddress = 0;
     mElementSize = 0;
+}
+
+ZT::ZTRESULT LDfuSeFirmwareFile::Open(const ZT::WString& path, std::uint16_t blockSize)
+{
+    Reset();
     if (blockSize == 0)
         return ZT::E_INVALIDARG;
-
     if (ZT::Failed(mFile.Open(path, ZT::File::OpenMode::ReadBinaryShared)))
         return ZT::E_FAIL;
+    return FinishOpen(blockSize);
+}
+
+ZT::ZTRESULT LDfuSeFirmwareFile::OpenBytes(std::vector<std::uint8_t> bytes, std::uint16_t blockSize)
+{
+    Reset();
+    if (blockSize == 0)
+        return ZT::E_INVALIDARG;
+    mBytes = std::move(bytes);
+    mInMemory = true;
+    return FinishOpen(blockSize);
+}
+
+ZT::ZTRESULT LDfuSeFirmwareFile::ReadWholeFile(const ZT::WString& path, std::vector<std::uint8_t>& bytes)
+{
+    bytes.clear();
+    ZT::File file;
+    if (ZT::Failed(file.Open(path, ZT::File::OpenMode::ReadBinaryShared)))
+        return ZT::E_FAIL;
+    const std::uint64_t length = file.GetLength();
+    if (length > kMaxFileBytes)
+        return ZT::E_FAIL;
+    bytes.resize(static_cast<std::size_t>(length));
+    const std::size_t got = length == 0 ? 0 : file.Read(bytes.data(), bytes.size());
+    if (got != bytes.size()) { // the file shrank while it was read
+        bytes.clear();
+        return ZT::E_FAIL;
+    }
+    return ZT::S_OK;
+}
+
+std::size_t LDfuSeFirmwareFile::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count)
+{
+    if (!mInMemory) {
+        mFile.Seek(offset);
+        return mFile.Read(buffer, count);
+    }
+    if (offset >= mBytes.size())
+        return 0;
+    const std::size_t available = std::min<std::size_t>(count, mBytes.size() - static_cast<std::size_t>(offset));
+    std::memcpy(buffer, mBytes.data() + offset, available);
+    return available;
+}
+
+std::uint64_t LDfuSeFirmwareFile::Length() const
+{
+    return mInMemory ? mBytes.size() : mFile.GetLength();
+}
+
+ZT::ZTRESULT LDfuSeFirmwareFile::FinishOpen(std::uint16_t blockSize)
+{
     if (!ReadHeader()) {
-        mFile.Close();
+        Reset();
         return ZT::E_FAIL;
     }
 
@@ -56,7 +113,7 @@ ZT::ZTRESULT LDfuSeFirmwareFile::Open(const ZT::WString& path, std::uint16_t blo
     // not fit would serve only the start of the element and report the download complete; no
     // flash of this product comes near 65535 blocks, so such a file is refused instead.
     if (blockCount > 0xFFFFu) {
-        mFile.Close();
+        Reset();
         return ZT::E_FAIL;
     }
     mBlockSize = blockSize;
@@ -74,8 +131,7 @@ bool LDfuSeFirmwareFile::ReadHeader()
 
     // A file shorter than the prefix leaves the unread fields zero, which the checks refuse.
     std::uint8_t prefix[Layout::kPrefixSize] = {};
-    mFile.Seek(0);
-    (void)mFile.Read(prefix, sizeof prefix);
+    (void)ReadAt(0, prefix, sizeof prefix);
     std::memcpy(mSignature, prefix, sizeof mSignature);
     mFormatVersion = prefix[5];
     mImageSize = LoadLittleEndian32(prefix + 6);
@@ -89,13 +145,12 @@ bool LDfuSeFirmwareFile::ReadHeader()
         return false;
 
     std::uint8_t elementHeader[Layout::kElementHeaderSize] = {};
-    mFile.Seek(Layout::kElementAddressOffset);
-    (void)mFile.Read(elementHeader, sizeof elementHeader);
+    (void)ReadAt(Layout::kElementAddressOffset, elementHeader, sizeof elementHeader);
     mElementAddress = LoadLittleEndian32(elementHeader);
     mElementSize = LoadLittleEndian32(elementHeader + 4);
 
     // In 64 bits, so that an element size near 4 GiB cannot wrap round to a small requirement.
-    return mFile.GetLength() >= static_cast<std::uint64_t>(mElementSize) + Layout::kElementDataOffset;
+    return Length() >= static_cast<std::uint64_t>(mElementSize) + Layout::kElementDataOffset;
 }
 
 std::uint16_t LDfuSeFirmwareFile::GetBlockLength(std::uint16_t blockIndex) const noexcept
@@ -137,8 +192,8 @@ ZT::ZTRESULT LDfuSeFirmwareFile::ReadBlock(std::uint16_t blockIndex, std::uint8_
     if (length < blockLength)
         return ZT::E_INVALIDARG;
 
-    mFile.Seek(Layout::kElementDataOffset + static_cast<std::uint64_t>(mBlockSize) * blockIndex);
-    const std::size_t got = mFile.Read(buffer, blockLength);
+    const std::size_t got =
+        ReadAt(Layout::kElementDataOffset + static_cast<std::uint64_t>(mBlockSize) * blockIndex, buffer, blockLength);
     length = static_cast<std::uint16_t>(got);
     return got == blockLength ? ZT::S_OK : ZT::E_FAIL;
 }
@@ -149,6 +204,11 @@ bool LDfuSeFirmwareFile::ReadSimulationMark(ZT::File& file)
     file.Seek(0);
     if (file.Read(header, sizeof header) != sizeof header)
         return false;
+    return HasSimulationMark(header);
+}
+
+bool LDfuSeFirmwareFile::HasSimulationMark(const std::uint8_t* header)
+{
     if (std::memcmp(header, Layout::kSignature, sizeof Layout::kSignature) != 0)
         return false;
     if (std::memcmp(header + Layout::kTargetPrefixOffset, Layout::kTargetSignature, sizeof Layout::kTargetSignature) != 0)
@@ -173,7 +233,12 @@ bool LDfuSeFirmwareFile::IsSimulationImage(const ZT::WString& path)
 
 bool LDfuSeFirmwareFile::IsSimulationImage()
 {
-    return mValid && ReadSimulationMark(mFile);
+    if (!mValid)
+        return false;
+    if (!mInMemory)
+        return ReadSimulationMark(mFile);
+    std::uint8_t header[Layout::kElementAddressOffset] = {};
+    return ReadAt(0, header, sizeof header) == sizeof header && HasSimulationMark(header);
 }
 
 ZT::WString LDfuSeFirmwareFile::ToString() const

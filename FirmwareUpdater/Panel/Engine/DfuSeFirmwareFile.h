@@ -23,6 +23,7 @@
 #include "ZTFramework/Utilities/Storage/ZTFile.h"
 
 #include <cstdint>
+#include <vector>
 
 class LDfuSeFirmwareFile : public virtual ZT::LRefCountedObject {
 public:
@@ -32,6 +33,9 @@ public:
     // A new reader, not valid, with no file open.
     [[nodiscard]] static ZT::RCPtr<LDfuSeFirmwareFile> Create();
 
+    // Files larger than this are no image of this product's flash (1 MiB) and are not read whole.
+    static constexpr std::uint64_t kMaxFileBytes = 16 * 1024 * 1024;
+
     // Closes whatever was open, opens path and checks its header:
     //   - the 5 signature bytes are "DfuSe", the format version is 1, the target count is 1;
     //   - the file holds at least the element: length >= element size + 293.
@@ -40,6 +44,12 @@ public:
     // opened or the header is rejected; also when the element needs more blocks than a 16-bit
     // block index reaches. A block size of 0 gives E_INVALIDARG.
     [[nodiscard]] ZT::ZTRESULT Open(const ZT::WString& path, std::uint16_t blockSize);
+    // The same for a whole file already read into memory (ReadWholeFile): every block then comes
+    // from these bytes, whatever happens to the file on disk meanwhile.
+    [[nodiscard]] ZT::ZTRESULT OpenBytes(std::vector<std::uint8_t> bytes, std::uint16_t blockSize);
+    // Reads the whole file at path into bytes. E_FAIL, bytes empty, when it cannot be opened, is
+    // larger than kMaxFileBytes or shrinks while it is read; a read error is thrown as Open's are.
+    [[nodiscard]] static ZT::ZTRESULT ReadWholeFile(const ZT::WString& path, std::vector<std::uint8_t>& bytes);
 
     // The set-address command for block blockIndex: 0x21, then element address + block size ×
     // blockIndex as 32-bit little-endian. length: in the buffer's capacity, out 5. E_INVALIDARG
@@ -83,11 +93,20 @@ public:
 private:
     LDfuSeFirmwareFile() = default;
 
+    void Reset();
+    [[nodiscard]] ZT::ZTRESULT FinishOpen(std::uint16_t blockSize);
+    [[nodiscard]] std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count);
+    [[nodiscard]] std::uint64_t Length() const;
     [[nodiscard]] bool ReadHeader();
     [[nodiscard]] std::uint16_t GetBlockLength(std::uint16_t blockIndex) const noexcept;
     [[nodiscard]] static bool ReadSimulationMark(ZT::File& file);
+    // header: the file's first kElementAddressOffset bytes.
+    [[nodiscard]] static bool HasSimulationMark(const std::uint8_t* header);
 
     ZT::File mFile;
+    // The whole file, when opened with OpenBytes (mInMemory); mFile is then closed.
+    std::vector<std::uint8_t> mBytes;
+    bool mInMemory = false;
     std::uint16_t mBlockSize = 0;
     std::uint16_t mBlockCount = 0;
     // The file's prefix as read; zeroed before each read.

@@ -8,6 +8,7 @@
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateTarget.h"
 #include "ZTFramework/Debug/DebugLine.h"
+#include "ZTFramework/Usb/UsbBackend.h"
 
 #include <algorithm>
 #include <mutex>
@@ -172,6 +173,22 @@ std::uint32_t LDualUpdater::ProbeFor(std::uint32_t vendorId, std::uint32_t produ
     return found;
 }
 
+std::string LDualUpdater::FindDuplicateDevice()
+{
+    std::vector<ZT::UsbDeviceInfo> listed;
+    if (ZT::Failed(ZT::GetUsbBackend()->ListDevices(listed)))
+        return {}; // the probe's own listings fail the same way and find nothing
+    for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice}) {
+        const auto count = std::count_if(listed.begin(), listed.end(), [device](const ZT::UsbDeviceInfo& info) {
+            return info.vendorId == device->VendorId && info.productId == device->ProductId;
+        });
+        if (count > 1)
+            return std::to_string(count) + " " + ZT::WString(device->MidiPortName).ToUTF8() + " units (" +
+                   (device->DeviceKind == ProductDevice::Kind::Controller ? "controllers" : "wheel displays") + ")";
+    }
+    return {};
+}
+
 void LDualUpdater::Probe()
 {
     mProbe.AnyDeviceFound = false;
@@ -180,6 +197,7 @@ void LDualUpdater::Probe()
     mProbe.DisplayInUpdateMode = false;
     mProbe.DeviceSetIncomplete = false;
     mProbe.BootloaderUnidentified = false;
+    mProbe.DuplicateDevice = false;
     mProbe.ControllerBootloaderSerial.clear();
     mProbe.DisplayBootloaderSerial.clear();
 
@@ -189,6 +207,17 @@ void LDualUpdater::Probe()
         // through the preparer, which would probe again from inside the probe.
         mProbeEngine->SetUpdateTarget(&GetUpdateTarget());
         (void)mProbeEngine->Initialize(ZT::WString()); // always S_OK
+    }
+
+    // Two units of one kind: the engine would take the first it lists, which may be either.
+    if (const std::string twice = FindDuplicateDevice(); !twice.empty()) {
+        ZT::CDebugLine() << "Devices: " << twice
+                         << " are plugged in, and nothing tells which one to update: unplug all but one XR4000 NOVA "
+                            "and run the updater again. Nothing is written.";
+        mProbe.AnyDeviceFound = true;
+        mProbe.DeviceSetIncomplete = true;
+        mProbe.DuplicateDevice = true;
+        return;
     }
 
     // A version is written only when its device is found; otherwise the last one seen stays.
@@ -241,15 +270,37 @@ void LDualUpdater::Probe()
 bool LDualUpdater::IdentifyBootloaders(bool controllerFound, bool displayFound, const std::vector<std::string>& serials)
 {
     using Kind = ProductDevice::Kind;
-    // One device in normal mode and one bootloader: the bootloader is the other device.
+    const CBootloaderRoleRecord record = CBootloaderRoleRecord::Load();
+    // One device in normal mode and one bootloader: the bootloader is the other device, unless
+    // the record says otherwise. Once it names a serial for that device, or gives this serial to
+    // the device in normal mode, a bootloader it does not confirm is some other board in DFU mode
+    // (the same IDs). The probe never writes the record: the mode switch and the download do, so
+    // that a query leaves it as it was.
     if (controllerFound != displayFound && serials.size() == 1) {
         const Kind kind = controllerFound ? Kind::WheelDisplay : Kind::Controller;
-        (kind == Kind::Controller ? mProbe.ControllerBootloaderSerial : mProbe.DisplayBootloaderSerial) = serials[0];
-        (void)CBootloaderRoleRecord::Remember(kind, serials[0]);
-        return true;
+        const std::optional<Kind> recorded = record.FindKind(serials[0]);
+        const std::string& expected = record.GetSerial(kind);
+        if (recorded == kind || (!recorded && expected.empty())) {
+            (kind == Kind::Controller ? mProbe.ControllerBootloaderSerial : mProbe.DisplayBootloaderSerial) = serials[0];
+            return true;
+        }
+        const char* name = kind == Kind::Controller ? "controller" : "wheel display";
+        const std::string path = CBootloaderRoleRecord::GetFilePath();
+        ZT::CDebugLine line;
+        line << "Devices: the device in update mode (0483:DF11, serial number "
+             << (serials[0].empty() ? std::string("(none)") : serials[0]) << ") is not the " << name
+             << " the record knows: " << path << " gives ";
+        if (recorded)
+            line << "that serial number to the " << (*recorded == Kind::Controller ? "controller" : "wheel display")
+                 << ", which is in normal mode";
+        else
+            line << "the " << name << " the serial number " << expected;
+        line << ". Nothing is written into it. If it is another board in update mode, unplug it and run the updater "
+                "again; if the "
+             << name << "'s board was replaced, delete that file and run the updater again.";
+        return false;
     }
 
-    const CBootloaderRoleRecord record = CBootloaderRoleRecord::Load();
     std::vector<std::string> unidentified;
     for (const std::string& serial : serials) {
         const std::optional<Kind> kind = record.FindKind(serial);

@@ -65,6 +65,9 @@ public:
         // Part of DeviceSetIncomplete: a device in update mode could not be told to be the
         // controller or the wheel display (no record of its serial number), so nothing is updated.
         bool BootloaderUnidentified = false;
+        // Part of DeviceSetIncomplete: two units of one kind are plugged in (two controllers, or
+        // two wheel displays), so which one to write cannot be told; nothing is updated.
+        bool DuplicateDevice = false;
         // The serial numbers of the bootloaders identified as the controller and the wheel
         // display; empty when that device is not in update mode.
         std::string ControllerBootloaderSerial;
@@ -162,6 +165,9 @@ private:
     void ContinueAfterUpdate(LUpdateEngineInterface& mainEngine, bool succeeded);
     void WriteLabels(UpdateRunState runState, DeviceState deviceState);
     void Probe();
+    // "2 Halvard XR4000 NOVA units (controllers)" when the bus lists one device's normal-mode IDs
+    // more than once; empty otherwise, and when the bus cannot be listed.
+    [[nodiscard]] static std::string FindDuplicateDevice();
     // Tells which bootloader (by serial) is which device, from what else the probe found and the
     // record; false, with one debug line, when any bootloader stays unidentified.
     [[nodiscard]] bool IdentifyBootloaders(bool controllerFound, bool displayFound, const std::vector<std::string>& serials);

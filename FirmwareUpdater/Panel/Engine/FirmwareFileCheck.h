@@ -13,14 +13,21 @@
 //     listed sectors from there on must cover it without a gap up to its last byte; a sector's
 //     end comes from DeviceFlashLayout. Nothing below the list's first sector (the bootloader's
 //     own flash) is ever usable;
+//   - it does not name the other device of the product, when the device it is for is given: its
+//     DFU suffix does not carry the product's vendor ID with the other device's normal-mode
+//     product ID, and its DfuSe target name is not the other device's name (its MIDI port name,
+//     case ignored, also with our tool's simulation mark after " - "). A file that names neither
+//     (the bootloader's own IDs 0483:DF11, a generic target name) passes this part;
 //   - when the 16 bytes after the element end in a DFU suffix (signature "UFD", length 16), its
 //     CRC matches: CRC-32 (reflected polynomial 0xEDB88320, initial value 0xFFFFFFFF, no final
 //     inversion, as DFU tools write it) over every byte of the file before the CRC field. A file
 //     without a suffix is not refused for that.
 //
-// Stateless; any thread. Reads the whole file once, 64 KiB at a time. An operating-system read
-// error gives CannotBeRead rather than an exception, so the mode switch never throws.
+// Stateless; any thread. Reads the whole file into memory once (at most
+// LDfuSeFirmwareFile::kMaxFileBytes) and checks those bytes. An operating-system read error gives
+// CannotBeRead rather than an exception, so the mode switch never throws.
 
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
 #include <cstdint>
@@ -40,6 +47,7 @@ public:
         ElementNotAtSectorStart,   // starts inside a sector the download would skip
         ElementPastErasedSectors,  // reaches flash the download does not erase
         SuffixCrcMismatch,         // the DFU suffix's CRC is not the file's
+        MadeForOtherDevice,        // its suffix or target name names the product's other device
     };
 
     struct Result {
@@ -52,8 +60,13 @@ public:
     };
 
     // Checks the file at path for a download with eraseList (sector start addresses in address
-    // order, as the download walks them: the Addresses of the target's CopyEraseList).
-    [[nodiscard]] static Result Check(const ZT::WString& path, std::span<const std::uint32_t> eraseList);
+    // order, as the download walks them: the Addresses of the target's CopyEraseList) into
+    // device, when given (otherwise nobody's image is refused for naming another device).
+    [[nodiscard]] static Result Check(const ZT::WString& path, std::span<const std::uint32_t> eraseList,
+                                      const ProductDevice* device = nullptr);
+    // The same for a whole file already in memory: what the download checks and then writes.
+    [[nodiscard]] static Result Check(std::span<const std::uint8_t> file, std::span<const std::uint32_t> eraseList,
+                                      const ProductDevice* device = nullptr);
 
     // Continues a DFU-suffix CRC over bytes: start with 0xFFFFFFFF; the last value is the CRC.
     [[nodiscard]] static std::uint32_t UpdateSuffixCrc(std::uint32_t crc, std::span<const std::uint8_t> bytes) noexcept;

@@ -179,8 +179,10 @@ private:
     // USB connection; defined in UpdateEngineDownload.cpp. S_OK when the firmware file can be
     // written as the download writes it through sectors (CFirmwareFileCheck), or when no file is
     // chosen. Otherwise one debug line with the reason, run state Failed, the record's reason
-    // FileAccessFailure, DeviceCannotBeUpdated, and E_FAIL.
-    [[nodiscard]] ZT::ZTRESULT CheckFirmwareFileBeforeTouchingDevice(const EraseList& sectors);
+    // FileAccessFailure, DeviceCannotBeUpdated, and E_FAIL. With bytes (the whole file, as the
+    // download read it) those are checked instead of the file on disk.
+    [[nodiscard]] ZT::ZTRESULT CheckFirmwareFileBeforeTouchingDevice(const EraseList& sectors,
+                                                                     const std::vector<std::uint8_t>* bytes = nullptr);
     // Looks for the record's device among devices (a fresh listing when null): the first whose
     // pair is the record's normal-mode or update-mode pair. On a match updates the record's
     // flag, path and release and returns S_OK; E_FAIL when nothing matches or the listing fails.

@@ -2,16 +2,19 @@
 // selected device, which already runs its DFU bootloader.
 //
 // The run, on the engine's worker thread:
-//   1. check the firmware file against the target's erase list (CFirmwareFileCheck) before the
-//      USB connection is opened: a refused file sends no request at all;
-//   2. open the file (2048-byte blocks) and the bootloader's USB path;
+//   1. read the firmware file whole, once, and check those bytes against the target's erase list
+//      and device (CFirmwareFileCheck) before the USB connection is opened: a refused file sends
+//      no request at all;
+//   2. serve the checked bytes as 2048-byte blocks and open the bootloader's USB path;
 //   3. bring the bootloader's DFU state machine to dfuIDLE: wait out an operation it is still
 //      busy with, then one CLRSTATUS in dfuERROR or one ABORT in the states an ABORT ends (a run
 //      that was killed leaves dfuDNLOAD-IDLE behind);
 //   4. erase, in the order of the target's erase list (copied at the start of the run), the
 //      sectors that start inside the element;
-//   5. write the element: the DfuSe set-address command before block 0, and again before a last
-//      block shorter than 2048 bytes, each block numbered from 2 after its set-address command;
+//   5. write the element, its first block last (blocks 1 .. last, then 0): a set-address command
+//      before block 1, before a last block shorter than 2048 bytes and before block 0, each block
+//      numbered from 2 after its set-address command. Until block 0 is written the image's first
+//      word stays erased, so a cut download never leaves an image a boot code would start;
 //   6. point the bootloader at the element's start (a ROM that jumps to its address pointer then
 //      starts the application) and ask it to leave DFU mode; find the device again and report
 //      success.
@@ -32,9 +35,11 @@
 
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 
+#include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareFileCheck.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateProgressNotificationData.h"
+#include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateTarget.h"
 #include "FirmwareUpdater/Panel/Engine/UsbConnection.h"
 #include "ZTFramework/Debug/DebugLine.h"
@@ -45,7 +50,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <exception>
 #include <functional>
+#include <span>
+#include <vector>
 #include <string>
 
 namespace {
@@ -374,19 +382,30 @@ bool WriteBlock(DownloadRun& run, std::uint16_t blockIndex, std::uint16_t blockN
     return WaitForBlockWritten(run, step);
 }
 
-// Block 0 and a last block shorter than the transfer size each get a set-address command of
-// their own, and the short block goes out as block number 2 again: it then lands at its own
-// address even on a bootloader that would count the blocks before it in another transfer size.
+// The order the blocks go out in: 1, 2, ..., last, then 0. Block 0 holds the application's vector
+// table, whose first word (the initial stack pointer) is all a resident boot code may look at
+// before it jumps: while it stays erased, a download cut at any point leaves a device that stays
+// in its bootloader rather than one that starts half an image.
+std::uint16_t BlockAtPosition(std::uint16_t position, std::uint16_t blockCount)
+{
+    return position + 1 < blockCount ? static_cast<std::uint16_t>(position + 1) : 0;
+}
+
+// Each run of consecutive blocks starts with a set-address command of its own: block 1, block 0,
+// and a last block shorter than the transfer size. The short block goes out as block number 2
+// again: it then lands at its own address even on a bootloader that would count the blocks before
+// it in another transfer size. Progress counts the blocks written, whichever they are.
 PhaseEnd WriteBlocks(DownloadRun& run)
 {
     const std::uint16_t blockCount = run.File.GetBlockCount();
     const bool lastBlockIsPartial = run.File.GetElementSize() % kBlockSize != 0;
     std::uint16_t baseBlock = 0;
-    for (std::uint16_t i = 0; i < blockCount; ++i) {
+    for (std::uint16_t position = 0; position < blockCount; ++position) {
         if (run.CancelRequested())
             return PhaseEnd::Cancelled;
-        run.PostProgress((kEraseShare * blockCount + (1.0 - kEraseShare) * i) / blockCount);
-        if (i == 0 || (i == blockCount - 1 && lastBlockIsPartial)) {
+        run.PostProgress((kEraseShare * blockCount + (1.0 - kEraseShare) * position) / blockCount);
+        const std::uint16_t i = BlockAtPosition(position, blockCount);
+        if (position == 0 || i == 0 || (i == blockCount - 1 && lastBlockIsPartial)) {
             if (!SetAddressForBlock(run, i))
                 return PhaseEnd::DeviceFailed;
             baseBlock = i;
@@ -419,13 +438,17 @@ void ReportDeviceStaysInUpdateMode(const DownloadRun& run, const char* why)
 
 } // namespace
 
-ZT::ZTRESULT LUpdateEngine::CheckFirmwareFileBeforeTouchingDevice(const EraseList& sectors)
+ZT::ZTRESULT LUpdateEngine::CheckFirmwareFileBeforeTouchingDevice(const EraseList& sectors,
+                                                                   const std::vector<std::uint8_t>* bytes)
 {
     if (GetFirmwareFileState() == FirmwareFileState::NoFileDefined)
         return ZT::S_OK; // nothing chosen, nothing to check; the download refuses to start without one
     ZT::WString path;
     (void)GetFirmwareFilePath(path); // an empty path cannot be opened, and is refused below
-    const CFirmwareFileCheck::Result check = CFirmwareFileCheck::Check(path, sectors.Addresses);
+    const ProductDevice* device = ProductDevice::FindByNormalModeIds(kControllerDevice.VendorId, sectors.ProductId);
+    const CFirmwareFileCheck::Result check =
+        bytes ? CFirmwareFileCheck::Check(std::span<const std::uint8_t>(*bytes), sectors.Addresses, device)
+              : CFirmwareFileCheck::Check(path, sectors.Addresses, device);
     if (check.IsUsable())
         return ZT::S_OK;
     ZT::CDebugLine() << "Engine: the firmware file " << path.View() << " is refused before any device is touched: "
@@ -454,22 +477,45 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
     UsbConnection& usb = GetUsbConnection();
     usb.SetCurrentDevice(record);
 
+    // The file is read once, here: the check and every block of the download work from these
+    // bytes, so a file replaced on disk while the run goes on cannot leave a mix of two images.
+    ZT::WString path;
+    (void)GetFirmwareFilePath(path); // an empty path cannot be read
+    std::vector<std::uint8_t> bytes;
+    bool read = false;
+    try {
+        read = ZT::Succeeded(LDfuSeFirmwareFile::ReadWholeFile(path, bytes));
+    } catch (const std::exception& error) {
+        ZT::CDebugLine() << "Engine: reading the firmware file " << path.View() << " failed: " << error.what();
+    }
     // A device that was already in update mode comes straight here: this is the first look at the
     // file for it.
-    if (ZT::Failed(CheckFirmwareFileBeforeTouchingDevice(sectors)))
+    if (!read) {
+        ZT::CDebugLine() << "Engine: the firmware file " << path.View()
+                         << " is refused before any device is touched: it cannot be read whole (CannotBeRead)";
+        SetUpdateRunState(UpdateRunState::Failed);
+        SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);
+        SetDeviceState(DeviceState::DeviceCannotBeUpdated);
+        return ZT::E_FAIL;
+    }
+    if (ZT::Failed(CheckFirmwareFileBeforeTouchingDevice(sectors, &bytes)))
         return ZT::E_FAIL;
 
-    // Held only by this run: every return below releases it, which closes the file.
+    // Held only by this run, with the bytes checked above.
     const ZT::RCPtr<LDfuSeFirmwareFile> file = LDfuSeFirmwareFile::Create();
-    ZT::WString path;
-    (void)GetFirmwareFilePath(path); // an empty path fails to open just below
-    if (ZT::Failed(file->Open(path, kBlockSize))) {
+    if (ZT::Failed(file->OpenBytes(std::move(bytes), kBlockSize))) {
         ZT::CDebugLine() << "Engine: the firmware file " << path.View() << " cannot be used";
         SetUpdateRunState(UpdateRunState::Failed);
         SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);
         SetDeviceState(DeviceState::DeviceCannotBeUpdated);
         return ZT::E_FAIL;
     }
+
+    // The bootloader about to be written is the target's: from now on the record says so, for a
+    // run that finds it again with nothing else to tell it by.
+    if (const ProductDevice* device = ProductDevice::FindByNormalModeIds(record.VendorId, record.ProductId);
+        device && !record.UpdateModeSerialNumber.empty())
+        (void)CBootloaderRoleRecord::Remember(device->DeviceKind, record.UpdateModeSerialNumber);
 
     // A connection that does not open makes the first request fail with kNotOpenError.
     (void)usb.Open(record.UpdateModePath);

@@ -22,6 +22,7 @@ EraseList CopyEraseList(const IUpdateTarget& target)
 {
     EraseList list;
     list.SectorCount = target.GetEraseSectorCount();
+    list.ProductId = target.GetDefaultProductId();
     for (std::uint32_t i = 0; i < list.SectorCount; ++i) {
         std::uint32_t address = 0;
         if (!target.GetEraseSectorAddress(i, address))

@@ -40,6 +40,8 @@ struct EraseList {
     std::uint32_t SectorCount = 0;
     // The addresses of sectors 0, 1, ... up to the first that cannot be looked up.
     std::vector<std::uint32_t> Addresses;
+    // GetDefaultProductId, taken with the list: whose image the download expects (0: nobody's).
+    std::uint32_t ProductId = 0;
 };
 
 [[nodiscard]] EraseList CopyEraseList(const IUpdateTarget& target);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -102,6 +103,19 @@ TEST(RecoveryProcess, TheRecordOfACutRunLetsTheNextRunFinishTheController)
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].State, CSimulatorStateFile::Power::Running);
     EXPECT_TRUE(HoldsImage(devices[0], kControllerDevice));
+}
+
+// A query on a controller in normal mode beside a bootloader leaves no record behind: only a run
+// that writes a device may say which bootloader it is.
+TEST(RecoveryProcess, AQueryNeverWritesTheBootloaderRecord)
+{
+    Sandbox sandbox;
+    const Result query = sandbox.RunUpdater(
+        {UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", "-DEBUG_CONSOLE", "-SIMULATE_DEVICES=00.30,dfu"});
+    ASSERT_FALSE(query.TimedOut) << Describe(query);
+    EXPECT_EQ(query.Signal, 0) << Describe(query);
+    const auto record = sandbox.Folder() / "state" / "Halvard" / "XR4000 NOVA Firmware Updater" / "bootloader-serials";
+    EXPECT_FALSE(std::filesystem::exists(record)) << "the query wrote " << record << "\n" << Describe(query);
 }
 
 } // namespace

@@ -178,6 +178,9 @@ TEST_P(BootloaderRefusal, RefusesWithAMessageAndWritesNothing)
 
 constexpr std::optional<std::uint16_t> kInBootloader = std::nullopt;
 constexpr const char* kCannotTell = "in update mode and cannot be told apart";
+// The stray bootloader is the first wheel display the simulator adds when the real one is absent.
+const std::string kStrayGivenToTheController =
+    "controller " + SimulatedSerialNumber(SimulatedDeviceKind::WheelDisplay, 0) + "\n";
 
 INSTANTIATE_TEST_SUITE_P(
     WithoutUsableRecord, BootloaderRefusal,
@@ -194,7 +197,55 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"a bootloader of another product alone", std::nullopt, std::nullopt, true,
                     "controller 1111\nwheel-display 2222\n", kCannotTell},
         RefusalCase{"both in normal mode and a third device in update mode", std::optional<std::uint16_t>(0x0030),
-                    std::optional<std::uint16_t>(0x0049), true, nullptr, "another device is in update mode"}));
+                    std::optional<std::uint16_t>(0x0049), true, nullptr, "another device is in update mode"},
+        // The controller in normal mode and one bootloader: without a record it would be taken
+        // as the wheel display; the record names another serial for the display.
+        RefusalCase{"the controller and a bootloader the record does not know", std::optional<std::uint16_t>(0x0030),
+                    std::nullopt, true, "wheel-display 2058345D50FF\n",
+                    "is not the wheel display the record knows: "},
+        RefusalCase{"the controller and a bootloader the record gives to the controller",
+                    std::optional<std::uint16_t>(0x0030), std::nullopt, true, kStrayGivenToTheController.c_str(),
+                    "gives that serial number to the controller, which is in normal mode"}));
+
+// Two controllers beside the wheel display: which one would be written depends on the order the
+// bus lists them. Nothing is switched or written, and the run says what to do.
+TEST_F(BootloaderRecovery, TwoUnitsOfOneKindAreRefused)
+{
+    const std::vector<ZT::RCPtr<LSimulatedDevice>> devices{Plug(SimulatedDeviceKind::Controller, 0x0030),
+                                                           Plug(SimulatedDeviceKind::Controller, 0x0030),
+                                                           Plug(SimulatedDeviceKind::WheelDisplay, 0x0049)};
+    CDebugCapture capture;
+    EXPECT_RESULT_EQ(mEngine->ScanForDevices(), ZT::E_FAIL);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
+    EXPECT_TRUE(LDualUpdater::GetInstance()->GetProbeResult().DuplicateDevice);
+    EXPECT_NE(capture.Text().find("2 Halvard XR4000 NOVA units (controllers) are plugged in"), std::string::npos)
+        << capture.Text();
+    EXPECT_NE(capture.Text().find("unplug all but one XR4000 NOVA"), std::string::npos) << capture.Text();
+
+    mHost.ContinueUpdateProcess();
+    EXPECT_EQ(mHost.mStarted, 0);
+    for (const auto& device : devices) {
+        EXPECT_EQ(device->GetMode(), SimulatedDeviceMode::Application) << SimulatedDeviceKindName(device->GetKind());
+        EXPECT_TRUE(device->GetRequestLog().empty()) << SimulatedDeviceKindName(device->GetKind());
+    }
+}
+
+// A scan, as a query makes one, only reads the record; the download that starts on the
+// bootloader writes it.
+TEST_F(BootloaderRecovery, AScanNeverWritesTheRecordAndTheDownloadDoes)
+{
+    (void)Plug(SimulatedDeviceKind::Controller, 0x0030);
+    const auto display = Plug(SimulatedDeviceKind::WheelDisplay, kInBootloader);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceInUpdateMode);
+    EXPECT_FALSE(std::filesystem::exists(CBootloaderRoleRecord::GetFilePath())) << "the scan wrote the record";
+
+    mHost.ContinueUpdateProcess();
+    ASSERT_EQ(mHost.mStarted, 1);
+    ASSERT_RESULT_EQ(mEngine->WaitForUpdate(kWorkerWaitMs), ZT::S_OK);
+    EXPECT_EQ(CBootloaderRoleRecord::Load().GetSerial(ProductDevice::Kind::WheelDisplay), display->GetSerialNumber());
+    EXPECT_TRUE(FlashHolds(*display, mDisplayImage));
+}
 
 // A first run switches the controller into update mode and is cut there; the wheel display is
 // then unplugged. The second run has only a bootloader to go by and finds it in the record.

@@ -118,26 +118,29 @@ TEST_F(DfuSeDownload, ControllerImageIsErasedWrittenAndTheDeviceReturnsWithItsVe
     const auto requests = mUsb->GetDescriptions();
 
     // Idle check, then each of the controller's three sectors: erase, busy (answered once the
-    // flash is done), download idle at once; each block the same.
+    // flash is done), download idle at once; each block the same. The blocks start at the
+    // image's second block: the first, with the vector table, comes last.
     const std::vector<std::string> start = {
         "GETSTATUS 2",
         "DNLOAD 0 erase 0x08008000", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 erase 0x0800C000", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 erase 0x08010000", "GETSTATUS 4", "GETSTATUS 5",
-        "DNLOAD 0 set 0x08008000", "GETSTATUS 4", "GETSTATUS 5",
+        "DNLOAD 0 set 0x08008800", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 2 2048 bytes", "GETSTATUS 4", "GETSTATUS 5",
     };
     ASSERT_GE(requests.size(), start.size());
     EXPECT_EQ(std::vector<std::string>(requests.begin(), requests.begin() + start.size()), start);
 
-    // 97000 bytes: 47 full blocks, then 744 bytes at 0x08008000 + 47 x 2048 after a set-address
-    // command of their own, then the leave request and the status request that completes it.
-    // Before the leave the address pointer goes back to the element's start, where a bootloader
-    // that jumps to it finds the application.
+    // 97000 bytes: blocks 1 to 46 in full, then 744 bytes at 0x08008000 + 47 x 2048 after a
+    // set-address command of their own, then block 0 after its own, then the leave request and
+    // the status request that completes it. Before the leave the address pointer is at the
+    // element's start, where a bootloader that jumps to it finds the application.
     const std::vector<std::string> end = {
-        "DNLOAD 48 2048 bytes", "GETSTATUS 4", "GETSTATUS 5",
+        "DNLOAD 47 2048 bytes", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 set 0x0801F800", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 2 744 bytes", "GETSTATUS 4", "GETSTATUS 5",
+        "DNLOAD 0 set 0x08008000", "GETSTATUS 4", "GETSTATUS 5",
+        "DNLOAD 2 2048 bytes", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 set 0x08008000", "GETSTATUS 4", "GETSTATUS 5",
         "DNLOAD 0 leave", "GETSTATUS 7",
     };
@@ -230,6 +233,48 @@ TEST_F(DfuSeDownload, FirmwareFileRemovedAfterItWasChosenFailsWithoutAnyRequest)
     ExpectRecoverable();
 }
 
+// The file is replaced on disk (another image of the same shape, as a second copy of the
+// installer would leave it) while the first sector is erased, after the run has checked it: the
+// flash must hold the checked image, never blocks of both.
+TEST_F(DfuSeDownload, AFileReplacedDuringTheEraseChangesNothingTheRunWrites)
+{
+    const DfuSeImage checked = MakeImage(0x08008000, 5 * 2048 + 100, 0x0030, 1);
+    const DfuSeImage replacement = MakeImage(0x08008000, 5 * 2048 + 100, 0x0030, 2);
+    ASSERT_NE(checked.ElementData, replacement.ElementData);
+    ScanAndEnterUpdateMode();
+    UseImage(checked);
+    bool replaced = false;
+    mClock.mAfterSleep = [&](std::uint64_t) {
+        if (!replaced) {
+            (void)mTemp.Write("test-image.dfu", replacement.ToBytes());
+            replaced = true;
+        }
+    };
+    const UpdateRunState end = RunUpdate();
+    mClock.mAfterSleep = nullptr;
+    ASSERT_TRUE(replaced) << "the run never waited during its erase";
+    ASSERT_EQ(end, UpdateRunState::Succeeded);
+    EXPECT_TRUE(FlashHolds(*mController, checked)) << "the flash is not the image the run checked";
+}
+
+// A bootloader that answers an erase's first status request at once, dfuDNBUSY with the erase's
+// time, and erases while the host waits: the engine waits that time once and writes nothing into
+// a sector that is still being erased.
+TEST_F(DfuSeDownload, AnEraseAnsweredBusyAtOnceIsWaitedForOnce)
+{
+    ScanAndEnterUpdateMode();
+    mController->SetFaults(Fault(&F::eraseBusyAtOnce, true));
+    ForgetWhatCameBefore();
+    const std::uint64_t startedAt = mClock.NowMs();
+    ASSERT_EQ(RunUpdate(), UpdateRunState::Succeeded);
+    EXPECT_EQ(mClock.NowMs() - startedAt, 250u + 250 + 1100 + 47 * 20 + 8) << "not the flash's own time";
+    const auto requests = mUsb->GetDescriptions();
+    const std::vector<std::string> erase = {"DNLOAD 0 erase 0x08010000", "GETSTATUS 4", "GETSTATUS 5",
+                                            "DNLOAD 0 set 0x08008800"};
+    EXPECT_NE(std::search(requests.begin(), requests.end(), erase.begin(), erase.end()), requests.end());
+    EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
+}
+
 struct BlockCase {
     const char* name;
     std::size_t size;
@@ -255,12 +300,14 @@ TEST_P(DfuSeBlockNumbering, FollowsEachSetAddressCommand)
 INSTANTIATE_TEST_SUITE_P(
     Sizes, DfuSeBlockNumbering,
     ::testing::Values(
+        // Block 1, the short block 2 at its own address, then block 0 at the element's start.
         BlockCase{"TwoFullBlocksAndOneByte", 4097,
-                  {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008000", "DNLOAD 2 2048 bytes", "DNLOAD 3 2048 bytes",
-                   "DNLOAD 0 set 0x08009000", "DNLOAD 2 1 bytes", "DNLOAD 0 set 0x08008000", "DNLOAD 0 leave"}},
+                  {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008800", "DNLOAD 2 2048 bytes",
+                   "DNLOAD 0 set 0x08009000", "DNLOAD 2 1 bytes", "DNLOAD 0 set 0x08008000", "DNLOAD 2 2048 bytes",
+                   "DNLOAD 0 set 0x08008000", "DNLOAD 0 leave"}},
         BlockCase{"ThreeFullBlocks", 6144,
-                  {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008000", "DNLOAD 2 2048 bytes", "DNLOAD 3 2048 bytes",
-                   "DNLOAD 4 2048 bytes", "DNLOAD 0 set 0x08008000", "DNLOAD 0 leave"}},
+                  {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008800", "DNLOAD 2 2048 bytes", "DNLOAD 3 2048 bytes",
+                   "DNLOAD 0 set 0x08008000", "DNLOAD 2 2048 bytes", "DNLOAD 0 set 0x08008000", "DNLOAD 0 leave"}},
         BlockCase{"OneFullBlock", 2048,
                   {"DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08008000", "DNLOAD 2 2048 bytes", "DNLOAD 0 set 0x08008000",
                    "DNLOAD 0 leave"}},
@@ -271,6 +318,35 @@ INSTANTIATE_TEST_SUITE_P(
         // Nothing to erase or write: the address pointer, then the leave request.
         BlockCase{"Empty", 0, {"DNLOAD 0 set 0x08008000", "DNLOAD 0 leave"}}),
     [](const ::testing::TestParamInfo<BlockCase>& info) { return std::string(info.param.name); });
+
+// A download cut after any number of blocks (the cable pulled) leaves the image's first word
+// erased: the simulated boot code, which starts whatever has a stack pointer there, keeps the
+// device in its bootloader at the next power-up.
+TEST_F(DfuSeDownload, CutAfterAnyBlockLeavesTheFirstWordErasedAndTheDeviceInItsBootloader)
+{
+    const DfuSeImage image = MakeImage(0x08008000, 4 * 2048 + 808, 0x0030); // 5 blocks, the last short
+    for (std::uint32_t blocks = 0; blocks < 5; ++blocks) {
+        SCOPED_TRACE("unplugged after " + std::to_string(blocks) + " of 5 blocks");
+        ScanAndEnterUpdateMode();
+        UseImage(image);
+        mController->SetFaults(Fault(&F::unplugAfterBlocks, blocks));
+        ASSERT_EQ(RunUpdate(), UpdateRunState::Failed);
+        mController->Plug();
+        const auto head = mController->ReadFlash(0x08008000, 8);
+        ASSERT_TRUE(head.has_value());
+        EXPECT_EQ(*head, std::vector<std::uint8_t>(8, 0xFF)) << "the first 8 bytes at 0x08008000 are not erased";
+        EXPECT_EQ(ModeOf(*mController), "Bootloader") << "the power-up started a half-written image";
+
+        // The next run, without the fault, finishes the image and the device starts it.
+        mController->SetFaults({});
+        ScanAndEnterUpdateMode();
+        UseImage(image);
+        ASSERT_EQ(RunUpdate(), UpdateRunState::Succeeded);
+        EXPECT_TRUE(FlashHolds(*mController, image));
+        mClock.AdvanceMs(1500);
+        EXPECT_EQ(ModeOf(*mController), "Application");
+    }
+}
 
 struct EraseCase {
     const char* name;
@@ -438,7 +514,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Pressed while the last block is programmed: the image is whole, but the cancel came
         // before the leave and is honoured.
         CancelCase{"DuringTheLastBlock", [](const RecordingUsbBackend& usb) { return usb.CountDataBlocks() >= 48; },
-                   {"DNLOAD 2 744 bytes", "GETSTATUS 4", "GETSTATUS 5", "ABORT"}, WriteProgress(47, 48)}),
+                   {"DNLOAD 2 2048 bytes", "GETSTATUS 4", "GETSTATUS 5", "ABORT"}, WriteProgress(47, 48)}),
     [](const ::testing::TestParamInfo<CancelCase>& info) { return std::string(info.param.name); });
 
 // Before the first erase the application is whole: the device may restart into it, as a cancel
@@ -532,20 +608,20 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"StallAfterThreeBlocks", Fault(&F::stallAfterBlocks, 3u),
                     {"DNLOAD 4 2048 bytes", "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 5 2048 bytes !Pipe"}, false,
                     {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
-                    "writing block 3 as block number 5: data request: Pipe"},
+                    "writing block 4 as block number 5: data request: Pipe"},
         // The power cycle brings the bootloader back in dfuIDLE.
         FailureCase{"NoAnswerAfterThreeBlocks", Fault(&F::noAnswerAfterBlocks, 3u),
                     {"GETSTATUS 5", "DNLOAD 5 2048 bytes !Timeout"}, true, {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
-                    "writing block 3 as block number 5: data request: Timeout"},
+                    "writing block 4 as block number 5: data request: Timeout"},
         FailureCase{"UnpluggedAfterThreeBlocks", Fault(&F::unplugAfterBlocks, 3u),
                     {"GETSTATUS 5", "DNLOAD 5 2048 bytes !NoDevice"}, true, {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
-                    "writing block 3 as block number 5: data request: NoDevice"},
+                    "writing block 4 as block number 5: data request: NoDevice"},
         // The first status request and 20 polls all answer dfuDNBUSY. The block is done by the
         // next run, which finds dfuDNLOAD-IDLE: an ABORT, not a CLRSTATUS, brings that to dfuIDLE.
         FailureCase{"BlockBusyPastTwentyPolls",
                     Fault(&F::busyBlockStatusReplies, 21u, Fault(&F::busyBlockIndex, 2u)),
                     BusyBlockEnd(21), false, {"GETSTATUS 5", "ABORT", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
-                    "writing block 2 as block number 4: last of 20 status polls: dfuDNBUSY (OK) where dfuDNLOAD-IDLE "
+                    "writing block 3 as block number 4: last of 20 status polls: dfuDNBUSY (OK) where dfuDNLOAD-IDLE "
                     "was expected"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
@@ -710,8 +786,43 @@ INSTANTIATE_TEST_SUITE_P(
                         {"ElementPastErasedSectors", "0x08020000"}},
         RefusedFileCase{"ElementInTheBootloadersFlash",
                         [](const DfuSeImage&) { return MakeImage(0x08000000, 5000, 0x0031).ToBytes(); },
-                        {"ElementBelowErasedSectors", "0x08000000", "0x08008000"}}),
+                        {"ElementBelowErasedSectors", "0x08000000", "0x08008000"}},
+        // Fits the controller's flash, but its suffix says it is the wheel display's.
+        RefusedFileCase{"SuffixNamesTheWheelDisplay",
+                        [](const DfuSeImage& product) {
+                            DfuSeImage other = product;
+                            other.ProductId = 0xB010;
+                            other.TargetName = "ST...";
+                            return other.ToBytes();
+                        },
+                        {"MadeForOtherDevice",
+                         "it is the Halvard XR4000 NOVA WD's image, not the Halvard XR4000 NOVA's: its DFU suffix "
+                         "names 2C1A:B010"}},
+        // The bootloader's own IDs in the suffix, the wheel display's name as its target's.
+        RefusedFileCase{"TargetNamedTheWheelDisplay",
+                        [](const DfuSeImage& product) {
+                            DfuSeImage other = product;
+                            other.VendorId = 0x0483;
+                            other.ProductId = 0xDF11;
+                            other.TargetName = "halvard xr4000 nova wd";
+                            return other.ToBytes();
+                        },
+                        {"MadeForOtherDevice", "Halvard XR4000 NOVA WD's image", "its target is named \"halvard xr4000 nova wd\""}}),
     [](const ::testing::TestParamInfo<RefusedFileCase>& info) { return std::string(info.param.name); });
+
+// A file that names neither device, as DfuSe tools write one (the bootloader's IDs, a generic
+// target name), is judged by its contents alone and written.
+TEST_F(DfuSeDownload, AFileThatNamesNeitherDeviceIsWritten)
+{
+    DfuSeImage generic = mControllerImage;
+    generic.VendorId = 0x0483;
+    generic.ProductId = 0xDF11;
+    generic.TargetName = "ST...";
+    ScanAndEnterUpdateMode();
+    UseImage(generic);
+    EXPECT_EQ(RunUpdate(), UpdateRunState::Succeeded);
+    EXPECT_TRUE(FlashHolds(*mController, generic));
+}
 
 TEST_F(DfuSeDownload, DeviceGoneBeforeTheRunFailsWithoutAnyRequest)
 {

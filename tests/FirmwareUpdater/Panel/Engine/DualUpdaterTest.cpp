@@ -154,9 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
         TargetCase{"two controllers", {{C, 0x0030}, {C, 0x0030}}, ZT::E_FAIL, true,
                    ProbeFlags{.AnyDeviceFound = true, .DeviceSetIncomplete = true},
                    DeviceState::DeviceCannotBeUpdated},
-        TargetCase{"two controllers and a display", {{C, 0x0030}, {C, 0x0031}, {D, 0x0050}}, ZT::S_OK, true,
-                   ProbeFlags{.AnyDeviceFound = true, .ControllerNeedsUpdate = true},
-                   DeviceState::DeviceNotInUpdateMode}));
+        // Two units of one kind are refused whatever else is plugged in: either could be written.
+        TargetCase{"two controllers and a display", {{C, 0x0030}, {C, 0x0031}, {D, 0x0050}}, ZT::E_FAIL, true,
+                   ProbeFlags{.AnyDeviceFound = true, .DeviceSetIncomplete = true},
+                   DeviceState::DeviceCannotBeUpdated}));
 
 // ---- After an update -----------------------------------------------------------------------------
 

@@ -324,6 +324,32 @@ EngineOutcome RunEngineDownload(const ZT::RCPtr<ZT::IUsbBackend>& backend, const
     return outcome;
 }
 
+// The download requests (DNLOAD) that reached the device, in order: "erase 0x08008000",
+// "set 0x08008800", "block 2 of 2048 bytes", "leave".
+std::vector<std::string> DownloadsSeen(const std::vector<SimulatedUsbRequest>& requests)
+{
+    std::vector<std::string> seen;
+    for (const SimulatedUsbRequest& r : requests) {
+        if (r.request != static_cast<std::uint8_t>(ZT::DfuRequest::Dnload))
+            continue;
+        char text[48];
+        if (r.value == 0 && r.dataOut.empty()) {
+            seen.emplace_back("leave");
+            continue;
+        }
+        if (r.value == 0 && r.dataOut.size() == 5) {
+            const std::uint32_t address = r.dataOut[1] | (r.dataOut[2] << 8) | (r.dataOut[3] << 16) |
+                                          (static_cast<std::uint32_t>(r.dataOut[4]) << 24);
+            std::snprintf(text, sizeof text, "%s 0x%08X", r.dataOut[0] == 0x21 ? "set" : "erase",
+                          static_cast<unsigned>(address));
+        } else {
+            std::snprintf(text, sizeof text, "block %u of %zu bytes", static_cast<unsigned>(r.value), r.dataOut.size());
+        }
+        seen.emplace_back(text);
+    }
+    return seen;
+}
+
 TEST_F(LinuxUsbBackendTest, TheEngineWritesAnImageThroughLibusbAndTheDeviceReturnsInNormalMode)
 {
     const DfuSeImage image = MakeTestImage();
@@ -331,6 +357,11 @@ TEST_F(LinuxUsbBackendTest, TheEngineWritesAnImageThroughLibusbAndTheDeviceRetur
     EXPECT_EQ(outcome.first, LUpdateEngineInterface::UpdateRunState::Succeeded);
     EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, image.ElementData.size()), image.ElementData);
     EXPECT_TRUE(mBootloader.HasLeft());
+    // The image's first block, which holds its vector table, reaches the device last.
+    EXPECT_EQ(DownloadsSeen(mBootloader.GetRequestLog()),
+              (std::vector<std::string>{"erase 0x08008000", "set 0x08008800", "block 2 of 2048 bytes", "set 0x08009000",
+                                        "block 2 of 1 bytes", "set 0x08008000", "block 2 of 2048 bytes",
+                                        "set 0x08008000", "leave"}));
 
     // The kernel removes the bootloader and adds the application at the next address.
     Unplug(mSysname);
@@ -349,14 +380,18 @@ TEST_F(LinuxUsbBackendTest, TheEngineWritesAnImageThroughLibusbAndTheDeviceRetur
 TEST_F(LinuxUsbBackendTest, AnUnplugDuringTheEnginesWritePhaseFailsItWithOneLine)
 {
     CDebugCapture capture;
-    // The first block is written; the device leaves instead of taking the second.
+    // One block is written (the image's second); the device leaves instead of taking the next,
+    // and the image's first word stays erased.
     mBootloader.SetFaults(Fault(&F::unplugAfterBlocks, 1u));
     const DfuSeImage image = MakeTestImage();
     const EngineOutcome outcome = RunEngineDownload(mBackend, image.ToBytes());
     EXPECT_EQ(outcome, EngineOutcome(LUpdateEngineInterface::UpdateRunState::Failed,
                                      LUpdateEngineInterface::DeviceState::DeviceCannotBeUpdated));
-    EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, kTransferSize),
-              std::vector<std::uint8_t>(image.ElementData.begin(), image.ElementData.begin() + kTransferSize));
+    EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress + kTransferSize, kTransferSize),
+              std::vector<std::uint8_t>(image.ElementData.begin() + kTransferSize,
+                                        image.ElementData.begin() + 2 * kTransferSize));
+    EXPECT_EQ(mBootloader.ReadFlash(image.ElementAddress, 8), std::vector<std::uint8_t>(8, 0xFF))
+        << "the image's first 8 bytes at 0x08008000 were written before the download was cut";
     const std::string text = capture.Text();
     EXPECT_NE(text.find("left the bus during request 0x01"), std::string::npos) << text;
     EXPECT_EQ(text.find("left the bus"), text.rfind("left the bus")) << text;
