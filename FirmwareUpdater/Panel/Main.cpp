@@ -238,14 +238,14 @@ void ReportOutcome(const LApplication& application, bool queryMode)
         ZT::CDebugLine() << "Exit status " << status << ": " << QueryStatusMeaning(status) << ".";
         return;
     }
-    const LCommandLineRun* const run = application.GetCommandLineRun().Get();
+    const LUpdateSequence* const run = application.GetSequence().Get();
     if (!run) {
         ZT::DebugLine("Finished: nothing was updated.");
         return;
     }
     for (const std::string& line : run->GetSummaryLines())
         ZT::DebugLine(line);
-    const LCommandLineRun::Summary summary = run->GetSummary();
+    const LUpdateSequence::Summary summary = run->GetSummary();
     if (summary.Failed > 0) {
         ZT::CDebugLine() << "Finished: " << summary.Succeeded << " device(s) updated, " << summary.Failed
                          << " update(s) failed.";

@@ -291,11 +291,15 @@ void LUpdateSequence::EndSwitch()
         Finish(std::nullopt);
         return;
     }
-    const std::string why = std::string("did not enter update mode: ") + ::ToString(state) + ", " +
-                            (mEngine->GetUpdateRunState(false) == UpdateRunState::Cancelled ? std::string("cancelled")
-                                                                                            : ReasonText(*mEngine));
-    Tell(TargetName() + ": " + why + ".");
-    Record(Outcome::Failed, why);
+    if (mEngine->GetUpdateRunState(false) == UpdateRunState::Cancelled) {
+        Tell(TargetName() + ": the switch into update mode was cancelled; nothing has been written.");
+        Record(Outcome::NotAttempted, "cancelled during the switch into update mode");
+        Finish(std::nullopt);
+        return;
+    }
+    const std::string reason = ReasonText(*mEngine);
+    Tell(TargetName() + ": cannot be updated (" + reason + ").");
+    Record(Outcome::Failed, "did not enter update mode: " + reason);
     Finish(std::nullopt);
 }
 
