@@ -49,6 +49,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -474,5 +475,9 @@ int main(int argc, char** argv)
     // The user's character set, for file names and texts converted between UTF-8 and wide
     // strings. The rest of the locale is taken only by a run that shows its window (RunUpdater).
     (void)std::setlocale(LC_CTYPE, "");
+    // A closed output (a pipe into `head`, a terminal that went away) must never end an update:
+    // writes to it fail with EPIPE instead, and the run goes on without them. Set before any
+    // thread exists, so that every thread has it.
+    (void)std::signal(SIGPIPE, SIG_IGN);
     return RunUpdater(JoinCommandLine(argc, argv));
 }
