@@ -318,11 +318,7 @@ void LCommandLineRun::ShowState(DeviceState state)
         if (mSequence->GetStep() != Step::Switching)
             Tell(TargetName() + ": in update mode.");
         return;
-    case DeviceState::Updating: {
-        ZT::WString file;
-        (void)mEngine->GetFirmwareFileVersionText(file);
-        Tell(TargetName() + ": writing firmware " + file.ToUTF8() + "...");
+    case DeviceState::Updating: // the sequence tells the download's start
         return;
-    }
     }
 }

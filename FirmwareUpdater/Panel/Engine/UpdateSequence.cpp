@@ -209,6 +209,9 @@ bool LUpdateSequence::RunNext()
         Finish(std::nullopt);
         return false;
     }
+    ZT::WString version;
+    (void)mEngine->GetFirmwareFileVersionText(version);
+    Tell(TargetName() + ": writing firmware " + version.ToUTF8() + "...");
     return true;
 }
 
