@@ -289,7 +289,8 @@ void LUpdateSequence::EndSwitch()
     }
     if (mEngine->GetUpdateRunState(false) == UpdateRunState::Cancelled && !WhyNothingMayStart().empty()) {
         const std::string why = WhyNothingMayStart() + " during the switch into update mode";
-        Tell(TargetName() + ": not started: " + why + ".");
+        Tell(TargetName() + ": not started: " + why + ". Nothing has been written; if it now waits in update mode, "
+                            "run the updater again to finish its update.");
         Record(Outcome::NotAttempted, why);
         Finish(std::nullopt);
         return;

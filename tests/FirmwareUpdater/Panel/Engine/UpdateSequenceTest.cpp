@@ -282,6 +282,9 @@ TEST_F(UpdateSequenceTest, ASignalDuringTheSwitchStopsItBeforeAnythingIsWritten)
     EXPECT_EQ(LogSince(*display, displayLog), "") << "the wheel display was touched\n" << Describe();
     EXPECT_TRUE(Contains(mHost.Lines(), "Interrupted by SIGINT: stopping the controller's switch into update mode"))
         << Describe();
+    // The device may have left its application already: the user learns what to do.
+    EXPECT_TRUE(Contains(mHost.Lines(), "if it now waits in update mode, run the updater again to finish its update."))
+        << Describe();
     EXPECT_EQ(SummaryText(), "Controller: not attempted (interrupted by SIGINT during the switch into update mode)\n"
                              "Wheel display: not attempted (interrupted by SIGINT)\n");
 }
