@@ -1,5 +1,7 @@
 #include "FirmwareUpdater/Panel/Engine/UpdateSequence.h"
 
+#include "FirmwareUpdater/Panel/Engine/BootloaderReturn.h"
+#include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateCompletedNotificationData.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
@@ -11,6 +13,7 @@
 #include "ZTFramework/Time/Clock.h"
 
 #include <csignal>
+#include <exception>
 
 using ZT::ZTRESULT;
 using FirmwareFileState = LUpdateEngineInterface::FirmwareFileState;
@@ -72,6 +75,7 @@ const char* ToString(IUpdateSequenceHost::Step step) noexcept
     case IUpdateSequenceHost::Step::Switching: return "Switching";
     case IUpdateSequenceHost::Step::Downloading: return "Downloading";
     case IUpdateSequenceHost::Step::WaitingForReturn: return "WaitingForReturn";
+    case IUpdateSequenceHost::Step::SendingBack: return "SendingBack";
     }
     return "invalid IUpdateSequenceHost::Step";
 }
@@ -242,6 +246,9 @@ void LUpdateSequence::OnTimer()
         else
             ScheduleTimer(kWorkerEndPollMs);
         return;
+    case Step::SendingBack:
+        TrySendBack();
+        return;
     case Step::WaitingForReturn: {
         mReturnWaitedMs += kDeviceReturnPollIntervalMs;
         const ZTRESULT refreshed = mEngine->RefreshDevice();
@@ -276,12 +283,10 @@ void LUpdateSequence::EndSwitch()
     if (state == DeviceState::DeviceInUpdateMode) {
         Tell(TargetName() + ": in update mode.");
         if (const std::string why = WhyNothingMayStart(); !why.empty()) {
-            // The signal came after the device had left its application: nothing is erased, and
-            // its bootloader waits for the image.
-            Tell(TargetName() + ": waits in update mode with its firmware intact; run the updater again to finish "
-                                "its update.");
-            Record(Outcome::NotAttempted, why + " during the switch into update mode; the device waits in update mode");
-            Finish(std::nullopt);
+            // The signal came once the device had left its application: nothing is erased.
+            Tell(TargetName() + ": not started: " + why + " during the switch into update mode.");
+            Record(Outcome::NotAttempted, why + " during the switch into update mode");
+            BringBackUntouched();
             return;
         }
         (void)WhenWorkerFree(Next::Download);
@@ -289,10 +294,9 @@ void LUpdateSequence::EndSwitch()
     }
     if (mEngine->GetUpdateRunState(false) == UpdateRunState::Cancelled && !WhyNothingMayStart().empty()) {
         const std::string why = WhyNothingMayStart() + " during the switch into update mode";
-        Tell(TargetName() + ": not started: " + why + ". Nothing has been written; if it now waits in update mode, "
-                            "run the updater again to finish its update.");
+        Tell(TargetName() + ": not started: " + why + ".");
         Record(Outcome::NotAttempted, why);
-        Finish(std::nullopt);
+        BringBackUntouched();
         return;
     }
     if (mEngine->GetUpdateRunState(false) == UpdateRunState::Cancelled) {
@@ -357,6 +361,49 @@ void LUpdateSequence::EndReturnWait()
                "written, but it came back with firmware " + version.ToUTF8() + " instead of " + file.ToUTF8());
     }
     Finish(true);
+}
+
+void LUpdateSequence::BringBackUntouched()
+{
+    mSendBackWaitedMs = 0;
+    EnterStep(Step::SendingBack);
+    TrySendBack();
+}
+
+void LUpdateSequence::TrySendBack()
+{
+    const ProductDevice& target = TargetIndex() == kControllerIndex ? kControllerDevice : kWheelDisplayDevice;
+    const OwnBootloaderSearch search = FindOwnBootloader(target);
+    if (search.Found == OwnBootloaderSearch::Where::Application) {
+        Finish(std::nullopt); // the switch stopped before the device left its application
+        return;
+    }
+    if (search.Found == OwnBootloaderSearch::Where::Unknown) {
+        if (mSendBackWaitedMs < kSendBackLimitMs) {
+            mSendBackWaitedMs += kSendBackPollMs;
+            ScheduleTimer(kSendBackPollMs);
+            return;
+        }
+        Tell(TargetName() + ": may wait in update mode with its firmware intact; run the updater again to finish its "
+                            "update.");
+        Finish(std::nullopt);
+        return;
+    }
+    ZT::WString file;
+    const ZT::RCPtr<LDfuSeFirmwareFile> image = LDfuSeFirmwareFile::Create();
+    bool opened = false;
+    try {
+        opened = ZT::Succeeded(mEngine->GetFirmwareFilePath(file)) &&
+                 ZT::Succeeded(image->Open(file, LUpdateProcessor::kEstimateBlockBytes));
+    } catch (const std::exception&) {
+        opened = false; // an unreadable file: the device stays where it is
+    }
+    if (opened && ZT::Succeeded(ReturnToApplication(search.Path, image->GetElementAddress())))
+        Tell(TargetName() + ": sent back to its application; nothing has been written.");
+    else
+        Tell(TargetName() + ": waits in update mode with its firmware intact; run the updater again to finish its "
+                            "update.");
+    Finish(std::nullopt);
 }
 
 void LUpdateSequence::Finish(std::optional<bool> downloadSucceeded)

@@ -50,6 +50,7 @@ public:
         Switching = 2,        // the worker switches the device into update mode
         Downloading = 3,      // the worker erases and writes the device
         WaitingForReturn = 4, // the device restarts with its new firmware
+        SendingBack = 5,      // a switch a signal stopped: the device is looked for in its bootloader
     };
 
     virtual ~IUpdateSequenceHost() = default;
@@ -74,6 +75,11 @@ public:
     // (posting the completion is its last act), and the step between two looks, in ms.
     static constexpr std::uint32_t kWorkerEndLimitMs = 10000;
     static constexpr std::uint32_t kWorkerEndPollMs = 2;
+    // After a switch a signal stopped, how long a device that is on the bus neither in normal
+    // mode nor in its bootloader is looked for (it may be restarting into the bootloader), and
+    // the step between two looks, in ms.
+    static constexpr std::uint32_t kSendBackLimitMs = 3000;
+    static constexpr std::uint32_t kSendBackPollMs = 250;
 
     // What became of one device.
     enum class Outcome : std::uint32_t {
@@ -154,6 +160,11 @@ private:
     bool RunNext();
     void EndSwitch();
     void EndReturnWait();
+    // After a switch a signal stopped: a device that left its application before anything was
+    // written is sent back to it, or the run says that it waits in update mode.
+    void BringBackUntouched();
+    // One look for the device (see kSendBackLimitMs), and the leave when it is in its bootloader.
+    void TrySendBack();
     // Leaves the step, with LDualUpdater::OnUpdateCompleted when a download ended.
     void Finish(std::optional<bool> downloadSucceeded);
     void EnterStep(Step step);
@@ -174,6 +185,7 @@ private:
     std::optional<std::uint64_t> mTimerDueMs;
     std::uint64_t mWorkerWaitStartMs = 0;
     std::uint32_t mReturnWaitedMs = 0;
+    std::uint32_t mSendBackWaitedMs = 0;
     std::optional<std::uint64_t> mDeadlineMs;
     std::array<std::optional<DeviceReport>, 2> mReports; // controller, wheel display: once decided
     std::array<bool, 2> mSwitching{};                    // a switch into update mode began for it

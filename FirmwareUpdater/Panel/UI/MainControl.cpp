@@ -492,7 +492,8 @@ bool LMainControl::RefusedDuringSequenceStep(const char* command) const
     if (!mSequence)
         return false;
     const Step step = mSequence->GetStep();
-    if (step != Step::WaitingForWorker && step != Step::Switching && step != Step::WaitingForReturn)
+    if (step != Step::WaitingForWorker && step != Step::Switching && step != Step::WaitingForReturn &&
+        step != Step::SendingBack)
         return false;
     CDebugLine() << "LMainControl: " << command << " refused while the update sequence is in its step "
                  << ::ToString(step);
@@ -526,6 +527,9 @@ void LMainControl::OnStep(Step step)
     case Step::WaitingForReturn:
         ShowWaitCursor(WString(Texts::kWaitingForDeviceResetText));
         RefreshFromEngine();
+        return;
+    case Step::SendingBack:
+        ShowWaitCursor(WString());
         return;
     case Step::Idle:
         mAwaitingDeviceReset = false;

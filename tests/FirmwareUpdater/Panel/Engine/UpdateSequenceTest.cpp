@@ -275,18 +275,55 @@ TEST_F(UpdateSequenceTest, ASignalDuringTheSwitchStopsItBeforeAnythingIsWritten)
     ASSERT_TRUE(ScanAndStart()) << Describe();
     RunToEnd();
     ASSERT_TRUE(signalled.load()) << Describe();
-    for (const SimulatedUsbRequest& request : controller->GetRequestLog())
-        ADD_FAILURE() << "a USB request reached the controller after the signal: request 0x" << std::hex
-                      << static_cast<unsigned>(request.request) << "\n" << Describe();
+    // The device left for its bootloader after the message: the only downloads it saw are the
+    // address pointer and the leave that send it back, never an erase or a block.
+    for (const SimulatedUsbRequest& request : controller->GetRequestLog()) {
+        const bool download = request.request == static_cast<std::uint8_t>(ZT::DfuRequest::Dnload);
+        const bool setAddress = request.value == 0 && request.dataOut.size() == 5 && request.dataOut[0] == 0x21;
+        if (download && !setAddress && request.length != 0)
+            ADD_FAILURE() << "a download other than the address pointer reached the controller: block " << request.value
+                          << ", " << request.length << " bytes, first 0x" << std::hex
+                          << (request.dataOut.empty() ? 0u : unsigned{request.dataOut[0]}) << "\n" << Describe();
+    }
     EXPECT_EQ(controller->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0030)) << "its flash was changed";
+    for (int i = 0; i < 40 && controller->GetMode() != SimulatedDeviceMode::Application; ++i)
+        mClock.AdvanceMs(100); // its restart after the leave
+    EXPECT_EQ(controller->GetMode(), SimulatedDeviceMode::Application)
+        << "the controller was left in " << SimulatedDeviceModeName(controller->GetMode()) << "\n" << Describe();
     EXPECT_EQ(LogSince(*display, displayLog), "") << "the wheel display was touched\n" << Describe();
     EXPECT_TRUE(Contains(mHost.Lines(), "Interrupted by SIGINT: stopping the controller's switch into update mode"))
         << Describe();
-    // The device may have left its application already: the user learns what to do.
-    EXPECT_TRUE(Contains(mHost.Lines(), "if it now waits in update mode, run the updater again to finish its update."))
-        << Describe();
+
     EXPECT_EQ(SummaryText(), "Controller: not attempted (interrupted by SIGINT during the switch into update mode)\n"
                              "Wheel display: not attempted (interrupted by SIGINT)\n");
+}
+
+// Ctrl-C once the controller had left its application for its bootloader: nothing was erased,
+// so the run sends it back to its application instead of leaving it in update mode.
+TEST_F(UpdateSequenceTest, ADeviceCaughtInItsBootloaderBySignalGoesBackToItsApplication)
+{
+    const auto controller = AddController(0x0030);
+    AddDisplay(0x0049);
+    std::atomic<bool> signalled{false};
+    mClock.mAfterSleep = [&](std::uint64_t) {
+        if (mEngine->GetDeviceState() == DeviceState::EnteringUpdateMode &&
+            controller->GetMode() == SimulatedDeviceMode::Bootloader && !signalled.exchange(true))
+            mSequence->OnTerminationSignal(SIGINT, 1);
+    };
+
+    ASSERT_TRUE(ScanAndStart()) << Describe();
+    RunToEnd();
+    ASSERT_TRUE(signalled.load()) << "the controller was never seen in its bootloader\n" << Describe();
+    // Whether the engine saw the bootloader before it saw the signal or not, the device ends in
+    // its application with the image it had.
+    for (int i = 0; i < 40 && controller->GetMode() != SimulatedDeviceMode::Application; ++i)
+        mClock.AdvanceMs(100); // its restart after the leave
+    EXPECT_EQ(controller->GetMode(), SimulatedDeviceMode::Application)
+        << "the controller was left in " << SimulatedDeviceModeName(controller->GetMode()) << "\n" << Describe();
+    EXPECT_EQ(controller->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0030)) << "its flash was changed";
+    EXPECT_TRUE(Contains(mHost.Lines(), "Controller: sent back to its application; nothing has been written."))
+        << Describe();
+    EXPECT_EQ(mSequence->GetDeviceReport(0).Detail, "interrupted by SIGINT during the switch into update mode");
 }
 
 TEST_F(UpdateSequenceTest, ASignalBeforeAnythingStartedLeavesBothDevicesUntouched)
