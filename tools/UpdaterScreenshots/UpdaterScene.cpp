@@ -201,8 +201,12 @@ bool CScene::RunDownloadTo(double share)
             if (ProgressShown() >= share)
                 return true;
             Release();
-        } else if (Engine().WaitForUpdate(0) == ZT::S_OK && !mHeld) {
-            return false;
+        } else {
+            // The end of the switch reaches the update sequence, which starts the download.
+            Deliver();
+            const bool sequenceRuns = mMain && mMain->GetSequence() && mMain->GetSequence()->IsRunning();
+            if (Engine().WaitForUpdate(0) == ZT::S_OK && !mHeld && !sequenceRuns)
+                return false;
         }
         std::this_thread::yield();
     }
