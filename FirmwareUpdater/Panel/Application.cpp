@@ -62,16 +62,17 @@ ZTRESULT LApplication::Startup()
     // The dual updater chooses the device the processor's engine updates.
     mProcessor = ZT::MakeRC<LUpdateProcessor>(LDualUpdater::GetUpdateTarget(), LDualUpdater::GetScanPreparer());
     // Until a window shows, this run does the main control's part.
-    mRun = ZT::MakeRC<LCommandLineRun>(mProcessor->GetEngine(), mPrinter);
+    mSequence = ZT::MakeRC<LUpdateSequence>(mProcessor->GetEngine());
+    mRun = ZT::MakeRC<LCommandLineRun>(mProcessor->GetEngine(), mSequence, mPrinter);
     mRun->Attach();
     mProcessor->SetHost(mRun.Get());
     ZT::LMainControl::SetApplicationParts(mProcessor, mRun.Get()); // the window's main control, when one shows
     if (mControlFactory && !mControlFactory->IsControlClassRegistered(ZT::WString(L"FirmwareUpdater.MainControl")))
         ZT_THROW_IF_FAILED(RegisterControlClasses(*mControlFactory), "LApplication::Startup");
     if (mSignals) {
-        LCommandLineRun* const run = mRun.Get();
-        mSignals->SetListener([this, run](int signalNumber, std::uint32_t count) {
-            run->OnTerminationSignal(signalNumber, count);
+        LUpdateSequence* const sequence = mSequence.Get();
+        mSignals->SetListener([this, sequence](int signalNumber, std::uint32_t count) {
+            sequence->OnTerminationSignal(signalNumber, count);
             const std::lock_guard lock(mTerminationHookMutex);
             if (mTerminationHook)
                 mTerminationHook();
@@ -89,7 +90,7 @@ void LApplication::FinishWithoutWindow()
     if (!mProcessor || !mRun)
         return;
     LCommandLineRun::DeliverNotifications();
-    (void)mRun->WaitForUpdate(*mProcessor->GetEngine(), LUpdateProcessor::kSilentWaitMs);
+    mRun->WaitForUpdate();
 }
 
 void LApplication::Shutdown()
@@ -112,6 +113,10 @@ void LApplication::Shutdown()
         mRun->Detach();
         mRun = nullptr;
     }
+    if (mSequence) {
+        mSequence->Detach();
+        mSequence = nullptr;
+    }
     // The engine goes with the processor; its idle worker is joined then.
     mProcessor = nullptr;
     if (mFramework) {
@@ -122,9 +127,11 @@ void LApplication::Shutdown()
 
 bool LApplication::CanExit() const
 {
-    // The worker is busy during the download and during the window's switch into update mode;
-    // leaving during either could leave the device without its firmware.
-    return !mProcessor || (mProcessor->IsNotUpdating() && !mProcessor->GetEngine()->IsWorkerBusy());
+    // The worker is busy during the download and during the switch into update mode; leaving
+    // during either could leave the device without its firmware. Between the two devices the
+    // sequence runs on: it decides what becomes of the second one (after a signal: nothing).
+    return !mProcessor || (mProcessor->IsNotUpdating() && !mProcessor->GetEngine()->IsWorkerBusy() &&
+                           !(mSequence && mSequence->IsRunning()));
 }
 
 ZT::CApplicationSettingsFiles& LApplication::GetSettingsFiles()

@@ -66,9 +66,8 @@ public:
     // among them), else 0. Throws what Initialize throws.
     [[nodiscard]] ZT::ZTRESULT Startup();
 
-    // Without a window to show the rest, waits for a download that start-up left running
-    // ("-START_UPDATE_AUTOMATICALLY"), and for what follows from it, at most
-    // LUpdateProcessor::kSilentWaitMs. Returns at once when none runs.
+    // Without a window to show the rest, runs the update sequence that start-up or the window
+    // left running ("-START_UPDATE_AUTOMATICALLY") to its end. Returns at once when none runs.
     void FinishWithoutWindow();
 
     // Writes the settings files that were opened, waits for a download that still runs (see
@@ -79,7 +78,8 @@ public:
     // the object must outlive Shutdown.
     void SetTerminationSignals(ZT::CTerminationSignals* signals) noexcept { mSignals = signals; }
 
-    // The exit check of the window: false while a download or the switch into update mode runs.
+    // The exit check of the window: false while a download or the switch into update mode runs,
+    // and while the update sequence goes on between the devices.
     [[nodiscard]] bool CanExit() const;
 
     // The framework application, made by Startup (null before).
@@ -114,6 +114,8 @@ public:
     [[nodiscard]] const ZT::RCPtr<LUpdateProcessor>& GetProcessor() const noexcept { return mProcessor; }
     [[nodiscard]] const ZT::WString& GetCommandLine() const noexcept { return mCommandLine; }
     [[nodiscard]] const ZT::RCPtr<LCommandLineRun>& GetCommandLineRun() const noexcept { return mRun; }
+    // The update sequence of the run, window or not (null before Startup and after Shutdown).
+    [[nodiscard]] const ZT::RCPtr<LUpdateSequence>& GetSequence() const noexcept { return mSequence; }
     // The factory that start-up loaded the texts and the skin into (see CStartupResources);
     // the window's controls are made by it.
     void SetControlFactory(ZT::RCPtr<ZT::LControlFactory> factory) { mControlFactory = std::move(factory); }
@@ -129,6 +131,7 @@ private:
     ZT::RCPtr<ZT::LIniFileManager> mSettingsManager;
     std::unique_ptr<ZT::CApplicationSettingsFiles> mSettingsFiles;
     ZT::RCPtr<LUpdateProcessor> mProcessor;
+    ZT::RCPtr<LUpdateSequence> mSequence;
     ZT::RCPtr<LCommandLineRun> mRun;
     ZT::RCPtr<ZT::LControlFactory> mControlFactory;
     ZT::RCPtr<ZT::LFrameworkApp> mFramework;

@@ -49,6 +49,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -238,14 +239,14 @@ void ReportOutcome(const LApplication& application, bool queryMode)
         ZT::CDebugLine() << "Exit status " << status << ": " << QueryStatusMeaning(status) << ".";
         return;
     }
-    const LCommandLineRun* const run = application.GetCommandLineRun().Get();
+    const LUpdateSequence* const run = application.GetSequence().Get();
     if (!run) {
         ZT::DebugLine("Finished: nothing was updated.");
         return;
     }
     for (const std::string& line : run->GetSummaryLines())
         ZT::DebugLine(line);
-    const LCommandLineRun::Summary summary = run->GetSummary();
+    const LUpdateSequence::Summary summary = run->GetSummary();
     if (summary.Failed > 0) {
         ZT::CDebugLine() << "Finished: " << summary.Succeeded << " device(s) updated, " << summary.Failed
                          << " update(s) failed.";
@@ -474,5 +475,9 @@ int main(int argc, char** argv)
     // The user's character set, for file names and texts converted between UTF-8 and wide
     // strings. The rest of the locale is taken only by a run that shows its window (RunUpdater).
     (void)std::setlocale(LC_CTYPE, "");
+    // A closed output (a pipe into `head`, a terminal that went away) must never end an update:
+    // writes to it fail with EPIPE instead, and the run goes on without them. Set before any
+    // thread exists, so that every thread has it.
+    (void)std::signal(SIGPIPE, SIG_IGN);
     return RunUpdater(JoinCommandLine(argc, argv));
 }

@@ -10,6 +10,7 @@
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -41,6 +42,17 @@ public:
     virtual bool RunModalUntil(const std::function<bool()>& done)
     {
         (void)done;
+        return false;
+    }
+
+    // Calls onDue once on the user-interface thread from the window's loop, after ms of real
+    // time; the loop sleeps until then or until an event, whichever comes first. Any number of
+    // timers may wait at once. A window without a loop of its own returns false at once and
+    // never calls onDue; the caller then waits itself.
+    virtual bool StartTimer(std::uint32_t ms, std::function<void()> onDue)
+    {
+        (void)ms;
+        (void)onDue;
         return false;
     }
 

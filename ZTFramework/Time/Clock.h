@@ -22,6 +22,11 @@ public:
     // the thread for that long; a virtual clock advances its time and returns at once.
     // Any thread; 0 returns at once.
     virtual void SleepMs(std::uint32_t ms) = 0;
+
+    // True when the time moves on by itself (the real clock), false when it moves only while
+    // someone sleeps on it or advances it (a virtual clock): a loop that waits for a timer of
+    // this clock then sleeps on the clock instead of on the thread. Any thread; never blocks.
+    [[nodiscard]] virtual bool AdvancesByItself() const { return true; }
 };
 
 // The clock of the process: the real clock unless SetClock installed another one.

@@ -19,6 +19,7 @@ public:
     [[nodiscard]] std::uint64_t NowMs() const override { return mNowMs.load(std::memory_order_acquire); }
     // Advances the time by ms; never blocks.
     void SleepMs(std::uint32_t ms) override { AdvanceMs(ms); }
+    [[nodiscard]] bool AdvancesByItself() const override { return false; }
     // Advances the time by ms without anyone waiting: what a test does to let time pass.
     void AdvanceMs(std::uint64_t ms) { mNowMs.fetch_add(ms, std::memory_order_acq_rel); }
 

@@ -261,20 +261,26 @@ void CWindowHost::Run()
     (void)PaintInvalidAreas();
     while (!mEndLoop && !mApplication.IsExitApproved()) {
         SDL_Event event;
-        if (!SDL_WaitEvent(&event)) {
+        const bool got = WaitForEvent(event, -1);
+        if (!got && mTimers.empty()) {
             CDebugLine() << "Window: waiting for events failed: " << SDL_GetError();
             break;
         }
-        ++mCounters.mWakeUps;
-        do {
-            HandleEvent(event);
-        } while (!mEndLoop && SDL_PollEvent(&event));
+        const std::uint64_t turnStart = SDL_GetTicks64();
+        if (got) {
+            ++mCounters.mWakeUps;
+            do {
+                HandleEvent(event);
+            } while (!mEndLoop && SDL_PollEvent(&event));
+        }
+        RunDueTimers();
         // The idle step: what the engine posted, then each window's own queue. More waiting
         // means the wake hook has already pushed the next round's event.
         (void)mApplication.ProcessNotifications(true);
         (void)PaintInvalidAreas();
         if (mEndWhenAllowed && mEndWhenAllowed())
             mEndLoop = true;
+        CheckTurn(turnStart);
     }
     // An end asked for before Run (the frame of Show) ends this Run, not the next.
     mEndLoop = false;
@@ -286,16 +292,63 @@ bool CWindowHost::RunModalUntil(const std::function<bool()>& done)
     // this loop only runs for a step of a few seconds, never while the window is idle.
     while (!done()) {
         SDL_Event event;
-        if (SDL_WaitEventTimeout(&event, kModalPollMs) != 0) {
+        const std::uint64_t turnStart = SDL_GetTicks64();
+        if (WaitForEvent(event, kModalPollMs)) {
             ++mCounters.mWakeUps;
             do {
                 HandleEvent(event);
             } while (SDL_PollEvent(&event));
         }
+        RunDueTimers();
         (void)mApplication.ProcessNotifications(true);
         (void)PaintInvalidAreas();
+        CheckTurn(turnStart);
     }
     return true;
+}
+
+bool CWindowHost::StartTimer(std::uint32_t ms, std::function<void()> onDue)
+{
+    mTimers.emplace(SDL_GetTicks64() + ms, std::move(onDue));
+    return true;
+}
+
+bool CWindowHost::WaitForEvent(SDL_Event& event, int limitMs)
+{
+    if (mTimers.empty() && limitMs < 0)
+        return SDL_WaitEvent(&event) != 0;
+    std::uint64_t waitMs = limitMs < 0 ? std::uint64_t{INT32_MAX} : static_cast<std::uint64_t>(limitMs);
+    if (!mTimers.empty()) {
+        const std::uint64_t now = SDL_GetTicks64();
+        const std::uint64_t due = mTimers.begin()->first;
+        waitMs = std::min(waitMs, due > now ? due - now : 0);
+    }
+    if (waitMs == 0)
+        return SDL_PollEvent(&event) != 0;
+    return SDL_WaitEventTimeout(&event, static_cast<int>(waitMs)) != 0;
+}
+
+void CWindowHost::RunDueTimers()
+{
+    // A timer may start another one: each round takes only those due now.
+    const std::uint64_t now = SDL_GetTicks64();
+    while (!mTimers.empty() && mTimers.begin()->first <= now) {
+        std::function<void()> onDue = std::move(mTimers.begin()->second);
+        mTimers.erase(mTimers.begin());
+        if (onDue)
+            onDue();
+    }
+}
+
+void CWindowHost::CheckTurn(std::uint64_t startMs) const
+{
+#ifndef NDEBUG
+    const std::uint64_t tookMs = SDL_GetTicks64() - startMs;
+    if (tookMs > kSlowTurnMs)
+        CDebugLine() << "Window: one turn of the event loop took " << tookMs << " ms";
+#else
+    (void)startMs;
+#endif
 }
 
 void CWindowHost::EndWhenAllowed(std::function<bool()> allowed)

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -140,6 +141,13 @@ public:
     // meanwhile is kept for Run. done is asked every kModalPollMs as well as after each batch.
     bool RunModalUntil(const std::function<bool()>& done) override;
     static constexpr int kModalPollMs = 50;
+    // Kept in the host; the loops (Run, RunModalUntil) sleep until the earliest is due.
+    bool StartTimer(std::uint32_t ms, std::function<void()> onDue) override;
+
+    // In a build with assert() on, a turn of the loop (its events, the idle step and the paint)
+    // that takes longer than this writes one debug line ("Window: one turn of the event loop
+    // took 140 ms"): the user-interface thread must never block.
+    static constexpr std::uint64_t kSlowTurnMs = 100;
 
 private:
     void HandleWindowEvent(const SDL_Event& event);
@@ -151,6 +159,13 @@ private:
     // Decodes mOptions.mIconPng and gives it to the window, once (Show, after the first frame).
     void SetIcon();
     void StopWatching();
+    // Waits for the next event, at most until the earliest timer is due (no timer: no limit, or
+    // limitMs when it is not negative). True with event filled when one came.
+    bool WaitForEvent(SDL_Event& event, int limitMs);
+    // Calls the timers that are due, in the order they fall due.
+    void RunDueTimers();
+    // The watchdog's check of one turn that began at startMs (SDL ticks).
+    void CheckTurn(std::uint64_t startMs) const;
     [[nodiscard]] bool RecreateSurface();
 
     LFrameworkApp& mApplication;
@@ -175,6 +190,9 @@ private:
     int mFrameTimer = 0; // SDL_TimerID of the frame's delay, 0 when none runs
     std::uint64_t mShownAtMs = 0;
     Counters mCounters;
+
+    // The timers, by the SDL tick at which each is due.
+    std::multimap<std::uint64_t, std::function<void()>> mTimers;
 
     // Posted actions, taken by the user-interface thread.
     std::mutex mActionMutex;

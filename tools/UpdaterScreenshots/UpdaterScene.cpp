@@ -176,7 +176,7 @@ std::string CScene::RunUntilSettled()
         // A handler may have started the next device's download, which may already have posted
         // its completion: settled means nothing runs and nothing waits.
         if (Engine().WaitForUpdate(0) == ZT::S_OK && Engine().GetDeviceState() != DeviceState::Updating &&
-            mCenter->GetCount() == 0)
+            mCenter->GetCount() == 0 && !(mMain && mMain->GetSequence() && mMain->GetSequence()->IsRunning()))
             return {};
     }
     return std::string("the update never settled; device state ") + ToString(Engine().GetDeviceState());
@@ -201,8 +201,12 @@ bool CScene::RunDownloadTo(double share)
             if (ProgressShown() >= share)
                 return true;
             Release();
-        } else if (Engine().WaitForUpdate(0) == ZT::S_OK && !mHeld) {
-            return false;
+        } else {
+            // The end of the switch reaches the update sequence, which starts the download.
+            Deliver();
+            const bool sequenceRuns = mMain && mMain->GetSequence() && mMain->GetSequence()->IsRunning();
+            if (Engine().WaitForUpdate(0) == ZT::S_OK && !mHeld && !sequenceRuns)
+                return false;
         }
         std::this_thread::yield();
     }
@@ -228,7 +232,8 @@ void CScene::OnSleep()
             mOnUiSleep();
         return;
     }
-    if (!mStepping || !mProcessor || Engine().GetDeviceState() != DeviceState::Updating)
+    const DeviceState state = mProcessor ? Engine().GetDeviceState() : DeviceState::NoDeviceDefined;
+    if (!mStepping || (state != DeviceState::Updating && state != DeviceState::EnteringUpdateMode))
         return;
     mReleased = false;
     mHeld = true;

@@ -8,10 +8,11 @@
 // process-wide seams).
 //
 // Driving: the clock runs a hook after every sleep. A sleep on the thread that made the scene
-// (the user-interface thread: the switch into update mode, the wait for a device after its
-// download) calls mOnUiSleep; in step mode the engine's worker stands still at each sleep of a
-// download (StepDownloads), so that the user-interface thread can look at the window while the
-// download does not move.
+// (the user-interface thread: the main control waits there for the update sequence's timers, the
+// wait for a device after its download among them, when it has no window of its own) calls
+// mOnUiSleep; in step mode the engine's worker stands still at each sleep of a switch into update
+// mode and of a download (StepDownloads), so that the user-interface thread can look at the
+// window while the worker does not move.
 //
 // Threads: the user-interface thread's, except the clock hook (see above).
 

@@ -20,7 +20,9 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -108,17 +110,22 @@ std::vector<Shot> Shots()
         {"transitioning", 0x0409,
          [](CScene& scene, const auto& take) {
              AddOlderPair(scene);
-             bool taken = false;
-             // The first wait for the bootloader, with the transition text on screen.
-             scene.mOnUiSleep = [&] {
-                 if (!taken && scene.Engine().GetUpdateRunState(false) == UpdaterScene::UpdateRunState::Idle) {
-                     taken = true;
-                     take();
-                 }
-             };
-             std::string error = OpenClickAndSettle(scene);
-             scene.mOnUiSleep = nullptr;
-             return !taken ? "the switch into update mode never waited" : error;
+             if (std::string error = Open(scene); !error.empty())
+                 return error;
+             // The worker stands still in the switch, with the transition text on screen.
+             scene.StepDownloads(true);
+             if (std::string error = scene.Click(Names::kButtonUpdateFirmware); !error.empty())
+                 return error;
+             const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+             while (!scene.IsHeld() && std::chrono::steady_clock::now() < giveUp)
+                 std::this_thread::yield();
+             if (!scene.IsHeld())
+                 return std::string("the switch into update mode never waited");
+             scene.Deliver();
+             take();
+             scene.StepDownloads(false);
+             scene.Release();
+             return scene.RunUntilSettled();
          }},
         {"updating", 0x0409,
          [](CScene& scene, const auto& take) {

@@ -148,19 +148,22 @@ ZTRESULT LUpdateProcessor::RunAutomaticMode(ZTRESULT /*engineResult*/)
     if (silent)
         deadlineMs = ZT::GetClock().NowMs() + mSilentWaitMs;
     if (wanted && (silent || startAutomatically)) {
-        started = StartAutomaticUpdate(deadlineMs);
+        started = mHost ? mHost->StartAutomaticUpdate(deadlineMs) : StartAutomaticUpdate(deadlineMs);
         ZT::CDebugLine() << "Processor: automatic mode, update " << (started ? "started" : "not started") << " ("
                          << ::ToString(mEngine->GetDeviceState()) << ")";
     }
 
     if (!silent)
         return ZT::S_OK;
-    if (started) {
+    if (started && mHost) {
+        // The host's wait ends with the whole update: a deadline never cuts a download, it only
+        // keeps the next step from starting.
+        mHost->WaitForUpdate();
+    } else if (started) {
         // The outcome is the engine's to report; silent mode quits either way.
         const std::uint64_t now = ZT::GetClock().NowMs();
         const auto left = static_cast<std::uint32_t>(*deadlineMs > now ? *deadlineMs - now : 0);
-        const ZTRESULT waited = mHost ? mHost->WaitForUpdate(*mEngine, left) : mEngine->WaitForUpdate(left);
-        if (ZT::Failed(waited))
+        if (ZT::Failed(mEngine->WaitForUpdate(left)))
             ZT::CDebugLine() << "Processor: the update did not end within " << mSilentWaitMs << " ms";
     }
     return ZT::ZTRESULT_EXIT_APPLICATION;
@@ -168,26 +171,17 @@ ZTRESULT LUpdateProcessor::RunAutomaticMode(ZTRESULT /*engineResult*/)
 
 bool LUpdateProcessor::StartAutomaticUpdate(std::optional<std::uint64_t> deadlineMs)
 {
-    const auto refuse = [this](const std::string& why) {
+    const auto refuse = [](const std::string& why) {
         ZT::CDebugLine() << "Processor: not starting: " << why;
-        if (mHost)
-            mHost->OnNotStarted(why);
         return false;
     };
     if (mEngine->GetDeviceState() == DeviceState::DeviceNotInUpdateMode) {
         if (const std::string why = WhyNotStart(deadlineMs, true); !why.empty())
             return refuse(why);
-        if (mHost)
-            mHost->OnEnteringUpdateMode();
         // The outcome shows in the device state; a failed switch is the engine's to report.
         (void)mEngine->RequestUpdateMode();
-        if (mEngine->GetDeviceState() != DeviceState::DeviceInUpdateMode) {
-            // The host cancels the switch when it is asked to end; any other failed switch is
-            // the engine's to report.
-            if (const std::string why = mHost ? mHost->WhyNothingMayStart() : std::string(); !why.empty())
-                return refuse(why + " during the switch into update mode");
+        if (mEngine->GetDeviceState() != DeviceState::DeviceInUpdateMode)
             return false;
-        }
     }
     // In any other state than update mode the engine refuses the download itself.
     if (const std::string why = WhyNotStart(deadlineMs, false); !why.empty())
@@ -197,10 +191,6 @@ bool LUpdateProcessor::StartAutomaticUpdate(std::optional<std::uint64_t> deadlin
 
 std::string LUpdateProcessor::WhyNotStart(std::optional<std::uint64_t> deadlineMs, bool modeSwitchFirst) const
 {
-    if (mHost) {
-        if (std::string why = mHost->WhyNothingMayStart(); !why.empty())
-            return why;
-    }
     if (!deadlineMs)
         return {};
     const std::uint64_t now = ZT::GetClock().NowMs();

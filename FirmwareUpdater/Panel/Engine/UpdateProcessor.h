@@ -113,8 +113,9 @@ public:
     [[nodiscard]] static bool GetCommandLineOption(const ZT::WString& commandLine, const ZT::WString& name,
                                                    ZT::WString& value);
 
-    // The run without a window that waits in silent mode, or null. The host must outlive its
-    // use by Initialize.
+    // The run that starts automatic mode's update and waits for it in silent mode (the
+    // command-line run, through the update sequence), or null. The host must outlive its use by
+    // Initialize.
     void SetHost(IUpdateProcessorHost* host) noexcept { mHost = host; }
 
     // The process's exit status: 0 at start, set only by query mode. Any thread.
@@ -167,7 +168,8 @@ private:
     // The switch into update mode when needed, then the download; false when the download was
     // not started. deadlineMs: silent mode's end on ZT::GetClock(), none without -SILENT.
     [[nodiscard]] bool StartAutomaticUpdate(std::optional<std::uint64_t> deadlineMs);
-    // Why the next step must not start (the host's reason, or the deadline), or empty.
+    // Why the next step must not start (the deadline), or empty: the host-less path only; with a
+    // host the update sequence owns that rule.
     [[nodiscard]] std::string WhyNotStart(std::optional<std::uint64_t> deadlineMs, bool modeSwitchFirst) const;
 
     ZT::WString mCommandLine;

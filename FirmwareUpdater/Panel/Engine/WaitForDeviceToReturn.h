@@ -4,9 +4,10 @@
 // The bootloader's leave request makes the device restart; it is back on the bus, running its
 // new firmware, about 1.2 s later, with a new device path. The download itself refreshes the
 // device at once and usually finds it gone (DeviceCannotBeUpdated, DeviceAccessFailure), so
-// whoever handles the end of a successful update waits here before it reads versions or goes on
-// with the other device: the main control in its completion handler, and tests and benchmarks
-// that drive the engine in its place.
+// whoever handles the end of a successful update waits before it reads versions or goes on with
+// the other device. The program's own wait is LUpdateSequence's, one timer step at a time with
+// the constants below; the blocking function here serves tests and benchmarks that drive the
+// engine without a host.
 
 #include "ZTFramework/Errors/Result.h"
 
@@ -23,5 +24,5 @@ inline constexpr std::uint32_t kDeviceReturnLimitMs = 10000;
 // kDeviceReturnLimitMs of waits have passed. Returns S_OK when the device is back in normal mode,
 // the refresh's failure (E_FAIL without a selection), or E_FAIL when it did not come back in
 // time; the engine's device state then is what the last refresh found. Blocks the calling thread
-// (the user-interface thread) for up to 10 s.
+// for up to 10 s.
 [[nodiscard]] ZT::ZTRESULT WaitForDeviceToReturn(LUpdateEngineInterface& engine);

@@ -7,7 +7,6 @@
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateCompletedNotificationData.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateProgressNotificationData.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
-#include "FirmwareUpdater/Panel/Engine/WaitForDeviceToReturn.h"
 #include "FirmwareUpdater/Panel/UI/ControlNames.h"
 #include "FirmwareUpdater/Panel/UI/MainControlView.h"
 #include "FirmwareUpdater/Panel/UI/UpdaterTexts.h"
@@ -25,8 +24,10 @@
 #include "ZTFramework/Notification/Notification.h"
 #include "ZTFramework/Notification/NotificationCenterManager.h"
 #include "ZTFramework/Resources/StringTable.h"
+#include "ZTFramework/Time/Clock.h"
 
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace ZT {
@@ -41,9 +42,6 @@ constexpr ZTRESULT kHandled = 1;
 // The transition animation's step per periodic update, and its end.
 constexpr double kTransitionStep = 2.0;
 constexpr double kTransitionEnd = 100.0;
-// The longest real wait for the engine's worker to end the task whose completion was just
-// delivered (posting the completion is that task's last act), in ms.
-constexpr std::uint32_t kPreviousTaskEndMs = 10000;
 constexpr const wchar_t* kWaitCursor = L"UI_CURSOR_WAIT";
 constexpr const wchar_t* kArrowCursor = L"UI_CURSOR_ARROW";
 constexpr const char* kWhere = "ZT::LMainControl::Initialize";
@@ -196,11 +194,17 @@ ZTRESULT LMainControl::Initialize()
     if (mMainMenu)
         mMainMenu->SetCommandTarget(this);
 
-    // 6. Only one of the window and the windowless run may go on after a completed update.
+    // 6. Only one of the window and the windowless run hosts the update sequence: the window
+    // takes the run's, or has its own without one.
     if (LCommandLineRun* run = WindowlessRun()) {
         run->Detach();
         mDetachedRun = run;
+        mSequence = run->GetSequence();
+    } else {
+        mSequence = MakeRC<LUpdateSequence>(mUpdateProcessor->GetEngine());
+        mSequence->Attach();
     }
+    (void)mSequence->SetHost(this);
     mDeviceState = Engine().GetDeviceState();
     mNoScanButton = !mButtonScanForDevice;
 
@@ -259,6 +263,13 @@ ZTRESULT LMainControl::ReleaseInternalReferences()
         LDualUpdater::SetHost(nullptr);
         mHostOfDualUpdater = false;
     }
+    if (mSequence) {
+        (void)mSequence->SetHost(nullptr);
+        if (!mDetachedRun)
+            mSequence->Detach();
+        mSequence = nullptr;
+    }
+    ++mTimerGeneration; // a timer the window still holds no longer reaches the sequence
     // The window goes (or never showed): the windowless run takes over again, so a download the
     // window leaves running is still followed to its end.
     if (LCommandLineRun* run = std::exchange(mDetachedRun, nullptr); run && run == WindowlessRun())
@@ -343,7 +354,12 @@ bool LMainControl::IsUpdateWanted() const
 void LMainControl::RefreshFromEngine()
 {
     LUpdateEngineInterface& engine = Engine();
-    RefreshControls(engine.GetUpdateRunState(false), engine.GetDeviceState(), engine.GetFirmwareFileState());
+    // While the next device switches, the run state still tells how the last device's download
+    // ended: the switch is a new run.
+    UpdateRunState run = engine.GetUpdateRunState(false);
+    if (mSequence && mSequence->GetStep() == Step::Switching)
+        run = UpdateRunState::Idle;
+    RefreshControls(run, engine.GetDeviceState(), engine.GetFirmwareFileState());
 }
 
 void LMainControl::RefreshControls(UpdateRunState runState, DeviceState deviceState, FirmwareFileState fileState)
@@ -461,83 +477,95 @@ void LMainControl::SetStatusText(const WString& text)
         statusBar->SetText(text);
 }
 
-void LMainControl::RepaintNow()
-{
-    LRootWindow* window = GetRootWindow();
-    if (IWindowServices* services = window ? window->GetWindowServices() : nullptr)
-        services->RepaintNow();
-}
-
 // ---- The update ------------------------------------------------------------------------------------
 
 void LMainControl::ContinueUpdateProcess()
 {
-    if (RefusedDuringModeSwitch("the update"))
+    if (RefusedDuringSequenceStep("the update") || !mSequence)
         return;
-    LUpdateEngineInterface& engine = Engine();
-    if (engine.GetFirmwareFileState() != FirmwareFileState::FileFoundVersionKnown)
-        return;
-    if (engine.GetDeviceState() == DeviceState::DeviceNotInUpdateMode) {
-        // The transition text shows before the long call.
-        RefreshControls(UpdateRunState::Idle, DeviceState::EnteringUpdateMode, FirmwareFileState::FileFoundVersionKnown);
-        RepaintNow();
-        ShowWaitCursor(ApplicationText(Texts::kWaitingForDeviceToEnterUpdateModeCursorTitle, WString()));
-        SwitchIntoUpdateMode();
-        RestoreCursor();
-    }
-    if (engine.GetDeviceState() == DeviceState::DeviceInUpdateMode) {
-        mAwaitingDeviceReset = true;
-        mProgressBar->SetValue(0.0);
-        mProgressBar->SetTimeUnknown(false);
-        StartDownload();
-    }
+    (void)mSequence->Start();
     RefreshFromEngine();
-    RepaintNow();
 }
 
-void LMainControl::SwitchIntoUpdateMode()
+bool LMainControl::RefusedDuringSequenceStep(const char* command) const
 {
-    LUpdateEngineInterface& engine = Engine();
-    LRootWindow* window = GetRootWindow();
-    IWindowServices* const services = window ? window->GetWindowServices() : nullptr;
-    if (!services) {
-        // Without a window nobody could click CANCEL: the switch runs here.
-        (void)engine.RequestUpdateMode();
-        return;
-    }
-    // After the first device, the worker may still be ending the download that brought us here.
-    (void)engine.WaitForUpdate(kPreviousTaskEndMs);
-    if (Failed(engine.StartUpdateModeSwitch())) {
-        CDebugLine() << "LMainControl: the switch into update mode could not be started ("
-                     << ::ToString(engine.GetDeviceState()) << ")";
-        return;
-    }
-    // The window keeps answering (CANCEL, repaints, the animation) while the worker switches.
-    mModeSwitchRunning = true;
-    if (!services->RunModalUntil([&engine] { return !engine.IsWorkerBusy(); }))
-        (void)engine.WaitForUpdate(kInfinite);
-    mModeSwitchRunning = false;
-}
-
-bool LMainControl::RefusedDuringModeSwitch(const char* command) const
-{
-    if (!mModeSwitchRunning)
+    if (!mSequence)
         return false;
-    CDebugLine() << "LMainControl: " << command << " refused while the device switches into update mode";
+    const Step step = mSequence->GetStep();
+    if (step != Step::WaitingForWorker && step != Step::Switching && step != Step::WaitingForReturn &&
+        step != Step::SendingBack)
+        return false;
+    CDebugLine() << "LMainControl: " << command << " refused while the update sequence is in its step "
+                 << ::ToString(step);
     return true;
 }
 
-void LMainControl::StartDownload()
+// ---- The update sequence's host ----------------------------------------------------------------------
+
+void LMainControl::Tell(const std::string& line)
 {
-    LUpdateEngineInterface& engine = Engine();
-    // After the first device, the worker may still be ending the task whose completion brought
-    // us here; a busy worker would refuse the next one.
-    (void)engine.WaitForUpdate(kPreviousTaskEndMs);
-    if (Failed(engine.StartUpdate())) {
+    DebugLine(line);
+}
+
+void LMainControl::OnStep(Step step)
+{
+    switch (step) {
+    case Step::WaitingForWorker:
+        return;
+    case Step::Switching:
+        // CANCEL shows beside the transition text while the worker switches the device.
+        RefreshControls(UpdateRunState::Idle, DeviceState::EnteringUpdateMode, Engine().GetFirmwareFileState());
+        ShowWaitCursor(ApplicationText(Texts::kWaitingForDeviceToEnterUpdateModeCursorTitle, WString()));
+        return;
+    case Step::Downloading:
+        RestoreCursor();
+        mAwaitingDeviceReset = true;
+        mProgressBar->SetValue(0.0);
+        mProgressBar->SetTimeUnknown(false);
+        RefreshFromEngine();
+        return;
+    case Step::WaitingForReturn:
+        ShowWaitCursor(WString(Texts::kWaitingForDeviceResetText));
+        RefreshFromEngine();
+        return;
+    case Step::SendingBack:
+        ShowWaitCursor(WString());
+        return;
+    case Step::Idle:
         mAwaitingDeviceReset = false;
-        CDebugLine() << "LMainControl: the download could not be started (" << ::ToString(engine.GetDeviceState())
-                     << ")";
+        RestoreCursor();
+        RefreshFromEngine();
+        return;
     }
+}
+
+void LMainControl::SetTimer(std::uint32_t ms)
+{
+    const std::uint64_t generation = ++mTimerGeneration;
+    LRootWindow* window = GetRootWindow();
+    IWindowServices* const services = window ? window->GetWindowServices() : nullptr;
+    const auto onDue = [this, generation] {
+        if (generation == mTimerGeneration && mSequence)
+            mSequence->OnTimer();
+    };
+    if (services && services->StartTimer(ms, onDue))
+        return;
+    // Without a loop of the window's own nobody delivers the timer: it is waited for here, on
+    // the clock, one after the other (a timer asked for while one is delivered joins the line).
+    mPendingTimerMs = ms;
+    if (mDeliveringTimers)
+        return;
+    mDeliveringTimers = true;
+    while (mPendingTimerMs) {
+        const std::uint32_t wait = *std::exchange(mPendingTimerMs, std::nullopt);
+        std::this_thread::yield(); // a worker about to end its task
+        GetClock().SleepMs(wait);
+        if (mSequence)
+            mSequence->OnTimer();
+        // What the step posted, as the window's idle step would deliver it.
+        (void)LNotificationCenterManager::GetInstance()->ProcessAllQueues(false);
+    }
+    mDeliveringTimers = false;
 }
 
 ZTRESULT LMainControl::RefreshDeviceStep()
@@ -560,7 +588,8 @@ ZTRESULT LMainControl::OnDeviceStateChange(LNotificationDistributor*, const RCPt
     SetDeviceInformationText(state);
     LRootWindow* window = GetRootWindow();
     IWindowServices* const services = window ? window->GetWindowServices() : nullptr;
-    if (services && !mModeSwitchRunning) // the switch's wait cursor stays until it has ended
+    // The sequence's wait cursors stay until their step has ended.
+    if (services && !(mSequence && mSequence->IsRunning()))
         (void)services->SetCursor(WString(kArrowCursor));
     if (state == DeviceState::DevicesAvailableNoneSelected) {
         // Only the first device is updated; the engine reports its state by a further change.
@@ -605,24 +634,10 @@ ZTRESULT LMainControl::OnProgress(LNotificationDistributor*, const RCPtr<LNotifi
     return kHandled;
 }
 
-ZTRESULT LMainControl::OnCompleted(LNotificationDistributor*, const RCPtr<LNotification>& notification)
+ZTRESULT LMainControl::OnCompleted(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    const auto payload = notification->GetPayloadAs<LFirmwareUpdateCompletedNotificationData>();
-    const bool succeeded = payload && payload->GetSucceeded();
-    if (!succeeded) {
-        mAwaitingDeviceReset = false;
-        RefreshFromEngine();
-    } else {
-        ShowWaitCursor(WString(Texts::kWaitingForDeviceResetText));
-        RefreshFromEngine();
-        RepaintNow();
-        (void)::WaitForDeviceToReturn(Engine());
-        mAwaitingDeviceReset = false;
-        RefreshFromEngine();
-        RestoreCursor();
-    }
-    // May go on with the other device through ContinueUpdateProcess.
-    LDualUpdater::OnUpdateCompleted(Engine(), succeeded);
+    // The update sequence waits for the device and goes on; its steps refresh the view.
+    RefreshFromEngine();
     return kHandled;
 }
 
@@ -630,10 +645,10 @@ ZTRESULT LMainControl::OnCompleted(LNotificationDistributor*, const RCPtr<LNotif
 
 ZTRESULT LMainControl::OnExitRequest(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    if (RefusedDuringModeSwitch("exit"))
+    if (RefusedDuringSequenceStep("exit"))
         return kHandled;
     // Leaving during a download could leave the device without firmware.
-    if (!mUpdateProcessor->IsNotUpdating()) {
+    if (!mUpdateProcessor->IsNotUpdating() || (mSequence && mSequence->IsRunning())) {
         DebugLine("LMainControl: exit refused while the firmware is being written");
         return kHandled;
     }
@@ -646,7 +661,7 @@ ZTRESULT LMainControl::OnExitRequest(LNotificationDistributor*, const RCPtr<LNot
 
 ZTRESULT LMainControl::OnUpdateFirmware(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    if (RefusedDuringModeSwitch("UPDATE FIRMWARE"))
+    if (RefusedDuringSequenceStep("UPDATE FIRMWARE"))
         return kHandled;
     ContinueUpdateProcess();
     return kHandled;
@@ -654,7 +669,7 @@ ZTRESULT LMainControl::OnUpdateFirmware(LNotificationDistributor*, const RCPtr<L
 
 ZTRESULT LMainControl::OnTryAgain(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    if (RefusedDuringModeSwitch("TRY AGAIN"))
+    if (RefusedDuringSequenceStep("TRY AGAIN"))
         return kHandled;
     (void)mUpdateProcessor->Reinitialize();
     mDeviceState = Engine().GetDeviceState();
@@ -666,7 +681,7 @@ ZTRESULT LMainControl::OnTryAgain(LNotificationDistributor*, const RCPtr<LNotifi
 
 ZTRESULT LMainControl::OnScan(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    if (RefusedDuringModeSwitch("SCAN"))
+    if (RefusedDuringSequenceStep("SCAN"))
         return kHandled;
     (void)Engine().ScanForDevices();
     return kHandled;
@@ -674,7 +689,7 @@ ZTRESULT LMainControl::OnScan(LNotificationDistributor*, const RCPtr<LNotificati
 
 ZTRESULT LMainControl::OnManualDeviceReady(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    if (RefusedDuringModeSwitch("the manual update-mode step"))
+    if (RefusedDuringSequenceStep("the manual update-mode step"))
         return kHandled;
     if (Succeeded(RefreshDeviceStep()) && Engine().GetDeviceState() == DeviceState::DeviceInUpdateMode)
         ContinueUpdateProcess();
@@ -683,7 +698,7 @@ ZTRESULT LMainControl::OnManualDeviceReady(LNotificationDistributor*, const RCPt
 
 ZTRESULT LMainControl::OnDeviceHasUpdated(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    if (RefusedDuringModeSwitch("the manual rescan"))
+    if (RefusedDuringSequenceStep("the manual rescan"))
         return kHandled;
     ShowWaitCursor(ApplicationText(Texts::kWaitingForDeviceToEnterUpdateModeCursorTitle, WString()));
     const ZTRESULT result = Engine().RefreshDevice();
@@ -697,7 +712,7 @@ ZTRESULT LMainControl::OnDeviceHasUpdated(LNotificationDistributor*, const RCPtr
 
 ZTRESULT LMainControl::OnSelectFile(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    if (RefusedDuringModeSwitch("OPEN FILE"))
+    if (RefusedDuringSequenceStep("OPEN FILE"))
         return kHandled;
     if (!mFileChooser) {
         if (IWindowServices* services = GetRootWindow() ? GetRootWindow()->GetWindowServices() : nullptr)
@@ -735,7 +750,7 @@ ZTRESULT LMainControl::OnAbort(LNotificationDistributor*, const RCPtr<LNotificat
 
 ZTRESULT LMainControl::OnAllowDowngrade(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    if (RefusedDuringModeSwitch("allow downgrade"))
+    if (RefusedDuringSequenceStep("allow downgrade"))
         return kHandled;
     (void)mUpdateProcessor->SetAlwaysUpdate(!mUpdateProcessor->IsAlwaysUpdate());
     RefreshFromEngine();
@@ -744,7 +759,7 @@ ZTRESULT LMainControl::OnAllowDowngrade(LNotificationDistributor*, const RCPtr<L
 
 ZTRESULT LMainControl::OnDropFile(LNotificationDistributor*, const RCPtr<LNotification>& notification)
 {
-    if (RefusedDuringModeSwitch("a dropped file"))
+    if (RefusedDuringSequenceStep("a dropped file"))
         return kHandled;
     const auto payload = notification->GetPayloadAs<LDroppedFile>();
     if (!payload)

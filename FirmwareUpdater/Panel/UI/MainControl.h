@@ -7,29 +7,33 @@
 // the engine's notifications into calls on the update processor's engine, and end with a refresh,
 // so the window always shows the engine's state.
 //
-// While it exists it plays, for the window, the part the windowless run plays without one: after
-// each completed download it waits for the device to come back, hands the outcome to the dual
-// updater, and as the dual updater's host goes on with the other device by itself. Initialize
-// detaches the windowless run (SetApplicationParts) so that only one of them does so.
+// While it exists it hosts, for the window, the update sequence (LUpdateSequence) the windowless
+// run hosts without one: "UPDATE FIRMWARE" and the dual updater's ContinueUpdateProcess start it,
+// its steps show as wait cursors and view refreshes, and its timers are the window's
+// (IWindowServices::StartTimer). Initialize detaches the windowless run (SetApplicationParts)
+// and takes over its sequence, so that one sequence serves the whole run, signals included.
 //
-// Blocking: the switch into update mode (up to about 11 s) runs on the engine's worker while the
-// window runs a nested loop (IWindowServices::RunModalUntil) under the wait cursor, so CANCEL
-// can be clicked; meanwhile every other command, exit included, is refused. Without a window the
-// switch runs on the user-interface thread. The wait for the device after a download (up to
-// 10 s) still blocks, with the window repainted once before it. The download itself runs on the
-// engine's worker.
+// Nothing blocks the user-interface thread: the switch into update mode and the download run on
+// the engine's worker, the wait for the device to come back is a timer. While the sequence
+// switches, waits for the worker or waits for the device, every command but CANCEL is refused,
+// and exit also while it downloads. A window without a loop of its own (tests) waits for the
+// sequence's timers inside SetTimer, on the clock.
 //
 // Threads: the user-interface thread's, all of it; the engine's notifications arrive there
 // through the "application" center.
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdaterHost.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateEngineInterface.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateSequence.h"
 #include "ZTFramework/ControlBase/Control.h"
 #include "ZTFramework/Notification/NotificationHandler.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/Utilities/Storage/StringT.h"
 
+#include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 class LCommandLineRun;
 class LUpdateProcessor;
@@ -42,11 +46,12 @@ class LLabel;
 class LMainMenu;
 class LProgressBar;
 
-class LMainControl : public LControl, public IDualUpdaterHost {
+class LMainControl : public LControl, public IDualUpdaterHost, public IUpdateSequenceHost {
 public:
     using DeviceState = LUpdateEngineInterface::DeviceState;
     using FirmwareFileState = LUpdateEngineInterface::FirmwareFileState;
     using UpdateRunState = LUpdateEngineInterface::UpdateRunState;
+    using Step = IUpdateSequenceHost::Step;
 
     // The window's commands (from the menu, through the root window).
     static constexpr const wchar_t* kNidMenuFileSelect = L"NID_MENU_FILE_SELECT";
@@ -93,13 +98,22 @@ public:
     void SetFileChooser(RCPtr<IFileChooser> chooser);
 
     // ---- IDualUpdaterHost
-    // The "UPDATE FIRMWARE" step: with a known file version, switches a device in normal mode into
-    // update mode (blocking, wait cursor), then starts the download when it is in update mode.
+    // The "UPDATE FIRMWARE" step: the update sequence's Start.
     void ContinueUpdateProcess() override;
     [[nodiscard]] bool HasLabel(const WString& labelName) override;
     [[nodiscard]] bool GetLabelString(const WString& labelName, const WString& stringId, WString& text) override;
     void SetLabelText(const WString& labelName, const WString& text) override;
     void HideButton(const WString& buttonName) override;
+
+    // ---- IUpdateSequenceHost
+    // A debug line.
+    void Tell(const std::string& line) override;
+    // The wait cursors and the view of each step.
+    void OnStep(Step step) override;
+    void SetTimer(std::uint32_t ms) override;
+
+    // The sequence this control hosts (null before Initialize and after the release).
+    [[nodiscard]] const RCPtr<LUpdateSequence>& GetSequence() const noexcept { return mSequence; }
 
     ZTRESULT HandleNotification(LNotificationDistributor* source, const RCPtr<LNotification>& notification) override;
     ZTRESULT ReleaseInternalReferences() override;
@@ -130,18 +144,12 @@ private:
     void ShowWaitCursor(const WString& statusText);
     void RestoreCursor();
     void SetStatusText(const WString& text);
-    void RepaintNow();
-    // The switch into update mode: with a window, on the engine's worker while the window runs a
-    // nested loop (RunModalUntil), so CANCEL can be clicked; without one, on this thread.
-    void SwitchIntoUpdateMode();
-    // True, with a debug line naming command, while the switch runs: no other command starts
-    // then, and an exit request is refused (CANCEL is the way out).
-    [[nodiscard]] bool RefusedDuringModeSwitch(const char* command) const;
+    // True, with a debug line naming command, while the sequence switches the device, waits for
+    // the worker or waits for the device to come back: no other command starts then, and an
+    // exit request is refused (CANCEL is the way out of the switch).
+    [[nodiscard]] bool RefusedDuringSequenceStep(const char* command) const;
     // The engine's RefreshDevice under the wait cursor.
     ZTRESULT RefreshDeviceStep();
-    // Waits for the worker to end the task whose completion was just delivered, then starts the
-    // download.
-    void StartDownload();
     void SelectFirmwareFile(const WString& path);
 
     ZTRESULT OnDeviceStateChange(LNotificationDistributor* source, const RCPtr<LNotification>& notification);
@@ -189,7 +197,10 @@ private:
     WString mTransitioningText;
     WString mCursorToRestore;
     bool mCursorShown = false;
-    bool mModeSwitchRunning = false; // the worker switches the device; the window runs a nested loop
+    RCPtr<LUpdateSequence> mSequence;
+    std::uint64_t mTimerGeneration = 0;        // the sequence's latest timer; older ones are dropped
+    std::optional<std::uint32_t> mPendingTimerMs; // without the window's timers: the next wait
+    bool mDeliveringTimers = false;
 };
 
 } // namespace ZT

@@ -75,7 +75,29 @@ TEST(Application, SettingsFilesLiveInTheSettingsFoldersAndAreMadeOnFirstUse)
 // Shutdown with a download still running: it must wait for it. Without the wait the engine,
 // held alive by its own worker, would finish the download only while the process is ending, and
 // a real process ends at once, with the device half-written.
-class ApplicationShutdown : public EngineTest::EngineFixture {};
+class ApplicationShutdown : public EngineTest::EngineFixture {
+protected:
+    // What the window's loop would do meanwhile: deliveries and the update sequence's timers,
+    // until done. False when done never came.
+    bool DriveUntil(LApplication& application, const std::function<bool()>& done)
+    {
+        const ZT::RCPtr<LUpdateSequence> sequence = application.GetSequence();
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > giveUp)
+                return false;
+            LCommandLineRun::DeliverNotifications();
+            if (const std::optional<std::uint64_t> due = sequence->GetTimerDueMs()) {
+                if (const std::uint64_t now = mClock.NowMs(); *due > now)
+                    mClock.AdvanceMs(*due - now);
+                sequence->OnTimer();
+                continue;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return true;
+    }
+};
 
 TEST_F(ApplicationShutdown, WaitsForADownloadThatStillRuns)
 {
@@ -98,7 +120,8 @@ TEST_F(ApplicationShutdown, WaitsForADownloadThatStillRuns)
     ASSERT_RESULT_EQ(application->Startup(), ZT::S_OK)
         << "-START_UPDATE_AUTOMATICALLY leaves the download to the window";
     const ZT::RCPtr<LUpdateEngineInterface> engine = application->GetProcessor()->GetEngine();
-    ASSERT_EQ(engine->GetDeviceState(), EngineTest::DeviceState::Updating) << "the download did not start";
+    ASSERT_TRUE(DriveUntil(*application, [&] { return engine->GetDeviceState() == EngineTest::DeviceState::Updating; }))
+        << "the download did not start; device " << ToString(engine->GetDeviceState());
 
     application->Shutdown();
     EXPECT_EQ(engine->GetUpdateRunState(false), EngineTest::UpdateRunState::Succeeded)
@@ -132,7 +155,8 @@ TEST_F(ApplicationShutdown, ExitRequestsAreRefusedWhileTheDownloadRuns)
     int ended = 0;
     framework->SetExitHandler([&ended] { ++ended; });
     const ZT::RCPtr<LUpdateEngineInterface> engine = application->GetProcessor()->GetEngine();
-    ASSERT_EQ(engine->GetDeviceState(), EngineTest::DeviceState::Updating) << "the download did not start";
+    ASSERT_TRUE(DriveUntil(*application, [&] { return engine->GetDeviceState() == EngineTest::DeviceState::Updating; }))
+        << "the download did not start; device " << ToString(engine->GetDeviceState());
 
     EXPECT_TRUE(framework->HandleKey(ZT::WString(L"Alt+VKEY_F4"))) << "Alt+F4 is not bound to the exit request";
     EXPECT_EQ(ended, 0) << "Alt+F4 ended the program during the download";
@@ -140,6 +164,12 @@ TEST_F(ApplicationShutdown, ExitRequestsAreRefusedWhileTheDownloadRuns)
 
     ASSERT_RESULT_EQ(engine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs), ZT::S_OK);
     ASSERT_NE(engine->GetDeviceState(), EngineTest::DeviceState::Updating);
+    // Between the download and the device's return the sequence still decides what comes next.
+    LCommandLineRun::DeliverNotifications();
+    ASSERT_TRUE(application->GetSequence()->IsRunning());
+    EXPECT_TRUE(framework->HandleKey(ZT::WString(L"Alt+VKEY_F4")));
+    EXPECT_EQ(ended, 0) << "Alt+F4 ended the program while the device restarted";
+    ASSERT_TRUE(DriveUntil(*application, [&] { return !application->GetSequence()->IsRunning(); }));
     EXPECT_TRUE(framework->HandleKey(ZT::WString(L"Alt+VKEY_F4")));
     EXPECT_EQ(ended, 1) << "Alt+F4 after the download did not end the program";
 

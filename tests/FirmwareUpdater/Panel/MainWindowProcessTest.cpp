@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 
@@ -199,6 +200,93 @@ TEST(WindowProcess, ASecondCopyRaisesTheFirstCopysWindowAndEnds)
     EXPECT_TRUE(terminated) << "the first copy never raised its window\n" << Describe(first);
     EXPECT_FALSE(first.TimedOut) << Describe(first);
     EXPECT_EQ(first.ExitCode, 128 + SIGTERM) << "the window did not end on SIGTERM\n" << Describe(first);
+}
+
+// ---- The update in the window --------------------------------------------------------------------
+
+struct WindowSignalCase {
+    const char* name;
+    int signal;
+    int exitCode;
+};
+
+void PrintTo(const WindowSignalCase& c, std::ostream* out) { *out << c.name; }
+
+class WindowSignal : public ::testing::TestWithParam<WindowSignalCase> {};
+
+// Logging out of a desktop sends SIGTERM to the window: the controller being written is
+// finished, the wheel display is neither switched nor written, and the run ends with the
+// signal's status, as it does without a window.
+TEST_P(WindowSignal, DuringTheControllersDownloadFinishesItAndStartsNothingElse)
+{
+    const WindowSignalCase& c = GetParam();
+    const std::optional<std::string> display = TestDisplay();
+    if (!display)
+        GTEST_SKIP() << "no display (scripts/test.sh starts Xvfb)";
+    Sandbox sandbox;
+    sandbox.SetVariable("DISPLAY", *display);
+    const auto stateFile = sandbox.Folder() / "devices.state";
+    // Slow enough that the download still runs when the signal arrives.
+    const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + stateFile.string() + ",time-factor=0.25";
+    bool sent = false;
+    const auto watcher = [&](int processId, const std::string& standardError) {
+        if (!sent && Contains(standardError, "Controller: writing firmware")) {
+            ::kill(processId, c.signal);
+            sent = true;
+        }
+    };
+    const Result run = sandbox.RunUpdater(
+        {UpdaterProcess::BinaryPath(), "-START_UPDATE_AUTOMATICALLY", "-DEBUG_CONSOLE", devices}, std::chrono::seconds(60),
+        watcher);
+    ASSERT_TRUE(sent) << "the controller's download was never seen starting\n" << Describe(run);
+    EXPECT_EQ(run.Signal, 0) << "the signal ended the process\n" << Describe(run);
+    EXPECT_EQ(run.ExitCode, c.exitCode) << Describe(run);
+    EXPECT_FALSE(Contains(run.StandardError, "Wheel display: switching")) << "the wheel display was started\n"
+                                                                          << Describe(run);
+    for (const std::string& line : {std::string("Controller: updated to 00.31\n"),
+                                   "Wheel display: not attempted (interrupted by " + std::string(c.name) + ")\n"})
+        EXPECT_TRUE(Contains(run.StandardError, line)) << "missing \"" << line << "\"\n" << Describe(run);
+    // The controller holds its new image and runs it; the wheel display is still to do.
+    const Result after = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", devices});
+    EXPECT_EQ(after.ExitCode, 5) << "5: a device in normal mode needs its update\n" << Describe(after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, WindowSignal,
+                         ::testing::Values(WindowSignalCase{"SIGTERM", SIGTERM, 143},
+                                           WindowSignalCase{"SIGINT", SIGINT, 130},
+                                           WindowSignalCase{"SIGHUP", SIGHUP, 129}),
+                         [](const ::testing::TestParamInfo<WindowSignalCase>& info) { return std::string(info.param.name); });
+
+// The whole two-device update in the window, as the user starts it: the window's loop never
+// holds a turn longer than its watchdog allows (a debug line would say so), and both devices end
+// up with their new images.
+TEST(WindowProcess, AWholeUpdateNeverHoldsTheEventLoop)
+{
+    const std::optional<std::string> display = TestDisplay();
+    if (!display)
+        GTEST_SKIP() << "no display (scripts/test.sh starts Xvfb)";
+    Sandbox sandbox;
+    sandbox.SetVariable("DISPLAY", *display);
+    const auto stateFile = sandbox.Folder() / "devices.state";
+    const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + stateFile.string();
+    bool ended = false;
+    const auto watcher = [&](int processId, const std::string& standardError) {
+        if (!ended && Contains(standardError, "Wheel display: back in normal mode")) {
+            ended = true;
+            ::kill(processId, SIGTERM); // the window's way out for a test: it ends once nothing runs
+        }
+    };
+    const Result run = sandbox.RunUpdater(
+        {UpdaterProcess::BinaryPath(), "-START_UPDATE_AUTOMATICALLY", "-DEBUG_CONSOLE", devices}, std::chrono::seconds(90),
+        watcher);
+    ASSERT_TRUE(ended) << "the wheel display never came back\n" << Describe(run);
+    EXPECT_EQ(run.ExitCode, 128 + SIGTERM) << Describe(run);
+    EXPECT_FALSE(Contains(run.StandardError, "Window: one turn of the event loop took"))
+        << "the user-interface thread was held\n" << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "Controller: updated to 00.31\nWheel display: updated to 00.50\n"))
+        << Describe(run);
+    const Result after = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", devices});
+    EXPECT_EQ(after.ExitCode, 4) << "4: both devices in normal mode, nothing needed\n" << Describe(after);
 }
 
 } // namespace

@@ -307,6 +307,49 @@ INSTANTIATE_TEST_SUITE_P(Signals, Interruption,
                                            InterruptCase{"Sighup", SIGHUP, 129, false}),
                          [](const ::testing::TestParamInfo<InterruptCase>& info) { return std::string(info.param.name); });
 
+// Ctrl-C while the controller switches into update mode: nothing is written, and a controller
+// that had already left its application is sent back to it, so the next query finds it in
+// normal mode (5), not waiting in its bootloader (3).
+TEST(Interruption, CtrlCDuringTheSwitchLeavesTheControllerInItsApplication)
+{
+    Sandbox sandbox;
+    const auto stateFile = sandbox.Folder() / "devices.state";
+    const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + stateFile.string() + ",time-factor=0.25";
+    bool sent = false;
+    const auto watcher = [&](int processId, const std::string& standardError) {
+        if (!sent && Contains(standardError, "Controller: switching to update mode...")) {
+            ::kill(processId, SIGINT);
+            sent = true;
+        }
+    };
+    const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SILENT", "-DEBUG_CONSOLE", devices},
+                                          std::chrono::seconds(60), watcher);
+    ASSERT_TRUE(sent) << "the switch was never seen starting\n" << Describe(run);
+    EXPECT_EQ(run.ExitCode, 130) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "Controller: not attempted (interrupted by SIGINT")) << Describe(run);
+    const Result after = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", devices});
+    EXPECT_EQ(after.ExitCode, 5) << "5: in normal mode and needing its update; 3 would be a device left in its "
+                                    "bootloader\n--- the interrupted run:\n" << Describe(run) << "--- the query:\n"
+                                 << Describe(after);
+}
+
+// A closed output never stops an update: an installer that reads only the first lines
+// (`| head -3`) gets a whole update and the updater's own status, never SIGPIPE's 141.
+TEST(ClosedOutput, NeverEndsTheUpdate)
+{
+    Sandbox sandbox;
+    const auto stateFile = sandbox.Folder() / "devices.state";
+    const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + stateFile.string();
+    const Result run = sandbox.Run("/bin/bash", {"/bin/bash", "-c",
+                                                 "\"$0\" -SILENT -DEBUG_CONSOLE \"$1\" 2>&1 | head -3; exit ${PIPESTATUS[0]}",
+                                                 UpdaterProcess::BinaryPath(), devices});
+    EXPECT_EQ(run.Signal, 0) << Describe(run);
+    EXPECT_EQ(run.ExitCode, 0) << (run.ExitCode == 128 + SIGPIPE ? "ended by SIGPIPE\n" : "") << Describe(run);
+    const Result after = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", devices});
+    EXPECT_EQ(after.ExitCode, 4) << "4: both devices in normal mode, nothing needed; the update was cut\n"
+                                 << Describe(after);
+}
+
 // ---- One copy at a time --------------------------------------------------------------------------
 
 // The single-instance name as the child computes it from its own runtime folder.

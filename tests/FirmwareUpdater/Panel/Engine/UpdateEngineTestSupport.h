@@ -63,6 +63,7 @@ public:
         if (mAfterSleep)
             mAfterSleep(mClock.NowMs());
     }
+    [[nodiscard]] bool AdvancesByItself() const override { return false; }
     void AdvanceMs(std::uint64_t ms) { mClock.AdvanceMs(ms); }
     // Set before the engine runs; not guarded.
     std::function<void(std::uint64_t nowMs)> mAfterSleep;

@@ -231,10 +231,12 @@ TEST_F(MainWindowUpdate, AClickOnUpdateFirmwareTakesTheWindowThroughBothDevicesU
     Open();
     Record(PhaseOfEngine());
 
-    // The user-interface thread's waits: the switch into update mode, then the wait for the
-    // device's restart after its download.
+    // The user-interface thread's waits for the sequence's timers: the wait for the device's
+    // restart after its download among them.
     mScene->mOnUiSleep = [this] {
-        Record(mScene->Main()->IsAwaitingDeviceReset() ? "restarting" : "switching");
+        if (mScene->Main()->IsAwaitingDeviceReset() &&
+            mScene->Main()->GetSequence()->GetStep() == IUpdateSequenceHost::Step::WaitingForReturn)
+            Record("restarting");
     };
     mScene->StepDownloads(true);
 
@@ -253,7 +255,7 @@ TEST_F(MainWindowUpdate, AClickOnUpdateFirmwareTakesTheWindowThroughBothDevicesU
         event.button.y = y;
         ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
     }
-    // The loop handles the click (the switch into update mode blocks inside it), then the quit.
+    // The loop handles the click (the switch into update mode goes to the worker), then the quit.
     mHost->PostQuit();
     mHost->Run();
 
@@ -264,6 +266,12 @@ TEST_F(MainWindowUpdate, AClickOnUpdateFirmwareTakesTheWindowThroughBothDevicesU
     while (true) {
         ASSERT_LT(std::chrono::steady_clock::now(), limit)
             << "the update never settled; device " << ToString(mScene->Engine().GetDeviceState());
+        if (mScene->IsHeld() && mScene->Engine().GetDeviceState() == DeviceState::EnteringUpdateMode) {
+            mScene->Deliver();
+            Record("switching");
+            mScene->Release();
+            continue;
+        }
         if (mScene->IsHeld()) {
             mScene->Deliver();
             if (mScene->ProgressShown() >= 1.0 / 3.0)
@@ -273,7 +281,8 @@ TEST_F(MainWindowUpdate, AClickOnUpdateFirmwareTakesTheWindowThroughBothDevicesU
         }
         mScene->Deliver();
         if (mScene->Engine().WaitForUpdate(0) == ZT::S_OK &&
-            mScene->Engine().GetDeviceState() != DeviceState::Updating && mApp->GetApplicationCenter()->GetCount() == 0)
+            mScene->Engine().GetDeviceState() != DeviceState::Updating && mApp->GetApplicationCenter()->GetCount() == 0 &&
+            !mScene->Main()->GetSequence()->IsRunning())
             break;
         std::this_thread::yield();
     }
