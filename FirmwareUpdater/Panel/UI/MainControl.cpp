@@ -637,10 +637,12 @@ ZTRESULT LMainControl::OnExitRequest(LNotificationDistributor*, const RCPtr<LNot
         DebugLine("LMainControl: exit refused while the firmware is being written");
         return kHandled;
     }
-    if (LRootWindow* window = GetRootWindow()) {
-        if (const RCPtr<LNotification> exit = CreateNotification(InternNotificationID(kNidAppExitRequest)))
-            (void)window->Post(exit);
-    }
+    // The application listens for its exit request on its own center; it ends the window's loop
+    // once it agrees (it refuses, too, while a download runs).
+    const RCPtr<LNotificationCenter> center = LNotificationCenterManager::GetInstance()->GetCenter(
+        WString(LUpdateEngineInterface::kApplicationCenterName));
+    if (const RCPtr<LNotification> exit = CreateNotification(InternNotificationID(kNidAppExitRequest)); exit && center)
+        (void)center->Post(exit);
     return kHandled;
 }
 

@@ -7,6 +7,7 @@
 #include "FirmwareUpdater/Panel/UI/ControlNames.h"
 #include "FirmwareUpdater/Panel/UI/MainControl.h"
 #include "FirmwareUpdater/Panel/UI/UpdaterTexts.h"
+#include "ZTFramework/Application/FrameworkApp.h"
 #include "ZTFramework/ControlBase/ControlFactory.h"
 #include "ZTFramework/ControlBase/RootWindow.h"
 #include "ZTFramework/ControlBase/WindowServices.h"
@@ -93,6 +94,25 @@ public:
     }
     WString mAnswer;
     std::vector<std::string> mFilters;
+};
+
+// The framework's application object with its exit request registered, as the program starts
+// it: counts the exits it approves instead of ending a loop.
+class ExitCounter {
+public:
+    ExitCounter()
+    {
+        EXPECT_RESULT_EQ(mApp->Startup(), ZT::S_OK);
+        mApp->SetExitHandler([this] { ++mExits; });
+    }
+    ~ExitCounter() { mApp->Shutdown(); }
+    ExitCounter(const ExitCounter&) = delete;
+    ExitCounter& operator=(const ExitCounter&) = delete;
+    [[nodiscard]] int Count() const { return mExits; }
+
+private:
+    RCPtr<ZT::LFrameworkApp> mApp = ZT::MakeRC<ZT::LFrameworkApp>();
+    int mExits = 0;
 };
 
 // The view-managed children, in the order the failure messages list them.
@@ -359,20 +379,13 @@ TEST_F(MainControlTest, ExitIsRefusedDuringTheDownloadAndSentAfterIt)
     AddController(0x0030);
     AddDisplay(0x0050);
     Open();
-    class ExitRecorder final : public ZT::LNotificationClient {
-    public:
-        ZT::ZTRESULT HandleNotification(ZT::LNotificationDistributor*, const RCPtr<ZT::LNotification>&) override
-        {
-            ++mExits;
-            return ZT::S_OK;
-        }
-        int mExits = 0;
-    };
-    const auto recorder = ZT::MakeRC<ExitRecorder>();
-    recorder->Register(mWindow.Get(), ZT::LMainControl::kNidAppExitRequest);
+    // The application's own exit request handling, as the program has it: the loop would end
+    // where the handler counts.
+    const ExitCounter exits;
     const auto chooseExit = [&] {
         (void)mWindow->Send(ZT::CreateNotification(ZT::LMainControl::kNidMenuFileExitRequest));
         (void)mWindow->ProcessQueue(false);
+        Deliver();
     };
     // The download runs once the click returns; the worker is held at its first sleep.
     // The worker waits at its first sleep while the user asks to leave.
@@ -391,14 +404,14 @@ TEST_F(MainControlTest, ExitIsRefusedDuringTheDownloadAndSentAfterIt)
         std::this_thread::yield();
     ASSERT_TRUE(held) << "the download ended before the user could ask to leave";
     chooseExit();
-    EXPECT_EQ(recorder->mExits, 0) << "exit was sent while the firmware was being written";
+    EXPECT_EQ(exits.Count(), 0) << "the program would have ended while the firmware was being written";
     // The hook stays in place until the worker is idle: replacing it while the worker may call
     // it would race.
     release = true;
     RunUntilSettled();
     mClock.mAfterSleep = nullptr;
     chooseExit();
-    EXPECT_EQ(recorder->mExits, 1) << "exit was not sent after the update";
+    EXPECT_EQ(exits.Count(), 1) << "File > Exit did not reach the application's exit request after the update";
 }
 
 // The switch into update mode runs on the worker while the window's nested loop lets the user
@@ -408,17 +421,9 @@ TEST_F(MainControlTest, CancelCanBeClickedDuringTheSwitchIntoUpdateModeAndNothin
     const auto controller = AddController(0x0030);
     AddDisplay(0x0049);
     Open();
-    class ExitRecorder final : public ZT::LNotificationClient {
-    public:
-        ZT::ZTRESULT HandleNotification(ZT::LNotificationDistributor*, const RCPtr<ZT::LNotification>&) override
-        {
-            ++mExits;
-            return ZT::S_OK;
-        }
-        int mExits = 0;
-    };
-    const auto recorder = ZT::MakeRC<ExitRecorder>();
-    recorder->Register(mWindow.Get(), ZT::LMainControl::kNidAppExitRequest);
+    // The application's own exit request handling, as the program has it: the loop would end
+    // where the handler counts.
+    const ExitCounter exits;
 
     // The worker waits at its first sleep of the switch until the nested loop lets it go.
     std::atomic<bool> release{false};
@@ -463,7 +468,7 @@ TEST_F(MainControlTest, CancelCanBeClickedDuringTheSwitchIntoUpdateModeAndNothin
     ASSERT_TRUE(held) << "the switch ended before the nested loop could act; device " << Engine().GetDeviceState();
     EXPECT_TRUE(shownDuringSwitch.contains("buttonAbort")) << "CANCEL was not shown during the switch";
     EXPECT_EQ(cursorDuringSwitch, "UI_CURSOR_WAIT") << "the wait cursor was replaced during the switch";
-    EXPECT_EQ(recorder->mExits, 0) << "exit was sent while the device switched into update mode";
+    EXPECT_EQ(exits.Count(), 0) << "the program would have ended while the device switched into update mode";
     EXPECT_FALSE(mProcessor->IsAlwaysUpdate()) << "a menu command ran during the switch";
     EXPECT_EQ(Engine().GetUpdateRunState(false), UpdateRunState::Cancelled)
         << "device " << Engine().GetDeviceState() << ": CANCEL did not stop the switch";

@@ -1,0 +1,199 @@
+// The real program with its window, in its own process on the test's display (Xvfb), clicked
+// through XTest where the shipped skin places each control, and judged by what a user gets:
+// whether the program ends and with which status, what the devices hold afterwards (the
+// simulator's state file, read by a query run), and the window's pixels.
+
+#include "FirmwareUpdater/Panel/UI/ControlNames.h"
+#include "tests/FirmwareUpdater/Panel/Clicks/WindowDriver.h"
+#include "tests/FirmwareUpdater/Panel/ProcessRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+using UpdaterProcess::Contains;
+using UpdaterProcess::Describe;
+using UpdaterProcess::Result;
+using UpdaterProcess::Sandbox;
+using WindowClicks::CSkinLayout;
+using WindowClicks::CWindowRun;
+using WindowClicks::CXSession;
+using WindowClicks::Pixels;
+namespace Names = MainControlNames;
+
+// -RETURN_UPDATE_MODE_STATUS's answers.
+constexpr int kStatusUpToDate = 4;
+constexpr int kStatusUpdateNeeded = 5;
+
+std::string RectText(const ZT::Rect& rect)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "(%d,%d)-(%d,%d)", rect.mLeft, rect.mTop, rect.mRight, rect.mBottom);
+    return text;
+}
+
+class WindowClicksTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!mX.GetError().empty())
+            GTEST_SKIP() << mX.GetError();
+    }
+
+    // -SIMULATE_DEVICES with the state file and the devices' pace (the simulated devices at
+    // twice their real speed keep a two-device update near 10 s).
+    std::string Devices(const std::string& devices) const
+    {
+        return "-SIMULATE_DEVICES=" + devices + ",state=" + StateFile() + ",time-factor=0.5";
+    }
+    std::string StateFile() const { return (mSandbox.Folder() / "devices.state").string(); }
+
+    // Starts the program and waits for its window. False (with the failure recorded) when none
+    // showed.
+    bool Start(const std::string& devices, std::vector<std::string> more = {})
+    {
+        std::vector<std::string> arguments{Devices(devices), "-DEBUG_CONSOLE"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        mRun.emplace(mSandbox, arguments);
+        if (!mRun->WaitForLine("Window: shown", 30s)) {
+            ADD_FAILURE() << "the window never showed\n" << mRun->StandardError();
+            return false;
+        }
+        mWindow = mX.FindWindowOf(mRun->ProcessId(), 10s);
+        if (!mWindow) {
+            ADD_FAILURE() << "no viewable 400x450 window of process " << mRun->ProcessId() << "\n"
+                          << mRun->StandardError();
+            return false;
+        }
+        // The first paint: the product image's area is drawn (not the blank window).
+        const ZT::Rect image = mLayout.Of(L"productImage");
+        const Pixels blank{image.GetWidth(), image.GetHeight(),
+                           std::vector<std::uint32_t>(static_cast<std::size_t>(image.GetWidth() * image.GetHeight()), 0)};
+        (void)mX.WaitForChange(mWindow, image, blank, static_cast<std::size_t>(image.GetWidth()), 10s);
+        return true;
+    }
+
+    void Click(const wchar_t* name)
+    {
+        const ZT::Rect place = mLayout.Of(name);
+        ASSERT_GT(place.GetWidth(), 0) << "the shipped skin has no " << ZT::WString(name).ToUTF8();
+        mX.ClickAt(mWindow, place);
+    }
+
+    // Clicks File > item: the menu's title, then the item once the menu shows.
+    void ChooseFromFileMenu(std::size_t item)
+    {
+        const ZT::Rect title = mLayout.MenuTitle(0);
+        const ZT::Rect entry = mLayout.MenuItem(0, item);
+        ASSERT_GT(title.GetWidth(), 0) << "the shipped menu bar has no first menu";
+        ASSERT_GT(entry.GetWidth(), 0) << "the first menu has no item " << item;
+        const Pixels closed = mX.Grab(mWindow, entry);
+        mX.ClickAt(mWindow, title);
+        const Pixels open = mX.WaitForChange(mWindow, entry, closed, static_cast<std::size_t>(entry.GetWidth()), 5s);
+        ASSERT_GE(open.CountDifferences(closed), static_cast<std::size_t>(entry.GetWidth()))
+            << "the file menu did not open under its title at " << RectText(title);
+        mX.ClickAt(mWindow, entry);
+    }
+
+    // The status a query run gives for the devices the state file keeps.
+    int QueryStatus() const
+    {
+        const Result query = mSandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS",
+                                                  "-SIMULATE_DEVICES=00.30,00.49,state=" + StateFile()});
+        return query.ExitCode;
+    }
+
+    Sandbox mSandbox;
+    CXSession mX;
+    CSkinLayout mLayout;
+    std::optional<CWindowRun> mRun;
+    unsigned long mWindow = 0;
+};
+
+// ---- Leaving -------------------------------------------------------------------------------------------
+
+TEST_F(WindowClicksTest, ExitButtonEndsTheProgramAtStart)
+{
+    ASSERT_TRUE(Start("00.30,00.49"));
+    Click(Names::kButtonExit);
+    const bool ended = mRun->EndsWithin(10s);
+    const Result run = mRun->Finish();
+    EXPECT_TRUE(ended) << "EXIT at " << RectText(mLayout.Of(Names::kButtonExit)) << " did not end the program\n"
+                       << Describe(run);
+    EXPECT_EQ(run.ExitCode, 0) << Describe(run);
+    EXPECT_EQ(QueryStatus(), kStatusUpdateNeeded) << "leaving at start changed the devices";
+}
+
+TEST_F(WindowClicksTest, FileExitEndsTheProgramAtStart)
+{
+    ASSERT_TRUE(Start("00.30,00.49"));
+    ChooseFromFileMenu(1);
+    const bool ended = mRun->EndsWithin(10s);
+    const Result run = mRun->Finish();
+    EXPECT_TRUE(ended) << "File > Exit at " << RectText(mLayout.MenuItem(0, 1)) << " did not end the program\n"
+                       << Describe(run);
+    EXPECT_EQ(run.ExitCode, 0) << Describe(run);
+}
+
+// The steps a run writes for each device ("Controller: switching to update mode...", the end of
+// its progress), without the lines that only one kind of run has (the summary, the scan).
+std::vector<std::string> StepLines(const std::string& standardError)
+{
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < standardError.size()) {
+        std::size_t end = standardError.find('\n', at);
+        if (end == std::string::npos)
+            end = standardError.size();
+        std::string line = standardError.substr(at, end - at);
+        at = end + 1;
+        if (const std::size_t text = line.find_first_not_of(' '); text != std::string::npos)
+            line = line.substr(text);
+        const bool device = line.rfind("Controller: ", 0) == 0 || line.rfind("Wheel display: ", 0) == 0;
+        const bool step = Contains(line, "switching") || Contains(line, "writing firmware") ||
+                          Contains(line, "100%") || Contains(line, "firmware written") ||
+                          Contains(line, "back in normal mode");
+        if (device && step)
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+// The whole update by clicks: UPDATE FIRMWARE once; a click where EXIT sat while a download runs
+// ends nothing (both devices get their image); EXIT then ends the program. With -DEBUG_CONSOLE
+// the window writes the same step and progress lines as a run without a window.
+TEST_F(WindowClicksTest, AWholeTwoDeviceUpdateByClicksWritesTheCommandLinesStepsAndThenExits)
+{
+    ASSERT_TRUE(Start("00.30,00.49"));
+    Click(Names::kButtonUpdateFirmware);
+    ASSERT_TRUE(mRun->WaitForLine("Controller: writing firmware", 30s))
+        << "no step line of the controller's download within 30 s of UPDATE FIRMWARE\n" << mRun->StandardError();
+    Click(Names::kButtonExit);
+    ASSERT_TRUE(mRun->WaitForLine("Wheel display: back in normal mode", 90s))
+        << "the wheel display's update never ended\n" << mRun->StandardError();
+    Click(Names::kButtonExit);
+    const bool ended = mRun->EndsWithin(10s);
+    const Result run = mRun->Finish();
+    EXPECT_TRUE(ended) << "EXIT after the update did not end the program\n" << Describe(run);
+    EXPECT_EQ(run.ExitCode, 0) << Describe(run);
+    EXPECT_EQ(QueryStatus(), kStatusUpToDate) << "after the update by clicks the devices still need theirs\n"
+                                              << Describe(run);
+
+    const std::string silentState = (mSandbox.Folder() / "silent.state").string();
+    const Result silent = mSandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SILENT", "-DEBUG_CONSOLE",
+                                               "-SIMULATE_DEVICES=00.30,00.49,time-factor=0.5,state=" + silentState},
+                                              120s);
+    ASSERT_EQ(silent.ExitCode, 0) << Describe(silent);
+    const std::vector<std::string> expected = StepLines(silent.StandardError);
+    ASSERT_GE(expected.size(), 8u) << "the command line's step lines changed\n" << Describe(silent);
+    EXPECT_EQ(StepLines(run.StandardError), expected)
+        << "the window's step lines differ from the command line's\n--- window:\n" << run.StandardError;
+}
+
+} // namespace
