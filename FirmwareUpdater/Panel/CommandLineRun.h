@@ -66,6 +66,8 @@ public:
     // updater's host. Throws a failed-result exception when a registration is refused.
     void Attach();
     void Detach();
+    // Where a person sees the run (the debug console), or null; a window writes its lines there too.
+    [[nodiscard]] CProgressPrinter* GetPrinter() const noexcept { return mPrinter; }
 
     // ---- IUpdateProcessorHost
     void OnEnteringUpdateMode() override;

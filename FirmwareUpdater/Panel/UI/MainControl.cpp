@@ -11,6 +11,7 @@
 #include "FirmwareUpdater/Panel/UI/ControlNames.h"
 #include "FirmwareUpdater/Panel/UI/MainControlView.h"
 #include "FirmwareUpdater/Panel/UI/UpdaterTexts.h"
+#include "FirmwareUpdater/Panel/WindowProgressLines.h"
 #include "ProductInfo.h"
 #include "ZTFramework/ControlBase/ControlFactory.h"
 #include "ZTFramework/ControlBase/ControlNotificationIDs.h"
@@ -200,6 +201,13 @@ ZTRESULT LMainControl::Initialize()
     if (LCommandLineRun* run = WindowlessRun()) {
         run->Detach();
         mDetachedRun = run;
+        // The debug console shows the steps of the window's update as it did the windowless
+        // run's. Registered after this control's handlers, so called before them.
+        if (CProgressPrinter* printer = run->GetPrinter()) {
+            mProgressLines = MakeRC<LWindowProgressLines>(mUpdateProcessor->GetEngine(), *printer);
+            if (Failed(mProgressLines->Start()))
+                mProgressLines = nullptr;
+        }
     }
     mDeviceState = Engine().GetDeviceState();
     mNoScanButton = !mButtonScanForDevice;
@@ -261,6 +269,10 @@ ZTRESULT LMainControl::ReleaseInternalReferences()
     }
     // The window goes (or never showed): the windowless run takes over again, so a download the
     // window leaves running is still followed to its end.
+    if (mProgressLines) {
+        mProgressLines->Stop();
+        mProgressLines = nullptr;
+    }
     if (LCommandLineRun* run = std::exchange(mDetachedRun, nullptr); run && run == WindowlessRun())
         run->Attach();
     if (mMainMenu)
@@ -617,6 +629,8 @@ ZTRESULT LMainControl::OnCompleted(LNotificationDistributor*, const RCPtr<LNotif
         RefreshFromEngine();
         RepaintNow();
         (void)::WaitForDeviceToReturn(Engine());
+        if (mProgressLines)
+            mProgressLines->OnDeviceReturned();
         mAwaitingDeviceReset = false;
         RefreshFromEngine();
         RestoreCursor();

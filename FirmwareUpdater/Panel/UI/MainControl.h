@@ -32,6 +32,7 @@
 #include <functional>
 
 class LCommandLineRun;
+class LWindowProgressLines;
 class LUpdateProcessor;
 
 namespace ZT {
@@ -181,6 +182,7 @@ private:
     RCPtr<LMainMenu> mMainMenu;
     RCPtr<LUpdateProcessor> mUpdateProcessor;
     LCommandLineRun* mDetachedRun = nullptr;   // the windowless run this control stood in for
+    RCPtr<LWindowProgressLines> mProgressLines; // the step lines on the debug console, when it is open
     RCPtr<IFileChooser> mFileChooser;
     DeviceState mDeviceState = DeviceState::NoDeviceDefined;
     bool mNoScanButton = false;
