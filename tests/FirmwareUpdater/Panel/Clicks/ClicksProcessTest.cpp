@@ -196,4 +196,37 @@ TEST_F(WindowClicksTest, AWholeTwoDeviceUpdateByClicksWritesTheCommandLinesSteps
         << "the window's step lines differ from the command line's\n--- window:\n" << run.StandardError;
 }
 
+// ---- After an update whose device did not come back ------------------------------------------------
+
+// The area of the state texts (device, file, process and error labels).
+ZT::Rect TextArea(const CSkinLayout& layout)
+{
+    const ZT::Rect top = layout.Of(Names::kLabelDeviceInformation);
+    const ZT::Rect bottom = layout.Of(Names::kLabelUpdateProcessInformation);
+    return {top.mLeft, top.mTop, bottom.mRight, bottom.mBottom};
+}
+
+// The controller never comes back after its download: the window asks for TRY AGAIN, and TRY
+// AGAIN rescans (the texts change), where a click that lands on NEXT instead changes nothing.
+TEST_F(WindowClicksTest, TryAgainAfterADeviceThatDidNotComeBackRescans)
+{
+    ASSERT_TRUE(Start("00.30,00.49,controller:no-return-after-leave"));
+    Click(Names::kButtonUpdateFirmware);
+    ASSERT_TRUE(mRun->WaitForLine("Controller: did not come back in normal mode", 60s))
+        << "the controller's update never reached its end\n" << mRun->StandardError();
+    const ZT::Rect texts = TextArea(mLayout);
+    // The window settles on its "success unknown" view.
+    Pixels before = mX.Grab(mWindow, texts);
+    for (Pixels now = mX.WaitForChange(mWindow, texts, before, 1, 2s); now != before;
+         now = mX.WaitForChange(mWindow, texts, before, 1, 2s))
+        before = now;
+    Click(Names::kButtonReinitialize);
+    const Pixels after = mX.WaitForChange(mWindow, texts, before, 200, 10s);
+    EXPECT_GE(after.CountDifferences(before), 200u)
+        << "the texts did not change after a click on TRY AGAIN at " << RectText(mLayout.Of(Names::kButtonReinitialize))
+        << ": the rescan did not run\n" << mRun->StandardError();
+    const Result run = mRun->Finish(0s);
+    EXPECT_EQ(run.Signal, 0) << Describe(run);
+}
+
 } // namespace
