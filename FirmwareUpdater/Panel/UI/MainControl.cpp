@@ -728,8 +728,24 @@ ZTRESULT LMainControl::OnSelectFile(LNotificationDistributor*, const RCPtr<LNoti
     request.mFilter = ApplicationText(Texts::kSelectFirmwareFileDialogFileFilter, WString(L"Firmware Files (*.dfu)|*.dfu"));
     request.mDefaultExtension = ApplicationText(Texts::kSelectFirmwareFileDefaultFileExtension, WString(L"*.dfu"));
     WString path;
-    if (mFileChooser->ChooseFileToOpen(request, path) == IFileChooser::Outcome::Chosen)
-        SelectFirmwareFile(path);
+    switch (mFileChooser->ChooseFileToOpen(request, path)) {
+    case IFileChooser::Outcome::Chosen: SelectFirmwareFile(path); break;
+    case IFileChooser::Outcome::Cancelled: break;
+    case IFileChooser::Outcome::Unavailable: {
+        // Nothing could ask the user: say how else to give the file.
+        LRootWindow* window = GetRootWindow();
+        if (IWindowServices* services = window ? window->GetWindowServices() : nullptr) {
+            const WString text = ApplicationText(
+                Texts::kNoFileChooser,
+                WString(L"No file chooser is available on this desktop (neither the desktop portal nor zenity). "
+                        L"To choose a firmware file, drop it (*.dfu) on this window, or start the updater with "
+                        L"-ABSOLUTE_FIRMWARE_FILE_PATH=<file>."));
+            (void)services->ShowMessageBox(text, request.mTitle, IWindowServices::MessageBoxIcon::Information,
+                                           IWindowServices::MessageBoxButtons::Ok);
+        }
+        break;
+    }
+    }
     return kHandled;
 }
 

@@ -56,11 +56,11 @@ protected:
 
     // Starts the program and waits for its window. False (with the failure recorded) when none
     // showed.
-    bool Start(const std::string& devices, std::vector<std::string> more = {})
+    bool Start(const std::string& devices, std::vector<std::string> more = {}, const std::string& program = {})
     {
         std::vector<std::string> arguments{Devices(devices), "-DEBUG_CONSOLE"};
         arguments.insert(arguments.end(), more.begin(), more.end());
-        mRun.emplace(mSandbox, arguments);
+        mRun.emplace(mSandbox, arguments, std::chrono::seconds(120), program);
         if (!mRun->WaitForLine("Window: shown", 30s)) {
             ADD_FAILURE() << "the window never showed\n" << mRun->StandardError();
             return false;
@@ -227,6 +227,49 @@ TEST_F(WindowClicksTest, TryAgainAfterADeviceThatDidNotComeBackRescans)
         << ": the rescan did not run\n" << mRun->StandardError();
     const Result run = mRun->Finish(0s);
     EXPECT_EQ(run.Signal, 0) << Describe(run);
+}
+
+// ---- Choosing a file -------------------------------------------------------------------------------
+
+// No desktop portal (no session bus) and no zenity on PATH: OPEN FILE must not end in silence
+// but show a message saying how else to give the file; the window goes on afterwards.
+TEST_F(WindowClicksTest, OpenFileWithoutAnyFileChooserShowsHowToGiveTheFile)
+{
+    const std::filesystem::path emptyBin = mSandbox.Folder() / "empty-bin";
+    std::filesystem::create_directories(emptyBin);
+    mSandbox.SetVariable("PATH", emptyBin.string());
+    mSandbox.SetVariable("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (mSandbox.Folder() / "no-bus").string());
+    // The program without the product's firmware files beside it: no usable file, OPEN FILE shows.
+    const std::filesystem::path program(UpdaterProcess::BinaryPath());
+    const std::filesystem::path folder = mSandbox.Folder() / "program";
+    std::filesystem::create_directories(folder);
+    const std::string module = program.filename().string() + "-window.so";
+    std::filesystem::copy_file(program, folder / program.filename());
+    std::filesystem::copy_file(program.parent_path() / module, folder / module);
+    ASSERT_TRUE(Start("00.30,00.49", {}, (folder / program.filename()).string()));
+    Click(Names::kButtonSelectFirmwareFile);
+    const unsigned long box = mX.FindWindowTitled("Select Firmware File", 10s);
+    EXPECT_NE(box, 0ul) << "no message window titled \"Select Firmware File\" after OPEN FILE at "
+                        << RectText(mLayout.Of(Names::kButtonSelectFirmwareFile)) << "; windows:\n"
+                        << mX.DescribeWindows() << mRun->StandardError();
+    if (box) {
+        // The box's own window: its pixels are not the main window's.
+        const auto size = mX.SizeOf(box);
+        ASSERT_TRUE(size.has_value());
+        const ZT::Rect whole{0, 0, size->first, size->second};
+        const Pixels blank{whole.GetWidth(), whole.GetHeight(), std::vector<std::uint32_t>(mX.Grab(box, whole).mRgb.size(), 0)};
+        const Pixels shown = mX.WaitForChange(box, whole, blank, static_cast<std::size_t>(whole.GetWidth()), 5s);
+        EXPECT_GE(shown.CountColours(), 2u) << "the message box shows nothing";
+        mX.PressKey(box, "Return"); // its OK button is the Return key's
+        EXPECT_TRUE(mX.WaitForWindowToGo(box, 5s)) << "Return did not close the message box";
+    }
+    // The window still answers: EXIT ends the program.
+    Click(Names::kButtonExit);
+    const bool ended = mRun->EndsWithin(10s);
+    const Result run = mRun->Finish();
+    EXPECT_TRUE(ended) << "the window no longer answered after the message\n" << Describe(run);
+    EXPECT_EQ(run.ExitCode, 0) << Describe(run);
+    EXPECT_TRUE(box) << Describe(run);
 }
 
 } // namespace

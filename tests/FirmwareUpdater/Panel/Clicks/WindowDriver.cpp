@@ -15,7 +15,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <thread>
@@ -131,6 +133,8 @@ CXSession::CXSession()
         mError = "no display (scripts/with-xvfb.sh starts one)";
         return;
     }
+    // A window that goes while the test looks at it is no reason to end the test process.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     mDisplay = XOpenDisplay(name->c_str());
     if (!mDisplay) {
         mError = "cannot open the display " + *name;
@@ -222,7 +226,40 @@ std::string WindowTitle(Display* display, Window window)
     return title;
 }
 
+std::string ToHex(unsigned long value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%lx", value);
+    return text;
+}
+
 } // namespace
+
+bool CXSession::WaitForWindowToGo(unsigned long window, std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (IsShowing(window)) {
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(kPoll);
+    }
+    return true;
+}
+
+std::string CXSession::DescribeWindows()
+{
+    std::string text;
+    if (!mDisplay)
+        return text;
+    for (const Window window : TopWindows(mDisplay)) {
+        if (!IsShowing(window))
+            continue;
+        const auto size = SizeOf(window);
+        text += "window 0x" + ToHex(window) + " \"" + WindowTitle(mDisplay, window) + "\" " +
+                (size ? std::to_string(size->first) + "x" + std::to_string(size->second) : std::string("?")) + "\n";
+    }
+    return text.empty() ? "no viewable window\n" : text;
+}
 
 unsigned long CXSession::FindWindowOf(int processId, std::chrono::milliseconds timeout)
 {
@@ -274,10 +311,21 @@ void CXSession::ClickAt(unsigned long window, const ZT::Rect& rect)
     XSync(mDisplay, False);
 }
 
-void CXSession::PressKey(const char* keysymName)
+void CXSession::PressKey(unsigned long window, const char* keysymName)
 {
     if (!mDisplay)
         return;
+    if (const auto size = SizeOf(window)) {
+        int x = 0, y = 0;
+        Window child = 0;
+        XTranslateCoordinates(mDisplay, window, DefaultRootWindow(mDisplay), size->first / 2, size->second / 2, &x, &y,
+                              &child);
+        XTestFakeMotionEvent(mDisplay, -1, x, y, CurrentTime);
+        // Without a window manager nobody gives the keyboard to a window that opens.
+        XSetInputFocus(mDisplay, window, RevertToPointerRoot, CurrentTime);
+        XSync(mDisplay, False);
+        std::this_thread::sleep_for(kHandPause);
+    }
     const KeyCode code = XKeysymToKeycode(mDisplay, XStringToKeysym(keysymName));
     XTestFakeKeyEvent(mDisplay, code, True, CurrentTime);
     XSync(mDisplay, False);
@@ -291,12 +339,26 @@ Pixels CXSession::Grab(unsigned long window, const ZT::Rect& rect)
     Pixels pixels;
     if (!mDisplay || rect.GetWidth() <= 0 || rect.GetHeight() <= 0)
         return pixels;
-    XImage* image = XGetImage(mDisplay, window, rect.mLeft, rect.mTop, static_cast<unsigned>(rect.GetWidth()),
-                              static_cast<unsigned>(rect.GetHeight()), AllPlanes, ZPixmap);
+    // What the screen shows there (a window above it included), as a user sees it; only the part
+    // on the screen.
+    int x = 0, y = 0;
+    Window child = 0;
+    if (!XTranslateCoordinates(mDisplay, window, DefaultRootWindow(mDisplay), rect.mLeft, rect.mTop, &x, &y, &child))
+        return pixels;
+    const int screenWidth = DisplayWidth(mDisplay, DefaultScreen(mDisplay));
+    const int screenHeight = DisplayHeight(mDisplay, DefaultScreen(mDisplay));
+    const int left = std::max(x, 0);
+    const int top = std::max(y, 0);
+    const int width = std::min(x + rect.GetWidth(), screenWidth) - left;
+    const int height = std::min(y + rect.GetHeight(), screenHeight) - top;
+    if (width <= 0 || height <= 0)
+        return pixels;
+    XImage* image = XGetImage(mDisplay, DefaultRootWindow(mDisplay), left, top, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
     if (!image)
         return pixels;
-    pixels.mWidth = rect.GetWidth();
-    pixels.mHeight = rect.GetHeight();
+    pixels.mWidth = width;
+    pixels.mHeight = height;
     pixels.mRgb.reserve(static_cast<std::size_t>(pixels.mWidth) * static_cast<std::size_t>(pixels.mHeight));
     for (int y = 0; y < pixels.mHeight; ++y) {
         for (int x = 0; x < pixels.mWidth; ++x)
@@ -321,14 +383,16 @@ Pixels CXSession::WaitForChange(unsigned long window, const ZT::Rect& rect, cons
 // ---- The program's run -------------------------------------------------------------------------------
 
 CWindowRun::CWindowRun(UpdaterProcess::Sandbox& sandbox, std::vector<std::string> arguments,
-                       std::chrono::milliseconds timeout)
+                       std::chrono::milliseconds timeout, std::string program)
 {
     if (const std::optional<std::string> display = TestDisplay())
         sandbox.SetVariable("DISPLAY", *display);
-    arguments.insert(arguments.begin(), UpdaterProcess::BinaryPath());
-    mResult = std::async(std::launch::async, [this, &sandbox, arguments = std::move(arguments), timeout] {
+    if (program.empty())
+        program = UpdaterProcess::BinaryPath();
+    arguments.insert(arguments.begin(), program);
+    mResult = std::async(std::launch::async, [this, &sandbox, program, arguments = std::move(arguments), timeout] {
         UpdaterProcess::Result result =
-            sandbox.RunUpdater(arguments, timeout, [this](int processId, const std::string& standardError) {
+            sandbox.Run(program, arguments, timeout, [this](int processId, const std::string& standardError) {
                 const std::lock_guard lock(mMutex);
                 mProcessId = processId;
                 mError = standardError;

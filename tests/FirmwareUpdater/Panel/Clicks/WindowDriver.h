@@ -87,12 +87,18 @@ public:
     // none shows within timeout.
     [[nodiscard]] unsigned long FindWindowTitled(const std::string& title, std::chrono::milliseconds timeout);
     [[nodiscard]] bool IsShowing(unsigned long window);
+    // True once window is no longer viewable (closed or unmapped) within timeout.
+    [[nodiscard]] bool WaitForWindowToGo(unsigned long window, std::chrono::milliseconds timeout);
+    // The viewable top-level windows with their titles and sizes, for failure messages.
+    [[nodiscard]] std::string DescribeWindows();
     // Its width and height.
     [[nodiscard]] std::optional<std::pair<int, int>> SizeOf(unsigned long window);
 
     // Moves the pointer to the centre of rect (window coordinates) and clicks the left button.
     void ClickAt(unsigned long window, const ZT::Rect& rect);
-    void PressKey(const char* keysymName);
+    // Presses and releases a key (its keysym's name, "Return") with the pointer over window, which
+    // then has the keyboard (the display's focus follows the pointer when no window manager runs).
+    void PressKey(unsigned long window, const char* keysymName);
 
     [[nodiscard]] Pixels Grab(unsigned long window, const ZT::Rect& rect);
     // Waits until the pixels of rect differ from before in at least minimum pixels; the last grab.
@@ -106,8 +112,9 @@ private:
 
 class CWindowRun {
 public:
+    // program: the updater binary to run (a copy elsewhere, for instance); empty for the build's.
     CWindowRun(UpdaterProcess::Sandbox& sandbox, std::vector<std::string> arguments,
-               std::chrono::milliseconds timeout = std::chrono::seconds(120));
+               std::chrono::milliseconds timeout = std::chrono::seconds(120), std::string program = {});
     ~CWindowRun();
     CWindowRun(const CWindowRun&) = delete;
     CWindowRun& operator=(const CWindowRun&) = delete;

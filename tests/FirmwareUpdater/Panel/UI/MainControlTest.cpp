@@ -87,12 +87,15 @@ public:
     Outcome ChooseFileToOpen(const Request& request, WString& path) override
     {
         mFilters.push_back(Utf8(request.mFilter));
+        if (mUnavailable)
+            return Outcome::Unavailable;
         if (mAnswer.IsEmpty())
             return Outcome::Cancelled;
         path = mAnswer;
         return Outcome::Chosen;
     }
     WString mAnswer;
+    bool mUnavailable = false; // no chooser on the desktop
     std::vector<std::string> mFilters;
 };
 
@@ -613,6 +616,17 @@ TEST_F(MainControlTest, OpenFileShowsWithoutAUsableFileAndTakesTheChosenOne)
     ASSERT_EQ(mChooser->mFilters.size(), 1u);
     EXPECT_NE(mChooser->mFilters[0].find("*.dfu"), std::string::npos) << mChooser->mFilters[0];
     EXPECT_EQ(Engine().GetFirmwareFileState(), FirmwareFileState::FileInvalid) << "cancelling changed the file";
+    EXPECT_TRUE(mServices.mMessages.empty()) << "a message after the user cancelled: " << mServices.mMessages.front();
+
+    // Nothing on the desktop can ask: a message says how else to give the file.
+    mChooser->mUnavailable = true;
+    Click(Names::kButtonSelectFirmwareFile);
+    ASSERT_EQ(mServices.mMessages.size(), 1u) << "OPEN FILE without any file chooser told the user nothing";
+    WString expected;
+    ASSERT_TRUE(mFactory->GetResources()->GetApplicationStringTable()->GetString(WString(Texts::kNoFileChooser), expected));
+    EXPECT_EQ(mServices.mMessages[0], Utf8(expected)) << "not the table's text";
+    EXPECT_NE(mServices.mMessages[0].find("-ABSOLUTE_FIRMWARE_FILE_PATH="), std::string::npos) << mServices.mMessages[0];
+    mChooser->mUnavailable = false;
 
     mChooser->mAnswer = WString((mFolder / kControllerDevice.FirmwareFileName).string().c_str());
     Click(Names::kButtonSelectFirmwareFile);
