@@ -12,6 +12,11 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <thread>
+#include <unistd.h>
 #include <string>
 
 namespace {
@@ -270,6 +275,111 @@ TEST_F(WindowClicksTest, OpenFileWithoutAnyFileChooserShowsHowToGiveTheFile)
     EXPECT_TRUE(ended) << "the window no longer answered after the message\n" << Describe(run);
     EXPECT_EQ(run.ExitCode, 0) << Describe(run);
     EXPECT_TRUE(box) << Describe(run);
+}
+
+// ---- Single instance ------------------------------------------------------------------------------
+
+// Another account of the machine listens where the updater would look for its first copy: on
+// the abstract socket name the updater once used (its runtime folder's hash) and in the folder
+// it makes below TMPDIR when there is no runtime folder (made first by that account). Neither
+// may keep the user's window from opening, and that account must receive nothing.
+constexpr const char* kSquatter = R"(
+import os, select, socket, sys, time
+abstract, folder, socket_path, received, stop = sys.argv[1:6]
+listeners = []
+held = socket.socket(socket.AF_UNIX)
+held.bind('\0' + abstract)
+held.listen(8)
+listeners.append(held)
+os.makedirs(folder, exist_ok=True)
+os.chmod(folder, 0o777)
+squat = socket.socket(socket.AF_UNIX)
+squat.bind(socket_path)
+os.chmod(socket_path, 0o777)
+squat.listen(8)
+listeners.append(squat)
+open(received, 'wb').close()
+open(received + '.ready', 'w').close()
+deadline = time.time() + 60
+while time.time() < deadline and not os.path.exists(stop):
+    ready, _, _ = select.select(listeners, [], [], 0.1)
+    for listener in ready:
+        connection, _ = listener.accept()
+        connection.settimeout(1)
+        try:
+            data = connection.recv(65536)
+        except OSError:
+            data = b''
+        with open(received, 'ab') as out:
+            out.write(b'[' + data + b']\n')
+        connection.close()
+)";
+
+std::string AbstractNameOnceUsed(const std::string& windowClass, const std::string& runtimeDir)
+{
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (const char c : "dir:" + runtimeDir) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001B3ull;
+    }
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+    return windowClass + "Prevent." + digits;
+}
+
+TEST_F(WindowClicksTest, ANameHeldByAnotherUserNeitherStopsTheWindowNorReceivesTheCommandLine)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a second user needs root (setpriv)";
+    if (!std::filesystem::exists("/usr/bin/setpriv") || !std::filesystem::exists("/usr/bin/python3"))
+        GTEST_SKIP() << "setpriv or python3 is missing";
+    const std::string windowClass = "Halvard_DEVICE_FAMILY_NAME_String_FirmwareUpdater";
+    const std::filesystem::path shared = mSandbox.Folder() / "tmp";
+    // The other account may reach the shared temporary folder, as it may /tmp.
+    std::filesystem::permissions(mSandbox.Folder(), std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
+                                                        std::filesystem::perms::others_exec);
+    std::filesystem::permissions(shared, std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+    const std::filesystem::path folder = shared / (windowClass + "-" + std::to_string(::geteuid()));
+    const std::string received = (shared / "received").string();
+    const std::string stop = (shared / "stop").string();
+    auto squatter = std::async(std::launch::async, [&] {
+        return mSandbox.Run("/usr/bin/setpriv",
+                            {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
+                             kSquatter, AbstractNameOnceUsed(windowClass, mSandbox.RuntimeDir()), folder.string(),
+                             (folder / "Prevent.socket").string(), received, stop},
+                            90s);
+    });
+    struct Stopper {
+        std::string mStop;
+        ~Stopper() { std::ofstream(mStop) << "stop"; }
+    } const stopper{stop};
+    for (int i = 0; i < 200 && !std::filesystem::exists(received + ".ready"); ++i)
+        std::this_thread::sleep_for(25ms);
+    ASSERT_TRUE(std::filesystem::exists(received + ".ready"))
+        << "the other account's listener did not start\n" << Describe(squatter.get());
+
+    const struct {
+        const char* what;
+        std::optional<std::string> runtimeDir; // empty text: none
+    } cases[] = {{"with the user's runtime folder", std::nullopt}, {"without a runtime folder", std::string()}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.runtimeDir)
+            mSandbox.SetVariable("XDG_RUNTIME_DIR", *c.runtimeDir);
+        CWindowRun run(mSandbox, {Devices("00.30,00.49"), "-DEBUG_CONSOLE", "-ABSOLUTE_FIRMWARE_FILE_PATH=/dj/secret.dfu"});
+        EXPECT_TRUE(run.WaitForLine("Window: shown", 30s)) << "the window did not open\n" << run.StandardError();
+        const Result result = run.Finish(0s);
+        EXPECT_FALSE(result.TimedOut) << Describe(result);
+        if (!c.runtimeDir)
+            continue;
+        EXPECT_TRUE(Contains(result.StandardError, "belongs to user 65534"))
+            << "no debug line says the other account's folder is ignored\n" << Describe(result);
+    }
+    std::ofstream(stop) << "stop";
+    const Result squatterRun = squatter.get();
+    std::ifstream file(received, std::ios::binary);
+    const std::string got{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(got, "") << "the other account received a hand-over\n" << Describe(squatterRun);
 }
 
 } // namespace
