@@ -201,6 +201,43 @@ TEST_F(WindowClicksTest, AWholeTwoDeviceUpdateByClicksWritesTheCommandLinesSteps
         << "the window's step lines differ from the command line's\n--- window:\n" << run.StandardError;
 }
 
+// ---- Options > Allow downgrade ------------------------------------------------------------------------
+
+// Both devices already run the files' versions: no UPDATE FIRMWARE. Options > Allow downgrade
+// brings it, and a click on it writes the controller again.
+TEST_F(WindowClicksTest, AllowDowngradeFromTheMenuOffersTheUpdateAndItRuns)
+{
+    ASSERT_TRUE(Start("00.31,00.50"));
+    const ZT::Rect update = mLayout.Of(Names::kButtonUpdateFirmware);
+    const Pixels without = mX.Grab(mWindow, update);
+    const ZT::Rect title = mLayout.MenuTitle(1);
+    const ZT::Rect item = mLayout.MenuItem(1, 0);
+    ASSERT_GT(item.GetWidth(), 0) << "the shipped menu bar has no Options > Allow downgrade";
+    const Pixels closed = mX.Grab(mWindow, item);
+    mX.ClickAt(mWindow, title);
+    (void)mX.WaitForChange(mWindow, item, closed, static_cast<std::size_t>(item.GetWidth()), 5s);
+    mX.ClickAt(mWindow, item);
+    const Pixels with = mX.WaitForChange(mWindow, update, without, static_cast<std::size_t>(update.GetWidth()), 10s);
+    EXPECT_GE(with.CountDifferences(without), static_cast<std::size_t>(update.GetWidth()))
+        << "UPDATE FIRMWARE did not show at " << RectText(update) << " after Options > Allow downgrade at "
+        << RectText(item);
+    Click(Names::kButtonUpdateFirmware);
+    EXPECT_TRUE(mRun->WaitForLine("Controller: writing firmware 00.31", 30s))
+        << "the downgrade update did not start\n" << mRun->StandardError();
+    ASSERT_TRUE(mRun->WaitForLine("Controller: back in normal mode with firmware 00.31", 60s)) << mRun->StandardError();
+    // The window settles on its result before EXIT is there again.
+    const ZT::Rect exit = mLayout.Of(Names::kButtonExit);
+    Pixels before = mX.Grab(mWindow, exit);
+    for (Pixels now = mX.WaitForChange(mWindow, exit, before, 1, 2s); now != before;
+         now = mX.WaitForChange(mWindow, exit, before, 1, 2s))
+        before = now;
+    Click(Names::kButtonExit);
+    const bool ended = mRun->EndsWithin(10s);
+    const Result run = mRun->Finish();
+    EXPECT_TRUE(ended) << "EXIT after the downgrade did not end the program\n" << Describe(run);
+    EXPECT_EQ(QueryStatus(), kStatusUpToDate) << Describe(run);
+}
+
 // ---- After an update whose device did not come back ------------------------------------------------
 
 // The area of the state texts (device, file, process and error labels).
