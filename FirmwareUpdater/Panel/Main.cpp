@@ -290,15 +290,15 @@ int RunUpdater(const std::string& commandLine)
         logStreams = std::make_unique<CPrinterLogStreams>(*printer);
         debugOutput.SetLogStreams(logStreams->Narrow(), logStreams->Wide());
     }
-    ZT::CDebugLine() << ZT_COMPANY_NAME << " " << ZT_PRODUCT_NAME << " " << ZT_PRODUCT_VERSION;
-
-    // Single instance: a second copy hands its command line to a first copy's window and ends.
-    // The name stays bound while instance lives, to the end of the run. After the debug switch,
-    // so that a name held by someone else is named on the console.
+    // Single instance: a second copy hands its command line to a first copy's window and ends
+    // (having written nothing). The name stays bound while instance lives, to the end of the run.
+    // After the debug switch, so that a name held by someone else is named on the console.
     const std::string instanceName = ZT::CSingleInstance::SocketName(LApplication::GetWindowClassName());
     ZT::CSingleInstance instance(instanceName);
     if (!instance.Claim() && ZT::CSingleInstance::HandOverCommandLine(instanceName, commandLine))
         return 0;
+
+    ZT::CDebugLine() << ZT_COMPANY_NAME << " " << ZT_PRODUCT_NAME << " " << ZT_PRODUCT_VERSION;
 
     const ZT::CApplicationFolders folders(ZT::CApplicationFolders::Environment::FromProcess(),
                                           ZT::WString(ZT_COMPANY_NAME), ZT::WString(ZT_PRODUCT_NAME));

@@ -49,6 +49,7 @@ protected:
     {
         if (!mX.GetError().empty())
             GTEST_SKIP() << mX.GetError();
+        mSandbox.SetVariable("DISPLAY", mDisplay.GetName());
     }
 
     // -SIMULATE_DEVICES with the state file and the devices' pace (the simulated devices at
@@ -115,7 +116,8 @@ protected:
     }
 
     Sandbox mSandbox;
-    CXSession mX;
+    WindowClicks::CPrivateDisplay mDisplay;
+    CXSession mX{mDisplay.GetName()};
     CSkinLayout mLayout;
     std::optional<CWindowRun> mRun;
     unsigned long mWindow = 0;

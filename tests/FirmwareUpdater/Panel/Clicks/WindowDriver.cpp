@@ -17,6 +17,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -126,11 +130,57 @@ std::size_t Pixels::CountColours() const
 
 // ---- The display --------------------------------------------------------------------------------------
 
-CXSession::CXSession()
+CPrivateDisplay::CPrivateDisplay()
 {
-    const std::optional<std::string> name = TestDisplay();
+    int pipeEnds[2];
+    if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::pipe(pipeEnds) != 0) {
+        mName = TestDisplay().value_or("");
+        return;
+    }
+    const pid_t server = ::fork();
+    if (server == 0) {
+        ::close(pipeEnds[0]);
+        const int devNull = ::open("/dev/null", O_RDWR);
+        ::dup2(devNull, STDIN_FILENO);
+        ::dup2(devNull, STDOUT_FILENO);
+        ::dup2(devNull, STDERR_FILENO);
+        const std::string fd = std::to_string(pipeEnds[1]);
+        ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                "-noreset", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipeEnds[1]);
+    if (server < 0) {
+        ::close(pipeEnds[0]);
+        mName = TestDisplay().value_or("");
+        return;
+    }
+    mServer = server;
+    // Xvfb writes its number once it accepts connections.
+    std::string number;
+    char c = 0;
+    pollfd entry{pipeEnds[0], POLLIN, 0};
+    while (::poll(&entry, 1, 10000) > 0 && ::read(pipeEnds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(pipeEnds[0]);
+    mName = number.empty() ? std::string() : ":" + number;
+}
+
+CPrivateDisplay::~CPrivateDisplay()
+{
+    if (mServer > 0) {
+        ::kill(mServer, SIGTERM);
+        int status = 0;
+        (void)::waitpid(mServer, &status, 0);
+    }
+}
+
+CXSession::CXSession(const std::string& display)
+{
+    const std::optional<std::string> name =
+        display.empty() ? std::optional<std::string>() : std::optional<std::string>(display);
     if (!name) {
-        mError = "no display (scripts/with-xvfb.sh starts one)";
+        mError = "no display (Xvfb is missing and DISPLAY is not set)";
         return;
     }
     // A window that goes while the test looks at it is no reason to end the test process.
@@ -385,8 +435,6 @@ Pixels CXSession::WaitForChange(unsigned long window, const ZT::Rect& rect, cons
 CWindowRun::CWindowRun(UpdaterProcess::Sandbox& sandbox, std::vector<std::string> arguments,
                        std::chrono::milliseconds timeout, std::string program)
 {
-    if (const std::optional<std::string> display = TestDisplay())
-        sandbox.SetVariable("DISPLAY", *display);
     if (program.empty())
         program = UpdaterProcess::BinaryPath();
     arguments.insert(arguments.begin(), program);

@@ -70,9 +70,26 @@ struct Pixels {
     [[nodiscard]] std::size_t CountColours() const;
 };
 
+// A display of the test's own: a private Xvfb that numbers itself (-displayfd), so that tests
+// running beside each other never click into each other's windows. Without Xvfb the display the
+// test runs on serves (maybe none).
+class CPrivateDisplay {
+public:
+    CPrivateDisplay();
+    ~CPrivateDisplay();
+    CPrivateDisplay(const CPrivateDisplay&) = delete;
+    CPrivateDisplay& operator=(const CPrivateDisplay&) = delete;
+    // ":7", or empty when there is no display at all.
+    [[nodiscard]] const std::string& GetName() const noexcept { return mName; }
+
+private:
+    int mServer = 0;
+    std::string mName;
+};
+
 class CXSession {
 public:
-    CXSession();
+    explicit CXSession(const std::string& display);
     ~CXSession();
     CXSession(const CXSession&) = delete;
     CXSession& operator=(const CXSession&) = delete;
@@ -113,6 +130,7 @@ private:
 class CWindowRun {
 public:
     // program: the updater binary to run (a copy elsewhere, for instance); empty for the build's.
+    // The program gets the sandbox's DISPLAY.
     CWindowRun(UpdaterProcess::Sandbox& sandbox, std::vector<std::string> arguments,
                std::chrono::milliseconds timeout = std::chrono::seconds(120), std::string program = {});
     ~CWindowRun();
