@@ -56,8 +56,9 @@ protected:
     // twice their real speed keep a two-device update near 10 s).
     std::string Devices(const std::string& devices) const
     {
-        return "-SIMULATE_DEVICES=" + devices + ",state=" + StateFile() + ",time-factor=0.5";
+        return "-SIMULATE_DEVICES=" + devices + ",state=" + StateFile() + (mRealPace ? "" : ",time-factor=0.5");
     }
+    bool mRealPace = false; // the devices' own delays (a slow return must outlast the 10 s wait)
     std::string StateFile() const { return (mSandbox.Folder() / "devices.state").string(); }
 
     // Starts the program and waits for its window. False (with the failure recorded) when none
@@ -269,6 +270,31 @@ TEST_F(WindowClicksTest, TryAgainAfterADeviceThatDidNotComeBackRescans)
     EXPECT_GE(after.CountDifferences(before), 200u)
         << "the texts did not change after a click on TRY AGAIN at " << RectText(mLayout.Of(Names::kButtonReinitialize))
         << ": the rescan did not run\n" << mRun->StandardError();
+    const Result run = mRun->Finish(0s);
+    EXPECT_EQ(run.Signal, 0) << Describe(run);
+}
+
+// The controller comes back only after the window's 10 s wait: NEXT then finds it and shows
+// the result, where the texts still asked to replug it.
+TEST_F(WindowClicksTest, NextAfterASlowReturnFindsTheDeviceAndShowsTheResult)
+{
+    mRealPace = true;
+    ASSERT_TRUE(Start("00.30,00.49,controller:slow-return"));
+    Click(Names::kButtonUpdateFirmware);
+    ASSERT_TRUE(mRun->WaitForLine("Controller: did not come back in normal mode", 60s))
+        << "the controller's update never reached its end\n" << mRun->StandardError();
+    const ZT::Rect texts = TextArea(mLayout);
+    Pixels before = mX.Grab(mWindow, texts);
+    for (Pixels now = mX.WaitForChange(mWindow, texts, before, 1, 2s); now != before;
+         now = mX.WaitForChange(mWindow, texts, before, 1, 2s))
+        before = now;
+    // The device's own return (12 s after its restart) has passed by now.
+    std::this_thread::sleep_for(1s);
+    Click(Names::kButtonManualDeviceHasUpdated);
+    const Pixels after = mX.WaitForChange(mWindow, texts, before, 200, 10s);
+    EXPECT_GE(after.CountDifferences(before), 200u)
+        << "the texts did not change after a click on NEXT at "
+        << RectText(mLayout.Of(Names::kButtonManualDeviceHasUpdated)) << "\n" << mRun->StandardError();
     const Result run = mRun->Finish(0s);
     EXPECT_EQ(run.Signal, 0) << Describe(run);
 }
