@@ -10,7 +10,7 @@ PACKAGES=(
     libsdl2-dev libcairo2-dev libpango1.0-dev fonts-wqy-microhei
     libgtest-dev libgmock-dev libbenchmark-dev
     umockdev libumockdev-dev dfu-util alsa-utils
-    xvfb xauth
+    xvfb xauth libxtst-dev xfonts-base
 )
 
 missing=()

@@ -56,6 +56,8 @@ public:
     // refused.
     void Attach();
     void Detach();
+    // Where a person sees the run (the debug console), or null; a window writes its lines there too.
+    [[nodiscard]] CProgressPrinter* GetPrinter() const noexcept { return mPrinter; }
 
     [[nodiscard]] const ZT::RCPtr<LUpdateSequence>& GetSequence() const noexcept { return mSequence; }
 

@@ -280,13 +280,6 @@ int RunUpdater(const std::string& commandLine)
         return static_cast<int>(LUpdateProcessor::GetExitStatus());
     };
 
-    // Single instance: a second copy hands its command line to a first copy's window and ends.
-    // The name stays bound while instance lives, to the end of the run.
-    const std::string instanceName = ZT::CSingleInstance::SocketName(LApplication::GetWindowClassName());
-    ZT::CSingleInstance instance(instanceName);
-    if (!instance.Claim() && ZT::CSingleInstance::HandOverCommandLine(instanceName, commandLine))
-        return 0;
-
     // The debug-output switch, looked for in an upper-cased copy of the command line.
     ZT::ApplyDebugConsoleSwitch(Upper(commandLine));
     std::unique_ptr<CProgressPrinter> printer;
@@ -298,6 +291,14 @@ int RunUpdater(const std::string& commandLine)
         logStreams = std::make_unique<CPrinterLogStreams>(*printer);
         debugOutput.SetLogStreams(logStreams->Narrow(), logStreams->Wide());
     }
+    // Single instance: a second copy hands its command line to a first copy's window and ends
+    // (having written nothing). The name stays bound while instance lives, to the end of the run.
+    // After the debug switch, so that a name held by someone else is named on the console.
+    const std::string instanceName = ZT::CSingleInstance::SocketName(LApplication::GetWindowClassName());
+    ZT::CSingleInstance instance(instanceName);
+    if (!instance.Claim() && ZT::CSingleInstance::HandOverCommandLine(instanceName, commandLine))
+        return 0;
+
     ZT::CDebugLine() << ZT_COMPANY_NAME << " " << ZT_PRODUCT_NAME << " " << ZT_PRODUCT_VERSION;
 
     const ZT::CApplicationFolders folders(ZT::CApplicationFolders::Environment::FromProcess(),

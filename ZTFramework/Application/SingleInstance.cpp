@@ -1,12 +1,18 @@
 #include "ZTFramework/Application/SingleInstance.h"
 
+#include "ZTFramework/Debug/DebugLine.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <utility>
@@ -15,24 +21,20 @@ namespace ZT {
 
 namespace {
 
-// The address of name in the abstract namespace: a zero byte, then the name, no terminator.
-socklen_t MakeAddress(const std::string& name, sockaddr_un& address)
+constexpr const char* kLockEnding = ".lock";
+constexpr const char* kSocketEnding = ".socket";
+
+// The address of the socket file of name; false when the path does not fit.
+bool MakeAddress(const std::string& name, sockaddr_un& address, socklen_t& length)
 {
+    const std::string path = name + kSocketEnding;
     std::memset(&address, 0, sizeof(address));
     address.sun_family = AF_UNIX;
-    const std::size_t length = std::min(name.size(), sizeof(address.sun_path) - 1);
-    std::memcpy(address.sun_path + 1, name.data(), length);
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-}
-
-std::uint64_t Fnv1a64(const std::string& text)
-{
-    std::uint64_t hash = 0xCBF29CE484222325ull;
-    for (const char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001B3ull;
-    }
-    return hash;
+    if (path.size() >= sizeof(address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    return true;
 }
 
 // Milliseconds left until deadline, never negative.
@@ -54,46 +56,113 @@ bool WaitFor(int descriptor, short events, std::chrono::steady_clock::time_point
     }
 }
 
+// Empty when path is a real folder (no symbolic link) that only this user can reach; else why not.
+std::string WhyNotPrivate(const std::string& path)
+{
+    struct stat status{};
+    if (::lstat(path.c_str(), &status) != 0)
+        return std::strerror(errno);
+    if (!S_ISDIR(status.st_mode))
+        return "it is not a folder";
+    if (status.st_uid != ::geteuid())
+        return "it belongs to user " + std::to_string(status.st_uid);
+    if ((status.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        return std::string("others may reach it (mode ") + mode + ")";
+    }
+    return {};
+}
+
+// The other end's user of a connected socket; nothing when the system does not say.
+std::optional<uid_t> PeerUser(int descriptor)
+{
+    ucred credentials{};
+    socklen_t size = sizeof(credentials);
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof(credentials))
+        return std::nullopt;
+    return credentials.uid;
+}
+
 } // namespace
 
 CSingleInstance::CSingleInstance(std::string name) : mName(std::move(name)) {}
 
 CSingleInstance::~CSingleInstance()
 {
-    if (mDescriptor >= 0)
+    if (mDescriptor >= 0) {
         ::close(mDescriptor);
+        // Only the holder of the lock bound the socket file; the next first copy would replace it
+        // anyway.
+        if (mFirst)
+            (void)::unlink((mName + kSocketEnding).c_str());
+    }
+    if (mLock >= 0)
+        ::close(mLock);
 }
 
 std::string CSingleInstance::SocketName(const std::string& windowClassName)
 {
+    const std::string base = windowClassName + "Prevent";
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    const std::string session = runtimeDir && *runtimeDir ? std::string("dir:") + runtimeDir
-                                                           : "uid:" + std::to_string(::getuid());
-    char digits[17];
-    std::snprintf(digits, sizeof(digits), "%016llx", static_cast<unsigned long long>(Fnv1a64(session)));
-    return windowClassName + "Prevent." + digits;
+    if (runtimeDir && runtimeDir[0] == '/') {
+        const std::string why = WhyNotPrivate(runtimeDir);
+        if (why.empty())
+            return std::string(runtimeDir) + "/" + base;
+        CDebugLine() << "Single instance: $XDG_RUNTIME_DIR " << runtimeDir << " is not used (" << why << ")";
+    }
+    const char* temporary = std::getenv("TMPDIR");
+    const std::string parent = temporary && temporary[0] == '/' ? temporary : "/tmp";
+    const std::string folder = parent + "/" + windowClassName + "-" + std::to_string(::geteuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        CDebugLine() << "Single instance: " << folder << " cannot be made (" << std::strerror(errno)
+                     << "); every copy opens its window";
+        return {};
+    }
+    if (const std::string why = WhyNotPrivate(folder); !why.empty()) {
+        CDebugLine() << "Single instance: " << folder << " is ignored (" << why << "); every copy opens its window";
+        return {};
+    }
+    // The folder has the class's name already; a short file name keeps the socket's path within
+    // the system's limit (107 bytes).
+    return folder + "/Prevent";
 }
 
 bool CSingleInstance::Claim()
 {
-    if (mDescriptor >= 0)
+    if (mLock >= 0 || mName.empty()) {
+        mFirst = mFirst || mName.empty();
         return mFirst;
-    mDescriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (mDescriptor < 0) {
+    }
+    mLock = ::open((mName + kLockEnding).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (mLock < 0) {
+        // A broken check never keeps the program from starting.
         mFirst = true;
         return mFirst;
     }
+    if (::flock(mLock, LOCK_EX | LOCK_NB) != 0) {
+        mFirst = errno != EWOULDBLOCK;
+        if (!mFirst) {
+            ::close(mLock);
+            mLock = -1;
+        }
+        return mFirst;
+    }
+    mFirst = true;
+    // The socket of a copy that died is stale: this copy's replaces it.
     sockaddr_un address;
-    const socklen_t length = MakeAddress(mName, address);
-    if (::bind(mDescriptor, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
-        mFirst = true;
+    socklen_t length = 0;
+    if (!MakeAddress(mName, address, length)) {
+        CDebugLine() << "Single instance: " << mName << kSocketEnding << " is too long a path for a socket; "
+                     << "second copies will open windows of their own";
         return mFirst;
     }
-    // EADDRINUSE: another copy holds the name. Any other failure counts as first as well, so
-    // that the program still starts; the socket is of no further use either way.
-    mFirst = errno != EADDRINUSE;
-    ::close(mDescriptor);
-    mDescriptor = -1;
+    (void)::unlink(address.sun_path);
+    mDescriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (mDescriptor >= 0 && ::bind(mDescriptor, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        ::close(mDescriptor);
+        mDescriptor = -1;
+    }
     return mFirst;
 }
 
@@ -122,6 +191,12 @@ std::optional<std::string> CSingleInstance::AcceptCommandLine(std::chrono::milli
         if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitFor(mDescriptor, POLLIN, deadline))
             return std::nullopt;
     }
+    if (const std::optional<uid_t> peer = PeerUser(connection); peer != ::geteuid()) {
+        CDebugLine() << "Single instance: ignored a hand-over from "
+                     << (peer ? "user " + std::to_string(*peer) : std::string("an unknown user"));
+        ::close(connection);
+        return std::nullopt;
+    }
     std::string text;
     bool ended = false;
     char buffer[4096];
@@ -148,13 +223,22 @@ std::optional<std::string> CSingleInstance::AcceptCommandLine(std::chrono::milli
 
 bool CSingleInstance::HandOverCommandLine(const std::string& name, const std::string& commandLine)
 {
+    sockaddr_un address;
+    socklen_t length = 0;
+    if (name.empty() || !MakeAddress(name, address, length))
+        return false;
     const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (descriptor < 0)
         return false;
-    sockaddr_un address;
-    const socklen_t length = MakeAddress(name, address);
-    // Connecting to a bound name that nobody listens on is refused at once.
+    // Connecting to a socket that nobody listens on is refused at once.
     if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        ::close(descriptor);
+        return false;
+    }
+    if (const std::optional<uid_t> peer = PeerUser(descriptor); peer != ::geteuid()) {
+        CDebugLine() << "Single instance: " << address.sun_path << " is held by "
+                     << (peer ? "user " + std::to_string(*peer) : std::string("an unknown user"))
+                     << "; it is ignored and this copy opens its window";
         ::close(descriptor);
         return false;
     }

@@ -15,10 +15,12 @@ public:
         WString mFilter;           // "description|pattern|description|pattern"
         WString mDefaultExtension; // "*.dfu"; a hint for choosers that take one
     };
-    enum class Outcome { Chosen, Cancelled };
+    // Unavailable: nothing could show a chooser on this desktop, so the user was asked nothing
+    // (a caller then says how else to give a file).
+    enum class Outcome { Chosen, Cancelled, Unavailable };
 
-    // Asks the user for one existing file. Chosen with its full path in path; Cancelled with path
-    // left as it was.
+    // Asks the user for one existing file. Chosen with its full path in path; Cancelled and
+    // Unavailable with path left as it was.
     [[nodiscard]] virtual Outcome ChooseFileToOpen(const Request& request, WString& path) = 0;
 };
 

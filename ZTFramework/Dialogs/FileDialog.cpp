@@ -130,6 +130,7 @@ const char* ToString(IFileChooser::Outcome outcome) noexcept
     switch (outcome) {
     case IFileChooser::Outcome::Chosen: return "Chosen";
     case IFileChooser::Outcome::Cancelled: return "Cancelled";
+    case IFileChooser::Outcome::Unavailable: return "Unavailable";
     }
     return "invalid IFileChooser::Outcome";
 }
@@ -189,7 +190,7 @@ IFileChooser::Outcome LFileDialog::ChooseFileToOpen(const Request& request, WStr
     if (attempt == Attempt::Unavailable) {
         DebugLine("File dialog: no file chooser is available (neither the desktop portal nor zenity); "
                   "nothing was selected");
-        return Outcome::Cancelled;
+        return Outcome::Unavailable;
     }
     if (attempt == Attempt::Cancelled || chosen.empty())
         return Outcome::Cancelled;

@@ -720,8 +720,10 @@ bool CWindowHost::ShowMessageBox(const WString& text, const WString& caption, Me
         data.buttons = &okButton;
     }
     int pressed = 0;
-    if (SDL_ShowMessageBox(&data, &pressed) != 0)
+    if (SDL_ShowMessageBox(&data, &pressed) != 0) {
+        CDebugLine() << "Window: the message box \"" << title << "\" could not be shown (" << SDL_GetError() << ")";
         return false;
+    }
     // The frame may have been covered while the box was up.
     PresentAll();
     return pressed == 1;

@@ -176,6 +176,49 @@ std::vector<Shot> Shots()
              take();
              return error;
          }},
+        {"success-unknown", 0x0409,
+         [](CScene& scene, const auto& take) {
+             // The controller is written but never comes back: TRY AGAIN beside NEXT.
+             SimulatedDeviceFaults faults;
+             faults.noReturnAfterLeave = true;
+             scene.AddController(0x0030)->SetFaults(faults);
+             scene.AddDisplay(0x0050);
+             std::string error = OpenClickAndSettle(scene);
+             take();
+             return error;
+         }},
+        {"cancelled", 0x0409,
+         [](CScene& scene, const auto& take) {
+             SimulatedDeviceFaults faults;
+             faults.bootloaderNeverAppears = true;
+             scene.AddController(0x0030)->SetFaults(faults);
+             scene.AddDisplay(0x0050);
+             bool clicked = false;
+             std::string clickError;
+             // CANCEL at the first wait for the bootloader.
+             scene.mOnUiSleep = [&] {
+                 if (!clicked && scene.Engine().GetDeviceState() == DeviceState::EnteringUpdateMode) {
+                     clicked = true;
+                     clickError = scene.Click(Names::kButtonAbort);
+                 }
+             };
+             std::string error = OpenClickAndSettle(scene);
+             scene.mOnUiSleep = nullptr;
+             take();
+             if (!clicked)
+                 return std::string("the switch into update mode never waited");
+             return !clickError.empty() ? clickError : error;
+         }},
+        {"no-file", 0x0409,
+         [](CScene& scene, const auto& take) {
+             // The controller's firmware file is missing: OPEN FILE.
+             AddOlderPair(scene);
+             std::filesystem::remove(scene.ControllerFilePath());
+             if (std::string error = Open(scene); !error.empty())
+                 return error;
+             take();
+             return std::string();
+         }},
         {"updated", 0x0409,
          [](CScene& scene, const auto& take) {
              scene.AddController(0x0030);

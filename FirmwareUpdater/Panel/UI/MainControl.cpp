@@ -10,6 +10,7 @@
 #include "FirmwareUpdater/Panel/UI/ControlNames.h"
 #include "FirmwareUpdater/Panel/UI/MainControlView.h"
 #include "FirmwareUpdater/Panel/UI/UpdaterTexts.h"
+#include "FirmwareUpdater/Panel/ProgressPrinter.h"
 #include "ProductInfo.h"
 #include "ZTFramework/ControlBase/ControlFactory.h"
 #include "ZTFramework/ControlBase/ControlNotificationIDs.h"
@@ -200,6 +201,8 @@ ZTRESULT LMainControl::Initialize()
         run->Detach();
         mDetachedRun = run;
         mSequence = run->GetSequence();
+        // The debug console shows the window's update as it showed the windowless run's.
+        mPrinter = run->GetPrinter();
     } else {
         mSequence = MakeRC<LUpdateSequence>(mUpdateProcessor->GetEngine());
         mSequence->Attach();
@@ -272,6 +275,10 @@ ZTRESULT LMainControl::ReleaseInternalReferences()
     ++mTimerGeneration; // a timer the window still holds no longer reaches the sequence
     // The window goes (or never showed): the windowless run takes over again, so a download the
     // window leaves running is still followed to its end.
+    if (mPrinter) {
+        mPrinter->EndProgress();
+        mPrinter = nullptr;
+    }
     if (LCommandLineRun* run = std::exchange(mDetachedRun, nullptr); run && run == WindowlessRun())
         run->Attach();
     if (mMainMenu)
@@ -504,7 +511,10 @@ bool LMainControl::RefusedDuringSequenceStep(const char* command) const
 
 void LMainControl::Tell(const std::string& line)
 {
-    DebugLine(line);
+    if (mPrinter)
+        mPrinter->WriteLine(line);
+    else
+        DebugLine(line);
 }
 
 void LMainControl::OnStep(Step step)
@@ -627,6 +637,8 @@ ZTRESULT LMainControl::OnProgress(LNotificationDistributor*, const RCPtr<LNotifi
         mProgressBar->SetSecondsRemaining(payload->GetSecondsRemaining());
     mProgressBar->SetTimeUnknown(payload->GetTimeUnknown());
     SetStatusText(payload->GetMessage());
+    if (mPrinter)
+        mPrinter->Progress(LUpdateSequence::TargetName(), payload->GetFractionComplete());
     // The refresh after StartUpdate may have run before the worker set Running (it then showed
     // the ready text and EXIT beside the bar), and the run state's change posts nothing: a
     // progress report is the first news that the download runs.
@@ -634,8 +646,15 @@ ZTRESULT LMainControl::OnProgress(LNotificationDistributor*, const RCPtr<LNotifi
     return kHandled;
 }
 
-ZTRESULT LMainControl::OnCompleted(LNotificationDistributor*, const RCPtr<LNotification>&)
+ZTRESULT LMainControl::OnCompleted(LNotificationDistributor*, const RCPtr<LNotification>& notification)
 {
+    const auto payload = notification->GetPayloadAs<LFirmwareUpdateCompletedNotificationData>();
+    if (mPrinter) {
+        // The last progress the download posts is that of its last block, short of 100 %.
+        if (payload && payload->GetSucceeded())
+            mPrinter->Progress(LUpdateSequence::TargetName(), 1.0);
+        mPrinter->EndProgress();
+    }
     // The update sequence waits for the device and goes on; its steps refresh the view.
     RefreshFromEngine();
     return kHandled;
@@ -652,10 +671,12 @@ ZTRESULT LMainControl::OnExitRequest(LNotificationDistributor*, const RCPtr<LNot
         DebugLine("LMainControl: exit refused while the firmware is being written");
         return kHandled;
     }
-    if (LRootWindow* window = GetRootWindow()) {
-        if (const RCPtr<LNotification> exit = CreateNotification(InternNotificationID(kNidAppExitRequest)))
-            (void)window->Post(exit);
-    }
+    // The application listens for its exit request on its own center; it ends the window's loop
+    // once it agrees (it refuses, too, while a download runs).
+    const RCPtr<LNotificationCenter> center = LNotificationCenterManager::GetInstance()->GetCenter(
+        WString(LUpdateEngineInterface::kApplicationCenterName));
+    if (const RCPtr<LNotification> exit = CreateNotification(InternNotificationID(kNidAppExitRequest)); exit && center)
+        (void)center->Post(exit);
     return kHandled;
 }
 
@@ -727,8 +748,24 @@ ZTRESULT LMainControl::OnSelectFile(LNotificationDistributor*, const RCPtr<LNoti
     request.mFilter = ApplicationText(Texts::kSelectFirmwareFileDialogFileFilter, WString(L"Firmware Files (*.dfu)|*.dfu"));
     request.mDefaultExtension = ApplicationText(Texts::kSelectFirmwareFileDefaultFileExtension, WString(L"*.dfu"));
     WString path;
-    if (mFileChooser->ChooseFileToOpen(request, path) == IFileChooser::Outcome::Chosen)
-        SelectFirmwareFile(path);
+    switch (mFileChooser->ChooseFileToOpen(request, path)) {
+    case IFileChooser::Outcome::Chosen: SelectFirmwareFile(path); break;
+    case IFileChooser::Outcome::Cancelled: break;
+    case IFileChooser::Outcome::Unavailable: {
+        // Nothing could ask the user: say how else to give the file.
+        LRootWindow* window = GetRootWindow();
+        if (IWindowServices* services = window ? window->GetWindowServices() : nullptr) {
+            const WString text = ApplicationText(
+                Texts::kNoFileChooser,
+                WString(L"No file chooser is available on this desktop (neither the desktop portal nor zenity). "
+                        L"To choose a firmware file, drop it (*.dfu) on this window, or start the updater with "
+                        L"-ABSOLUTE_FIRMWARE_FILE_PATH=<file>."));
+            (void)services->ShowMessageBox(text, request.mTitle, IWindowServices::MessageBoxIcon::Information,
+                                           IWindowServices::MessageBoxButtons::Ok);
+        }
+        break;
+    }
+    }
     return kHandled;
 }
 

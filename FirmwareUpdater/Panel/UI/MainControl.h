@@ -35,6 +35,7 @@
 #include <optional>
 #include <string>
 
+class CProgressPrinter;
 class LCommandLineRun;
 class LUpdateProcessor;
 
@@ -189,6 +190,7 @@ private:
     RCPtr<LMainMenu> mMainMenu;
     RCPtr<LUpdateProcessor> mUpdateProcessor;
     LCommandLineRun* mDetachedRun = nullptr;   // the windowless run this control stood in for
+    CProgressPrinter* mPrinter = nullptr; // the debug console's, when it is open (the windowless run owns it)
     RCPtr<IFileChooser> mFileChooser;
     DeviceState mDeviceState = DeviceState::NoDeviceDefined;
     bool mNoScanButton = false;

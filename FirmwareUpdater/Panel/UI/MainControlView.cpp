@@ -106,6 +106,11 @@ View Compute(const Inputs& in)
         view.mResetTransitionAnimation = true;
     }
     const bool busy = running || (idle && (entering || d == 8));
+    // While a download runs the process text takes the error text's place.
+    if (idle && d == 8)
+        cannotUpdate = false;
+    // NEXT of buttonManualDeviceHasUpdatedRescanButton shares its place with OPEN FILE.
+    const bool deviceHasUpdatedNext = succeeded && d != 5;
 
     view.mVisibility = {
         {Names::kButtonUpdateFirmware, idle && readyToUpdate},
@@ -114,9 +119,11 @@ View Compute(const Inputs& in)
         {Names::kButtonReinitialize,
          (idle && d == 4 && fileFound) || failed || cancelled ||
              (succeeded && !in.mAwaitingDeviceReset && (d != 5 || in.mUpdateNeeded))},
-        {Names::kButtonManualDeviceReady, idle && entering},
-        {Names::kButtonManualDeviceHasUpdated, succeeded && d != 5},
-        {Names::kButtonSelectFirmwareFile, !known && !busy},
+        // The program switches the device itself and sees its bootloader arrive: a NEXT for a
+        // switch made by hand would have nothing to do, so it is not offered.
+        {Names::kButtonManualDeviceReady, false},
+        {Names::kButtonManualDeviceHasUpdated, deviceHasUpdatedNext},
+        {Names::kButtonSelectFirmwareFile, !known && !busy && !deviceHasUpdatedNext},
         {Names::kButtonAbort, idle && entering},
         {Names::kLabelDeviceInformation, deviceInformation},
         {Names::kLabelFirmwareFileInformation, (idle && (d <= 3 || d == 5) && !known) || failed},

@@ -3,9 +3,12 @@
 // label and which named children are shown. A pure function of its inputs, so the same states
 // always give the same view and a handler may refresh as often as it likes.
 //
-// Two buttons follow rules of their own rather than the run state's fixed values:
+// Some buttons follow rules of their own rather than the run state's fixed values:
 // - "OPEN FILE" (buttonSelectFirmwareFile) shows while there is no usable firmware file, and not
-//   while a switch into update mode or a download runs (choosing a file then would do nothing);
+//   while a switch into update mode or a download runs (choosing a file then would do nothing),
+//   nor beside the NEXT that asks whether an updated device has come back (its place);
+// - the NEXT of buttonManualDeviceReadyForUpdateButton never shows: the program switches the
+//   device into update mode itself and notices its bootloader, so there is nothing to confirm;
 // - "CANCEL" (buttonAbort) shows only while cancelling is safe: during the switch into update mode
 //   and the wait for the bootloader. From the first erase on it is hidden: the window then says
 //   not to unplug the device, and stopping would leave it without firmware.

@@ -22,6 +22,8 @@ inline constexpr const wchar_t* kWaitingForDeviceToEnterUpdateModeCursorTitle =
     L"WAITING_FOR_DEVICE_TO_ENTER_UPDATE_MODE_CURSOR_TITLE";
 // "%s": the dropped file's path.
 inline constexpr const wchar_t* kDroppedFileIsNotFirmware = L"DROPPED_FILE_IS_NOT_FIRMWARE";
+// Without any file chooser on the desktop: how else to give the firmware file.
+inline constexpr const wchar_t* kNoFileChooser = L"NO_FILE_CHOOSER";
 inline constexpr const wchar_t* kExitApplicationDialogTitle = L"EXIT_APPLICATION_DIALOG_TITLE";
 inline constexpr const wchar_t* kExitApplicationDialogMessage = L"EXIT_APPLICATION_DIALOG_MESSAGE";
 
@@ -102,6 +104,7 @@ inline constexpr TextLookup kTextLookups[] = {
     {Table::Application, L"", L"", kSelectFirmwareFileDefaultFileExtension},
     {Table::Application, L"", L"", kWaitingForDeviceToEnterUpdateModeCursorTitle},
     {Table::Application, L"", L"", kDroppedFileIsNotFirmware},
+    {Table::Application, L"", L"", kNoFileChooser},
     {Table::Framework, L"", L"", kStartupError},
     {Table::Framework, L"", L"", kStartupErrorCaption},
     {Table::Framework, L"", L"", kExceptionId},

@@ -19,8 +19,10 @@ std::string BinaryPath()
 
 Sandbox::Sandbox()
 {
-    for (const char* sub : {"home", "config", "data", "run"})
+    for (const char* sub : {"home", "config", "data", "run", "tmp"})
         std::filesystem::create_directories(mFolder / sub);
+    // The runtime folder is the user's alone, as the system makes it.
+    std::filesystem::permissions(mFolder / "run", std::filesystem::perms::owner_all);
 }
 
 std::string Describe(const Result& result)
@@ -41,7 +43,7 @@ std::vector<std::string> Sandbox::Environment() const
         const std::string text(*entry);
         const std::string name = text.substr(0, text.find('='));
         if (name == "HOME" || name == "XDG_CONFIG_HOME" || name == "XDG_DATA_HOME" || name == "XDG_STATE_HOME" ||
-            name == "XDG_RUNTIME_DIR" ||
+            name == "XDG_RUNTIME_DIR" || name == "TMPDIR" ||
             name == "DISPLAY" || name == "WAYLAND_DISPLAY" || mVariables.contains(name))
             continue;
         environment.push_back(text);
@@ -52,7 +54,10 @@ std::vector<std::string> Sandbox::Environment() const
     environment.push_back("XDG_CONFIG_HOME=" + (mFolder / "config").string());
     environment.push_back("XDG_DATA_HOME=" + (mFolder / "data").string());
     environment.push_back("XDG_STATE_HOME=" + (mFolder / "state").string());
-    environment.push_back("XDG_RUNTIME_DIR=" + RuntimeDir());
+    if (!mVariables.contains("XDG_RUNTIME_DIR"))
+        environment.push_back("XDG_RUNTIME_DIR=" + RuntimeDir());
+    if (!mVariables.contains("TMPDIR"))
+        environment.push_back("TMPDIR=" + (mFolder / "tmp").string());
     return environment;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Runs the real updater binary as a child process, the way an installer does, in a sandbox of
-// its own: HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_STATE_HOME and XDG_RUNTIME_DIR point into a fresh temporary
-// folder, so runs never share settings or the single-instance name with each other or with the
-// user's own copy.
+// its own: HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_STATE_HOME, XDG_RUNTIME_DIR (mode 0700) and TMPDIR
+// point into a fresh temporary folder, so runs never share settings or the single-instance name
+// with each other or with the user's own copy. A variable the test sets wins (an empty
+// XDG_RUNTIME_DIR stands for none).
 
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
 
@@ -44,7 +45,8 @@ public:
     // The environment the child gets: the test's own, with the sandbox's folders in place.
     [[nodiscard]] std::vector<std::string> Environment() const;
     [[nodiscard]] std::string RuntimeDir() const { return (mFolder / "run").string(); }
-    // Gives the children name=value in place of the test's own; the test process keeps its own.
+    // Gives the children name=value in place of the test's own (and of the sandbox's folders);
+    // the test process keeps its own.
     void SetVariable(const std::string& name, const std::string& value) { mVariables[name] = value; }
 
     // Runs program with arguments (argv[0] is program). A child still running after timeout is

@@ -109,7 +109,9 @@ TEST_F(FileDialogTest, AUserWhoClosesZenityCancelsAndTheFileStays)
     EXPECT_EQ(path.ToUTF8(), "unchanged");
 }
 
-TEST_F(FileDialogTest, NoChooserAtAllIsACancelWithADebugLine)
+// The caller must be able to tell "nobody could ask" from "the user said no", to say how else to
+// give a file.
+TEST_F(FileDialogTest, NoChooserAtAllIsUnavailableWithADebugLine)
 {
     struct Case {
         const char* what;
@@ -123,7 +125,7 @@ TEST_F(FileDialogTest, NoChooserAtAllIsACancelWithADebugLine)
             FakeZenity("/should/not/be/taken.dfu", c.status);
         mNarrow.str("");
         WString path(L"unchanged");
-        EXPECT_EQ(ZT::ToString(Choose(path)), std::string("Cancelled"));
+        EXPECT_EQ(ZT::ToString(Choose(path)), std::string("Unavailable"));
         EXPECT_EQ(ZT::ToString(mDialog.GetLastBackend()), std::string("None"));
         EXPECT_EQ(path.ToUTF8(), "unchanged");
         EXPECT_NE(mNarrow.str().find("no file chooser is available"), std::string::npos) << mNarrow.str();

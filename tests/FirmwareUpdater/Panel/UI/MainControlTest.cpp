@@ -7,6 +7,7 @@
 #include "FirmwareUpdater/Panel/UI/ControlNames.h"
 #include "FirmwareUpdater/Panel/UI/MainControl.h"
 #include "FirmwareUpdater/Panel/UI/UpdaterTexts.h"
+#include "ZTFramework/Application/FrameworkApp.h"
 #include "ZTFramework/ControlBase/ControlFactory.h"
 #include "ZTFramework/ControlBase/RootWindow.h"
 #include "ZTFramework/ControlBase/WindowServices.h"
@@ -76,13 +77,35 @@ public:
     Outcome ChooseFileToOpen(const Request& request, WString& path) override
     {
         mFilters.push_back(Utf8(request.mFilter));
+        if (mUnavailable)
+            return Outcome::Unavailable;
         if (mAnswer.IsEmpty())
             return Outcome::Cancelled;
         path = mAnswer;
         return Outcome::Chosen;
     }
     WString mAnswer;
+    bool mUnavailable = false; // no chooser on the desktop
     std::vector<std::string> mFilters;
+};
+
+// The framework's application object with its exit request registered, as the program starts
+// it: counts the exits it approves instead of ending a loop.
+class ExitCounter {
+public:
+    ExitCounter()
+    {
+        EXPECT_RESULT_EQ(mApp->Startup(), ZT::S_OK);
+        mApp->SetExitHandler([this] { ++mExits; });
+    }
+    ~ExitCounter() { mApp->Shutdown(); }
+    ExitCounter(const ExitCounter&) = delete;
+    ExitCounter& operator=(const ExitCounter&) = delete;
+    [[nodiscard]] int Count() const { return mExits; }
+
+private:
+    RCPtr<ZT::LFrameworkApp> mApp = ZT::MakeRC<ZT::LFrameworkApp>();
+    int mExits = 0;
 };
 
 // The view-managed children, in the order the failure messages list them.
@@ -242,8 +265,7 @@ TEST_F(MainControlTest, EachCombinationOfStatesShowsItsTextsAndOnlyItsControls)
          FirmwareFileState::FileInvalid, {"labelFirmwareFileInformation", "buttonExit", "buttonSelectFirmwareFile"},
          nullptr, nullptr},
         {"switching into update mode", Pair::Older, false, UpdateRunState::Idle, DeviceState::EnteringUpdateMode, known,
-         {"labelUpdateProcessInformation", "buttonManualDeviceReadyForUpdateButton", "buttonAbort",
-          "labelFileFirmwareVersion"},
+         {"labelUpdateProcessInformation", "buttonAbort", "labelFileFirmwareVersion"},
          nullptr, nullptr},
         {"download running", Pair::Older, false, UpdateRunState::Running, DeviceState::Updating, known,
          {"labelUpdateProcessInformation", "labelFileFirmwareVersion", "progressBar"}, Texts::kLabelUpdateInProgress,
@@ -348,20 +370,13 @@ TEST_F(MainControlTest, ExitIsRefusedDuringTheDownloadAndSentAfterIt)
     AddController(0x0030);
     AddDisplay(0x0050);
     Open();
-    class ExitRecorder final : public ZT::LNotificationClient {
-    public:
-        ZT::ZTRESULT HandleNotification(ZT::LNotificationDistributor*, const RCPtr<ZT::LNotification>&) override
-        {
-            ++mExits;
-            return ZT::S_OK;
-        }
-        int mExits = 0;
-    };
-    const auto recorder = ZT::MakeRC<ExitRecorder>();
-    recorder->Register(mWindow.Get(), ZT::LMainControl::kNidAppExitRequest);
+    // The application's own exit request handling, as the program has it: the loop would end
+    // where the handler counts.
+    const ExitCounter exits;
     const auto chooseExit = [&] {
         (void)mWindow->Send(ZT::CreateNotification(ZT::LMainControl::kNidMenuFileExitRequest));
         (void)mWindow->ProcessQueue(false);
+        Deliver();
     };
     // The download runs once the click returns; the worker is held at its first sleep.
     // The worker waits at its first sleep while the user asks to leave.
@@ -384,14 +399,14 @@ TEST_F(MainControlTest, ExitIsRefusedDuringTheDownloadAndSentAfterIt)
     }
     ASSERT_TRUE(held) << "the download never reached its first sleep; device " << Engine().GetDeviceState();
     chooseExit();
-    EXPECT_EQ(recorder->mExits, 0) << "exit was sent while the firmware was being written";
+    EXPECT_EQ(exits.Count(), 0) << "the program would have ended while the firmware was being written";
     // The hook stays in place until the worker is idle: replacing it while the worker may call
     // it would race.
     release = true;
     RunUntilSettled();
     mClock.mAfterSleep = nullptr;
     chooseExit();
-    EXPECT_EQ(recorder->mExits, 1) << "exit was not sent after the update";
+    EXPECT_EQ(exits.Count(), 1) << "File > Exit did not reach the application's exit request after the update";
 }
 
 // The switch into update mode runs on the worker while the click has long returned: the window
@@ -402,17 +417,9 @@ TEST_F(MainControlTest, CancelCanBeClickedDuringTheSwitchIntoUpdateModeAndNothin
     const auto controller = AddController(0x0030);
     AddDisplay(0x0049);
     Open();
-    class ExitRecorder final : public ZT::LNotificationClient {
-    public:
-        ZT::ZTRESULT HandleNotification(ZT::LNotificationDistributor*, const RCPtr<ZT::LNotification>&) override
-        {
-            ++mExits;
-            return ZT::S_OK;
-        }
-        int mExits = 0;
-    };
-    const auto recorder = ZT::MakeRC<ExitRecorder>();
-    recorder->Register(mWindow.Get(), ZT::LMainControl::kNidAppExitRequest);
+    // The application's own exit request handling, as the program has it: the loop would end
+    // where the handler counts.
+    const ExitCounter exits;
 
     // The worker waits at its first sleep of the switch until the test lets it go.
     std::atomic<bool> release{false};
@@ -442,7 +449,7 @@ TEST_F(MainControlTest, CancelCanBeClickedDuringTheSwitchIntoUpdateModeAndNothin
     release = true;
     RunUntilSettled();
 
-    EXPECT_EQ(recorder->mExits, 0) << "exit was sent while the device switched into update mode";
+    EXPECT_EQ(exits.Count(), 0) << "the program would have ended while the device switched into update mode";
     EXPECT_FALSE(mProcessor->IsAlwaysUpdate()) << "a menu command ran during the switch";
     EXPECT_EQ(Engine().GetUpdateRunState(false), UpdateRunState::Cancelled)
         << "device " << Engine().GetDeviceState() << ": CANCEL did not stop the switch";
@@ -588,6 +595,17 @@ TEST_F(MainControlTest, OpenFileShowsWithoutAUsableFileAndTakesTheChosenOne)
     ASSERT_EQ(mChooser->mFilters.size(), 1u);
     EXPECT_NE(mChooser->mFilters[0].find("*.dfu"), std::string::npos) << mChooser->mFilters[0];
     EXPECT_EQ(Engine().GetFirmwareFileState(), FirmwareFileState::FileInvalid) << "cancelling changed the file";
+    EXPECT_TRUE(mServices.mMessages.empty()) << "a message after the user cancelled: " << mServices.mMessages.front();
+
+    // Nothing on the desktop can ask: a message says how else to give the file.
+    mChooser->mUnavailable = true;
+    Click(Names::kButtonSelectFirmwareFile);
+    ASSERT_EQ(mServices.mMessages.size(), 1u) << "OPEN FILE without any file chooser told the user nothing";
+    WString expected;
+    ASSERT_TRUE(mFactory->GetResources()->GetApplicationStringTable()->GetString(WString(Texts::kNoFileChooser), expected));
+    EXPECT_EQ(mServices.mMessages[0], Utf8(expected)) << "not the table's text";
+    EXPECT_NE(mServices.mMessages[0].find("-ABSOLUTE_FIRMWARE_FILE_PATH="), std::string::npos) << mServices.mMessages[0];
+    mChooser->mUnavailable = false;
 
     mChooser->mAnswer = WString((mFolder / kControllerDevice.FirmwareFileName).string().c_str());
     Click(Names::kButtonSelectFirmwareFile);

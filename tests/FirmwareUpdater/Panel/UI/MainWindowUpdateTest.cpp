@@ -314,7 +314,7 @@ TEST_F(MainWindowUpdate, AClickOnUpdateFirmwareTakesTheWindowThroughBothDevicesU
     const std::map<std::string, std::pair<std::set<std::string>, std::string>> expected = {
         {"ready", {with({"labelDeviceInformation", "buttonUpdateFirmware", "buttonExit", "labelDeviceFirmwareVersion"}),
                    Text(Texts::kLabelReadyForUpdate)}},
-        {"switching", {with({"buttonManualDeviceReadyForUpdateButton", "buttonAbort"}),
+        {"switching", {with({"buttonAbort"}),
                        Text(Texts::kLabelUpdateTransitioningToUpdateMode)}},
         {"downloading", {with({"progressBar"}), Text(Texts::kLabelUpdateInProgress)}},
         {"restarting", {with({"buttonExit", "buttonManualDeviceHasUpdatedRescanButton"}),
