@@ -32,6 +32,7 @@
 #include "ZTFramework/Time/Clock.h"
 #include "ZTFramework/Usb/Dfu.h"
 #include "ZTFramework/Usb/UsbBackend.h"
+#include "ZTFramework/Usb/UsbError.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInputFile.h"
 #include "tools/DfuSeImage.h"
@@ -218,6 +219,8 @@ private:
         static std::vector<std::uint8_t> flash(OldFlash().size());
         return flash;
     }
+    bool Answer(std::uint32_t generation, std::uint8_t requestType, std::uint8_t request, std::uint16_t value,
+                std::uint8_t* data, std::uint16_t length, UsbError& error, std::uint16_t& transferred);
     std::uint8_t FlashAt(std::uint32_t address) const { return mFlash[address - DeviceFlashLayout::kFlashStart]; }
     void CheckDownloadRequest(std::uint16_t value, const std::uint8_t* data, std::uint16_t length);
     bool Behave(std::uint8_t requestType, std::uint8_t request, std::uint16_t value, std::uint8_t* data,
@@ -435,6 +438,22 @@ bool ScriptedBootloader::Behave(std::uint8_t requestType, std::uint8_t request, 
 bool ScriptedBootloader::Transfer(std::uint32_t generation, std::uint8_t requestType, std::uint8_t request,
                                   std::uint16_t value, std::uint8_t* data, std::uint16_t length, UsbError& error,
                                   std::uint16_t& transferred)
+{
+    const bool done = Answer(generation, requestType, request, value, data, length, error, transferred);
+    // "GETSTATUS -> dfuDNLOAD-IDLE (OK)", "DNLOAD 2 62 bytes !Pipe" in the failure message.
+    std::string& line = gRun->LastRequests.back();
+    if (!done)
+        line += std::string(" !") + ZT::UsbErrorName(error);
+    else if ((requestType & 0x80) != 0 && request == 3)
+        line += transferred >= 5 ? std::string(" -> ") + ZT::ToString(static_cast<DfuState>(data[4])) + " (" +
+                                       ZT::ToString(static_cast<DfuStatus>(data[0])) + ")"
+                                 : " -> " + std::to_string(transferred) + " bytes";
+    return done;
+}
+
+bool ScriptedBootloader::Answer(std::uint32_t generation, std::uint8_t requestType, std::uint8_t request,
+                                std::uint16_t value, std::uint8_t* data, std::uint16_t length, UsbError& error,
+                                std::uint16_t& transferred)
 {
     error = UsbError::None;
     transferred = 0;
