@@ -8,14 +8,13 @@
 #include "FirmwareUpdater/Panel/Engine/FirmwareFileCheck.h"
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 #include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzInputFile.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -24,45 +23,6 @@ constexpr std::uint16_t kDownloadBlockSize = 2048;
 // Reading every block of a large element one system call at a time would make each input slow;
 // the first blocks and the last one cover every length rule.
 constexpr std::uint16_t kBlocksReadFromTheStart = 32;
-
-// One file per fuzzing process, rewritten for every input.
-class InputFile {
-public:
-    InputFile()
-    {
-        // A memory file system keeps the many rewrites off the disk.
-        const char* folder = std::getenv("TMPDIR");
-        if (folder == nullptr || *folder == '\0')
-            folder = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string pattern = std::string(folder) + "/dfuse-fuzz-XXXXXX";
-        mDescriptor = ::mkstemp(pattern.data());
-        Check(mDescriptor >= 0);
-        mPath = pattern;
-    }
-    ~InputFile()
-    {
-        ::close(mDescriptor);
-        ::unlink(mPath.c_str());
-    }
-
-    // Writes first and cuts to length afterwards: on ext4, truncating a file to nothing makes the
-    // next close flush it to disk, which would slow every input down to the disk's pace.
-    void Write(const std::uint8_t* data, std::size_t size)
-    {
-        std::size_t written = 0;
-        while (written < size) {
-            const ssize_t n = ::pwrite(mDescriptor, data + written, size - written, static_cast<off_t>(written));
-            Check(n > 0);
-            written += static_cast<std::size_t>(n);
-        }
-        Check(::ftruncate(mDescriptor, static_cast<off_t>(size)) == 0);
-    }
-    const std::string& GetPath() const { return mPath; }
-
-private:
-    int mDescriptor = -1;
-    std::string mPath;
-};
 
 std::uint32_t Load32(const std::uint8_t* bytes)
 {
@@ -156,7 +116,7 @@ void ExerciseCheck(const std::string& path, const std::uint8_t* data, std::size_
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static InputFile file;
+    static InputFile file("dfuse-fuzz");
     file.Write(data, size);
 
     const ZT::RCPtr<LDfuSeFirmwareFile> reader = LDfuSeFirmwareFile::Create();

@@ -7,7 +7,9 @@
 #
 # Seeds come from fuzz/corpus/<fuzzer>/ and are never written to; what a run learns goes to
 # build-fuzz/fuzz-corpus/<fuzzer>/, so the next run starts from there. A crashing input is saved
-# as build-fuzz/fuzz-artifacts/<fuzzer>-crash-...; the script then names it and fails.
+# as build-fuzz/fuzz-artifacts/<fuzzer>-crash-...; the script then names it and fails. Copied into
+# fuzz/<fuzzer>/regressions/, such an input fails make test (test_fuzz_regressions) until the fault
+# is fixed, and seeds every later run here as well.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,6 +39,7 @@ for fuzzer in "${fuzzers[@]}"; do
     mkdir -p "$corpus"
     seeds=()
     [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
+    [ -d "fuzz/$name/regressions" ] && seeds+=("fuzz/$name/regressions")
     echo "fuzz: $name for ${seconds}s"
     if ! "$fuzzer" "$corpus" "${seeds[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$dir/fuzz-artifacts/$name-" -print_final_stats=1 >"$dir/fuzz-artifacts/$name.log" 2>&1; then

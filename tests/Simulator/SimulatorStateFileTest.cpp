@@ -7,6 +7,7 @@
 #include "Simulator/SimulatedDevicesSetup.h"
 #include "Simulator/SimulatorStateFile.h"
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
+#include "tests/Support/FileModes.h"
 
 #include <chrono>
 #include <filesystem>
@@ -329,3 +330,20 @@ TEST_F(SimulatorStateFile, AFileOfTheEarlierFormatOrWithAStateNoRunLeavesIsRefus
 }
 
 } // namespace
+
+// A new state file gets 0666 less the umask and is read back by the next run; run as an
+// unprivileged user too (unprivileged_file_tests), where a file its user may not read fails.
+TEST_F(SimulatorStateFile, ANewFileGetsTheModeTheUmaskLeavesAndTheNextRunReadsIt)
+{
+    for (const mode_t mask : {mode_t{022}, mode_t{077}}) {
+        SCOPED_TRACE("umask " + ZT::Testing::Octal(mask));
+        fs::remove(mPath);
+        {
+            const ZT::Testing::UmaskScope umask(mask);
+            Save();
+        }
+        EXPECT_TRUE(ZT::Testing::HasMode(mPath, 0666 & ~mask));
+        EXPECT_TRUE(ZT::Testing::UserMayUse(mPath, true));
+        EXPECT_EQ(NextRun()->GetDevices().size(), 2u);
+    }
+}

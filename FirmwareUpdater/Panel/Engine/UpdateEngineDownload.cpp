@@ -29,9 +29,9 @@
 // No request is retried. The repetitions are status polls: up to 20 for a written block, 10 ms
 // apart; for a DfuSe command and for an operation the bootloader was still busy with at the
 // start, the wait the device asks for in its reply (at most 5 s each, 10 s in all). Every wait
-// goes through ZT::GetClock(). Any failed request, failed block read or unexpected DFU state ends
-// the run with the reason DeviceAccessFailure, and one line on the debug output says where it
-// broke.
+// goes through ZT::GetClock(). Any failed request, failed block read, unexpected DFU state or, after
+// a command or block, a status other than OK ends the run with the reason DeviceAccessFailure, and
+// one line on the debug output says where it broke.
 
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 
@@ -275,7 +275,9 @@ bool WaitForCommandDone(DownloadRun& run, const std::string& step)
     StatusReply status;
     if (!RequestStatus(run, step, "first status request", status) || !PollWhileBusy(run, step, status))
         return false;
-    if (status.State != DfuState::DfuDnloadIdle)
+    // A status other than OK says the command failed, whatever state comes with it: carrying on
+    // would write blocks where an earlier address pointer still points.
+    if (status.State != DfuState::DfuDnloadIdle || status.Status != ZT::DfuStatus::Ok)
         return UnexpectedState(run, step, "last status request", status, DfuState::DfuDnloadIdle);
     return true;
 }
@@ -353,15 +355,17 @@ bool WaitForBlockWritten(DownloadRun& run, const std::string& step)
     if (!RequestStatus(run, step, "status request", status))
         return false;
     for (std::uint32_t poll = 0; poll < kBlockStatusPollLimit; ++poll) {
-        if (status.State == DfuState::DfuDnloadIdle)
+        if (status.State == DfuState::DfuDnloadIdle && status.Status == ZT::DfuStatus::Ok)
             return true;
+        if (status.Status != ZT::DfuStatus::Ok) // the block failed, whatever state comes with it
+            return UnexpectedState(run, step, "status request", status, DfuState::DfuDnloadIdle);
         const bool heldUntilDone = poll == 0 && status.PollTimeout > 0 && run.LastStatusMs >= status.PollTimeout;
         if (!heldUntilDone)
             ZT::GetClock().SleepMs(kStatusPollWaitMs);
         if (!RequestStatus(run, step, "status poll", status))
             return false;
     }
-    if (status.State == DfuState::DfuDnloadIdle)
+    if (status.State == DfuState::DfuDnloadIdle && status.Status == ZT::DfuStatus::Ok)
         return true;
     return UnexpectedState(run, step, "last of " + std::to_string(kBlockStatusPollLimit) + " status polls", status,
                            DfuState::DfuDnloadIdle);

@@ -1,6 +1,7 @@
 #include "ZTFramework/Application/ApplicationFolders.h"
 #include "tests/ZTFramework/Errors/MessageOf.h"
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
+#include "tests/Support/FileModes.h"
 
 #include "ZTFramework/Errors/Exception.h"
 
@@ -152,3 +153,27 @@ TEST_F(ApplicationFolders, TheDocumentsFolderComesFromUserDirs)
 }
 
 } // namespace
+
+// Every folder made for the user, parents included, gets 0777 less the umask, belongs to the user
+// and may be written by them; run as an unprivileged user too (unprivileged_file_tests).
+TEST_F(ApplicationFolders, TheFoldersMadeGetTheModeTheUmaskLeaves)
+{
+    for (const mode_t mask : {mode_t{022}, mode_t{077}}) {
+        SCOPED_TRACE("umask " + ZT::Testing::Octal(mask));
+        CApplicationFolders::Environment environment = Environment();
+        environment.Home = (mRoot / ("home-" + ZT::Testing::Octal(mask))).string();
+        fs::create_directories(environment.Home);
+        std::vector<std::string> made;
+        {
+            const ZT::Testing::UmaskScope umask(mask);
+            const CApplicationFolders folders(environment, ZT::WString(L"Halvard"), ZT::WString(L"XR4000 NOVA Firmware Updater"));
+            made = {Folder(folders, CApplicationFolders::kAppSettingsFolder),
+                    Folder(folders, CApplicationFolders::kUserSettingsFolder), folders.GetStateFolder().ToUTF8()};
+        }
+        for (const std::string& folder : made) {
+            EXPECT_TRUE(ZT::Testing::HasMode(folder, 0777 & ~mask));
+            EXPECT_TRUE(ZT::Testing::HasMode(fs::path(folder).parent_path().string(), 0777 & ~mask)) << "the parent";
+            EXPECT_TRUE(ZT::Testing::UserMayUse(folder, true));
+        }
+    }
+}

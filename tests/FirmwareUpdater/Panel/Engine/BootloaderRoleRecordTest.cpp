@@ -4,6 +4,7 @@
 #include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
 #include "tests/ZTFramework/Threads/DebugCapture.h"
 #include "tests/ZTFramework/Utilities/Storage/TempFolder.h"
+#include "tests/Support/FileModes.h"
 
 #include <gtest/gtest.h>
 
@@ -152,3 +153,22 @@ TEST_F(BootloaderRoleRecordFile, LinksAreNeitherReadThroughNorWrittenThrough)
 }
 
 } // namespace
+
+// The folder Remember makes gets 0777 less the umask and the record 0644 less it, and the record is
+// read back; run as an unprivileged user too (unprivileged_file_tests).
+TEST_F(BootloaderRoleRecordFile, TheFolderAndTheRecordGetTheModesTheUmaskLeaves)
+{
+    for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{027}}) {
+        SCOPED_TRACE("umask " + ZT::Testing::Octal(mask));
+        const fs::path folder = mTemp.Path() / ("state-" + ZT::Testing::Octal(mask));
+        CBootloaderRoleRecord::SetFolder(folder.string());
+        {
+            const ZT::Testing::UmaskScope umask(mask);
+            EXPECT_TRUE(CBootloaderRoleRecord::Remember(Kind::Controller, "2058345D3100"));
+        }
+        EXPECT_TRUE(ZT::Testing::HasMode(folder.string(), 0777 & ~mask));
+        EXPECT_TRUE(ZT::Testing::HasMode(File().string(), 0644 & ~mask));
+        EXPECT_TRUE(ZT::Testing::UserMayUse(File().string(), true));
+        EXPECT_EQ(CBootloaderRoleRecord::Load().GetSerial(Kind::Controller), "2058345D3100");
+    }
+}
