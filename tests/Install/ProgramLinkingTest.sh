@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# How the program and its window module are linked, read from the linked files:
+#   - one C++ runtime, the shared one: both load libstdc++.so.6, and the program exports none of
+#     the runtime's symbols (namespace std, __cxa_*, __gxx_*) for the module to bind to;
+#   - libusb and Expat are the system's shared libraries;
+#   - the window's libraries (SDL2, Cairo, Pango, GIO) come only with the module, so query and
+#     silent runs never load them.
+#
+#   ProgramLinkingTest.sh <program> <window module>
+set -uo pipefail
+program=$1 module=$2
+failed=0 passed=0
+expect() { # expect <what went wrong> <command...>
+    local what=$1
+    shift
+    if "$@"; then passed=$((passed + 1)); else echo "FAILED: $what" >&2; failed=$((failed + 1)); fi
+}
+needed() { objdump -p "$1" | awk '$1 == "NEEDED" { print $2 }'; }
+
+# Mangled names in namespace std: _ZNSt..., _ZNKSt..., _ZSt..., the abbreviations Sa/Sb/Ss/Si/So/Sd,
+# and their virtual tables, type information, guards and local statics.
+runtime_exports=$(nm -D --defined-only "$program" | awk '{ print $NF }' |
+    grep -E '^_Z(T[VISTHW]|GV|GVZ|Z)?N?K?S[tabsiod]|__cxa|__gxx' | c++filt | head -n 10)
+expect "the program exports the C++ runtime's symbols: $runtime_exports" test -z "$runtime_exports"
+
+program_needs=$(needed "$program" | tr '\n' ' ')
+module_needs=$(needed "$module" | tr '\n' ' ')
+for library in libstdc++.so.6 libusb-1.0.so.0 libexpat.so.1; do
+    expect "the program does not load $library as a shared library (it needs: $program_needs)" \
+        grep -qw -- "$library" <<<"$program_needs"
+done
+expect "the window module does not load the shared C++ runtime (it needs: $module_needs)" \
+    grep -qw -- libstdc++.so.6 <<<"$module_needs"
+window_libraries=$(needed "$program" | grep -E '^lib(SDL2|cairo|pango|gio|glib|gobject)' | tr '\n' ' ')
+expect "the program loads the window's libraries at every start: $window_libraries" test -z "$window_libraries"
+expect "the window module does not load SDL2 itself (it needs: $module_needs)" grep -q 'libSDL2' <<<"$module_needs"
+undefined=$(nm -D --undefined-only "$module" | awk '{ print $NF }' | grep -v '@' | grep '^_ZN*K*2ZT' | c++filt | head -n 5)
+expect "the window module leaves framework symbols for the program to define: $undefined" test -z "$undefined"
+
+echo "$passed passed, $failed failed"
+exit "$failed"
