@@ -18,9 +18,10 @@ expect() { # expect <what went wrong> <command...>
 needed() { objdump -p "$1" | awk '$1 == "NEEDED" { print $2 }'; }
 
 # Mangled names in namespace std: _ZNSt..., _ZNKSt..., _ZSt..., the abbreviations Sa/Sb/Ss/Si/So/Sd,
-# and their virtual tables, type information, guards and local statics.
+# and their virtual tables, type information, guards and local statics; the runtime's own
+# namespaces (__gnu_cxx, __cxxabiv1) and C entries (__cxa_*, __gxx_*).
 runtime_exports=$(nm -D --defined-only "$program" | awk '{ print $NF }' |
-    grep -E '^_Z(T[VISTHW]|GV|GVZ|Z)?N?K?S[tabsiod]|__cxa|__gxx' | c++filt | head -n 10)
+    grep -E '^_Z(T[VISTHW]|GV|GVZ|Z)?N?K?(S[tabsiod]|[0-9]+__)|__cxa|__gxx' | c++filt | head -n 10)
 expect "the program exports the C++ runtime's symbols: $runtime_exports" test -z "$runtime_exports"
 
 program_needs=$(needed "$program" | tr '\n' ' ')
@@ -34,8 +35,15 @@ expect "the window module does not load the shared C++ runtime (it needs: $modul
 window_libraries=$(needed "$program" | grep -E '^lib(SDL2|cairo|pango|gio|glib|gobject)' | tr '\n' ' ')
 expect "the program loads the window's libraries at every start: $window_libraries" test -z "$window_libraries"
 expect "the window module does not load SDL2 itself (it needs: $module_needs)" grep -q 'libSDL2' <<<"$module_needs"
-undefined=$(nm -D --undefined-only "$module" | awk '{ print $NF }' | grep -v '@' | grep '^_ZN*K*2ZT' | c++filt | head -n 5)
-expect "the window module leaves framework symbols for the program to define: $undefined" test -z "$undefined"
+undefined=$(nm -D --undefined-only "$module" | awk '{ print $NF }' |
+    grep -E '^_Z(T[VIST])?N?K?[1-9][0-9]?[A-Za-z]' | c++filt | head -n 5)
+expect "the window module leaves symbols for the program to define: $undefined" test -z "$undefined"
+# The module's singletons are the program's: the program exports the dual updater's instance
+# operations (a global-namespace class) and the debug output's (namespace ZT).
+for name in 'LDualUpdater::GetInstance()' 'ZT::DebugOutput::Instance()'; do
+    expect "the program does not export $name for the module to bind to" \
+        grep -qF -- "$name" < <(nm -D --defined-only "$program" | awk '{ print $NF }' | c++filt)
+done
 
 echo "$passed passed, $failed failed"
 exit "$failed"
