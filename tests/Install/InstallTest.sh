@@ -47,13 +47,14 @@ for file in "$appdir/$program" "$appdir/$program-window.so" "$stage/usr/lib/udev
     "$stage/usr/share/icons/hicolor/256x256/apps/$appid.png" "$stage/usr/share/man/man1/$program.1.gz" \
     "$stage/usr/share/mime/packages/$program.xml"; do
     check "the install tree lacks ${file#"$stage"}" test -f "$file"
+    check "${file#"$stage"} is not readable by everyone" test "$(( $(stat -c '0%a' "$file") & 0444 ))" = 292
 done
 link=$(readlink "$stage/usr/bin/$program")
 check "usr/bin/$program is not a relative link into usr/lib/$program (it is \"$link\")" \
     test "$link" = "../lib/$program/$program"
 dfu_files=$(find "$stage" -name '*.dfu')
 check "the simulator's sample images were installed without FIRMWARE_DIR: $dfu_files" test -z "$dfu_files"
-grep -q "No firmware files installed (FIRMWARE_DIR is not set): put the product's files into $appdir" "$work/install.log" ||
+grep -q "No firmware files installed (FIRMWARE_DIR is not set): put the product's files into /usr/lib/$program" "$work/install.log" ||
     fail "the install did not say where the firmware files go: $(cat "$work/install.log")"
 
 # The installed program through its link: it finds its folder (the JSON names no file there),
@@ -77,7 +78,7 @@ help=$(RUN_LANG=de_DE.UTF-8 run_installed "$stage" --help)
 status=$?
 check "the installed --help ended with $status" test "$status" = 0
 check "the installed --help in German lacks its heading \"Optionen:\" or the firmware folder $appdir: $help" \
-    bash -c '[[ $1 == *"Optionen:"* && $1 == *"Firmware-Dateien: $2"* ]]' _ "$help" /usr/lib/$program
+    bash -c '[[ $1 == *"Optionen:"* && $1 == *"Firmware-Dateien: $2"* ]]' _ "$help" "$appdir"
 
 # ---- The validators ---------------------------------------------------------------------------
 output=$(desktop-file-validate "$stage/usr/share/applications/$appid.desktop" 2>&1)
@@ -94,8 +95,10 @@ cp "$build/bin/qx31_tp_update_00_31_120936.dfu" "$build/bin/qx31_wd_update_00_50
 if FIRMWARE_DIR="$samples" DESTDIR="$work/refused" cmake --install "$build" --prefix /usr >"$work/refused.log" 2>&1; then
     fail "the simulator's sample images were installed from FIRMWARE_DIR"
 else
-    check "the refused install does not say which file the check refused: $(tail -3 "$work/refused.log")" \
-        grep -q "qx31_tp_update_00_31_120936.dfu is not installed: the firmware file check refuses it" "$work/refused.log"
+    check "the refused install does not say which file the check refused and why: $(cat "$work/refused.log")" \
+        grep -q "qx31_tp_update_00_31_120936.dfu: an image for simulated devices only" "$work/refused.log"
+    dfu_files=$(find "$work/refused" -name '*.dfu' 2>/dev/null)
+    check "a refused firmware file was installed all the same: $dfu_files" test -z "$dfu_files"
 fi
 # The same images with the simulator's mark blanked and the DFU suffix's CRC written anew: what a
 # product file looks like to the check.
