@@ -501,13 +501,14 @@ int RunUpdater(const std::string& commandLine)
                     }
                 }
                 ReportOutcome(*application, queryMode);
-                if (queryMode && jsonRequested)
-                    PrintQueryJson(folders);
             }
         } catch (const std::exception& error) {
             // Shown whether or not the debug console is open: the run could not do its job.
             showStartupError(CStartupResources::StartupErrorText(shownTexts()), error.what());
         }
+        // A script that asked for the JSON object gets one however the query ended.
+        if (queryMode && jsonRequested)
+            PrintQueryJson(folders);
         application->Shutdown();
     }
     LDualUpdater::ReleaseInstance();

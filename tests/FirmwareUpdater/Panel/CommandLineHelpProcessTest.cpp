@@ -129,6 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "00.31,dfu",
                  3,
                  {"{\"role\":\"wheel_display\",\"found\":true,\"mode\":\"update\",\"version\":null,\"bootloader_serial\":\""}},
+        JsonCase{"EnumerationFails", "00.30,00.49,enumeration-fails", 1, {"\"found\":false,\"mode\":\"absent\""}},
         JsonCase{"NothingPluggedIn",
                  "-,-",
                  1,
