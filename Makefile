@@ -2,7 +2,7 @@
 # own build folder, then does its job. See README.md.
 
 SHELL := /bin/bash
-.PHONY: all deps build run screenshot screenshots test test-asan test-tsan bench fuzz install clean
+.PHONY: all deps build run screenshot screenshots test test-asan test-tsan bench fuzz install package clean
 
 all: build
 
@@ -12,7 +12,9 @@ deps:
 build: deps
 	@bash scripts/build.sh build
 
-run: build
+# Builds only what it runs: the program, its window module and the simulator's firmware files.
+run: deps
+	@bash scripts/build.sh build --target xr4000-nova-updater
 	@bash scripts/run.sh
 
 # The window as a PNG (docs/screenshots/window.png), drawn on a private Xvfb.
@@ -38,8 +40,13 @@ bench: deps
 fuzz: deps
 	@bash scripts/fuzz.sh
 
-install: build
+# FIRMWARE_DIR=<folder> installs the product's firmware files from there; PREFIX, DESTDIR as usual.
+install: deps
 	@bash scripts/install.sh
+
+# A Debian package (build/xr4000-nova-updater_<version>_<arch>.deb); FIRMWARE_DIR as for install.
+package: deps
+	@bash scripts/package.sh
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz

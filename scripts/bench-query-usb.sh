@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 program=$(realpath "${1:-build-bench/bin/xr4000-nova-updater}")
 runs=${QUERY_USB_BENCH_RUNS:-200}
-target_ratio=1.3
+target_ratio=1.5
 
 for tool in umockdev-run dfu-util; do
     if ! command -v "$tool" >/dev/null; then

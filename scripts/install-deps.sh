@@ -11,6 +11,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     umockdev libumockdev-dev dfu-util alsa-utils
     xvfb xauth libxtst-dev xfonts-base
+    desktop-file-utils appstream lintian man-db groff-base dpkg-dev
 )
 
 missing=()

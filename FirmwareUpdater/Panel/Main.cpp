@@ -22,6 +22,8 @@
 
 #include "FirmwareUpdater/Panel/Application.h"
 #include "FirmwareUpdater/Panel/CommandLineRun.h"
+#include "FirmwareUpdater/Panel/HelpText.h"
+#include "FirmwareUpdater/Panel/QueryStatusJson.h"
 #include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
 #include "FirmwareUpdater/Panel/Engine/CommandLineOption.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
@@ -83,6 +85,22 @@ std::string QuoteArgument(const char* argument)
     return '"' + text + '"';
 }
 
+// A plain argument after the program's name (no leading dash) is a firmware file, as the desktop
+// passes one opened with the updater: it becomes -ABSOLUTE_FIRMWARE_FILE_PATH= with the file's
+// absolute path. Options stay as they are.
+std::string ArgumentAsOption(const char* argument)
+{
+    if (argument[0] == '\0' || argument[0] == '-')
+        return argument;
+    std::string path(argument);
+    if (path.front() != '/') {
+        char folder[4096];
+        if (::getcwd(folder, sizeof folder))
+            path = std::string(folder) + "/" + path;
+    }
+    return std::string(CommandLineOption::kAbsoluteFirmwareFilePathUtf8) + path;
+}
+
 // The command line as one text, the way installers and the single-instance hand-over see it:
 // the arguments joined by blanks.
 std::string JoinCommandLine(int argc, char** argv)
@@ -91,9 +109,36 @@ std::string JoinCommandLine(int argc, char** argv)
     for (int i = 0; i < argc; ++i) {
         if (i > 0)
             line += ' ';
-        line += QuoteArgument(argv[i]);
+        line += i > 0 ? QuoteArgument(ArgumentAsOption(argv[i]).c_str()) : QuoteArgument(argv[i]);
     }
     return line;
+}
+
+// The folders --help names, without making any of them.
+CHelpText::Folders HelpFolders(const ZT::CApplicationFolders::Environment& environment)
+{
+    const auto base = [&](const std::string& variable, const char* fallback) {
+        return (!variable.empty() && variable.front() == '/' ? variable : environment.Home + fallback) + "/" +
+               ZT_COMPANY_NAME + "/" + ZT_PRODUCT_NAME;
+    };
+    CHelpText::Folders folders;
+    folders.Program = environment.ProgramPath.substr(0, environment.ProgramPath.rfind('/'));
+    folders.AppSettings = base(environment.XdgConfigHome, "/.config");
+    folders.UserSettings = base(environment.XdgDataHome, "/.local/share");
+    folders.State = base(environment.XdgStateHome, "/.local/state");
+    return folders;
+}
+
+// --help: the text in the user's language on standard output.
+int PrintHelp()
+{
+    const ZT::CApplicationFolders folders(ZT::CApplicationFolders::Environment::FromProcess(),
+                                          ZT::WString(ZT_COMPANY_NAME), ZT::WString(ZT_PRODUCT_NAME));
+    const ZT::WString location = CStartupResources::ChooseLocation(
+        std::getenv(CStartupResources::kFolderVariable), folders.GetFolder(ZT::CApplicationFolders::kResourceFolder));
+    const ZT::RCPtr<ZT::LResourceSet> texts = CStartupResources::LoadTexts(location, ZT::CLocaleId::FromEnvironment());
+    const std::string text = CHelpText::Format(texts.Get(), ZT_PROGRAM_NAME, HelpFolders(folders.GetEnvironment()));
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 std::string Upper(std::string text)
@@ -259,12 +304,29 @@ void ReportOutcome(const LApplication& application, bool queryMode)
     ZT::DebugLine("Finished: nothing was updated.");
 }
 
+// --json: the query's answer as one JSON object on standard output.
+void PrintQueryJson(const ZT::CApplicationFolders& folders)
+{
+    const ZT::RCPtr<LDualUpdater> dual = LDualUpdater::GetInstance();
+    const LDualUpdater::ProbeResult probe = dual ? dual->GetProbeResult() : LDualUpdater::ProbeResult{};
+    const std::string& program = folders.GetEnvironment().ProgramPath;
+    const std::int32_t status = LUpdateProcessor::GetExitStatus();
+    const std::string text = CQueryStatusJson::Format(
+        CQueryStatusJson::FromProbe(probe, program.substr(0, program.rfind('/'))), status, QueryStatusMeaning(status));
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
 int RunUpdater(const std::string& commandLine)
 {
     const ZT::WString wideCommandLine(commandLine.c_str());
     const bool queryMode = [&] {
         ZT::WString ignored;
         return CommandLineOption::Get(wideCommandLine, ZT::WString(CommandLineOption::kReturnUpdateModeStatus), ignored);
+    }();
+    const bool jsonRequested = [&] {
+        ZT::WString ignored;
+        return CommandLineOption::Get(wideCommandLine, ZT::WString(CommandLineOption::kJson), ignored);
     }();
     // Before any thread exists, so that every thread inherits the blocked signals.
     std::optional<ZT::CTerminationSignals> signals;
@@ -446,6 +508,9 @@ int RunUpdater(const std::string& commandLine)
             // Shown whether or not the debug console is open: the run could not do its job.
             showStartupError(CStartupResources::StartupErrorText(shownTexts()), error.what());
         }
+        // A script that asked for the JSON object gets one however the query ended.
+        if (queryMode && jsonRequested)
+            PrintQueryJson(folders);
         application->Shutdown();
     }
     LDualUpdater::ReleaseInstance();
@@ -480,5 +545,9 @@ int main(int argc, char** argv)
     // writes to it fail with EPIPE instead, and the run goes on without them. Set before any
     // thread exists, so that every thread has it.
     (void)std::signal(SIGPIPE, SIG_IGN);
+    for (int i = 1; i < argc; ++i) {
+        if (CHelpText::IsHelpArgument(argv[i]))
+            return PrintHelp();
+    }
     return RunUpdater(JoinCommandLine(argc, argv));
 }

@@ -12,6 +12,7 @@
 namespace CommandLineOption {
 
 inline constexpr const wchar_t* kAbsoluteFirmwareFilePath = L"-ABSOLUTE_FIRMWARE_FILE_PATH=";
+inline constexpr const char* kAbsoluteFirmwareFilePathUtf8 = "-ABSOLUTE_FIRMWARE_FILE_PATH=";
 inline constexpr const wchar_t* kFirmwareImageName = L"-FIRMWARE_IMAGE_NAME=";
 inline constexpr const wchar_t* kDeviceVid = L"-DEVICE_VID=";
 inline constexpr const wchar_t* kDevicePid = L"-DEVICE_PID=";
@@ -21,6 +22,8 @@ inline constexpr const wchar_t* kReturnUpdateModeStatus = L"-RETURN_UPDATE_MODE_
 inline constexpr const wchar_t* kSilentIfUpdateNotNeeded = L"-SILENT_IF_UPDATE_NOT_NEEDED";
 inline constexpr const wchar_t* kStartUpdateAutomatically = L"-START_UPDATE_AUTOMATICALLY";
 inline constexpr const wchar_t* kSilent = L"-SILENT";
+// With kReturnUpdateModeStatus: the answer as JSON on standard output as well.
+inline constexpr const wchar_t* kJson = L"--JSON";
 
 // Looks the option up in the command line. Returns whether it is present; value receives the
 // option's value (empty for flags and for absent options).

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <mutex>
 #include <new>
+#include <sys/stat.h>
 
 using ZT::E_FAIL;
 using ZT::S_OK;
@@ -237,6 +238,8 @@ void LDualUpdater::Probe()
     (void)LUpdateEngine::ListSerialNumbers(kControllerDevice.BootloaderVendorId, kControllerDevice.BootloaderProductId,
                                            bootloaders);
     mProbe.AnyDeviceFound = controllerFound || displayFound || !bootloaders.empty();
+    mProbe.ControllerFound = controllerFound;
+    mProbe.DisplayFound = displayFound;
 
     const FirmwareVersion controllerReference = kControllerDevice.GetFirmwareVersion();
     const FirmwareVersion displayReference = kWheelDisplayDevice.GetFirmwareVersion();
@@ -345,7 +348,14 @@ void LDualUpdater::Configure(LUpdateEngineInterface& mainEngine) const
 {
     const ProductDevice& target = Target();
     const ZT::WString path = GetApplicationFolder() + L"/" + target.FirmwareFileName;
-    // A missing file shows as FileInvalid in the engine; the sequence goes on regardless.
+    // A missing file shows as FileInvalid in the engine; the sequence goes on regardless. The
+    // person reading the log learns where the file belongs (an installation ships none).
+    const bool needsImage = mUpdatingController.load() ? mProbe.ControllerNeedsUpdate : mProbe.DisplayNeedsUpdate;
+    struct stat status {};
+    if (needsImage && (::stat(path.ToUTF8().c_str(), &status) != 0 || !S_ISREG(status.st_mode)))
+        ZT::CDebugLine() << "Firmware file: " << path.ToUTF8() << " is missing. Put the product's firmware file for the "
+                         << (mUpdatingController.load() ? "controller" : "wheel display") << " into "
+                         << GetApplicationFolder().ToUTF8() << " and run the updater again.";
     (void)mainEngine.SetFirmwareFileWithVersion(path, target.GetFirmwareVersion());
     LUpdateEngineInterface::DeviceDefinition definition = target.GetDeviceDefinition();
     // A target in update mode is its identified bootloader and no other.

@@ -53,6 +53,9 @@ public:
     // What the last probe saw.
     struct ProbeResult {
         bool AnyDeviceFound = false;
+        // Each device as this probe found it in normal mode.
+        bool ControllerFound = false;
+        bool DisplayFound = false;
         bool ControllerNeedsUpdate = false;
         // As the controller reported it in normal mode at the last probe that found it.
         FirmwareVersion ControllerVersion;

@@ -375,7 +375,8 @@ TEST(SecondCopy, HandsItsCommandLineToAFirstCopyWithAWindowAndEnds)
     ASSERT_TRUE(first.StartListening()); // the first copy shows its window
 
     const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + (sandbox.Folder() / "devices.state").string();
-    // How the arguments become one line: a blank is quoted, a value the installer quoted stays as it is.
+    // How the arguments become one line: a blank is quoted, a value the installer quoted stays as it
+    // is, and a plain argument is the firmware file with its absolute path.
     const Result second = sandbox.RunUpdater(
         {program, "-SILENT", "-DEBUG_CONSOLE", devices, "-FIRMWARE_IMAGE_NAME=a b.dfu", "-A=\"c d\"", "e f"});
     EXPECT_EQ(second.ExitCode, 0) << Describe(second);
@@ -384,7 +385,8 @@ TEST(SecondCopy, HandsItsCommandLineToAFirstCopyWithAWindowAndEnds)
 
     const std::optional<std::string> handed = first.AcceptCommandLine(std::chrono::seconds(5));
     ASSERT_TRUE(handed.has_value());
-    EXPECT_EQ(*handed, program + " -SILENT -DEBUG_CONSOLE " + devices + " -FIRMWARE_IMAGE_NAME=\"a b.dfu\" -A=\"c d\" \"e f\"");
+    EXPECT_EQ(*handed, program + " -SILENT -DEBUG_CONSOLE " + devices + " -FIRMWARE_IMAGE_NAME=\"a b.dfu\" -A=\"c d\"" +
+                           " -ABSOLUTE_FIRMWARE_FILE_PATH=\"" + (std::filesystem::current_path() / "e f").string() + "\"");
 }
 
 TEST(SecondCopy, StartsNormallyWhileTheFirstRunsWithoutAWindow)
