@@ -67,7 +67,10 @@ TEST(WrongImageProcess, TheControllersImageUnderTheDisplaysNameIsNeverWritten)
                                             "its DFU suffix names 2C1A:8010"))
         << Describe(run);
     EXPECT_FALSE(Contains(run.StandardError, "Wheel display: writing firmware")) << Describe(run);
-    EXPECT_TRUE(Contains(run.StandardError, "Finished: nothing was updated.")) << Describe(run);
+    // The summary counts the refusal as the display's failed update, so that nobody takes the run
+    // for a success.
+    EXPECT_TRUE(Contains(run.StandardError, "Wheel display: failed (")) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "Finished: 0 device(s) updated, 1 update(s) failed.")) << Describe(run);
 
     const auto after = CSimulatorStateFile::Read(state, error);
     ASSERT_TRUE(after) << error;
