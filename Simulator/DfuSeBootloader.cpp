@@ -261,7 +261,10 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
     case ZT::DfuState::DfuManifestSync: {
         mState = ZT::DfuState::DfuManifest;
         DfuSeReply reply = StatusAnswer(0);
-        reply.resetAfterReply = true;
+        if (mFaults.manifestWaitsForReset)
+            mState = ZT::DfuState::DfuManifestWaitReset; // until a USB reset or a power-up
+        else
+            reply.resetAfterReply = true;
         return reply;
     }
     case ZT::DfuState::AppIdle:
@@ -398,6 +401,7 @@ bool DfuSeSession::IsRestingState(ZT::DfuState state) noexcept
     case ZT::DfuState::DfuIdle:
     case ZT::DfuState::DfuDnloadIdle:
     case ZT::DfuState::DfuManifestSync:
+    case ZT::DfuState::DfuManifestWaitReset:
     case ZT::DfuState::DfuUploadIdle:
     case ZT::DfuState::DfuError:
         return true;
@@ -406,7 +410,6 @@ bool DfuSeSession::IsRestingState(ZT::DfuState state) noexcept
     case ZT::DfuState::DfuDnloadSync:
     case ZT::DfuState::DfuDnbusy:
     case ZT::DfuState::DfuManifest:
-    case ZT::DfuState::DfuManifestWaitReset:
         return false;
     }
     return false;

@@ -47,7 +47,9 @@ struct DfuSeSession {
     bool operator==(const DfuSeSession&) const = default;
 
     // Whether a session may rest in state: one that waits for the host, with no operation under
-    // way (dfuIDLE, dfuDNLOAD-IDLE, dfuMANIFEST-SYNC, dfuUPLOAD-IDLE, dfuERROR).
+    // way (dfuIDLE, dfuDNLOAD-IDLE, dfuMANIFEST-SYNC, dfuMANIFEST-WAIT-RESET, dfuUPLOAD-IDLE,
+    // dfuERROR). A run killed between its leave request and the status request that completes it
+    // leaves dfuMANIFEST-SYNC.
     [[nodiscard]] static bool IsRestingState(ZT::DfuState state) noexcept;
 };
 

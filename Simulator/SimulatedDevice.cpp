@@ -445,6 +445,46 @@ bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t re
     }
 }
 
+bool LSimulatedDevice::ResetUsb(std::uint64_t appearance, ZT::UsbError& error)
+{
+    const ChangeNotice notice(*this);
+    std::lock_guard lock(mMutex);
+    const std::uint64_t now = mBus->NowMs();
+    AdvanceLocked(now);
+    if (!IsOnBusLocked() || appearance != mAppearance) {
+        error = ZT::UsbError::NoDevice;
+        return false;
+    }
+    error = ZT::UsbError::None;
+    const std::uint64_t returnAt = now + mBus->DurationMs(mTimings.returnMs);
+    if (mMode == SimulatedDeviceMode::Application) {
+        LogLocked(now, "USB reset: the application restarts");
+        LeaveBusLocked(SimulatedDeviceMode::Restarting, returnAt, now);
+        return true;
+    }
+    const ZT::DfuState state = mBootloader->GetState();
+    switch (state) {
+    case ZT::DfuState::DfuManifestSync:
+    case ZT::DfuState::DfuManifest:
+    case ZT::DfuState::DfuManifestWaitReset:
+        LogLocked(now, std::string("USB reset in ") + ZT::ToString(state) + ": booting as at power-up");
+        LeaveBusLocked(SimulatedDeviceMode::Restarting, returnAt, now);
+        return true;
+    case ZT::DfuState::AppIdle:
+    case ZT::DfuState::AppDetach:
+    case ZT::DfuState::DfuIdle:
+    case ZT::DfuState::DfuDnloadSync:
+    case ZT::DfuState::DfuDnbusy:
+    case ZT::DfuState::DfuDnloadIdle:
+    case ZT::DfuState::DfuUploadIdle:
+    case ZT::DfuState::DfuError:
+        break;
+    }
+    LogLocked(now, std::string("USB reset in ") + ZT::ToString(state) + ": the bootloader starts again");
+    LeaveBusLocked(SimulatedDeviceMode::SwitchingToBootloader, returnAt, now);
+    return true;
+}
+
 bool LSimulatedDevice::OpenMidi(const std::string& name, std::uint64_t& appearance)
 {
     const ChangeNotice notice(*this);

@@ -139,6 +139,12 @@ public:
     [[nodiscard]] bool ControlTransfer(std::uint64_t appearance, std::uint8_t requestType, std::uint8_t request,
                                        std::uint16_t value, std::uint16_t index, std::uint8_t* data,
                                        std::uint16_t length, ZT::UsbError& error, std::uint16_t& transferred);
+    // A USB port reset for the connection opened on appearance: the device leaves the bus and
+    // enumerates again after its restart time. A bootloader in a manifestation state (the leave
+    // was asked for) boots like a power-up, which starts the application when the image's first
+    // word allows it; in any other state it comes back as the bootloader in dfuIDLE; an
+    // application restarts. False with NoDevice when that appearance is no longer on the bus.
+    [[nodiscard]] bool ResetUsb(std::uint64_t appearance, ZT::UsbError& error);
     // Opens the MIDI port if the device has one named name; the appearance to send with.
     [[nodiscard]] bool OpenMidi(const std::string& name, std::uint64_t& appearance);
     // Takes one MIDI message sent on the port opened on appearance. Never blocks.

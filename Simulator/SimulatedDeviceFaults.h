@@ -30,6 +30,9 @@ struct SimulatedDeviceFaults {
     // The first status request after an erase command is answered at once with dfuDNBUSY and the
     // erase's time as poll time-out, not held back until the erase is done.
     bool eraseBusyAtOnce = false;
+    // The status request that completes the leave is answered with dfuMANIFEST, and then the
+    // bootloader waits in dfuMANIFEST-WAIT-RESET for a USB reset instead of resetting itself.
+    bool manifestWaitsForReset = false;
 
     // Power-up. The boot code starts whatever application has a plausible initial stack pointer
     // in its first word (a half-written image then runs, crashes, and the device never enumerates

@@ -85,6 +85,8 @@ bool ApplyFault(SimulatedDeviceFaults& faults, const std::string& name, std::opt
         return flag(faults.identityFromImage);
     if (name == "erase-busy-at-once")
         return flag(faults.eraseBusyAtOnce);
+    if (name == "manifest-waits-for-reset")
+        return flag(faults.manifestWaitsForReset);
     if (name == "stall-after-blocks")
         return counted(faults.stallAfterBlocks);
     if (name == "no-answer-after-blocks")

@@ -28,7 +28,9 @@
 //                         busy-replies=<n>, no-return-after-leave, slow-return,
 //                         erase-busy-at-once, image-check (the boot code starts only a whole
 //                         image, not whatever has a stack pointer in its first word),
-//                         identity-from-image (normal mode shows the IDs the image names)
+//                         identity-from-image (normal mode shows the IDs the image names),
+//                         manifest-waits-for-reset (after the leave the bootloader waits in
+//                         dfuMANIFEST-WAIT-RESET for a USB reset)
 //
 // Names are case-insensitive. Items that are not understood are collected in Unrecognised
 // and otherwise ignored, as unknown command-line options are.

@@ -50,6 +50,26 @@ std::uint16_t LSimulatedUsbDeviceConnection::GetLastTransferredLength() const
     return mLastTransferred;
 }
 
+bool LSimulatedUsbDeviceConnection::Reset()
+{
+    {
+        std::lock_guard lock(mMutex);
+        if (!mOpen) {
+            mLastError = ZT::UsbError::NotOpen;
+            return false;
+        }
+    }
+    ZT::UsbError error = ZT::UsbError::None;
+    const bool succeeded = mDevice->ResetUsb(mAppearance, error);
+    {
+        std::lock_guard lock(mMutex);
+        mLastError = succeeded ? ZT::UsbError::None : error;
+        mLastTransferred = 0;
+    }
+    Close();
+    return succeeded;
+}
+
 void LSimulatedUsbDeviceConnection::Close()
 {
     {

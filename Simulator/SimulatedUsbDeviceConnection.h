@@ -20,6 +20,8 @@ public:
                                        std::uint16_t wIndex, std::uint8_t* data, std::uint16_t wLength) override;
     [[nodiscard]] ZT::UsbError GetLastError() const override;
     [[nodiscard]] std::uint16_t GetLastTransferredLength() const override;
+    // The device's own reset (LSimulatedDevice::ResetUsb), then Close.
+    [[nodiscard]] bool Reset() override;
     void Close() override;
 
 private:

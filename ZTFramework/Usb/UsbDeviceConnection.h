@@ -37,6 +37,15 @@ public:
     // than wLength). Never blocks.
     [[nodiscard]] virtual std::uint16_t GetLastTransferredLength() const = 0;
 
+    // A USB port reset of the device. A DFU bootloader that waits in dfuMANIFEST-WAIT-RESET
+    // starts the image it holds on it, as at power-up. The device re-enumerates, usually at a new
+    // path, so the connection is closed afterwards whatever the outcome: find the device again.
+    // Returns true when the reset was carried out, also when the device re-enumerated at once and
+    // the old handle no longer finds it. On false, GetLastError tells why: NoDevice (it had left
+    // the bus before the reset), NotOpen (closed), Io, Other.
+    // Blocks while the port resets, well under a second; not while another thread transfers.
+    [[nodiscard]] virtual bool Reset() = 0;
+
     // Releases the device; later transfers fail with NotOpen. Closing twice does nothing.
     // Never blocks for longer than a transfer in progress on another thread would.
     virtual void Close() = 0;

@@ -183,6 +183,16 @@ private:
     // download read it) those are checked instead of the file on disk.
     [[nodiscard]] ZT::ZTRESULT CheckFirmwareFileBeforeTouchingDevice(const EraseList& sectors,
                                                                      const std::vector<std::uint8_t>* bytes = nullptr);
+    // How a device that the download found manifesting an earlier run's image came back.
+    enum class ManifestEnd {
+        InApplication, // its image started: run state Failed, DeviceNotInUpdateMode, no reason
+        InBootloader,  // the image does not start: record holds the bootloader's new path
+        Gone,          // not back within kDeviceReturnLimitMs
+    };
+    // Defined in UpdateEngineDownload.cpp: resets the device the USB connection holds open, then
+    // looks for record's device every kDeviceReturnPollIntervalMs until it is back, stores what
+    // it found as the selected record, and says so on the debug output. Blocks up to 10 s.
+    [[nodiscard]] ManifestEnd ResetManifestingDevice(DeviceDefinitionEx& record);
     // Looks for the record's device among devices (a fresh listing when null): the first whose
     // pair is the record's normal-mode or update-mode pair. On a match updates the record's
     // flag, path and release and returns S_OK; E_FAIL when nothing matches or the listing fails.

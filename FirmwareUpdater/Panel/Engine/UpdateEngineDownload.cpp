@@ -42,6 +42,7 @@
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateTarget.h"
 #include "FirmwareUpdater/Panel/Engine/UsbConnection.h"
+#include "FirmwareUpdater/Panel/Engine/WaitForDeviceToReturn.h"
 #include "ZTFramework/Debug/DebugLine.h"
 #include "ZTFramework/Time/Clock.h"
 #include "ZTFramework/Usb/Dfu.h"
@@ -213,25 +214,42 @@ bool ExpectState(DownloadRun& run, const std::string& step, const char* request,
     return true;
 }
 
+enum class IdleCheck {
+    Idle,
+    Failed,
+    // The bootloader is carrying out a leave an earlier run asked for (dfuMANIFEST, or
+    // dfuMANIFEST-WAIT-RESET): no request brings it back to dfuIDLE, a USB reset ends it.
+    Manifesting,
+};
+
 // A bootloader may start in dfuERROR (an earlier session ended badly), or in the middle of a
 // download or upload that a killed run left behind. An operation it is still busy with is waited
 // out; then one CLRSTATUS takes it out of dfuERROR, or one ABORT out of the states that an ABORT
 // ends (a CLRSTATUS there would put it into dfuERROR instead). The state must then be dfuIDLE.
-bool BringBootloaderToIdle(DownloadRun& run)
+// A run killed between its leave request and the status request that completes it leaves
+// dfuMANIFEST-SYNC: this status request then starts the manifestation, and the reply says
+// dfuMANIFEST (the bootloader restarts by itself) or dfuMANIFEST-WAIT-RESET (it waits for a reset).
+IdleCheck BringBootloaderToIdle(DownloadRun& run)
 {
     const std::string step = "bringing the bootloader to dfuIDLE";
     StatusReply status;
     if (!RequestStatus(run, step, "status request", status) || !PollWhileBusy(run, step, status))
-        return false;
+        return IdleCheck::Failed;
+    const auto ended = [](bool idle) { return idle ? IdleCheck::Idle : IdleCheck::Failed; };
     switch (status.State) {
     case DfuState::DfuIdle:
-        return true;
+        return IdleCheck::Idle;
+    case DfuState::DfuManifest:
+    case DfuState::DfuManifestWaitReset:
+        ZT::CDebugLine() << "Engine: the bootloader of " << run.Device << " is in " << ZT::ToString(status.State)
+                         << ", left by a run that ended after its leave request; resetting the device";
+        return IdleCheck::Manifesting;
     case DfuState::DfuError:
         ZT::CDebugLine() << "Engine: the bootloader of " << run.Device << " is in " << DescribeStatus(status)
                          << "; clearing it";
         if (run.Usb.ClearStatus() != ZT::UsbError::None)
-            return FailedRequest(run, step, "clear-status request");
-        return ExpectState(run, step, "status request after clear-status", DfuState::DfuIdle);
+            return ended(FailedRequest(run, step, "clear-status request"));
+        return ended(ExpectState(run, step, "status request after clear-status", DfuState::DfuIdle));
     case DfuState::DfuDnloadSync:
     case DfuState::DfuDnloadIdle:
     case DfuState::DfuManifestSync:
@@ -239,19 +257,17 @@ bool BringBootloaderToIdle(DownloadRun& run)
         ZT::CDebugLine() << "Engine: the bootloader of " << run.Device << " is in " << ZT::ToString(status.State)
                          << ", left by a transfer that did not end; aborting it";
         if (run.Usb.Abort() != ZT::UsbError::None)
-            return FailedRequest(run, step, "abort request");
-        return ExpectState(run, step, "status request after abort", DfuState::DfuIdle);
+            return ended(FailedRequest(run, step, "abort request"));
+        return ended(ExpectState(run, step, "status request after abort", DfuState::DfuIdle));
     // States no bootloader in DFU mode reports while idle or interrupted (PollWhileBusy has waited
     // out dfuDNBUSY): nothing here would bring them back to dfuIDLE.
     case DfuState::AppIdle:
     case DfuState::AppDetach:
     case DfuState::DfuDnbusy:
-    case DfuState::DfuManifest:
-    case DfuState::DfuManifestWaitReset:
         break;
     }
     // Also every byte that is no DFU state.
-    return UnexpectedState(run, step, "status request", status, DfuState::DfuIdle);
+    return ended(UnexpectedState(run, step, "status request", status, DfuState::DfuIdle));
 }
 
 // DNLOAD, as block 0, of the 5-byte DfuSe command that the firmware file has just built in the
@@ -463,6 +479,45 @@ ZT::ZTRESULT LUpdateEngine::CheckFirmwareFileBeforeTouchingDevice(const EraseLis
     return ZT::E_FAIL;
 }
 
+LUpdateEngine::ManifestEnd LUpdateEngine::ResetManifestingDevice(DeviceDefinitionEx& record)
+{
+    UsbConnection& usb = GetUsbConnection();
+    const std::string device = DescribeDevice(record);
+    // NoDevice: it restarted by itself after answering; the look below finds it either way.
+    if (const ZT::UsbError error = usb.Reset(); error != ZT::UsbError::None && error != ZT::UsbError::NoDevice)
+        ZT::CDebugLine() << "Engine: the USB reset of " << device << " failed: " << ZT::UsbErrorName(error)
+                         << "; looking for the device anyway";
+    usb.Close();
+
+    // It is off the bus while it restarts (about 1.2 s), then back as its application or, when the
+    // image does not start, as its bootloader again.
+    bool found = false;
+    for (std::uint32_t waitedMs = 0; !found && waitedMs < kDeviceReturnLimitMs; waitedMs += kDeviceReturnPollIntervalMs) {
+        ZT::GetClock().SleepMs(kDeviceReturnPollIntervalMs);
+        found = ZT::Succeeded(SearchDevice(record, nullptr));
+    }
+    if (!found) {
+        ZT::CDebugLine() << "Engine: after its USB reset " << device << " did not come back within "
+                         << kDeviceReturnLimitMs << " ms; unplug it, plug it in again and start the update again";
+        return ManifestEnd::Gone;
+    }
+    (void)StoreSelectedFoundDevice(record);
+    if (record.InUpdateMode) {
+        ZT::CDebugLine() << "Engine: after its USB reset the device is in its bootloader again at "
+                         << record.UpdateModePath.ToUTF8() << ": its image is not whole; writing it now";
+        return ManifestEnd::InBootloader;
+    }
+    const std::string release =
+        record.FirmwareRelease.Text.IsEmpty() ? std::string("unknown") : record.FirmwareRelease.Text.ToUTF8();
+    ZT::CDebugLine() << "Engine: after its USB reset the device is in its application, firmware version " << release
+                     << ": the update an earlier run finished is in place and nothing was written now; run the "
+                        "updater again to write this file";
+    SetUpdateRunState(UpdateRunState::Failed);
+    SetSelectedDeviceErrorReason(DeviceErrorReason::NoReason);
+    SetDeviceState(DeviceState::DeviceNotInUpdateMode);
+    return ManifestEnd::InApplication;
+}
+
 ZT::ZTRESULT LUpdateEngine::PerformUpdate()
 {
     const FirmwareFileState fileState = GetFirmwareFileState();
@@ -535,7 +590,25 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
                     sectors,
                     DescribeDevice(record)};
 
-    PhaseEnd end = BringBootloaderToIdle(run) ? EraseSectors(run) : PhaseEnd::DeviceFailed;
+    IdleCheck idle = BringBootloaderToIdle(run);
+    if (idle == IdleCheck::Manifesting) {
+        switch (ResetManifestingDevice(record)) {
+        case ManifestEnd::InApplication:
+            return ZT::E_FAIL;
+        case ManifestEnd::Gone:
+            idle = IdleCheck::Failed;
+            break;
+        case ManifestEnd::InBootloader:
+            // The image is not whole: the normal recovery, on the bootloader as it came back.
+            run.Device = DescribeDevice(record);
+            (void)usb.Open(record.UpdateModePath);
+            idle = BringBootloaderToIdle(run);
+            if (idle == IdleCheck::Manifesting) // a second time: nothing more to try
+                idle = IdleCheck::Failed;
+            break;
+        }
+    }
+    PhaseEnd end = idle == IdleCheck::Idle ? EraseSectors(run) : PhaseEnd::DeviceFailed;
     if (end == PhaseEnd::Completed)
         end = WriteBlocks(run);
     // Read once more: a cancel that came during the last block still counts.
@@ -576,6 +649,15 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
     // Right after the leave request the device is usually still restarting: the refresh then
     // reports it gone, and whoever waits for its return (WaitForDeviceToReturn) refreshes again.
     (void)RefreshDevice();
+    // A bootloader still on the bus after answering the leave waits in dfuMANIFEST-WAIT-RESET for
+    // the host's USB reset; one that was restarting after all finds the reset harmless.
+    if (DeviceDefinitionEx after; GetDeviceState() == DeviceState::DeviceInUpdateMode &&
+                                  GetSelectedFoundDevice(after) && usb.Open(after.UpdateModePath)) {
+        ZT::CDebugLine() << "Engine: " << DescribeDevice(after) << " stays in its bootloader after the leave request; "
+                         << "resetting it";
+        (void)usb.Reset();
+        (void)RefreshDevice();
+    }
     SetUpdateRunState(UpdateRunState::Succeeded);
     return ZT::S_OK;
 }

@@ -81,6 +81,21 @@ ZT::UsbError UsbConnection::Leave()
     return Transfer(ZT::kDfuRequestTypeOut, ZT::DfuRequest::Dnload, 0, nullptr, 0);
 }
 
+ZT::UsbError UsbConnection::Reset()
+{
+    if (!mDevice) {
+        mLastError = ZT::UsbError::NotOpen;
+        return mLastError;
+    }
+    const bool reset = mDevice->Reset();
+    const ZT::UsbError error = mDevice->GetLastError();
+    Close();
+    if (reset)
+        return ZT::UsbError::None;
+    mLastError = error == ZT::UsbError::None ? ZT::UsbError::Other : error;
+    return mLastError;
+}
+
 ZT::UsbError UsbConnection::Transfer(std::uint8_t requestType, ZT::DfuRequest request, std::uint16_t value,
                                      std::uint8_t* data, std::uint16_t length)
 {

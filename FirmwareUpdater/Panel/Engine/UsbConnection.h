@@ -70,6 +70,12 @@ public:
     // its status.
     [[nodiscard]] ZT::UsbError Leave();
 
+    // A USB port reset of the open device, which then re-enumerates (at a new path): the
+    // connection is closed afterwards either way. None when the reset was carried out; NoDevice
+    // when the device had already left the bus (restarting by itself), NotOpen when nothing was
+    // open, the backend's reason otherwise. Blocks well under a second.
+    [[nodiscard]] ZT::UsbError Reset();
+
     // The reason of the last failed request or open; None when nothing has failed yet.
     [[nodiscard]] ZT::UsbError GetLastError() const noexcept { return mLastError; }
 

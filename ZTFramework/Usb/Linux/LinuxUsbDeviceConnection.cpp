@@ -101,6 +101,27 @@ std::uint16_t LLinuxUsbDeviceConnection::GetLastTransferredLength() const
     return mLastTransferred.load();
 }
 
+bool LLinuxUsbDeviceConnection::Reset()
+{
+    UsbError error = UsbError::None;
+    {
+        std::lock_guard lock(mTransferMutex);
+        if (!mHandle) {
+            error = UsbError::NotOpen;
+        } else {
+            const int result = libusb_reset_device(mHandle);
+            if (result < 0 && result != LIBUSB_ERROR_NOT_FOUND)
+                error = UsbErrorFromLibusb(result);
+            CDebugLine() << "USB: reset of " << mPath << ": "
+                         << (result == LIBUSB_ERROR_NOT_FOUND ? "re-enumerated" : UsbErrorName(error));
+        }
+    }
+    mLastError.store(error);
+    mLastTransferred.store(0);
+    Close(); // the device is found again by its new path
+    return error == UsbError::None;
+}
+
 void LLinuxUsbDeviceConnection::Close()
 {
     std::lock_guard lock(mTransferMutex);

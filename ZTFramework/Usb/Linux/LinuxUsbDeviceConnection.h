@@ -32,6 +32,9 @@ public:
                                        std::uint16_t wIndex, std::uint8_t* data, std::uint16_t wLength) override;
     [[nodiscard]] UsbError GetLastError() const override;
     [[nodiscard]] std::uint16_t GetLastTransferredLength() const override;
+    // libusb_reset_device, then Close. LIBUSB_ERROR_NOT_FOUND after the reset means the device
+    // re-enumerated with other descriptors (a bootloader that started its application): success.
+    [[nodiscard]] bool Reset() override;
     // Releases interface 0 (the kernel driver libusb detached is re-attached) and closes the
     // handle.
     void Close() override;

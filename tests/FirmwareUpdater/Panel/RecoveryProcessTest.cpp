@@ -105,6 +105,62 @@ TEST(RecoveryProcess, TheRecordOfACutRunLetsTheNextRunFinishTheController)
     EXPECT_TRUE(HoldsImage(devices[0], kControllerDevice));
 }
 
+// A run killed between the controller's leave request and the status request that completes it
+// leaves the bootloader in dfuMANIFEST-SYNC with the new image in flash: the state a first run
+// that wrote the image leaves, made to rest before the leave completed. The next run resets the
+// device instead of failing: a whole image starts and is reported with its version; with its
+// first word erased (the run was cut before its last block) the bootloader comes back and the
+// run finishes the update.
+class RecoveryProcessManifest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RecoveryProcessManifest, ARunCutAfterTheLeaveIsFinishedByTheNextRun)
+{
+    const bool firstWordErased = GetParam();
+    Sandbox sandbox;
+    const std::string state = (sandbox.Folder() / "devices.state").string();
+    const std::string program = UpdaterProcess::BinaryPath();
+    const Result first =
+        sandbox.RunUpdater({program, "-SILENT", "-DEBUG_CONSOLE", "-SIMULATE_DEVICES=00.30,00.49,state=" + state + kFast});
+    ASSERT_FALSE(first.TimedOut) << Describe(first);
+    std::vector<CSimulatorStateFile::Device> devices = ReadState(state);
+    ASSERT_EQ(devices.size(), 2u);
+    ASSERT_EQ(devices[0].Kind, SimulatedDeviceKind::Controller);
+    ASSERT_TRUE(HoldsImage(devices[0], kControllerDevice)) << Describe(first);
+    devices.pop_back(); // the wheel display is unplugged
+    devices[0].State = CSimulatorStateFile::Power::Bootloader;
+    devices[0].Bootloader = DfuSeSession{ZT::DfuState::DfuManifestSync, ZT::DfuStatus::Ok, 0x08008000};
+    if (firstWordErased) {
+        const auto page = std::find_if(devices[0].Pages.begin(), devices[0].Pages.end(),
+                                       [](const auto& p) { return p.Address == 0x08008000; });
+        ASSERT_NE(page, devices[0].Pages.end());
+        std::fill_n(page->Bytes.begin(), 8, std::uint8_t{0xFF});
+    }
+    std::string error;
+    ASSERT_TRUE(CSimulatorStateFile::Write(state, devices, error)) << error;
+
+    const Result second =
+        sandbox.RunUpdater({program, "-SILENT", "-DEBUG_CONSOLE", "-SIMULATE_DEVICES=dfu,-,state=" + state + kFast});
+    ASSERT_FALSE(second.TimedOut) << Describe(second);
+    EXPECT_EQ(second.Signal, 0) << Describe(second);
+    EXPECT_TRUE(Contains(second.StandardError, "is in dfuMANIFEST, left by a run that ended after its leave request"))
+        << Describe(second);
+    if (firstWordErased) {
+        EXPECT_TRUE(Contains(second.StandardError, "Controller: back in normal mode with firmware 00.31.")) << Describe(second);
+    } else {
+        EXPECT_TRUE(Contains(second.StandardError, "the device is in its application, firmware version 00.31"))
+            << Describe(second);
+    }
+    devices = ReadState(state);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].State, CSimulatorStateFile::Power::Running) << "the controller did not start its image";
+    EXPECT_TRUE(HoldsImage(devices[0], kControllerDevice));
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, RecoveryProcessManifest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "FirstWordErased" : "WholeImage");
+                         });
+
 // A query on a controller in normal mode beside a bootloader leaves no record behind: only a run
 // that writes a device may say which bootloader it is.
 TEST(RecoveryProcess, AQueryNeverWritesTheBootloaderRecord)

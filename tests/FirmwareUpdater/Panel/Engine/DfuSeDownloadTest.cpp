@@ -707,6 +707,104 @@ INSTANTIATE_TEST_SUITE_P(
                        {"GETSTATUS 9", "ABORT", "GETSTATUS 2"}, "is in dfuUPLOAD-IDLE, left by"}),
     [](const ::testing::TestParamInfo<StartStateCase>& info) { return std::string(info.param.name); });
 
+// A run killed between its leave request and the status request that completes it leaves the
+// bootloader in dfuMANIFEST-SYNC; the next run's first status request starts the manifestation.
+// A bootloader that resets itself then answers dfuMANIFEST and leaves the bus; one that waits for
+// a USB reset answers dfuMANIFEST-WAIT-RESET from then on. Either way the run resets the device
+// and looks again: a whole image runs and nothing is written; an image whose first word is erased
+// leaves the bootloader in charge, and the run finishes the update.
+struct ManifestCase {
+    const char* name;
+    bool waitsForReset;   // the bootloader waits in dfuMANIFEST-WAIT-RESET
+    bool firstSectorErased; // the killed run's image is not whole
+    std::vector<std::string> start; // the run's first requests
+};
+void PrintTo(const ManifestCase& c, std::ostream* out) { *out << c.name; }
+
+class DfuSeManifestAtStart : public DfuSeDownload, public ::testing::WithParamInterface<ManifestCase> {
+protected:
+    // What a killed run leaves: (an erase,) a set-address command, then the leave request, and
+    // for a bootloader that waits for its reset also the status request that starts the wait.
+    void LeaveManifesting(const ManifestCase& c)
+    {
+        ZT::UsbError error = ZT::UsbError::None;
+        const auto connection = mSimulator->CreateUsbBackend()->Open(SelectedRecord().UpdateModePath.ToUTF8(), error);
+        ASSERT_TRUE(connection) << ZT::UsbErrorName(error);
+        SimTest::DfuHost host(connection, mClock);
+        const auto command = [&host](std::vector<std::uint8_t> payload) {
+            ASSERT_TRUE(host.Download(0, payload));
+            ASSERT_EQ(host.GetStatus()->state, 4);
+            ASSERT_EQ(host.GetStatus()->state, 5);
+        };
+        if (c.firstSectorErased)
+            command({0x41, 0x00, 0x80, 0x00, 0x08});
+        command(kSetAddressCommand);
+        ASSERT_TRUE(host.Download(0, {}));
+        if (c.waitsForReset) {
+            ASSERT_EQ(host.GetStatus()->state, static_cast<std::uint8_t>(ZT::DfuState::DfuManifest));
+        }
+        connection->Close();
+    }
+};
+
+TEST_P(DfuSeManifestAtStart, TheDeviceIsResetAndComesUpAsItsImageAllows)
+{
+    const ManifestCase& c = GetParam();
+    SimulatedDeviceFaults faults;
+    faults.manifestWaitsForReset = c.waitsForReset;
+    mController->SetFaults(faults);
+    ScanAndEnterUpdateMode();
+    LeaveManifesting(c);
+    if (HasFatalFailure())
+        return;
+    mUsb->Clear();
+
+    CDebugCapture capture;
+    const UpdateRunState runState = RunUpdate();
+    const auto requests = mUsb->GetDescriptions();
+    EXPECT_EQ(std::vector<std::string>(requests.begin(),
+                                       requests.begin() + static_cast<std::ptrdiff_t>(std::min(c.start.size(), requests.size()))),
+              c.start);
+    EXPECT_NE(capture.Text().find("left by a run that ended after its leave request; resetting the device"),
+              std::string::npos)
+        << capture.Text();
+
+    if (c.firstSectorErased) {
+        EXPECT_EQ(runState, UpdateRunState::Succeeded);
+        EXPECT_NE(capture.Text().find("in its bootloader again"), std::string::npos) << capture.Text();
+        EXPECT_TRUE(FlashHolds(*mController, mControllerImage));
+        ASSERT_RESULT_EQ(WaitForDeviceToReturn(*mEngine), ZT::S_OK);
+        ExpectControllerVersion();
+        return;
+    }
+    // Nothing is written to a device whose image runs; the run says it runs, and which version.
+    EXPECT_EQ(runState, UpdateRunState::Failed);
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+    EXPECT_STREQ(ToString(SelectedRecord().ErrorReason), ToString(DeviceErrorReason::NoReason));
+    EXPECT_EQ(ModeOf(*mController), "Application");
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const std::string& r) { return r.rfind("DNLOAD", 0) == 0; }),
+              0)
+        << "requests after the reset: " << ::testing::PrintToString(requests);
+    FirmwareVersion version;
+    ASSERT_RESULT_EQ(mEngine->GetDeviceVersion(0, version), ZT::S_OK);
+    ASSERT_FALSE(version.Text.IsEmpty());
+    EXPECT_NE(capture.Text().find("is in its application, firmware version " + version.Text.ToUTF8()), std::string::npos)
+        << capture.Text();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, DfuSeManifestAtStart,
+    ::testing::Values(
+        // The reset finds the device gone already: it restarted by itself after its answer.
+        ManifestCase{"ManifestWholeImage", false, false, {"GETSTATUS 7", "RESET !NoDevice"}},
+        ManifestCase{"ManifestFirstSectorErased", false, true,
+                     {"GETSTATUS 7", "RESET !NoDevice", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}},
+        ManifestCase{"WaitResetWholeImage", true, false, {"GETSTATUS 8", "RESET"}},
+        ManifestCase{"WaitResetFirstSectorErased", true, true,
+                     {"GETSTATUS 8", "RESET", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"}}),
+    [](const ::testing::TestParamInfo<ManifestCase>& info) { return std::string(info.param.name); });
+
 struct RefusedFileCase {
     const char* name;
     std::function<std::vector<std::uint8_t>(const DfuSeImage& product)> bytes;

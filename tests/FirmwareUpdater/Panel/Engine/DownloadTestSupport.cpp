@@ -49,6 +49,16 @@ public:
     }
     ZT::UsbError GetLastError() const override { return mInner->GetLastError(); }
     std::uint16_t GetLastTransferredLength() const override { return mInner->GetLastTransferredLength(); }
+    bool Reset() override
+    {
+        SentRequest sent;
+        sent.request = SentRequest::kResetRecorded;
+        sent.succeeded = mInner->Reset();
+        sent.error = mInner->GetLastError();
+        const bool succeeded = sent.succeeded;
+        mBackend.Record(std::move(sent));
+        return succeeded;
+    }
     void Close() override { mInner->Close(); }
 
 private:
@@ -77,6 +87,7 @@ std::string SentRequest::Describe() const
         break;
     case 0x04: text = "CLRSTATUS"; break;
     case 0x06: text = "ABORT"; break;
+    case kResetRecorded: text = "RESET"; break;
     default: text = "request " + std::to_string(request); break;
     }
     if (!succeeded)

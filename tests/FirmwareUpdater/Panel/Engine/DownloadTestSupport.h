@@ -27,6 +27,9 @@ inline constexpr std::uint32_t kWorkerWaitMs = 60000;
 
 // One control transfer as the engine sent it.
 struct SentRequest {
+    // A USB port reset is recorded with this request number, which no DFU request uses.
+    static constexpr std::uint8_t kResetRecorded = 0xFF;
+
     std::uint8_t request = 0;
     std::uint16_t value = 0;
     std::uint16_t length = 0;
@@ -36,7 +39,7 @@ struct SentRequest {
     std::uint8_t stateInReply = 0xFF; // byte 4 of a GETSTATUS reply
 
     // "GETSTATUS 4", "DNLOAD 0 erase 0x08008000", "DNLOAD 0 set 0x08009000", "DNLOAD 3 2048 bytes",
-    // "DNLOAD 0 leave", "CLRSTATUS", "ABORT"; a failed request ends in " !" and its error
+    // "DNLOAD 0 leave", "CLRSTATUS", "ABORT", "RESET"; a failed request ends in " !" and its error
     // ("ABORT !NoDevice").
     [[nodiscard]] std::string Describe() const;
 };

@@ -102,6 +102,7 @@ public:
     }
     ZT::UsbError GetLastError() const override { return ZT::UsbError::None; }
     std::uint16_t GetLastTransferredLength() const override { return 3; }
+    bool Reset() override { return true; }
     void Close() override {}
 
     ZT::ZTRESULT ListDevices(std::vector<ZT::UsbDeviceInfo>& devices) override

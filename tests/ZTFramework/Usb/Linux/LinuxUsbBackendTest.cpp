@@ -566,6 +566,22 @@ TEST_F(LinuxUsbBackendTest, StockDfuUtilListsDownloadsToAndUploadsFromTheEmulate
     EXPECT_TRUE(uploaded == data) << upload; // the short last block too
 }
 
+// A port reset goes to the kernel as USBDEVFS_RESET; the device then re-enumerates, so the
+// connection is closed whatever the reset gave: the next request must say NotOpen, not reach
+// a handle of a device that is no longer there.
+TEST_F(LinuxUsbBackendTest, AResetClosesTheConnection)
+{
+    OpenBootloader();
+    CDebugCapture capture;
+    EXPECT_TRUE(mConnection->Reset()) << ZT::UsbErrorName(mConnection->GetLastError());
+    EXPECT_NE(capture.Text().find("USB: reset of " + mPath), std::string::npos) << capture.Text();
+    DfuHost host(mConnection, ZT::GetClock());
+    EXPECT_FALSE(host.GetStatus());
+    EXPECT_STREQ(ZT::UsbErrorName(mConnection->GetLastError()), "NotOpen");
+    EXPECT_FALSE(mConnection->Reset());
+    EXPECT_STREQ(ZT::UsbErrorName(mConnection->GetLastError()), "NotOpen");
+}
+
 // The bootloader's serial comes from sysfs without opening the device; other devices are listed
 // without one, so a plain listing never waits on them.
 TEST_F(LinuxUsbBackendTest, ListsTheSerialNumberOfABootloaderOnly)
