@@ -4,6 +4,7 @@
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateCompletedNotificationData.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateHistory.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
 #include "FirmwareUpdater/Panel/Engine/WaitForDeviceToReturn.h"
 #include "ZTFramework/Debug/DebugLine.h"
@@ -146,6 +147,9 @@ bool LUpdateSequence::Start(std::optional<std::uint64_t> deadlineMs)
     if (mStep != Step::Idle || mEngine->GetFirmwareFileState() != FirmwareFileState::FileFoundVersionKnown)
         return false;
     const DeviceState state = mEngine->GetDeviceState();
+    ZT::WString before;
+    (void)mEngine->GetSelectedDeviceVersionText(before); // "N/A" in update mode
+    mVersionBefore[TargetIndex()] = before.ToUTF8();
     if (state == DeviceState::DeviceNotInUpdateMode) {
         if (const std::string why = WhyNotContinue(true); !why.empty()) {
             NotStarted(why);
@@ -524,6 +528,7 @@ std::string LUpdateSequence::DescribeFailure() const
 void LUpdateSequence::Record(Outcome result, std::string detail)
 {
     mReports[TargetIndex()] = DeviceReport{result, std::move(detail), {}};
+    WriteHistory(*mReports[TargetIndex()]);
 }
 
 void LUpdateSequence::RecordFailure(CUpdateFailure failure, const std::string& fallback)
@@ -538,6 +543,21 @@ void LUpdateSequence::RecordFailure(CUpdateFailure failure, const std::string& f
     }
     std::string detail = failure.IsFailure() ? failure.Format() : fallback;
     mReports[TargetIndex()] = DeviceReport{Outcome::Failed, std::move(detail), std::move(failure)};
+    WriteHistory(*mReports[TargetIndex()]);
+}
+
+void LUpdateSequence::WriteHistory(const DeviceReport& report) const
+{
+    if (report.Result != Outcome::Updated && report.Result != Outcome::Failed)
+        return;
+    CUpdateHistory::Entry entry;
+    entry.Device = TargetName();
+    entry.BootloaderSerial = report.Failure.BootloaderSerial;
+    entry.VersionBefore = mVersionBefore[TargetIndex()];
+    entry.VersionAfter = report.Result == Outcome::Updated ? report.Detail : std::string();
+    entry.Result = report.Result == Outcome::Updated ? "updated" : "failed";
+    entry.Failure = report.Result == Outcome::Failed ? report.Detail : std::string();
+    (void)CUpdateHistory::Record(entry); // a history that cannot be written says so on the debug output
 }
 
 std::string LUpdateSequence::TargetName()

@@ -174,6 +174,8 @@ private:
     void Record(Outcome result, std::string detail);
     // Records the device as failed: the failure's line when it has one, else fallback.
     void RecordFailure(CUpdateFailure failure, const std::string& fallback);
+    // Appends an attempt's end (Updated or Failed) to the update history.
+    void WriteHistory(const DeviceReport& report) const;
     void NotStarted(const std::string& why);
     [[nodiscard]] std::string WhyNotContinue(bool modeSwitchFirst) const;
     [[nodiscard]] std::string DescribeFailure() const;
@@ -192,6 +194,7 @@ private:
     std::optional<std::uint64_t> mDeadlineMs;
     std::array<std::optional<DeviceReport>, 2> mReports; // controller, wheel display: once decided
     std::array<bool, 2> mSwitching{};                    // a switch into update mode began for it
+    std::array<std::string, 2> mVersionBefore;           // what it reported when its attempt began
     std::atomic<int> mEndSignal{0};
 };
 

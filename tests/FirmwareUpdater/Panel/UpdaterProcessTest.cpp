@@ -7,6 +7,7 @@
 #include "FirmwareUpdater/Panel/Application.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateHistory.h"
 #include "Simulator/SimulatorStateFile.h"
 #include "ZTFramework/Application/SingleInstance.h"
 
@@ -408,6 +409,46 @@ TEST(SecondCopy, StartsNormallyWhileTheFirstRunsWithoutAWindow)
     EXPECT_EQ(second.ExitCode, 5) << Describe(second);
 }
 
+// ---- The update history ----------------------------------------------------------------------
+
+// The history's whole lines in the sandbox's state folder.
+std::vector<std::string> HistoryLines(const Sandbox& sandbox)
+{
+    return CUpdateHistory::ReadLines(
+        (sandbox.Folder() / "state" / "Halvard" / "XR4000 NOVA Firmware Updater" / CUpdateHistory::kFileName).string());
+}
+
+// SIGKILL in the middle of the wheel display's download: the controller's line, written before,
+// is still there and whole, and the next run's attempt is added after it.
+TEST(UpdateHistory, AKillDuringARunLeavesAReadableHistoryThatTheNextRunExtends)
+{
+    Sandbox sandbox;
+    const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + (sandbox.Folder() / "devices.state").string() +
+                                ",time-factor=0.25";
+    bool killed = false;
+    const auto watcher = [&](int processId, const std::string& standardError) {
+        if (!killed && Contains(standardError, "Wheel display: writing firmware")) {
+            ::kill(processId, SIGKILL);
+            killed = true;
+        }
+    };
+    const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SILENT", "-DEBUG_CONSOLE", devices},
+                                          std::chrono::seconds(60), watcher);
+    ASSERT_TRUE(killed) << "the wheel display's download was never seen\n" << Describe(run);
+    std::vector<std::string> lines = HistoryLines(sandbox);
+    ASSERT_EQ(lines.size(), 1u) << Describe(run);
+    EXPECT_NE(lines[0].find("\tController\t"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("\t00.30\t00.31\tupdated\t-"), std::string::npos) << lines[0];
+
+    // The wheel display waits in its bootloader, erased: the next run finishes it.
+    const Result again = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SILENT", "-DEBUG_CONSOLE", devices});
+    EXPECT_EQ(again.ExitCode, 0) << Describe(again);
+    lines = HistoryLines(sandbox);
+    ASSERT_EQ(lines.size(), 2u) << Describe(again);
+    EXPECT_NE(lines[1].find("\tWheel display\t"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\t00.50\tupdated\t-"), std::string::npos) << lines[1];
+}
+
 // ---- Debug output over UDP ------------------------------------------------------------------------
 
 // A UDP port on the loopback that collects what a run sends to it, one datagram a line.
@@ -494,6 +535,14 @@ TEST(DebugConsolePort, ASilentRunsLastLinesNameTheStalledBlock)
                                    "dfuERROR/errSTALLEDPKT)\n"))
         << "no line names the stalled block in:\n" << received;
     EXPECT_TRUE(Contains(received, "Controller: already current (00.31)\n")) << received;
+    // The attempt is in the history too, with the bootloader it failed on.
+    const std::vector<std::string> history = HistoryLines(sandbox);
+    ASSERT_EQ(history.size(), 1u) << "one attempt, one line";
+    EXPECT_NE(history[0].find("\tWheel display\t"), std::string::npos) << history[0];
+    EXPECT_NE(history[0].find("\t00.49\t-\tfailed\twriting block 6 (0x0800B000): data request: Pipe, "
+                              "dfuERROR/errSTALLEDPKT"),
+              std::string::npos)
+        << history[0];
 }
 
 // ---- Texts and skin ---------------------------------------------------------------------------------
