@@ -518,7 +518,7 @@ TEST_F(MainControlTest, TryAgainAfterAPulledDeviceBringsItToTheNewFirmware)
     EXPECT_EQ(controller->GetMode(), SimulatedDeviceMode::Application);
 }
 
-// The failure text is the design's, word for word; one line under it says where the update broke.
+// The failure text is the string table's, word for word; one line under it says where the update broke.
 // A new attempt takes that line away.
 TEST_F(MainControlTest, AStalledBlockShowsItsBlockAddressAndStatusUnderTheFailureText)
 {
@@ -532,10 +532,10 @@ TEST_F(MainControlTest, AStalledBlockShowsItsBlockAddressAndStatusUnderTheFailur
     RunUntilSettled();
     ASSERT_EQ(Engine().GetUpdateRunState(false), UpdateRunState::Failed) << "shown: " << ShownText();
     ASSERT_TRUE(Child(Names::kLabelDeviceCannotUpdateError)->GetVisibleFlag()) << "shown: " << ShownText();
-    const std::string designText =
+    const std::string tableText =
         TableText(Names::kLabelDeviceCannotUpdateError, Texts::kLabelDeviceDeviceAccessFailure);
     EXPECT_EQ(TextOf(Names::kLabelDeviceCannotUpdateError),
-              designText + "\nwriting block 6 (0x0800B000): data request: Pipe, dfuERROR/errSTALLEDPKT");
+              tableText + "\nwriting block 6 (0x0800B000): data request: Pipe, dfuERROR/errSTALLEDPKT");
 
     controller->SetFaults({});
     Click(Names::kButtonReinitialize);
