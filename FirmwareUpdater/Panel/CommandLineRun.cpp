@@ -25,9 +25,6 @@ namespace {
 // result; S_FALSE says the notification was seen and nothing more is asked of anyone.
 constexpr ZTRESULT kHandled = ZT::S_FALSE;
 
-// The prefix of the engine's own debug lines; the last one before a failure says where it failed.
-constexpr std::string_view kEngineLinePrefix = "Engine: ";
-
 std::string TargetName()
 {
     return LUpdateSequence::TargetName();
@@ -65,8 +62,6 @@ void LCommandLineRun::Attach()
     mSequence->Attach();
     (void)mSequence->SetHost(this);
     LDualUpdater::SetHost(this);
-    if (mPrinter)
-        mPrinter->SetLineObserver([this](std::string_view line) { NoteLine(line); });
     mAttached = true;
 }
 
@@ -75,8 +70,6 @@ void LCommandLineRun::Detach()
     if (!mAttached)
         return;
     mAttached = false;
-    if (mPrinter)
-        mPrinter->SetLineObserver({});
     LDualUpdater::SetHost(nullptr);
     (void)mSequence->SetHost(nullptr);
     (void)ReleaseInternalReferences(); // drops the registrations, and with them the center's references
@@ -158,10 +151,6 @@ void LCommandLineRun::Tell(const std::string& line)
 
 void LCommandLineRun::OnStep(Step step)
 {
-    if (step == Step::Downloading) {
-        std::lock_guard lock(mEngineLineMutex);
-        mLastEngineLine.clear();
-    }
     if (step == Step::Idle || step == Step::WaitingForReturn)
         mShownState = mEngine->GetDeviceState();
 }
@@ -169,24 +158,6 @@ void LCommandLineRun::OnStep(Step step)
 void LCommandLineRun::SetTimer(std::uint32_t ms)
 {
     mTimerDueMs = ZT::GetClock().NowMs() + ms;
-}
-
-std::string LCommandLineRun::DescribeFailureContext()
-{
-    std::lock_guard lock(mEngineLineMutex);
-    return mLastEngineLine;
-}
-
-void LCommandLineRun::NoteLine(std::string_view line)
-{
-    if (line.substr(0, kEngineLinePrefix.size()) != kEngineLinePrefix)
-        return;
-    std::lock_guard lock(mEngineLineMutex);
-    // The line that says where a download broke stays: what follows it (what the device is left
-    // in) is already on the screen and would hide the block or sector.
-    if (mLastEngineLine.find(" failed while ") != std::string::npos)
-        return;
-    mLastEngineLine = std::string(line.substr(kEngineLinePrefix.size()));
 }
 
 // ---- The dual updater's host ---------------------------------------------------------------------

@@ -16,9 +16,8 @@
 // updater's host and the sequence's, Detach undoes all three (releasing the last reference does
 // too).
 //
-// Threads: the user-interface thread calls everything but Tell (also the signal thread) and the
-// printer's line observer (whichever thread writes a debug line); the notifications it handles
-// arrive on that thread, from ProcessAllQueues. mEngineLineMutex guards mLastEngineLine.
+// Threads: the user-interface thread calls everything but Tell (also the signal thread); the
+// notifications it handles arrive on that thread, from ProcessAllQueues.
 
 #include "FirmwareUpdater/Panel/Engine/DualUpdaterHost.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateEngineInterface.h"
@@ -79,8 +78,6 @@ public:
     void Tell(const std::string& line) override;
     void OnStep(Step step) override;
     void SetTimer(std::uint32_t ms) override;
-    // The engine's last debug line since the download began, when the printer saw one.
-    [[nodiscard]] std::string DescribeFailureContext() override;
 
     // Delivers what is queued in every center now; the run's notifications are handled inside.
     static void DeliverNotifications();
@@ -94,9 +91,6 @@ private:
     ZT::ZTRESULT OnCompleted(ZT::LNotificationDistributor* source, const ZT::RCPtr<ZT::LNotification>& notification);
 
     void ShowState(LUpdateEngineInterface::DeviceState state);
-    // The printer's line observer: keeps the last "Engine: " line, or the first that says where a
-    // download failed.
-    void NoteLine(std::string_view line);
 
     const ZT::RCPtr<LUpdateEngineInterface> mEngine;
     const ZT::RCPtr<LUpdateSequence> mSequence;
@@ -106,6 +100,4 @@ private:
     std::optional<LUpdateEngineInterface::DeviceState> mShownState;
     std::optional<std::uint64_t> mTimerDueMs; // the sequence's timer, on ZT::GetClock()
     int mLoggedProgressStep = -1;             // without a printer: the last 10 % step logged
-    mutable std::mutex mEngineLineMutex;
-    std::string mLastEngineLine; // guarded by mEngineLineMutex
 };

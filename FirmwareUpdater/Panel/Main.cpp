@@ -25,6 +25,7 @@
 #include "FirmwareUpdater/Panel/HelpText.h"
 #include "FirmwareUpdater/Panel/QueryStatusJson.h"
 #include "FirmwareUpdater/Panel/Engine/BootloaderRoleRecord.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateHistory.h"
 #include "FirmwareUpdater/Panel/Engine/CommandLineOption.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
@@ -367,6 +368,7 @@ int RunUpdater(const std::string& commandLine)
                                           ZT::WString(ZT_COMPANY_NAME), ZT::WString(ZT_PRODUCT_NAME));
     // Which bootloader is which device, kept for a later run that finds both in update mode.
     CBootloaderRoleRecord::SetFolder(folders.GetStateFolder().ToUTF8());
+    CUpdateHistory::SetFolder(folders.GetStateFolder().ToUTF8());
     // Query mode and -SILENT show no window: they load neither the skin nor, unless a text is
     // shown, the string tables. A run with a window loads both once the processor has left the
     // run to the window, or at once for a person on the debug console (a skin author trying a

@@ -50,14 +50,6 @@ void CProgressPrinter::WriteLine(std::string_view text)
     mSink(line);
     if (redraw)
         mSink(mProgressText);
-    if (mLineObserver)
-        mLineObserver(text);
-}
-
-void CProgressPrinter::SetLineObserver(LineObserver observer)
-{
-    std::lock_guard lock(mMutex);
-    mLineObserver = std::move(observer);
 }
 
 void CProgressPrinter::Progress(std::string_view device, double fraction)

@@ -23,8 +23,6 @@ class CProgressPrinter {
 public:
     enum class Style { Terminal, Lines };
     using Sink = std::function<void(std::string_view bytes)>;
-    // Sees every line given to WriteLine (without its line end), after it was written.
-    using LineObserver = std::function<void(std::string_view line)>;
 
     static constexpr int kBarWidth = 30;
 
@@ -41,10 +39,6 @@ public:
     // Ends an open progress line (after a download has ended); nothing otherwise.
     void EndProgress();
 
-    // Replaces the observer (an empty one removes it). Once this returns, the old one is not
-    // running and is not called again.
-    void SetLineObserver(LineObserver observer);
-
     // "[###############...............]  50%" for a fraction; the bar has kBarWidth places.
     [[nodiscard]] static std::string FormatBar(double fraction);
 
@@ -56,7 +50,6 @@ private:
     const Sink mSink;
     std::mutex mMutex;
     // Everything below is guarded by mMutex.
-    LineObserver mLineObserver;
     bool mProgressOpen = false;  // Terminal: the cursor stands at the end of the progress line
     std::string mProgressText;   // the progress line as last drawn, without "\r"
     std::string mDevice;         // of the download in progress

@@ -152,6 +152,17 @@ std::vector<Shot> Shots()
              take();
              return error;
          }},
+        // The line under the failure text names the block, its address and the bootloader's status.
+        {"failed-stalled-block", 0x0409,
+         [](CScene& scene, const auto& take) {
+             SimulatedDeviceFaults faults;
+             faults.stallAfterBlocks = 5;
+             scene.AddController(0x0030)->SetFaults(faults);
+             scene.AddDisplay(0x0050);
+             std::string error = OpenClickAndSettle(scene);
+             take();
+             return error;
+         }},
         {"failed-file-access", 0x0409,
          [](CScene& scene, const auto& take) {
              AddOlderPair(scene);

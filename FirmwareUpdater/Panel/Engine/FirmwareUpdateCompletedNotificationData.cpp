@@ -7,14 +7,15 @@ namespace ZT {
 WString LFirmwareUpdateCompletedNotificationData::ToString() const
 {
     WString text;
-    (void)text.Format(L"%ls %s", LUpdateEngineInterface::kNidFirmwareUpdateCompleted,
-                      mSucceeded ? "succeeded" : "failed");
+    const std::string where = mFailure.Format();
+    (void)text.Format(L"%ls %s%s%s", LUpdateEngineInterface::kNidFirmwareUpdateCompleted,
+                      mSucceeded ? "succeeded" : "failed", where.empty() ? "" : ": ", where.c_str());
     return text;
 }
 
 LRefCountedObject* LFirmwareUpdateCompletedNotificationData::CreateCopy() const
 {
-    return new LFirmwareUpdateCompletedNotificationData(mSucceeded);
+    return new LFirmwareUpdateCompletedNotificationData(mSucceeded, mFailure);
 }
 
 } // namespace ZT

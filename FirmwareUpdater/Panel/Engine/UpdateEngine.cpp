@@ -325,6 +325,7 @@ void LUpdateEngine::SetSelectedDeviceErrorReason(DeviceErrorReason reason)
 
 ZTRESULT LUpdateEngine::EnterUpdateMode()
 {
+    SetLastFailure({}); // also when called on this thread, not as the worker's task
     const DeviceState state = GetDeviceState();
     if (state == DeviceState::DeviceInUpdateMode)
         return S_FALSE;
@@ -345,7 +346,7 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
     std::vector<ZT::UsbDeviceInfo> before;
     if (ZT::Failed(ZT::GetUsbBackend()->ListDevices(before))) {
         ZT::DebugLine("Update mode: the USB devices cannot be listed; no message sent.");
-        return EndModeSwitchFailed(record, E_FAIL);
+        return EndModeSwitchFailed(record, E_FAIL, "the USB devices cannot be listed");
     }
     const std::string normalPath = record.NormalModePath.ToUTF8();
     bool devicePresent = false;
@@ -360,7 +361,7 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
     if (!devicePresent) {
         ZT::CDebugLine() << "Update mode: the device is no longer at " << (normalPath.empty() ? "(no path)" : normalPath)
                          << "; no message sent. Scan again.";
-        return EndModeSwitchFailed(record, E_FAIL);
+        return EndModeSwitchFailed(record, E_FAIL, "the device is no longer where it was found");
     }
     // Only a bootloader found after this message is this device's.
     record.UpdateModePath = ZT::WString();
@@ -377,7 +378,8 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
     if (ZT::Failed(sent)) {
         if (IsCancelRequested())
             return EndModeSwitchCancelled();
-        return EndModeSwitchFailed(record, sent);
+        return EndModeSwitchFailed(record, sent,
+                                   std::string("the update-mode message was not sent (") + ZT::ResultToText(sent) + ")");
     }
 
     // The device leaves the bus and its bootloader enumerates a moment later.
@@ -402,7 +404,7 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
     if (IsCancelRequested())
         return EndModeSwitchCancelled();
     ZT::CDebugLine() << "Update mode: not switched: " << why << "; nothing is written.";
-    return EndModeSwitchFailed(record, E_FAIL);
+    return EndModeSwitchFailed(record, E_FAIL, why);
 }
 
 ZTRESULT LUpdateEngine::EndModeSwitchCancelled()
@@ -412,8 +414,14 @@ ZTRESULT LUpdateEngine::EndModeSwitchCancelled()
     return E_ABORT;
 }
 
-ZTRESULT LUpdateEngine::EndModeSwitchFailed(DeviceDefinitionEx& record, ZTRESULT result)
+ZTRESULT LUpdateEngine::EndModeSwitchFailed(DeviceDefinitionEx& record, ZTRESULT result, const std::string& why)
 {
+    CUpdateFailure failure;
+    failure.At(CUpdateFailure::Phase::Switch);
+    failure.Detail = why;
+    failure.VendorId = static_cast<std::uint16_t>(record.VendorId);
+    failure.ProductId = static_cast<std::uint16_t>(record.ProductId);
+    SetLastFailure(std::move(failure));
     record.ErrorReason = DeviceErrorReason::DeviceAccessFailure;
     (void)StoreSelectedFoundDevice(record);
     SetDeviceState(DeviceState::DeviceCannotBeUpdated);

@@ -213,7 +213,11 @@ private:
                                                            std::string& why);
     // The ends of a mode switch that found no bootloader.
     [[nodiscard]] ZT::ZTRESULT EndModeSwitchCancelled();
-    [[nodiscard]] ZT::ZTRESULT EndModeSwitchFailed(DeviceDefinitionEx& record, ZT::ZTRESULT result);
+    // why: what the failure record (GetLastFailure) says went wrong.
+    [[nodiscard]] ZT::ZTRESULT EndModeSwitchFailed(DeviceDefinitionEx& record, ZT::ZTRESULT result,
+                                                   const std::string& why);
+    // The failure record of a firmware file refused or unreadable: why, and the selected device.
+    void RecordFileFailure(const std::string& why);
 
     mutable std::mutex mFoundDevicesMutex;
     FoundDevices mFoundDevices; // guarded by mFoundDevicesMutex

@@ -30,8 +30,10 @@
 // apart; for a DfuSe command and for an operation the bootloader was still busy with at the
 // start, the wait the device asks for in its reply (at most 5 s each, 10 s in all). Every wait
 // goes through ZT::GetClock(). Any failed request, failed block read, unexpected DFU state or, after
-// a command or block, a status other than OK ends the run with the reason DeviceAccessFailure, and
-// one line on the debug output says where it broke.
+// a command or block, a status other than OK ends the run with the reason DeviceAccessFailure; the
+// engine's failure record (CUpdateFailure, carried by the completion) says where it broke, as does
+// one line on the debug output. A request the bootloader stalls is followed by one status request,
+// which only reads why.
 
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 
@@ -100,6 +102,8 @@ struct DownloadRun {
     bool EraseRequested = false;
     // How long the last status request took to be answered, in milliseconds.
     std::uint64_t LastStatusMs = 0;
+    // Where the run stands (each step sets it as it begins) and, once something failed, why.
+    CUpdateFailure Failure;
 };
 
 enum class PhaseEnd {
@@ -147,19 +151,33 @@ std::string DescribeStatus(const StatusReply& status)
 // erasing the sector at 0x08010000: second status request: Pipe", and gives false for the caller
 // to return. NotOpen names a request attempted on a closed connection; every other reason is the
 // device's or the bus's.
-bool FailedRequest(const DownloadRun& run, const std::string& step, const char* request)
+bool FailedRequest(DownloadRun& run, const std::string& step, const char* request)
 {
+    const ZT::UsbError error = run.Usb.GetLastError();
     ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step << ": " << request
-                     << ": " << ZT::UsbErrorName(run.Usb.GetLastError());
+                     << ": " << ZT::UsbErrorName(error);
+    run.Failure.Detail += (run.Failure.Detail.empty() ? "" : ": ") + std::string(request);
+    run.Failure.Usb = error;
+    // A stall puts the bootloader into dfuERROR with the reason in its status: one status request
+    // reads it. Nothing is asked of a device that did not answer.
+    StatusReply status;
+    if (error == ZT::UsbError::Pipe && run.Usb.GetStatus(status) == ZT::UsbError::None) {
+        run.Failure.State = status.State;
+        run.Failure.Status = status.Status;
+    }
     return false;
 }
 
 // "...: status request: dfuERROR (errUNKNOWN) where dfuIDLE was expected".
-bool UnexpectedState(const DownloadRun& run, const std::string& step, const std::string& request,
+bool UnexpectedState(DownloadRun& run, const std::string& step, const std::string& request,
                      const StatusReply& status, DfuState expected)
 {
     ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step << ": " << request << ": "
                      << DescribeStatus(status) << " where " << ZT::ToString(expected) << " was expected";
+    run.Failure.Detail +=
+        (run.Failure.Detail.empty() ? "" : ": ") + request + " (" + ZT::ToString(expected) + " expected)";
+    run.Failure.State = status.State;
+    run.Failure.Status = status.Status;
     return false;
 }
 
@@ -232,6 +250,7 @@ enum class IdleCheck {
 IdleCheck BringBootloaderToIdle(DownloadRun& run)
 {
     const std::string step = "bringing the bootloader to dfuIDLE";
+    run.Failure.At(CUpdateFailure::Phase::IdleCheck);
     StatusReply status;
     if (!RequestStatus(run, step, "status request", status) || !PollWhileBusy(run, step, status))
         return IdleCheck::Failed;
@@ -277,6 +296,7 @@ bool SendCommand(DownloadRun& run, const std::string& step, ZT::ZTRESULT built, 
     if (ZT::Failed(built)) {
         ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step
                          << ": the firmware file gave no command (" << ZT::ResultToText(built) << ")";
+        run.Failure.Detail = std::string("the firmware file gave no command (") + ZT::ResultToText(built) + ")";
         return false;
     }
     if (run.Usb.Download(run.Buffer.data(), length, kCommandBlockNumber) != ZT::UsbError::None)
@@ -298,9 +318,10 @@ bool WaitForCommandDone(DownloadRun& run, const std::string& step)
     return true;
 }
 
-bool EraseSector(DownloadRun& run, std::uint32_t address)
+bool EraseSector(DownloadRun& run, std::uint32_t sector, std::uint32_t address)
 {
     const std::string step = "erasing the sector at " + Hex32(address);
+    run.Failure.At(CUpdateFailure::Phase::Erase, CUpdateFailure::Unit::Sector, sector, address);
     std::uint16_t length = static_cast<std::uint16_t>(run.Buffer.size());
     const ZT::ZTRESULT built = run.File.GetEraseCommand(address, run.Buffer.data(), length);
     run.EraseRequested = run.EraseRequested || ZT::Succeeded(built);
@@ -328,7 +349,7 @@ PhaseEnd EraseSectors(DownloadRun& run)
             continue;
         if (address >= elementEnd)
             return PhaseEnd::Completed;
-        if (!EraseSector(run, address))
+        if (!EraseSector(run, i, address))
             return PhaseEnd::DeviceFailed;
     }
     return PhaseEnd::Completed;
@@ -339,6 +360,9 @@ PhaseEnd EraseSectors(DownloadRun& run)
 bool SetAddressForBlock(DownloadRun& run, std::uint16_t blockIndex)
 {
     const std::string step = "setting the address of block " + std::to_string(blockIndex);
+    run.Failure.At(CUpdateFailure::Phase::Write, CUpdateFailure::Unit::Block, blockIndex,
+                   static_cast<std::uint32_t>(run.File.GetElementAddress() + std::uint64_t{blockIndex} * kBlockSize));
+    run.Failure.Detail = "set-address command";
     std::uint16_t length = static_cast<std::uint16_t>(run.Buffer.size());
     const ZT::ZTRESULT built = run.File.GetSetAddressCommand(blockIndex, run.Buffer.data(), length);
     if (!SendCommand(run, step, built, length))
@@ -353,6 +377,7 @@ bool PointAtElementStart(DownloadRun& run)
 {
     const std::uint32_t start = run.File.GetElementAddress();
     const std::string step = "setting the address pointer to the element's start " + Hex32(start) + " before leaving";
+    run.Failure.At(CUpdateFailure::Phase::Leave, CUpdateFailure::Unit::None, 0, start);
     run.Buffer[0] = ZT::kDfuSeCommandSetAddress;
     for (int i = 0; i < 4; ++i)
         run.Buffer[1 + i] = static_cast<std::uint8_t>(start >> (8 * i));
@@ -391,10 +416,13 @@ bool WriteBlock(DownloadRun& run, std::uint16_t blockIndex, std::uint16_t blockN
 {
     const std::string step = "writing block " + std::to_string(blockIndex) + " as block number " +
                              std::to_string(blockNumber);
+    run.Failure.At(CUpdateFailure::Phase::Write, CUpdateFailure::Unit::Block, blockIndex,
+                   static_cast<std::uint32_t>(run.File.GetElementAddress() + std::uint64_t{blockIndex} * kBlockSize));
     std::uint16_t length = static_cast<std::uint16_t>(run.Buffer.size());
     if (ZT::Failed(run.File.ReadBlock(blockIndex, run.Buffer.data(), length))) {
         ZT::CDebugLine() << "Engine: download to " << run.Device << " failed while " << step
                          << ": the firmware file ended early";
+        run.Failure.Detail = "the firmware file ended early";
         return false;
     }
     if (run.Usb.Download(run.Buffer.data(), length, blockNumber) != ZT::UsbError::None)
@@ -473,6 +501,7 @@ ZT::ZTRESULT LUpdateEngine::CheckFirmwareFileBeforeTouchingDevice(const EraseLis
         return ZT::S_OK;
     ZT::CDebugLine() << "Engine: the firmware file " << path.View() << " is refused before any device is touched: "
                      << check.reason << " (" << ::ToString(check.verdict) << ")";
+    RecordFileFailure(check.reason + " (" + ::ToString(check.verdict) + ")");
     SetUpdateRunState(UpdateRunState::Failed);
     SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);
     SetDeviceState(DeviceState::DeviceCannotBeUpdated);
@@ -518,6 +547,21 @@ LUpdateEngine::ManifestEnd LUpdateEngine::ResetManifestingDevice(DeviceDefinitio
     return ManifestEnd::InApplication;
 }
 
+void LUpdateEngine::RecordFileFailure(const std::string& why)
+{
+    CUpdateFailure failure;
+    failure.At(CUpdateFailure::Phase::File);
+    failure.Detail = why;
+    DeviceDefinitionEx record;
+    if (GetSelectedFoundDevice(record)) {
+        failure.VendorId = static_cast<std::uint16_t>(record.InUpdateMode ? record.BootloaderVendorId : record.VendorId);
+        failure.ProductId =
+            static_cast<std::uint16_t>(record.InUpdateMode ? record.BootloaderProductId : record.ProductId);
+        failure.BootloaderSerial = record.UpdateModeSerialNumber;
+    }
+    SetLastFailure(std::move(failure));
+}
+
 ZT::ZTRESULT LUpdateEngine::PerformUpdate()
 {
     const FirmwareFileState fileState = GetFirmwareFileState();
@@ -552,6 +596,7 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
     if (!read) {
         ZT::CDebugLine() << "Engine: the firmware file " << path.View()
                          << " is refused before any device is touched: it cannot be read whole (CannotBeRead)";
+        RecordFileFailure("it cannot be read whole (CannotBeRead)");
         SetUpdateRunState(UpdateRunState::Failed);
         SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);
         SetDeviceState(DeviceState::DeviceCannotBeUpdated);
@@ -564,6 +609,7 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
     const ZT::RCPtr<LDfuSeFirmwareFile> file = LDfuSeFirmwareFile::Create();
     if (ZT::Failed(file->OpenBytes(std::move(bytes), kBlockSize))) {
         ZT::CDebugLine() << "Engine: the firmware file " << path.View() << " cannot be used";
+        RecordFileFailure("it cannot be used");
         SetUpdateRunState(UpdateRunState::Failed);
         SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);
         SetDeviceState(DeviceState::DeviceCannotBeUpdated);
@@ -588,7 +634,10 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
                         PostUpdateProgress(0, fraction, true, ProgressData::kSecondsRemainingUnknown, false, ZT::WString());
                     },
                     sectors,
-                    DescribeDevice(record)};
+                    DescribeDevice(record),
+                    false,
+                    0,
+                    {}};
 
     IdleCheck idle = BringBootloaderToIdle(run);
     if (idle == IdleCheck::Manifesting) {
@@ -622,6 +671,10 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
         // No leave request: the device stays in its bootloader, where a new update can start.
         if (run.EraseRequested)
             ReportDeviceStaysInUpdateMode(run, "failed");
+        run.Failure.VendorId = static_cast<std::uint16_t>(record.BootloaderVendorId);
+        run.Failure.ProductId = static_cast<std::uint16_t>(record.BootloaderProductId);
+        run.Failure.BootloaderSerial = record.UpdateModeSerialNumber;
+        SetLastFailure(run.Failure);
         SetUpdateRunState(UpdateRunState::Failed);
         SetSelectedDeviceErrorReason(DeviceErrorReason::DeviceAccessFailure);
         SetDeviceState(DeviceState::DeviceCannotBeUpdated);

@@ -36,6 +36,7 @@
 // the notifications).
 
 #include "FirmwareUpdater/Panel/Engine/EngineRecords.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateFailure.h"
 #include "ZTFramework/Errors/Result.h"
 #include "ZTFramework/ObjectBase/RCPtr.h"
 #include "ZTFramework/ObjectBase/RefCountedObject.h"
@@ -180,6 +181,9 @@ public:
     // The outcome of the last update. With reset, a finished outcome (Failed and later) reads as
     // Idle afterwards; Running is left as it is.
     [[nodiscard]] UpdateRunState GetUpdateRunState(bool reset);
+    // Where the worker's last task (a switch or a download) broke; empty (IsFailure false) after
+    // one that did not. A failed download carries the same record in its completion.
+    [[nodiscard]] CUpdateFailure GetLastFailure() const;
 
     [[nodiscard]] FirmwareFileState GetFirmwareFileState() const noexcept { return mFirmwareFileState.load(); }
     // Stores path and version. An existing file that is not a folder gives FileFoundVersionKnown
@@ -241,7 +245,10 @@ protected:
     void PostDeviceStateChange(DeviceState newState, DeviceState oldState);
     void PostFirmwareFileStateChange(FirmwareFileState newState, FirmwareFileState oldState);
     void PostFoundDeviceListChange();
+    // A failure carries the record SetLastFailure left.
     void PostUpdateCompleted(bool succeeded);
+    // The worker, where a task breaks: what GetLastFailure and the completion will tell.
+    void SetLastFailure(CUpdateFailure failure);
 
 private:
     // The worker's entry: runs the task in the LHolder<ThreadWorkerTask> parameter.
@@ -264,4 +271,6 @@ private:
     mutable std::mutex mFileMutex;
     ZT::WString mFirmwareFilePath;         // guarded by mFileMutex
     FirmwareVersion mFirmwareFileVersion; // guarded by mFileMutex
+    mutable std::mutex mFailureMutex;
+    CUpdateFailure mLastFailure; // guarded by mFailureMutex
 };

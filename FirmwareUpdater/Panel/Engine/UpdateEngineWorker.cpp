@@ -99,8 +99,20 @@ void Interface::PostFoundDeviceListChange()
 
 void Interface::PostUpdateCompleted(bool succeeded)
 {
-    PostToApplicationCenter(kNidFirmwareUpdateCompleted,
-                            ZT::MakeRC<ZT::LFirmwareUpdateCompletedNotificationData>(succeeded));
+    PostToApplicationCenter(kNidFirmwareUpdateCompleted, ZT::MakeRC<ZT::LFirmwareUpdateCompletedNotificationData>(
+                                                             succeeded, succeeded ? CUpdateFailure() : GetLastFailure()));
+}
+
+void Interface::SetLastFailure(CUpdateFailure failure)
+{
+    std::lock_guard lock(mFailureMutex);
+    mLastFailure = std::move(failure);
+}
+
+CUpdateFailure Interface::GetLastFailure() const
+{
+    std::lock_guard lock(mFailureMutex);
+    return mLastFailure;
 }
 
 ZTRESULT Interface::DoWork(const ZT::RCPtr<ZT::LRefCountedObject>& parameter)
@@ -108,6 +120,7 @@ ZTRESULT Interface::DoWork(const ZT::RCPtr<ZT::LRefCountedObject>& parameter)
     const ZT::RCPtr<ZT::LHolder<ThreadWorkerTask>> task = parameter;
     if (!task)
         return E_FAIL;
+    SetLastFailure({}); // each task tells only of its own failure
     switch (task->Get()) {
     case ThreadWorkerTask::EnterUpdateModeTask:
         return EnterUpdateMode();
@@ -127,6 +140,10 @@ ZTRESULT Interface::RunUpdateTask()
     ZT::WString path;
     (void)GetFirmwareFilePath(path); // an empty path is the download's to reject
     if (RefusesSimulationImage(path)) {
+        CUpdateFailure failure;
+        failure.At(CUpdateFailure::Phase::File);
+        failure.Detail = "an image for simulated devices";
+        SetLastFailure(std::move(failure));
         SetFirmwareFileState(FirmwareFileState::FileInvalid);
         SetUpdateRunState(UpdateRunState::Failed);
         SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);
@@ -139,6 +156,10 @@ ZTRESULT Interface::RunUpdateTask()
         // The file reader throws when the system cannot read the file. Without this the run
         // would stay Running and the device Updating, and the window could never leave them.
         ZT::CDebugLine() << "Engine: the update ended with an error: " << error.what();
+        CUpdateFailure failure;
+        failure.At(CUpdateFailure::Phase::File);
+        failure.Detail = error.what();
+        SetLastFailure(std::move(failure));
         SetUpdateRunState(UpdateRunState::Failed);
         SetSelectedDeviceErrorReason(DeviceErrorReason::FileAccessFailure);
         SetDeviceState(DeviceState::DeviceCannotBeUpdated);

@@ -4,6 +4,7 @@
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/FirmwareUpdateCompletedNotificationData.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateHistory.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateProcessor.h"
 #include "FirmwareUpdater/Panel/Engine/WaitForDeviceToReturn.h"
 #include "ZTFramework/Debug/DebugLine.h"
@@ -146,6 +147,9 @@ bool LUpdateSequence::Start(std::optional<std::uint64_t> deadlineMs)
     if (mStep != Step::Idle || mEngine->GetFirmwareFileState() != FirmwareFileState::FileFoundVersionKnown)
         return false;
     const DeviceState state = mEngine->GetDeviceState();
+    ZT::WString before;
+    (void)mEngine->GetSelectedDeviceVersionText(before); // "N/A" in update mode
+    mVersionBefore[TargetIndex()] = before.ToUTF8();
     if (state == DeviceState::DeviceNotInUpdateMode) {
         if (const std::string why = WhyNotContinue(true); !why.empty()) {
             NotStarted(why);
@@ -306,8 +310,9 @@ void LUpdateSequence::EndSwitch()
         return;
     }
     const std::string reason = ReasonText(*mEngine);
-    Tell(TargetName() + ": cannot be updated (" + reason + ").");
-    Record(Outcome::Failed, "did not enter update mode: " + reason);
+    const CUpdateFailure failure = mEngine->GetLastFailure();
+    Tell(TargetName() + ": cannot be updated (" + (failure.IsFailure() ? failure.Format() : reason) + ").");
+    RecordFailure(failure, "did not enter update mode: " + reason);
     Finish(std::nullopt);
 }
 
@@ -324,9 +329,10 @@ ZTRESULT LUpdateSequence::OnCompleted(ZT::LNotificationDistributor* /*source*/,
         ScheduleTimer(kDeviceReturnPollIntervalMs);
         return kHandled;
     }
-    const std::string why = DescribeFailure();
+    const CUpdateFailure failure = payload ? payload->GetFailure() : CUpdateFailure();
+    const std::string why = failure.IsFailure() ? failure.Format() : DescribeFailure();
     Tell(TargetName() + ": the update failed (" + why + ").");
-    Record(Outcome::Failed, why);
+    RecordFailure(failure, why);
     Finish(false);
     return kHandled;
 }
@@ -334,11 +340,13 @@ ZTRESULT LUpdateSequence::OnCompleted(ZT::LNotificationDistributor* /*source*/,
 void LUpdateSequence::EndReturnWait()
 {
     const DeviceState state = mEngine->GetDeviceState();
+    CUpdateFailure failure;
+    failure.At(CUpdateFailure::Phase::Return);
     if (state != DeviceState::DeviceNotInUpdateMode) {
-        const std::string why = "did not come back in normal mode within " + std::to_string(kDeviceReturnLimitMs / 1000) +
-                                " s (" + ::ToString(state) + ")";
-        Tell(TargetName() + ": " + why + ".");
-        Record(Outcome::Failed, "written, but it " + why);
+        const std::string within = "within " + std::to_string(kDeviceReturnLimitMs / 1000) + " s (" + ::ToString(state) + ")";
+        Tell(TargetName() + ": did not come back in normal mode " + within + ".");
+        failure.Detail = "written, but not back in normal mode " + within;
+        RecordFailure(failure, failure.Detail);
         Finish(true);
         return;
     }
@@ -357,8 +365,8 @@ void LUpdateSequence::EndReturnWait()
     } else {
         ZT::WString file;
         (void)mEngine->GetFirmwareFileVersionText(file);
-        Record(Outcome::Failed,
-               "written, but it came back with firmware " + version.ToUTF8() + " instead of " + file.ToUTF8());
+        failure.Detail = "written, but it came back with firmware " + version.ToUTF8() + " instead of " + file.ToUTF8();
+        RecordFailure(failure, failure.Detail);
     }
     Finish(true);
 }
@@ -507,27 +515,49 @@ void LUpdateSequence::Tell(const std::string& line)
         ZT::DebugLine(line);
 }
 
-std::string LUpdateSequence::DescribeFailure()
+std::string LUpdateSequence::DescribeFailure() const
 {
     std::string why = ::ToString(mEngine->GetDeviceState());
     if (mEngine->GetUpdateRunState(false) == UpdateRunState::Cancelled)
         why += ", cancelled";
     else
         why += ", " + ReasonText(*mEngine);
-    std::string context;
-    {
-        std::lock_guard lock(mHostMutex);
-        if (mHost)
-            context = mHost->DescribeFailureContext();
-    }
-    if (!context.empty())
-        why += ": " + context;
     return why;
 }
 
 void LUpdateSequence::Record(Outcome result, std::string detail)
 {
-    mReports[TargetIndex()] = DeviceReport{result, std::move(detail)};
+    mReports[TargetIndex()] = DeviceReport{result, std::move(detail), {}};
+    WriteHistory(*mReports[TargetIndex()]);
+}
+
+void LUpdateSequence::RecordFailure(CUpdateFailure failure, const std::string& fallback)
+{
+    if (failure.IsFailure()) {
+        failure.Role = TargetName();
+        if (failure.VendorId == 0 && failure.ProductId == 0) {
+            const ProductDevice& target = TargetIndex() == kControllerIndex ? kControllerDevice : kWheelDisplayDevice;
+            failure.VendorId = static_cast<std::uint16_t>(target.VendorId);
+            failure.ProductId = static_cast<std::uint16_t>(target.ProductId);
+        }
+    }
+    std::string detail = failure.IsFailure() ? failure.Format() : fallback;
+    mReports[TargetIndex()] = DeviceReport{Outcome::Failed, std::move(detail), std::move(failure)};
+    WriteHistory(*mReports[TargetIndex()]);
+}
+
+void LUpdateSequence::WriteHistory(const DeviceReport& report) const
+{
+    if (report.Result != Outcome::Updated && report.Result != Outcome::Failed)
+        return;
+    CUpdateHistory::Entry entry;
+    entry.Device = TargetName();
+    entry.BootloaderSerial = report.Failure.BootloaderSerial;
+    entry.VersionBefore = mVersionBefore[TargetIndex()];
+    entry.VersionAfter = report.Result == Outcome::Updated ? report.Detail : std::string();
+    entry.Result = report.Result == Outcome::Updated ? "updated" : "failed";
+    entry.Failure = report.Result == Outcome::Failed ? report.Detail : std::string();
+    (void)CUpdateHistory::Record(entry); // a history that cannot be written says so on the debug output
 }
 
 std::string LUpdateSequence::TargetName()
@@ -546,37 +576,37 @@ std::uint32_t LUpdateSequence::TargetIndex()
 LUpdateSequence::DeviceReport LUpdateSequence::GetDeviceReport(std::uint32_t index) const
 {
     if (index > kDisplayIndex)
-        return {Outcome::NotAttempted, "no such device"};
+        return {Outcome::NotAttempted, "no such device", {}};
     if (mReports[index])
         return *mReports[index];
 
     const ZT::RCPtr<LDualUpdater> dualUpdater = LDualUpdater::GetInstance();
     if (!dualUpdater || !dualUpdater->GetProbeResult().AnyDeviceFound)
-        return {Outcome::NotAttempted, "no device of the controller was found"};
+        return {Outcome::NotAttempted, "no device of the controller was found", {}};
     const LDualUpdater::ProbeResult& probe = dualUpdater->GetProbeResult();
     const std::uint32_t other = 1 - index;
     const bool otherFailed = mReports[other] && mReports[other]->Result == Outcome::Failed;
     const std::string afterOtherFailed = "the " + LowerFirst(kDeviceNames[other]) + "'s update did not succeed";
     // A device that failed may be gone from the bus, which makes the last probe's set incomplete.
     if (probe.BootloaderUnidentified && !otherFailed)
-        return {Outcome::NotAttempted, "a device in update mode could not be identified"};
+        return {Outcome::NotAttempted, "a device in update mode could not be identified", {}};
     if (probe.DeviceSetIncomplete)
-        return {Outcome::NotAttempted, otherFailed ? afterOtherFailed : "only part of the controller was found"};
+        return {Outcome::NotAttempted, otherFailed ? afterOtherFailed : "only part of the controller was found", {}};
     const bool needsUpdate = index == kControllerIndex ? probe.ControllerNeedsUpdate : probe.DisplayNeedsUpdate;
     const LUpdateEngineInterface::FirmwareVersion& version =
         index == kControllerIndex ? probe.ControllerVersion : probe.DisplayVersion;
     if (!needsUpdate) {
         if (version.Text.IsEmpty())
-            return {Outcome::NotAttempted, "not found"};
-        return {Outcome::AlreadyCurrent, version.Text.ToUTF8()};
+            return {Outcome::NotAttempted, "not found", {}};
+        return {Outcome::AlreadyCurrent, version.Text.ToUTF8(), {}};
     }
     if (otherFailed)
-        return {Outcome::NotAttempted, afterOtherFailed};
+        return {Outcome::NotAttempted, afterOtherFailed, {}};
     if (std::string why = WhyNothingMayStart(); !why.empty())
-        return {Outcome::NotAttempted, why};
+        return {Outcome::NotAttempted, why, {}};
     if (mSwitching[index])
-        return {Outcome::NotAttempted, "its switch into update mode did not end in update mode"};
-    return {Outcome::NotAttempted, "no update was started for it"};
+        return {Outcome::NotAttempted, "its switch into update mode did not end in update mode", {}};
+    return {Outcome::NotAttempted, "no update was started for it", {}};
 }
 
 LUpdateSequence::Summary LUpdateSequence::GetSummary() const

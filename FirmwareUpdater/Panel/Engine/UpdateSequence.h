@@ -62,8 +62,6 @@ public:
     // Calls LUpdateSequence::OnTimer on the user-interface thread once ms of ZT::GetClock()'s
     // time have passed; replaces the request before. The host's loop delivers it.
     virtual void SetTimer(std::uint32_t ms) = 0;
-    // Where the last download failed, when the host saw more than the engine's state (empty).
-    [[nodiscard]] virtual std::string DescribeFailureContext() { return {}; }
 };
 
 class LUpdateSequence : public ZT::LNotificationClient {
@@ -91,6 +89,9 @@ public:
     struct DeviceReport {
         Outcome Result = Outcome::NotAttempted;
         std::string Detail;
+        // For Failed: where it broke, as the engine (or the return wait) placed it; Detail is its
+        // line. Empty when nothing placed it.
+        CUpdateFailure Failure;
     };
     // The devices updated and those that failed.
     struct Summary {
@@ -171,9 +172,13 @@ private:
     void ScheduleTimer(std::uint32_t ms);
     void Tell(const std::string& line);
     void Record(Outcome result, std::string detail);
+    // Records the device as failed: the failure's line when it has one, else fallback.
+    void RecordFailure(CUpdateFailure failure, const std::string& fallback);
+    // Appends an attempt's end (Updated or Failed) to the update history.
+    void WriteHistory(const DeviceReport& report) const;
     void NotStarted(const std::string& why);
     [[nodiscard]] std::string WhyNotContinue(bool modeSwitchFirst) const;
-    [[nodiscard]] std::string DescribeFailure();
+    [[nodiscard]] std::string DescribeFailure() const;
 
     const ZT::RCPtr<LUpdateEngineInterface> mEngine;
     ZT::RCPtr<ZT::LNotificationHandler<LUpdateSequence>> mHandler;
@@ -189,6 +194,7 @@ private:
     std::optional<std::uint64_t> mDeadlineMs;
     std::array<std::optional<DeviceReport>, 2> mReports; // controller, wheel display: once decided
     std::array<bool, 2> mSwitching{};                    // a switch into update mode began for it
+    std::array<std::string, 2> mVersionBefore;           // what it reported when its attempt began
     std::atomic<int> mEndSignal{0};
 };
 

@@ -412,9 +412,13 @@ void LMainControl::RefreshControls(UpdateRunState runState, DeviceState deviceSt
     if (deviceVersionRead)
         (void)mLabelDeviceFirmwareVersion->SetTextFromDefault(deviceVersion);
     RefreshFileVersionText();
-    mLabelDeviceCannotUpdateError->SetText(
-        view.mCannotUpdateId ? LabelText(mLabelDeviceCannotUpdateError->GetName(), view.mCannotUpdateId)
-                             : mLabelDeviceCannotUpdateError->GetDefaultText());
+    // Under the failure text, one line of where the last update broke.
+    WString cannotUpdateText = view.mCannotUpdateId
+                                   ? LabelText(mLabelDeviceCannotUpdateError->GetName(), view.mCannotUpdateId)
+                                   : mLabelDeviceCannotUpdateError->GetDefaultText();
+    if (view.mCannotUpdateId && !mFailureLine.empty())
+        cannotUpdateText += WString((std::string("\n") + mFailureLine).c_str());
+    mLabelDeviceCannotUpdateError->SetText(cannotUpdateText);
 
     // 7, 8: which children show; absent optional ones are skipped.
     for (const MainControlView::Visibility& entry : view.mVisibility) {
@@ -523,11 +527,13 @@ void LMainControl::OnStep(Step step)
     case Step::WaitingForWorker:
         return;
     case Step::Switching:
+        mFailureLine.clear();
         // CANCEL shows beside the transition text while the worker switches the device.
         RefreshControls(UpdateRunState::Idle, DeviceState::EnteringUpdateMode, Engine().GetFirmwareFileState());
         ShowWaitCursor(ApplicationText(Texts::kWaitingForDeviceToEnterUpdateModeCursorTitle, WString()));
         return;
     case Step::Downloading:
+        mFailureLine.clear();
         RestoreCursor();
         mAwaitingDeviceReset = true;
         mProgressBar->SetValue(0.0);
@@ -541,11 +547,15 @@ void LMainControl::OnStep(Step step)
     case Step::SendingBack:
         ShowWaitCursor(WString());
         return;
-    case Step::Idle:
+    case Step::Idle: {
         mAwaitingDeviceReset = false;
+        const LUpdateSequence::DeviceReport report = mSequence->GetDeviceReport(LUpdateSequence::TargetIndex());
+        if (report.Result == LUpdateSequence::Outcome::Failed)
+            mFailureLine = report.Failure.Format();
         RestoreCursor();
         RefreshFromEngine();
         return;
+    }
     }
 }
 
@@ -692,6 +702,7 @@ ZTRESULT LMainControl::OnTryAgain(LNotificationDistributor*, const RCPtr<LNotifi
 {
     if (RefusedDuringSequenceStep("TRY AGAIN"))
         return kHandled;
+    mFailureLine.clear(); // a new attempt: the last one's failure no longer stands
     (void)mUpdateProcessor->Reinitialize();
     mDeviceState = Engine().GetDeviceState();
     mNoScanButton = !FindChildByName(WString(Names::kButtonScanForDevice));

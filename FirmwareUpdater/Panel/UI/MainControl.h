@@ -93,6 +93,8 @@ public:
     // The processor's always-update, or else the engine's IsUpdateNeeded.
     [[nodiscard]] bool IsUpdateWanted() const;
     [[nodiscard]] bool IsAwaitingDeviceReset() const noexcept { return mAwaitingDeviceReset; }
+    // The line of detail under the failure text, empty when none shows.
+    [[nodiscard]] const std::string& GetFailureLine() const noexcept { return mFailureLine; }
 
     // The file chooser the file command uses; the window's (IWindowServices::CreateFileChooser),
     // asked for at first use, unless one was set here (tests set their own).
@@ -195,6 +197,9 @@ private:
     DeviceState mDeviceState = DeviceState::NoDeviceDefined;
     bool mNoScanButton = false;
     bool mAwaitingDeviceReset = false;
+    // Where the last update broke (CUpdateFailure::Format), shown under the failure text; empty
+    // once a new attempt begins.
+    std::string mFailureLine;
     bool mHostOfDualUpdater = false;
     WString mTransitioningText;
     WString mCursorToRestore;

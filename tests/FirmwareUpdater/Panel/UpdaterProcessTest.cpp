@@ -7,6 +7,7 @@
 #include "FirmwareUpdater/Panel/Application.h"
 #include "FirmwareUpdater/Panel/Engine/DfuSeFirmwareFile.h"
 #include "FirmwareUpdater/Panel/Engine/ProductDevice.h"
+#include "FirmwareUpdater/Panel/Engine/UpdateHistory.h"
 #include "Simulator/SimulatorStateFile.h"
 #include "ZTFramework/Application/SingleInstance.h"
 
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <array>
 #include <csignal>
 #include <cstdlib>
@@ -190,8 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "00.30,00.49,controller:unplug-after-blocks=0",
                    {"-SILENT"},
                    {"Controller: the update failed",
-                    // The engine's reason, and its own line's context: where the download stopped.
-                    "Controller: failed (DeviceCannotBeUpdated, DeviceAccessFailure: download to 0483:DF11",
+                    // Where the download stopped: the block, its address and the USB error by name.
+                    "Controller: failed (writing block 1 (0x08008800): data request: NoDevice)\n",
                     "Wheel display: not attempted (the controller's update did not succeed)\n",
                     "Finished: 0 device(s) updated, 1 update(s) failed."},
                    {"Wheel display: switching"},
@@ -201,10 +203,20 @@ INSTANTIATE_TEST_SUITE_P(
                    "00.30,00.49,controller:bootloader-never-appears",
                    {"-SILENT"},
                    {"Controller: cannot be updated",
-                    "Controller: failed (did not enter update mode: DeviceAccessFailure)\n",
+                    "Controller: failed (switching to update mode: no new bootloader appeared)\n",
                     "Finished: 0 device(s) updated, 1 update(s) failed."},
                    {"Wheel display: switching"},
                    // It left for its bootloader and is found there next time.
+                   3},
+        // The summary names the block the bootloader stalled, its address and the bootloader's
+        // status, as a person needs them to report it.
+        SilentCase{"AStalledBlockIsNamedInTheSummary",
+                   "00.31,00.49,display:stall-after-blocks=5",
+                   {"-SILENT"},
+                   {"Wheel display: the update failed (writing block 6 (0x0800B000)",
+                    "Wheel display: failed (writing block 6 (0x0800B000): data request: Pipe, dfuERROR/errSTALLEDPKT)\n",
+                    "Finished: 0 device(s) updated, 1 update(s) failed."},
+                   {},
                    3}),
     [](const ::testing::TestParamInfo<SilentCase>& info) { return std::string(info.param.name); });
 
@@ -399,43 +411,140 @@ TEST(SecondCopy, StartsNormallyWhileTheFirstRunsWithoutAWindow)
     EXPECT_EQ(second.ExitCode, 5) << Describe(second);
 }
 
+// ---- The update history ----------------------------------------------------------------------
+
+// The history's whole lines in the sandbox's state folder.
+std::vector<std::string> HistoryLines(const Sandbox& sandbox)
+{
+    return CUpdateHistory::ReadLines(
+        (sandbox.Folder() / "state" / "Halvard" / "XR4000 NOVA Firmware Updater" / CUpdateHistory::kFileName).string());
+}
+
+// SIGKILL in the middle of the wheel display's download: the controller's line, written before,
+// is still there and whole, and the next run's attempt is added after it.
+TEST(UpdateHistory, AKillDuringARunLeavesAReadableHistoryThatTheNextRunExtends)
+{
+    Sandbox sandbox;
+    const std::string devices = "-SIMULATE_DEVICES=00.30,00.49,state=" + (sandbox.Folder() / "devices.state").string() +
+                                ",time-factor=0.25";
+    bool killed = false;
+    const auto watcher = [&](int processId, const std::string& standardError) {
+        if (!killed && Contains(standardError, "Wheel display: writing firmware")) {
+            ::kill(processId, SIGKILL);
+            killed = true;
+        }
+    };
+    const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SILENT", "-DEBUG_CONSOLE", devices},
+                                          std::chrono::seconds(60), watcher);
+    ASSERT_TRUE(killed) << "the wheel display's download was never seen\n" << Describe(run);
+    std::vector<std::string> lines = HistoryLines(sandbox);
+    ASSERT_EQ(lines.size(), 1u) << Describe(run);
+    EXPECT_NE(lines[0].find("\tController\t"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("\t00.30\t00.31\tupdated\t-"), std::string::npos) << lines[0];
+
+    // The wheel display waits in its bootloader, erased: the next run finishes it.
+    const Result again = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-SILENT", "-DEBUG_CONSOLE", devices});
+    EXPECT_EQ(again.ExitCode, 0) << Describe(again);
+    lines = HistoryLines(sandbox);
+    ASSERT_EQ(lines.size(), 2u) << Describe(again);
+    EXPECT_NE(lines[1].find("\tWheel display\t"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\t00.50\tupdated\t-"), std::string::npos) << lines[1];
+}
+
 // ---- Debug output over UDP ------------------------------------------------------------------------
+
+// A UDP port on the loopback that collects what a run sends to it, one datagram a line.
+class DatagramListener {
+public:
+    DatagramListener()
+    {
+        mSocket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = 0;
+        socklen_t length = sizeof(address);
+        if (mSocket >= 0 && ::bind(mSocket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+            ::getsockname(mSocket, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            mPort = ntohs(address.sin_port);
+    }
+    ~DatagramListener()
+    {
+        if (mSocket >= 0)
+            ::close(mSocket);
+    }
+    DatagramListener(const DatagramListener&) = delete;
+    DatagramListener& operator=(const DatagramListener&) = delete;
+
+    // 0 when no port could be bound.
+    [[nodiscard]] int Port() const { return mPort; }
+    // Everything received so far; call once the sender has ended.
+    [[nodiscard]] std::string Received()
+    {
+        std::string received;
+        for (;;) {
+            pollfd entry{mSocket, POLLIN, 0};
+            if (::poll(&entry, 1, 0) <= 0)
+                break; // the child has ended: everything it sent is here
+            char buffer[65536];
+            const ssize_t count = ::recv(mSocket, buffer, sizeof(buffer), 0);
+            if (count <= 0)
+                break;
+            received.append(buffer, static_cast<std::size_t>(count));
+            received += '\n';
+        }
+        return received;
+    }
+
+private:
+    int mSocket = -1;
+    int mPort = 0;
+};
 
 TEST(DebugConsolePort, SendsTheRunsLinesAsDatagrams)
 {
-    const int listener = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
-    socklen_t length = sizeof(address);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int port = ntohs(address.sin_port);
+    DatagramListener listener;
+    ASSERT_NE(listener.Port(), 0) << "no UDP port on the loopback: " << std::strerror(errno);
 
     Sandbox sandbox;
     const Result run = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS",
-                                           "-debug_console:" + std::to_string(port) + ":127.0.0.1",
+                                           "-debug_console:" + std::to_string(listener.Port()) + ":127.0.0.1",
                                            "-SIMULATE_DEVICES=00.30,00.49"});
     EXPECT_EQ(run.ExitCode, 5) << Describe(run);
     EXPECT_EQ(run.StandardError, "") << "the lines go to the port, not to the terminal";
 
-    std::string received;
-    for (;;) {
-        pollfd entry{listener, POLLIN, 0};
-        if (::poll(&entry, 1, 0) <= 0)
-            break; // the child has ended: everything it sent is here
-        char buffer[65536];
-        const ssize_t count = ::recv(listener, buffer, sizeof(buffer), 0);
-        if (count <= 0)
-            break;
-        received.append(buffer, static_cast<std::size_t>(count));
-        received += '\n';
-    }
-    ::close(listener);
+    const std::string received = listener.Received();
     EXPECT_TRUE(Contains(received, "query mode, DeviceNotInUpdateMode, update needed: yes: exit status 5")) << received;
     EXPECT_TRUE(Contains(received, "Exit status 5: an update is needed.")) << received;
+}
+
+// A silent installer run prints nothing; its debug output (the system log, or as here a port)
+// ends with one line per device, and a failed device's line says where its update broke.
+TEST(DebugConsolePort, ASilentRunsLastLinesNameTheStalledBlock)
+{
+    DatagramListener listener;
+    ASSERT_NE(listener.Port(), 0) << "no UDP port on the loopback: " << std::strerror(errno);
+
+    Sandbox sandbox;
+    const Result run = sandbox.RunUpdater(
+        {UpdaterProcess::BinaryPath(), "-SILENT", "-debug_console:" + std::to_string(listener.Port()) + ":127.0.0.1",
+         "-SIMULATE_DEVICES=00.31,00.49,display:stall-after-blocks=5" + std::string(kFast)});
+    EXPECT_EQ(run.ExitCode, 0) << "a failed silent update still exits with 0\n" << Describe(run);
+    EXPECT_EQ(run.StandardError, "") << "a silent run prints nothing";
+
+    const std::string received = listener.Received();
+    EXPECT_TRUE(Contains(received, "Wheel display: failed (writing block 6 (0x0800B000): data request: Pipe, "
+                                   "dfuERROR/errSTALLEDPKT)\n"))
+        << "no line names the stalled block in:\n" << received;
+    EXPECT_TRUE(Contains(received, "Controller: already current (00.31)\n")) << received;
+    // The attempt is in the history too, with the bootloader it failed on.
+    const std::vector<std::string> history = HistoryLines(sandbox);
+    ASSERT_EQ(history.size(), 1u) << "one attempt, one line";
+    EXPECT_NE(history[0].find("\tWheel display\t"), std::string::npos) << history[0];
+    EXPECT_NE(history[0].find("\t00.49\t-\tfailed\twriting block 6 (0x0800B000): data request: Pipe, "
+                              "dfuERROR/errSTALLEDPKT"),
+              std::string::npos)
+        << history[0];
 }
 
 // ---- Texts and skin ---------------------------------------------------------------------------------

@@ -62,7 +62,8 @@ TEST(WrongImageProcess, TheControllersImageUnderTheDisplaysNameIsNeverWritten)
                                                    "-SIMULATE_DEVICES=00.31,00.49,state=" + state + ",time-factor=0.05"});
     ASSERT_FALSE(run.TimedOut) << Describe(run);
     EXPECT_EQ(run.Signal, 0) << Describe(run);
-    EXPECT_TRUE(Contains(run.StandardError, "Wheel display: cannot be updated (FileAccessFailure).")) << Describe(run);
+    EXPECT_TRUE(Contains(run.StandardError, "Wheel display: cannot be updated (reading the firmware file: "))
+        << Describe(run);
     EXPECT_TRUE(Contains(run.StandardError, "it is the Halvard XR4000 NOVA's image, not the Halvard XR4000 NOVA WD's: "
                                             "its DFU suffix names 2C1A:8010"))
         << Describe(run);

@@ -67,14 +67,17 @@ protected:
         mUsb->Clear();
     }
     // How a failed run must end.
-    void ExpectDeviceFailure(UpdateRunState runState)
+    // Gives the line of the failure record the completion carried.
+    std::string ExpectDeviceFailure(UpdateRunState runState)
     {
         EXPECT_EQ(runState, UpdateRunState::Failed);
         EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceCannotBeUpdated);
         EXPECT_EQ(SelectedRecord().ErrorReason, DeviceErrorReason::DeviceAccessFailure);
         Deliver();
         EXPECT_EQ(mRecorder->Completions(), std::vector<bool>{false});
+        const std::vector<std::string> failures = mRecorder->CompletionFailures();
         mRecorder->mReceived.clear();
+        return failures.empty() ? std::string() : failures.front();
     }
 
     // What the user does after any failure: scan again, update again. The product image must
@@ -556,6 +559,8 @@ struct FailureCase {
     // How the next run finds the bootloader and brings it to dfuIDLE.
     std::vector<std::string> retryStart;
     const char* failure; // how the run's failure line ends: the request and the reason by name
+    // The failure record the completion carries: phase, block or sector, address, DFU status.
+    const char* record;
 };
 void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
@@ -571,7 +576,13 @@ TEST_P(DfuSeDeviceFailure, EndsTheRunAtOnceWithoutLeavingAndTheNextRunFinishesTh
     ForgetWhatCameBefore();
 
     CDebugCapture capture;
-    ExpectDeviceFailure(RunUpdate());
+    const std::string record = ExpectDeviceFailure(RunUpdate());
+    EXPECT_EQ(record, c.record) << "the completion places the failure elsewhere";
+    const CUpdateFailure failure = mEngine->GetLastFailure();
+    EXPECT_EQ(failure.Format(), c.record) << "the engine's last failure is not the completion's";
+    EXPECT_EQ(failure.VendorId, 0x0483) << "the failed device's IDs are not the bootloader's";
+    EXPECT_EQ(failure.ProductId, 0xDF11) << "the failed device's IDs are not the bootloader's";
+    EXPECT_EQ(failure.BootloaderSerial, SelectedRecord().UpdateModeSerialNumber);
     const auto requests = mUsb->GetDescriptions();
     EXPECT_EQ(Last(requests, c.lastRequests.size()), c.lastRequests);
     EXPECT_EQ(std::count(requests.begin(), requests.end(), "DNLOAD 0 leave"), 0);
@@ -602,27 +613,33 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, DfuSeDeviceFailure,
     ::testing::Values(
         FailureCase{"StallOnErase", Fault(&F::stallOnErase, true),
-                    {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000 !Pipe"}, false,
+                    // A stalled request is followed by one status request that reads why.
+                    {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000 !Pipe", "GETSTATUS 10"}, false,
                     {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
-                    "erasing the sector at 0x08008000: command request: Pipe"},
+                    "erasing the sector at 0x08008000: command request: Pipe",
+                    "erasing sector 0 (0x08008000): command request: Pipe, dfuERROR/errSTALLEDPKT"},
         FailureCase{"StallAfterThreeBlocks", Fault(&F::stallAfterBlocks, 3u),
-                    {"DNLOAD 4 2048 bytes", "GETSTATUS 4", "GETSTATUS 5", "DNLOAD 5 2048 bytes !Pipe"}, false,
+                    {"GETSTATUS 4", "GETSTATUS 5", "DNLOAD 5 2048 bytes !Pipe", "GETSTATUS 10"}, false,
                     {"GETSTATUS 10", "CLRSTATUS", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
-                    "writing block 4 as block number 5: data request: Pipe"},
+                    "writing block 4 as block number 5: data request: Pipe",
+                    "writing block 4 (0x0800A000): data request: Pipe, dfuERROR/errSTALLEDPKT"},
         // The power cycle brings the bootloader back in dfuIDLE.
         FailureCase{"NoAnswerAfterThreeBlocks", Fault(&F::noAnswerAfterBlocks, 3u),
                     {"GETSTATUS 5", "DNLOAD 5 2048 bytes !Timeout"}, true, {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
-                    "writing block 4 as block number 5: data request: Timeout"},
+                    "writing block 4 as block number 5: data request: Timeout",
+                    "writing block 4 (0x0800A000): data request: Timeout"},
         FailureCase{"UnpluggedAfterThreeBlocks", Fault(&F::unplugAfterBlocks, 3u),
                     {"GETSTATUS 5", "DNLOAD 5 2048 bytes !NoDevice"}, true, {"GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
-                    "writing block 4 as block number 5: data request: NoDevice"},
+                    "writing block 4 as block number 5: data request: NoDevice",
+                    "writing block 4 (0x0800A000): data request: NoDevice"},
         // The first status request and 20 polls all answer dfuDNBUSY. The block is done by the
         // next run, which finds dfuDNLOAD-IDLE: an ABORT, not a CLRSTATUS, brings that to dfuIDLE.
         FailureCase{"BlockBusyPastTwentyPolls",
                     Fault(&F::busyBlockStatusReplies, 21u, Fault(&F::busyBlockIndex, 2u)),
                     BusyBlockEnd(21), false, {"GETSTATUS 5", "ABORT", "GETSTATUS 2", "DNLOAD 0 erase 0x08008000"},
                     "writing block 3 as block number 4: last of 20 status polls: dfuDNBUSY (OK) where dfuDNLOAD-IDLE "
-                    "was expected"}),
+                    "was expected",
+                    "writing block 3 (0x08009800): last of 20 status polls (dfuDNLOAD-IDLE expected), dfuDNBUSY/OK"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DfuSeDownload, BlockThatBecomesIdleOnTheTwentiethPollIsWritten)

@@ -101,6 +101,12 @@ public:
     {
         return Collect<ZT::LFirmwareUpdateCompletedNotificationData>([](const auto& data) { return data.GetSucceeded(); });
     }
+    // The line of each completion's failure record ("" for none).
+    std::vector<std::string> CompletionFailures() const
+    {
+        return Collect<ZT::LFirmwareUpdateCompletedNotificationData>(
+            [](const auto& data) { return data.GetFailure().Format(); });
+    }
 
     std::vector<ZT::RCPtr<ZT::LNotification>> mReceived;
 };

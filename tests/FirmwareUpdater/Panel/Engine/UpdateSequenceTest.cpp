@@ -206,29 +206,59 @@ TEST_F(UpdateSequenceTest, ADeviceCountsAsUpdatedOnlyOnceItCameBackWithTheFilesV
     ASSERT_TRUE(ScanAndStart()) << Describe();
     RunToEnd();
     EXPECT_EQ(mSequence->GetSummary().Succeeded, 0u) << "a written device that never came back was counted\n" << Describe();
-    EXPECT_EQ(SummaryText(), "Controller: failed (written, but it did not come back in normal mode within 10 s "
-                             "(DeviceCannotBeUpdated))\n"
+    EXPECT_EQ(SummaryText(), "Controller: failed (waiting for the device to return: written, but not back in normal "
+                             "mode within 10 s (DeviceCannotBeUpdated))\n"
                              "Wheel display: not attempted (the controller's update did not succeed)\n")
         << Describe();
     EXPECT_EQ(LogSince(*display, displayLog), "") << Describe();
 }
 
-TEST_F(UpdateSequenceTest, AFailedDownloadIsRecordedWithTheEnginesReasonAndEndsTheRun)
+// The report takes the engine's failure record: where the download broke, by block, address and
+// the bootloader's status, not the engine's state names.
+TEST_F(UpdateSequenceTest, AFailedDownloadIsRecordedWhereItBrokeAndEndsTheRun)
 {
     const auto controller = AddController(0x0030);
     const auto display = AddDisplay(0x0049);
     const std::size_t displayLog = display->GetLog().size();
     SimulatedDeviceFaults faults;
-    faults.stallAfterBlocks = 5;
+    faults.stallAfterBlocks = 5; // blocks 1 to 5 are written; block 6 is the sixth sent
     controller->SetFaults(faults);
 
     ASSERT_TRUE(ScanAndStart()) << Describe();
     RunToEnd();
     const LUpdateSequence::DeviceReport report = mSequence->GetDeviceReport(0);
     EXPECT_EQ(report.Result, LUpdateSequence::Outcome::Failed) << ToString(report.Result) << "\n" << Describe();
-    EXPECT_TRUE(Contains(report.Detail, "DeviceCannotBeUpdated, DeviceAccessFailure")) << report.Detail;
-    EXPECT_TRUE(Contains(mHost.Lines(), "Controller: the update failed (DeviceCannotBeUpdated")) << Describe();
+    EXPECT_EQ(report.Detail, "writing block 6 (0x0800B000): data request: Pipe, dfuERROR/errSTALLEDPKT");
+    EXPECT_EQ(report.Failure.Format(), report.Detail);
+    EXPECT_EQ(report.Failure.FormatDevice().rfind("Controller 0483:DF11 serial ", 0), 0u)
+        << "the failed device is not named: " << report.Failure.FormatDevice();
+    EXPECT_TRUE(Contains(mHost.Lines(), "Controller: the update failed (writing block 6 (0x0800B000)")) << Describe();
+    EXPECT_TRUE(Contains(SummaryText(), "Controller: failed (writing block 6 (0x0800B000): data request: Pipe, "
+                                        "dfuERROR/errSTALLEDPKT)\n"))
+        << Describe();
     EXPECT_EQ(LogSince(*display, displayLog), "") << "the wheel display was started after a failure\n" << Describe();
+}
+
+// A switch that never finds the bootloader fails as the switch's: what it waited for, with the
+// device's normal-mode IDs, and no DFU request.
+TEST_F(UpdateSequenceTest, ASwitchThatFindsNoBootloaderIsRecordedAsTheSwitchsFailure)
+{
+    const auto controller = AddController(0x0030);
+    (void)AddDisplay(0x0049);
+    SimulatedDeviceFaults faults;
+    faults.bootloaderNeverAppears = true;
+    controller->SetFaults(faults);
+
+    ASSERT_TRUE(ScanAndStart()) << Describe();
+    RunToEnd();
+    const LUpdateSequence::DeviceReport report = mSequence->GetDeviceReport(0);
+    EXPECT_EQ(report.Result, LUpdateSequence::Outcome::Failed) << ToString(report.Result) << "\n" << Describe();
+    EXPECT_EQ(report.Failure.Where, CUpdateFailure::Phase::Switch) << ToString(report.Failure.Where);
+    EXPECT_EQ(report.Detail, "switching to update mode: no new bootloader appeared") << Describe();
+    EXPECT_EQ(report.Failure.FormatDevice(), "Controller 2C1A:8010");
+    EXPECT_TRUE(Contains(mHost.Lines(), "Controller: cannot be updated (switching to update mode: no new bootloader "
+                                        "appeared)."))
+        << Describe();
 }
 
 // ---- Termination signals ----------------------------------------------------------------------------

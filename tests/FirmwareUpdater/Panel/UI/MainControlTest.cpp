@@ -525,6 +525,33 @@ TEST_F(MainControlTest, TryAgainAfterAPulledDeviceBringsItToTheNewFirmware)
     EXPECT_EQ(controller->GetMode(), SimulatedDeviceMode::Application);
 }
 
+// The failure text is the string table's, word for word; one line under it says where the update broke.
+// A new attempt takes that line away.
+TEST_F(MainControlTest, AStalledBlockShowsItsBlockAddressAndStatusUnderTheFailureText)
+{
+    const auto controller = AddController(0x0030);
+    AddDisplay(0x0050);
+    SimulatedDeviceFaults faults;
+    faults.stallAfterBlocks = 5;
+    controller->SetFaults(faults);
+    Open();
+    Click(Names::kButtonUpdateFirmware);
+    RunUntilSettled();
+    ASSERT_EQ(Engine().GetUpdateRunState(false), UpdateRunState::Failed) << "shown: " << ShownText();
+    ASSERT_TRUE(Child(Names::kLabelDeviceCannotUpdateError)->GetVisibleFlag()) << "shown: " << ShownText();
+    const std::string tableText =
+        TableText(Names::kLabelDeviceCannotUpdateError, Texts::kLabelDeviceDeviceAccessFailure);
+    EXPECT_EQ(TextOf(Names::kLabelDeviceCannotUpdateError),
+              tableText + "\nwriting block 6 (0x0800B000): data request: Pipe, dfuERROR/errSTALLEDPKT");
+
+    controller->SetFaults({});
+    Click(Names::kButtonReinitialize);
+    Deliver();
+    EXPECT_EQ(mMain->GetFailureLine(), "") << "the last attempt's failure still shows after TRY AGAIN";
+    EXPECT_EQ(TextOf(Names::kLabelDeviceCannotUpdateError).find("writing block"), std::string::npos)
+        << TextOf(Names::kLabelDeviceCannotUpdateError);
+}
+
 // ---- Menu and files ----------------------------------------------------------------------------------
 
 TEST_F(MainControlTest, TheAllowDowngradeItemTogglesTheProcessorAndShowsItsMark)
