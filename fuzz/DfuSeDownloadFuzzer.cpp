@@ -235,6 +235,19 @@ private:
         ++mGeneration;
     }
 
+public:
+    // A USB port reset: the bootloader comes back at once in dfuIDLE at the same path, and handles
+    // opened before no longer reach it.
+    void Reset()
+    {
+        ++mRequests;
+        mState = DfuState::DfuIdle;
+        mStatus = DfuStatus::Ok;
+        mPending = Pending{};
+        ++mGeneration;
+    }
+
+private:
     Script& mScript;
     FuzzClock& mClock;
     DfuState mState;
@@ -565,6 +578,20 @@ public:
     }
     UsbError GetLastError() const override { return mError; }
     std::uint16_t GetLastTransferredLength() const override { return mTransferred; }
+    bool Reset() override
+    {
+        if (mClosed) {
+            mError = UsbError::NotOpen;
+            return false;
+        }
+        mClosed = true;
+        if (mGeneration != mDevice->mGeneration || !mDevice->mPresent) {
+            mError = UsbError::NoDevice;
+            return false;
+        }
+        mDevice->Reset();
+        return true;
+    }
     void Close() override { mClosed = true; }
 
 private:

@@ -56,9 +56,6 @@ void LCommandLineRun::Attach()
     ZT_THROW_IF_FAILED(mHandler->AddHandler(&LCommandLineRun::OnProgress, 0, center.Get(),
                                             LUpdateEngineInterface::kNidFirmwareUpdateProgress),
                        "LCommandLineRun::Attach");
-    ZT_THROW_IF_FAILED(mHandler->AddHandler(&LCommandLineRun::OnCompleted, 0, center.Get(),
-                                            LUpdateEngineInterface::kNidFirmwareUpdateCompleted),
-                       "LCommandLineRun::Attach");
     mSequence->Attach();
     (void)mSequence->SetHost(this);
     LDualUpdater::SetHost(this);
@@ -224,11 +221,8 @@ ZTRESULT LCommandLineRun::OnProgress(ZT::LNotificationDistributor* /*source*/,
     return kHandled;
 }
 
-ZTRESULT LCommandLineRun::OnCompleted(ZT::LNotificationDistributor* /*source*/,
-                                      const ZT::RCPtr<ZT::LNotification>& notification)
+void LCommandLineRun::OnDownloadEnded(bool succeeded)
 {
-    const auto payload = notification->GetPayloadAs<ZT::LFirmwareUpdateCompletedNotificationData>();
-    const bool succeeded = payload && payload->GetSucceeded();
     if (mPrinter) {
         // The last progress the download posts is that of its last block, short of 100 %.
         if (succeeded)
@@ -236,7 +230,6 @@ ZTRESULT LCommandLineRun::OnCompleted(ZT::LNotificationDistributor* /*source*/,
         mPrinter->EndProgress();
     }
     mLoggedProgressStep = -1;
-    return kHandled;
 }
 
 // ---- What a person sees --------------------------------------------------------------------------

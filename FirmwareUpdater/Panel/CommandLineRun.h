@@ -77,6 +77,7 @@ public:
     // ---- IUpdateSequenceHost
     void Tell(const std::string& line) override;
     void OnStep(Step step) override;
+    void OnDownloadEnded(bool succeeded) override;
     void SetTimer(std::uint32_t ms) override;
 
     // Delivers what is queued in every center now; the run's notifications are handled inside.
@@ -88,7 +89,6 @@ public:
 private:
     ZT::ZTRESULT OnDeviceStateChange(ZT::LNotificationDistributor* source, const ZT::RCPtr<ZT::LNotification>& notification);
     ZT::ZTRESULT OnProgress(ZT::LNotificationDistributor* source, const ZT::RCPtr<ZT::LNotification>& notification);
-    ZT::ZTRESULT OnCompleted(ZT::LNotificationDistributor* source, const ZT::RCPtr<ZT::LNotification>& notification);
 
     void ShowState(LUpdateEngineInterface::DeviceState state);
 

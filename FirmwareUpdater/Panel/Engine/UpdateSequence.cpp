@@ -322,11 +322,30 @@ ZTRESULT LUpdateSequence::OnCompleted(ZT::LNotificationDistributor* /*source*/,
     if (mStep != Step::Downloading)
         return kHandled;
     const auto payload = notification->GetPayloadAs<ZT::LFirmwareUpdateCompletedNotificationData>();
+    IUpdateSequenceHost* host = nullptr;
+    {
+        std::lock_guard lock(mHostMutex);
+        host = mHost;
+    }
+    if (host)
+        host->OnDownloadEnded(payload && payload->GetSucceeded());
     if (payload && payload->GetSucceeded()) {
         Tell(TargetName() + ": firmware written; waiting for the device to restart...");
         mReturnWaitedMs = 0;
         EnterStep(Step::WaitingForReturn);
         ScheduleTimer(kDeviceReturnPollIntervalMs);
+        return kHandled;
+    }
+    std::uint32_t reason = 0;
+    (void)mEngine->GetDeviceErrorReason(reason);
+    if (mEngine->GetDeviceState() == DeviceState::DeviceNotInUpdateMode &&
+        mEngine->GetUpdateRunState(false) == UpdateRunState::Failed &&
+        static_cast<LUpdateEngineInterface::DeviceErrorReason>(reason) == LUpdateEngineInterface::DeviceErrorReason::NoReason) {
+        // The bootloader was still finishing an earlier run's image and started it when it was
+        // reset: nothing was written now, and the version the device reports says whether that
+        // image is this file's.
+        Tell(TargetName() + ": it had been left finishing an earlier update and has started that firmware.");
+        EndReturnWait();
         return kHandled;
     }
     const CUpdateFailure failure = payload ? payload->GetFailure() : CUpdateFailure();

@@ -62,6 +62,10 @@ public:
     // Calls LUpdateSequence::OnTimer on the user-interface thread once ms of ZT::GetClock()'s
     // time have passed; replaces the request before. The host's loop delivers it.
     virtual void SetTimer(std::uint32_t ms) = 0;
+    // The download's completion was delivered, before the sequence says how it ended: a host that
+    // shows the download's progress closes it here, so that its last state comes before the next
+    // line.
+    virtual void OnDownloadEnded(bool /*succeeded*/) {}
 };
 
 class LUpdateSequence : public ZT::LNotificationClient {

@@ -521,6 +521,16 @@ void LMainControl::Tell(const std::string& line)
         DebugLine(line);
 }
 
+void LMainControl::OnDownloadEnded(bool succeeded)
+{
+    if (!mPrinter)
+        return;
+    // The last progress the download posts is that of its last block, short of 100 %.
+    if (succeeded)
+        mPrinter->Progress(LUpdateSequence::TargetName(), 1.0);
+    mPrinter->EndProgress();
+}
+
 void LMainControl::OnStep(Step step)
 {
     switch (step) {
@@ -656,15 +666,8 @@ ZTRESULT LMainControl::OnProgress(LNotificationDistributor*, const RCPtr<LNotifi
     return kHandled;
 }
 
-ZTRESULT LMainControl::OnCompleted(LNotificationDistributor*, const RCPtr<LNotification>& notification)
+ZTRESULT LMainControl::OnCompleted(LNotificationDistributor*, const RCPtr<LNotification>&)
 {
-    const auto payload = notification->GetPayloadAs<LFirmwareUpdateCompletedNotificationData>();
-    if (mPrinter) {
-        // The last progress the download posts is that of its last block, short of 100 %.
-        if (payload && payload->GetSucceeded())
-            mPrinter->Progress(LUpdateSequence::TargetName(), 1.0);
-        mPrinter->EndProgress();
-    }
     // The update sequence waits for the device and goes on; its steps refresh the view.
     RefreshFromEngine();
     return kHandled;

@@ -113,6 +113,7 @@ public:
     void Tell(const std::string& line) override;
     // The wait cursors and the view of each step.
     void OnStep(Step step) override;
+    void OnDownloadEnded(bool succeeded) override;
     void SetTimer(std::uint32_t ms) override;
 
     // The sequence this control hosts (null before Initialize and after the release).
