@@ -1,9 +1,10 @@
 #include "FirmwareUpdater/Panel/Engine/UpdateHistory.h"
 
+#include "FirmwareUpdater/Panel/Engine/FileReplacement.h"
+
 #include "ZTFramework/Debug/DebugLine.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -27,20 +28,6 @@ std::string Field(const std::string& text)
     return field;
 }
 
-bool WriteAll(int fd, std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 std::string ReadAll(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
@@ -58,37 +45,6 @@ std::string ReadAll(const std::string& path)
     }
     ::close(fd);
     return text;
-}
-
-// Writes text to path through a new file beside it and a rename.
-bool Replace(const std::string& path, const std::string& text, std::string& message)
-{
-    static std::atomic<unsigned> counter{0};
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = path + ".new." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        message = "cannot create " + temporary + " (" + std::strerror(errno) + ")";
-        return false;
-    }
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    const int error = errno;
-    if (::close(fd) != 0 || !written) {
-        message = "cannot write " + temporary + " (" + std::strerror(written ? errno : error) + ")";
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        message = "cannot rename " + temporary + " to " + path + " (" + std::strerror(errno) + ")";
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -169,14 +125,14 @@ bool CUpdateHistory::AppendTo(const std::string& path, const Entry& entry, std::
         std::string text;
         for (const std::string& whole : kept)
             text += whole + "\n";
-        return Replace(path, text + line, message);
+        return ReplaceFileContents(path, text + line, message);
     }
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         message = "cannot open " + path + " (" + std::strerror(errno) + ")";
         return false;
     }
-    const bool written = WriteAll(fd, line);
+    const bool written = WriteAllToDescriptor(fd, line);
     const int error = errno;
     ::close(fd);
     if (!written) {
