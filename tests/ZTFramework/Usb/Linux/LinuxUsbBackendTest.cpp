@@ -9,6 +9,7 @@
 #include "FirmwareUpdater/Panel/Engine/DualUpdater.h"
 #include "FirmwareUpdater/Panel/Engine/UpdateEngine.h"
 #include "tests/Support/Printers.h"
+#include "tests/Support/Umockdev/UmockdevPreload.h"
 #include "tools/DfuSeImage.h"
 #include "ZTFramework/Debug/DebugOutput.h"
 #include "ZTFramework/Usb/Linux/LinuxUsbBackend.h"
@@ -55,38 +56,9 @@ using F = SimulatedDeviceFaults;
 
 constexpr std::uint16_t kTransferSize = LDfuSeBootloader::kTransferSize;
 
-bool PreloadLoaded()
-{
-    const char* preload = std::getenv("LD_PRELOAD");
-    return preload && std::string(preload).find("libumockdev-preload") != std::string::npos;
-}
-
-// umockdev's preload library must be in the process before anything opens a device; a test binary
-// started without it starts itself again with it, so that ctest and a developer's shell both work.
+// umockdev's preload library must be in the process before anything opens a device.
 struct CPreloadUmockdev {
-    CPreloadUmockdev()
-    {
-        if (PreloadLoaded())
-            return;
-        if (std::getenv("ZT_UMOCKDEV_REEXEC")) // the preload did not take: fail in the tests, not here
-            return;
-        std::ifstream commandLine("/proc/self/cmdline", std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(commandLine)), std::istreambuf_iterator<char>());
-        std::vector<std::string> arguments;
-        std::stringstream split(text);
-        for (std::string argument; std::getline(split, argument, '\0');)
-            arguments.push_back(argument);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        const char* previous = std::getenv("LD_PRELOAD");
-        const std::string preload =
-            std::string("libumockdev-preload.so.0") + (previous && *previous ? std::string(":") + previous : "");
-        ::setenv("LD_PRELOAD", preload.c_str(), 1);
-        ::setenv("ZT_UMOCKDEV_REEXEC", "1", 1);
-        ::execv("/proc/self/exe", argv.data());
-    }
+    CPreloadUmockdev() { UmockdevTest::RestartWithUmockdevPreload(); }
 } gPreloadUmockdev;
 
 // The testbed lives for the whole test program: libusb's one context of the process watches it.
@@ -95,17 +67,13 @@ public:
     void SetUp() override
     {
         // The testbed gets a temporary folder of its own, away from other tests' files.
-        char folder[] = "/tmp/zt-umockdev-XXXXXX";
-        if (::mkdtemp(folder))
-            mTemporaryFolder = folder;
-        ::setenv("TMPDIR", mTemporaryFolder.c_str(), 1);
+        mTemporaryFolder = UmockdevTest::MakeTemporaryFolder();
         sTestbed = umockdev_testbed_new();
     }
     void TearDown() override
     {
         g_clear_object(&sTestbed);
-        std::error_code ignored;
-        std::filesystem::remove_all(mTemporaryFolder, ignored);
+        UmockdevTest::RemoveTemporaryFolder(mTemporaryFolder);
     }
     static UMockdevTestbed* sTestbed;
 
@@ -168,7 +136,7 @@ class LinuxUsbBackendTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(PreloadLoaded()) << "umockdev's preload library is not loaded";
+        ASSERT_TRUE(UmockdevTest::UmockdevPreloadLoaded()) << "umockdev's preload library is not loaded";
         static int nextAddress = 5;
         mAddress = nextAddress;
         nextAddress += 2;

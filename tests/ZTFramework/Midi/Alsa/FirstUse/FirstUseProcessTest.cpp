@@ -7,7 +7,7 @@
 
 #include "tests/FirmwareUpdater/Panel/ProcessRunner.h"
 #include "tests/Support/AlsaSequencer/EmulatedAlsaSequencer.h"
-#include "tests/Support/AlsaSequencer/UmockdevPreload.h"
+#include "tests/Support/Umockdev/UmockdevPreload.h"
 #include "tests/ZTFramework/Usb/Linux/EmulatedDfuSeBootloader.h"
 
 #include "FirmwareUpdater/Panel/Engine/DfuSeFileLayout.h"
@@ -53,20 +53,20 @@ using UpdaterProcess::Sandbox;
 using UsbTest::CEmulatedDfuSeBootloader;
 
 struct CRestart {
-    CRestart() { SequencerTest::RestartWithUmockdevPreload(); }
+    CRestart() { UmockdevTest::RestartWithUmockdevPreload(); }
 } gRestart;
 
 class CTestbedEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        mFolder = SequencerTest::MakeTemporaryFolder();
+        mFolder = UmockdevTest::MakeTemporaryFolder();
         sTestbed = umockdev_testbed_new();
     }
     void TearDown() override
     {
         g_clear_object(&sTestbed);
-        SequencerTest::RemoveTemporaryFolder(mFolder);
+        UmockdevTest::RemoveTemporaryFolder(mFolder);
     }
     static UMockdevTestbed* sTestbed;
 
@@ -280,7 +280,7 @@ class FirstUseProcessTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(SequencerTest::UmockdevPreloadLoaded()) << "umockdev's preload library is not loaded";
+        ASSERT_TRUE(UmockdevTest::UmockdevPreloadLoaded()) << "umockdev's preload library is not loaded";
         std::string error;
         ASSERT_TRUE(InstallProgram(mSandbox.Folder() / "bin", error)) << error;
         ASSERT_TRUE(mKernel.Attach(CTestbedEnvironment::sTestbed, error)) << error;

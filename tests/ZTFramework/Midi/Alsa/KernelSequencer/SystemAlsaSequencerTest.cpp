@@ -4,7 +4,7 @@
 // CEmulatedAlsaSequencer answers its ioctls and writes as the kernel's sequencer core does.
 
 #include "tests/Support/AlsaSequencer/EmulatedAlsaSequencer.h"
-#include "tests/Support/AlsaSequencer/UmockdevPreload.h"
+#include "tests/Support/Umockdev/UmockdevPreload.h"
 #include "tests/Support/Printers.h"
 #include "tests/ZTFramework/Threads/DebugCapture.h"
 
@@ -47,7 +47,7 @@ using SequencerTest::kMidiOutputCaps;
 using ZT::Testing::CDebugCapture;
 
 struct CRestart {
-    CRestart() { SequencerTest::RestartWithUmockdevPreload(); }
+    CRestart() { UmockdevTest::RestartWithUmockdevPreload(); }
 } gRestart;
 
 // One testbed for the whole program, as for the USB tests.
@@ -55,13 +55,13 @@ class CTestbedEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        mFolder = SequencerTest::MakeTemporaryFolder();
+        mFolder = UmockdevTest::MakeTemporaryFolder();
         sTestbed = umockdev_testbed_new();
     }
     void TearDown() override
     {
         g_clear_object(&sTestbed);
-        SequencerTest::RemoveTemporaryFolder(mFolder);
+        UmockdevTest::RemoveTemporaryFolder(mFolder);
     }
     static UMockdevTestbed* sTestbed;
 
@@ -135,7 +135,7 @@ class SystemAlsaSequencerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(SequencerTest::UmockdevPreloadLoaded()) << "umockdev's preload library is not loaded";
+        ASSERT_TRUE(UmockdevTest::UmockdevPreloadLoaded()) << "umockdev's preload library is not loaded";
         std::string error;
         ASSERT_TRUE(mKernel.Attach(CTestbedEnvironment::sTestbed, error)) << error;
         mAttached = true;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace SequencerTest {
+namespace UmockdevTest {
 
 // Whether libumockdev-preload is in the process.
 [[nodiscard]] bool UmockdevPreloadLoaded();
@@ -18,4 +18,4 @@ void RestartWithUmockdevPreload();
 [[nodiscard]] std::string MakeTemporaryFolder();
 void RemoveTemporaryFolder(const std::string& folder);
 
-} // namespace SequencerTest
+} // namespace UmockdevTest

@@ -1,4 +1,4 @@
-#include "UmockdevPreload.h"
+#include "tests/Support/Umockdev/UmockdevPreload.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace SequencerTest {
+namespace UmockdevTest {
 
 bool UmockdevPreloadLoaded()
 {
@@ -54,4 +54,4 @@ void RemoveTemporaryFolder(const std::string& folder)
         std::filesystem::remove_all(folder, ignored);
 }
 
-} // namespace SequencerTest
+} // namespace UmockdevTest
