@@ -6,8 +6,8 @@
 //      then the Response signal on the request's object path), which every desktop that runs
 //      sandboxed applications provides;
 //   2. "zenity --file-selection", found on PATH;
-//   3. neither is there: the result is Cancelled, with one debug line that says why, so the user
-//      sees nothing happen rather than an error.
+//   3. neither is there: the result is Unavailable, with one debug line that says why; the caller
+//      then tells the user how else to give a file.
 // A chooser that is there and that the user closes is Cancelled too: the next one is not tried.
 //
 // Filters are written as the updater's string tables write them: description and pattern pairs
