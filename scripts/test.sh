@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
 bash scripts/build.sh "$dir"
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:suppressions=$(pwd)/tests/Support/asan.supp}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(pwd)/tests/Support/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/tests/Support/tsan.supp}

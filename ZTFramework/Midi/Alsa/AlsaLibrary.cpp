@@ -34,13 +34,16 @@ std::unique_ptr<AlsaLibrary> LoadAlsaLibraryFrom(const char* file, std::string& 
 
 const AlsaLibrary* LoadAlsaLibrary(std::string& error)
 {
+    // Never freed: a sequencer held by an object that outlives main (a backend kept in a static)
+    // still closes itself through the table while the process exits, after this function's
+    // statics would have been destroyed.
     static std::once_flag once;
-    static std::unique_ptr<AlsaLibrary> library;
-    static std::string loadError;
-    std::call_once(once, [] { library = LoadAlsaLibraryFrom(kAlsaLibraryFile, loadError); });
+    static const AlsaLibrary* library = nullptr;
+    static std::string* loadError = new std::string;
+    std::call_once(once, [] { library = LoadAlsaLibraryFrom(kAlsaLibraryFile, *loadError).release(); });
     if (!library)
-        error = loadError;
-    return library.get();
+        error = *loadError;
+    return library;
 }
 
 } // namespace ZT
