@@ -7,12 +7,12 @@
 #     silent runs never load them.
 #
 #   ProgramLinkingTest.sh <program> <window module> [sanitizer]
-# With a sanitizer (address, thread) the program also exports the sanitizer run-time library's
-# interceptors, among them __cxa_throw and __cxa_atexit: only namespace std is checked there.
+# With a sanitizer (address, thread) clang links the program with --export-dynamic where the
+# sanitizer run-time library ships no list of its interceptors (as Debian's does not), so the
+# program then exports every symbol it has: the runtime-export check is for the other builds.
 set -uo pipefail
 program=$1 module=$2 sanitizer=${3:-}
 runtime_entries='|__cxa|__gxx'
-[ -n "$sanitizer" ] && runtime_entries=
 failed=0 passed=0
 expect() { # expect <what went wrong> <command...>
     local what=$1
@@ -26,7 +26,9 @@ needed() { objdump -p "$1" | awk '$1 == "NEEDED" { print $2 }'; }
 # namespaces (__gnu_cxx, __cxxabiv1) and C entries (__cxa_*, __gxx_*).
 runtime_exports=$(nm -D --defined-only "$program" | awk '{ print $NF }' |
     grep -E "^_Z(T[VISTHW]|GV|GVZ|Z)?N?K?(S[tabsiod]|[0-9]+__)$runtime_entries" | c++filt | head -n 10)
-expect "the program exports the C++ runtime's symbols: $runtime_exports" test -z "$runtime_exports"
+if [ -z "$sanitizer" ]; then
+    expect "the program exports the C++ runtime's symbols: $runtime_exports" test -z "$runtime_exports"
+fi
 
 program_needs=$(needed "$program" | tr '\n' ' ')
 module_needs=$(needed "$module" | tr '\n' ' ')

@@ -52,7 +52,8 @@ Result ExplainRefusedHeader(std::span<const std::uint8_t> file)
     const std::uint64_t length = file.size();
     std::uint8_t header[Layout::kElementDataOffset] = {};
     const std::size_t read = std::min(file.size(), sizeof header);
-    std::memcpy(header, file.data(), read);
+    if (read > 0) // an empty file has no data pointer to copy from
+        std::memcpy(header, file.data(), read);
     const bool looksLikeDfuSe = read == sizeof header &&
                                 std::memcmp(header, Layout::kSignature, sizeof Layout::kSignature) == 0 &&
                                 header[5] == Layout::kFormatVersion && header[10] == 1;
