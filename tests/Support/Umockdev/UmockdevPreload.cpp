@@ -1,5 +1,8 @@
 #include "tests/Support/Umockdev/UmockdevPreload.h"
 
+#include <gtest/gtest.h>
+#include <umockdev.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +55,41 @@ void RemoveTemporaryFolder(const std::string& folder)
     std::error_code ignored;
     if (!folder.empty())
         std::filesystem::remove_all(folder, ignored);
+}
+
+namespace {
+
+UMockdevTestbed* gTestbed = nullptr;
+
+class CTestbedEnvironment final : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        mFolder = MakeTemporaryFolder();
+        gTestbed = umockdev_testbed_new();
+    }
+    void TearDown() override
+    {
+        g_clear_object(&gTestbed);
+        RemoveTemporaryFolder(mFolder);
+    }
+
+private:
+    std::string mFolder;
+};
+
+} // namespace
+
+bool InstallTestbed()
+{
+    RestartWithUmockdevPreload();
+    ::testing::AddGlobalTestEnvironment(new CTestbedEnvironment);
+    return true;
+}
+
+UMockdevTestbed* Testbed()
+{
+    return gTestbed;
 }
 
 } // namespace UmockdevTest

@@ -4,6 +4,8 @@
 
 #include <string>
 
+using UMockdevTestbed = struct _UMockdevTestbed;
+
 namespace UmockdevTest {
 
 // Whether libumockdev-preload is in the process.
@@ -17,5 +19,12 @@ void RestartWithUmockdevPreload();
 // testbed's files stay away from other programs' (removed by RemoveTemporaryFolder).
 [[nodiscard]] std::string MakeTemporaryFolder();
 void RemoveTemporaryFolder(const std::string& folder);
+
+// One testbed for the whole test program (libusb's and alsa-lib's one context of the process
+// watch it), in a temporary folder of its own. A test file calls InstallTestbed once, at static
+// initialisation: it restarts the program with the preload library when needed and registers a
+// gtest environment that makes the testbed before the tests and removes it after them.
+bool InstallTestbed();
+[[nodiscard]] UMockdevTestbed* Testbed();
 
 } // namespace UmockdevTest

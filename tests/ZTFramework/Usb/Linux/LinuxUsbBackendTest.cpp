@@ -56,32 +56,7 @@ using F = SimulatedDeviceFaults;
 
 constexpr std::uint16_t kTransferSize = LDfuSeBootloader::kTransferSize;
 
-// umockdev's preload library must be in the process before anything opens a device.
-struct CPreloadUmockdev {
-    CPreloadUmockdev() { UmockdevTest::RestartWithUmockdevPreload(); }
-} gPreloadUmockdev;
-
-// The testbed lives for the whole test program: libusb's one context of the process watches it.
-class CTestbedEnvironment final : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        // The testbed gets a temporary folder of its own, away from other tests' files.
-        mTemporaryFolder = UmockdevTest::MakeTemporaryFolder();
-        sTestbed = umockdev_testbed_new();
-    }
-    void TearDown() override
-    {
-        g_clear_object(&sTestbed);
-        UmockdevTest::RemoveTemporaryFolder(mTemporaryFolder);
-    }
-    static UMockdevTestbed* sTestbed;
-
-private:
-    std::string mTemporaryFolder;
-};
-UMockdevTestbed* CTestbedEnvironment::sTestbed = nullptr;
-[[maybe_unused]] auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new CTestbedEnvironment);
+[[maybe_unused]] const bool gTestbedInstalled = UmockdevTest::InstallTestbed();
 
 // The descriptors as sysfs gives them, in hexadecimal.
 constexpr const char* kBootloaderDescriptors =
@@ -118,7 +93,7 @@ void Plug(const std::string& sysname, int address, const char* descriptors)
            << "A: serial=" << kSerialNumber << "\\n\n"
            << "H: descriptors=" << descriptors << "\n";
     GError* error = nullptr;
-    const bool added = umockdev_testbed_add_from_string(CTestbedEnvironment::sTestbed, record.str().c_str(), &error);
+    const bool added = umockdev_testbed_add_from_string(UmockdevTest::Testbed(), record.str().c_str(), &error);
     ASSERT_TRUE(added) << (error ? error->message : "");
 }
 
@@ -126,8 +101,8 @@ void Plug(const std::string& sysname, int address, const char* descriptors)
 void Unplug(const std::string& sysname)
 {
     const std::string syspath = "/sys/devices/" + sysname;
-    umockdev_testbed_uevent(CTestbedEnvironment::sTestbed, syspath.c_str(), "remove");
-    umockdev_testbed_remove_device(CTestbedEnvironment::sTestbed, syspath.c_str());
+    umockdev_testbed_uevent(UmockdevTest::Testbed(), syspath.c_str(), "remove");
+    umockdev_testbed_remove_device(UmockdevTest::Testbed(), syspath.c_str());
 }
 
 // Each test gets its own bootloader at an address no earlier test used, as a real bus hands out
@@ -143,7 +118,7 @@ protected:
         mSysname = "1-" + std::to_string(mAddress);
         mPath = DevicePath(mAddress);
         // The handler must be in place before the node appears, or an early open finds no device.
-        ASSERT_TRUE(mBootloader.Attach(CTestbedEnvironment::sTestbed, mPath));
+        ASSERT_TRUE(mBootloader.Attach(UmockdevTest::Testbed(), mPath));
         Plug(mSysname, mAddress, kBootloaderDescriptors);
         mBackend = ZT::MakeRC<ZT::LLinuxUsbBackend>();
     }
@@ -154,7 +129,7 @@ protected:
         mConnection = nullptr;
         if (!mUnplugged)
             Unplug(mSysname);
-        mBootloader.Detach(CTestbedEnvironment::sTestbed, mPath);
+        mBootloader.Detach(UmockdevTest::Testbed(), mPath);
     }
 
     // The hardware ID of the device listed at path; empty when none is.

@@ -52,29 +52,7 @@ using UpdaterProcess::Result;
 using UpdaterProcess::Sandbox;
 using UsbTest::CEmulatedDfuSeBootloader;
 
-struct CRestart {
-    CRestart() { UmockdevTest::RestartWithUmockdevPreload(); }
-} gRestart;
-
-class CTestbedEnvironment final : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        mFolder = UmockdevTest::MakeTemporaryFolder();
-        sTestbed = umockdev_testbed_new();
-    }
-    void TearDown() override
-    {
-        g_clear_object(&sTestbed);
-        UmockdevTest::RemoveTemporaryFolder(mFolder);
-    }
-    static UMockdevTestbed* sTestbed;
-
-private:
-    std::string mFolder;
-};
-UMockdevTestbed* CTestbedEnvironment::sTestbed = nullptr;
-[[maybe_unused]] auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new CTestbedEnvironment);
+[[maybe_unused]] const bool gTestbedInstalled = UmockdevTest::InstallTestbed();
 
 constexpr int kControllerClient = 28;
 constexpr int kWheelDisplayClient = 24;
@@ -141,7 +119,7 @@ bool Plug(const std::string& sysname, int address, const std::string& descriptor
            << "A: serial=" << serial << "\\n\n"
            << "H: descriptors=" << descriptors << "\n";
     GError* error = nullptr;
-    const bool added = umockdev_testbed_add_from_string(CTestbedEnvironment::sTestbed, record.str().c_str(), &error);
+    const bool added = umockdev_testbed_add_from_string(UmockdevTest::Testbed(), record.str().c_str(), &error);
     if (!added)
         ADD_FAILURE() << "cannot plug " << sysname << ": " << (error ? error->message : "?");
     g_clear_error(&error);
@@ -151,8 +129,8 @@ bool Plug(const std::string& sysname, int address, const std::string& descriptor
 void Unplug(const std::string& sysname)
 {
     const std::string syspath = "/sys/devices/" + sysname;
-    umockdev_testbed_uevent(CTestbedEnvironment::sTestbed, syspath.c_str(), "remove");
-    umockdev_testbed_remove_device(CTestbedEnvironment::sTestbed, syspath.c_str());
+    umockdev_testbed_uevent(UmockdevTest::Testbed(), syspath.c_str(), "remove");
+    umockdev_testbed_remove_device(UmockdevTest::Testbed(), syspath.c_str());
 }
 
 // The build's firmware files are marked for simulated devices, which the program refuses on a
@@ -203,7 +181,7 @@ public:
         if (!mCurrentSysname.empty())
             Unplug(mCurrentSysname);
         if (mBootloader)
-            mBootloader->Detach(CTestbedEnvironment::sTestbed, DevicePath(mAddress + 1));
+            mBootloader->Detach(UmockdevTest::Testbed(), DevicePath(mAddress + 1));
     }
 
     void PlugInNormalMode()
@@ -225,7 +203,7 @@ public:
             mCurrentSysname.clear();
             mBootloader = std::make_unique<CEmulatedDfuSeBootloader>();
             const std::string path = DevicePath(mAddress + 1);
-            if (!mBootloader->Attach(CTestbedEnvironment::sTestbed, path)) {
+            if (!mBootloader->Attach(UmockdevTest::Testbed(), path)) {
                 ADD_FAILURE() << "cannot attach the " << mModel.name << "'s bootloader at " << path;
                 return;
             }
@@ -283,7 +261,7 @@ protected:
         ASSERT_TRUE(UmockdevTest::UmockdevPreloadLoaded()) << "umockdev's preload library is not loaded";
         std::string error;
         ASSERT_TRUE(InstallProgram(mSandbox.Folder() / "bin", error)) << error;
-        ASSERT_TRUE(mKernel.Attach(CTestbedEnvironment::sTestbed, error)) << error;
+        ASSERT_TRUE(mKernel.Attach(UmockdevTest::Testbed(), error)) << error;
         mKernel.AddKernelClient(20, "Halvard XR4000 NOVA MIDI 1", {{0, "Halvard XR4000 NOVA MIDI 1 MIDI 1"}});
         mKernel.AddKernelClient(kWheelDisplayClient, "Halvard XR4000 NOVA WD", {{0, "Halvard XR4000 NOVA WD MIDI 1"}});
         mKernel.AddKernelClient(kControllerClient, "Halvard XR4000 NOVA", {{0, "Halvard XR4000 NOVA MIDI 1"}});
@@ -302,7 +280,7 @@ protected:
     void TearDown() override
     {
         mKernel.SetDeliveryHandler(nullptr);
-        mKernel.Detach(CTestbedEnvironment::sTestbed);
+        mKernel.Detach(UmockdevTest::Testbed());
         mController.reset();
         mWheelDisplay.reset();
     }
@@ -326,7 +304,7 @@ protected:
     // The node's file in the testbed's folder.
     [[nodiscard]] static std::string TestbedNode()
     {
-        gchar* root = umockdev_testbed_get_root_dir(CTestbedEnvironment::sTestbed);
+        gchar* root = umockdev_testbed_get_root_dir(UmockdevTest::Testbed());
         const std::string node = std::string(root) + CEmulatedAlsaSequencer::kDevnode;
         g_free(root);
         return node;

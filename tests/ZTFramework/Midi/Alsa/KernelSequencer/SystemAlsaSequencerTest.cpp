@@ -46,30 +46,7 @@ using SequencerTest::kCapSubsRead;
 using SequencerTest::kMidiOutputCaps;
 using ZT::Testing::CDebugCapture;
 
-struct CRestart {
-    CRestart() { UmockdevTest::RestartWithUmockdevPreload(); }
-} gRestart;
-
-// One testbed for the whole program, as for the USB tests.
-class CTestbedEnvironment final : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        mFolder = UmockdevTest::MakeTemporaryFolder();
-        sTestbed = umockdev_testbed_new();
-    }
-    void TearDown() override
-    {
-        g_clear_object(&sTestbed);
-        UmockdevTest::RemoveTemporaryFolder(mFolder);
-    }
-    static UMockdevTestbed* sTestbed;
-
-private:
-    std::string mFolder;
-};
-UMockdevTestbed* CTestbedEnvironment::sTestbed = nullptr;
-[[maybe_unused]] auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new CTestbedEnvironment);
+[[maybe_unused]] const bool gTestbedInstalled = UmockdevTest::InstallTestbed();
 
 // F0 00 01 7A 01 10 72 00 00 F7: what the engine sends to restart a device in update mode.
 constexpr std::array<std::uint8_t, 10> kUpdateModeRequest = {0xF0, 0x00, 0x01, 0x7A, 0x01, 0x10, 0x72, 0x00, 0x00, 0xF7};
@@ -137,7 +114,7 @@ protected:
     {
         ASSERT_TRUE(UmockdevTest::UmockdevPreloadLoaded()) << "umockdev's preload library is not loaded";
         std::string error;
-        ASSERT_TRUE(mKernel.Attach(CTestbedEnvironment::sTestbed, error)) << error;
+        ASSERT_TRUE(mKernel.Attach(UmockdevTest::Testbed(), error)) << error;
         mAttached = true;
         // A look-alike first, whose name merely contains the controller's; the wheel display,
         // whose first port only captures, so that its message must go to its second port; the
@@ -156,7 +133,7 @@ protected:
         ZT::SetMidiOutputBackend(nullptr);
         mSystem = nullptr;
         if (mAttached)
-            mKernel.Detach(CTestbedEnvironment::sTestbed);
+            mKernel.Detach(UmockdevTest::Testbed());
     }
 
     // The program's MIDI output: the ALSA backend on the system's sequencer.
@@ -187,7 +164,7 @@ protected:
     // The node's file in the testbed's folder.
     [[nodiscard]] static std::string TestbedNode()
     {
-        gchar* root = umockdev_testbed_get_root_dir(CTestbedEnvironment::sTestbed);
+        gchar* root = umockdev_testbed_get_root_dir(UmockdevTest::Testbed());
         const std::string node = std::string(root) + CEmulatedAlsaSequencer::kDevnode;
         g_free(root);
         return node;
