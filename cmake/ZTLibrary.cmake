@@ -24,8 +24,11 @@ endfunction()
 # how to print a type where its templates are instantiated, so each file must see the same
 # printers (else one file prints ZT::WString as bytes, and two files define one template
 # differently). The printers' code is in zt_test_support (tests/CMakeLists.txt).
+#
+# LABELS puts every case of the program under those ctest labels (ctest -L <label>), and the program
+# into the build target tests-<label>, so that a build folder can build and run one group alone.
 function(zt_test name dir)
-    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/${dir}/*.cpp")
     if(NOT sources)
         return()
@@ -34,6 +37,16 @@ function(zt_test name dir)
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} zt_test_support GTest::gtest GTest::gtest_main Threads::Threads)
     target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}")
     target_compile_options(${name} PRIVATE -include "${CMAKE_SOURCE_DIR}/tests/Support/Printers.h")
+    set(properties TIMEOUT 300)
+    if(ARG_LABELS)
+        list(APPEND properties LABELS "${ARG_LABELS}")
+        foreach(label ${ARG_LABELS})
+            if(NOT TARGET tests-${label})
+                add_custom_target(tests-${label})
+            endif()
+            add_dependencies(tests-${label} ${name})
+        endforeach()
+    endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT 300)
+                         PROPERTIES ${properties})
 endfunction()
