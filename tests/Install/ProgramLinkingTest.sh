@@ -7,7 +7,8 @@
 #     silent runs never load them;
 #   - the module holds no copy of the program's code: every name of ours it uses and does not
 #     define is one the program exports, it defines none of the program's functions or data, and
-#     the program exports nothing the module does not take from it.
+#     the program exports nothing the module does not take from it;
+#   - the module binds its own names when it is loaded (-z now).
 #
 #   ProgramLinkingTest.sh <program> <window module> [sanitizer]
 # With a sanitizer (address, thread) clang links the program with --export-dynamic where the
@@ -64,6 +65,11 @@ strong_in_program=$(nm --defined-only "$program" 2>/dev/null | awk '$2 ~ /^[TDBR
 in_module=$(nm --defined-only "$module" 2>/dev/null | names)
 copies=$(comm -12 <(printf '%s\n' "$strong_in_program") <(printf '%s\n' "$in_module") | readable)
 expect "the window module contains its own copy of the program's code: $copies" test -z "$copies"
+# The program loads the module lazily (its libraries bind at their first calls); the module's own
+# names must still all bind at the load, so that one the program lacks fails the dlopen.
+module_flags=$(readelf -d "$module" | awk '/\(FLAGS(_1)?\)/' | tr -s ' ')
+expect "the window module binds its names lazily (a missing one would end the process at its first call): ${module_flags:-no FLAGS entry}" \
+    grep -qE 'BIND_NOW|Flags:.* NOW' <<<"$module_flags"
 # The program exports only what the module takes (with a sanitizer, clang exports everything).
 if [ -z "$sanitizer" ]; then
     unused=$(comm -13 <(printf '%s\n' "$module_imports") <(printf '%s\n' "$program_exports") | readable)
