@@ -234,7 +234,10 @@ private:
             folder = folder.substr(0, folder.rfind('/'));
         }
         const std::string path = folder + "/" + ZT_WINDOW_MODULE;
-        mHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // Lazily: the libraries the module brings bind their functions at the first call, as in
+        // any program that links them, instead of all of them now. The module itself is linked
+        // to bind at once (-z now), so a name it lacks still fails this call, with its name.
+        mHandle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
         if (!mHandle) {
             const char* why = ::dlerror();
             mLoadError = "the window module cannot be loaded: " + std::string(why ? why : path);
