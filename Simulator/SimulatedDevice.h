@@ -157,6 +157,9 @@ private:
 
     // Lets due events happen: the bootloader appearing, the device returning after a reset.
     void AdvanceLocked(std::uint64_t nowMs);
+    // The reset after a leave (or a USB reset that ends one) at timeMs: off the bus, then powered
+    // up after its restart time, as the Return faults allow.
+    void RestartLocked(std::uint64_t timeMs);
     // Powers the device up from its flash at timeMs: its bootloader checks the image.
     void StartLocked(std::uint64_t timeMs);
     [[nodiscard]] FirmwareImageCheck CheckImageLocked(std::optional<std::uint16_t>* release) const;
