@@ -574,25 +574,26 @@ LSimulatedDevice::MidiDelivery LSimulatedDevice::ReceiveMidi(std::uint64_t appea
 
 void LSimulatedDevice::AdvanceLocked(std::uint64_t nowMs)
 {
-    if (!mNextEventMs || nowMs < *mNextEventMs)
-        return;
-    const std::uint64_t dueMs = *mNextEventMs;
-    mNextEventMs.reset();
-    switch (mMode) {
-    case SimulatedDeviceMode::SwitchingToBootloader:
-        EnumerateLocked(SimulatedDeviceMode::Bootloader, dueMs);
-        return;
-    case SimulatedDeviceMode::Restarting:
-        StartLocked(dueMs);
-        return;
-    case SimulatedDeviceMode::Bootloader: // a leave that kept it in dfuMANIFEST ends now
-        LogLocked(dueMs, "resetting at the end of a long manifestation");
-        RestartLocked(dueMs);
-        return;
-    case SimulatedDeviceMode::Application:
-    case SimulatedDeviceMode::Unplugged:
-    case SimulatedDeviceMode::RunningBrokenImage:
-        return;
+    // One event may bring the next (a long manifestation's end brings the restart): each in turn.
+    while (mNextEventMs && nowMs >= *mNextEventMs) {
+        const std::uint64_t dueMs = *mNextEventMs;
+        mNextEventMs.reset();
+        switch (mMode) {
+        case SimulatedDeviceMode::SwitchingToBootloader:
+            EnumerateLocked(SimulatedDeviceMode::Bootloader, dueMs);
+            break;
+        case SimulatedDeviceMode::Restarting:
+            StartLocked(dueMs);
+            break;
+        case SimulatedDeviceMode::Bootloader: // a leave that kept it in dfuMANIFEST ends now
+            LogLocked(dueMs, "resetting at the end of a long manifestation");
+            RestartLocked(dueMs);
+            break;
+        case SimulatedDeviceMode::Application:
+        case SimulatedDeviceMode::Unplugged:
+        case SimulatedDeviceMode::RunningBrokenImage:
+            break;
+        }
     }
 }
 
