@@ -31,11 +31,13 @@ DfuSeReply ProtocolStall()
 } // namespace
 
 LDfuSeBootloader::LDfuSeBootloader(LSimulatedFlash& flash, const SimulatedDeviceFaults& faults,
-                                   const SimulatedDeviceTimings& timings, const LSimulatedBus& bus)
+                                   const SimulatedDeviceTimings& timings, const LSimulatedBus& bus,
+                                   std::uint32_t& faultHits)
     : mFlash(flash),
       mFaults(faults),
       mTimings(timings),
       mBus(bus),
+      mFaultHits(faultHits),
       mState(ZT::DfuState::DfuIdle),
       mStatus(ZT::DfuStatus::Ok),
       mAddressPointer(LSimulatedFlash::kBaseAddress)
@@ -47,6 +49,8 @@ LDfuSeBootloader::LDfuSeBootloader(LSimulatedFlash& flash, const SimulatedDevice
         mStatus = ZT::DfuStatus::ErrUnknown;
     }
     mHung = start == SimulatedFaultKind::NoAnswer;
+    if (mHung || mState == ZT::DfuState::DfuError)
+        ++mFaultHits;
 }
 
 DfuSeReply LDfuSeBootloader::Handle(const DfuSeRequest& request, std::uint64_t nowMs)
@@ -83,6 +87,8 @@ DfuSeReply LDfuSeBootloader::Handle(const DfuSeRequest& request, std::uint64_t n
             const std::optional<SimulatedFaultKind> kind = mFaults.KindAt(SimulatedFaultPhase::IdleCheck);
             if (auto reply = kind ? FaultReply(*kind) : std::nullopt)
                 return *reply;
+            if (kind == SimulatedFaultKind::ErrorStatus || kind == SimulatedFaultKind::BusyTooLong)
+                ++mFaultHits;
             if (kind == SimulatedFaultKind::ErrorStatus) {
                 mState = ZT::DfuState::DfuError;
                 mStatus = ZT::DfuStatus::ErrUnknown;
@@ -132,15 +138,19 @@ std::optional<DfuSeReply> LDfuSeBootloader::FaultReply(SimulatedFaultKind kind)
     DfuSeReply reply;
     switch (kind) {
     case SimulatedFaultKind::Stall:
+        ++mFaultHits;
         return Stall();
     case SimulatedFaultKind::NoAnswer:
+        ++mFaultHits;
         mHung = true;
         reply.outcome = DfuSeReply::Outcome::NoAnswer;
         return reply;
     case SimulatedFaultKind::Unplug:
+        ++mFaultHits;
         reply.outcome = DfuSeReply::Outcome::Unplug;
         return reply;
     case SimulatedFaultKind::PowerCut:
+        ++mFaultHits;
         reply.outcome = DfuSeReply::Outcome::PowerCut;
         return reply;
     case SimulatedFaultKind::ErrorStatus:
@@ -155,6 +165,8 @@ void LDfuSeBootloader::MarkOperation(Operation& operation, std::optional<Simulat
     if (kind == SimulatedFaultKind::ErrorStatus)
         operation.failsWith = error;
     operation.tooLong = kind == SimulatedFaultKind::BusyTooLong;
+    if (operation.failsWith || operation.tooLong)
+        ++mFaultHits;
 }
 
 ZT::DfuStatus LDfuSeBootloader::OutcomeOf(const Operation& operation) const
@@ -185,6 +197,8 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
         mLeaveFault = mFaults.KindAt(SimulatedFaultPhase::Leave);
         if (auto reply = mLeaveFault ? FaultReply(*mLeaveFault) : std::nullopt)
             return *reply;
+        if (mLeaveFault)
+            ++mFaultHits; // acts on the status request that completes the leave
         mState = ZT::DfuState::DfuManifestSync;
         return Answer();
     }

@@ -76,9 +76,10 @@ public:
     static constexpr std::uint16_t kTransferSize = 2048;
 
     // faults and timings belong to the owning device and may change between requests; bus
-    // scales the timings to the simulation's clock.
+    // scales the timings to the simulation's clock. faultHits counts, for the device, each time
+    // a fault acts.
     LDfuSeBootloader(LSimulatedFlash& flash, const SimulatedDeviceFaults& faults,
-                     const SimulatedDeviceTimings& timings, const LSimulatedBus& bus);
+                     const SimulatedDeviceTimings& timings, const LSimulatedBus& bus, std::uint32_t& faultHits);
 
     [[nodiscard]] DfuSeReply Handle(const DfuSeRequest& request, std::uint64_t nowMs);
 
@@ -112,7 +113,7 @@ private:
     // cut); nothing for the kinds that act on the operation the request starts.
     std::optional<DfuSeReply> FaultReply(SimulatedFaultKind kind);
     // Marks operation with the fault kind that acts on it (error status, busy too long).
-    static void MarkOperation(Operation& operation, std::optional<SimulatedFaultKind> kind, ZT::DfuStatus error);
+    void MarkOperation(Operation& operation, std::optional<SimulatedFaultKind> kind, ZT::DfuStatus error);
     // The outcome operation will have: its fault's status, or what the flash allows.
     [[nodiscard]] ZT::DfuStatus OutcomeOf(const Operation& operation) const;
     // Where data block `blockNumber` (2 and up) of a download or upload starts: blocks are the
@@ -139,6 +140,7 @@ private:
     const SimulatedDeviceFaults& mFaults;
     const SimulatedDeviceTimings& mTimings;
     const LSimulatedBus& mBus;
+    std::uint32_t& mFaultHits;
 
     ZT::DfuState mState;
     ZT::DfuStatus mStatus;

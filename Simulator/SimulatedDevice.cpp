@@ -180,6 +180,12 @@ void LSimulatedDevice::SetFaults(const SimulatedDeviceFaults& faults)
     mFaults = faults;
 }
 
+std::uint32_t LSimulatedDevice::GetFaultHits() const
+{
+    std::lock_guard lock(mMutex);
+    return mFaultHits;
+}
+
 SimulatedDeviceFaults LSimulatedDevice::GetFaults() const
 {
     std::lock_guard lock(mMutex);
@@ -525,6 +531,8 @@ LSimulatedDevice::MidiDelivery LSimulatedDevice::ReceiveMidi(std::uint64_t appea
         faulted = true;
         fault = *kind;
     }
+    if (faulted && fault != SimulatedFaultKind::ErrorStatus && fault != SimulatedFaultKind::BusyTooLong)
+        ++mFaultHits;
     if (faulted && fault == SimulatedFaultKind::NoAnswer) {
         LogLocked(now, "MIDI " + HexBytes(message) + " lost: completion never reported");
         return MidiDelivery::NeverCompletes;
@@ -552,12 +560,15 @@ LSimulatedDevice::MidiDelivery LSimulatedDevice::ReceiveMidi(std::uint64_t appea
     SimulatedDeviceMode mode = SimulatedDeviceMode::SwitchingToBootloader;
     switch (mFaults.KindAt(SimulatedFaultPhase::BootloaderSearch).value_or(SimulatedFaultKind::ErrorStatus)) {
     case SimulatedFaultKind::Unplug:
+        ++mFaultHits;
         appearAt.reset();
         break;
     case SimulatedFaultKind::BusyTooLong:
+        ++mFaultHits;
         appearAt = now + mBus->DurationMs(mTimings.slowReturnMs);
         break;
     case SimulatedFaultKind::PowerCut:
+        ++mFaultHits;
         LogLocked(now, "update-mode request: power cut while restarting");
         mode = SimulatedDeviceMode::Restarting; // boots by the image's first word, as at power-up
         break;
@@ -602,12 +613,15 @@ void LSimulatedDevice::RestartLocked(std::uint64_t timeMs)
     std::optional<std::uint64_t> returnAt = timeMs + mBus->DurationMs(mTimings.returnMs);
     switch (mFaults.KindAt(SimulatedFaultPhase::Return).value_or(SimulatedFaultKind::Stall)) {
     case SimulatedFaultKind::Unplug:
+        ++mFaultHits;
         returnAt.reset();
         break;
     case SimulatedFaultKind::BusyTooLong:
+        ++mFaultHits;
         returnAt = timeMs + mBus->DurationMs(mTimings.slowReturnMs);
         break;
     case SimulatedFaultKind::PowerCut:
+        ++mFaultHits;
         // The power goes while it restarts: it powers up once more, a restart time later.
         LogLocked(timeMs, "power cut while restarting");
         returnAt = timeMs + 2 * mBus->DurationMs(mTimings.returnMs);
@@ -670,7 +684,7 @@ void LSimulatedDevice::EnumerateLocked(SimulatedDeviceMode mode, std::uint64_t t
     mNextEventMs.reset();
     mPath = mBus->NextDevicePath();
     if (mode == SimulatedDeviceMode::Bootloader) {
-        mBootloader = std::make_unique<LDfuSeBootloader>(mFlash, mFaults, mTimings, *mBus);
+        mBootloader = std::make_unique<LDfuSeBootloader>(mFlash, mFaults, mTimings, *mBus, mFaultHits);
         LogLocked(timeMs, "enumerated as bootloader " + Hex4(kBootloaderVendorId) + ":" + Hex4(kBootloaderProductId) +
                               " at " + mPath + " in " + ZT::ToString(mBootloader->GetState()));
         return;

@@ -94,6 +94,8 @@ public:
 
     void SetFaults(const SimulatedDeviceFaults& faults);
     [[nodiscard]] SimulatedDeviceFaults GetFaults() const;
+    // How many times a fault (the point or a named one) has acted since the device was made.
+    [[nodiscard]] std::uint32_t GetFaultHits() const;
     void SetTimings(const SimulatedDeviceTimings& timings);
     [[nodiscard]] SimulatedDeviceTimings GetTimings() const;
 
@@ -191,5 +193,6 @@ private:
     std::vector<SimulatedUsbRequest> mRequestLog;
     std::uint64_t mModeChanges = 0;            // count up; the change notice compares them
     std::uint64_t mDfuStateChanges = 0;
+    std::uint32_t mFaultHits = 0;
     ChangeHook mChangeHook;
 };

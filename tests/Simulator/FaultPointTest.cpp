@@ -51,6 +51,7 @@ TEST_F(FaultPoint, AnErrorStatusFailsOnlyTheRequestItIsAddressedToAndChangesNoth
         SCOPED_TRACE(row.what);
         mController->SetFaults(At(row.phase, Kind::ErrorStatus, 1));
         DfuHost host = EnterBootloader();
+        const std::uint32_t hits = mController->GetFaultHits();
         const std::vector<std::uint8_t> before = Flash(0x0800C000, kBlockSize);
         ASSERT_FALSE(Erased(before)) << "the factory image does not reach 0x0800C000";
         // Request number 0 of each phase, which goes well.
@@ -71,6 +72,7 @@ TEST_F(FaultPoint, AnErrorStatusFailsOnlyTheRequestItIsAddressedToAndChangesNoth
         const auto outcome = host.GetStatus();
         ASSERT_TRUE(outcome);
         EXPECT_EQ(outcome->state, kError) << "the operation at fault did not fail";
+        EXPECT_EQ(mController->GetFaultHits(), hits + 1) << "the fault's acts are not counted once each";
         EXPECT_EQ(outcome->status, row.expectedStatus);
         if (row.phase == Phase::Erase) {
             EXPECT_EQ(Flash(0x0800C000, kBlockSize), before) << "the failed erase erased its sector";

@@ -567,6 +567,9 @@ CellResult CMatrixBench::RunCell(const FaultRow& row, const Column& column, cons
 
     if (!first.Ended)
         problem("the run with the fault did not end");
+    if (world.Device(atFault).GetFaultHits() == 0)
+        problem(std::string("the fault never acted: the run sent no request number ") +
+                std::to_string(faults.at->index) + " of " + ToString(faults.at->phase) + " to the " + kDeviceNames[d]);
     if (first.VirtualMs > kVirtualRunLimitMs)
         problem("the run with the fault took " + std::to_string(first.VirtualMs) + " ms of virtual time, past " +
                 std::to_string(kVirtualRunLimitMs));
