@@ -1,5 +1,11 @@
 #include "Simulator/SimulatedDeviceFaults.h"
 
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <string>
+#include <utility>
+
 const char* ToString(SimulatedFaultPhase phase) noexcept
 {
     switch (phase) {
@@ -70,4 +76,61 @@ std::optional<SimulatedFaultKind> SimulatedDeviceFaults::KindAt(SimulatedFaultPh
         break;
     }
     return std::nullopt;
+}
+
+std::optional<SimulatedFaultAt> ParseFaultAt(std::string_view text)
+{
+    static constexpr std::array<std::pair<std::string_view, SimulatedFaultPhase>, 8> kPhases = {{
+        {"mode-switch", SimulatedFaultPhase::ModeSwitch},
+        {"bootloader-search", SimulatedFaultPhase::BootloaderSearch},
+        {"idle-check", SimulatedFaultPhase::IdleCheck},
+        {"erase", SimulatedFaultPhase::Erase},
+        {"data-block", SimulatedFaultPhase::DataBlock},
+        {"set-address", SimulatedFaultPhase::SetAddress},
+        {"leave", SimulatedFaultPhase::Leave},
+        {"return", SimulatedFaultPhase::Return},
+    }};
+    static constexpr std::array<std::pair<std::string_view, SimulatedFaultKind>, 6> kKinds = {{
+        {"stall", SimulatedFaultKind::Stall},
+        {"no-answer", SimulatedFaultKind::NoAnswer},
+        {"unplug", SimulatedFaultKind::Unplug},
+        {"error-status", SimulatedFaultKind::ErrorStatus},
+        {"busy-too-long", SimulatedFaultKind::BusyTooLong},
+        {"power-cut", SimulatedFaultKind::PowerCut},
+    }};
+    std::string lower(text);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::size_t first = lower.find('/');
+    const std::size_t last = lower.rfind('/');
+    if (first == std::string::npos)
+        return std::nullopt;
+    SimulatedFaultAt point;
+    const std::string_view phase = std::string_view(lower).substr(0, first);
+    const std::string_view kind = std::string_view(lower).substr(last + 1);
+    bool found = false;
+    for (const auto& [name, value] : kPhases) {
+        if (name == phase) {
+            point.phase = value;
+            found = true;
+        }
+    }
+    if (!found)
+        return std::nullopt;
+    found = false;
+    for (const auto& [name, value] : kKinds) {
+        if (name == kind) {
+            point.kind = value;
+            found = true;
+        }
+    }
+    if (!found)
+        return std::nullopt;
+    if (first != last) {
+        const std::string_view index = std::string_view(lower).substr(first + 1, last - first - 1);
+        const auto [end, error] = std::from_chars(index.data(), index.data() + index.size(), point.index);
+        if (index.empty() || error != std::errc() || end != index.data() + index.size())
+            return std::nullopt;
+    }
+    return point;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 // Where in an update a fault point hits: the request (or the event) of that step.
 enum class SimulatedFaultPhase : std::uint8_t {
@@ -48,6 +49,12 @@ struct SimulatedFaultAt {
 
     bool operator==(const SimulatedFaultAt&) const = default;
 };
+
+// The point as the simulator's command line writes it, "<phase>[/<index>]/<kind>", case ignored:
+// phases mode-switch, bootloader-search, idle-check, erase, data-block, set-address, leave,
+// return; kinds stall, no-answer, unplug, error-status, busy-too-long, power-cut
+// ("erase/1/error-status", "leave/power-cut"). Nothing for anything else.
+[[nodiscard]] std::optional<SimulatedFaultAt> ParseFaultAt(std::string_view text);
 
 struct SimulatedDeviceFaults {
     // The general point: this fault, each time its step comes in a session.
