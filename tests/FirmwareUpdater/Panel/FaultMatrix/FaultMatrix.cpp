@@ -615,6 +615,13 @@ CellResult CMatrixBench::RunCell(const FaultRow& row, const Column& column, cons
                     ")");
     }
     checkFlash("after the run with the fault");
+    // The other device was either not touched or updated whole.
+    {
+        const auto flash = world.Device(other).GetFlashDump();
+        const auto element = world.Device(other).ReadFlash(mImages[o].ElementAddress, mImages[o].ElementData.size());
+        if (flash != factory[o] && (!element || *element != mImages[o].ElementData))
+            problem(std::string("the ") + kDeviceNames[o] + "'s flash holds neither its old image nor its new one whole");
+    }
 
     // ---- The plain rerun: as a person starts it again, a while later, with the device plugged
     // in again when it left the bus or stopped answering.
