@@ -674,12 +674,24 @@ std::string RenderSection(const std::vector<RowResult>& rows, const Calibration&
             "scripts/fault-matrix.sh rewrites it. -->\n\n";
     for (std::size_t i = 0; i < 2; ++i) {
         const RequestCounts& counts = calibration.Counts[i];
-        text += std::string("The ") + kDeviceNames[i] + "'s clean update sends " + std::to_string(counts.Erases) +
+        text += std::string("- The ") + kDeviceNames[i] + "'s clean update sends " + std::to_string(counts.Erases) +
                 " erases, " + std::to_string(counts.DataBlocks) + " data blocks and " +
                 std::to_string(counts.SetAddresses) + " set-address commands; \"middle\" is number " +
                 std::to_string(counts.Erases / 2 + 1) + " of the erases and number " +
                 std::to_string(counts.DataBlocks / 2 + 1) + " of the blocks sent.\n";
     }
+    std::size_t cells = 0;
+    std::size_t recovered = 0;
+    std::size_t asDesigned = 0;
+    for (const RowResult& row : rows) {
+        for (const CellResult& cell : row.Cells) {
+            ++cells;
+            recovered += cell.Recovered ? 1 : 0;
+            asDesigned += cell.Problems.empty() ? 1 : 0;
+        }
+    }
+    text += "\n" + std::to_string(cells) + " cells: " + std::to_string(asDesigned) + " end as designed, " +
+            std::to_string(recovered) + " recovered by the rerun.\n";
     text += "\n| step | fault |";
     for (const Column& column : AllColumns())
         text += " " + ColumnLabel(column) + " |";
