@@ -2,7 +2,7 @@
 # own build folder, then does its job. See README.md.
 
 SHELL := /bin/bash
-.PHONY: all deps build run screenshot screenshots test test-asan test-tsan bench fuzz install package clean
+.PHONY: all deps build run screenshot screenshots test test-asan test-tsan bench fuzz fault-matrix install package clean
 
 all: build
 
@@ -39,6 +39,10 @@ bench: deps
 
 fuzz: deps
 	@bash scripts/fuzz.sh
+
+# Rewrites the fault matrix in docs/RELIABILITY.md from a run of test_fault_matrix.
+fault-matrix: deps
+	@bash scripts/fault-matrix.sh
 
 # FIRMWARE_DIR=<folder> installs the product's firmware files from there; PREFIX, DESTDIR as usual.
 install: deps

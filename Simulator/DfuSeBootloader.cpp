@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -30,15 +31,26 @@ DfuSeReply ProtocolStall()
 } // namespace
 
 LDfuSeBootloader::LDfuSeBootloader(LSimulatedFlash& flash, const SimulatedDeviceFaults& faults,
-                                   const SimulatedDeviceTimings& timings, const LSimulatedBus& bus)
+                                   const SimulatedDeviceTimings& timings, const LSimulatedBus& bus,
+                                   std::uint32_t& faultHits)
     : mFlash(flash),
       mFaults(faults),
       mTimings(timings),
       mBus(bus),
-      mState(faults.bootloaderStartsInError ? ZT::DfuState::DfuError : ZT::DfuState::DfuIdle),
-      mStatus(faults.bootloaderStartsInError ? ZT::DfuStatus::ErrUnknown : ZT::DfuStatus::Ok),
+      mFaultHits(faultHits),
+      mState(ZT::DfuState::DfuIdle),
+      mStatus(ZT::DfuStatus::Ok),
       mAddressPointer(LSimulatedFlash::kBaseAddress)
 {
+    // A bootloader that comes up broken: in dfuERROR, or answering nothing.
+    const std::optional<SimulatedFaultKind> start = faults.KindAt(SimulatedFaultPhase::BootloaderSearch);
+    if (start == SimulatedFaultKind::ErrorStatus) {
+        mState = ZT::DfuState::DfuError;
+        mStatus = ZT::DfuStatus::ErrUnknown;
+    }
+    mHung = start == SimulatedFaultKind::NoAnswer;
+    if (mHung || mState == ZT::DfuState::DfuError)
+        ++mFaultHits;
 }
 
 DfuSeReply LDfuSeBootloader::Handle(const DfuSeRequest& request, std::uint64_t nowMs)
@@ -71,6 +83,27 @@ DfuSeReply LDfuSeBootloader::Handle(const DfuSeRequest& request, std::uint64_t n
     case ZT::DfuRequest::GetStatus:
         if (!deviceToHost)
             return Stall();
+        if (!std::exchange(mStatusAsked, true)) {
+            const std::optional<SimulatedFaultKind> kind = mFaults.KindAt(SimulatedFaultPhase::IdleCheck);
+            if (auto reply = kind ? FaultReply(*kind) : std::nullopt)
+                return *reply;
+            if (kind == SimulatedFaultKind::ErrorStatus || kind == SimulatedFaultKind::BusyTooLong)
+                ++mFaultHits;
+            if (kind == SimulatedFaultKind::ErrorStatus) {
+                mState = ZT::DfuState::DfuError;
+                mStatus = ZT::DfuStatus::ErrUnknown;
+                mPending.reset();
+            } else if (kind == SimulatedFaultKind::BusyTooLong && !mPending) {
+                // Still busy with an operation of its own, far longer than a host waits.
+                Operation operation;
+                operation.kind = OperationKind::SetAddress;
+                operation.address = mAddressPointer;
+                operation.tooLong = true;
+                mPending = std::move(operation);
+                mBusyUntilMs.reset();
+                mState = ZT::DfuState::DfuDnloadSync;
+            }
+        }
         return HandleGetStatus(request, nowMs);
     case ZT::DfuRequest::ClrStatus:
         if (deviceToHost || busy)
@@ -100,6 +133,47 @@ DfuSeReply LDfuSeBootloader::Stall(ZT::DfuStatus status)
     return reply;
 }
 
+std::optional<DfuSeReply> LDfuSeBootloader::FaultReply(SimulatedFaultKind kind)
+{
+    DfuSeReply reply;
+    switch (kind) {
+    case SimulatedFaultKind::Stall:
+        ++mFaultHits;
+        return Stall();
+    case SimulatedFaultKind::NoAnswer:
+        ++mFaultHits;
+        mHung = true;
+        reply.outcome = DfuSeReply::Outcome::NoAnswer;
+        return reply;
+    case SimulatedFaultKind::Unplug:
+        ++mFaultHits;
+        reply.outcome = DfuSeReply::Outcome::Unplug;
+        return reply;
+    case SimulatedFaultKind::PowerCut:
+        ++mFaultHits;
+        reply.outcome = DfuSeReply::Outcome::PowerCut;
+        return reply;
+    case SimulatedFaultKind::ErrorStatus:
+    case SimulatedFaultKind::BusyTooLong:
+        break;
+    }
+    return std::nullopt;
+}
+
+void LDfuSeBootloader::MarkOperation(Operation& operation, std::optional<SimulatedFaultKind> kind, ZT::DfuStatus error)
+{
+    if (kind == SimulatedFaultKind::ErrorStatus)
+        operation.failsWith = error;
+    operation.tooLong = kind == SimulatedFaultKind::BusyTooLong;
+    if (operation.failsWith || operation.tooLong)
+        ++mFaultHits;
+}
+
+ZT::DfuStatus LDfuSeBootloader::OutcomeOf(const Operation& operation) const
+{
+    return operation.failsWith ? *operation.failsWith : Validate(operation);
+}
+
 DfuSeReply LDfuSeBootloader::Answer(std::vector<std::uint8_t> dataIn)
 {
     DfuSeReply reply;
@@ -120,6 +194,11 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
         // The leave: only after a download, never straight from dfuIDLE.
         if (mState != ZT::DfuState::DfuDnloadIdle)
             return Stall();
+        mLeaveFault = mFaults.KindAt(SimulatedFaultPhase::Leave);
+        if (auto reply = mLeaveFault ? FaultReply(*mLeaveFault) : std::nullopt)
+            return *reply;
+        if (mLeaveFault)
+            ++mFaultHits; // acts on the status request that completes the leave
         mState = ZT::DfuState::DfuManifestSync;
         return Answer();
     }
@@ -133,33 +212,32 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
     if (request.value == 0) {
         if (payload.size() != kDfuSeCommandLength)
             return Stall();
+        std::optional<SimulatedFaultKind> fault;
+        ZT::DfuStatus error = ZT::DfuStatus::ErrUnknown;
         if (payload[0] == ZT::kDfuSeCommandSetAddress) {
             operation.kind = OperationKind::SetAddress;
+            fault = mFaults.KindAt(SimulatedFaultPhase::SetAddress, mSetAddressesReceived++);
+            error = ZT::DfuStatus::ErrAddress;
         } else if (payload[0] == ZT::kDfuSeCommandErase) {
-            if (mFaults.stallOnErase)
-                return Stall();
             operation.kind = OperationKind::Erase;
+            fault = mFaults.KindAt(SimulatedFaultPhase::Erase, mErasesReceived++);
+            error = ZT::DfuStatus::ErrErase;
         } else {
             return Stall();
         }
+        if (auto reply = fault ? FaultReply(*fault) : std::nullopt)
+            return *reply;
+        MarkOperation(operation, fault, error);
         operation.address = ReadLittleEndian32(payload.subspan(1));
     } else if (request.value == 1) {
         return Stall();
     } else {
+        // A block the fault stops is not counted: the next one is "after N blocks" again.
         const std::uint32_t block = mBlocksReceived;
-        if (mFaults.unplugAfterBlocks && block >= *mFaults.unplugAfterBlocks) {
-            DfuSeReply reply;
-            reply.outcome = DfuSeReply::Outcome::Unplug;
-            return reply;
-        }
-        if (mFaults.noAnswerAfterBlocks && block >= *mFaults.noAnswerAfterBlocks) {
-            mHung = true;
-            DfuSeReply reply;
-            reply.outcome = DfuSeReply::Outcome::NoAnswer;
-            return reply;
-        }
-        if (mFaults.stallAfterBlocks && block >= *mFaults.stallAfterBlocks)
-            return Stall();
+        const std::optional<SimulatedFaultKind> fault = mFaults.KindAt(SimulatedFaultPhase::DataBlock, block);
+        if (auto reply = fault ? FaultReply(*fault) : std::nullopt)
+            return *reply;
+        MarkOperation(operation, fault, ZT::DfuStatus::ErrWrite);
         operation.kind = OperationKind::Write;
         operation.address = BlockAddress(request.value);
         operation.data.assign(payload.begin(), payload.end());
@@ -217,7 +295,8 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
         const std::uint64_t duration = DurationOf(operation);
         if (!mBusyUntilMs)
             mBusyUntilMs = nowMs + duration;
-        if (nowMs < *mBusyUntilMs && operation.kind == OperationKind::Erase && mFaults.eraseBusyAtOnce) {
+        const bool busyAtOnce = (operation.kind == OperationKind::Erase && mFaults.eraseBusyAtOnce) || operation.tooLong;
+        if (nowMs < *mBusyUntilMs && busyAtOnce) {
             // The erase runs while the host polls: dfuDNBUSY now, the outcome once it is done.
             mState = ZT::DfuState::DfuDnbusy;
             return StatusAnswer(static_cast<std::uint32_t>(std::min<std::uint64_t>(duration, 0xFFFFFF)));
@@ -229,7 +308,7 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
             reply.holdUntilMs = *mBusyUntilMs;
             return reply;
         }
-        mOutcome = Validate(operation);
+        mOutcome = OutcomeOf(operation);
         if (mOutcome == ZT::DfuStatus::Ok)
             mOutcome = Apply(operation, mFlash, mAddressPointer);
         mForcedBusyReplies = 0;
@@ -245,7 +324,7 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
         if (mPending) { // an erase answered busy at once
             if (nowMs < *mBusyUntilMs)
                 return StatusAnswer(static_cast<std::uint32_t>(std::min<std::uint64_t>(*mBusyUntilMs - nowMs, 0xFFFFFF)));
-            mOutcome = Validate(*mPending);
+            mOutcome = OutcomeOf(*mPending);
             if (mOutcome == ZT::DfuStatus::Ok)
                 mOutcome = Apply(*mPending, mFlash, mAddressPointer);
             mPending.reset();
@@ -259,9 +338,19 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
         mState = mOutcome == ZT::DfuStatus::Ok ? ZT::DfuState::DfuDnloadIdle : ZT::DfuState::DfuError;
         return StatusAnswer(0);
     case ZT::DfuState::DfuManifestSync: {
+        if (mLeaveFault == SimulatedFaultKind::ErrorStatus) {
+            // The manifestation fails: the bootloader stays, in dfuERROR.
+            mState = ZT::DfuState::DfuError;
+            mStatus = ZT::DfuStatus::ErrFirmware;
+            return StatusAnswer(0);
+        }
         mState = ZT::DfuState::DfuManifest;
         DfuSeReply reply = StatusAnswer(0);
-        if (mFaults.manifestWaitsForReset)
+        if (mLeaveFault == SimulatedFaultKind::BusyTooLong) {
+            // It stays on the bus in dfuMANIFEST far longer than a host waits, then resets.
+            reply.resetAfterReply = true;
+            reply.resetDelayMs = mBus.DurationMs(mTimings.busyTooLongMs);
+        } else if (mFaults.manifestWaitsForReset)
             mState = ZT::DfuState::DfuManifestWaitReset; // until a USB reset or a power-up
         else
             reply.resetAfterReply = true;
@@ -317,6 +406,8 @@ DfuSeReply LDfuSeBootloader::HandleAbort()
 
 std::uint64_t LDfuSeBootloader::DurationOf(const Operation& operation) const
 {
+    if (operation.tooLong)
+        return mBus.DurationMs(mTimings.busyTooLongMs);
     switch (operation.kind) {
     case OperationKind::SetAddress:
         return 0;
@@ -419,7 +510,7 @@ DfuSeSession LDfuSeBootloader::Settle(LSimulatedFlash& flash) const
 {
     DfuSeSession session{mState, mStatus, mAddressPointer};
     if ((mState == ZT::DfuState::DfuDnloadSync || mState == ZT::DfuState::DfuDnbusy) && mPending) {
-        ZT::DfuStatus outcome = Validate(*mPending);
+        ZT::DfuStatus outcome = OutcomeOf(*mPending);
         if (outcome == ZT::DfuStatus::Ok)
             outcome = Apply(*mPending, flash, session.AddressPointer);
         session.Status = outcome;

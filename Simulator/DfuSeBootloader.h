@@ -9,7 +9,9 @@
 // carries the operation out and answers only when the flash is done, at the flash's pace (the
 // request is held back: an erase of 128 KiB holds it 2 s), with dfuDNBUSY and the operation's
 // time as poll time-out; the next GETSTATUS gives the outcome, dfuDNLOAD-IDLE or dfuERROR with its
-// status. The busyBlockIndex fault adds dfuDNBUSY answers before the outcome. A request the current state
+// status. The busyBlockIndex fault adds dfuDNBUSY answers before the outcome; the fault point
+// (SimulatedDeviceFaults::at) hits the idle check, an erase, a set-address command, a data block or
+// the leave with the kinds of SimulatedFaultKind. A request the current state
 // does not allow is stalled and leaves the machine in dfuERROR with errSTALLEDPKT. CLRSTATUS
 // outside dfuERROR leaves it in dfuERROR with errUNKNOWN, as ST's device library does.
 //
@@ -60,11 +62,13 @@ struct DfuSeReply {
         NoAnswer, // the device does not answer (the host's transfer times out)
         HoldUntil,// answer the same request again once the clock has reached holdUntilMs
         Unplug,   // the device leaves the bus instead of answering
+        PowerCut, // the device loses power instead of answering, and powers up again later
     };
     Outcome outcome = Outcome::Answered;
     std::vector<std::uint8_t> dataIn;
     std::uint64_t holdUntilMs = 0;
-    bool resetAfterReply = false; // the leave is complete: the device resets after this answer
+    bool resetAfterReply = false; // the leave is complete: the device resets after this answer ...
+    std::uint64_t resetDelayMs = 0; // ... at once, or after this long on the bus (in dfuMANIFEST)
 };
 
 class LDfuSeBootloader {
@@ -72,9 +76,10 @@ public:
     static constexpr std::uint16_t kTransferSize = 2048;
 
     // faults and timings belong to the owning device and may change between requests; bus
-    // scales the timings to the simulation's clock.
+    // scales the timings to the simulation's clock. faultHits counts, for the device, each time
+    // a fault acts.
     LDfuSeBootloader(LSimulatedFlash& flash, const SimulatedDeviceFaults& faults,
-                     const SimulatedDeviceTimings& timings, const LSimulatedBus& bus);
+                     const SimulatedDeviceTimings& timings, const LSimulatedBus& bus, std::uint32_t& faultHits);
 
     [[nodiscard]] DfuSeReply Handle(const DfuSeRequest& request, std::uint64_t nowMs);
 
@@ -99,9 +104,18 @@ private:
         std::uint64_t address = 0;       // wide enough for a block number far past the flash
         std::vector<std::uint8_t> data;  // Write only
         std::uint32_t blockIndex = 0;    // Write only: counted from 0 in this session
+        std::optional<ZT::DfuStatus> failsWith; // ErrorStatus fault: the outcome, whatever the flash says
+        bool tooLong = false;            // BusyTooLong fault: takes busyTooLongMs, busy all along
     };
 
     DfuSeReply Stall(ZT::DfuStatus status = ZT::DfuStatus::ErrStalledPkt);
+    // The reply for a fault kind that acts on the request itself (stall, no answer, unplug, power
+    // cut); nothing for the kinds that act on the operation the request starts.
+    std::optional<DfuSeReply> FaultReply(SimulatedFaultKind kind);
+    // Marks operation with the fault kind that acts on it (error status, busy too long).
+    void MarkOperation(Operation& operation, std::optional<SimulatedFaultKind> kind, ZT::DfuStatus error);
+    // The outcome operation will have: its fault's status, or what the flash allows.
+    [[nodiscard]] ZT::DfuStatus OutcomeOf(const Operation& operation) const;
     // Where data block `blockNumber` (2 and up) of a download or upload starts: blocks are the
     // transfer size apart from the address pointer, whatever their length (a host may move less
     // in its last block).
@@ -126,12 +140,17 @@ private:
     const SimulatedDeviceFaults& mFaults;
     const SimulatedDeviceTimings& mTimings;
     const LSimulatedBus& mBus;
+    std::uint32_t& mFaultHits;
 
     ZT::DfuState mState;
     ZT::DfuStatus mStatus;
     std::uint32_t mAddressPointer;
     std::uint32_t mBlocksReceived = 0;
-    bool mHung = false;                 // stopped answering (noAnswerAfterBlocks)
+    std::uint32_t mErasesReceived = 0;      // erase commands received in this session
+    std::uint32_t mSetAddressesReceived = 0; // set-address commands received in this session
+    bool mStatusAsked = false;          // a status request came in this session (the first is the idle check)
+    std::optional<SimulatedFaultKind> mLeaveFault; // ErrorStatus or BusyTooLong for the leave under way
+    bool mHung = false;                 // stopped answering (a NoAnswer fault) until a power-up
     std::optional<Operation> mPending;  // received by DNLOAD, carried out by the next GETSTATUS
     std::optional<std::uint64_t> mBusyUntilMs; // set when that GETSTATUS started the operation
     ZT::DfuStatus mOutcome = ZT::DfuStatus::Ok; // in dfuDNBUSY: what the operation ended with

@@ -180,6 +180,12 @@ void LSimulatedDevice::SetFaults(const SimulatedDeviceFaults& faults)
     mFaults = faults;
 }
 
+std::uint32_t LSimulatedDevice::GetFaultHits() const
+{
+    std::lock_guard lock(mMutex);
+    return mFaultHits;
+}
+
 SimulatedDeviceFaults LSimulatedDevice::GetFaults() const
 {
     std::lock_guard lock(mMutex);
@@ -407,6 +413,14 @@ bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t re
             LeaveBusLocked(SimulatedDeviceMode::Unplugged, std::nullopt, now);
             error = ZT::UsbError::NoDevice;
             return false;
+        case DfuSeReply::Outcome::PowerCut:
+            entry.error = ZT::UsbError::NoDevice;
+            entry.stateAfter = mBootloader->GetState();
+            mRequestLog.push_back(std::move(entry));
+            LogLocked(now, "power cut during " + DescribeRequest(request) + " of block " + std::to_string(value));
+            LeaveBusLocked(SimulatedDeviceMode::Restarting, now + mBus->DurationMs(mTimings.returnMs), now);
+            error = ZT::UsbError::NoDevice;
+            return false;
         case DfuSeReply::Outcome::Stalled:
             entry.error = ZT::UsbError::Pipe;
             entry.stateAfter = mBootloader->GetState();
@@ -428,13 +442,15 @@ bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t re
             }
             entry.stateAfter = mBootloader->GetState();
             mRequestLog.push_back(std::move(entry));
-            if (reply.resetAfterReply) {
+            if (reply.resetAfterReply && reply.resetDelayMs > 0) {
+                LogLocked(now, "leaving the bootloader to 0x" + Hex4(mBootloader->GetAddressPointer() >> 16) +
+                                   Hex4(mBootloader->GetAddressPointer() & 0xFFFF) + ", resetting after " +
+                                   std::to_string(reply.resetDelayMs) + " ms");
+                mNextEventMs = now + reply.resetDelayMs; // AdvanceLocked resets it then
+            } else if (reply.resetAfterReply) {
                 LogLocked(now, "leaving the bootloader to 0x" + Hex4(mBootloader->GetAddressPointer() >> 16) +
                                    Hex4(mBootloader->GetAddressPointer() & 0xFFFF) + ", resetting");
-                std::optional<std::uint64_t> returnAt;
-                if (!mFaults.noReturnAfterLeave)
-                    returnAt = now + mBus->DurationMs(mFaults.slowReturn ? mTimings.slowReturnMs : mTimings.returnMs);
-                LeaveBusLocked(SimulatedDeviceMode::Restarting, returnAt, now);
+                RestartLocked(now);
             }
             error = ZT::UsbError::None;
             return true;
@@ -468,7 +484,7 @@ bool LSimulatedDevice::ResetUsb(std::uint64_t appearance, ZT::UsbError& error)
     case ZT::DfuState::DfuManifest:
     case ZT::DfuState::DfuManifestWaitReset:
         LogLocked(now, std::string("USB reset in ") + ZT::ToString(state) + ": booting as at power-up");
-        LeaveBusLocked(SimulatedDeviceMode::Restarting, returnAt, now);
+        RestartLocked(now);
         return true;
     case ZT::DfuState::AppIdle:
     case ZT::DfuState::AppDetach:
@@ -506,44 +522,116 @@ LSimulatedDevice::MidiDelivery LSimulatedDevice::ReceiveMidi(std::uint64_t appea
     AdvanceLocked(now);
     if (mMode != SimulatedDeviceMode::Application || appearance != mAppearance || mFaults.noMidiPort)
         return MidiDelivery::Gone;
-    if (mFaults.midiSendNeverCompletes) {
+    const bool updateModeRequest =
+        std::equal(message.begin(), message.end(), kUpdateModeRequest.begin(), kUpdateModeRequest.end());
+    // Only the update-mode message meets the fault; Stall stands for none until one is found.
+    bool faulted = false;
+    SimulatedFaultKind fault = SimulatedFaultKind::Stall;
+    if (const auto kind = mFaults.KindAt(SimulatedFaultPhase::ModeSwitch); updateModeRequest && kind) {
+        faulted = true;
+        fault = *kind;
+    }
+    if (faulted && fault != SimulatedFaultKind::ErrorStatus && fault != SimulatedFaultKind::BusyTooLong)
+        ++mFaultHits;
+    if (faulted && fault == SimulatedFaultKind::NoAnswer) {
         LogLocked(now, "MIDI " + HexBytes(message) + " lost: completion never reported");
         return MidiDelivery::NeverCompletes;
     }
     LogLocked(now, "MIDI " + HexBytes(message));
-    if (!std::equal(message.begin(), message.end(), kUpdateModeRequest.begin(), kUpdateModeRequest.end()))
+    if (!updateModeRequest)
         return MidiDelivery::Delivered;
-    if (mFaults.ignoresUpdateModeRequest) {
+    // A message has no status: ErrorStatus and BusyTooLong do not apply to it.
+    if (faulted && fault == SimulatedFaultKind::Stall) {
         LogLocked(now, "update-mode request ignored");
         return MidiDelivery::Delivered;
     }
-    std::optional<std::uint64_t> appearAt;
-    if (!mFaults.bootloaderNeverAppears)
-        appearAt = now + mBus->DurationMs(mTimings.bootloaderAppearMs);
-    LogLocked(now, "update-mode request: restarting in the bootloader");
-    LeaveBusLocked(SimulatedDeviceMode::SwitchingToBootloader, appearAt, now);
+    if (faulted && fault == SimulatedFaultKind::Unplug) {
+        LogLocked(now, "update-mode request: unplugged");
+        LeaveBusLocked(SimulatedDeviceMode::Unplugged, std::nullopt, now);
+        return MidiDelivery::Delivered;
+    }
+    if (faulted && fault == SimulatedFaultKind::PowerCut) {
+        LogLocked(now, "update-mode request: power cut");
+        LeaveBusLocked(SimulatedDeviceMode::Restarting, now + mBus->DurationMs(mTimings.returnMs), now);
+        return MidiDelivery::Delivered;
+    }
+    // The way into the bootloader: the restart may come late, never, or boot the application.
+    std::optional<std::uint64_t> appearAt = now + mBus->DurationMs(mTimings.bootloaderAppearMs);
+    SimulatedDeviceMode mode = SimulatedDeviceMode::SwitchingToBootloader;
+    switch (mFaults.KindAt(SimulatedFaultPhase::BootloaderSearch).value_or(SimulatedFaultKind::ErrorStatus)) {
+    case SimulatedFaultKind::Unplug:
+        ++mFaultHits;
+        appearAt.reset();
+        break;
+    case SimulatedFaultKind::BusyTooLong:
+        ++mFaultHits;
+        appearAt = now + mBus->DurationMs(mTimings.slowReturnMs);
+        break;
+    case SimulatedFaultKind::PowerCut:
+        ++mFaultHits;
+        LogLocked(now, "update-mode request: power cut while restarting");
+        mode = SimulatedDeviceMode::Restarting; // boots by the image's first word, as at power-up
+        break;
+    case SimulatedFaultKind::Stall:
+    case SimulatedFaultKind::NoAnswer:    // the bootloader starts broken (LDfuSeBootloader)
+    case SimulatedFaultKind::ErrorStatus: // likewise
+        break;
+    }
+    if (mode == SimulatedDeviceMode::SwitchingToBootloader)
+        LogLocked(now, "update-mode request: restarting in the bootloader");
+    LeaveBusLocked(mode, appearAt, now);
     return MidiDelivery::Delivered;
 }
 
 void LSimulatedDevice::AdvanceLocked(std::uint64_t nowMs)
 {
-    if (!mNextEventMs || nowMs < *mNextEventMs)
-        return;
-    const std::uint64_t dueMs = *mNextEventMs;
-    mNextEventMs.reset();
-    switch (mMode) {
-    case SimulatedDeviceMode::SwitchingToBootloader:
-        EnumerateLocked(SimulatedDeviceMode::Bootloader, dueMs);
-        return;
-    case SimulatedDeviceMode::Restarting:
-        StartLocked(dueMs);
-        return;
-    case SimulatedDeviceMode::Application:
-    case SimulatedDeviceMode::Bootloader:
-    case SimulatedDeviceMode::Unplugged:
-    case SimulatedDeviceMode::RunningBrokenImage:
-        return;
+    // One event may bring the next (a long manifestation's end brings the restart): each in turn.
+    while (mNextEventMs && nowMs >= *mNextEventMs) {
+        const std::uint64_t dueMs = *mNextEventMs;
+        mNextEventMs.reset();
+        switch (mMode) {
+        case SimulatedDeviceMode::SwitchingToBootloader:
+            EnumerateLocked(SimulatedDeviceMode::Bootloader, dueMs);
+            break;
+        case SimulatedDeviceMode::Restarting:
+            StartLocked(dueMs);
+            break;
+        case SimulatedDeviceMode::Bootloader: // a leave that kept it in dfuMANIFEST ends now
+            LogLocked(dueMs, "resetting at the end of a long manifestation");
+            RestartLocked(dueMs);
+            break;
+        case SimulatedDeviceMode::Application:
+        case SimulatedDeviceMode::Unplugged:
+        case SimulatedDeviceMode::RunningBrokenImage:
+            break;
+        }
     }
+}
+
+void LSimulatedDevice::RestartLocked(std::uint64_t timeMs)
+{
+    std::optional<std::uint64_t> returnAt = timeMs + mBus->DurationMs(mTimings.returnMs);
+    switch (mFaults.KindAt(SimulatedFaultPhase::Return).value_or(SimulatedFaultKind::Stall)) {
+    case SimulatedFaultKind::Unplug:
+        ++mFaultHits;
+        returnAt.reset();
+        break;
+    case SimulatedFaultKind::BusyTooLong:
+        ++mFaultHits;
+        returnAt = timeMs + mBus->DurationMs(mTimings.slowReturnMs);
+        break;
+    case SimulatedFaultKind::PowerCut:
+        ++mFaultHits;
+        // The power goes while it restarts: it powers up once more, a restart time later.
+        LogLocked(timeMs, "power cut while restarting");
+        returnAt = timeMs + 2 * mBus->DurationMs(mTimings.returnMs);
+        break;
+    case SimulatedFaultKind::Stall: // nothing to stall, answer or fail while it is off the bus
+    case SimulatedFaultKind::NoAnswer:
+    case SimulatedFaultKind::ErrorStatus:
+        break;
+    }
+    LeaveBusLocked(SimulatedDeviceMode::Restarting, returnAt, timeMs);
 }
 
 void LSimulatedDevice::StartLocked(std::uint64_t timeMs)
@@ -596,7 +684,7 @@ void LSimulatedDevice::EnumerateLocked(SimulatedDeviceMode mode, std::uint64_t t
     mNextEventMs.reset();
     mPath = mBus->NextDevicePath();
     if (mode == SimulatedDeviceMode::Bootloader) {
-        mBootloader = std::make_unique<LDfuSeBootloader>(mFlash, mFaults, mTimings, *mBus);
+        mBootloader = std::make_unique<LDfuSeBootloader>(mFlash, mFaults, mTimings, *mBus, mFaultHits);
         LogLocked(timeMs, "enumerated as bootloader " + Hex4(kBootloaderVendorId) + ":" + Hex4(kBootloaderProductId) +
                               " at " + mPath + " in " + ZT::ToString(mBootloader->GetState()));
         return;

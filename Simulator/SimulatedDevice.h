@@ -94,6 +94,8 @@ public:
 
     void SetFaults(const SimulatedDeviceFaults& faults);
     [[nodiscard]] SimulatedDeviceFaults GetFaults() const;
+    // How many times a fault (the point or a named one) has acted since the device was made.
+    [[nodiscard]] std::uint32_t GetFaultHits() const;
     void SetTimings(const SimulatedDeviceTimings& timings);
     [[nodiscard]] SimulatedDeviceTimings GetTimings() const;
 
@@ -157,6 +159,9 @@ private:
 
     // Lets due events happen: the bootloader appearing, the device returning after a reset.
     void AdvanceLocked(std::uint64_t nowMs);
+    // The reset after a leave (or a USB reset that ends one) at timeMs: off the bus, then powered
+    // up after its restart time, as the Return faults allow.
+    void RestartLocked(std::uint64_t timeMs);
     // Powers the device up from its flash at timeMs: its bootloader checks the image.
     void StartLocked(std::uint64_t timeMs);
     [[nodiscard]] FirmwareImageCheck CheckImageLocked(std::optional<std::uint16_t>* release) const;
@@ -188,5 +193,6 @@ private:
     std::vector<SimulatedUsbRequest> mRequestLog;
     std::uint64_t mModeChanges = 0;            // count up; the change notice compares them
     std::uint64_t mDfuStateChanges = 0;
+    std::uint32_t mFaultHits = 0;
     ChangeHook mChangeHook;
 };

@@ -12,4 +12,5 @@ struct SimulatedDeviceTimings {
     std::uint32_t erase64KiBMs = 1100;
     std::uint32_t erase128KiBMs = 2000;
     std::uint32_t blockWriteMs = 20;         // programming 2048 bytes; shorter blocks take less
+    std::uint32_t busyTooLongMs = 15000;     // an operation with the BusyTooLong fault: past a 10 s wait
 };

@@ -95,6 +95,13 @@ bool ApplyFault(SimulatedDeviceFaults& faults, const std::string& name, std::opt
         return counted(faults.unplugAfterBlocks);
     if (name == "busy-block")
         return counted(faults.busyBlockIndex);
+    if (name == "at") {
+        const std::optional<SimulatedFaultAt> point = number ? ParseFaultAt(*number) : std::nullopt;
+        if (!point)
+            return false;
+        faults.at = *point;
+        return true;
+    }
     if (name == "busy-replies") {
         if (!count)
             return false;

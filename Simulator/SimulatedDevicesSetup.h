@@ -30,7 +30,9 @@
 //                         image, not whatever has a stack pointer in its first word),
 //                         identity-from-image (normal mode shows the IDs the image names),
 //                         manifest-waits-for-reset (after the leave the bootloader waits in
-//                         dfuMANIFEST-WAIT-RESET for a USB reset)
+//                         dfuMANIFEST-WAIT-RESET for a USB reset),
+//                         at=<phase>[/<index>]/<kind> (the fault point, ParseFaultAt:
+//                         "at=erase/1/power-cut")
 //
 // Names are case-insensitive. Items that are not understood are collected in Unrecognised
 // and otherwise ignored, as unknown command-line options are.

@@ -53,7 +53,7 @@ TEST(SimulateDevicesItems, SetFaultsStateAndPace)
     const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(
         "00.30,00.49,STATE=/tmp/Some Folder/State.bin,time-factor=0.25,controller:unplug-after-blocks=7,"
         "display:Stall-On-Erase,slow-return,busy-block=3,busy-replies=40,enumeration-fails,controller:image-check,"
-        "display:identity-from-image,erase-busy-at-once");
+        "display:identity-from-image,erase-busy-at-once,controller:at=Data-Block/47/Power-Cut,display:at=leave/stall");
     EXPECT_EQ(setup.StateFile, "/tmp/Some Folder/State.bin");
     EXPECT_DOUBLE_EQ(setup.TimeFactor, 0.25);
     EXPECT_TRUE(setup.EnumerationFails);
@@ -71,6 +71,10 @@ TEST(SimulateDevicesItems, SetFaultsStateAndPace)
         EXPECT_EQ(device->Faults.busyBlockIndex, std::optional<std::uint32_t>(3));
         EXPECT_EQ(device->Faults.busyBlockStatusReplies, 40u);
     }
+    EXPECT_EQ(setup.Controller.Faults.at,
+              std::optional<SimulatedFaultAt>(SimulatedFaultAt{SimulatedFaultPhase::DataBlock, SimulatedFaultKind::PowerCut, 47}));
+    EXPECT_EQ(setup.Display.Faults.at,
+              std::optional<SimulatedFaultAt>(SimulatedFaultAt{SimulatedFaultPhase::Leave, SimulatedFaultKind::Stall, 0}));
     EXPECT_TRUE(setup.Unrecognised.empty());
 }
 
@@ -78,7 +82,9 @@ TEST(SimulateDevicesItems, WhatCannotBeReadIsReportedAndChangesNothing)
 {
     const char* bad[] = {"state=",        "time-factor=0",   "time-factor=101",   "time-factor=nan", "time-factor=1x",
                          "stall-on-erase=3", "unplug-after-blocks", "unplug-after-blocks=-1", "busy-block=",
-                         "printer:slow-return", "no-such-fault", "controller:", "image-check=1"};
+                         "printer:slow-return", "no-such-fault", "controller:", "image-check=1", "at=",
+                         "at=erase", "at=erase/stall/1", "at=erase//stall", "at=erase/x/stall", "at=erase/1/burn",
+                         "at=flash/1/stall", "at=erase/-1/stall"};
     for (const char* item : bad) {
         const SimulatedDevicesSetup setup = SimulatedDevicesSetup::Parse(std::string("00.30,00.49,") + item);
         ASSERT_EQ(setup.Unrecognised.size(), 1u) << item;
@@ -86,7 +92,8 @@ TEST(SimulateDevicesItems, WhatCannotBeReadIsReportedAndChangesNothing)
         EXPECT_TRUE(setup.StateFile.empty()) << item;
         EXPECT_DOUBLE_EQ(setup.TimeFactor, 1.0) << item;
         EXPECT_FALSE(setup.Controller.Faults.stallOnErase || setup.Controller.Faults.slowReturn ||
-                     setup.Controller.Faults.unplugAfterBlocks || setup.Controller.Faults.busyBlockIndex)
+                     setup.Controller.Faults.unplugAfterBlocks || setup.Controller.Faults.busyBlockIndex ||
+                     setup.Controller.Faults.at)
             << item;
     }
 }
