@@ -157,6 +157,20 @@ struct Unit {
     const char* name = "";
 };
 
+// A release number n steps older, in the binary-coded decimal of the version text ("00.29"
+// before "00.30").
+std::uint16_t OlderRelease(std::uint16_t release, unsigned steps)
+{
+    unsigned value = 0;
+    for (int shift = 12; shift >= 0; shift -= 4)
+        value = value * 10 + ((release >> shift) & 0xF);
+    value -= steps;
+    std::uint16_t bcd = 0;
+    for (int shift = 0; shift <= 12; shift += 4, value /= 10)
+        bcd = static_cast<std::uint16_t>(bcd | ((value % 10) << shift));
+    return bcd;
+}
+
 DfuSeImage BuildImage(const ProductDevice& product, std::uint16_t release, std::uint32_t seed)
 {
     SimulationImagePlan plan = SimulationImagePlan::ForDevice(product);
@@ -221,10 +235,10 @@ void Soak::SetUp()
         const std::uint16_t release = unit.product->FirmwareRelease;
         const std::uint32_t base = static_cast<std::uint32_t>(unit.product->ProductId) << 16;
         unit.newImages = {BuildImage(*unit.product, release, base | 0xA1), BuildImage(*unit.product, release, base | 0xB2)};
-        unit.oldImages = {BuildImage(*unit.product, static_cast<std::uint16_t>(release - 1), base | 0xC3),
-                          BuildImage(*unit.product, static_cast<std::uint16_t>(release - 2), base | 0xD4)};
+        unit.oldImages = {BuildImage(*unit.product, OlderRelease(release, 1), base | 0xC3),
+                          BuildImage(*unit.product, OlderRelease(release, 2), base | 0xD4)};
         unit.device = mSimulator->AddDevice(i == 0 ? SimulatedDeviceKind::Controller : SimulatedDeviceKind::WheelDisplay,
-                                            static_cast<std::uint16_t>(release - 1));
+                                            OlderRelease(release, 1));
     }
     mEngine = ZT::MakeRC<LUpdateEngine>();
     mEngine->SetUpdateTarget(&LDualUpdater::GetUpdateTarget());
