@@ -2,7 +2,7 @@
 # own build folder, then does its job. See README.md.
 
 SHELL := /bin/bash
-.PHONY: all deps build run screenshot screenshots test test-asan test-tsan bench fuzz fault-matrix install package clean
+.PHONY: all deps build run screenshot screenshots test test-asan test-tsan soak bench fuzz fault-matrix install package clean
 
 all: build
 
@@ -33,6 +33,11 @@ test-asan: deps
 
 test-tsan: deps
 	@bash scripts/test.sh build-tsan
+
+# 1000 two-device updates with drawn faults in one process, optimised and under LeakSanitizer;
+# SOAK_ARGS="--cycles N --seed S" to choose. Not part of make test.
+soak: deps
+	@bash scripts/soak.sh $(SOAK_ARGS)
 
 bench: deps
 	@bash scripts/bench.sh

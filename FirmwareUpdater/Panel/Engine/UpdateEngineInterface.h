@@ -175,6 +175,10 @@ public:
     // is under way; E_FAIL when the time ran out. The outcome is read with GetUpdateRunState.
     // The completion notification has been posted before this returns S_OK.
     [[nodiscard]] ZT::ZTRESULT WaitForUpdate(std::uint32_t timeoutMs);
+    // Threads inside WaitForUpdate now (a caller that found the worker idle never counts): how
+    // a test holding the worker learns that someone has begun to wait for it. Any thread; never
+    // blocks.
+    [[nodiscard]] std::int32_t GetUpdateWaiterCount() const noexcept { return mUpdateDoneEvent->GetWaiterCount(); }
     // Asks a running mode switch or download to stop; see LUpdateEngine.
     [[nodiscard]] virtual ZT::ZTRESULT CancelUpdate() = 0;
 

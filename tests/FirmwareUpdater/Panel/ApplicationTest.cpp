@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -77,11 +77,19 @@ TEST(Application, SettingsFilesLiveInTheSettingsFoldersAndAreMadeOnFirstUse)
 // a real process ends at once, with the device half-written.
 class ApplicationShutdown : public EngineTest::EngineFixture {
 protected:
+    ~ApplicationShutdown() override
+    {
+        mClock.mAfterSleep = nullptr;
+        mAppEngine = nullptr;
+    }
+
     // What the window's loop would do meanwhile: deliveries and the update sequence's timers,
-    // until done. False when done never came.
+    // until done. While the worker runs a task and nothing else is due, the loop waits for the
+    // task's end. False when done never came.
     bool DriveUntil(LApplication& application, const std::function<bool()>& done)
     {
         const ZT::RCPtr<LUpdateSequence> sequence = application.GetSequence();
+        const ZT::RCPtr<LUpdateEngineInterface> engine = application.GetProcessor()->GetEngine();
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!done()) {
             if (std::chrono::steady_clock::now() > giveUp)
@@ -93,19 +101,42 @@ protected:
                 sequence->OnTimer();
                 continue;
             }
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            // The delivery may just have started the download, which the gate holds until someone
+            // waits for it: this loop waits only while done() is still false.
+            if (!done())
+                (void)engine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs);
         }
         return true;
     }
+
+    // The worker is held at its first wait of the download until someone waits for the download
+    // (Shutdown, a test's WaitForUpdate) or the test opens the gate: the download runs for
+    // certain when start-up returns and while the test acts.
+    void HoldTheDownload()
+    {
+        mClock.mAfterSleep = [this](std::uint64_t) {
+            LUpdateEngineInterface* const engine = mAppEngine.load();
+            if (engine != nullptr && engine->GetDeviceState() == EngineTest::DeviceState::Updating)
+                mGate.Hold([engine] { return engine->GetUpdateWaiterCount() > 0; });
+        };
+    }
+    // Lets a held worker finish (after a failed expectation) and leaves the hook.
+    void ReleaseTheDownload(LUpdateEngineInterface& engine)
+    {
+        mGate.Open();
+        (void)engine.WaitForUpdate(ZT::kShutdownJoinTimeoutMs);
+        mClock.mAfterSleep = nullptr;
+    }
+
+    EngineTest::WorkerGate mGate;
+    std::atomic<LUpdateEngineInterface*> mAppEngine{nullptr};
 };
 
 TEST_F(ApplicationShutdown, WaitsForADownloadThatStillRuns)
 {
     const auto controller = AddController(0x0030);
     AddDisplay(0x0050);
-    // A slow device: each of the worker's waits also takes a little real time, so that the
-    // download is sure to run on when start-up returns.
-    mClock.mAfterSleep = [](std::uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+    HoldTheDownload();
 
     ZT::CApplicationFolders::Environment environment;
     environment.Home = (mFolder / "home").string();
@@ -120,15 +151,17 @@ TEST_F(ApplicationShutdown, WaitsForADownloadThatStillRuns)
     ASSERT_RESULT_EQ(application->Startup(), ZT::S_OK)
         << "-START_UPDATE_AUTOMATICALLY leaves the download to the window";
     const ZT::RCPtr<LUpdateEngineInterface> engine = application->GetProcessor()->GetEngine();
+    mAppEngine = engine.Get();
     ASSERT_TRUE(DriveUntil(*application, [&] { return engine->GetDeviceState() == EngineTest::DeviceState::Updating; }))
         << "the download did not start; device " << ToString(engine->GetDeviceState());
+    ASSERT_TRUE(mGate.WaitUntilHeld(std::chrono::seconds(30))) << "the download never reached its first wait";
 
     application->Shutdown();
     EXPECT_EQ(engine->GetUpdateRunState(false), EngineTest::UpdateRunState::Succeeded)
         << "Shutdown returned while the download still ran";
     EXPECT_EQ(controller->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031));
     EXPECT_FALSE(application->GetProcessor());
-    mClock.mAfterSleep = nullptr;
+    ReleaseTheDownload(*engine);
     LUpdateProcessor::SetExitStatus(0);
 }
 
@@ -138,7 +171,7 @@ TEST_F(ApplicationShutdown, ExitRequestsAreRefusedWhileTheDownloadRuns)
 {
     AddController(0x0030);
     AddDisplay(0x0050);
-    mClock.mAfterSleep = [](std::uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+    HoldTheDownload();
     ZT::CApplicationFolders::Environment environment;
     environment.Home = (mFolder / "home").string();
     environment.XdgConfigHome = (mFolder / "config").string();
@@ -155,8 +188,10 @@ TEST_F(ApplicationShutdown, ExitRequestsAreRefusedWhileTheDownloadRuns)
     int ended = 0;
     framework->SetExitHandler([&ended] { ++ended; });
     const ZT::RCPtr<LUpdateEngineInterface> engine = application->GetProcessor()->GetEngine();
+    mAppEngine = engine.Get();
     ASSERT_TRUE(DriveUntil(*application, [&] { return engine->GetDeviceState() == EngineTest::DeviceState::Updating; }))
         << "the download did not start; device " << ToString(engine->GetDeviceState());
+    ASSERT_TRUE(mGate.WaitUntilHeld(std::chrono::seconds(30))) << "the download never reached its first wait";
 
     EXPECT_TRUE(framework->HandleKey(ZT::WString(L"Alt+VKEY_F4"))) << "Alt+F4 is not bound to the exit request";
     EXPECT_EQ(ended, 0) << "Alt+F4 ended the program during the download";
@@ -175,7 +210,7 @@ TEST_F(ApplicationShutdown, ExitRequestsAreRefusedWhileTheDownloadRuns)
 
     application->Shutdown();
     EXPECT_FALSE(application->GetFramework()) << "shutdown keeps the framework application";
-    mClock.mAfterSleep = nullptr;
+    ReleaseTheDownload(*engine);
     LUpdateProcessor::SetExitStatus(0);
 }
 

@@ -11,9 +11,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <iterator>
-#include <thread>
 
 namespace {
 
@@ -198,20 +198,14 @@ TEST_F(DfuSeDownload, TheSwitchOnTheWorkerReachesTheBootloaderAndIsRefusedWhileB
     EXPECT_RESULT_EQ(mEngine->StartUpdateModeSwitch(), ZT::E_FAIL) << "started before any scan";
     ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
     ASSERT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
-    std::atomic<bool> release{false};
-    std::atomic<bool> held{false};
-    mClock.mAfterSleep = [&](std::uint64_t) {
-        held = true;
-        while (!release)
-            std::this_thread::yield();
-    };
+    EngineTest::WorkerGate gate;
+    mClock.mAfterSleep = [&](std::uint64_t) { gate.Hold(); };
     ASSERT_RESULT_EQ(mEngine->StartUpdateModeSwitch(), ZT::S_OK);
-    while (!held && mEngine->IsWorkerBusy())
-        std::this_thread::yield();
-    EXPECT_TRUE(mEngine->IsWorkerBusy()) << "the worker ended the switch before its first wait";
+    EXPECT_TRUE(gate.WaitUntilHeld(std::chrono::seconds(10)) && mEngine->IsWorkerBusy())
+        << "the worker ended the switch before its first wait";
     EXPECT_RESULT_EQ(mEngine->StartUpdateModeSwitch(), ZT::E_FAIL) << "a second switch started while one runs";
     EXPECT_RESULT_EQ(mEngine->StartUpdate(), ZT::E_FAIL) << "a download started during the switch";
-    release = true;
+    gate.Open();
     ASSERT_RESULT_EQ(mEngine->WaitForUpdate(kWorkerWaitMs), ZT::S_OK);
     mClock.mAfterSleep = nullptr;
     EXPECT_FALSE(mEngine->IsWorkerBusy());

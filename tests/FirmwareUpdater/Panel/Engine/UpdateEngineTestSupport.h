@@ -27,8 +27,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,6 +73,51 @@ public:
 
 private:
     ZT::VirtualClock mClock;
+};
+
+// Holds the worker at one of its waits (called from HookedClock::mAfterSleep) until the test
+// opens the gate or until a condition the test gives becomes true, such as another thread
+// beginning to wait for the worker; then it stays open. What a test uses to have a download
+// still running, for certain, when it does something, without slowing the worker in real time.
+class WorkerGate {
+public:
+    // On the worker: marks it held and returns once the gate is open or releaseWhen() is true.
+    // The condition is looked at every millisecond: no notification tells of it. Once past, the
+    // gate is open for every later call.
+    void Hold(const std::function<bool()>& releaseWhen = {})
+    {
+        std::unique_lock lock(mMutex);
+        mHeld = true;
+        mChanged.notify_all();
+        if (!releaseWhen)
+            mChanged.wait(lock, [this] { return mOpen; });
+        while (!mOpen && !releaseWhen())
+            mChanged.wait_for(lock, std::chrono::milliseconds(1));
+        mOpen = true;
+    }
+    // On the test's thread: true once the worker is held, false after timeout.
+    [[nodiscard]] bool WaitUntilHeld(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(mMutex);
+        return mChanged.wait_for(lock, timeout, [this] { return mHeld; });
+    }
+    void Open()
+    {
+        std::lock_guard lock(mMutex);
+        mOpen = true;
+        mChanged.notify_all();
+    }
+    [[nodiscard]] bool IsOpen() const
+    {
+        std::lock_guard lock(mMutex);
+        return mOpen;
+    }
+
+private:
+    mutable std::mutex mMutex;
+    std::condition_variable mChanged;
+    bool mHeld = false; // guarded by mMutex
+    bool mOpen = false; // guarded by mMutex
 };
 
 // Records the engine's notifications as the user-interface thread receives them.

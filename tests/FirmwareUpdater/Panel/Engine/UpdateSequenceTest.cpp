@@ -18,7 +18,6 @@
 #include <csignal>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -111,8 +110,8 @@ protected:
         return mSequence->Start(deadlineMs);
     }
 
-    // The host's loop until the sequence has ended: deliveries, and the timer once its time has
-    // come (the clock is moved on to it when nothing else is waiting).
+    // The host's loop until the sequence has ended: deliveries, the timer once its time has come
+    // (the clock is moved on to it when nothing else is waiting), else the worker's task's end.
     void RunToEnd()
     {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -131,8 +130,9 @@ protected:
                 mSequence->OnTimer();
                 continue;
             }
-            // The worker switches or writes: its posts come in real time.
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            // The worker switches or writes: what comes next is its task's end, whose completion
+            // is posted before the wait returns.
+            (void)mEngine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs);
         }
         FAIL() << "the sequence never ended; step " << ToString(mSequence->GetStep()) << "\n" << Describe();
     }

@@ -26,7 +26,6 @@
 #include <atomic>
 #include <set>
 #include <chrono>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -380,29 +379,26 @@ TEST_F(MainControlTest, ExitIsRefusedDuringTheDownloadAndSentAfterIt)
     };
     // The download runs once the click returns; the worker is held at its first sleep.
     // The worker waits at its first sleep while the user asks to leave.
-    std::atomic<bool> release{false};
-    std::atomic<bool> held{false};
-    const HookGuard guard{*this, [&] { release = true; }};
+    EngineTest::WorkerGate gate;
+    const HookGuard guard{*this, [&] { gate.Open(); }};
     mClock.mAfterSleep = [&](std::uint64_t) {
-        if (Engine().GetDeviceState() != DeviceState::Updating || release)
-            return;
-        held = true;
-        while (!release)
-            std::this_thread::yield();
+        if (Engine().GetDeviceState() == DeviceState::Updating)
+            gate.Hold();
     };
     Click(Names::kButtonUpdateFirmware);
     // The window's loop meanwhile: the end of the switch starts the download.
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool held = false;
     while (!held && std::chrono::steady_clock::now() < giveUp) {
         Deliver();
-        std::this_thread::yield();
+        held = gate.WaitUntilHeld(std::chrono::milliseconds(1));
     }
     ASSERT_TRUE(held) << "the download never reached its first sleep; device " << Engine().GetDeviceState();
     chooseExit();
     EXPECT_EQ(exits.Count(), 0) << "the program would have ended while the firmware was being written";
     // The hook stays in place until the worker is idle: replacing it while the worker may call
     // it would race.
-    release = true;
+    gate.Open();
     RunUntilSettled();
     mClock.mAfterSleep = nullptr;
     chooseExit();
@@ -422,22 +418,16 @@ TEST_F(MainControlTest, CancelCanBeClickedDuringTheSwitchIntoUpdateModeAndNothin
     const ExitCounter exits;
 
     // The worker waits at its first sleep of the switch until the test lets it go.
-    std::atomic<bool> release{false};
-    std::atomic<bool> held{false};
-    const HookGuard guard{*this, [&] { release = true; }};
+    EngineTest::WorkerGate gate;
+    const HookGuard guard{*this, [&] { gate.Open(); }};
     mClock.mAfterSleep = [&](std::uint64_t) {
-        if (Engine().GetDeviceState() != DeviceState::EnteringUpdateMode || release)
-            return;
-        held = true;
-        while (!release)
-            std::this_thread::yield();
+        if (Engine().GetDeviceState() == DeviceState::EnteringUpdateMode)
+            gate.Hold();
     };
     Click(Names::kButtonUpdateFirmware);
     // The click returned while the switch runs: this thread is the window's, free to answer.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!held && std::chrono::steady_clock::now() < giveUp)
-        std::this_thread::yield();
-    ASSERT_TRUE(held) << "the switch never reached its first sleep; device " << Engine().GetDeviceState();
+    ASSERT_TRUE(gate.WaitUntilHeld(std::chrono::seconds(30)))
+        << "the switch never reached its first sleep; device " << Engine().GetDeviceState();
     Deliver(); // the loop's idle step: EnteringUpdateMode reaches the view
     EXPECT_TRUE(Shown().contains("buttonAbort")) << "CANCEL was not shown during the switch; shown: " << ShownText();
     EXPECT_EQ(Utf8(mServices.mCursor), "UI_CURSOR_WAIT") << "no wait cursor during the switch";
@@ -446,7 +436,7 @@ TEST_F(MainControlTest, CancelCanBeClickedDuringTheSwitchIntoUpdateModeAndNothin
     (void)mWindow->Send(ZT::CreateNotification(ZT::LMainControl::kNidMenuOptionsAllowDowngrade));
     (void)mWindow->ProcessQueue(false);
     Click(Names::kButtonAbort);
-    release = true;
+    gate.Open();
     RunUntilSettled();
 
     EXPECT_EQ(exits.Count(), 0) << "the program would have ended while the device switched into update mode";
