@@ -48,6 +48,10 @@ DfuSeReply LDfuSeBootloader::Handle(const DfuSeRequest& request, std::uint64_t n
         reply.outcome = DfuSeReply::Outcome::NoAnswer;
         return reply;
     }
+    if (mRequestsHandled++ == 0 && HoldsHere(SimulatedDeviceHold::Point::FirstRequest)) {
+        mRequestsHandled = 0; // answered after the hold as the first request
+        return Held(nowMs);
+    }
     if (request.index != 0)
         return ProtocolStall();
     const bool deviceToHost = request.requestType == ZT::kDfuRequestTypeIn;
@@ -139,6 +143,7 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
             if (mFaults.stallOnErase)
                 return Stall();
             operation.kind = OperationKind::Erase;
+            operation.eraseIndex = mErasesReceived++;
         } else {
             return Stall();
         }
@@ -214,6 +219,12 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
     switch (mState) {
     case ZT::DfuState::DfuDnloadSync: {
         const Operation& operation = *mPending;
+        if (!mBusyUntilMs &&
+            ((operation.kind == OperationKind::Erase && HoldsHere(SimulatedDeviceHold::Point::Erase, operation.eraseIndex)) ||
+             (operation.kind == OperationKind::Write && HoldsHere(SimulatedDeviceHold::Point::Block, operation.blockIndex)) ||
+             (operation.kind == OperationKind::SetAddress &&
+              HoldsHere(SimulatedDeviceHold::Point::SetAddressAfterBlocks, mBlocksReceived))))
+            return Held(nowMs);
         const std::uint64_t duration = DurationOf(operation);
         if (!mBusyUntilMs)
             mBusyUntilMs = nowMs + duration;
@@ -259,6 +270,8 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
         mState = mOutcome == ZT::DfuStatus::Ok ? ZT::DfuState::DfuDnloadIdle : ZT::DfuState::DfuError;
         return StatusAnswer(0);
     case ZT::DfuState::DfuManifestSync: {
+        if (HoldsHere(SimulatedDeviceHold::Point::Leave))
+            return Held(nowMs);
         mState = ZT::DfuState::DfuManifest;
         DfuSeReply reply = StatusAnswer(0);
         if (mFaults.manifestWaitsForReset)
@@ -313,6 +326,23 @@ DfuSeReply LDfuSeBootloader::HandleAbort()
         return Stall();
     }
     return Stall();
+}
+
+bool LDfuSeBootloader::HoldsHere(SimulatedDeviceHold::Point point, std::optional<std::uint32_t> index)
+{
+    if (mHoldDone || !mFaults.hold || mFaults.hold->At != point || (index && *index != mFaults.hold->Index))
+        return false;
+    mHoldDone = true;
+    return true;
+}
+
+DfuSeReply LDfuSeBootloader::Held(std::uint64_t nowMs)
+{
+    DfuSeReply reply;
+    reply.outcome = DfuSeReply::Outcome::HoldUntil;
+    reply.holdUntilMs = nowMs + SimulatedDeviceHold::kHoldMs;
+    reply.held = true;
+    return reply;
 }
 
 std::uint64_t LDfuSeBootloader::DurationOf(const Operation& operation) const

@@ -65,6 +65,7 @@ struct DfuSeReply {
     std::vector<std::uint8_t> dataIn;
     std::uint64_t holdUntilMs = 0;
     bool resetAfterReply = false; // the leave is complete: the device resets after this answer
+    bool held = false;            // HoldUntil for the hold fault (SimulatedDeviceHold), not for the flash
 };
 
 class LDfuSeBootloader {
@@ -99,6 +100,7 @@ private:
         std::uint64_t address = 0;       // wide enough for a block number far past the flash
         std::vector<std::uint8_t> data;  // Write only
         std::uint32_t blockIndex = 0;    // Write only: counted from 0 in this session
+        std::uint32_t eraseIndex = 0;    // Erase only: counted from 0 in this session
     };
 
     DfuSeReply Stall(ZT::DfuStatus status = ZT::DfuStatus::ErrStalledPkt);
@@ -114,6 +116,10 @@ private:
     DfuSeReply HandleGetStatus(const DfuSeRequest& request, std::uint64_t nowMs);
     DfuSeReply HandleClrStatus();
     DfuSeReply HandleAbort();
+    // The hold fault: whether the request now handled is its point (once per session); the
+    // reply that holds it.
+    [[nodiscard]] bool HoldsHere(SimulatedDeviceHold::Point point, std::optional<std::uint32_t> index = std::nullopt);
+    [[nodiscard]] static DfuSeReply Held(std::uint64_t nowMs);
 
     std::uint64_t DurationOf(const Operation& operation) const;
     // The outcome an operation will have, decided when it starts.
@@ -136,4 +142,7 @@ private:
     std::optional<std::uint64_t> mBusyUntilMs; // set when that GETSTATUS started the operation
     ZT::DfuStatus mOutcome = ZT::DfuStatus::Ok; // in dfuDNBUSY: what the operation ended with
     std::uint32_t mForcedBusyReplies = 0; // busyBlockIndex fault: dfuDNBUSY answers still owed
+    std::uint32_t mErasesReceived = 0;  // erase commands received in this session
+    std::uint64_t mRequestsHandled = 0; // requests of any kind in this session
+    bool mHoldDone = false;             // the hold fault's hold has happened in this session
 };

@@ -95,6 +95,13 @@ bool ApplyFault(SimulatedDeviceFaults& faults, const std::string& name, std::opt
         return counted(faults.unplugAfterBlocks);
     if (name == "busy-block")
         return counted(faults.busyBlockIndex);
+    if (name == "hold") {
+        const std::optional<SimulatedDeviceHold> hold = number ? SimulatedDeviceHold::Parse(*number) : std::nullopt;
+        if (!hold)
+            return false;
+        faults.hold = hold;
+        return true;
+    }
     if (name == "busy-replies") {
         if (!count)
             return false;

@@ -30,7 +30,10 @@
 //                         image, not whatever has a stack pointer in its first word),
 //                         identity-from-image (normal mode shows the IDs the image names),
 //                         manifest-waits-for-reset (after the leave the bootloader waits in
-//                         dfuMANIFEST-WAIT-RESET for a USB reset)
+//                         dfuMANIFEST-WAIT-RESET for a USB reset), hold=<point> (the device
+//                         holds its answer there until the process ends: update-mode-message,
+//                         bootloader-appearance, first-request, erase:<n>, block:<n>,
+//                         set-address-after-blocks:<n>, leave, return; SimulatedDeviceHold.h)
 //
 // Names are case-insensitive. Items that are not understood are collected in Unrecognised
 // and otherwise ignored, as unknown command-line options are.
