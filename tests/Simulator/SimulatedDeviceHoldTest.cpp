@@ -58,6 +58,21 @@ TEST(SimulatedDeviceHold, TheCommandLineNamesEachPointAndAnythingElseIsIgnored)
 
 // What the hold hook saw: its text, the controller as the state file kept it at that moment, and
 // the simulator's clock.
+const char* PowerName(CSimulatorStateFile::Power power)
+{
+    switch (power) {
+    case CSimulatorStateFile::Power::Running:
+        return "Running";
+    case CSimulatorStateFile::Power::Bootloader:
+        return "Bootloader";
+    case CSimulatorStateFile::Power::PoweredOff:
+        return "PoweredOff";
+    case CSimulatorStateFile::Power::RunningBrokenImage:
+        return "RunningBrokenImage";
+    }
+    return "no power state";
+}
+
 struct HoldSeen {
     std::string Text;
     std::optional<CSimulatorStateFile::Device> Kept;
@@ -201,9 +216,11 @@ TEST_F(DeviceHold, EachPointHoldsOnceKeepsTheDeviceFirstAndThenGoesOn)
         const HoldSeen& seen = mHolds.front();
         EXPECT_EQ(seen.Text, c.text);
         ASSERT_TRUE(seen.Kept.has_value()) << "no state file when the hold began";
-        EXPECT_EQ(int(seen.Kept->State), int(c.kept)) << "the state file lags behind the held device";
+        EXPECT_EQ(std::string(PowerName(seen.Kept->State)), PowerName(c.kept))
+            << "the state file lags behind the held device";
         if (c.kept == CSimulatorStateFile::Power::Bootloader) {
-            EXPECT_EQ(std::string(ZT::ToString(seen.Kept->Bootloader.State)), c.keptDfuState);
+            EXPECT_EQ(std::string(ZT::ToString(seen.Kept->Bootloader.State)), c.keptDfuState)
+                << "the state file lags behind the held bootloader";
         }
         if (c.hold.At != Point::BootloaderAppearance && c.hold.At != Point::Return) {
             EXPECT_GE(mClock.NowMs() - started, SimulatedDeviceHold::kHoldMs) << "the request was answered during the hold";
@@ -269,11 +286,12 @@ TEST_F(DeviceHold, APowerCutBootsEachDeviceByTheFirstWordOfItsImage)
         c.write(host);
         ASSERT_FALSE(HasFatalFailure());
         std::vector<CSimulatorStateFile::Device> devices = CSimulatorStateFile::Capture(*mSimulator);
-        ASSERT_EQ(devices.front().State, CSimulatorStateFile::Power::Bootloader);
+        ASSERT_EQ(std::string(PowerName(devices.front().State)), "Bootloader");
         ASSERT_EQ(std::string(ZT::ToString(devices.front().Bootloader.State)), "dfuDNLOAD-IDLE");
         CSimulatorStateFile::CutPower(devices);
         for (const auto& device : devices) {
-            EXPECT_EQ(device.State, CSimulatorStateFile::Power::PoweredOff) << SimulatedDeviceKindName(device.Kind);
+            EXPECT_EQ(std::string(PowerName(device.State)), "PoweredOff")
+                << SimulatedDeviceKindName(device.Kind) << " kept its power";
         }
 
         auto next = ZT::MakeRC<LDeviceSimulator>(0.0, &mClock);
