@@ -5,8 +5,9 @@
 //
 // The hold lasts kHoldMs of the simulator's clock, not scaled by the time factor: in real time
 // longer than any test waits, in virtual time as long as the test lets the clock run. A hold
-// happens once after the device's faults were set (a bootloader's point once per session). When it begins the device keeps its state at once (the
-// change hook is called as for a mode change) and then tells the hold hook what it holds.
+// happens once after the device's faults were set (a bootloader's point once per session). When
+// it begins the device keeps its state at once (the change hook is called as for a mode change)
+// and then tells the hold hook what it holds.
 
 #include <cstdint>
 #include <optional>
@@ -14,15 +15,17 @@
 #include <string_view>
 
 struct SimulatedDeviceHold {
+    // Status requests are held before the operation they carry out; a device that keeps its
+    // power finishes that operation (CSimulatorStateFile keeps it settled).
     enum class Point : std::uint8_t {
         UpdateModeMessage,     // the update-mode message is taken, and acted on only after the hold
-        BootloaderAppearance,  // after the message the device is off the bus; its bootloader appears after the hold
+        BootloaderAppearance,  // after the message the device is off the bus until the hold is over
         FirstRequest,          // the bootloader's first request of its session (the host's idle check)
-        Erase,                 // the status request that carries out erase number Index of the session (from 0)
-        Block,                 // the status request that carries out data block number Index of the session (from 0)
-        SetAddressAfterBlocks, // the status request of a set-address command sent when Index data blocks were received
-        Leave,                 // the status request that completes the leave (the device rests in dfuMANIFEST-SYNC)
-        Return,                // after the leave the device is off the bus; it comes back after the hold
+        Erase,                 // the status request of erase number Index of the session (from 0)
+        Block,                 // the status request of data block number Index of the session (from 0)
+        SetAddressAfterBlocks, // the status request of a set-address sent after Index data blocks
+        Leave,                 // the status request that completes the leave (dfuMANIFEST-SYNC)
+        Return,                // after the leave the device is off the bus until the hold is over
     };
 
     static constexpr std::uint64_t kHoldMs = 3'600'000;

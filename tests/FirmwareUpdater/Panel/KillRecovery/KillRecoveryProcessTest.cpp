@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <set>
@@ -163,29 +164,29 @@ std::string Found(const CSimulatorStateFile::Device& device)
 
 struct Phase {
     const char* Name;
-    // The hold, given the device's image; empty: not this device's phase.
-    std::function<std::string(const ProductDevice&, const Image&)> Hold;
+    // The device's hold there (its -SIMULATE_DEVICES item), given the device's image.
+    std::function<std::string(const Image&)> Hold;
 };
 
 const std::vector<Phase>& Phases()
 {
     static const std::vector<Phase> phases{
-        {"mode-switch message", [](const auto&, const auto&) { return std::string("update-mode-message"); }},
-        {"bootloader search", [](const auto&, const auto&) { return std::string("bootloader-appearance"); }},
-        {"idle check", [](const auto&, const auto&) { return std::string("first-request"); }},
-        {"erase, first sector", [](const auto&, const auto&) { return std::string("erase:0"); }},
-        {"erase, middle sector", [](const auto&, const Image& image) { return "erase:" + std::to_string(image.Erases / 2); }},
-        {"erase, last sector", [](const auto&, const Image& image) { return "erase:" + std::to_string(image.Erases - 1); }},
+        {"mode-switch message", [](const Image&) { return std::string("update-mode-message"); }},
+        {"bootloader search", [](const Image&) { return std::string("bootloader-appearance"); }},
+        {"idle check", [](const Image&) { return std::string("first-request"); }},
+        {"erase, first sector", [](const Image&) { return std::string("erase:0"); }},
+        {"erase, middle sector", [](const Image& image) { return "erase:" + std::to_string(image.Erases / 2); }},
+        {"erase, last sector", [](const Image& image) { return "erase:" + std::to_string(image.Erases - 1); }},
         // Data blocks in the order they go out: the image's second block first, its first block last.
-        {"first data block", [](const auto&, const auto&) { return std::string("block:0"); }},
-        {"middle data block", [](const auto&, const Image& image) { return "block:" + std::to_string(image.Blocks / 2); }},
-        {"last data block", [](const auto&, const Image& image) { return "block:" + std::to_string(image.Blocks - 2); }},
+        {"first data block", [](const Image&) { return std::string("block:0"); }},
+        {"middle data block", [](const Image& image) { return "block:" + std::to_string(image.Blocks / 2); }},
+        {"last data block", [](const Image& image) { return "block:" + std::to_string(image.Blocks - 2); }},
         {"first block, written last",
-         [](const auto&, const Image& image) { return "block:" + std::to_string(image.Blocks - 1); }},
+         [](const Image& image) { return "block:" + std::to_string(image.Blocks - 1); }},
         {"set-address before the leave",
-         [](const auto&, const Image& image) { return "set-address-after-blocks:" + std::to_string(image.Blocks); }},
-        {"leave", [](const auto&, const auto&) { return std::string("leave"); }},
-        {"return", [](const auto&, const auto&) { return std::string("return"); }},
+         [](const Image& image) { return "set-address-after-blocks:" + std::to_string(image.Blocks); }},
+        {"leave", [](const Image&) { return std::string("leave"); }},
+        {"return", [](const Image&) { return std::string("return"); }},
     };
     return phases;
 }
@@ -299,7 +300,7 @@ CellResult RunCell(const Cell& cell, const Files& files, const std::set<std::str
 
     const std::string program = UpdaterProcess::BinaryPath();
     const std::string devices = "-SIMULATE_DEVICES=state=" + stateFile.string() + "," + kTimeFactor;
-    const std::string hold = (controllerCell ? "controller:hold=" : "display:hold=") + cell.phase->Hold(*cell.device, image);
+    const std::string hold = (controllerCell ? "controller:hold=" : "display:hold=") + cell.phase->Hold(image);
     const std::string holdLine = std::string("Simulator: the ") + cell.DeviceName() + " holds ";
     bool killed = false;
     const auto watcher = [&](int processId, const std::string& standardError) {
