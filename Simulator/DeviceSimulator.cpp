@@ -13,8 +13,22 @@ LDeviceSimulator::LDeviceSimulator(double timeFactor, ZT::IClock* clock)
 LDeviceSimulator::~LDeviceSimulator()
 {
     // A device a test still holds must not call back into a simulator that is gone.
-    for (const ZT::RCPtr<LSimulatedDevice>& device : mDevices)
+    for (const ZT::RCPtr<LSimulatedDevice>& device : mDevices) {
         device->SetChangeHook(nullptr);
+        device->SetHoldHook(nullptr);
+    }
+}
+
+void LDeviceSimulator::SetHoldHook(std::function<void(const std::string& text)> hook)
+{
+    std::vector<ZT::RCPtr<LSimulatedDevice>> devices;
+    {
+        std::lock_guard lock(mMutex);
+        mHoldHook = std::move(hook);
+        devices = mDevices;
+    }
+    for (const ZT::RCPtr<LSimulatedDevice>& device : devices)
+        device->SetHoldHook(mHoldHook);
 }
 
 void LDeviceSimulator::SetChangeHook(std::function<void(bool modeChanged)> hook)
@@ -50,6 +64,7 @@ ZT::RCPtr<LSimulatedDevice> LDeviceSimulator::AddDevice(SimulatedDeviceKind kind
                                                SimulatedSerialNumber(kind, static_cast<std::uint32_t>(sameKind)));
     // The device is not shared yet: taking its lock under mMutex cannot wait on anyone.
     device->SetChangeHook([this](bool modeChanged) { NotifyChanged(modeChanged); });
+    device->SetHoldHook(mHoldHook);
     mDevices.push_back(device);
     return device;
 }

@@ -28,6 +28,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 class LDeviceSimulator : public virtual ZT::LRefCountedObject {
@@ -47,6 +48,10 @@ public:
     // state, on the thread that made the change, with no lock of the simulator or of a device
     // held: it may take snapshots of the devices. Null removes it.
     void SetChangeHook(std::function<void(bool modeChanged)> hook);
+
+    // hook is told what a device holds when its hold fault's hold begins (SimulatedDeviceHold), on
+    // the held thread, with no lock held. Null removes it.
+    void SetHoldHook(std::function<void(const std::string& text)> hook);
 
     // Makes every enumeration fail as a bus without access would (ListDevices gives E_FAIL).
     void SetEnumerationFails(bool fails);
@@ -70,4 +75,5 @@ private:
     std::vector<ZT::RCPtr<LSimulatedDevice>> mDevices; // guarded by mMutex
     bool mEnumerationFails = false;                    // guarded by mMutex
     std::function<void(bool)> mChangeHook;             // guarded by mMutex
+    std::function<void(const std::string&)> mHoldHook; // guarded by mMutex
 };

@@ -60,6 +60,10 @@ DfuSeReply LDfuSeBootloader::Handle(const DfuSeRequest& request, std::uint64_t n
         reply.outcome = DfuSeReply::Outcome::NoAnswer;
         return reply;
     }
+    if (mRequestsHandled++ == 0 && HoldsHere(SimulatedDeviceHold::Point::FirstRequest)) {
+        mRequestsHandled = 0; // answered after the hold as the first request
+        return Held(nowMs);
+    }
     if (request.index != 0)
         return ProtocolStall();
     const bool deviceToHost = request.requestType == ZT::kDfuRequestTypeIn;
@@ -220,7 +224,8 @@ DfuSeReply LDfuSeBootloader::HandleDnload(const DfuSeRequest& request)
             error = ZT::DfuStatus::ErrAddress;
         } else if (payload[0] == ZT::kDfuSeCommandErase) {
             operation.kind = OperationKind::Erase;
-            fault = mFaults.KindAt(SimulatedFaultPhase::Erase, mErasesReceived++);
+            operation.eraseIndex = mErasesReceived++;
+            fault = mFaults.KindAt(SimulatedFaultPhase::Erase, operation.eraseIndex);
             error = ZT::DfuStatus::ErrErase;
         } else {
             return Stall();
@@ -292,6 +297,12 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
     switch (mState) {
     case ZT::DfuState::DfuDnloadSync: {
         const Operation& operation = *mPending;
+        if (!mBusyUntilMs &&
+            ((operation.kind == OperationKind::Erase && HoldsHere(SimulatedDeviceHold::Point::Erase, operation.eraseIndex)) ||
+             (operation.kind == OperationKind::Write && HoldsHere(SimulatedDeviceHold::Point::Block, operation.blockIndex)) ||
+             (operation.kind == OperationKind::SetAddress &&
+              HoldsHere(SimulatedDeviceHold::Point::SetAddressAfterBlocks, mBlocksReceived))))
+            return Held(nowMs);
         const std::uint64_t duration = DurationOf(operation);
         if (!mBusyUntilMs)
             mBusyUntilMs = nowMs + duration;
@@ -338,6 +349,8 @@ DfuSeReply LDfuSeBootloader::HandleGetStatus(const DfuSeRequest& request, std::u
         mState = mOutcome == ZT::DfuStatus::Ok ? ZT::DfuState::DfuDnloadIdle : ZT::DfuState::DfuError;
         return StatusAnswer(0);
     case ZT::DfuState::DfuManifestSync: {
+        if (HoldsHere(SimulatedDeviceHold::Point::Leave))
+            return Held(nowMs);
         if (mLeaveFault == SimulatedFaultKind::ErrorStatus) {
             // The manifestation fails: the bootloader stays, in dfuERROR.
             mState = ZT::DfuState::DfuError;
@@ -402,6 +415,23 @@ DfuSeReply LDfuSeBootloader::HandleAbort()
         return Stall();
     }
     return Stall();
+}
+
+bool LDfuSeBootloader::HoldsHere(SimulatedDeviceHold::Point point, std::optional<std::uint32_t> index)
+{
+    if (mHoldDone || !mFaults.hold || mFaults.hold->At != point || (index && *index != mFaults.hold->Index))
+        return false;
+    mHoldDone = true;
+    return true;
+}
+
+DfuSeReply LDfuSeBootloader::Held(std::uint64_t nowMs)
+{
+    DfuSeReply reply;
+    reply.outcome = DfuSeReply::Outcome::HoldUntil;
+    reply.holdUntilMs = nowMs + SimulatedDeviceHold::kHoldMs;
+    reply.held = true;
+    return reply;
 }
 
 std::uint64_t LDfuSeBootloader::DurationOf(const Operation& operation) const

@@ -69,6 +69,7 @@ struct DfuSeReply {
     std::uint64_t holdUntilMs = 0;
     bool resetAfterReply = false; // the leave is complete: the device resets after this answer ...
     std::uint64_t resetDelayMs = 0; // ... at once, or after this long on the bus (in dfuMANIFEST)
+    bool held = false;            // HoldUntil for the hold fault (SimulatedDeviceHold), not for the flash
 };
 
 class LDfuSeBootloader {
@@ -106,6 +107,7 @@ private:
         std::uint32_t blockIndex = 0;    // Write only: counted from 0 in this session
         std::optional<ZT::DfuStatus> failsWith; // ErrorStatus fault: the outcome, whatever the flash says
         bool tooLong = false;            // BusyTooLong fault: takes busyTooLongMs, busy all along
+        std::uint32_t eraseIndex = 0;    // Erase only: counted from 0 in this session
     };
 
     DfuSeReply Stall(ZT::DfuStatus status = ZT::DfuStatus::ErrStalledPkt);
@@ -128,6 +130,10 @@ private:
     DfuSeReply HandleGetStatus(const DfuSeRequest& request, std::uint64_t nowMs);
     DfuSeReply HandleClrStatus();
     DfuSeReply HandleAbort();
+    // The hold fault: whether the request now handled is its point (once per session); the
+    // reply that holds it.
+    [[nodiscard]] bool HoldsHere(SimulatedDeviceHold::Point point, std::optional<std::uint32_t> index = std::nullopt);
+    [[nodiscard]] static DfuSeReply Held(std::uint64_t nowMs);
 
     std::uint64_t DurationOf(const Operation& operation) const;
     // The outcome an operation will have, decided when it starts.
@@ -155,4 +161,6 @@ private:
     std::optional<std::uint64_t> mBusyUntilMs; // set when that GETSTATUS started the operation
     ZT::DfuStatus mOutcome = ZT::DfuStatus::Ok; // in dfuDNBUSY: what the operation ended with
     std::uint32_t mForcedBusyReplies = 0; // busyBlockIndex fault: dfuDNBUSY answers still owed
+    std::uint64_t mRequestsHandled = 0; // requests of any kind in this session
+    bool mHoldDone = false;             // the hold fault's hold has happened in this session
 };

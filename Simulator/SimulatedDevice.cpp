@@ -178,6 +178,7 @@ void LSimulatedDevice::SetFaults(const SimulatedDeviceFaults& faults)
 {
     std::lock_guard lock(mMutex);
     mFaults = faults;
+    mDeviceHoldDone = false; // a hold given anew holds again
 }
 
 std::uint32_t LSimulatedDevice::GetFaultHits() const
@@ -268,6 +269,36 @@ void LSimulatedDevice::SetChangeHook(ChangeHook hook)
 {
     std::lock_guard lock(mMutex);
     mChangeHook = std::move(hook);
+}
+
+void LSimulatedDevice::SetHoldHook(HoldHook hook)
+{
+    std::lock_guard lock(mMutex);
+    mHoldHook = std::move(hook);
+}
+
+bool LSimulatedDevice::HoldsLocked(SimulatedDeviceHold::Point point)
+{
+    if (mDeviceHoldDone || !mFaults.hold || mFaults.hold->At != point)
+        return false;
+    mDeviceHoldDone = true;
+    return true;
+}
+
+void LSimulatedDevice::BeginHoldUnlocked(Lock& lock)
+{
+    const std::string text = std::string(mKind == SimulatedDeviceKind::Controller ? "the controller" : "the wheel display") +
+                             " holds " + (mFaults.hold ? mFaults.hold->Describe() : std::string("nothing")) +
+                             " until the process ends";
+    LogLocked(mBus->NowMs(), text);
+    const ChangeHook changeHook = mChangeHook;
+    const HoldHook holdHook = mHoldHook;
+    lock.unlock();
+    // Kept before anyone is told: whoever ends the process at the hold finds the device as it is.
+    if (changeHook)
+        changeHook(true);
+    if (holdHook)
+        holdHook(text);
 }
 
 bool LSimulatedDevice::ProgramFlash(std::uint32_t address, std::span<const std::uint8_t> bytes)
@@ -389,9 +420,13 @@ bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t re
 
         switch (reply.outcome) {
         case DfuSeReply::Outcome::HoldUntil: {
-            // The bootloader answers only when its erase is done; the host's request waits.
+            // The bootloader answers only when its erase is done (or its hold is over); the
+            // host's request waits.
             const std::uint64_t until = reply.holdUntilMs;
-            lock.unlock();
+            if (reply.held)
+                BeginHoldUnlocked(lock);
+            else
+                lock.unlock();
             mBus->SleepUntilMs(until);
             lock.lock();
             continue;
@@ -450,7 +485,12 @@ bool LSimulatedDevice::ControlTransfer(std::uint64_t appearance, std::uint8_t re
             } else if (reply.resetAfterReply) {
                 LogLocked(now, "leaving the bootloader to 0x" + Hex4(mBootloader->GetAddressPointer() >> 16) +
                                    Hex4(mBootloader->GetAddressPointer() & 0xFFFF) + ", resetting");
-                RestartLocked(now);
+                if (HoldsLocked(SimulatedDeviceHold::Point::Return)) {
+                    LeaveBusLocked(SimulatedDeviceMode::Restarting, now + SimulatedDeviceHold::kHoldMs, now);
+                    BeginHoldUnlocked(lock);
+                } else {
+                    RestartLocked(now);
+                }
             }
             error = ZT::UsbError::None;
             return true;
@@ -517,8 +557,8 @@ bool LSimulatedDevice::OpenMidi(const std::string& name, std::uint64_t& appearan
 LSimulatedDevice::MidiDelivery LSimulatedDevice::ReceiveMidi(std::uint64_t appearance, std::span<const std::uint8_t> message)
 {
     const ChangeNotice notice(*this);
-    std::lock_guard lock(mMutex);
-    const std::uint64_t now = mBus->NowMs();
+    Lock lock(mMutex);
+    std::uint64_t now = mBus->NowMs();
     AdvanceLocked(now);
     if (mMode != SimulatedDeviceMode::Application || appearance != mAppearance || mFaults.noMidiPort)
         return MidiDelivery::Gone;
@@ -536,6 +576,15 @@ LSimulatedDevice::MidiDelivery LSimulatedDevice::ReceiveMidi(std::uint64_t appea
     if (faulted && fault == SimulatedFaultKind::NoAnswer) {
         LogLocked(now, "MIDI " + HexBytes(message) + " lost: completion never reported");
         return MidiDelivery::NeverCompletes;
+    }
+    if (updateModeRequest && HoldsLocked(SimulatedDeviceHold::Point::UpdateModeMessage)) {
+        BeginHoldUnlocked(lock);
+        mBus->SleepUntilMs(now + SimulatedDeviceHold::kHoldMs);
+        lock.lock();
+        now = mBus->NowMs();
+        AdvanceLocked(now);
+        if (mMode != SimulatedDeviceMode::Application || appearance != mAppearance)
+            return MidiDelivery::Gone;
     }
     LogLocked(now, "MIDI " + HexBytes(message));
     if (!updateModeRequest)
@@ -577,9 +626,15 @@ LSimulatedDevice::MidiDelivery LSimulatedDevice::ReceiveMidi(std::uint64_t appea
     case SimulatedFaultKind::ErrorStatus: // likewise
         break;
     }
+    const bool held = mode == SimulatedDeviceMode::SwitchingToBootloader && appearAt &&
+                      HoldsLocked(SimulatedDeviceHold::Point::BootloaderAppearance);
+    if (held)
+        appearAt = now + SimulatedDeviceHold::kHoldMs;
     if (mode == SimulatedDeviceMode::SwitchingToBootloader)
         LogLocked(now, "update-mode request: restarting in the bootloader");
     LeaveBusLocked(mode, appearAt, now);
+    if (held)
+        BeginHoldUnlocked(lock);
     return MidiDelivery::Delivered;
 }
 

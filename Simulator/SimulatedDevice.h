@@ -68,6 +68,9 @@ public:
     // Called after a request that changed the device's mode (modeChanged) or its bootloader's DFU
     // state, on the thread that made the request, with no lock of the device held.
     using ChangeHook = std::function<void(bool modeChanged)>;
+    // Told what the device holds when its hold fault's hold begins (SimulatedDeviceHold), on the
+    // thread that is held, with no lock of the device held: "the controller holds ...".
+    using HoldHook = std::function<void(const std::string& text)>;
 
     // What became of a MIDI message sent to the device.
     enum class MidiDelivery { Delivered, Gone, NeverCompletes };
@@ -113,6 +116,7 @@ public:
     // Takes the device off the bus as one that runs a broken image.
     void ResumeBrokenImage();
     void SetChangeHook(ChangeHook hook);
+    void SetHoldHook(HoldHook hook);
 
     // Writes bytes into the flash as a factory programmer does. False when they leave the flash.
     [[nodiscard]] bool ProgramFlash(std::uint32_t address, std::span<const std::uint8_t> bytes);
@@ -149,7 +153,8 @@ public:
     [[nodiscard]] bool ResetUsb(std::uint64_t appearance, ZT::UsbError& error);
     // Opens the MIDI port if the device has one named name; the appearance to send with.
     [[nodiscard]] bool OpenMidi(const std::string& name, std::uint64_t& appearance);
-    // Takes one MIDI message sent on the port opened on appearance. Never blocks.
+    // Takes one MIDI message sent on the port opened on appearance. Blocks only for the hold
+    // fault's hold at the update-mode message.
     [[nodiscard]] MidiDelivery ReceiveMidi(std::uint64_t appearance, std::span<const std::uint8_t> message);
 
 private:
@@ -170,6 +175,11 @@ private:
     [[nodiscard]] bool IsOnBusLocked() const;
     [[nodiscard]] std::optional<std::uint16_t> FlashReleaseLocked() const;
     void LogLocked(std::uint64_t timeMs, const std::string& text);
+    // The hold fault's hold begins: with the lock released, the state is kept (the change hook,
+    // as for a mode change) and the hold hook is told. The lock stays released.
+    void BeginHoldUnlocked(Lock& lock);
+    // Whether the hold fault holds at point, once per process.
+    [[nodiscard]] bool HoldsLocked(SimulatedDeviceHold::Point point);
 
     const ZT::RCPtr<LSimulatedBus> mBus;
     const SimulatedDeviceKind mKind;
@@ -195,4 +205,6 @@ private:
     std::uint64_t mDfuStateChanges = 0;
     std::uint32_t mFaultHits = 0;
     ChangeHook mChangeHook;
+    HoldHook mHoldHook;
+    bool mDeviceHoldDone = false; // a hold outside the bootloader has happened
 };

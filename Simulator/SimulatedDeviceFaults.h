@@ -5,6 +5,8 @@
 // current bootloader session, counted from 0: "after N blocks" is the DNLOAD of the block that
 // follows the first N.
 
+#include "Simulator/SimulatedDeviceHold.h"
+
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -99,4 +101,8 @@ struct SimulatedDeviceFaults {
     // image names, not its own: a wheel display that runs the controller's image shows itself as
     // a controller.
     bool identityFromImage = false;
+
+    // A point at which the device holds its answer until the process has ended
+    // (SimulatedDeviceHold.h): what a test waits for before it ends the process there.
+    std::optional<SimulatedDeviceHold> hold;
 };

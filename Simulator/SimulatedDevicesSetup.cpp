@@ -102,6 +102,13 @@ bool ApplyFault(SimulatedDeviceFaults& faults, const std::string& name, std::opt
         faults.at = *point;
         return true;
     }
+    if (name == "hold") {
+        const std::optional<SimulatedDeviceHold> hold = number ? SimulatedDeviceHold::Parse(*number) : std::nullopt;
+        if (!hold)
+            return false;
+        faults.hold = hold;
+        return true;
+    }
     if (name == "busy-replies") {
         if (!count)
             return false;

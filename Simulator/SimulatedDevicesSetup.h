@@ -32,7 +32,10 @@
 //                         manifest-waits-for-reset (after the leave the bootloader waits in
 //                         dfuMANIFEST-WAIT-RESET for a USB reset),
 //                         at=<phase>[/<index>]/<kind> (the fault point, ParseFaultAt:
-//                         "at=erase/1/power-cut")
+//                         "at=erase/1/power-cut"), hold=<point> (the device
+//                         holds its answer there until the process ends: update-mode-message,
+//                         bootloader-appearance, first-request, erase:<n>, block:<n>,
+//                         set-address-after-blocks:<n>, leave, return; SimulatedDeviceHold.h)
 //
 // Names are case-insensitive. Items that are not understood are collected in Unrecognised
 // and otherwise ignored, as unknown command-line options are.

@@ -225,6 +225,14 @@ std::vector<ZT::RCPtr<LSimulatedDevice>> CSimulatorStateFile::Restore(LDeviceSim
     return restored;
 }
 
+void CSimulatorStateFile::CutPower(std::vector<Device>& devices)
+{
+    for (Device& device : devices) {
+        device.State = Power::PoweredOff;
+        device.Bootloader = DfuSeSession{};
+    }
+}
+
 std::vector<std::uint8_t> CSimulatorStateFile::Encode(const std::vector<Device>& devices)
 {
     std::vector<std::uint8_t> out(std::begin(kMagic), std::end(kMagic));

@@ -75,6 +75,13 @@ public:
                                                             const SimulatedDeviceFaults& controllerFaults = {},
                                                             const SimulatedDeviceFaults& displayFaults = {});
 
+    // The devices as a power cut leaves them: each loses power (its bootloader's session with
+    // it) and keeps its flash, so when powered again its boot code goes by the image's first
+    // word: erased, the bootloader in dfuIDLE; a plausible stack pointer, the image starts (and a
+    // half image crashes). An operation a bootloader had received is in the flash already: the
+    // file keeps devices settled (Capture).
+    static void CutPower(std::vector<Device>& devices);
+
     [[nodiscard]] static std::vector<std::uint8_t> Encode(const std::vector<Device>& devices);
     // Nothing, with error set, for bytes that are not an intact state file.
     [[nodiscard]] static std::optional<std::vector<Device>> Decode(const std::vector<std::uint8_t>& bytes,

@@ -452,6 +452,8 @@ int RunUpdater(const std::string& commandLine)
     if (simulation) {
         std::string message;
         simulator = simulation->CreateSimulator(message);
+        // A device that holds its answer (the hold fault) says so: a test ends the run there.
+        simulator->SetHoldHook([](const std::string& text) { ZT::DebugLine("Simulator: " + text + "."); });
         simulator->Install();
         for (const std::string& item : simulation->Unrecognised)
             ZT::CDebugLine() << "Simulator: ignoring \"" << item << "\"";

@@ -206,8 +206,11 @@ public:
     }
 
 private:
-    // While the sequence waits for the worker to end its last task: until it has, in real time
-    // (at most the wall limit of a run).
+    // Virtual time moves on only while nothing else runs: while the engine's worker has a task
+    // (a switch, a download, or the end of either), its own waits move the clock, so the front
+    // end's waits and timers wait for it in real time (at most the wall limit of a run). Else a
+    // worker slow to get the processor would see the front end's time pass as its own, and a run
+    // would take more virtual time the busier the machine.
     void WaitForLaggingWorker()
     {
         LUpdateSequence* const sequence = mRunningSequence.load();
@@ -215,8 +218,7 @@ private:
         if (!sequence || !engine)
             return;
         const auto giveUp = std::chrono::steady_clock::now() + kWallRunLimit;
-        while (sequence->GetStep() == IUpdateSequenceHost::Step::WaitingForWorker && engine->IsWorkerBusy() &&
-               std::chrono::steady_clock::now() < giveUp)
+        while (engine->IsWorkerBusy() && std::chrono::steady_clock::now() < giveUp)
             std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     // The sequence and engine of the run under way, for the clock's hook.
