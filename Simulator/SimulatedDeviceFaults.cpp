@@ -1,7 +1,7 @@
 #include "Simulator/SimulatedDeviceFaults.h"
+#include "Simulator/SimulatorText.h"
 
 #include <array>
-#include <cctype>
 #include <charconv>
 #include <string>
 #include <utility>
@@ -98,9 +98,7 @@ std::optional<SimulatedFaultAt> ParseFaultAt(std::string_view text)
         {"busy-too-long", SimulatedFaultKind::BusyTooLong},
         {"power-cut", SimulatedFaultKind::PowerCut},
     }};
-    std::string lower(text);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = LowerAscii(text);
     const std::size_t first = lower.find('/');
     const std::size_t last = lower.rfind('/');
     if (first == std::string::npos)

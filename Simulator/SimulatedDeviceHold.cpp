@@ -1,23 +1,11 @@
 #include "Simulator/SimulatedDeviceHold.h"
+#include "Simulator/SimulatorText.h"
 
-#include <cctype>
 #include <charconv>
-
-namespace {
-
-std::string Lower(std::string_view text)
-{
-    std::string lower(text);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
-
-} // namespace
 
 std::optional<SimulatedDeviceHold> SimulatedDeviceHold::Parse(std::string_view text)
 {
-    const std::string lower = Lower(text);
+    const std::string lower = LowerAscii(text);
     using P = Point;
     if (lower == "update-mode-message")
         return SimulatedDeviceHold{P::UpdateModeMessage, 0};

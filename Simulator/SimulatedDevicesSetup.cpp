@@ -2,8 +2,8 @@
 
 #include "Simulator/SimulatedDevice.h"
 #include "Simulator/SimulatorStateFile.h"
+#include "Simulator/SimulatorText.h"
 
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -13,14 +13,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-std::string Lower(std::string_view text)
-{
-    std::string lower(text);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
 
 std::optional<std::uint32_t> ParseCount(std::string_view text)
 {
@@ -123,7 +115,7 @@ bool ApplyFault(SimulatedDeviceFaults& faults, const std::string& name, std::opt
 // other item starts with a letter.
 bool StartsLikeOption(std::string_view item)
 {
-    if (item.empty() || Lower(item) == "dfu")
+    if (item.empty() || LowerAscii(item) == "dfu")
         return false;
     return std::isalpha(static_cast<unsigned char>(item.front())) != 0;
 }
@@ -132,7 +124,7 @@ bool ParseDeviceItem(std::string_view item, SimulatedDevicesSetup::Device& devic
 {
     if (item.empty())
         return true;
-    const std::string lower = Lower(item);
+    const std::string lower = LowerAscii(item);
     if (lower == "-") {
         device.Present = false;
         return true;
@@ -251,7 +243,7 @@ SimulatedDevicesSetup SimulatedDevicesSetup::Parse(std::string_view value)
             continue;
 
         const std::size_t equals = item.find('=');
-        const std::string key = Lower(item.substr(0, equals));
+        const std::string key = LowerAscii(item.substr(0, equals));
         const std::optional<std::string_view> argument =
             equals == std::string_view::npos ? std::nullopt : std::optional(item.substr(equals + 1));
         if (key == "state" && argument) {
