@@ -21,7 +21,7 @@ LSimulatedMidiOutputPort::LSimulatedMidiOutputPort(ZT::RCPtr<LSimulatedDevice> d
 
 ZT::ZTRESULT LSimulatedMidiOutputPort::Send(const std::uint8_t* data, std::uint32_t length)
 {
-    if (!data || length == 0 || length > static_cast<std::uint32_t>(std::numeric_limits<ZT::ZTRESULT>::max()))
+    if (!data || length == 0 || length > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
         return ZT::E_INVALIDARG;
     std::lock_guard lock(mSendMutex);
     if (!mOpen)

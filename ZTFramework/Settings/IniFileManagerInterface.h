@@ -29,10 +29,10 @@ enum class IniFileHandle : std::uint64_t { None = 0 };
 
 class IIniFileManager {
 public:
-    static constexpr ZTRESULT kDone = 0;
-    static constexpr ZTRESULT kAlreadyOpen = 1;
-    static constexpr ZTRESULT kFailed = -1;
-    static constexpr ZTRESULT kUnknownHandle = -3;
+    static constexpr ZTRESULT kDone{0};
+    static constexpr ZTRESULT kAlreadyOpen{1};
+    static constexpr ZTRESULT kFailed{-1};
+    static constexpr ZTRESULT kUnknownHandle{-3};
 
     virtual ~IIniFileManager() = default;
 

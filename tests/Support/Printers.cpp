@@ -81,6 +81,11 @@ void PrintTo(const NString& text, std::ostream* out)
     PrintQuoted(text.View(), *out);
 }
 
+void PrintTo(ZTRESULT result, std::ostream* out)
+{
+    *out << Testing::ResultText(result);
+}
+
 } // namespace ZT
 
 namespace ZT::Testing {
@@ -99,17 +104,18 @@ std::string ResultText(ZTRESULT result)
     if (name != hex)
         return name + " (" + hex + ")";
     if (Succeeded(result))
-        return std::to_string(result) + " (" + hex + ")";
+        return std::to_string(result.Value()) + " (" + hex + ")";
     return hex;
 }
 
 ::testing::AssertionResult ResultsEqual(const char* actualExpression, const char* expectedExpression,
-                                        ZTRESULT actual, ZTRESULT expected)
+                                        std::int32_t actual, std::int32_t expected)
 {
     if (actual == expected)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << actualExpression << " is " << ResultText(actual) << ", expected "
-                                         << expectedExpression << ": " << ResultText(expected);
+    return ::testing::AssertionFailure() << actualExpression << " is " << ResultText(ZTRESULT(actual))
+                                         << ", expected " << expectedExpression << ": "
+                                         << ResultText(ZTRESULT(expected));
 }
 
 void PrintTo(UsbId id, std::ostream* out)

@@ -33,6 +33,10 @@ void PrintTo(DfuRequest request, std::ostream* out);
 void PrintTo(DfuState state, std::ostream* out);
 void PrintTo(DfuStatus status, std::ostream* out);
 
+// As ZT::Testing::ResultText: "E_FAIL (0x80004005)", so that EXPECT_EQ on two results names them
+// instead of printing the number the result converts to.
+void PrintTo(ZTRESULT result, std::ostream* out);
+
 } // namespace ZT
 
 namespace ZT::Testing {
@@ -41,9 +45,10 @@ namespace ZT::Testing {
 // number (a send's byte count, for one) as "12 (0x0000000C)".
 std::string ResultText(ZTRESULT result);
 
-// For EXPECT_RESULT_EQ: compares two result codes and names both when they differ.
+// For EXPECT_RESULT_EQ: compares two result codes and names both when they differ. Plain numbers
+// are taken as the results they would be, so a send's byte count is written as 10.
 ::testing::AssertionResult ResultsEqual(const char* actualExpression, const char* expectedExpression,
-                                        ZTRESULT actual, ZTRESULT expected);
+                                        std::int32_t actual, std::int32_t expected);
 
 // "0x8010" (digits: at least that many hexadecimal digits, upper case).
 std::string Hex(std::uint64_t value, int digits = 4);
@@ -58,8 +63,8 @@ void PrintTo(UsbId id, std::ostream* out);
 
 } // namespace ZT::Testing
 
-// EXPECT_EQ for result codes (plain integers, which GoogleTest would print in decimal): on a
-// mismatch the message shows both codes by name, e.g.
+// EXPECT_EQ for result codes, also against a plain number: on a mismatch the message shows both
+// codes by name, e.g.
 //   engine->ScanForDevices() is E_FAIL (0x80004005), expected ZT::S_OK: S_OK (0x00000000)
 #define EXPECT_RESULT_EQ(actual, expected) EXPECT_PRED_FORMAT2(::ZT::Testing::ResultsEqual, actual, expected)
 #define ASSERT_RESULT_EQ(actual, expected) ASSERT_PRED_FORMAT2(::ZT::Testing::ResultsEqual, actual, expected)

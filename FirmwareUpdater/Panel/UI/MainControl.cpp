@@ -39,7 +39,7 @@ namespace Names = MainControlNames;
 namespace Texts = UpdaterTexts;
 
 // Every handler reports the notification as handled.
-constexpr ZTRESULT kHandled = 1;
+constexpr ZTRESULT kHandled{1};
 // The transition animation's step per periodic update, and its end.
 constexpr double kTransitionStep = 2.0;
 constexpr double kTransitionEnd = 100.0;

@@ -25,7 +25,7 @@ LAlsaMidiOutputPort::LAlsaMidiOutputPort(RCPtr<IAlsaSequencer> sequencer, int cl
 
 ZTRESULT LAlsaMidiOutputPort::Send(const std::uint8_t* data, std::uint32_t length)
 {
-    if (!data || length == 0 || length > static_cast<std::uint32_t>(std::numeric_limits<ZTRESULT>::max()))
+    if (!data || length == 0 || length > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
         return E_INVALIDARG;
 
     // A status byte other than the system-exclusive ones starts a channel message; anything else

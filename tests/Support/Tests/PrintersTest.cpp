@@ -39,7 +39,15 @@ TEST(Printers, ResultCodesPrintByNameWithTheirHexValue)
     EXPECT_EQ(ResultText(ZT::S_OK), "S_OK (0x00000000)");
     EXPECT_EQ(ResultText(ZT::ZTRESULT_EXIT_APPLICATION), "ZTRESULT_EXIT_APPLICATION (0x8000A020)");
     EXPECT_EQ(ResultText(static_cast<ZT::ZTRESULT>(0x8000ABCD)), "0x8000ABCD");
-    EXPECT_EQ(ResultText(12), "12 (0x0000000C)") << "a success that carries a count";
+    EXPECT_EQ(ResultText(ZT::ZTRESULT(12)), "12 (0x0000000C)") << "a success that carries a count";
+}
+
+// A result converts to its number; without the printer EXPECT_EQ would show -2147467260.
+TEST(Printers, APlainComparisonOfResultsAlsoNamesThem)
+{
+    EXPECT_EQ(::testing::PrintToString(ZT::E_ABORT), "E_ABORT (0x80004004)");
+    EXPECT_NONFATAL_FAILURE(EXPECT_EQ(ZT::E_ABORT, ZT::S_OK), "Which is: E_ABORT (0x80004004)");
+    EXPECT_EQ(::testing::PrintToString(std::vector<ZT::ZTRESULT>{ZT::S_FALSE}), "{ S_FALSE (0x00000001) }");
 }
 
 TEST(Printers, AFailedResultComparisonNamesBothCodesAndTheExpressions)

@@ -66,7 +66,7 @@ TEST(ErrorMessage, FailedResultsAreWrittenInUpperCaseHexWithoutLeadingZeros)
 {
     EXPECT_EQ(ZT::FailedResultDetail(ZT::E_INVALIDARG), "ZTRESULT = 80070057");
     EXPECT_EQ(ZT::FailedResultDetail(ZT::E_FAIL), "ZTRESULT = 80004005");
-    EXPECT_EQ(ZT::FailedResultDetail(0x1F), "ZTRESULT = 1F");
+    EXPECT_EQ(ZT::FailedResultDetail(ZT::ZTRESULT(0x1F)), "ZTRESULT = 1F");
 }
 
 TEST(ErrorMessage, MacrosNameTheThrowingFileAndLine)
@@ -91,7 +91,7 @@ TEST(TypeNameAndResult, ClassesCarryTheClassWordAndResultTextsNameKnownCodesAndH
     EXPECT_EQ(ZT::TypeName<unsigned int>(), "unsigned int");
     EXPECT_EQ(ZT::ResultToText(ZT::E_ABORT), "E_ABORT");
     EXPECT_EQ(ZT::ResultToText(ZT::ZTRESULT_EXIT_APPLICATION), "ZTRESULT_EXIT_APPLICATION");
-    EXPECT_EQ(ZT::ResultToText(-70), "0xFFFFFFBA");
+    EXPECT_EQ(ZT::ResultToText(ZT::ZTRESULT(-70)), "0xFFFFFFBA");
     EXPECT_TRUE(ZT::Failed(ZT::E_FAIL));
     EXPECT_TRUE(ZT::Succeeded(ZT::S_FALSE));
 }

@@ -31,12 +31,12 @@ public:
     ZT::ZTRESULT OnFirstClick(ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>&)
     {
         mLog.push_back("first click");
-        return 11;
+        return ZT::ZTRESULT(11);
     }
     ZT::ZTRESULT OnSecondClick(ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>&)
     {
         mLog.push_back("second click");
-        return 22;
+        return ZT::ZTRESULT(22);
     }
     ZT::ZTRESULT OnValue(ZT::LNotificationDistributor*, const ZT::RCPtr<ZT::LNotification>& n)
     {
@@ -60,10 +60,10 @@ TEST(NotificationHandler, DispatchCallsTheFunctionBoundToExactlyThatSourceAndID)
     ASSERT_RESULT_EQ(handler.AddHandler(&LOwner::OnSecondClick, 0, second.Get(), kClick), ZT::S_OK);
     ASSERT_RESULT_EQ(handler.AddHandler(&LOwner::OnValue, 0, first.Get(), kValue), ZT::S_OK);
 
-    first->Send(Make(kClick));
-    second->Send(Make(kClick));
-    first->Send(Make(kValue, 4));
-    second->Send(Make(kValue, 5)); // not registered there
+    ZT::Ignore(first->Send(Make(kClick)), "the deliveries are checked");
+    ZT::Ignore(second->Send(Make(kClick)), "the deliveries are checked");
+    ZT::Ignore(first->Send(Make(kValue, 4)), "the deliveries are checked");
+    ZT::Ignore(second->Send(Make(kValue, 5)), "the deliveries are checked"); // not registered there
     EXPECT_EQ(owner->mLog, (std::vector<std::string>{"first click", "second click", "value 4"}));
 
     // Dispatch passes the function's result; an unbound pair gives S_OK without a call.
@@ -112,7 +112,7 @@ TEST(NotificationHandler, TheAutoDisablerSilencesOneHandlerForItsScopeAndRestore
         EXPECT_EQ(owner->GetRegistrationCount(), 0);
     }
     EXPECT_EQ(owner->GetRegistrationCount(), 2);
-    source->Send(Make(kValue, 2));
+    ZT::Ignore(source->Send(Make(kValue, 2)), "the deliveries are checked");
     EXPECT_EQ(owner->mLog, (std::vector<std::string>{"value 2"}));
     ZT::LNotificationHandler<LOwner>::HandlerEntry entry;
     std::uint32_t flags = 0;
