@@ -42,6 +42,23 @@ CProcessDualUpdater gProcessDualUpdater;
 
 } // namespace
 
+// The rescan after an update as a job of the main engine's worker. It holds the instance it was
+// started for, so a ReleaseInstance meanwhile destroys nothing the worker uses.
+class LDualUpdater::LRescanJob final : public LUpdateEngineInterface::IWorkerJob {
+public:
+    LRescanJob(ZT::RCPtr<LDualUpdater> owner, Rescan rescan) : mOwner(std::move(owner)), mRescan(std::move(rescan)) {}
+
+    void Run(LUpdateEngineInterface& engine) override { mOwner->RunRescan(engine, mRescan); }
+
+    // Only after the completion was delivered: the worker has let go of the job by then.
+    [[nodiscard]] const ZT::RCPtr<LDualUpdater>& GetOwner() const noexcept { return mOwner; }
+    [[nodiscard]] const Rescan& GetRescan() const noexcept { return mRescan; }
+
+private:
+    const ZT::RCPtr<LDualUpdater> mOwner;
+    Rescan mRescan;
+};
+
 LDualUpdater::LDualUpdater() = default;
 
 ZT::RCPtr<LDualUpdater> LDualUpdater::GetInstance()
@@ -91,8 +108,35 @@ ZTRESULT LDualUpdater::Prepare(LUpdateEngineInterface& mainEngine)
 
 void LDualUpdater::OnUpdateCompleted(LUpdateEngineInterface& mainEngine, bool succeeded)
 {
-    if (const ZT::RCPtr<LDualUpdater> instance = GetInstance())
-        instance->ContinueAfterUpdate(mainEngine, succeeded);
+    const ZT::RCPtr<LDualUpdater> instance = GetInstance();
+    if (!instance)
+        return;
+    instance->mTargetChosenAfterUpdate.store(false);
+    if (!succeeded)
+        return;
+    Rescan rescan = instance->BeginRescan();
+    instance->RunRescan(mainEngine, rescan);
+    instance->EndRescan(rescan);
+}
+
+bool LDualUpdater::StartRescanAfterUpdate(LUpdateEngineInterface& mainEngine)
+{
+    const ZT::RCPtr<LDualUpdater> instance = GetInstance();
+    if (!instance || mainEngine.IsWorkerBusy())
+        return false;
+    instance->mTargetChosenAfterUpdate.store(false);
+    const auto job = ZT::MakeRC<LRescanJob>(instance, instance->BeginRescan());
+    return ZT::Succeeded(mainEngine.StartWorkerJob(ZT::RCPtr<LUpdateEngineInterface::IWorkerJob>(job)));
+}
+
+bool LDualUpdater::OnRescanCompleted(const ZT::RCPtr<ZT::LRefCountedObject>& job)
+{
+    const ZT::RCPtr<LRescanJob> rescan = job;
+    const ZT::RCPtr<LDualUpdater> instance = GetInstance();
+    if (!rescan || !instance || rescan->GetOwner().Get() != instance.Get())
+        return false;
+    instance->EndRescan(rescan->GetRescan());
+    return true;
 }
 
 void LDualUpdater::RefreshLabels(UpdateRunState runState, DeviceState deviceState, FirmwareFileState /*fileState*/)
@@ -159,7 +203,7 @@ ZT::WString LDualUpdater::ToString() const
 
 // ---- Probe and configuration ------------------------------------------------------------------
 
-std::uint32_t LDualUpdater::ProbeFor(std::uint32_t vendorId, std::uint32_t productId, FirmwareVersion& version)
+std::uint32_t LDualUpdater::ProbeFor(std::uint32_t vendorId, std::uint32_t productId, FirmwareVersion& version) const
 {
     LUpdateEngineInterface::DeviceDefinition definition;
     definition.VendorId = vendorId;
@@ -190,35 +234,39 @@ std::string LDualUpdater::FindDuplicateDevice()
     return {};
 }
 
-void LDualUpdater::Probe()
+void LDualUpdater::EnsureProbeEngine()
 {
-    mProbe.AnyDeviceFound = false;
-    mProbe.ControllerNeedsUpdate = false;
-    mProbe.DisplayNeedsUpdate = false;
-    mProbe.DisplayInUpdateMode = false;
-    mProbe.DeviceSetIncomplete = false;
-    mProbe.BootloaderUnidentified = false;
-    mProbe.DuplicateDevice = false;
-    mProbe.ControllerBootloaderSerial.clear();
-    mProbe.DisplayBootloaderSerial.clear();
+    if (mProbeEngine)
+        return;
+    mProbeEngine = ZT::MakeRC<LUpdateEngine>();
+    // Its definitions carry the target's port as the main engine's do; it never scans through
+    // the preparer, which would probe again from inside the probe.
+    mProbeEngine->SetUpdateTarget(&GetUpdateTarget());
+    (void)mProbeEngine->Initialize(ZT::WString()); // always S_OK
+}
 
-    if (!mProbeEngine) {
-        mProbeEngine = ZT::MakeRC<LUpdateEngine>();
-        // Its definitions carry the target's port as the main engine's do; it never scans
-        // through the preparer, which would probe again from inside the probe.
-        mProbeEngine->SetUpdateTarget(&GetUpdateTarget());
-        (void)mProbeEngine->Initialize(ZT::WString()); // always S_OK
-    }
+LDualUpdater::ProbeResult LDualUpdater::Probe(const ProbeResult& last) const
+{
+    ProbeResult probe = last;
+    probe.AnyDeviceFound = false;
+    probe.ControllerNeedsUpdate = false;
+    probe.DisplayNeedsUpdate = false;
+    probe.DisplayInUpdateMode = false;
+    probe.DeviceSetIncomplete = false;
+    probe.BootloaderUnidentified = false;
+    probe.DuplicateDevice = false;
+    probe.ControllerBootloaderSerial.clear();
+    probe.DisplayBootloaderSerial.clear();
 
     // Two units of one kind: the engine would take the first it lists, which may be either.
     if (const std::string twice = FindDuplicateDevice(); !twice.empty()) {
         ZT::CDebugLine() << "Devices: " << twice
                          << " are plugged in, and nothing tells which one to update: unplug all but one XR4000 NOVA "
                             "and run the updater again. Nothing is written.";
-        mProbe.AnyDeviceFound = true;
-        mProbe.DeviceSetIncomplete = true;
-        mProbe.DuplicateDevice = true;
-        return;
+        probe.AnyDeviceFound = true;
+        probe.DeviceSetIncomplete = true;
+        probe.DuplicateDevice = true;
+        return probe;
     }
 
     // A version is written only when its device is found; otherwise the last one seen stays.
@@ -226,51 +274,53 @@ void LDualUpdater::Probe()
     const bool controllerFound =
         ProbeFor(kControllerDevice.VendorId, kControllerDevice.ProductId, controllerVersion) == 1;
     if (controllerFound)
-        mProbe.ControllerVersion = controllerVersion;
+        probe.ControllerVersion = controllerVersion;
     FirmwareVersion displayVersion;
     const bool displayFound =
         ProbeFor(kWheelDisplayDevice.VendorId, kWheelDisplayDevice.ProductId, displayVersion) == 1;
     if (displayFound)
-        mProbe.DisplayVersion = displayVersion;
+        probe.DisplayVersion = displayVersion;
     // Every bootloader, not only the first: two of them are told apart by their serials. A
     // listing that fails finds none.
     std::vector<std::string> bootloaders;
     (void)LUpdateEngine::ListSerialNumbers(kControllerDevice.BootloaderVendorId, kControllerDevice.BootloaderProductId,
                                            bootloaders);
-    mProbe.AnyDeviceFound = controllerFound || displayFound || !bootloaders.empty();
-    mProbe.ControllerFound = controllerFound;
-    mProbe.DisplayFound = displayFound;
+    probe.AnyDeviceFound = controllerFound || displayFound || !bootloaders.empty();
+    probe.ControllerFound = controllerFound;
+    probe.DisplayFound = displayFound;
 
     const FirmwareVersion controllerReference = kControllerDevice.GetFirmwareVersion();
     const FirmwareVersion displayReference = kWheelDisplayDevice.GetFirmwareVersion();
     if (!bootloaders.empty()) {
-        if (!IdentifyBootloaders(controllerFound, displayFound, bootloaders)) {
-            mProbe.DeviceSetIncomplete = true;
-            mProbe.BootloaderUnidentified = true;
-            return;
+        if (!IdentifyBootloaders(controllerFound, displayFound, bootloaders, probe)) {
+            probe.DeviceSetIncomplete = true;
+            probe.BootloaderUnidentified = true;
+            return probe;
         }
-        if (!mProbe.DisplayBootloaderSerial.empty() || (controllerFound && !displayFound)) {
-            mProbe.DisplayNeedsUpdate = true;
-            mProbe.DisplayInUpdateMode = true;
+        if (!probe.DisplayBootloaderSerial.empty() || (controllerFound && !displayFound)) {
+            probe.DisplayNeedsUpdate = true;
+            probe.DisplayInUpdateMode = true;
         }
-        if (!mProbe.ControllerBootloaderSerial.empty() || (displayFound && !controllerFound))
-            mProbe.ControllerNeedsUpdate = true;
+        if (!probe.ControllerBootloaderSerial.empty() || (displayFound && !controllerFound))
+            probe.ControllerNeedsUpdate = true;
         if (controllerFound)
-            mProbe.ControllerNeedsUpdate = controllerReference.IsNewerThan(mProbe.ControllerVersion);
+            probe.ControllerNeedsUpdate = controllerReference.IsNewerThan(probe.ControllerVersion);
         if (displayFound)
-            mProbe.DisplayNeedsUpdate = displayReference.IsNewerThan(mProbe.DisplayVersion);
-        return;
+            probe.DisplayNeedsUpdate = displayReference.IsNewerThan(probe.DisplayVersion);
+        return probe;
     }
     if (controllerFound && displayFound) {
-        mProbe.ControllerNeedsUpdate = controllerReference.IsNewerThan(mProbe.ControllerVersion);
-        mProbe.DisplayNeedsUpdate = displayReference.IsNewerThan(mProbe.DisplayVersion);
-        return;
+        probe.ControllerNeedsUpdate = controllerReference.IsNewerThan(probe.ControllerVersion);
+        probe.DisplayNeedsUpdate = displayReference.IsNewerThan(probe.DisplayVersion);
+        return probe;
     }
     if (controllerFound || displayFound)
-        mProbe.DeviceSetIncomplete = true;
+        probe.DeviceSetIncomplete = true;
+    return probe;
 }
 
-bool LDualUpdater::IdentifyBootloaders(bool controllerFound, bool displayFound, const std::vector<std::string>& serials)
+bool LDualUpdater::IdentifyBootloaders(bool controllerFound, bool displayFound, const std::vector<std::string>& serials,
+                                       ProbeResult& probe)
 {
     using Kind = ProductDevice::Kind;
     const CBootloaderRoleRecord record = CBootloaderRoleRecord::Load();
@@ -284,7 +334,7 @@ bool LDualUpdater::IdentifyBootloaders(bool controllerFound, bool displayFound, 
         const std::optional<Kind> recorded = record.FindKind(serials[0]);
         const std::string& expected = record.GetSerial(kind);
         if (recorded == kind || (!recorded && expected.empty())) {
-            (kind == Kind::Controller ? mProbe.ControllerBootloaderSerial : mProbe.DisplayBootloaderSerial) = serials[0];
+            (kind == Kind::Controller ? probe.ControllerBootloaderSerial : probe.DisplayBootloaderSerial) = serials[0];
             return true;
         }
         const char* name = kind == Kind::Controller ? "controller" : "wheel display";
@@ -314,13 +364,13 @@ bool LDualUpdater::IdentifyBootloaders(bool controllerFound, bool displayFound, 
             unidentified.push_back(serial.empty() ? std::string("(none)") : serial);
             continue;
         }
-        (*kind == Kind::Controller ? mProbe.ControllerBootloaderSerial : mProbe.DisplayBootloaderSerial) = serial;
+        (*kind == Kind::Controller ? probe.ControllerBootloaderSerial : probe.DisplayBootloaderSerial) = serial;
     }
     if (unidentified.empty())
         return true;
 
-    mProbe.ControllerBootloaderSerial.clear();
-    mProbe.DisplayBootloaderSerial.clear();
+    probe.ControllerBootloaderSerial.clear();
+    probe.DisplayBootloaderSerial.clear();
     std::string list;
     for (const std::string& serial : unidentified)
         list += (list.empty() ? "" : ", ") + serial;
@@ -344,13 +394,13 @@ bool LDualUpdater::IdentifyBootloaders(bool controllerFound, bool displayFound, 
     return false;
 }
 
-void LDualUpdater::Configure(LUpdateEngineInterface& mainEngine) const
+void LDualUpdater::Configure(LUpdateEngineInterface& mainEngine, const ProbeResult& probe) const
 {
     const ProductDevice& target = Target();
     const ZT::WString path = GetApplicationFolder() + L"/" + target.FirmwareFileName;
     // A missing file shows as FileInvalid in the engine; the sequence goes on regardless. The
     // person reading the log learns where the file belongs (an installation ships none).
-    const bool needsImage = mUpdatingController.load() ? mProbe.ControllerNeedsUpdate : mProbe.DisplayNeedsUpdate;
+    const bool needsImage = mUpdatingController.load() ? probe.ControllerNeedsUpdate : probe.DisplayNeedsUpdate;
     struct stat status {};
     if (needsImage && (::stat(path.ToUTF8().c_str(), &status) != 0 || !S_ISREG(status.st_mode)))
         ZT::CDebugLine() << "Firmware file: " << path.ToUTF8() << " is missing. Put the product's firmware file for the "
@@ -360,7 +410,7 @@ void LDualUpdater::Configure(LUpdateEngineInterface& mainEngine) const
     LUpdateEngineInterface::DeviceDefinition definition = target.GetDeviceDefinition();
     // A target in update mode is its identified bootloader and no other.
     definition.BootloaderSerialNumber =
-        mUpdatingController.load() ? mProbe.ControllerBootloaderSerial : mProbe.DisplayBootloaderSerial;
+        mUpdatingController.load() ? probe.ControllerBootloaderSerial : probe.DisplayBootloaderSerial;
     // Refused only in the busy states, in which the caller does not configure.
     (void)mainEngine.SetDeviceDefinitions({definition});
 }
@@ -376,7 +426,8 @@ ZTRESULT LDualUpdater::PrepareTarget(LUpdateEngineInterface& mainEngine)
         return S_OK;
 
     mUpdatingController.store(true);
-    Probe();
+    EnsureProbeEngine();
+    mProbe = Probe(mProbe);
     if (mProbe.AnyDeviceFound) {
         if (mProbe.DeviceSetIncomplete) {
             mainEngine.SetDeviceState(DeviceState::DeviceCannotBeUpdated);
@@ -385,31 +436,39 @@ ZTRESULT LDualUpdater::PrepareTarget(LUpdateEngineInterface& mainEngine)
         if (mProbe.DisplayInUpdateMode || (!mProbe.ControllerNeedsUpdate && mProbe.DisplayNeedsUpdate))
             mUpdatingController.store(false);
     }
-    Configure(mainEngine);
+    Configure(mainEngine, mProbe);
     mControllerAttempted = false;
     mDisplayAttempted = false;
     return S_OK;
 }
 
-void LDualUpdater::ContinueAfterUpdate(LUpdateEngineInterface& mainEngine, bool succeeded)
+LDualUpdater::Rescan LDualUpdater::BeginRescan()
 {
-    mTargetChosenAfterUpdate = false;
-    if (!succeeded)
-        return;
-    Probe();
+    EnsureProbeEngine();
+    Rescan rescan;
+    rescan.Probe = mProbe;
+    rescan.ControllerAttempted = mControllerAttempted;
+    rescan.DisplayAttempted = mDisplayAttempted;
+    return rescan;
+}
+
+void LDualUpdater::RunRescan(LUpdateEngineInterface& mainEngine, Rescan& rescan)
+{
+    rescan.Probe = Probe(rescan.Probe);
+    const ProbeResult& probe = rescan.Probe;
 
     const bool wasController = mUpdatingController.load();
     bool confirmed = false;
     if (wasController) {
-        mControllerAttempted = true;
-        confirmed = mProbe.ControllerVersion.HasSameNumberAs(kControllerDevice.GetFirmwareVersion());
-        if (!mProbe.DisplayNeedsUpdate || mDisplayAttempted)
+        rescan.ControllerAttempted = true;
+        confirmed = probe.ControllerVersion.HasSameNumberAs(kControllerDevice.GetFirmwareVersion());
+        if (!probe.DisplayNeedsUpdate || rescan.DisplayAttempted)
             return;
         mUpdatingController.store(false);
     } else {
-        mDisplayAttempted = true;
-        confirmed = mProbe.DisplayVersion.HasSameNumberAs(kWheelDisplayDevice.GetFirmwareVersion());
-        if (!mProbe.ControllerNeedsUpdate || mControllerAttempted)
+        rescan.DisplayAttempted = true;
+        confirmed = probe.DisplayVersion.HasSameNumberAs(kWheelDisplayDevice.GetFirmwareVersion());
+        if (!probe.ControllerNeedsUpdate || rescan.ControllerAttempted)
             return;
         mUpdatingController.store(true);
     }
@@ -418,12 +477,20 @@ void LDualUpdater::ContinueAfterUpdate(LUpdateEngineInterface& mainEngine, bool 
     if (!confirmed)
         return;
 
-    Configure(mainEngine);
-    mTargetChosenAfterUpdate = true;
+    Configure(mainEngine, probe);
+    mTargetChosenAfterUpdate.store(true);
     // Prepare returns at once now; what the scan finds shows in the engine's state, which the
     // host reads when it continues.
     (void)mainEngine.ScanForDevices();
-    if (mHost)
+    rescan.GoOn = true;
+}
+
+void LDualUpdater::EndRescan(const Rescan& rescan)
+{
+    mProbe = rescan.Probe;
+    mControllerAttempted = rescan.ControllerAttempted;
+    mDisplayAttempted = rescan.DisplayAttempted;
+    if (rescan.GoOn && mHost)
         mHost->ContinueUpdateProcess();
 }
 

@@ -22,9 +22,14 @@
 // There is one dual updater per process, reached through the static operations below; Prepare
 // (or CreateInstance) makes it. The main engine reaches it only through the two interfaces of
 // GetUpdateTarget and GetScanPreparer, which whoever makes that engine hands to it. Every
-// operation but the erase-list ones runs on the user-interface thread; the engine's worker copies
-// the erase list once at the start of a download, while the target cannot change. gInstanceMutex
-// guards only the process's pointer to the instance and is never held while the instance works.
+// operation but the erase-list ones and the rescan after an update runs on the user-interface
+// thread; the engine's worker copies the erase list once at the start of a download, while the
+// target cannot change. The rescan (StartRescanAfterUpdate) runs on the main engine's worker: it
+// works on a copy of the last probe and of the cycle's flags, which come back to the
+// user-interface thread in its completion (OnRescanCompleted), so mProbe and the flags stay that
+// thread's; on the worker it changes only the two atomic flags, the probe engine and the main
+// engine, which nobody else uses while the sequence waits for the rescan. gInstanceMutex guards
+// only the process's pointer to the instance and is never held while the instance works.
 
 #include "FirmwareUpdater/Panel/Engine/UpdateEngineInterface.h"
 #include "ZTFramework/Errors/Result.h"
@@ -122,7 +127,21 @@ public:
     // image) and the other device still needs its image and has not had it in this cycle,
     // configures mainEngine for that device, rescans and asks the host to continue. Nothing
     // without an instance.
+    // Blocks while the probe and the scan list devices; StartRescanAfterUpdate does the same
+    // without blocking.
     static void OnUpdateCompleted(LUpdateEngineInterface& mainEngine, bool succeeded);
+    // OnUpdateCompleted after a success, with the probe, the choice of the next device and
+    // mainEngine's scan for it handed to mainEngine's worker (StartWorkerJob), so that the
+    // calling thread stays free. True when the job was handed over: its completion,
+    // "NID_WORKER_JOB_COMPLETED", goes to OnRescanCompleted once delivered, and the caller starts
+    // nothing on mainEngine meanwhile. False, with nothing started, without an instance or while
+    // the worker is busy.
+    [[nodiscard]] static bool StartRescanAfterUpdate(LUpdateEngineInterface& mainEngine);
+    // The end of that rescan, on the user-interface thread: what its probe saw becomes the last
+    // probe and, when the other device comes next, the host is asked to continue. False, doing
+    // nothing, when job is not a rescan of the present instance (another job, or an instance
+    // released meanwhile).
+    static bool OnRescanCompleted(const ZT::RCPtr<ZT::LRefCountedObject>& job);
 
     // Called by the main control after each refresh of its display, with the main engine's
     // states: writes the two version labels and hides the rescan button after a success. Nothing
@@ -151,7 +170,7 @@ public:
     [[nodiscard]] const ProbeResult& GetProbeResult() const noexcept { return mProbe; }
     // True while the controller is the target, false for the wheel display.
     [[nodiscard]] bool IsUpdatingController() const noexcept { return mUpdatingController.load(); }
-    [[nodiscard]] bool IsTargetChosenAfterUpdate() const noexcept { return mTargetChosenAfterUpdate; }
+    [[nodiscard]] bool IsTargetChosenAfterUpdate() const noexcept { return mTargetChosenAfterUpdate.load(); }
 
     // "LDualUpdater target Controller".
     ZT::WString ToString() const override;
@@ -164,27 +183,47 @@ public:
 private:
     LDualUpdater();
 
+    class LRescanJob;
+    // What the rescan after an update starts from and decides: the last probe in, the new one
+    // out, and which device had its image in this cycle.
+    struct Rescan {
+        ProbeResult Probe;
+        bool ControllerAttempted = false;
+        bool DisplayAttempted = false;
+        // The other device comes next: mainEngine is aimed at it and has scanned for it.
+        bool GoOn = false;
+    };
+
     [[nodiscard]] ZT::ZTRESULT PrepareTarget(LUpdateEngineInterface& mainEngine);
-    void ContinueAfterUpdate(LUpdateEngineInterface& mainEngine, bool succeeded);
+    // The rescan in three parts: its start and its end on the user-interface thread, the work
+    // between on either thread.
+    [[nodiscard]] Rescan BeginRescan();
+    void RunRescan(LUpdateEngineInterface& mainEngine, Rescan& rescan);
+    void EndRescan(const Rescan& rescan);
     void WriteLabels(UpdateRunState runState, DeviceState deviceState);
-    void Probe();
+    // Made on the user-interface thread before the first probe.
+    void EnsureProbeEngine();
+    // What the bus shows now, starting from last: a device not found keeps its last version.
+    [[nodiscard]] ProbeResult Probe(const ProbeResult& last) const;
     // "2 Halvard XR4000 NOVA units (controllers)" when the bus lists one device's normal-mode IDs
     // more than once; empty otherwise, and when the bus cannot be listed.
     [[nodiscard]] static std::string FindDuplicateDevice();
     // Tells which bootloader (by serial) is which device, from what else the probe found and the
     // record; false, with one debug line, when any bootloader stays unidentified.
-    [[nodiscard]] bool IdentifyBootloaders(bool controllerFound, bool displayFound, const std::vector<std::string>& serials);
+    [[nodiscard]] static bool IdentifyBootloaders(bool controllerFound, bool displayFound,
+                                                  const std::vector<std::string>& serials, ProbeResult& probe);
     // Lists the devices of one pair with the probe engine; the number found (0 or 1) and the
     // version of the first.
-    [[nodiscard]] std::uint32_t ProbeFor(std::uint32_t vendorId, std::uint32_t productId, FirmwareVersion& version);
-    void Configure(LUpdateEngineInterface& mainEngine) const;
+    [[nodiscard]] std::uint32_t ProbeFor(std::uint32_t vendorId, std::uint32_t productId, FirmwareVersion& version) const;
+    void Configure(LUpdateEngineInterface& mainEngine, const ProbeResult& probe) const;
     [[nodiscard]] const ProductDevice& Target() const noexcept;
 
-    ProbeResult mProbe;
+    ProbeResult mProbe; // user-interface thread only
     ZT::RCPtr<LUpdateEngine> mProbeEngine;
-    // Read by the worker through the erase-list operations.
+    // Read by the worker through the erase-list operations; the rescan sets it there.
     std::atomic<bool> mUpdatingController{false};
-    bool mTargetChosenAfterUpdate = false;
+    // Set by the rescan on the worker, read by the scan it makes there.
+    std::atomic<bool> mTargetChosenAfterUpdate{false};
     bool mControllerAttempted = false;
     bool mDisplayAttempted = false;
     IDualUpdaterHost* mHost = nullptr; // the main control, which clears it before it goes

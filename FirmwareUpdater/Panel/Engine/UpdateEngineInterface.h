@@ -18,9 +18,11 @@
 // the devices (listing, the switch into update mode, the download) is left to LUpdateEngine.
 //
 // Threads. The user-interface thread (or the command-line run in its place) calls every
-// operation. The worker thread runs only DoWork: the download, or the switch into update mode
+// operation. The worker thread runs only DoWork: the download, the switch into update mode
 // that StartUpdateModeSwitch hands it (the window's way, so that its caller stays free for
-// CANCEL), and everything they call, which includes SetDeviceState, SetUpdateRunState and the
+// CANCEL), or a job that StartWorkerJob hands it (the dual updater's rescan between the two
+// devices, which calls SetDeviceDefinitions, SetFirmwareFileWithVersion and ScanForDevices there
+// while its caller starts nothing on the engine), and everything they call, which includes SetDeviceState, SetUpdateRunState and the
 // Post operations. While the worker switches, its caller starts nothing else on the engine. Notifications are the only
 // path from the worker to the user interface. The states, the selected index, the run state and
 // the cancel flag are atomics, so either thread may read them at any time; the firmware file's
@@ -74,8 +76,19 @@ public:
     static constexpr const wchar_t* kNidFoundDeviceListChange = L"NID_FOUND_DEVICE_LIST_CHANGE";     // no payload
     static constexpr const wchar_t* kNidFirmwareUpdateProgress = L"NID_FIRMWARE_UPDATE_PROGRESS";    // LFirmwareUpdateProgressNotificationData
     static constexpr const wchar_t* kNidFirmwareUpdateCompleted = L"NID_FIRMWARE_UPDATE_COMPLETED";  // LFirmwareUpdateCompletedNotificationData
+    static constexpr const wchar_t* kNidWorkerJobCompleted = L"NID_WORKER_JOB_COMPLETED";            // the IWorkerJob that ran
     // The center every notification of the engine is posted into.
     static constexpr const wchar_t* kApplicationCenterName = L"application";
+
+    // Work that whoever drives the engine hands to its worker (StartWorkerJob), so that the
+    // caller's thread stays free while it lasts. Run gets the engine on the worker thread; once
+    // it has returned, the job itself is posted as the payload of "NID_WORKER_JOB_COMPLETED", so
+    // whatever Run left in it reaches the user-interface thread with that notification (and is
+    // read there only after it has been delivered).
+    class IWorkerJob : public virtual ZT::LRefCountedObject {
+    public:
+        virtual void Run(LUpdateEngineInterface& engine) = 0;
+    };
 
     // ---- The engine ---------------------------------------------------------------------------
 
@@ -157,7 +170,12 @@ public:
     // when the worker is busy. Never blocks; the end is awaited with IsWorkerBusy or
     // WaitForUpdate, the outcome read from the device state (DeviceInUpdateMode on success).
     [[nodiscard]] ZT::ZTRESULT StartUpdateModeSwitch();
-    // True from a successful StartUpdate or StartUpdateModeSwitch until its task has ended.
+    // Hands job to the worker thread; its completion is "NID_WORKER_JOB_COMPLETED" with the job as
+    // payload, posted even when Run throws (the exception goes to the debug output). E_FAIL, with
+    // nothing started, for a null job or while the worker is busy. Never blocks.
+    [[nodiscard]] ZT::ZTRESULT StartWorkerJob(const ZT::RCPtr<IWorkerJob>& job);
+    // True from a successful StartUpdate, StartUpdateModeSwitch or StartWorkerJob until its task
+    // has ended.
     [[nodiscard]] bool IsWorkerBusy() const { return mThreader.IsBusy(); }
 
     // True exactly when the file's version is known and newer than the selected device's, with

@@ -61,6 +61,14 @@ ZTRESULT Interface::StartUpdateModeSwitch()
                              mUpdateDoneEvent, ZT::kThreadPriorityNormal);
 }
 
+ZTRESULT Interface::StartWorkerJob(const ZT::RCPtr<IWorkerJob>& job)
+{
+    if (!job || mThreader.IsBusy())
+        return E_FAIL;
+    return mThreader.Trigger(ZT::RCPtr<ZT::LThreadWorker>(static_cast<ZT::LThreadWorker*>(this)),
+                             ZT::RCPtr<ZT::LRefCountedObject>(job), mUpdateDoneEvent, ZT::kThreadPriorityNormal);
+}
+
 ZTRESULT Interface::WaitForUpdate(std::uint32_t timeoutMs)
 {
     // The threader is busy from the moment StartUpdate handed it the task until the task has
@@ -117,6 +125,18 @@ CUpdateFailure Interface::GetLastFailure() const
 
 ZTRESULT Interface::DoWork(const ZT::RCPtr<ZT::LRefCountedObject>& parameter)
 {
+    if (const ZT::RCPtr<IWorkerJob> job = parameter) {
+        // Whoever waits for the job's completion waits for this post: it comes whatever Run did.
+        ZTRESULT result = S_OK;
+        try {
+            job->Run(*this);
+        } catch (const std::exception& error) {
+            ZT::CDebugLine() << "Engine: a job on the worker ended with an error: " << error.what();
+            result = E_FAIL;
+        }
+        PostToApplicationCenter(kNidWorkerJobCompleted, ZT::RCPtr<ZT::LRefCountedObject>(job));
+        return result;
+    }
     const ZT::RCPtr<ZT::LHolder<ThreadWorkerTask>> task = parameter;
     if (!task)
         return E_FAIL;

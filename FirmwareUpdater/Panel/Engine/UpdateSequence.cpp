@@ -77,6 +77,7 @@ const char* ToString(IUpdateSequenceHost::Step step) noexcept
     case IUpdateSequenceHost::Step::Downloading: return "Downloading";
     case IUpdateSequenceHost::Step::WaitingForReturn: return "WaitingForReturn";
     case IUpdateSequenceHost::Step::SendingBack: return "SendingBack";
+    case IUpdateSequenceHost::Step::Rescanning: return "Rescanning";
     }
     return "invalid IUpdateSequenceHost::Step";
 }
@@ -103,6 +104,9 @@ void LUpdateSequence::Attach()
                        "LUpdateSequence::Attach");
     ZT_THROW_IF_FAILED(mHandler->AddHandler(&LUpdateSequence::OnCompleted, 0, center.Get(),
                                             LUpdateEngineInterface::kNidFirmwareUpdateCompleted),
+                       "LUpdateSequence::Attach");
+    ZT_THROW_IF_FAILED(mHandler->AddHandler(&LUpdateSequence::OnWorkerJobCompleted, 0, center.Get(),
+                                            LUpdateEngineInterface::kNidWorkerJobCompleted),
                        "LUpdateSequence::Attach");
     mAttached = true;
 }
@@ -185,6 +189,17 @@ bool LUpdateSequence::WhenWorkerFree(Next next)
 
 bool LUpdateSequence::RunNext()
 {
+    if (mNext == Next::Rescan) {
+        // A signal does not stop the rescan: it starts nothing on a device, and Start, which it
+        // may lead to, refuses then.
+        if (LDualUpdater::StartRescanAfterUpdate(*mEngine)) {
+            EnterStep(Step::Rescanning);
+            return true;
+        }
+        // No dual updater, or a worker that cannot take the job: the rescan, if any, runs here.
+        LDualUpdater::OnUpdateCompleted(*mEngine, true);
+        return false;
+    }
     if (mNext == Next::Switch) {
         // The flag may have come while the worker ended its last task.
         if (const std::string why = WhyNothingMayStart(); !why.empty()) {
@@ -229,10 +244,18 @@ void LUpdateSequence::OnTimer()
     switch (mStep) {
     case Step::Idle:
     case Step::Downloading:
+    case Step::Rescanning:
         return;
     case Step::WaitingForWorker:
         if (!mEngine->IsWorkerBusy()) {
             (void)RunNext();
+            return;
+        }
+        if (ZT::GetClock().NowMs() - mWorkerWaitStartMs >= kWorkerEndLimitMs && mNext == Next::Rescan) {
+            // The device just written keeps its outcome; the other one is not looked for.
+            ZT::CDebugLine() << "Sequence: no rescan for the other device: the engine's worker did not end its last task";
+            Tell("The other device is not started: the engine's worker did not end its last task.");
+            Finish(std::nullopt);
             return;
         }
         if (ZT::GetClock().NowMs() - mWorkerWaitStartMs >= kWorkerEndLimitMs) {
@@ -356,6 +379,17 @@ ZTRESULT LUpdateSequence::OnCompleted(ZT::LNotificationDistributor* /*source*/,
     return kHandled;
 }
 
+ZTRESULT LUpdateSequence::OnWorkerJobCompleted(ZT::LNotificationDistributor* /*source*/,
+                                               const ZT::RCPtr<ZT::LNotification>& notification)
+{
+    if (mStep != Step::Rescanning)
+        return kHandled;
+    EnterStep(Step::Idle);
+    // When the other device comes next, the dual updater's host comes back to Start.
+    (void)LDualUpdater::OnRescanCompleted(notification->GetPayloadAs<ZT::LRefCountedObject>());
+    return kHandled;
+}
+
 void LUpdateSequence::EndReturnWait()
 {
     const DeviceState state = mEngine->GetDeviceState();
@@ -437,10 +471,16 @@ void LUpdateSequence::Finish(std::optional<bool> downloadSucceeded)
 {
     mTimerDueMs.reset();
     EnterStep(Step::Idle);
-    // The dual updater may go on with the other device: its host's ContinueUpdateProcess comes
-    // back to Start.
-    if (downloadSucceeded)
-        LDualUpdater::OnUpdateCompleted(*mEngine, *downloadSucceeded);
+    if (!downloadSucceeded)
+        return;
+    if (!*downloadSucceeded) {
+        LDualUpdater::OnUpdateCompleted(*mEngine, false);
+        return;
+    }
+    // The dual updater may go on with the other device: its rescan lists the bus several times,
+    // so it runs on the worker, and its host's ContinueUpdateProcess comes back to Start once
+    // the rescan's completion is delivered.
+    (void)WhenWorkerFree(Next::Rescan);
 }
 
 void LUpdateSequence::EnterStep(Step step)

@@ -3,11 +3,13 @@
 // window's main control): one device after the other, each through
 //
 //     [wait for the worker] -> switch into update mode -> [wait for the worker] -> download
-//         -> wait for the device to come back -> version check -> LDualUpdater::OnUpdateCompleted
+//         -> wait for the device to come back -> version check -> [wait for the worker] -> rescan
 //
-// and the dual updater, through its host's ContinueUpdateProcess, starts the other device with
-// Start again. The sequence never blocks the thread that drives it: the switch and the download
-// run on the engine's worker, and every wait is either one of the engine's notifications (it
+// where the rescan (LDualUpdater::StartRescanAfterUpdate) probes the bus and, when the other
+// device comes next, aims the engine at it and scans; the dual updater then, through its host's
+// ContinueUpdateProcess, starts the other device with Start again. The sequence never blocks the
+// thread that drives it: the switch, the download and the rescan run on the engine's worker, and
+// every wait is either one of the engine's notifications (it
 // registers for them in the "application" center) or a timer that the host's loop delivers
 // (IUpdateSequenceHost::SetTimer, then OnTimer).
 //
@@ -51,6 +53,7 @@ public:
         Downloading = 3,      // the worker erases and writes the device
         WaitingForReturn = 4, // the device restarts with its new firmware
         SendingBack = 5,      // a switch a signal stopped: the device is looked for in its bootloader
+        Rescanning = 6,       // after a download, the worker probes the bus for the other device
     };
 
     virtual ~IUpdateSequenceHost() = default;
@@ -156,10 +159,13 @@ public:
 
 private:
     // What starts once the worker is free.
-    enum class Next : std::uint32_t { Switch, Download };
+    enum class Next : std::uint32_t { Switch, Download, Rescan };
 
     ZT::ZTRESULT OnEngineChange(ZT::LNotificationDistributor* source, const ZT::RCPtr<ZT::LNotification>& notification);
     ZT::ZTRESULT OnCompleted(ZT::LNotificationDistributor* source, const ZT::RCPtr<ZT::LNotification>& notification);
+    // The rescan's end: the dual updater takes its result and may go on with the other device.
+    ZT::ZTRESULT OnWorkerJobCompleted(ZT::LNotificationDistributor* source,
+                                      const ZT::RCPtr<ZT::LNotification>& notification);
 
     bool WhenWorkerFree(Next next);
     bool RunNext();
@@ -170,7 +176,8 @@ private:
     void BringBackUntouched();
     // One look for the device (see kSendBackLimitMs), and the leave when it is in its bootloader.
     void TrySendBack();
-    // Leaves the step, with LDualUpdater::OnUpdateCompleted when a download ended.
+    // Leaves the step; after a download that ended, the dual updater's rescan follows (after a
+    // failed one it only hears of it).
     void Finish(std::optional<bool> downloadSucceeded);
     void EnterStep(Step step);
     void ScheduleTimer(std::uint32_t ms);

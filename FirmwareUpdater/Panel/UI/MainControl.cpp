@@ -504,7 +504,7 @@ bool LMainControl::RefusedDuringSequenceStep(const char* command) const
         return false;
     const Step step = mSequence->GetStep();
     if (step != Step::WaitingForWorker && step != Step::Switching && step != Step::WaitingForReturn &&
-        step != Step::SendingBack)
+        step != Step::SendingBack && step != Step::Rescanning)
         return false;
     CDebugLine() << "LMainControl: " << command << " refused while the update sequence is in its step "
                  << ::ToString(step);
@@ -555,6 +555,10 @@ void LMainControl::OnStep(Step step)
         RefreshFromEngine();
         return;
     case Step::SendingBack:
+        ShowWaitCursor(WString());
+        return;
+    case Step::Rescanning:
+        // The worker looks for the other device; its states show as the engine posts them.
         ShowWaitCursor(WString());
         return;
     case Step::Idle: {

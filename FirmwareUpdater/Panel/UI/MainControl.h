@@ -13,10 +13,10 @@
 // (IWindowServices::StartTimer). Initialize detaches the windowless run (SetApplicationParts)
 // and takes over its sequence, so that one sequence serves the whole run, signals included.
 //
-// Nothing blocks the user-interface thread: the switch into update mode and the download run on
-// the engine's worker, the wait for the device to come back is a timer. While the sequence
-// switches, waits for the worker or waits for the device, every command but CANCEL is refused,
-// and exit also while it downloads. A window without a loop of its own (tests) waits for the
+// Nothing blocks the user-interface thread: the switch into update mode, the download and the
+// rescan for the other device run on the engine's worker, the wait for the device to come back is
+// a timer. While the sequence switches, waits for the worker, waits for the device or rescans,
+// every command but CANCEL is refused, and exit also while it downloads. A window without a loop of its own (tests) waits for the
 // sequence's timers inside SetTimer, on the clock.
 //
 // Threads: the user-interface thread's, all of it; the engine's notifications arrive there
@@ -149,7 +149,7 @@ private:
     void RestoreCursor();
     void SetStatusText(const WString& text);
     // True, with a debug line naming command, while the sequence switches the device, waits for
-    // the worker or waits for the device to come back: no other command starts then, and an
+    // the worker, waits for the device to come back or rescans: no other command starts then, and an
     // exit request is refused (CANCEL is the way out of the switch).
     [[nodiscard]] bool RefusedDuringSequenceStep(const char* command) const;
     // The engine's RefreshDevice under the wait cursor.

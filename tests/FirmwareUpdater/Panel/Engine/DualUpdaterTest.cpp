@@ -223,6 +223,59 @@ TEST_F(DualUpdaterCycle, TheTargetChosenAfterAnUpdateSurvivesTheNextScan)
     EXPECT_FALSE(TargetIsController());
 }
 
+// The rescan on the engine's worker: the probe it makes reaches the last probe, which the
+// user-interface thread reads, only with its completion, and so does the host's continuation.
+TEST_F(DualUpdaterCycle, ARescanOnTheWorkerHandsItsProbeOverWithItsCompletion)
+{
+    (void)mRecorder->Register(mCenter.Get(), LUpdateEngineInterface::kNidWorkerJobCompleted);
+    auto controller = AddController(0x0030);
+    AddDisplay(0x0049);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    controller = Reflash(controller, 0x0031);
+
+    ASSERT_TRUE(LDualUpdater::StartRescanAfterUpdate(*mEngine));
+    ASSERT_RESULT_EQ(mEngine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs), ZT::S_OK);
+    const ZT::RCPtr<LDualUpdater> instance = LDualUpdater::GetInstance();
+    EXPECT_EQ(instance->GetProbeResult().ControllerVersion.Text.ToUTF8(), "00.30")
+        << "the worker wrote the last probe before its completion was delivered";
+    EXPECT_EQ(mHost.mContinued, 0) << "the host was asked to go on before the rescan's completion was delivered";
+    // Aimed at the wheel display and scanned for it on the worker.
+    EXPECT_FALSE(TargetIsController());
+    EXPECT_EQ(UsbId(mEngine->GetDeviceDefinitions()[0].ProductId), UsbId(0xB010));
+    EXPECT_EQ(mEngine->GetDeviceState(), DeviceState::DeviceNotInUpdateMode);
+
+    Deliver();
+    int rescans = 0;
+    for (const auto& notification : mRecorder->mReceived)
+        rescans += LDualUpdater::OnRescanCompleted(notification->GetPayloadAs<ZT::LRefCountedObject>()) ? 1 : 0;
+    EXPECT_EQ(rescans, 1) << "of " << mRecorder->mReceived.size() << " notifications, " << rescans
+                          << " were taken as the rescan's completion";
+    EXPECT_EQ(instance->GetProbeResult().ControllerVersion.Text.ToUTF8(), "00.31");
+    EXPECT_EQ(mHost.mContinued, 1);
+}
+
+// A rescan of an instance released meanwhile (the program ends, a test starts afresh) changes
+// nothing of the instance made since.
+TEST_F(DualUpdaterCycle, TheCompletionOfAReleasedInstancesRescanIsIgnored)
+{
+    (void)mRecorder->Register(mCenter.Get(), LUpdateEngineInterface::kNidWorkerJobCompleted);
+    auto controller = AddController(0x0030);
+    AddDisplay(0x0049);
+    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+    controller = Reflash(controller, 0x0031);
+    ASSERT_TRUE(LDualUpdater::StartRescanAfterUpdate(*mEngine));
+    ASSERT_RESULT_EQ(mEngine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs), ZT::S_OK);
+
+    LDualUpdater::ReleaseInstance();
+    LDualUpdater::SetHost(&mHost); // makes a new instance, which has probed nothing
+    Deliver();
+    for (const auto& notification : mRecorder->mReceived)
+        EXPECT_FALSE(LDualUpdater::OnRescanCompleted(notification->GetPayloadAs<ZT::LRefCountedObject>()))
+            << "a released instance's rescan was taken by the new one";
+    EXPECT_FALSE(LDualUpdater::GetInstance()->GetProbeResult().AnyDeviceFound);
+    EXPECT_EQ(mHost.mContinued, 0);
+}
+
 TEST_F(DualUpdaterCycle, ControllerOldAloneEndsAfterTheController)
 {
     auto controller = AddController(0x0030);

@@ -13,10 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,7 +53,15 @@ public:
         std::lock_guard lock(mMutex);
         mLines += line + "\n";
     }
-    void OnStep(Step step) override { mSteps.push_back(step); }
+    void OnStep(Step step) override
+    {
+        mSteps.push_back(step);
+        // From the end of the first download's step to the next device's switch or download.
+        if (step == Step::Idle && std::count(mSteps.begin(), mSteps.end(), Step::Downloading) == 1)
+            mBetweenDevices.store(true);
+        if (step == Step::Switching || step == Step::Downloading)
+            mBetweenDevices.store(false);
+    }
     void SetTimer(std::uint32_t ms) override
     {
         mTimerDueMs = ZT::GetClock().NowMs() + ms;
@@ -75,6 +86,29 @@ public:
     std::vector<Step> mSteps;
     std::optional<std::uint64_t> mTimerDueMs;
     std::vector<std::uint32_t> mTimerRequests;
+    // Read by the USB backend on whichever thread lists the bus.
+    std::atomic<bool> mBetweenDevices{false};
+};
+
+// The process's USB backend with a hook that runs before every listing, on the listing thread.
+class LHookedUsbBackend final : public ZT::IUsbBackend {
+public:
+    using Hook = std::function<void()>;
+    LHookedUsbBackend(ZT::RCPtr<ZT::IUsbBackend> inner, Hook hook) : mInner(std::move(inner)), mHook(std::move(hook)) {}
+    ZT::ZTRESULT ListDevices(std::vector<ZT::UsbDeviceInfo>& devices) override
+    {
+        mHook();
+        return mInner->ListDevices(devices);
+    }
+    ZT::RCPtr<ZT::IUsbDeviceConnection> Open(const std::string& path, ZT::UsbError& error) override
+    {
+        return mInner->Open(path, error);
+    }
+    bool IsSimulated() const override { return mInner->IsSimulated(); }
+
+private:
+    const ZT::RCPtr<ZT::IUsbBackend> mInner;
+    const Hook mHook;
 };
 
 std::string StepsText(const std::vector<Step>& steps)
@@ -185,7 +219,8 @@ TEST_F(UpdateSequenceTest, BothDevicesGoThroughEveryStepWithEveryWaitATimerOrANo
         if (step != Step::WaitingForWorker)
             steps.push_back(step);
     }
-    EXPECT_EQ(StepsText(steps), "Switching Downloading WaitingForReturn Idle Switching Downloading WaitingForReturn Idle")
+    EXPECT_EQ(StepsText(steps), "Switching Downloading WaitingForReturn Idle Rescanning Idle Switching Downloading "
+                                "WaitingForReturn Idle Rescanning Idle")
         << Describe();
     // The waits for the devices to come back were timers of the host, in 500 ms steps.
     EXPECT_GE(std::count(mHost.mTimerRequests.begin(), mHost.mTimerRequests.end(), kDeviceReturnPollIntervalMs), 2)
@@ -258,6 +293,97 @@ TEST_F(UpdateSequenceTest, ASwitchThatFindsNoBootloaderIsRecordedAsTheSwitchsFai
     EXPECT_EQ(report.Failure.FormatDevice(), "Controller 2C1A:8010");
     EXPECT_TRUE(Contains(mHost.Lines(), "Controller: cannot be updated (switching to update mode: no new bootloader "
                                         "appeared)."))
+        << Describe();
+}
+
+// ---- The rescan between the devices -----------------------------------------------------------------
+
+// Which thread lists the bus, and whether it does so between the two devices.
+class RescanTest : public UpdateSequenceTest {
+protected:
+    RescanTest()
+    {
+        ZT::SetUsbBackend(ZT::MakeRC<LHookedUsbBackend>(ZT::GetUsbBackend(), [this] { OnListing(); }));
+    }
+
+    void OnListing()
+    {
+        const bool between = mHost.mBetweenDevices.load();
+        {
+            std::lock_guard lock(mMutex);
+            (between ? mRescanThreads : mOtherThreads).push_back(std::this_thread::get_id());
+        }
+        if (between && mOnRescanListing)
+            mOnRescanListing();
+    }
+
+    // Set before the sequence starts; not guarded.
+    std::function<void()> mOnRescanListing;
+    const std::thread::id mHostThread = std::this_thread::get_id();
+    std::mutex mMutex;
+    std::vector<std::thread::id> mRescanThreads; // guarded by mMutex
+    std::vector<std::thread::id> mOtherThreads;  // guarded by mMutex
+};
+
+TEST_F(RescanTest, TheRescanBetweenTheDevicesRunsOnTheWorkerAndTheSecondDeviceFollows)
+{
+    const auto controller = AddController(0x0030);
+    const auto display = AddDisplay(0x0049);
+    ASSERT_TRUE(ScanAndStart()) << Describe();
+    // The worker's thread, as the controller's switch into update mode shows it.
+    std::optional<std::thread::id> worker;
+    while (!worker && mSequence->GetStep() == Step::Switching) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::lock_guard lock(mMutex);
+        for (const std::thread::id id : mOtherThreads) {
+            if (id != mHostThread)
+                worker = id;
+        }
+    }
+    ASSERT_TRUE(worker) << "no listing of the controller's switch was seen on the worker\n" << Describe();
+    RunToEnd();
+
+    std::lock_guard lock(mMutex);
+    ASSERT_FALSE(mRescanThreads.empty()) << "nothing listed the bus between the two devices\n" << Describe();
+    const auto onHost = std::count(mRescanThreads.begin(), mRescanThreads.end(), mHostThread);
+    EXPECT_EQ(onHost, 0) << onHost << " of the " << mRescanThreads.size()
+                         << " listings of the rescan between the devices held the host's thread\n" << Describe();
+    const auto onWorker = std::count(mRescanThreads.begin(), mRescanThreads.end(), *worker);
+    EXPECT_EQ(static_cast<std::size_t>(onWorker), mRescanThreads.size())
+        << "the rescan between the devices did not run on the engine's worker\n" << Describe();
+    EXPECT_EQ(display->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0050)) << Describe();
+    EXPECT_EQ(controller->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031)) << Describe();
+    EXPECT_EQ(SummaryText(), "Controller: updated to 00.31\nWheel display: updated to 00.50\n") << Describe();
+    // What the rescan's probe saw reached the host's thread with its completion.
+    const LDualUpdater::ProbeResult& probe = LDualUpdater::GetInstance()->GetProbeResult();
+    EXPECT_EQ(probe.ControllerVersion.Text.ToUTF8(), "00.31") << "the last probe is not the one after the updates";
+    EXPECT_EQ(probe.DisplayVersion.Text.ToUTF8(), "00.50") << "the last probe is not the one after the updates";
+}
+
+TEST_F(RescanTest, ASignalDuringTheRescanStartsNothingElse)
+{
+    const auto controller = AddController(0x0030);
+    const auto display = AddDisplay(0x0049);
+    std::atomic<bool> signalled{false};
+    // The signal thread's call, made while the rescan lists the bus.
+    mOnRescanListing = [&] {
+        if (!signalled.exchange(true))
+            mSequence->OnTerminationSignal(SIGTERM, 1);
+    };
+    ASSERT_TRUE(ScanAndStart()) << Describe();
+    RunToEnd();
+
+    ASSERT_TRUE(signalled.load()) << "the signal never came during the rescan\n" << Describe();
+    EXPECT_EQ(mSequence->GetEndSignal(), SIGTERM);
+    EXPECT_EQ(controller->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0031)) << Describe();
+    EXPECT_EQ(display->GetFlashReleaseNumber(), std::optional<std::uint16_t>(0x0049))
+        << "the wheel display was written after the signal\n" << Describe();
+    EXPECT_EQ(display->GetMode(), SimulatedDeviceMode::Application)
+        << "the wheel display was left in " << SimulatedDeviceModeName(display->GetMode()) << "\n" << Describe();
+    EXPECT_FALSE(Contains(mHost.Lines(), "Wheel display: switching")) << Describe();
+    EXPECT_TRUE(Contains(mHost.Lines(), "Interrupted by SIGTERM: ending the run; nothing new will be started."))
+        << Describe();
+    EXPECT_EQ(SummaryText(), "Controller: updated to 00.31\nWheel display: not attempted (interrupted by SIGTERM)\n")
         << Describe();
 }
 
