@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -29,6 +30,9 @@ enum UserEventCode : Sint32 { kWakeCode = 1, kActionCode = 2, kQuitCode = 3, kDe
 
 constexpr const wchar_t* kWaitCursorName = L"UI_CURSOR_WAIT";
 constexpr const wchar_t* kArrowCursorName = L"UI_CURSOR_ARROW";
+// How long the descriptor watcher waits before it wakes the loop again when SDL's queue took no
+// event (full, or filtered out).
+constexpr auto kWatchRetryDelay = std::chrono::milliseconds(20);
 
 std::uint32_t ModifiersOf(SDL_Keymod mod) noexcept
 {
@@ -637,7 +641,14 @@ void CWindowHost::WatchDescriptor(int descriptor, std::function<void()> onReadab
             SDL_Event event{};
             event.type = type;
             event.user.code = kDescriptorCode;
-            (void)SDL_PushEvent(&event); // fails only on a full queue
+            if (SDL_PushEvent(&event) != 1) {
+                // Nobody will hand this one back: waiting for it would leave the descriptor
+                // unread for good. The descriptor is still readable, so poll finds it again.
+                mWatchPending = false;
+                lock.unlock();
+                std::this_thread::sleep_for(kWatchRetryDelay);
+                continue;
+            }
             mWatchHandled.wait(lock, [this] { return !mWatchPending || mStopPipe[0] < 0; });
             if (mStopPipe[0] < 0)
                 return;
