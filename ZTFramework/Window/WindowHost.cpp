@@ -367,7 +367,7 @@ void CWindowHost::PostQuit()
     SDL_Event quit{};
     quit.type = mUserEventType;
     quit.user.code = kQuitCode;
-    (void)SDL_PushEvent(&quit); // a full queue already holds events that end the wait
+    (void)SDL_PushEvent(&quit); // refused only with 65535 events waiting, which each turn empties
 }
 
 void CWindowHost::PostToLoop(std::function<void()> action)
@@ -379,7 +379,7 @@ void CWindowHost::PostToLoop(std::function<void()> action)
     SDL_Event event{};
     event.type = mUserEventType;
     event.user.code = kActionCode;
-    (void)SDL_PushEvent(&event); // a full queue already holds events that end the wait
+    (void)SDL_PushEvent(&event); // refused only with 65535 events waiting; any later action event runs it
 }
 
 void CWindowHost::HandleEvent(const SDL_Event& event)
@@ -417,7 +417,7 @@ void CWindowHost::HandleEvent(const SDL_Event& event)
     case SDL_DROPFILE:
         if (event.drop.file) {
             if (mRootWindow)
-                (void)mRootWindow->DropFile(WString(event.drop.file)); // a refused file is reported by the window
+                (void)mRootWindow->DropFile(WString(event.drop.file)); // its clients report what they refuse
             SDL_free(event.drop.file);
         }
         break;
