@@ -267,7 +267,7 @@ std::optional<std::vector<CSimulatorStateFile::Device>> CSimulatorStateFile::Dec
     const std::span<const std::uint8_t> body(bytes.data(), bytes.size() - 4);
     Reader crcReader(std::span<const std::uint8_t>(bytes).subspan(bytes.size() - 4));
     std::uint32_t storedCrc = 0;
-    (void)crcReader.U32(storedCrc);
+    (void)crcReader.U32(storedCrc); // four bytes, there by the size check above
     if (VersionRecordCrc32(body) != storedCrc) {
         error = "the checksum does not match (the file is damaged)";
         return std::nullopt;

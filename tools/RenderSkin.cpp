@@ -49,7 +49,7 @@ int Fail(const std::string& message)
 ZT::WString Wide(const std::string& utf8)
 {
     std::wstring wide;
-    (void)ZT::ConvertUTF8ToWide(utf8, wide);
+    (void)ZT::ConvertUTF8ToWide(utf8, wide); // a name that is not UTF-8 ends there and is not found
     return ZT::WString(wide.c_str());
 }
 
@@ -114,7 +114,7 @@ int main(int argc, char** argv)
             if (!control)
                 return Fail("no control named " + name);
             if (option == "--show" || option == "--hide")
-                (void)control->SetVisible(option == "--show");
+                (void)control->SetVisible(option == "--show"); // returns the visibility just set
             else if (option == "--disable")
                 control->SetEnabled(false);
             else if (value.find('=') != std::string::npos)

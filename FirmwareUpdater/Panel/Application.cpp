@@ -96,7 +96,7 @@ void LApplication::FinishWithoutWindow()
 void LApplication::Shutdown()
 {
     if (mSettingsManager)
-        (void)mSettingsManager->CloseAll();
+        (void)mSettingsManager->CloseAll(); // a file that cannot be written is logged by the manager
     if (mSignals)
         mSignals->SetListener({}); // returns once the run is no longer being told anything
     if (mProcessor) {

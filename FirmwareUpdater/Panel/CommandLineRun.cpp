@@ -57,7 +57,7 @@ void LCommandLineRun::Attach()
                                             LUpdateEngineInterface::kNidFirmwareUpdateProgress),
                        "LCommandLineRun::Attach");
     mSequence->Attach();
-    (void)mSequence->SetHost(this);
+    (void)mSequence->SetHost(this); // the host before is none: attached once
     LDualUpdater::SetHost(this);
     mAttached = true;
 }
@@ -68,7 +68,7 @@ void LCommandLineRun::Detach()
         return;
     mAttached = false;
     LDualUpdater::SetHost(nullptr);
-    (void)mSequence->SetHost(nullptr);
+    (void)mSequence->SetHost(nullptr); // the host before is this run
     (void)ReleaseInternalReferences(); // drops the registrations, and with them the center's references
     mHandler = nullptr;
 }
@@ -81,6 +81,7 @@ ZTRESULT LCommandLineRun::HandleNotification(ZT::LNotificationDistributor* sourc
 
 void LCommandLineRun::DeliverNotifications()
 {
+    // What still waits is delivered on the next call.
     (void)ZT::LNotificationCenterManager::GetInstance()->ProcessAllQueues(false);
 }
 
@@ -116,6 +117,7 @@ void LCommandLineRun::WaitForUpdate()
         const std::uint64_t now = clock.NowMs();
         const std::uint64_t left = mTimerDueMs ? *mTimerDueMs - now : kWakeIntervalMs;
         if (clock.AdvancesByItself()) {
+            // Woken or timed out, the loop looks again.
             (void)waiter.WaitForWork(std::chrono::milliseconds(std::min<std::uint64_t>(left, kWakeIntervalMs)));
             continue;
         }
@@ -126,6 +128,7 @@ void LCommandLineRun::WaitForUpdate()
         if (mTimerDueMs)
             clock.SleepMs(static_cast<std::uint32_t>(left));
         else
+            // Woken or timed out, the loop looks again.
             (void)waiter.WaitForWork(std::chrono::milliseconds(kWakeIntervalMs));
     }
     if (mPrinter)
@@ -163,7 +166,7 @@ void LCommandLineRun::ContinueUpdateProcess()
 {
     // What the dual updater's scan found is shown before the next step begins.
     DeliverNotifications();
-    (void)mSequence->Start();
+    (void)mSequence->Start(); // a refusal is told and recorded by the sequence
 }
 
 bool LCommandLineRun::HasLabel(const ZT::WString& /*labelName*/)
@@ -264,7 +267,7 @@ void LCommandLineRun::ShowState(DeviceState state)
             return;
         }
         std::uint32_t reason = 0;
-        (void)mEngine->GetDeviceErrorReason(reason);
+        (void)mEngine->GetDeviceErrorReason(reason); // 0 (unknown) when the engine has none
         const std::string reasonText = ::ToString(static_cast<LUpdateEngineInterface::DeviceErrorReason>(reason));
         Tell(TargetName() + ": cannot be updated (" + reasonText + ").");
         return;
@@ -272,8 +275,8 @@ void LCommandLineRun::ShowState(DeviceState state)
     case DeviceState::DeviceNotInUpdateMode: {
         ZT::WString device;
         ZT::WString file;
-        (void)mEngine->GetSelectedDeviceVersionText(device);
-        (void)mEngine->GetFirmwareFileVersionText(file);
+        (void)mEngine->GetSelectedDeviceVersionText(device); // "N/A" when unknown
+        (void)mEngine->GetFirmwareFileVersionText(file); // "N/A" when unknown
         Tell(TargetName() + ": found with firmware " + device.ToUTF8() + "; the file has " + file.ToUTF8() + ".");
         return;
     }

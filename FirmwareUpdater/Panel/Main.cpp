@@ -384,8 +384,8 @@ int RunUpdater(const std::string& commandLine)
     // format; numbers stay in the C form, since the log lines are read by scripts too. Windowless
     // runs, whose output scripts read, do not spend the time to load the other categories.
     if (!windowless) {
-        (void)std::setlocale(LC_ALL, "");
-        (void)std::setlocale(LC_NUMERIC, "C");
+        (void)std::setlocale(LC_ALL, ""); // an unknown locale leaves the C one
+        (void)std::setlocale(LC_NUMERIC, "C"); // "C" always exists
     }
     const ZT::WString resourceLocation = CStartupResources::ChooseLocation(
         std::getenv(CStartupResources::kFolderVariable), folders.GetFolder(ZT::CApplicationFolders::kResourceFolder));
@@ -423,7 +423,7 @@ int RunUpdater(const std::string& commandLine)
             const ZT::WString caption = resources ? resources->GetText(ZT::WString(ZT::LResourceSet::kFrameworkTableId),
                                                                        ZT::WString(L"STARTUP_ERROR_CAPTION"), ZT::WString(L"Error"))
                                                   : ZT::WString(L"Error");
-            (void)showBox(caption.ToUTF8().c_str(), text.ToUTF8().c_str());
+            (void)showBox(caption.ToUTF8().c_str(), text.ToUTF8().c_str()); // the error is logged above already
         }
     };
     // A run that will try to show the window has its module loaded while the processor scans.

@@ -31,7 +31,7 @@ ZTRESULT LFrameworkApp::Startup()
     const ZTRESULT result = mHandler->AddHandler(&LFrameworkApp::OnExitRequest, 0, mCenter.Get(), kExitRequestId);
     if (Failed(result))
         return result;
-    (void)BindKey(WString(kExitKey), kExitRequestId);
+    (void)BindKey(WString(kExitKey), kExitRequestId); // a binding the application made first stays
     mStarted = true;
     mShutDown = false;
     return S_OK;
@@ -43,8 +43,9 @@ void LFrameworkApp::Shutdown()
         return;
     mShutDown = true;
     if (mHandler && mCenter) {
+        // Shutting down: nothing registered is fine.
         (void)Unregister(mCenter.Get(), InternNotificationID(kExitRequestId));
-        (void)mHandler->RemoveHandler(mCenter.Get(), kExitRequestId);
+        (void)mHandler->RemoveHandler(mCenter.Get(), kExitRequestId); // shutting down: nothing registered is fine
     }
     mRootWindows.clear();
     mExitHandler = nullptr;
@@ -96,7 +97,7 @@ bool LFrameworkApp::HandleKey(const WString& keyName)
     if (id.GetLength() == 0 || !mCenter)
         return false;
     if (const RCPtr<LNotification> notification = CreateNotification(id.c_str(), nullptr))
-        (void)mCenter->Send(notification);
+        (void)mCenter->Send(notification); // the handlers report their own failures
     return true;
 }
 

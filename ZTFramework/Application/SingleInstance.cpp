@@ -95,7 +95,7 @@ CSingleInstance::~CSingleInstance()
         // Only the holder of the lock bound the socket file; the next first copy would replace it
         // anyway.
         if (mFirst)
-            (void)::unlink((mName + kSocketEnding).c_str());
+            (void)::unlink((mName + kSocketEnding).c_str()); // best effort: the next first copy replaces it
     }
     if (mLock >= 0)
         ::close(mLock);
@@ -157,7 +157,7 @@ bool CSingleInstance::Claim()
                      << "second copies will open windows of their own";
         return mFirst;
     }
-    (void)::unlink(address.sun_path);
+    (void)::unlink(address.sun_path); // a stale socket file, or none
     mDescriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (mDescriptor >= 0 && ::bind(mDescriptor, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
         ::close(mDescriptor);

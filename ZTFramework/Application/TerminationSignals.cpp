@@ -39,7 +39,7 @@ void RestoreMask(unsigned previouslyBlocked)
         if ((previouslyBlocked & (1u << i)) == 0)
             sigaddset(&set, kTerminationSignals[i]);
     }
-    (void)::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    (void)::pthread_sigmask(SIG_UNBLOCK, &set, nullptr); // cannot fail with SIG_UNBLOCK and a valid set
 }
 
 } // namespace
@@ -67,7 +67,7 @@ struct CTerminationSignals::State {
     void Take(int signalNumber)
     {
         int none = 0;
-        (void)FirstSignal.compare_exchange_strong(none, signalNumber);
+        (void)FirstSignal.compare_exchange_strong(none, signalNumber); // only the first signal is kept
         const std::uint32_t count = Count.fetch_add(1) + 1;
         std::lock_guard lock(ListenerMutex);
         if (!CurrentListener) {
@@ -142,6 +142,7 @@ CTerminationSignals::~CTerminationSignals()
     if (!mActive)
         return;
     const std::uint64_t one = 1;
+    // One count never fills the eventfd; a stuck thread is reported below.
     (void)!::write(mState->StopFd, &one, sizeof(one));
     if (!mThread->Join(kJoinTimeoutMs)) {
         CDebugLine() << "ZT::CTerminationSignals: the signal thread did not end within " << kJoinTimeoutMs

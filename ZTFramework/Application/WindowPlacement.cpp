@@ -55,6 +55,7 @@ std::optional<WindowPlacement> WindowPlacement::Read(IIniFileManager& manager, I
         const WString key = Key(windowClassName, names[i]);
         if (!manager.KeyExists(file, key))
             return std::nullopt;
+        // A value that is no number reads as 0; sizes are checked below.
         (void)manager.GetInteger(file, key, 0, values[i]);
     }
     const auto [left, top, width, height] = values;
@@ -64,6 +65,7 @@ std::optional<WindowPlacement> WindowPlacement::Read(IIniFileManager& manager, I
         return std::nullopt;
 
     WString stateText;
+    // A missing value reads as "Normal".
     (void)manager.GetString(file, Key(windowClassName, L"ShowState"), WString(L"Normal"), stateText);
     WindowPlacement placement;
     placement.mNormal = {left, top, left + width, top + height};

@@ -91,7 +91,7 @@ ZTRESULT LControl::Initialize()
 void LControl::ProcessRootWindowAquired()
 {
     if (mIdleNeeds > 0 && !mIdleSource)
-        (void)RegisterIdle();
+        (void)RegisterIdle(); // a refused registration leaves the control without idle calls
     for (LControl* child : mChildren)
         child->ProcessRootWindowAquired();
 }
@@ -217,7 +217,7 @@ ZTRESULT LControl::Click(const wchar_t* id, void (LControl::*hook)(const LMouseE
     // A client may drop the last outside reference to this control while it handles the click.
     const RCPtr<LControl> keepAlive(this);
     (this->*hook)(*event);
-    (void)SendNotification(id, event);
+    (void)SendNotification(id, event); // the clients report their own failures
     return S_OK;
 }
 
@@ -275,7 +275,9 @@ void LControl::ForgetRootWindow()
 {
     if (LRootWindow* source = std::exchange(mIdleSource, nullptr)) {
         if (mControlHandler)
+            // Forgetting: nothing registered is fine.
             (void)mControlHandler->RemoveHandler(source, ControlNotificationIDs::kIdle);
+        // Forgetting: nothing registered is fine.
         (void)Unregister(source, InternNotificationID(ControlNotificationIDs::kIdle));
     }
     for (LControl* child : mChildren)
@@ -310,7 +312,7 @@ ZTRESULT LControl::HandleNotification(LNotificationDistributor* source, const RC
 
 ZTRESULT LControl::ReleaseInternalReferences()
 {
-    (void)DetachAllClients();
+    (void)DetachAllClients(); // always S_OK
     mIdleSource = nullptr;
     return LNotificationClient::ReleaseInternalReferences();
 }
@@ -346,10 +348,10 @@ void LControl::RecomputeConditions()
     mConditions = conditions;
     const RCPtr<LRefCountedObject> payload(new LConditions(mPreviousConditions, mConditions));
     const RCPtr<LControl> keepAlive(this);
-    (void)SendNotification(ControlNotificationIDs::kConditionChange, payload);
+    (void)SendNotification(ControlNotificationIDs::kConditionChange, payload); // the clients report their own failures
     for (const ConditionNotification& condition : kConditionNotifications) {
         if (((mPreviousConditions ^ conditions) & condition.mBits) != 0)
-            (void)SendNotification(condition.mId, payload);
+            (void)SendNotification(condition.mId, payload); // the clients report their own failures
     }
 }
 

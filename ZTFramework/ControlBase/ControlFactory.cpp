@@ -68,7 +68,7 @@ RCPtr<LControl> LControlFactory::CreateControl(const LControlDescriptor& descrip
         ZT_THROW_IF_FAILED(parent->AddChild(control), "ZT::LControlFactory::CreateControl");
     if (descriptor.mSkin) {
         for (LControlDescriptor* child : descriptor.mSkin->mChildren)
-            (void)CreateControl(*child, control.Get());
+            (void)CreateControl(*child, control.Get()); // the parent holds the child
     }
     ZT_THROW_IF_FAILED(control->Initialize(), "ZT::LControlFactory::CreateControl");
     return control;

@@ -52,7 +52,7 @@ ZTRESULT LRootWindow::ReleaseInternalReferences()
 {
     if (mRootControl)
         mRootControl->ForgetRootWindow();
-    (void)DetachAllClients();
+    (void)DetachAllClients(); // always S_OK
     Shutdown();
     if (RCPtr<LControl> control = std::exchange(mRootControl, nullptr))
         control->SetRootWindow(nullptr);

@@ -41,7 +41,7 @@ public:
     // without asking done, and the caller waits for the step itself.
     virtual bool RunModalUntil(const std::function<bool()>& done)
     {
-        (void)done;
+        (void)done; // unused without a loop
         return false;
     }
 
@@ -51,8 +51,8 @@ public:
     // never calls onDue; the caller then waits itself.
     virtual bool StartTimer(std::uint32_t ms, std::function<void()> onDue)
     {
-        (void)ms;
-        (void)onDue;
+        (void)ms; // unused without a loop
+        (void)onDue; // unused without a loop
         return false;
     }
 

@@ -82,7 +82,7 @@ ZTRESULT LMainMenu::UpdateMenuStates(std::size_t menu)
     if (!mCommandTarget)
         return S_FALSE;
     for (Item& item : mMenus[menu].mItems)
-        (void)mCommandTarget->QueryMenuItemState(item.mCommand, item.mState);
+        (void)mCommandTarget->QueryMenuItemState(item.mCommand, item.mState); // a failed query keeps the item's state
     return S_OK;
 }
 
@@ -130,7 +130,7 @@ ZTRESULT LMainMenu::OpenMenu(std::size_t index)
         top = top->GetParent();
     const auto popup = MakeRC<LPopupMenu>();
     popup->SetName(WString(L"popupMenu"));
-    (void)popup->SetItemsFromMenu(*this, index);
+    (void)popup->SetItemsFromMenu(*this, index); // the index was checked by the caller
     const Rect bar = GetAreaInWindow();
     const Rect topArea = top->GetAreaInWindow();
     int left = bar.mLeft - topArea.mLeft;
@@ -155,7 +155,7 @@ ZTRESULT LMainMenu::OpenMenu(std::size_t index)
 void LMainMenu::OnLeftClick(const LMouseEvent& event)
 {
     if (const int index = TitleAt(event.GetX()); index >= 0)
-        (void)OpenMenu(static_cast<std::size_t>(index));
+        (void)OpenMenu(static_cast<std::size_t>(index)); // a title's index is in range
 }
 
 } // namespace ZT

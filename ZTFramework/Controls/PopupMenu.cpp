@@ -18,7 +18,7 @@ ZTRESULT LPopupMenu::SetItemsFromMenu(LMainMenu& menu, std::size_t index)
 {
     if (index >= menu.GetMenus().size())
         return E_INVALIDARG;
-    (void)menu.UpdateMenuStates(index);
+    (void)menu.UpdateMenuStates(index); // without a command target the states stay
     SetItems(menu.GetMenus()[index].mItems);
     return S_OK;
 }
@@ -88,7 +88,7 @@ void LPopupMenu::Close()
     if (LControl* parent = GetParent()) {
         Invalidate();
         const RCPtr<LControl> keepAlive(this);
-        (void)parent->RemoveChild(this);
+        (void)parent->RemoveChild(this); // closing: not being a child is fine
     }
 }
 
@@ -103,7 +103,7 @@ void LPopupMenu::OnLeftClick(const LMouseEvent& event)
     const RCPtr<LRootWindow> window(GetRootWindow());
     Close();
     if (const RCPtr<LNotification> notification = CreateNotification(command); notification && window)
-        (void)window->Send(notification);
+        (void)window->Send(notification); // the command's handlers report their own failures
 }
 
 } // namespace ZT

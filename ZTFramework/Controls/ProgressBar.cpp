@@ -71,7 +71,7 @@ void LProgressBar::UpdateLabels()
     const RCPtr<LControl> time = FindChildByName(WString(kTimeRemainingLabel));
     if (!time)
         return;
-    (void)time->SetVisible(!mTimeUnknown);
+    (void)time->SetVisible(!mTimeUnknown); // returns the visibility just set
     if (!mTimeUnknown)
         time->SetText(ReplaceLeadingNumber(mTimeSample, std::llround(std::min(mSecondsRemaining, 1e9))));
 }

@@ -6,7 +6,7 @@ void LToolTip::ShowAt(const WString& text, int left, int top, int width, int hei
 {
     SetText(text);
     SetBounds({left, top, left + width, top + height});
-    (void)SetVisible(true);
+    (void)SetVisible(true); // returns the visibility just set
 }
 
 } // namespace ZT

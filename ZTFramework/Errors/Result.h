@@ -5,10 +5,11 @@
 // ZTRESULT is a class only so that the compiler reports a call whose result is dropped: it holds
 // the one std::int32_t, converts to it implicitly (comparisons, switch, printing the number read as
 // they did on a plain integer) and is made from one only explicitly, so that a stray integer or
-// bool does not become a result by accident. A result that is dropped on purpose goes through
-// Ignore() below, which names why.
+// bool does not become a result by accident. A result that is dropped on purpose is cast to void,
+// with the reason as a comment on that line: (void)Call(); // best effort: the file is replaced next
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace ZT {
@@ -41,11 +42,13 @@ inline constexpr ZTRESULT ZTRESULT_EXIT_APPLICATION = MakeResult(0x8000A020);
 constexpr bool Succeeded(ZTRESULT result) noexcept { return result.Value() >= 0; }
 constexpr bool Failed(ZTRESULT result) noexcept { return result.Value() < 0; }
 
-// Drops a result on purpose. reason says in a word why nothing depends on it ("best effort",
-// "logged by the callee", ...); it is for the reader and for grep, and is not evaluated further.
-constexpr void Ignore(ZTRESULT /*result*/, const char* /*reason*/) noexcept {}
-
 // "S_OK", "E_FAIL", ... for the known codes, "0x1234ABCD" for any other. Log lines use this.
 std::string ResultToText(ZTRESULT result);
 
 } // namespace ZT
+
+// The limits of a result are those of the integer it holds. Without this, numeric_limits of the
+// class is the unspecialised template, whose max() and min() are a zero result (S_OK): a range check
+// written against it refuses every positive value.
+template <>
+struct std::numeric_limits<ZT::ZTRESULT> : std::numeric_limits<std::int32_t> {};

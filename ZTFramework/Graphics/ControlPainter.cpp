@@ -179,7 +179,7 @@ void LControlPainter::PreloadImages()
     for (const auto& [name, part] : mImpl->mSkin->mParts) {
         for (const WString* file : {&part->mImageFile, &part->mColorizerMaskFile}) {
             if (!file->IsEmpty())
-                (void)mImpl->mImages.GetImage(file->ToUTF8());
+                (void)mImpl->mImages.GetImage(file->ToUTF8()); // fills the cache; a missing image paints without it
         }
     }
 }

@@ -91,6 +91,7 @@ void LMidiComm::CloseAllRenderPorts()
 WString LMidiComm::ToString() const
 {
     WString text;
+    // Debug text: a failed format leaves it empty.
     (void)text.Format(L"LMidiComm, %zu render ports", GetRenderPorts().size());
     return text;
 }

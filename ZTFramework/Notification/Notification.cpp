@@ -251,7 +251,7 @@ void SetNotificationPooling(bool on)
 
 void PrepareThreadForNotifications()
 {
-    (void)GetThreadCache();
+    (void)GetThreadCache(); // made on first use: this is that use
     PrepareThreadForDeliveries();
 }
 

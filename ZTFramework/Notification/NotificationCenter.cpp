@@ -18,7 +18,7 @@ WString LNotificationCenter::ToString() const
 
 ZTRESULT LNotificationCenter::ReleaseInternalReferences()
 {
-    (void)DetachAllClients();
+    (void)DetachAllClients(); // always S_OK
     Shutdown();
     return LRefCountedObject::ReleaseInternalReferences();
 }

@@ -95,7 +95,7 @@ ZTRESULT ClientPool::DistributeFrom(CDeliveryList& list, LNotificationDistributo
             if (!TakesLocked(*item.mEntry, notification.Get()))
                 continue;
         }
-        (void)item.mEntry->mClient->HandleNotification(distributor, notification);
+        (void)item.mEntry->mClient->HandleNotification(distributor, notification); // a client's result is its own
     }
     return S_OK;
 }
@@ -114,7 +114,7 @@ std::vector<std::unique_ptr<LNotificationDistributor::CDeliveryList>>& SpareDeli
 
 void PrepareThreadForDeliveries()
 {
-    (void)SpareDeliveryLists();
+    (void)SpareDeliveryLists(); // made on first use: this is that use
 }
 
 ZTRESULT ClientPool::Distribute(LNotificationDistributor* distributor, const RCPtr<LNotification>& notification)
@@ -158,7 +158,7 @@ std::ptrdiff_t ClientPool::DeliverAt(LNotificationDistributor* distributor, std:
         LinkLocked(cursor);
     }
     try {
-        (void)entry->mClient->HandleNotification(distributor, notification);
+        (void)entry->mClient->HandleNotification(distributor, notification); // a client's result is its own
     } catch (...) {
         Unlink(cursor);
         throw;
@@ -302,7 +302,7 @@ ZTRESULT LNotificationDistributor::AddClient(LNotificationReceiver* client, Noti
         mPools.Append(new ClientPool(id));
         pool = mPools[mPools.GetCount() - 1];
     }
-    (void)pool->AddClient(client, flags);
+    (void)pool->AddClient(client, flags); // new or not, the flags are set
     if (flags & kNotifyLatestPostedOnly)
         mHasLatestPostedOnly.store(true, std::memory_order_release);
     return isNew ? S_OK : S_FALSE;
@@ -384,7 +384,7 @@ ZTRESULT LNotificationDistributor::DetachAllClients()
         for (std::size_t e = pool->GetClientCount(); e-- > 0;) {
             const RCPtr<LNotificationReceiver> client = pool->GetClientAt(e);
             if (client)
-                (void)client->Unregister(this, pool->GetID());
+                (void)client->Unregister(this, pool->GetID()); // detaching: one already gone is fine
         }
     }
     return S_OK;

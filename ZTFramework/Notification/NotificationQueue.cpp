@@ -29,7 +29,7 @@ ZTRESULT LNotificationQueue::LPostingReceiver::HandleNotification(LNotificationD
         return S_OK;
     const RCPtr<LNotification> copy = CreateNotification(notification->GetID(), notification->GetPayload());
     if (copy)
-        (void)queue->Post(copy);
+        (void)queue->Post(copy); // a queue that has shut down takes no more
     return S_OK;
 }
 
@@ -216,6 +216,7 @@ void LNotificationQueue::DeliverPosted()
             continue;
         pool->FillDeliveryList(mDeliveryList);
         const RCPtr<LNotification>& delivered = entry.mNotification ? entry.mNotification : mCarrier;
+        // The clients report their own failures.
         (void)pool->DistributeFrom(mDeliveryList, distributor.Get(), delivered);
     }
 }
@@ -232,7 +233,7 @@ void LNotificationQueue::SendIdle()
 {
     const RCPtr<LNotificationDistributor> distributor = GetDistributor();
     if (distributor)
-        (void)distributor->Send(mIdleNotification);
+        (void)distributor->Send(mIdleNotification); // the clients report their own failures
 }
 
 bool LNotificationQueue::ProcessQueue(bool idle)
@@ -293,7 +294,7 @@ RCPtr<LNotificationQueue::LPostingReceiver> LNotificationQueue::GetPostingReceiv
 
 void LNotificationQueue::Shutdown()
 {
-    (void)Flush();
+    (void)Flush(); // shutting down: what waits is dropped
     RCPtr<LNotificationDistributor> distributor;
     RCPtr<LPostingReceiver> receiver;
     bool distributorIsSelf = false;

@@ -14,7 +14,7 @@ CNotificationWaiter::CNotificationWaiter()
 
 CNotificationWaiter::~CNotificationWaiter()
 {
-    (void)SetNotificationWakeHook(std::move(mPreviousHook));
+    (void)SetNotificationWakeHook(std::move(mPreviousHook)); // the hook it replaces is this waiter's
 }
 
 void CNotificationWaiter::Wake()

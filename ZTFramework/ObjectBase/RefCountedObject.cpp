@@ -48,7 +48,7 @@ std::int32_t LRefCountedObject::Release() const
     if (!mReleaseGuard.compare_exchange_strong(expected, 1))
         return remaining;
     mRefCount.fetch_add(1, std::memory_order_relaxed);
-    (void)const_cast<LRefCountedObject*>(this)->ReleaseInternalReferences();
+    (void)const_cast<LRefCountedObject*>(this)->ReleaseInternalReferences(); // the last reference goes: nobody to tell
     if (mRefCount.load(std::memory_order_acquire) != 1) {
         expected = 1;
         mReleaseGuard.compare_exchange_strong(expected, 0);

@@ -37,6 +37,7 @@ std::int32_t CApplicationSettingsFiles::GetCurrentSkinIndex()
     IniFileHandle handle = IniFileHandle::None;
     std::int32_t index = 0;
     if (Succeeded(GetUserSettings(handle)))
+        // A missing or unreadable index is 0.
         (void)mManager.GetInteger(handle, WString(kCurrentSkinIndexKey), 0, index);
     return index;
 }

@@ -396,7 +396,7 @@ ZTRESULT CIniFileManagerProxy::SetArrayString(IniFileHandle handle, const WStrin
     // Only an array's children are items; anything else has none and becomes an array.
     const std::size_t items = node->GetType() == XNode::Type::Array ? node->GetChildCount() : 0;
     if (static_cast<std::size_t>(index) >= items)
-        (void)ResizeArray(*file, *node, index + 1);
+        (void)ResizeArray(*file, *node, index + 1); // always done
     XNode& item = *node->GetChild(static_cast<std::size_t>(index));
     item.SetString(value.Convert());
     MarkChanged(*file, item);

@@ -8,7 +8,7 @@ void LightLock::Acquire()
         return;
     // Contended: mark the word as having waiters, and sleep until a release that saw the mark.
     while (mWord.exchange(2, std::memory_order_acquire) != 0)
-        (void)mWake.Wait(kInfinite);
+        (void)mWake.Wait(kInfinite); // no timeout: returns only when woken
 }
 
 void LightLock::Release()

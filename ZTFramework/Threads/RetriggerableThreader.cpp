@@ -39,7 +39,7 @@ bool RetriggerableThreader::EnsureThread()
     if (!mThread) {
         mThread = std::make_unique<Thread>([state = mState] { return Loop(state); });
         mThread->SetPriorityBoost(false);
-        (void)mThread->Start();
+        (void)mThread->Start(); // a thread that could not be made is finished below
     }
     return !mThread->IsFinished();
 }
@@ -103,7 +103,7 @@ std::uint32_t RetriggerableThreader::Loop(const std::shared_ptr<LoopState>& stat
 {
     LoopState& state = *statePointer;
     do {
-        (void)state.mTrigger.Wait(kInfinite);
+        (void)state.mTrigger.Wait(kInfinite); // no timeout: returns only when triggered
 
         RCPtr<LThreadWorker> worker;
         RCPtr<LRefCountedObject> parameter;

@@ -46,7 +46,8 @@ void CSdlVideo::PrepareEnvironment(const std::string& windowClassName)
 {
     // The class the window manager groups and names the window by (read when SDL starts).
     if (!windowClassName.empty()) {
-        (void)::setenv("SDL_VIDEO_X11_WMCLASS", windowClassName.c_str(), 0);
+        (void)::setenv("SDL_VIDEO_X11_WMCLASS", windowClassName.c_str(), 0); // best effort: SDL names the window itself
+        // Best effort: SDL names the window itself.
         (void)::setenv("SDL_VIDEO_WAYLAND_WMCLASS", windowClassName.c_str(), 0);
     }
     if (!gComposeFileSet && !IsSet(kComposeFileVariable))

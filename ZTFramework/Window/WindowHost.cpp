@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -29,6 +30,9 @@ enum UserEventCode : Sint32 { kWakeCode = 1, kActionCode = 2, kQuitCode = 3, kDe
 
 constexpr const wchar_t* kWaitCursorName = L"UI_CURSOR_WAIT";
 constexpr const wchar_t* kArrowCursorName = L"UI_CURSOR_ARROW";
+// How long the descriptor watcher waits before it wakes the loop again when SDL's queue took no
+// event (full, or filtered out).
+constexpr auto kWatchRetryDelay = std::chrono::milliseconds(20);
 
 std::uint32_t ModifiersOf(SDL_Keymod mod) noexcept
 {
@@ -96,9 +100,9 @@ CWindowHost::~CWindowHost()
 {
     StopWatching();
     if (mFrameTimer != 0)
-        (void)SDL_RemoveTimer(mFrameTimer);
+        (void)SDL_RemoveTimer(mFrameTimer); // one already ended is fine
     if (mHookInstalled)
-        (void)SetNotificationWakeHook({});
+        (void)SetNotificationWakeHook({}); // the hook it replaces is this window's
     if (mInput)
         mInput->Reset();
     if (mRootWindow) {
@@ -188,11 +192,11 @@ ZTRESULT CWindowHost::Create(const Options& options, std::string& error)
     // From here a post from any thread wakes the loop; what was posted before is delivered by
     // the first idle step of Run.
     const std::uint32_t type = mUserEventType;
-    (void)SetNotificationWakeHook([type] {
+    (void)SetNotificationWakeHook([type] { // replaces any earlier hook: the window's loop is the one to wake
         SDL_Event wake{};
         wake.type = type;
         wake.user.code = kWakeCode;
-        (void)SDL_PushEvent(&wake);
+        (void)SDL_PushEvent(&wake); // a full queue already holds wake-ups
     });
     mHookInstalled = true;
     return S_OK;
@@ -216,7 +220,7 @@ void CWindowHost::Show()
         SDL_RaiseWindow(mWindow);
     }
     mShownAtMs = SDL_GetTicks64();
-    (void)PaintInvalidAreas();
+    (void)PaintInvalidAreas(); // whether anything was painted
     // The icon only serves the window manager's lists and switcher: decoded and sent after the
     // first frame, it no longer holds that frame back (some 4 ms).
     SetIcon();
@@ -258,7 +262,7 @@ void CWindowHost::Run()
 {
     // Whatever was posted before the hook was installed.
     (void)mApplication.ProcessNotifications(true);
-    (void)PaintInvalidAreas();
+    (void)PaintInvalidAreas(); // whether anything was painted
     while (!mEndLoop && !mApplication.IsExitApproved()) {
         SDL_Event event;
         const bool got = WaitForEvent(event, -1);
@@ -277,7 +281,7 @@ void CWindowHost::Run()
         // The idle step: what the engine posted, then each window's own queue. More waiting
         // means the wake hook has already pushed the next round's event.
         (void)mApplication.ProcessNotifications(true);
-        (void)PaintInvalidAreas();
+        (void)PaintInvalidAreas(); // whether anything was painted
         if (mEndWhenAllowed && mEndWhenAllowed())
             mEndLoop = true;
         CheckTurn(turnStart);
@@ -300,8 +304,8 @@ bool CWindowHost::RunModalUntil(const std::function<bool()>& done)
             } while (SDL_PollEvent(&event));
         }
         RunDueTimers();
-        (void)mApplication.ProcessNotifications(true);
-        (void)PaintInvalidAreas();
+        (void)mApplication.ProcessNotifications(true); // more waiting has pushed a wake-up already
+        (void)PaintInvalidAreas(); // whether anything was painted
         CheckTurn(turnStart);
     }
     return true;
@@ -347,7 +351,7 @@ void CWindowHost::CheckTurn(std::uint64_t startMs) const
     if (tookMs > kSlowTurnMs)
         CDebugLine() << "Window: one turn of the event loop took " << tookMs << " ms";
 #else
-    (void)startMs;
+    (void)startMs; // used in debug builds only
 #endif
 }
 
@@ -363,7 +367,7 @@ void CWindowHost::PostQuit()
     SDL_Event quit{};
     quit.type = mUserEventType;
     quit.user.code = kQuitCode;
-    (void)SDL_PushEvent(&quit);
+    (void)SDL_PushEvent(&quit); // refused only with 65535 events waiting, which each turn empties
 }
 
 void CWindowHost::PostToLoop(std::function<void()> action)
@@ -375,7 +379,7 @@ void CWindowHost::PostToLoop(std::function<void()> action)
     SDL_Event event{};
     event.type = mUserEventType;
     event.user.code = kActionCode;
-    (void)SDL_PushEvent(&event);
+    (void)SDL_PushEvent(&event); // refused only with 65535 events waiting; any later action event runs it
 }
 
 void CWindowHost::HandleEvent(const SDL_Event& event)
@@ -413,7 +417,7 @@ void CWindowHost::HandleEvent(const SDL_Event& event)
     case SDL_DROPFILE:
         if (event.drop.file) {
             if (mRootWindow)
-                (void)mRootWindow->DropFile(WString(event.drop.file));
+                (void)mRootWindow->DropFile(WString(event.drop.file)); // its clients report what they refuse
             SDL_free(event.drop.file);
         }
         break;
@@ -458,7 +462,7 @@ void CWindowHost::HandleWindowEvent(const SDL_Event& event)
 {
     switch (event.window.event) {
     case SDL_WINDOWEVENT_CLOSE:
-        (void)mApplication.RequestExit();
+        (void)mApplication.RequestExit(); // a refused exit keeps the window, as meant
         break;
     case SDL_WINDOWEVENT_LEAVE:
         if (mInput)
@@ -490,12 +494,12 @@ void CWindowHost::HandleKey(const SDL_Event& event)
             return;
     }
     if (key == SDLK_ESCAPE && plain && event.key.repeat == 0) {
-        (void)mApplication.RequestExit();
+        (void)mApplication.RequestExit(); // a refused exit keeps the window, as meant
         return;
     }
     const WString name = KeyNameForSdlKey(key, mod);
     if (name.GetLength() > 0 && event.key.repeat == 0)
-        (void)mApplication.HandleKey(name);
+        (void)mApplication.HandleKey(name); // an unbound key does nothing
 }
 
 bool CWindowHost::PaintInvalidAreas()
@@ -551,7 +555,7 @@ void CWindowHost::TakeFrameIfDue()
     mFrameTaken = true;
     // Called right after the frame was presented: this is when it reached the screen.
     timespec shownAt{};
-    (void)::clock_gettime(CLOCK_REALTIME, &shownAt);
+    (void)::clock_gettime(CLOCK_REALTIME, &shownAt); // CLOCK_REALTIME cannot fail
     if (!WriteFrame(mOptions.mFrameFile, shownAt))
         CDebugLine() << "Window: the frame could not be written to " << mOptions.mFrameFile;
     if (mOptions.mEndAfterFrame)
@@ -571,17 +575,18 @@ void CWindowHost::Present(const Rect& logicalArea)
         cairo_image_surface_get_height(mSurface), 32, cairo_image_surface_get_stride(mSurface), SDL_PIXELFORMAT_RGB888);
     if (!frame)
         return;
-    (void)SDL_SetSurfaceBlendMode(frame, SDL_BLENDMODE_NONE);
+    (void)SDL_SetSurfaceBlendMode(frame, SDL_BLENDMODE_NONE); // any surface takes this mode
     SDL_Rect source{logicalArea.mLeft * pixelScale, logicalArea.mTop * pixelScale, logicalArea.GetWidth() * pixelScale,
                     logicalArea.GetHeight() * pixelScale};
     if (target->w == frame->w && target->h == frame->h) {
         SDL_Rect destination = source;
-        (void)SDL_BlitSurface(frame, &source, target, &destination);
+        (void)SDL_BlitSurface(frame, &source, target, &destination); // best effort: the next paint shows the area again
+        // Best effort: the next paint shows the area again.
         (void)SDL_UpdateWindowSurfaceRects(mWindow, &destination, 1);
     } else {
         // The window surface counts in window units: scale the whole frame down into it.
         (void)SDL_BlitScaled(frame, nullptr, target, nullptr);
-        (void)SDL_UpdateWindowSurface(mWindow);
+        (void)SDL_UpdateWindowSurface(mWindow); // best effort: the next paint shows the frame again
     }
     SDL_FreeSurface(frame);
 }
@@ -598,13 +603,13 @@ bool CWindowHost::WriteFrame(const std::string& path, const std::optional<timesp
     // Written beside and renamed, so that a reader never sees half a file.
     const std::string partial = path + ".part";
     if (cairo_surface_write_to_png(mSurface, partial.c_str()) != CAIRO_STATUS_SUCCESS) {
-        (void)std::remove(partial.c_str());
+        (void)std::remove(partial.c_str()); // best effort: the partial file is replaced next time
         return false;
     }
     if (shownAt) {
         const timespec times[2] = {{0, UTIME_OMIT}, *shownAt};
         if (::utimensat(AT_FDCWD, partial.c_str(), times, 0) != 0) {
-            (void)std::remove(partial.c_str());
+            (void)std::remove(partial.c_str()); // best effort: the partial file is replaced next time
             return false;
         }
     }
@@ -636,7 +641,14 @@ void CWindowHost::WatchDescriptor(int descriptor, std::function<void()> onReadab
             SDL_Event event{};
             event.type = type;
             event.user.code = kDescriptorCode;
-            (void)SDL_PushEvent(&event);
+            if (SDL_PushEvent(&event) != 1) {
+                // Nobody will hand this one back: waiting for it would leave the descriptor
+                // unread for good. The descriptor is still readable, so poll finds it again.
+                mWatchPending = false;
+                lock.unlock();
+                std::this_thread::sleep_for(kWatchRetryDelay);
+                continue;
+            }
             mWatchHandled.wait(lock, [this] { return !mWatchPending || mStopPipe[0] < 0; });
             if (mStopPipe[0] < 0)
                 return;
@@ -649,7 +661,7 @@ void CWindowHost::StopWatching()
     if (!mWatcher.joinable())
         return;
     const char stop = 1;
-    (void)!::write(mStopPipe[1], &stop, 1);
+    (void)!::write(mStopPipe[1], &stop, 1); // a full pipe already holds a stop
     {
         const std::lock_guard lock(mWatchMutex);
         mWatchPending = false;
@@ -678,7 +690,7 @@ WString CWindowHost::SetCursor(const WString& cursorName)
 
 void CWindowHost::RepaintNow()
 {
-    (void)PaintInvalidAreas();
+    (void)PaintInvalidAreas(); // whether anything was painted
 }
 
 void CWindowHost::SetCaption(const WString& caption)

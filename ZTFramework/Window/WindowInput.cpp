@@ -157,6 +157,7 @@ void CWindowInput::MouseMove(int x, int y, std::uint32_t modifiers)
     LControl* const receiver = mCapture ? mCapture.Get() : target;
     if (receiver) {
         const RCPtr<LControl> keepAlive(receiver);
+        // The control handles its own failures.
         (void)receiver->MouseMove(EventFor(*receiver, LMouseEvent::Button::None, x, y, modifiers));
     }
 }
@@ -177,7 +178,7 @@ void CWindowInput::MouseDown(LMouseEvent::Button button, int x, int y, std::uint
     mCaptureButton = button;
     const RCPtr<LControl> keepAlive(hit);
     SetCondition(*hit, LConditions::kCapture | DragBits(button), true);
-    (void)hit->MouseDown(EventFor(*hit, button, x, y, modifiers));
+    (void)hit->MouseDown(EventFor(*hit, button, x, y, modifiers)); // the control handles its own failures
 }
 
 void CWindowInput::MouseUp(LMouseEvent::Button button, int x, int y, std::uint32_t modifiers)
@@ -193,19 +194,19 @@ void CWindowInput::MouseUp(LMouseEvent::Button button, int x, int y, std::uint32
         return;
     }
     SetCondition(*pressed, LConditions::kCapture | DragBits(button), false);
-    (void)pressed->MouseUp(EventFor(*pressed, button, x, y, modifiers));
+    (void)pressed->MouseUp(EventFor(*pressed, button, x, y, modifiers)); // the control handles its own failures
     // A click: released over the control that was pressed, which may still take it.
     if (IsInTree(pressed.Get()) && HitTest(x, y) == pressed.Get() && pressed->IsEnabled()) {
         const RCPtr<LMouseEvent> event = EventFor(*pressed, button, x, y, modifiers);
         switch (button) {
         case LMouseEvent::Button::Left:
-            (void)pressed->LeftClick(event);
+            (void)pressed->LeftClick(event); // the control handles its own failures
             break;
         case LMouseEvent::Button::Middle:
-            (void)pressed->MiddleClick(event);
+            (void)pressed->MiddleClick(event); // the control handles its own failures
             break;
         case LMouseEvent::Button::Right:
-            (void)pressed->RightClick(event);
+            (void)pressed->RightClick(event); // the control handles its own failures
             break;
         default:
             break;
@@ -247,6 +248,7 @@ bool CWindowInput::KeyDown(Key key, bool shift)
     // Enter and Space: the focused button is clicked as if with the left button at its centre.
     const RCPtr<LControl> focus = mFocus;
     const Rect area = focus->GetAreaInWindow();
+    // The control handles its own failures.
     (void)focus->LeftClick(MakeRC<LMouseEvent>(LMouseEvent::Button::Left, area.GetWidth() / 2, area.GetHeight() / 2,
                                                shift ? LMouseEvent::kShift : 0u));
     return true;

@@ -70,7 +70,7 @@ CScene::CScene(std::uint32_t lcid) : mLcid(lcid), mFolder(MakeTemporaryFolder())
     ZT::SetClock(&mClock);
     LDualUpdater::ReleaseInstance();
     mCenter = ZT::LNotificationCenterManager::GetInstance()->GetCenter(WString(LUpdateEngineInterface::kApplicationCenterName));
-    (void)mCenter->Flush();
+    (void)mCenter->Flush(); // drops what an earlier scene left
     for (const ProductDevice* device : {&kControllerDevice, &kWheelDisplayDevice}) {
         const std::vector<std::uint8_t> bytes = SimulationImagePlan::ForDevice(*device).Build().ToBytes();
         std::ofstream file(mFolder / WString(device->FirmwareFileName).ToUTF8(), std::ios::binary);
@@ -90,11 +90,11 @@ CScene::~CScene()
     mStepping = false;
     Release();
     if (mProcessor)
-        (void)Engine().WaitForUpdate(ZT::kShutdownJoinTimeoutMs);
+        (void)Engine().WaitForUpdate(ZT::kShutdownJoinTimeoutMs); // best effort: the teardown below goes on either way
     mClock.mAfterSleep = nullptr;
     if (mWindow) {
         mWindow->SetWindowServices(nullptr);
-        (void)mWindow->ReleaseInternalReferences();
+        (void)mWindow->ReleaseInternalReferences(); // tearing down: always S_OK
     }
     mPainter = nullptr;
     mMain = nullptr;
@@ -108,7 +108,7 @@ CScene::~CScene()
     ZT::SetMidiOutputBackend(nullptr);
     SetApplicationFolder(WString());
     CBootloaderRoleRecord::SetFolder(std::string());
-    (void)mCenter->Flush();
+    (void)mCenter->Flush(); // drops what this scene left
     mSimulator = nullptr;
     ZT::SetClock(nullptr);
     std::error_code ignored;
@@ -163,7 +163,7 @@ std::string CScene::AttachOwnRootWindow()
 
 void CScene::Deliver()
 {
-    (void)mCenter->ProcessQueue(false);
+    (void)mCenter->ProcessQueue(false); // the steps deliver again
 }
 
 std::string CScene::RunUntilSettled()
@@ -189,6 +189,7 @@ std::string CScene::Click(const wchar_t* name)
         return "the main control has no " + WString(name).ToUTF8();
     if (!button->IsVisible())
         return "the user cannot click the hidden " + WString(name).ToUTF8() + "; shown: " + Join(Shown());
+    // The scene checks what the click changed.
     (void)button->LeftClick(ZT::MakeRC<ZT::LMouseEvent>(ZT::LMouseEvent::Button::Left, 1, 1));
     return {};
 }

@@ -102,7 +102,7 @@ std::vector<Shot> Shots()
              scene.AddDisplay(0x0050);
              if (std::string error = Open(scene); !error.empty())
                  return error;
-             (void)scene.Processor().SetAlwaysUpdate(true);
+             (void)scene.Processor().SetAlwaysUpdate(true); // returns whether it was unchanged
              scene.Main()->RefreshFromEngine();
              take();
              return std::string();
@@ -294,13 +294,14 @@ int main(int argc, char** argv)
             });
             if (!error.empty() || !paintError.empty() || !painted) {
                 ++failures;
+                // Counted in failures.
                 (void)Fail(name + ": " + (!error.empty() ? error : !paintError.empty() ? paintError : "no picture was due"));
                 continue;
             }
             std::cout << path << "\n";
         } catch (const std::exception& error) {
             ++failures;
-            (void)Fail(name + ": " + error.what());
+            (void)Fail(name + ": " + error.what()); // counted in failures
         }
     }
     return failures == 0 ? 0 : 1;

@@ -131,7 +131,7 @@ bool LDfuSeFirmwareFile::ReadHeader()
 
     // A file shorter than the prefix leaves the unread fields zero, which the checks refuse.
     std::uint8_t prefix[Layout::kPrefixSize] = {};
-    (void)ReadAt(0, prefix, sizeof prefix);
+    (void)ReadAt(0, prefix, sizeof prefix); // a short read leaves zeros, refused below
     std::memcpy(mSignature, prefix, sizeof mSignature);
     mFormatVersion = prefix[5];
     mImageSize = LoadLittleEndian32(prefix + 6);
@@ -145,6 +145,7 @@ bool LDfuSeFirmwareFile::ReadHeader()
         return false;
 
     std::uint8_t elementHeader[Layout::kElementHeaderSize] = {};
+    // A short file fails the length check below.
     (void)ReadAt(Layout::kElementAddressOffset, elementHeader, sizeof elementHeader);
     mElementAddress = LoadLittleEndian32(elementHeader);
     mElementSize = LoadLittleEndian32(elementHeader + 4);
@@ -248,6 +249,7 @@ ZT::WString LDfuSeFirmwareFile::ToString() const
         text = L"LDfuSeFirmwareFile not valid";
         return text;
     }
+    // Debug text: a failed format leaves it empty.
     (void)text.Format(L"LDfuSeFirmwareFile valid, element 0x%08X + %u bytes, %u blocks of %u", mElementAddress,
                       mElementSize, static_cast<unsigned>(mBlockCount), static_cast<unsigned>(mBlockSize));
     return text;

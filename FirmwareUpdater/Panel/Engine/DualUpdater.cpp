@@ -214,7 +214,7 @@ std::uint32_t LDualUpdater::ProbeFor(std::uint32_t vendorId, std::uint32_t produ
     (void)mProbeEngine->ScanDevices();
     const std::uint32_t found = mProbeEngine->GetFoundDeviceCount();
     if (found == 1)
-        (void)mProbeEngine->GetDeviceVersion(0, version);
+        (void)mProbeEngine->GetDeviceVersion(0, version); // index 0 exists: one was found
     return found;
 }
 
@@ -283,6 +283,7 @@ LDualUpdater::ProbeResult LDualUpdater::Probe(const ProbeResult& last) const
     // Every bootloader, not only the first: two of them are told apart by their serials. A
     // listing that fails finds none.
     std::vector<std::string> bootloaders;
+    // A failed listing finds none.
     (void)LUpdateEngine::ListSerialNumbers(kControllerDevice.BootloaderVendorId, kControllerDevice.BootloaderProductId,
                                            bootloaders);
     probe.AnyDeviceFound = controllerFound || displayFound || !bootloaders.empty();
@@ -406,6 +407,7 @@ void LDualUpdater::Configure(LUpdateEngineInterface& mainEngine, const ProbeResu
         ZT::CDebugLine() << "Firmware file: " << path.ToUTF8() << " is missing. Put the product's firmware file for the "
                          << (mUpdatingController.load() ? "controller" : "wheel display") << " into "
                          << GetApplicationFolder().ToUTF8() << " and run the updater again.";
+    // A missing file is logged above and shows in the file state.
     (void)mainEngine.SetFirmwareFileWithVersion(path, target.GetFirmwareVersion());
     LUpdateEngineInterface::DeviceDefinition definition = target.GetDeviceDefinition();
     // A target in update mode is its identified bootloader and no other.
@@ -533,6 +535,7 @@ void LDualUpdater::WriteLabels(UpdateRunState runState, DeviceState deviceState)
             (void)mHost->GetLabelString(fileLabel, ZT::WString(id), text); // a missing entry shows as empty
         } else {
             ZT::WString format;
+            // A missing entry shows as empty.
             (void)mHost->GetLabelString(fileLabel, ZT::WString(kLabelStringId), format);
             text = FormatLabel(format, kControllerDevice.GetFirmwareVersion().Text) +
                    kWheelDisplayDevice.GetFirmwareVersion().Text;
@@ -543,7 +546,7 @@ void LDualUpdater::WriteLabels(UpdateRunState runState, DeviceState deviceState)
     const ZT::WString deviceLabel(kLabelDeviceFirmwareVersion);
     if (mHost->HasLabel(deviceLabel) && mProbe.AnyDeviceFound) {
         ZT::WString format;
-        (void)mHost->GetLabelString(deviceLabel, ZT::WString(kLabelStringId), format);
+        (void)mHost->GetLabelString(deviceLabel, ZT::WString(kLabelStringId), format); // a missing entry shows as empty
         mHost->SetLabelText(deviceLabel, FormatLabel(format, mProbe.ControllerVersion.Text) + mProbe.DisplayVersion.Text);
     }
 

@@ -7,6 +7,7 @@ namespace ZT {
 WString LFirmwareUpdateProgressNotificationData::ToString() const
 {
     WString text;
+    // Debug text: a failed format leaves it empty.
     (void)text.Format(L"%ls %.4f", LUpdateEngineInterface::kNidFirmwareUpdateProgress, mFractionComplete);
     return text;
 }

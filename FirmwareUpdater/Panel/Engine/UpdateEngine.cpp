@@ -395,6 +395,7 @@ ZTRESULT LUpdateEngine::EnterUpdateMode()
             record.InUpdateMode = true;
             (void)StoreSelectedFoundDevice(record); // nobody selects while the switch runs
             if (const ProductDevice* device = ProductDevice::FindByNormalModeIds(record.VendorId, record.ProductId))
+                // A record that cannot be written is logged by Remember.
                 (void)CBootloaderRoleRecord::Remember(device->DeviceKind, record.UpdateModeSerialNumber);
             SetDeviceState(DeviceState::DeviceInUpdateMode);
             return S_OK;
@@ -423,7 +424,7 @@ ZTRESULT LUpdateEngine::EndModeSwitchFailed(DeviceDefinitionEx& record, ZTRESULT
     failure.ProductId = static_cast<std::uint16_t>(record.ProductId);
     SetLastFailure(std::move(failure));
     record.ErrorReason = DeviceErrorReason::DeviceAccessFailure;
-    (void)StoreSelectedFoundDevice(record);
+    (void)StoreSelectedFoundDevice(record); // nobody selects while the switch runs
     SetDeviceState(DeviceState::DeviceCannotBeUpdated);
     return result;
 }
@@ -438,11 +439,11 @@ ZTRESULT LUpdateEngine::RefreshDevice()
 
     if (ZT::Failed(SearchDevice(record, nullptr))) {
         record.ErrorReason = DeviceErrorReason::DeviceAccessFailure;
-        (void)StoreSelectedFoundDevice(record);
+        (void)StoreSelectedFoundDevice(record); // the record was read from the selection above
         SetDeviceState(DeviceState::DeviceCannotBeUpdated);
         return S_OK;
     }
-    (void)StoreSelectedFoundDevice(record);
+    (void)StoreSelectedFoundDevice(record); // the record was read from the selection above
     SetDeviceState(record.InUpdateMode ? DeviceState::DeviceInUpdateMode : DeviceState::DeviceNotInUpdateMode);
     return S_OK;
 }
@@ -460,6 +461,7 @@ ZT::WString LUpdateEngine::ToString() const
 {
     ZT::WString text;
     const std::uint32_t found = GetFoundDeviceCount();
+    // Debug text: a failed format leaves it empty.
     (void)text.Format(L"LUpdateEngine %s, %u device%s found", ::ToString(GetDeviceState()), found,
                       found == 1 ? "" : "s");
     return text;

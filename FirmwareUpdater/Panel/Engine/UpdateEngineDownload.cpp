@@ -472,7 +472,7 @@ void LeaveDfuMode(UsbConnection& usb)
     if (usb.Leave() != ZT::UsbError::None)
         return;
     StatusReply ignored;
-    (void)usb.GetStatus(ignored);
+    (void)usb.GetStatus(ignored); // a device that restarts at once answers nothing
 }
 
 // A run that ends after its first erase request leaves flash that holds no whole image: the device
@@ -530,7 +530,7 @@ LUpdateEngine::ManifestEnd LUpdateEngine::ResetManifestingDevice(DeviceDefinitio
                          << kDeviceReturnLimitMs << " ms; unplug it, plug it in again and start the update again";
         return ManifestEnd::Gone;
     }
-    (void)StoreSelectedFoundDevice(record);
+    (void)StoreSelectedFoundDevice(record); // nobody selects while the download runs
     if (record.InUpdateMode) {
         ZT::CDebugLine() << "Engine: after its USB reset the device is in its bootloader again at "
                          << record.UpdateModePath.ToUTF8() << ": its image is not whole; writing it now";
@@ -576,7 +576,7 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
     // Without a valid selection the record stays empty: its empty path opens nothing and the
     // first request fails as a device failure.
     DeviceDefinitionEx record;
-    (void)GetSelectedFoundDevice(record);
+    (void)GetSelectedFoundDevice(record); // an empty record fails the first request
     UsbConnection& usb = GetUsbConnection();
     usb.SetCurrentDevice(record);
 
@@ -620,6 +620,7 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
     // run that finds it again with nothing else to tell it by.
     if (const ProductDevice* device = ProductDevice::FindByNormalModeIds(record.VendorId, record.ProductId);
         device && !record.UpdateModeSerialNumber.empty())
+        // A record that cannot be written is logged by Remember.
         (void)CBootloaderRoleRecord::Remember(device->DeviceKind, record.UpdateModeSerialNumber);
 
     // A connection that does not open makes the first request fail with kNotOpenError.
@@ -650,7 +651,7 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
         case ManifestEnd::InBootloader:
             // The image is not whole: the normal recovery, on the bootloader as it came back.
             run.Device = DescribeDevice(record);
-            (void)usb.Open(record.UpdateModePath);
+            (void)usb.Open(record.UpdateModePath); // one that does not open fails the first request below
             idle = BringBootloaderToIdle(run);
             if (idle == IdleCheck::Manifesting) // a second time: nothing more to try
                 idle = IdleCheck::Failed;
@@ -684,6 +685,7 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
             // The abort ends the download the erase began, so the next run finds dfuIDLE.
             ReportDeviceStaysInUpdateMode(run, "was cancelled");
             if (usb.Abort() != ZT::UsbError::None)
+                // The cancel stays the outcome; this logs the request.
                 (void)FailedRequest(run, "ending the cancelled download", "abort request");
         } else {
             // Nothing was erased: the application is whole, and the device may restart into it.
@@ -708,8 +710,8 @@ ZT::ZTRESULT LUpdateEngine::PerformUpdate()
                                   GetSelectedFoundDevice(after) && usb.Open(after.UpdateModePath)) {
         ZT::CDebugLine() << "Engine: " << DescribeDevice(after) << " stays in its bootloader after the leave request; "
                          << "resetting it";
-        (void)usb.Reset();
-        (void)RefreshDevice();
+        (void)usb.Reset(); // harmless to one that restarted by itself
+        (void)RefreshDevice(); // what it finds is in the device state
     }
     SetUpdateRunState(UpdateRunState::Succeeded);
     return ZT::S_OK;

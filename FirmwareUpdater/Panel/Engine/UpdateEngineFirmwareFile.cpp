@@ -162,7 +162,7 @@ bool Interface::ParseFirmwareFileVersionFromName()
 
     FirmwareVersion version(static_cast<std::uint32_t>(major), static_cast<std::uint32_t>(minor),
                             static_cast<std::uint32_t>(sub), 0);
-    (void)version.Text.Format(L"%d.%d.%d", major, minor, sub);
+    (void)version.Text.Format(L"%d.%d.%d", major, minor, sub); // three small numbers always fit
     SetFirmwareFileVersion(version);
     return true;
 }

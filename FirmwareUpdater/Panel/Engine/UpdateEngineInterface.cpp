@@ -141,6 +141,7 @@ Interface::UpdateRunState Interface::GetUpdateRunState(bool reset)
     if (reset && state >= UpdateRunState::Failed) {
         // Only a finished outcome is cleared; a worker that has started meanwhile keeps Running.
         UpdateRunState expected = state;
+        // A worker that started meanwhile keeps Running.
         (void)mUpdateRunState.compare_exchange_strong(expected, UpdateRunState::Idle);
     }
     return state;

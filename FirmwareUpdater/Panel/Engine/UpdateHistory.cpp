@@ -79,9 +79,9 @@ std::string CUpdateHistory::Now()
 {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
-    (void)::gmtime_r(&now, &utc);
+    (void)::gmtime_r(&now, &utc); // the current time always converts
     char text[32];
-    (void)std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    (void)std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc); // 20 characters always fit
     return text;
 }
 

@@ -233,7 +233,7 @@ bool LUpdateSequence::RunNext()
         return false;
     }
     ZT::WString version;
-    (void)mEngine->GetFirmwareFileVersionText(version);
+    (void)mEngine->GetFirmwareFileVersionText(version); // "N/A" when unknown
     Tell(TargetName() + ": writing firmware " + version.ToUTF8() + "...");
     return true;
 }
@@ -248,7 +248,7 @@ void LUpdateSequence::OnTimer()
         return;
     case Step::WaitingForWorker:
         if (!mEngine->IsWorkerBusy()) {
-            (void)RunNext();
+            (void)RunNext(); // a refusal is told and recorded inside
             return;
         }
         if (ZT::GetClock().NowMs() - mWorkerWaitStartMs >= kWorkerEndLimitMs && mNext == Next::Rescan) {
@@ -316,7 +316,7 @@ void LUpdateSequence::EndSwitch()
             BringBackUntouched();
             return;
         }
-        (void)WhenWorkerFree(Next::Download);
+        (void)WhenWorkerFree(Next::Download); // a refusal is told and recorded inside
         return;
     }
     if (mEngine->GetUpdateRunState(false) == UpdateRunState::Cancelled && !WhyNothingMayStart().empty()) {
@@ -360,7 +360,7 @@ ZTRESULT LUpdateSequence::OnCompleted(ZT::LNotificationDistributor* /*source*/,
         return kHandled;
     }
     std::uint32_t reason = 0;
-    (void)mEngine->GetDeviceErrorReason(reason);
+    (void)mEngine->GetDeviceErrorReason(reason); // 0 outside DeviceCannotBeUpdated
     if (mEngine->GetDeviceState() == DeviceState::DeviceNotInUpdateMode &&
         mEngine->GetUpdateRunState(false) == UpdateRunState::Failed &&
         static_cast<LUpdateEngineInterface::DeviceErrorReason>(reason) == LUpdateEngineInterface::DeviceErrorReason::NoReason) {
@@ -417,7 +417,7 @@ void LUpdateSequence::EndReturnWait()
         Record(Outcome::Updated, version.ToUTF8());
     } else {
         ZT::WString file;
-        (void)mEngine->GetFirmwareFileVersionText(file);
+        (void)mEngine->GetFirmwareFileVersionText(file); // "N/A" when unknown
         failure.Detail = "written, but it came back with firmware " + version.ToUTF8() + " instead of " + file.ToUTF8();
         RecordFailure(failure, failure.Detail);
     }
@@ -541,7 +541,7 @@ void LUpdateSequence::OnTerminationSignal(int signalNumber, std::uint32_t count)
     // The flag goes first: every step looks at it before it starts, so a switch seen running
     // below is one whose download will not start.
     int none = 0;
-    (void)mEndSignal.compare_exchange_strong(none, signalNumber);
+    (void)mEndSignal.compare_exchange_strong(none, signalNumber); // only the first signal is kept
     const std::string name = SignalName(signalNumber);
     const std::string device = LowerFirst(TargetName());
     const DeviceState state = mEngine->GetDeviceState();

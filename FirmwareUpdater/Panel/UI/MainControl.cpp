@@ -207,13 +207,13 @@ ZTRESULT LMainControl::Initialize()
         mSequence = MakeRC<LUpdateSequence>(mUpdateProcessor->GetEngine());
         mSequence->Attach();
     }
-    (void)mSequence->SetHost(this);
+    (void)mSequence->SetHost(this); // the host before is none or the run's
     mDeviceState = Engine().GetDeviceState();
     mNoScanButton = !mButtonScanForDevice;
 
     // 7, 8.
     RefreshFromEngine();
-    (void)LDualUpdater::CreateInstance();
+    (void)LDualUpdater::CreateInstance(); // the class keeps the instance
     LDualUpdater::SetHost(this);
     mHostOfDualUpdater = true;
     // The dual updater writes both devices' versions only through its host: once more now that
@@ -267,7 +267,7 @@ ZTRESULT LMainControl::ReleaseInternalReferences()
         mHostOfDualUpdater = false;
     }
     if (mSequence) {
-        (void)mSequence->SetHost(nullptr);
+        (void)mSequence->SetHost(nullptr); // the host before is this control
         if (!mDetachedRun)
             mSequence->Detach();
         mSequence = nullptr;
@@ -306,7 +306,7 @@ WString LMainControl::LabelText(const WString& labelName, const wchar_t* id) con
     const RCPtr<LControlFactory>& factory = GetControlFactory();
     const RCPtr<LStringTable> table = factory ? factory->GetStringTable(this, labelName) : nullptr;
     if (table)
-        (void)table->GetString(WString(id), text);
+        (void)table->GetString(WString(id), text); // a missing entry shows as empty
     return text;
 }
 
@@ -348,7 +348,7 @@ void LMainControl::RefreshFileVersionText()
 {
     WString version;
     if (Succeeded(Engine().GetFirmwareFileVersionText(version)))
-        (void)mLabelFileFirmwareVersion->SetTextFromDefault(version);
+        (void)mLabelFileFirmwareVersion->SetTextFromDefault(version); // a default text without "%s" stays
 }
 
 // ---- The view -------------------------------------------------------------------------------------
@@ -383,7 +383,7 @@ void LMainControl::RefreshControls(UpdateRunState runState, DeviceState deviceSt
     in.mDeviceVersionKnown = deviceVersionRead && !deviceVersion.IsEmpty() &&
                              deviceState == DeviceState::DeviceNotInUpdateMode &&
                              fileState == FirmwareFileState::FileFoundVersionKnown;
-    (void)engine.GetDeviceErrorReason(in.mDeviceErrorReason);
+    (void)engine.GetDeviceErrorReason(in.mDeviceErrorReason); // 0 outside DeviceCannotBeUpdated
     in.mAwaitingDeviceReset = mAwaitingDeviceReset;
     in.mNoScanButton = mNoScanButton;
     in.mHasTransitioningAfterUpdateText = LabelHasText(mLabelUpdateProcessInformation->GetName(),
@@ -410,7 +410,7 @@ void LMainControl::RefreshControls(UpdateRunState runState, DeviceState deviceSt
         break;
     }
     if (deviceVersionRead)
-        (void)mLabelDeviceFirmwareVersion->SetTextFromDefault(deviceVersion);
+        (void)mLabelDeviceFirmwareVersion->SetTextFromDefault(deviceVersion); // a default text without "%s" stays
     RefreshFileVersionText();
     // Under the failure text, one line of where the last update broke.
     WString cannotUpdateText = view.mCannotUpdateId
@@ -423,7 +423,7 @@ void LMainControl::RefreshControls(UpdateRunState runState, DeviceState deviceSt
     // 7, 8: which children show; absent optional ones are skipped.
     for (const MainControlView::Visibility& entry : view.mVisibility) {
         if (const RCPtr<LControl> child = FindChildByName(WString(entry.mName)))
-            (void)child->SetVisible(entry.mShown);
+            (void)child->SetVisible(entry.mShown); // returns the visibility just set
     }
     if (view.mResetTransitionAnimation && mControlTransitioningToUpdateMode &&
         !mControlTransitioningToUpdateMode->GetVisibleFlag())
@@ -432,9 +432,9 @@ void LMainControl::RefreshControls(UpdateRunState runState, DeviceState deviceSt
     if (mControlTransitioningToUpdateMode) {
         const bool animate = view.mResetTransitionAnimation;
         if (animate && GetIdleNeedCount() == 0)
-            (void)AddIdleNeed();
+            (void)AddIdleNeed(); // fails only without a root window, which registers it later
         else if (!animate && GetIdleNeedCount() > 0)
-            (void)RemoveIdleNeed();
+            (void)RemoveIdleNeed(); // a counted need, checked above
     }
 
     // 9.
@@ -479,7 +479,7 @@ void LMainControl::RestoreCursor()
     mCursorShown = false;
     LRootWindow* window = GetRootWindow();
     if (IWindowServices* services = window ? window->GetWindowServices() : nullptr)
-        (void)services->SetCursor(mCursorToRestore);
+        (void)services->SetCursor(mCursorToRestore); // returns the cursor it replaces
 }
 
 void LMainControl::SetStatusText(const WString& text)
@@ -494,7 +494,7 @@ void LMainControl::ContinueUpdateProcess()
 {
     if (RefusedDuringSequenceStep("the update") || !mSequence)
         return;
-    (void)mSequence->Start();
+    (void)mSequence->Start(); // a refusal is told and recorded by the sequence
     RefreshFromEngine();
 }
 
@@ -624,7 +624,7 @@ ZTRESULT LMainControl::OnDeviceStateChange(LNotificationDistributor*, const RCPt
     IWindowServices* const services = window ? window->GetWindowServices() : nullptr;
     // The sequence's wait cursors stay until their step has ended.
     if (services && !(mSequence && mSequence->IsRunning()))
-        (void)services->SetCursor(WString(kArrowCursor));
+        (void)services->SetCursor(WString(kArrowCursor)); // returns the cursor it replaces
     if (state == DeviceState::DevicesAvailableNoneSelected) {
         // Only the first device is updated; the engine reports its state by a further change.
         (void)Engine().SelectDevice(0);
@@ -693,7 +693,7 @@ ZTRESULT LMainControl::OnExitRequest(LNotificationDistributor*, const RCPtr<LNot
     const RCPtr<LNotificationCenter> center = LNotificationCenterManager::GetInstance()->GetCenter(
         WString(LUpdateEngineInterface::kApplicationCenterName));
     if (const RCPtr<LNotification> exit = CreateNotification(InternNotificationID(kNidAppExitRequest)); exit && center)
-        (void)center->Post(exit);
+        (void)center->Post(exit); // a center shutting down ends the program anyway
     return kHandled;
 }
 
@@ -710,11 +710,11 @@ ZTRESULT LMainControl::OnTryAgain(LNotificationDistributor*, const RCPtr<LNotifi
     if (RefusedDuringSequenceStep("TRY AGAIN"))
         return kHandled;
     mFailureLine.clear(); // a new attempt: the last one's failure no longer stands
-    (void)mUpdateProcessor->Reinitialize();
+    (void)mUpdateProcessor->Reinitialize(); // its outcome shows in the engine's states
     mDeviceState = Engine().GetDeviceState();
     mNoScanButton = !FindChildByName(WString(Names::kButtonScanForDevice));
     RefreshFromEngine();
-    (void)Engine().ScanForDevices();
+    (void)Engine().ScanForDevices(); // its outcome comes as a device state change
     return kHandled;
 }
 
@@ -722,7 +722,7 @@ ZTRESULT LMainControl::OnScan(LNotificationDistributor*, const RCPtr<LNotificati
 {
     if (RefusedDuringSequenceStep("SCAN"))
         return kHandled;
-    (void)Engine().ScanForDevices();
+    (void)Engine().ScanForDevices(); // its outcome comes as a device state change
     return kHandled;
 }
 
@@ -778,6 +778,7 @@ ZTRESULT LMainControl::OnSelectFile(LNotificationDistributor*, const RCPtr<LNoti
                 WString(L"No file chooser is available on this desktop (neither the desktop portal nor zenity). "
                         L"To choose a firmware file, drop it (*.dfu) on this window, or start the updater with "
                         L"-ABSOLUTE_FIRMWARE_FILE_PATH=<file>."));
+            // Information only: nothing follows from it.
             (void)services->ShowMessageBox(text, request.mTitle, IWindowServices::MessageBoxIcon::Information,
                                            IWindowServices::MessageBoxButtons::Ok);
         }
@@ -799,7 +800,7 @@ ZTRESULT LMainControl::OnAbort(LNotificationDistributor*, const RCPtr<LNotificat
     // Only before anything is written: the button is hidden from the first erase on, and a click
     // that arrives late changes nothing.
     if (Engine().GetDeviceState() == DeviceState::EnteringUpdateMode)
-        (void)Engine().CancelUpdate();
+        (void)Engine().CancelUpdate(); // refused only once nothing runs: a late click
     return kHandled;
 }
 
@@ -807,7 +808,7 @@ ZTRESULT LMainControl::OnAllowDowngrade(LNotificationDistributor*, const RCPtr<L
 {
     if (RefusedDuringSequenceStep("allow downgrade"))
         return kHandled;
-    (void)mUpdateProcessor->SetAlwaysUpdate(!mUpdateProcessor->IsAlwaysUpdate());
+    (void)mUpdateProcessor->SetAlwaysUpdate(!mUpdateProcessor->IsAlwaysUpdate()); // returns whether it was unchanged
     RefreshFromEngine();
     return kHandled;
 }
@@ -831,6 +832,7 @@ ZTRESULT LMainControl::OnDropFile(LNotificationDistributor*, const RCPtr<LNotifi
     CDebugLine() << "LMainControl: refused the dropped file " << path.ToUTF8() << ": not a .dfu file";
     LRootWindow* window = GetRootWindow();
     if (IWindowServices* services = window ? window->GetWindowServices() : nullptr)
+        // A warning only: nothing follows from it.
         (void)services->ShowMessageBox(text, ApplicationText(Texts::kSelectFirmwareFileDialogTitle, WString()),
                                        IWindowServices::MessageBoxIcon::Warning, IWindowServices::MessageBoxButtons::Ok);
     return kHandled;
@@ -861,7 +863,7 @@ void LMainControl::SetLabelText(const WString& labelName, const WString& text)
 void LMainControl::HideButton(const WString& buttonName)
 {
     if (const RCPtr<LControl> button = FindChildByName(buttonName))
-        (void)button->SetVisible(false);
+        (void)button->SetVisible(false); // returns the visibility just set
 }
 
 } // namespace ZT

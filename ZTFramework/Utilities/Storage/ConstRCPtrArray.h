@@ -241,7 +241,7 @@ private:
     {
         const std::size_t capacity = CapacityFor(mCount, mStorage.GetCapacity());
         if (capacity < mStorage.GetCapacity())
-            (void)mStorage.SetCapacity(capacity);
+            (void)mStorage.SetCapacity(capacity); // a failed shrink keeps the storage
     }
     void ReleaseFromEnd()
     {

@@ -260,30 +260,31 @@ StringT<C, O>::StringT() noexcept : mBuffer(SharedEmptyBuffer<C>())
 template <class C, class O>
 StringT<C, O>::StringT(const C* text) : StringT()
 {
-    (void)Assign(text, -1);
+    (void)Assign(text, -1); // fails only out of memory, leaving it empty
 }
 
 template <class C, class O>
 StringT<C, O>::StringT(const C* text, std::int32_t length) : StringT()
 {
-    (void)Assign(text, length);
+    (void)Assign(text, length); // fails only out of memory, leaving it empty
 }
 
 template <class C, class O>
 StringT<C, O>::StringT(const O* text) : StringT()
 {
-    (void)Assign(text, -1);
+    (void)Assign(text, -1); // fails only out of memory, leaving it empty
 }
 
 template <class C, class O>
 StringT<C, O>::StringT(const O* text, std::int32_t length) : StringT()
 {
-    (void)Assign(text, length);
+    (void)Assign(text, length); // fails only out of memory, leaving it empty
 }
 
 template <class C, class O>
 StringT<C, O>::StringT(std::basic_string_view<C> text) : StringT()
 {
+    // Fails only out of memory, leaving it empty.
     (void)Assign(text.data(), static_cast<std::int32_t>(std::min<std::size_t>(text.size(), kMaxLength)));
 }
 
@@ -301,7 +302,7 @@ StringT<C, O>::StringT(StringT&& other) noexcept : mBuffer(std::move(other.mBuff
 template <class C, class O>
 StringT<C, O>::StringT(const OtherString& other) : StringT()
 {
-    (void)Assign(other.GetBuffer(), other.GetLength());
+    (void)Assign(other.GetBuffer(), other.GetLength()); // fails only out of memory, leaving it empty
 }
 
 template <class C, class O>
@@ -312,9 +313,9 @@ StringT<C, O> StringT<C, O>::FromNumber(std::int64_t number)
 {
     StringT text;
     if constexpr (std::is_same_v<C, wchar_t>)
-        (void)text.Format(L"%lld", static_cast<long long>(number));
+        (void)text.Format(L"%lld", static_cast<long long>(number)); // a number always fits
     else
-        (void)text.Format("%lld", static_cast<long long>(number));
+        (void)text.Format("%lld", static_cast<long long>(number)); // a number always fits
     return text;
 }
 
@@ -327,15 +328,15 @@ StringT<C, O> StringT<C, O>::FromReal(double number, int decimals)
         if (decimals < 0)
             format = L"%lf";
         else
-            (void)format.Format(L"%%.%dlf", decimals);
+            (void)format.Format(L"%%.%dlf", decimals); // a number always fits
     } else {
         if (decimals < 0)
             format = "%lf";
         else
-            (void)format.Format("%%.%dlf", decimals);
+            (void)format.Format("%%.%dlf", decimals); // a number always fits
     }
     StringT text;
-    (void)text.Format(format.GetBuffer(), number);
+    (void)text.Format(format.GetBuffer(), number); // a failed format leaves it empty
     return text;
 }
 
@@ -359,7 +360,7 @@ StringT<C, O>& StringT<C, O>::operator=(StringT&& other) noexcept
 template <class C, class O>
 StringT<C, O>& StringT<C, O>::operator=(const C* text)
 {
-    (void)Assign(text, -1);
+    (void)Assign(text, -1); // fails only out of memory
     return *this;
 }
 
@@ -541,7 +542,7 @@ std::wstring StringT<C, O>::ToWide() const
         return std::wstring(View());
     } else {
         std::wstring out;
-        (void)ConvertUTF8ToWide(View(), out);
+        (void)ConvertUTF8ToWide(View(), out); // the text up to a bad sequence
         return out;
     }
 }
@@ -584,7 +585,7 @@ StringT<C, O>& StringT<C, O>::operator+=(const StringT& other)
         return *this = other;
     std::basic_string<C> joined(View());
     joined.append(other.View());
-    (void)Assign(joined.c_str(), static_cast<std::int32_t>(joined.size()));
+    (void)Assign(joined.c_str(), static_cast<std::int32_t>(joined.size())); // fails only out of memory
     return *this;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <type_traits>
 
@@ -39,6 +40,15 @@ static_assert(static_cast<std::uint32_t>(ZT::ZTRESULT_EXIT_APPLICATION.Value()) 
 static_assert(ZT::Succeeded(ZT::S_OK) && ZT::Succeeded(ZT::S_FALSE) && ZT::Succeeded(ZTRESULT(0x7FFFFFFF)));
 static_assert(ZT::Failed(ZT::E_FAIL) && ZT::Failed(ZT::ZTRESULT_EXIT_APPLICATION) && ZT::Failed(ZTRESULT(-1)));
 static_assert(!ZT::Failed(ZT::S_FALSE) && !ZT::Succeeded(ZT::E_ABORT));
+
+// A length bound written as numeric_limits<ZTRESULT>::max() is the int32 bound, not a zero result
+// that refuses every length of one byte or more.
+static_assert(std::numeric_limits<ZTRESULT>::is_specialized, "numeric_limits<ZTRESULT> is not specialised");
+static_assert(std::numeric_limits<ZTRESULT>::max() == std::numeric_limits<std::int32_t>::max(),
+              "numeric_limits<ZTRESULT>::max() is not INT32_MAX");
+static_assert(std::numeric_limits<ZTRESULT>::min() == std::numeric_limits<std::int32_t>::min(),
+              "numeric_limits<ZTRESULT>::min() is not INT32_MIN");
+static_assert(std::numeric_limits<ZTRESULT>::is_signed && std::numeric_limits<ZTRESULT>::digits == 31);
 
 // switch over a result with the named codes as case labels, in a constant expression.
 constexpr int Classify(ZTRESULT result)

@@ -24,6 +24,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -285,6 +286,54 @@ TEST_F(WindowHost, AnIdleWindowSleepsAndAPostWakesItOnce)
     EXPECT_EQ(ender->mDelivered, 1);
     EXPECT_LE(mHost->GetCounters().mOwnEvents - idleCounts.mOwnEvents, 1u) << "one post, at most one wake event";
     (void)ender->Unregister(mApp->GetApplicationCenter().Get(), ZT::InternNotificationID(L"NID_WINDOW_TEST_WORKER"));
+}
+
+// SDL's queue may refuse the watcher's wake-up (full, or an event filter). The watcher must not
+// then wait for a hand-over that never comes: the descriptor would stay unread for good.
+TEST_F(WindowHost, AReadableDescriptorReachesTheLoopWhenItsFirstWakeUpIsRefused)
+{
+    CWindowHost::Options hidden;
+    hidden.mShown = false;
+    Open(hidden);
+    int pipeEnds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(pipeEnds), 0) << std::strerror(errno);
+    int handed = 0;
+    mHost->WatchDescriptor(pipeEnds[0], [&] {
+        char byte = 0;
+        if (::read(pipeEnds[0], &byte, 1) == 1)
+            ++handed;
+        mHost->EndLoop();
+    });
+    // Drops the first event of the host's own kind pushed from now on: the watcher's wake-up.
+    struct Refusal {
+        std::atomic<bool> armed{true};
+        std::atomic<int> refused{0};
+    } refusal;
+    SDL_SetEventFilter(
+        [](void* data, SDL_Event* event) -> int {
+            auto& state = *static_cast<Refusal*>(data);
+            bool armed = true;
+            if (event->type >= SDL_USEREVENT && state.armed.compare_exchange_strong(armed, false)) {
+                ++state.refused;
+                return 0;
+            }
+            return 1;
+        },
+        &refusal);
+    ASSERT_EQ(::write(pipeEnds[1], "x", 1), 1) << std::strerror(errno);
+
+    Guard guard(*mHost, std::chrono::seconds(5));
+    mHost->Run();
+    guard.Release();
+    SDL_SetEventFilter(nullptr, nullptr);
+    mHost.reset(); // stops the watcher before its descriptor closes
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+
+    ASSERT_EQ(refusal.refused.load(), 1) << "no wake-up was refused: the case was not exercised";
+    EXPECT_FALSE(guard.Fired()) << "the watcher waited for a wake-up SDL had refused; the descriptor was never "
+                                   "handed to the loop";
+    EXPECT_EQ(handed, 1) << "the readable descriptor's callback ran " << handed << " times, not once";
 }
 
 TEST_F(WindowHost, OnlyChangedAreasAreRepaintedAndTheFrameIsWritten)
