@@ -259,7 +259,7 @@ TEST_F(DeviceHold, APowerCutBootsEachDeviceByTheFirstWordOfItsImage)
     };
     const std::vector<Case> cases{
         // The first word still erased: the bootloader, afresh in dfuIDLE.
-        {"CutBeforeTheFirstBlock", [this](DfuHost& host) {
+        {"CutBeforeTheFirstBlock", [](DfuHost& host) {
              ASSERT_TRUE(host.EraseSector(0x08008000));
              ASSERT_TRUE(host.SetAddress(0x08008000 + kBlockSize));
              ASSERT_TRUE(host.WriteBlock(2, MakeImage(kBlockSize, std::nullopt)));
@@ -269,7 +269,7 @@ TEST_F(DeviceHold, APowerCutBootsEachDeviceByTheFirstWordOfItsImage)
         {"CutAfterTheWholeImage", [this](DfuHost& host) { ASSERT_TRUE(WriteImage(host, 4)); },
          SimulatedDeviceMode::Application, "not in the bootloader"},
         // A plausible first word over half an image: it starts, and crashes.
-        {"CutAfterTheFirstBlockWrittenFirst", [this](DfuHost& host) {
+        {"CutAfterTheFirstBlockWrittenFirst", [](DfuHost& host) {
              const auto image = MakeImage(4 * kBlockSize, 0x0032);
              ASSERT_TRUE(host.EraseSector(0x08008000));
              ASSERT_TRUE(host.SetAddress(0x08008000));
