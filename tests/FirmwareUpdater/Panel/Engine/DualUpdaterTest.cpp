@@ -201,6 +201,18 @@ protected:
         return mSimulator->AddDevice(device->GetKind(), release);
     }
     bool TargetIsController() { return LDualUpdater::GetInstance()->IsUpdatingController(); }
+    // The controller updated to 00.31 beside the old wheel display, and the rescan after that
+    // update run to its end on the engine's worker; its completion waits in the center, undelivered.
+    void RescanAfterTheControllersUpdate()
+    {
+        (void)mRecorder->Register(mCenter.Get(), LUpdateEngineInterface::kNidWorkerJobCompleted); // a live center takes it
+        auto controller = AddController(0x0030);
+        AddDisplay(0x0049);
+        ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
+        controller = Reflash(controller, 0x0031);
+        ASSERT_TRUE(LDualUpdater::StartRescanAfterUpdate(*mEngine));
+        ASSERT_RESULT_EQ(mEngine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs), ZT::S_OK);
+    }
 
     RecordingHost mHost;
 };
@@ -227,14 +239,7 @@ TEST_F(DualUpdaterCycle, TheTargetChosenAfterAnUpdateSurvivesTheNextScan)
 // user-interface thread reads, only with its completion, and so does the host's continuation.
 TEST_F(DualUpdaterCycle, ARescanOnTheWorkerHandsItsProbeOverWithItsCompletion)
 {
-    (void)mRecorder->Register(mCenter.Get(), LUpdateEngineInterface::kNidWorkerJobCompleted);
-    auto controller = AddController(0x0030);
-    AddDisplay(0x0049);
-    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
-    controller = Reflash(controller, 0x0031);
-
-    ASSERT_TRUE(LDualUpdater::StartRescanAfterUpdate(*mEngine));
-    ASSERT_RESULT_EQ(mEngine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs), ZT::S_OK);
+    ASSERT_NO_FATAL_FAILURE(RescanAfterTheControllersUpdate());
     const ZT::RCPtr<LDualUpdater> instance = LDualUpdater::GetInstance();
     EXPECT_EQ(instance->GetProbeResult().ControllerVersion.Text.ToUTF8(), "00.30")
         << "the worker wrote the last probe before its completion was delivered";
@@ -258,13 +263,7 @@ TEST_F(DualUpdaterCycle, ARescanOnTheWorkerHandsItsProbeOverWithItsCompletion)
 // nothing of the instance made since.
 TEST_F(DualUpdaterCycle, TheCompletionOfAReleasedInstancesRescanIsIgnored)
 {
-    (void)mRecorder->Register(mCenter.Get(), LUpdateEngineInterface::kNidWorkerJobCompleted);
-    auto controller = AddController(0x0030);
-    AddDisplay(0x0049);
-    ASSERT_RESULT_EQ(mEngine->ScanForDevices(), ZT::S_OK);
-    controller = Reflash(controller, 0x0031);
-    ASSERT_TRUE(LDualUpdater::StartRescanAfterUpdate(*mEngine));
-    ASSERT_RESULT_EQ(mEngine->WaitForUpdate(ZT::kShutdownJoinTimeoutMs), ZT::S_OK);
+    ASSERT_NO_FATAL_FAILURE(RescanAfterTheControllersUpdate());
 
     LDualUpdater::ReleaseInstance();
     LDualUpdater::SetHost(&mHost); // makes a new instance, which has probed nothing
