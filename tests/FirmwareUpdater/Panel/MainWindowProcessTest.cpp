@@ -257,6 +257,21 @@ INSTANTIATE_TEST_SUITE_P(Signals, WindowSignal,
                                            WindowSignalCase{"SIGHUP", SIGHUP, 129}),
                          [](const ::testing::TestParamInfo<WindowSignalCase>& info) { return std::string(info.param.name); });
 
+// The longest turn of the window's loop that is not a held one. The watchdog reports every turn
+// over 100 ms; built with a sanitizer, the program's own code runs several times slower (up to
+// fifteen under ThreadSanitizer) while the system's libraries do not, so there a turn counts as
+// held from 500 ms on, which no paint or input reaches but any wait for a device does.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZT_TEST_SANITIZED 1
+#endif
+#endif
+#ifdef ZT_TEST_SANITIZED
+constexpr std::uint64_t kLongestFreeTurnMs = 500;
+#else
+constexpr std::uint64_t kLongestFreeTurnMs = 100;
+#endif
+
 // The whole two-device update in the window, as the user starts it: the window's loop never
 // holds a turn longer than its watchdog allows (a debug line would say so), and both devices end
 // up with their new images.
@@ -281,7 +296,7 @@ TEST(WindowProcess, AWholeUpdateNeverHoldsTheEventLoop)
         watcher);
     ASSERT_TRUE(ended) << "the wheel display never came back\n" << Describe(run);
     EXPECT_EQ(run.ExitCode, 128 + SIGTERM) << Describe(run);
-    // The watchdog reports every turn over 100 ms, and none may come: every wait of the update
+    // No held turn may come: every wait of the update
     // (the switch, the download, the device's return, the rescan between the devices) is off
     // this thread.
     std::uint64_t longestTurnMs = 0;
@@ -289,11 +304,13 @@ TEST(WindowProcess, AWholeUpdateNeverHoldsTheEventLoop)
     const std::string turn = "Window: one turn of the event loop took ";
     for (std::size_t at = run.StandardError.find(turn); at != std::string::npos;
          at = run.StandardError.find(turn, at + 1)) {
-        ++slowTurns;
-        longestTurnMs = std::max<std::uint64_t>(longestTurnMs, std::strtoull(run.StandardError.c_str() + at + turn.size(), nullptr, 10));
+        const std::uint64_t turnMs = std::strtoull(run.StandardError.c_str() + at + turn.size(), nullptr, 10);
+        slowTurns += turnMs > kLongestFreeTurnMs ? 1 : 0;
+        longestTurnMs = std::max(longestTurnMs, turnMs);
     }
-    EXPECT_EQ(slowTurns, 0u) << slowTurns << " turns of the event loop took over 100 ms, the longest " << longestTurnMs
-                             << " ms: the user-interface thread was held\n" << Describe(run);
+    EXPECT_EQ(slowTurns, 0u) << slowTurns << " turns of the event loop took over " << kLongestFreeTurnMs
+                             << " ms, the longest " << longestTurnMs << " ms: the user-interface thread was held\n"
+                             << Describe(run);
     EXPECT_TRUE(Contains(run.StandardError, "Controller: updated to 00.31\nWheel display: updated to 00.50\n"))
         << Describe(run);
     const Result after = sandbox.RunUpdater({UpdaterProcess::BinaryPath(), "-RETURN_UPDATE_MODE_STATUS", devices});
