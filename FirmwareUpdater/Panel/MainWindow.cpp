@@ -201,6 +201,10 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
     if (settings.mWindowPlacement && settings.mWindowPlacement->mShowState == ZT::WindowPlacement::ShowState::Maximized &&
         options.mResizable)
         SDL_MaximizeWindow(host.GetSdlWindow());
+    // Second copies may hand over from here on. Listening begins before the window shows, so
+    // that a copy started as soon as it appears is never turned away to open a window of its own:
+    // its connection waits in the socket's queue until the loop below watches it.
+    const bool listening = instance && instance->StartListening();
     host.Show();
     ZT::DebugLine("Window: shown");
     {
@@ -216,8 +220,8 @@ CMainWindow::Result CMainWindow::Run(LApplication& application, ZT::CSingleInsta
                          << (updateButton ? updateButton->GetText().ToUTF8() : std::string("?")) << "\"";
     }
 
-    // Second copies may hand over now: each brings this window to the front.
-    if (instance && instance->StartListening()) {
+    // Each second copy brings this window to the front.
+    if (listening) {
         host.WatchDescriptor(instance->GetListeningDescriptor(), [instance, &host] {
             const std::optional<std::string> commandLine = instance->AcceptCommandLine(std::chrono::milliseconds(200));
             // The command line itself has no use in this program; the hand-over is the point.
