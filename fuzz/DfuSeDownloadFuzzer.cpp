@@ -513,7 +513,10 @@ bool ScriptedBootloader::Answer(std::uint32_t generation, std::uint8_t requestTy
             (mPending.Present || mState == DfuState::DfuDnloadSync)) {
             if (!Execute())
                 mStatus = DfuStatus::Ok; // the reply says OK, whatever it did
-        } else {
+        } else if (state != DfuState::DfuDnloadSync) {
+            // Any other answer drops what was sent. One that says it is still in dfuDNLOAD-SYNC
+            // has not acted yet: it keeps the block for its next status request, which then
+            // programs it, or drops it, as that request's answer says.
             mPending = Pending{};
         }
         mState = reply[4] <= static_cast<std::uint8_t>(DfuState::DfuError) ? state : DfuState::DfuError;
