@@ -400,6 +400,11 @@ bool WaitForBlockWritten(DownloadRun& run, const std::string& step)
             return true;
         if (status.Status != ZT::DfuStatus::Ok) // the block failed, whatever state comes with it
             return UnexpectedState(run, step, "status request", status, DfuState::DfuDnloadIdle);
+        // Only a block still on its way may be waited for: any other state (dfuERROR, dfuIDLE, ...)
+        // says the block was dropped, even beside an OK status, and a later dfuDNLOAD-IDLE would
+        // not bring it back.
+        if (status.State != DfuState::DfuDnbusy && status.State != DfuState::DfuDnloadSync)
+            return UnexpectedState(run, step, "status request", status, DfuState::DfuDnloadIdle);
         const bool heldUntilDone = poll == 0 && status.PollTimeout > 0 && run.LastStatusMs >= status.PollTimeout;
         if (!heldUntilDone)
             ZT::GetClock().SleepMs(kStatusPollWaitMs);
