@@ -4,6 +4,8 @@
 #
 #   scripts/fuzz.sh [seconds-per-fuzzer]        default 20, or FUZZ_SECONDS
 #   FUZZ_BUILD_DIR=...                          another build folder than build-fuzz
+#   FUZZ_SEED=<n>                               libFuzzer's random seed (default: a new one each
+#                                               run); CI fixes it, so that a run repeats itself
 #
 # Seeds come from fuzz/corpus/<fuzzer>/ and are never written to; what a run learns goes to
 # build-fuzz/fuzz-corpus/<fuzzer>/, so the next run starts from there. A crashing input is saved
@@ -41,7 +43,7 @@ for fuzzer in "${fuzzers[@]}"; do
     [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
     [ -d "fuzz/$name/regressions" ] && seeds+=("fuzz/$name/regressions")
     echo "fuzz: $name for ${seconds}s"
-    if ! "$fuzzer" "$corpus" "${seeds[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    if ! "$fuzzer" "$corpus" "${seeds[@]}" -max_total_time="$seconds" -seed="${FUZZ_SEED:-0}" -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$dir/fuzz-artifacts/$name-" -print_final_stats=1 >"$dir/fuzz-artifacts/$name.log" 2>&1; then
         tail -n 40 "$dir/fuzz-artifacts/$name.log" >&2
         failed+=("$name")
