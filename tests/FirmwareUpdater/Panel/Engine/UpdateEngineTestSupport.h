@@ -178,6 +178,18 @@ private:
 // folder, virtual time as the process clock, and a recorder on the "application" center. The
 // dual updater starts afresh in every test, and so does the record of bootloader serials (in
 // a "state" folder of the test's own, made when first written).
+// What a test of the engine leaves set for the whole process: the dual updater, open MIDI ports,
+// the USB and MIDI backends, the application and record folders. Undone at the end of each test.
+inline void ReleaseProcessWideState()
+{
+    LDualUpdater::ReleaseInstance();
+    ZT::LMidiComm::GetInstance()->CloseAllRenderPorts();
+    ZT::SetUsbBackend(nullptr);
+    ZT::SetMidiOutputBackend(nullptr);
+    SetApplicationFolder(ZT::WString());
+    CBootloaderRoleRecord::SetFolder(std::string());
+}
+
 class EngineFixture : public ::testing::Test {
 protected:
     EngineFixture()
@@ -202,12 +214,7 @@ protected:
     ~EngineFixture() override
     {
         mEngine = nullptr;
-        LDualUpdater::ReleaseInstance();
-        ZT::LMidiComm::GetInstance()->CloseAllRenderPorts();
-        ZT::SetUsbBackend(nullptr);
-        ZT::SetMidiOutputBackend(nullptr);
-        SetApplicationFolder(ZT::WString());
-        CBootloaderRoleRecord::SetFolder(std::string());
+        ReleaseProcessWideState();
         mRecorder = nullptr;
         (void)mCenter->Flush();
         ZT::SetClock(nullptr);

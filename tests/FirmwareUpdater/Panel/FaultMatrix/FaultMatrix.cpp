@@ -165,12 +165,7 @@ public:
     {
         mClock.mAfterSleep = nullptr;
         ZT::DebugOutput::Instance().UseDebugStreams();
-        LDualUpdater::ReleaseInstance();
-        ZT::LMidiComm::GetInstance()->CloseAllRenderPorts();
-        ZT::SetUsbBackend(nullptr);
-        ZT::SetMidiOutputBackend(nullptr);
-        SetApplicationFolder(ZT::WString());
-        CBootloaderRoleRecord::SetFolder(std::string());
+        EngineTest::ReleaseProcessWideState();
         (void)mCenter->Flush();
         ZT::SetClock(nullptr);
     }
