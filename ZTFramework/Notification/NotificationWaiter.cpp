@@ -40,6 +40,15 @@ bool CNotificationWaiter::TakeSignal() noexcept
     return true;
 }
 
+void CNotificationWaiter::GatherStream() noexcept
+{
+    const auto end = std::chrono::steady_clock::now() + kGatherTime;
+    do {
+        for (int pause = 0; pause < kGatherPauses; ++pause)
+            SpinPause();
+    } while (std::chrono::steady_clock::now() < end);
+}
+
 bool CNotificationWaiter::WaitForWork(std::chrono::milliseconds timeout)
 {
     // A worker that posts a stream usually posts again within microseconds: looking for a
@@ -47,8 +56,12 @@ bool CNotificationWaiter::WaitForWork(std::chrono::milliseconds timeout)
     // kSpinRounds pauses (a few microseconds), then a few yields, which hand the processor to
     // the poster when both share it.
     for (int round = 0; round < kSpinRounds; ++round) {
-        if (TakeSignal())
+        if (TakeSignal()) {
+            // Posts into a ring that already holds work do not signal again: what the stream
+            // adds meanwhile goes to the round that follows this wait.
+            GatherStream();
             return true;
+        }
         SpinPause();
     }
     for (int round = 0; round < kYieldRounds; ++round) {
